@@ -1,0 +1,65 @@
+# Shared set-up for the project's scripts: install what is missing, configure, build.
+# Sourced, not run. Defines tavmirok_setup [build-dir [extra cmake args...]].
+
+TAVMIROK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+
+# Debian packages the build, the tests, the demo and the benchmarks need.
+TAVMIROK_PACKAGES=(
+    cmake make g++ pkg-config
+    qt6-base-dev qt6-serialport-dev libgl-dev
+    fonts-dejavu-core
+    xvfb xdotool x11-utils imagemagick socat
+    libhamlib-utils faketime
+    clang
+    dpkg-dev file
+)
+
+say() { printf '==> %s\n' "$*"; }
+
+tavmirok_install_packages() {
+    local missing=() pkg
+    for pkg in "${TAVMIROK_PACKAGES[@]}"; do
+        if ! dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        say "All Debian packages are installed."
+        return 0
+    fi
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "error: these packages are missing and this is not root, nor is sudo available: ${missing[*]}" >&2
+            return 1
+        fi
+    fi
+    say "Installing missing Debian packages: ${missing[*]}"
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+tavmirok_build() {
+    local dir="${1:-$TAVMIROK_ROOT/build}"
+    shift || true
+    say "Configuring into ${dir}"
+    cmake -S "$TAVMIROK_ROOT" -B "$dir" "$@" >"${dir}.configure.log" 2>&1 || {
+        cat "${dir}.configure.log" >&2
+        return 1
+    }
+    say "Building (this takes a few minutes the first time)"
+    cmake --build "$dir" --parallel "$(nproc)"
+}
+
+tavmirok_setup() {
+    tavmirok_install_packages && tavmirok_build "$@"
+}
+
+# A private runtime folder silences Qt's "XDG_RUNTIME_DIR not set".
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    XDG_RUNTIME_DIR="$(mktemp -d /tmp/tavmirok-runtime.XXXXXX)"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR
+fi

@@ -1,0 +1,14 @@
+#include "ui/form1.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Tavmirok"));
+    QApplication::setApplicationName(QStringLiteral("Tavmirok"));
+    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    Form1 form;
+    form.Load();
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,91 @@
+#include "link/civ.h"
+
+#include <cmath>
+
+namespace civ {
+
+Status FreqToBcd(std::int32_t value, std::span<std::uint8_t> bcd) {
+    if (value < 0) {
+        return Status::Error(QStringLiteral("A negative frequency (%1 Hz) cannot be sent to the radio.")
+                                 .arg(value));
+    }
+    for (auto& element : bcd) {
+        std::uint8_t packed = static_cast<std::uint8_t>(value % 10);
+        value /= 10;
+        packed |= static_cast<std::uint8_t>((value % 10) << 4);
+        value /= 10;
+        element = packed;
+    }
+    return Status::Ok();
+}
+
+double BcdToFreq(QByteArrayView bcd) {
+    double sum = 0;
+    double weight = 1;
+    for (char c : bcd) {
+        const auto byte = static_cast<std::uint8_t>(c);
+        sum += (byte & 0x0F) * weight;
+        weight *= 10;
+        sum += ((byte & 0xF0) >> 4) * weight;
+        weight *= 10;
+    }
+    return sum;
+}
+
+namespace {
+bool IsByte(int value) { return value >= 0 && value <= kMaxAddress; }
+} // namespace
+
+Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QByteArray* frame) {
+    if (!IsByte(radioAddress)) {
+        return Status::Error(
+            QStringLiteral("The radio address %1 is not a CI-V address; use 0 to FF (hex).")
+                .arg(radioAddress));
+    }
+    if (!IsByte(cmd)) {
+        return Status::Error(QStringLiteral("The command %1 does not fit in one byte.").arg(cmd));
+    }
+    if (subcmd != kNoSubCommand && !IsByte(subcmd)) {
+        return Status::Error(
+            QStringLiteral("The sub-command %1 does not fit in one byte.").arg(subcmd));
+    }
+    QByteArray bytes;
+    bytes.reserve(7 + data.size());
+    bytes.append(char(kPreamble));
+    bytes.append(char(kPreamble));
+    bytes.append(char(radioAddress));
+    bytes.append(char(kControllerAddress));
+    bytes.append(char(cmd));
+    if (subcmd != kNoSubCommand) {
+        bytes.append(char(subcmd));
+    }
+    bytes.append(data.data(), data.size());
+    bytes.append(char(kEndOfFrame));
+    *frame = bytes;
+    return Status::Ok();
+}
+
+QString FormatKilohertz(double hz, const QLocale& locale) {
+    if (!std::isfinite(hz) || hz < 0) {
+        hz = 0;
+    }
+    // The parser's values are whole hertz well inside 2^53, so this is exact.
+    const auto wholeHz = static_cast<long long>(std::llround(hz));
+    long long kilohertz = wholeHz / 1000;
+    const int fraction = static_cast<int>(wholeHz % 1000);
+
+    QString integerPart;
+    if (kilohertz > 0) {
+        // Group in threes with the locale's separator; no leading zeros.
+        QString digits = QString::number(kilohertz);
+        const QString group = locale.groupSeparator();
+        for (qsizetype i = digits.size() - 3; i > 0; i -= 3) {
+            digits.insert(i, group);
+        }
+        integerPart = digits;
+    }
+    return integerPart + locale.decimalPoint() +
+           QStringLiteral("%1").arg(fraction, 3, 10, QLatin1Char('0'));
+}
+
+} // namespace civ
