@@ -1,0 +1,50 @@
+#pragma once
+
+// The serial control `MSComm1` the radio link talks through: a QSerialPort set up for a CI-V bus
+// (8 data bits, no parity, 1 stop bit, no flow control, RTS and DTR asserted, raw bytes both
+// ways). It turns port names into devices, device errors into messages a user can act on, and
+// reports a device that went away (USB interface unplugged, radio switched off).
+
+#include "link/status.h"
+
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+class CommPort : public QObject {
+    Q_OBJECT
+public:
+    explicit CommPort(QObject* parent = nullptr);
+
+    // "COM<n>" (any case, n 1 to 255) names the n-th serial port: /dev/ttyS<n-1> on Linux,
+    // COM<n> on Windows. An absolute device path is used as it stands. Anything else is refused
+    // with a message that quotes the text.
+    static Status ResolvePortName(const QString& comPort, QString* device);
+    // A line speed is a whole number of bits per second above 0.
+    static Status ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond);
+
+    // Opens the device at the given speed, 8N1, no flow control; RTS and DTR are asserted.
+    Status Open(const QString& device, qint32 bitsPerSecond);
+    void Close();
+    bool IsOpen() const { return port.isOpen(); }
+    // The device path (or Windows port name) last opened or tried.
+    QString Device() const { return device; }
+
+    // Every byte waiting in the receive buffer, removed from it.
+    QByteArray ReadAll() { return port.readAll(); }
+    // Queues one whole frame for sending, in order and unchanged.
+    Status Output(const QByteArray& bytes);
+
+signals:
+    // Bytes have arrived (one notification per arrival; read them with ReadAll).
+    void OnComm();
+    // The open device went away; the port has been closed. The message says what to do.
+    void DeviceLost(const QString& message);
+
+private:
+    void HandleError(QSerialPort::SerialPortError error);
+    QString OpenFailure() const;
+
+    QSerialPort port;
+    QString device;
+};

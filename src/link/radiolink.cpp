@@ -1,0 +1,165 @@
+#include "link/radiolink.h"
+
+#include "link/civ.h"
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <array>
+
+RadioLink::RadioLink(QObject* parent)
+    : QObject(parent), MSComm1(this),
+      parser([this](const QString& text) { emit DisplayText(text); },
+             [this] { ReplyFlagRaised(); }) {
+    dispatch = [](bool mayBlock) {
+        QCoreApplication::processEvents(mayBlock ? QEventLoop::AllEvents |
+                                                       QEventLoop::WaitForMoreEvents
+                                                 : QEventLoop::AllEvents);
+    };
+    connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
+    connect(&MSComm1, &CommPort::DeviceLost, this, &RadioLink::DeviceLost);
+    reopenTimer.setInterval(kReopenInterval);
+    connect(&reopenTimer, &QTimer::timeout, this, &RadioLink::TryReopen);
+}
+
+QString RadioLink::Device() const {
+    QString device;
+    return CommPort::ResolvePortName(comPort, &device).IsOk() ? device : QString();
+}
+
+Status RadioLink::OpenPort() {
+    // The user chose a port: stop trying to bring back the one that went away.
+    reopenTimer.stop();
+    return OpenPortNow();
+}
+
+Status RadioLink::OpenPortNow() {
+    if (shuttingDown) {
+        return Status::Error(QStringLiteral("Tavmirok is closing."));
+    }
+    QString device;
+    qint32 bitsPerSecond = 0;
+    Status status = CommPort::ResolvePortName(comPort, &device);
+    if (status.IsOk()) {
+        status = CommPort::ParseBaudRate(baudRate, &bitsPerSecond);
+    }
+    if (status.IsOk()) {
+        status = MSComm1.Open(device, bitsPerSecond);
+    }
+    if (status.IsOk()) {
+        portIsOpen = true;
+        portProblem.clear();
+        // Bytes that came in while the port was being set up are waiting: read them now.
+        if (MSComm1.IsOpen()) {
+            QMetaObject::invokeMethod(this, &RadioLink::OnComm, Qt::QueuedConnection);
+        }
+    } else {
+        portProblem = status.Message();
+    }
+    emit PortStateChanged();
+    return status;
+}
+
+void RadioLink::ClosePort() {
+    reopenTimer.stop();
+    MSComm1.Close();
+    portIsOpen = false;
+    emit PortStateChanged();
+}
+
+void RadioLink::OnComm() {
+    ProcessInput();
+}
+
+void RadioLink::ProcessInput() {
+    const QByteArray bytes = MSComm1.ReadAll();
+    if (bytes.isEmpty()) {
+        return;
+    }
+    parser.ProcessBytes(bytes, radioAdress);
+}
+
+void RadioLink::ReplyFlagRaised() {
+    replyReceived = true;
+    if (!radioAnswering) {
+        radioAnswering = true;
+        emit RadioAnsweringChanged(true);
+    }
+}
+
+Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
+    if (shuttingDown) {
+        return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."));
+    }
+    QByteArray frame;
+    if (Status built = civ::BuildFrame(radioAdress, cmd, subcmd, data, &frame); !built.IsOk()) {
+        return built;
+    }
+    if (!portIsOpen) {
+        return Status::Error(
+            QStringLiteral("The serial port %1 is not open, so the radio cannot be tuned. %2")
+                .arg(comPort,
+                     portProblem.isEmpty()
+                         ? QStringLiteral("Choose a working port in Configure > Serial Port.")
+                         : portProblem));
+    }
+    if (Status written = MSComm1.Output(frame); !written.IsOk()) {
+        return written;
+    }
+
+    // Wait for a recognised frame. The flag is not cleared first: one that a report raised
+    // since the last wait ends this one after the first pass. A timer wakes the loop at the
+    // deadline so the wait can block instead of spinning.
+    const QDeadlineTimer deadline(kReplyTimeout, Qt::PreciseTimer);
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(kReplyTimeout);
+    dispatch(false);
+    while (!replyReceived && !shuttingDown && !deadline.hasExpired()) {
+        dispatch(true);
+    }
+    if (!replyReceived && !shuttingDown && radioAnswering) {
+        radioAnswering = false;
+        emit RadioAnsweringChanged(false);
+    }
+    replyReceived = false;
+    return Status::Ok();
+}
+
+Status RadioLink::Setfreq(std::int32_t frequency) {
+    std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
+    if (Status encoded = civ::FreqToBcd(frequency, bcd); !encoded.IsOk()) {
+        return encoded;
+    }
+    return SendCommand(civ::kCmdSetFrequency, civ::kNoSubCommand,
+                       QByteArrayView(reinterpret_cast<const char*>(bcd.data()), bcd.size()));
+}
+
+void RadioLink::Shutdown() {
+    shuttingDown = true;
+    reopenTimer.stop();
+    MSComm1.Close();
+    portIsOpen = false;
+    // Let a wait that is blocked in the event loop see the flag.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
+        dispatcher->wakeUp();
+    }
+}
+
+void RadioLink::DeviceLost(const QString& message) {
+    portIsOpen = false;
+    portProblem = message;
+    emit Problem(message);
+    emit PortStateChanged();
+    if (!shuttingDown) {
+        reopenTimer.start();
+    }
+}
+
+void RadioLink::TryReopen() {
+    if (OpenPortNow().IsOk()) {
+        reopenTimer.stop();
+        emit PortStateChanged();
+    }
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+// The radio link of the main window: owns the serial control `MSComm1`, the receive parser and
+// the command sender, and the fields the rest of the program shares with them (`comPort`,
+// `baudRate`, `radioAdress`, `portIsOpen`, `replyReceived`). Everything runs on the UI thread;
+// the sender's wait is the one place where the link hands control back to the event loop.
+
+#include "link/commport.h"
+#include "link/receiveparser.h"
+#include "link/status.h"
+
+#include <QByteArrayView>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+class RadioLink : public QObject {
+    Q_OBJECT
+public:
+    // How long a command waits for a recognised frame before it gives up (nothing is resent).
+    static constexpr std::chrono::milliseconds kReplyTimeout{500};
+    // How often a port whose device went away is tried again.
+    static constexpr std::chrono::milliseconds kReopenInterval{2000};
+
+    // Processes pending events; when mayBlock is true it may sleep until the next event arrives.
+    using Dispatcher = std::function<void(bool mayBlock)>;
+
+    explicit RadioLink(QObject* parent = nullptr);
+
+    // Shared fields, as the main window holds them.
+    QString comPort = QStringLiteral("COM2");
+    QString baudRate = QStringLiteral("19200");
+    int radioAdress = 0;
+    bool replyReceived = false;
+
+    bool PortIsOpen() const { return portIsOpen; }
+
+    // Opens `comPort` at `baudRate`. Expects the port to be closed.
+    Status OpenPort();
+    void ClosePort();
+
+    // Sends FE FE <radioAdress> 4D <cmd> [<subcmd>] <data> FD as one write, then waits until the
+    // receive parser has taken in a recognised frame, the reply timeout has passed, or the link
+    // shuts down. subcmd civ::kNoSubCommand sends none; empty data sends no data bytes.
+    Status SendCommand(int cmd, int subcmd, QByteArrayView data);
+    // Tunes the radio: command 0x05 with the frequency as five packed-BCD bytes.
+    Status Setfreq(std::int32_t frequency);
+
+    // Ends every wait at once, stops trying to reopen, and releases the port. Sends fail after it.
+    void Shutdown();
+
+    // False after a command's wait ran out without a recognised frame; true again at the next one.
+    bool RadioAnswering() const { return radioAnswering; }
+    // The device the port name maps to ("" when the name is not valid).
+    QString Device() const;
+    // Why the port is not open ("" while it is open or before the first try).
+    QString PortProblem() const { return portProblem; }
+    bool IsReopening() const { return reopenTimer.isActive(); }
+
+    // The dispatcher the wait uses; tests inject their own.
+    void SetDispatcher(Dispatcher dispatcher) { dispatch = std::move(dispatcher); }
+    void SetDisplayLocale(const QLocale& locale) { parser.SetLocale(locale); }
+    CommPort& Port() { return MSComm1; }
+
+signals:
+    // Writes to the frequency display `Text1`: "" and then the text, for each frequency shown.
+    void DisplayText(const QString& text);
+    // Something the user must be told.
+    void Problem(const QString& message);
+    void RadioAnsweringChanged(bool answering);
+    // The port opened, closed, went away or came back.
+    void PortStateChanged();
+
+private:
+    void OnComm();
+    void ProcessInput();
+    void ReplyFlagRaised();
+    void DeviceLost(const QString& message);
+    void TryReopen();
+    Status OpenPortNow();
+
+    CommPort MSComm1;
+    ReceiveParser parser;
+    Dispatcher dispatch;
+    QTimer reopenTimer;
+    bool portIsOpen = false;
+    bool radioAnswering = true;
+    bool shuttingDown = false;
+    QString portProblem;
+};
