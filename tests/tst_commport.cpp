@@ -17,22 +17,36 @@ private slots:
     void resolvePortName_data() {
         QTest::addColumn<QString>("comPort");
         QTest::addColumn<QString>("device"); // "" when refused
-        QTest::newRow("COM1") << "COM1" << "/dev/ttyS0";
-        QTest::newRow("COM2") << "COM2" << "/dev/ttyS1";
-        QTest::newRow("COM12 is port 12") << "COM12" << "/dev/ttyS11";
-        QTest::newRow("lower case") << "com3" << "/dev/ttyS2";
-        QTest::newRow("COM255") << "COM255" << "/dev/ttyS254";
-        QTest::newRow("blanks around") << " COM4 " << "/dev/ttyS3";
-        QTest::newRow("USB device path") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("COM1") << "COM1"
+                              << "/dev/ttyS0";
+        QTest::newRow("COM2") << "COM2"
+                              << "/dev/ttyS1";
+        QTest::newRow("COM12 is port 12") << "COM12"
+                                          << "/dev/ttyS11";
+        QTest::newRow("lower case") << "com3"
+                                    << "/dev/ttyS2";
+        QTest::newRow("COM255") << "COM255"
+                                << "/dev/ttyS254";
+        QTest::newRow("blanks around") << " COM4 "
+                                       << "/dev/ttyS3";
+        QTest::newRow("USB device path") << "/dev/ttyUSB0"
+                                         << "/dev/ttyUSB0";
         QTest::newRow("by-id path") << "/dev/serial/by-id/usb-Silicon_Labs_CP2102-if00"
                                     << "/dev/serial/by-id/usb-Silicon_Labs_CP2102-if00";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("COM alone") << "COM" << "";
-        QTest::newRow("COMX") << "COMX" << "";
-        QTest::newRow("COM0") << "COM0" << "";
-        QTest::newRow("COM256") << "COM256" << "";
-        QTest::newRow("COM-1") << "COM-1" << "";
-        QTest::newRow("relative path") << "ttyUSB0" << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("COM alone") << "COM"
+                                   << "";
+        QTest::newRow("COMX") << "COMX"
+                              << "";
+        QTest::newRow("COM0") << "COM0"
+                              << "";
+        QTest::newRow("COM256") << "COM256"
+                                << "";
+        QTest::newRow("COM-1") << "COM-1"
+                               << "";
+        QTest::newRow("relative path") << "ttyUSB0"
+                                       << "";
     }
     void resolvePortName() {
         QFETCH(QString, comPort);
@@ -77,8 +91,10 @@ private slots:
     void refusedNameOrSpeed_opensNothing_data() {
         QTest::addColumn<QString>("comPort");
         QTest::addColumn<QString>("baudRate");
-        QTest::newRow("bad name") << "COMX" << "19200";
-        QTest::newRow("bad speed") << "PTY" << "19k2";
+        QTest::newRow("bad name") << "COMX"
+                                  << "19200";
+        QTest::newRow("bad speed") << "PTY"
+                                   << "19k2";
     }
     void refusedNameOrSpeed_opensNothing() {
         QFETCH(QString, comPort);
@@ -129,7 +145,8 @@ private slots:
         CommPort port;
         const Status status = port.Open(link, 19200);
         QVERIFY(!status.IsOk());
-        QVERIFY2(status.Message().contains(QStringLiteral("dialout")), qPrintable(status.Message()));
+        QVERIFY2(status.Message().contains(QStringLiteral("dialout")),
+                 qPrintable(status.Message()));
     }
 
     void everyByteValue_passesUnchangedBothWays() {

@@ -36,9 +36,7 @@ struct Rig {
     }
     bool Open() { return link.OpenPort().IsOk(); }
     // Lets the link's receive events run until the display has n entries or time is up.
-    void AwaitDisplay(int n) {
-        QTRY_VERIFY_WITH_TIMEOUT(display.size() >= n, 5000);
-    }
+    void AwaitDisplay(int n) { QTRY_VERIFY_WITH_TIMEOUT(display.size() >= n, 5000); }
 };
 
 } // namespace
@@ -50,10 +48,13 @@ private slots:
         QTest::addColumn<int>("address");
         QTest::addColumn<int>("frequency");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("14.074 MHz to 00") << 0x00 << 14074000 << hex("FE FE 00 4D 05 00 40 07 14 00 FD");
-        QTest::newRow("14.074 MHz to 4E") << 0x4E << 14074000 << hex("FE FE 4E 4D 05 00 40 07 14 00 FD");
+        QTest::newRow("14.074 MHz to 00")
+            << 0x00 << 14074000 << hex("FE FE 00 4D 05 00 40 07 14 00 FD");
+        QTest::newRow("14.074 MHz to 4E")
+            << 0x4E << 14074000 << hex("FE FE 4E 4D 05 00 40 07 14 00 FD");
         QTest::newRow("2 MHz to 00") << 0x00 << 2000000 << hex("FE FE 00 4D 05 00 00 00 02 00 FD");
-        QTest::newRow("30 MHz to 00") << 0x00 << 30000000 << hex("FE FE 00 4D 05 00 00 00 30 00 FD");
+        QTest::newRow("30 MHz to 00")
+            << 0x00 << 30000000 << hex("FE FE 00 4D 05 00 00 00 30 00 FD");
         QTest::newRow("2 MHz to 4E") << 0x4E << 2000000 << hex("FE FE 4E 4D 05 00 00 00 02 00 FD");
         QTest::newRow("zero") << 0x94 << 0 << hex("FE FE 94 4D 05 00 00 00 00 00 FD");
         QTest::newRow("int32 max") << 0xFF << 2147483647 << hex("FE FE FF 4D 05 47 36 48 47 21 FD");
@@ -87,10 +88,14 @@ private slots:
         QTest::addColumn<int>("subcmd");
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("15 02, no data") << 0x15 << 0x02 << QByteArray() << hex("FE FE 4E 4D 15 02 FD");
-        QTest::newRow("15 02, one byte") << 0x15 << 0x02 << hex("01") << hex("FE FE 4E 4D 15 02 01 FD");
-        QTest::newRow("15 02, two bytes") << 0x15 << 0x02 << hex("01 20") << hex("FE FE 4E 4D 15 02 01 20 FD");
-        QTest::newRow("07, no sub-command") << 0x07 << -1 << QByteArray() << hex("FE FE 4E 4D 07 FD");
+        QTest::newRow("15 02, no data")
+            << 0x15 << 0x02 << QByteArray() << hex("FE FE 4E 4D 15 02 FD");
+        QTest::newRow("15 02, one byte")
+            << 0x15 << 0x02 << hex("01") << hex("FE FE 4E 4D 15 02 01 FD");
+        QTest::newRow("15 02, two bytes")
+            << 0x15 << 0x02 << hex("01 20") << hex("FE FE 4E 4D 15 02 01 20 FD");
+        QTest::newRow("07, no sub-command")
+            << 0x07 << -1 << QByteArray() << hex("FE FE 4E 4D 07 FD");
     }
     void sendCommand_dataSentWhole() {
         QFETCH(int, cmd);
@@ -198,7 +203,7 @@ private slots:
         QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
         QVERIFY(rig.link.Setfreq(2100000).IsOk());
         QVERIFY(innerReturned);
-        QVERIFY(phase == Done); // the outer wait went on after the inner one took the flag
+        QVERIFY(phase == Done);         // the outer wait went on after the inner one took the flag
         QCOMPARE(answering.count(), 0); // both waits ended on a reply, not at the deadline
         QCOMPARE(rig.link.replyReceived, false);
     }

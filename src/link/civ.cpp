@@ -6,8 +6,8 @@ namespace civ {
 
 Status FreqToBcd(std::int32_t value, std::span<std::uint8_t> bcd) {
     if (value < 0) {
-        return Status::Error(QStringLiteral("A negative frequency (%1 Hz) cannot be sent to the radio.")
-                                 .arg(value));
+        return Status::Error(
+            QStringLiteral("A negative frequency (%1 Hz) cannot be sent to the radio.").arg(value));
     }
     for (auto& element : bcd) {
         std::uint8_t packed = static_cast<std::uint8_t>(value % 10);
@@ -33,7 +33,9 @@ double BcdToFreq(QByteArrayView bcd) {
 }
 
 namespace {
-bool IsByte(int value) { return value >= 0 && value <= kMaxAddress; }
+bool IsByte(int value) {
+    return value >= 0 && value <= kMaxAddress;
+}
 } // namespace
 
 Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QByteArray* frame) {

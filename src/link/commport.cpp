@@ -13,7 +13,9 @@ namespace {
 constexpr int kFirstPortNumber = 1;
 constexpr int kLastPortNumber = 255;
 
-QString QuotedForMessage(const QString& text) { return QStringLiteral("\"%1\"").arg(text); }
+QString QuotedForMessage(const QString& text) {
+    return QStringLiteral("\"%1\"").arg(text);
+}
 
 } // namespace
 
@@ -132,9 +134,8 @@ Status CommPort::Output(const QByteArray& bytes) {
                            "Choose a working port in Configure > Serial Port."));
     }
     if (port.write(bytes) != bytes.size()) {
-        const QString message =
-            QStringLiteral("Writing to the serial port %1 failed: %2.")
-                .arg(device, port.errorString());
+        const QString message = QStringLiteral("Writing to the serial port %1 failed: %2.")
+                                    .arg(device, port.errorString());
         port.clearError();
         return Status::Error(message);
     }

@@ -12,9 +12,9 @@ RadioLink::RadioLink(QObject* parent)
       parser([this](const QString& text) { emit DisplayText(text); },
              [this] { ReplyFlagRaised(); }) {
     dispatch = [](bool mayBlock) {
-        QCoreApplication::processEvents(mayBlock ? QEventLoop::AllEvents |
-                                                       QEventLoop::WaitForMoreEvents
-                                                 : QEventLoop::AllEvents);
+        QCoreApplication::processEvents(mayBlock
+                                            ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
+                                            : QEventLoop::AllEvents);
     };
     connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
     connect(&MSComm1, &CommPort::DeviceLost, this, &RadioLink::DeviceLost);

@@ -13,8 +13,7 @@ class ReceiveParser {
 public:
     // setDisplay receives the display's two writes per shown frequency: "" and then the text.
     // raiseReply is called at each byte that sets the reply flag.
-    ReceiveParser(std::function<void(const QString&)> setDisplay,
-                  std::function<void()> raiseReply);
+    ReceiveParser(std::function<void(const QString&)> setDisplay, std::function<void()> raiseReply);
 
     // Runs every byte of one read through the machine, in order. radioAdress is the radio's
     // bus address as it stood when the read began.

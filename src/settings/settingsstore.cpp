@@ -1,0 +1,89 @@
+#include "settings/settingsstore.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <memory>
+
+namespace {
+
+constexpr int kMaxRadioAddress = 255;
+
+std::unique_ptr<QSettings> OpenStore(const QString& iniFile) {
+    if (!iniFile.isEmpty()) {
+        return std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
+    }
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("Tavmirok"), QStringLiteral("Tavmirok"));
+}
+
+QString ReadText(const QSettings& store, const char* key, const char* fallback) {
+    const QVariant value = store.value(QLatin1String(key), QString::fromLatin1(fallback));
+    // A value with a comma is read back as a list by the INI format; keep its text whole.
+    if (value.typeId() == QMetaType::QStringList) {
+        return value.toStringList().join(QLatin1Char(','));
+    }
+    return value.toString();
+}
+
+} // namespace
+
+SettingsStore::SettingsStore(QString iniFile) : iniFile(std::move(iniFile)) {}
+
+QString SettingsStore::Location() const {
+    return OpenStore(iniFile)->fileName();
+}
+
+StoredSettings SettingsStore::Load(QStringList* notices) const {
+    auto store = OpenStore(iniFile);
+    StoredSettings settings;
+    if (store->status() != QSettings::NoError) {
+        notices->append(
+            QStringLiteral("The settings in %1 could not be read (%2), so the defaults are used. "
+                           "Check the file, or set the port, speed, chirp time and radio address "
+                           "again; they are saved when Tavmirok closes.")
+                .arg(store->fileName(), store->status() == QSettings::AccessError
+                                            ? QStringLiteral("no permission to read them")
+                                            : QStringLiteral("the file is not in a valid format")));
+    }
+    store->beginGroup(QLatin1String(kGroup));
+    settings.comPort = ReadText(*store, kComPortKey, kDefaultComPort);
+    settings.baudRate = ReadText(*store, kBaudRateKey, kDefaultBaudRate);
+    settings.chirpTime = ReadText(*store, kChirpTimeKey, kDefaultChirpTime);
+    const QString address = ReadText(*store, kRadioAddressKey, kDefaultRadioAddress);
+    store->endGroup();
+
+    bool ok = false;
+    const int value = address.trimmed().toInt(&ok, 10);
+    if (ok && value >= 0 && value <= kMaxRadioAddress) {
+        settings.radioAdress = value;
+    } else {
+        settings.radioAdress = 0;
+        notices->append(QStringLiteral("The stored radio address \"%1\" is not a number from 0 "
+                                       "to 255, so address 0 (the broadcast address) is used. "
+                                       "Set your radio's CI-V address in Configure > "
+                                       "Radioaddress.")
+                            .arg(address));
+    }
+    return settings;
+}
+
+Status SettingsStore::Save(const StoredSettings& settings) const {
+    auto store = OpenStore(iniFile);
+    store->beginGroup(QLatin1String(kGroup));
+    store->setValue(QLatin1String(kComPortKey), settings.comPort);
+    store->setValue(QLatin1String(kBaudRateKey), settings.baudRate);
+    store->setValue(QLatin1String(kChirpTimeKey), settings.chirpTime);
+    store->setValue(QLatin1String(kRadioAddressKey), QString::number(settings.radioAdress));
+    store->endGroup();
+    store->sync();
+    if (store->status() != QSettings::NoError) {
+        return Status::Error(
+            QStringLiteral("The settings could not be saved to %1. Check that the folder exists "
+                           "and that you may write there. They were: port \"%2\", speed \"%3\", "
+                           "chirp time \"%4\", radio address %5 (hex %6).")
+                .arg(store->fileName(), settings.comPort, settings.baudRate, settings.chirpTime)
+                .arg(settings.radioAdress)
+                .arg(QString::number(settings.radioAdress, 16).toUpper()));
+    }
+    return Status::Ok();
+}
