@@ -1,0 +1,524 @@
+// The simulated radio seen from a controller: its pseudo-terminal opened with QSerialPort, bytes
+// written and the exact bytes that come back compared. Each exchange ends with a read-frequency
+// probe, so an answer that should not have been sent shows up as bytes out of place.
+
+#include "support/hex.h"
+#include "support/radiosimprocess.h"
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTime>
+
+#include <ctime>
+
+namespace {
+
+constexpr int kIoTimeoutMs = 5000;
+constexpr int kVanishPauseMs = 200;
+
+// The controller (4D) and Hamlib (E0) talk to the radio at its default address 4E.
+const QByteArray kSet2100 = hex("FE FE 4E 4D 05 00 00 10 02 00 FD");
+const QByteArray kOk = hex("FE FE 4D 4E FB FD");
+const QByteArray kNg = hex("FE FE 4D 4E FA FD");
+const QByteArray kRead = hex("FE FE 4E 4D 03 FD");
+const QByteArray kGarbage = hex("13 FD 00 FF FE FE 00 4E 00 00 40");
+
+QByteArray Answer14074() {
+    return hex("FE FE 4D 4E 03 00 40 07 14 00 FD");
+}
+QByteArray Answer2100() {
+    return hex("FE FE 4D 4E 03 00 00 10 02 00 FD");
+}
+QByteArray Answer7074() {
+    return hex("FE FE 4D 4E 03 00 40 07 07 00 FD");
+}
+
+// One exchange: bytes written (none: only read), then exactly the bytes expected back.
+struct Step {
+    QByteArray write;
+    QByteArray read;
+};
+using Steps = QList<Step>;
+
+// The controller's side of the line.
+class SimPort {
+public:
+    bool Open(const QString& path) {
+        port.setPortName(path);
+        port.setBaudRate(QSerialPort::Baud19200);
+        port.setDataBits(QSerialPort::Data8);
+        port.setParity(QSerialPort::NoParity);
+        port.setStopBits(QSerialPort::OneStop);
+        port.setFlowControl(QSerialPort::NoFlowControl);
+        return port.open(QIODevice::ReadWrite);
+    }
+    void Write(const QByteArray& bytes) {
+        port.write(bytes);
+        port.waitForBytesWritten(kIoTimeoutMs);
+    }
+    // Returns once `count` bytes are in (or nothing more comes); bytes beyond stay buffered.
+    QByteArray Read(qsizetype count) {
+        QByteArray got = port.read(count);
+        while (got.size() < count && port.waitForReadyRead(kIoTimeoutMs)) {
+            got += port.read(count - got.size());
+        }
+        return got;
+    }
+    QSerialPort port;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Steps)
+
+class TestRadioSim : public QObject {
+    Q_OBJECT
+
+    // Runs the steps on the port; fails the test at the first mismatch.
+    void RunSteps(SimPort& port, const Steps& steps) {
+        for (qsizetype i = 0; i < steps.size(); ++i) {
+            if (!steps[i].write.isEmpty()) {
+                port.Write(steps[i].write);
+            }
+            const QByteArray got = port.Read(steps[i].read.size());
+            QVERIFY2(got == steps[i].read,
+                     qPrintable(QStringLiteral("step %1: got \"%2\"").arg(i + 1).arg(toHex(got))));
+        }
+    }
+
+private slots:
+    void initTestCase() { qRegisterMetaType<Steps>(); }
+
+    void bus_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Steps>("steps");
+        const QStringList none;
+
+        QTest::newRow("set to own address: echo, OK, followed")
+            << none << Steps{{kSet2100, kSet2100 + kOk}, {kRead, kRead + Answer2100()}};
+        QTest::newRow("set to broadcast: followed, no answer")
+            << none
+            << Steps{{hex("FE FE 00 4D 05 00 00 10 02 00 FD"),
+                      hex("FE FE 00 4D 05 00 00 10 02 00 FD")},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("set to another station: echoed only")
+            << none
+            << Steps{{hex("FE FE 94 4D 05 00 00 10 02 00 FD"),
+                      hex("FE FE 94 4D 05 00 00 10 02 00 FD")},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("answer goes to the frame's source")
+            << none
+            << Steps{{hex("FE FE 4E E0 05 00 00 10 02 00 FD"),
+                      hex("FE FE 4E E0 05 00 00 10 02 00 FD FE FE E0 4E FB FD")},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("four-byte frequency accepted")
+            << none
+            << Steps{{hex("FE FE 4E 4D 05 00 00 10 02 FD"),
+                      hex("FE FE 4E 4D 05 00 00 10 02 FD") + kOk},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("non-decimal BCD refused")
+            << none
+            << Steps{{hex("FE FE 4E 4D 05 0A 00 10 02 00 FD"),
+                      hex("FE FE 4E 4D 05 0A 00 10 02 00 FD") + kNg},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("frequency beyond 32 bits refused")
+            << none
+            << Steps{{hex("FE FE 4E 4D 05 00 00 00 00 99 FD"),
+                      hex("FE FE 4E 4D 05 00 00 00 00 99 FD") + kNg},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("set split over three reads decodes whole")
+            << none
+            << Steps{{hex("FE FE 4E"), hex("FE FE 4E")},
+                     {hex("4D 05 00"), hex("4D 05 00")},
+                     {hex("00 10 02 00 FD"), hex("00 10 02 00 FD") + kOk},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("stray bytes and a lone FE before a frame")
+            << none
+            << Steps{{hex("13 FD FE 4E 00") + kSet2100, hex("13 FD FE 4E 00") + kSet2100 + kOk},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("frame cut by a new preamble is dropped")
+            << none
+            << Steps{{hex("FE FE 4E 4D 03 00"), hex("FE FE 4E 4D 03 00")},
+                     {kSet2100, kSet2100 + kOk},
+                     {kRead, kRead + Answer2100()}};
+        QTest::newRow("extra preamble bytes")
+            << none
+            << Steps{{hex("FE FE FE 4E 4D 03 FD"), hex("FE FE FE 4E 4D 03 FD") + Answer14074()}};
+        QTest::newRow("frame from the radio's own address ignored")
+            << none
+            << Steps{{hex("FE FE 4E 4E 05 00 00 10 02 00 FD"),
+                      hex("FE FE 4E 4E 05 00 00 10 02 00 FD")},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("unknown command NG")
+            << none
+            << Steps{{hex("FE FE 4E E0 19 00 FD"), hex("FE FE 4E E0 19 00 FD FE FE E0 4E FA FD")}};
+        QTest::newRow("read with data NG")
+            << none << Steps{{hex("FE FE 4E 4D 03 00 FD"), hex("FE FE 4E 4D 03 00 FD") + kNg}};
+
+        // What Hamlib's IC-7300 backend asks.
+        QTest::newRow("25 00 read")
+            << none
+            << Steps{{hex("FE FE 4E E0 25 00 FD"),
+                      hex("FE FE 4E E0 25 00 FD FE FE E0 4E 25 00 00 40 07 14 00 FD")}};
+        QTest::newRow("25 01 read")
+            << none
+            << Steps{{hex("FE FE 4E E0 25 01 FD"),
+                      hex("FE FE 4E E0 25 01 FD FE FE E0 4E 25 01 00 40 07 14 00 FD")}};
+        QTest::newRow("25 00 set followed")
+            << none
+            << Steps{{hex("FE FE 4E E0 25 00 00 40 07 07 00 FD"),
+                      hex("FE FE 4E E0 25 00 00 40 07 07 00 FD FE FE E0 4E FB FD")},
+                     {kRead, kRead + Answer7074()}};
+        QTest::newRow("25 01 set leaves the operating frequency")
+            << none
+            << Steps{{hex("FE FE 4E E0 25 01 00 40 07 07 00 FD"),
+                      hex("FE FE 4E E0 25 01 00 40 07 07 00 FD FE FE E0 4E FB FD")},
+                     {hex("FE FE 4E E0 25 01 FD"),
+                      hex("FE FE 4E E0 25 01 FD FE FE E0 4E 25 01 00 40 07 07 00 FD")},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("07 00 OK") << none
+                                  << Steps{{hex("FE FE 4E E0 07 00 FD"),
+                                            hex("FE FE 4E E0 07 00 FD FE FE E0 4E FB FD")}};
+        QTest::newRow("0F read split off")
+            << none
+            << Steps{{hex("FE FE 4E E0 0F FD"), hex("FE FE 4E E0 0F FD FE FE E0 4E 0F 00 FD")}};
+        QTest::newRow("26 00 read mode")
+            << none
+            << Steps{{hex("FE FE 4E E0 26 00 FD"),
+                      hex("FE FE 4E E0 26 00 FD FE FE E0 4E 26 00 01 00 01 FD")}};
+        QTest::newRow("26 00 set mode then read")
+            << none
+            << Steps{{hex("FE FE 4E E0 26 00 02 00 01 FD"),
+                      hex("FE FE 4E E0 26 00 02 00 01 FD FE FE E0 4E FB FD")},
+                     {hex("FE FE 4E E0 26 00 FD"),
+                      hex("FE FE 4E E0 26 00 FD FE FE E0 4E 26 00 02 00 01 FD")}};
+        QTest::newRow("1A 03 read width")
+            << none
+            << Steps{{hex("FE FE 4E E0 1A 03 FD"),
+                      hex("FE FE 4E E0 1A 03 FD FE FE E0 4E 1A 03 34 FD")}};
+        QTest::newRow("1A 03 set width then read")
+            << none
+            << Steps{{hex("FE FE 4E E0 1A 03 28 FD"),
+                      hex("FE FE 4E E0 1A 03 28 FD FE FE E0 4E FB FD")},
+                     {hex("FE FE 4E E0 1A 03 FD"),
+                      hex("FE FE 4E E0 1A 03 FD FE FE E0 4E 1A 03 28 FD")}};
+
+        // Options.
+        QTest::newRow("--address 94")
+            << QStringList{"--address", "94"}
+            << Steps{{hex("FE FE 4E E0 03 FD"), hex("FE FE 4E E0 03 FD")},
+                     {hex("FE FE 94 E0 03 FD"),
+                      hex("FE FE 94 E0 03 FD FE FE E0 94 03 00 40 07 14 00 FD")}};
+        QTest::newRow("--address 0x00 answers at the broadcast address")
+            << QStringList{"--address", "0x00"}
+            << Steps{{hex("FE FE 00 4D 05 00 00 10 02 00 FD"),
+                      hex("FE FE 00 4D 05 00 00 10 02 00 FD FE FE 4D 00 FB FD")}};
+        QTest::newRow("--no-echo")
+            << QStringList{"--no-echo"} << Steps{{kSet2100, kOk}, {kRead, Answer2100()}};
+        QTest::newRow("--transceive: report after the OK")
+            << QStringList{"--transceive"}
+            << Steps{{kSet2100, kSet2100 + kOk + hex("FE FE 00 4E 00 00 00 10 02 00 FD")}};
+        QTest::newRow("--transceive: broadcast set reported")
+            << QStringList{"--transceive"}
+            << Steps{{hex("FE FE 00 4D 05 00 00 10 02 00 FD"),
+                      hex("FE FE 00 4D 05 00 00 10 02 00 FD FE FE 00 4E 00 00 00 10 02 00 FD")}};
+        QTest::newRow("--transceive: refused set not reported")
+            << QStringList{"--transceive"}
+            << Steps{{hex("FE FE 4E 4D 05 0A 00 10 02 00 FD"),
+                      hex("FE FE 4E 4D 05 0A 00 10 02 00 FD") + kNg},
+                     {kRead, kRead + Answer14074()}};
+        QTest::newRow("--frequency")
+            << QStringList{"--frequency", "7074000"} << Steps{{kRead, kRead + Answer7074()}};
+        QTest::newRow("--reply-delay keeps echo first")
+            << QStringList{"--reply-delay", "30"}
+            << Steps{{kSet2100, kSet2100 + kOk}, {kRead, kRead + Answer2100()}};
+        QTest::newRow("--garbage between echo and answer")
+            << QStringList{"--garbage"}
+            << Steps{{kSet2100, kSet2100 + kGarbage + kOk},
+                     {kRead, kRead + kGarbage + Answer2100()}};
+    }
+    void bus() {
+        QFETCH(QStringList, args);
+        QFETCH(Steps, steps);
+        RadioSimProcess sim;
+        const QString path = sim.Start(args);
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY2(port.Open(path), qPrintable(port.port.errorString()));
+        RunSteps(port, steps);
+    }
+
+    // Control commands change the radio at run time; the line shows the effect.
+    void control_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<Steps>("steps");
+        const QStringList none;
+
+        QTest::newRow("echo off") << none << QStringList{"echo off"}
+                                  << Steps{{kSet2100, kOk}, {kRead, Answer2100()}};
+        QTest::newRow("echo off and on again")
+            << none << QStringList{"echo off", "echo on"} << Steps{{kSet2100, kSet2100 + kOk}};
+        QTest::newRow("frequency, transceive on: reported")
+            << QStringList{"--transceive"} << QStringList{"frequency 7074000"}
+            << Steps{{{}, hex("FE FE 00 4E 00 00 40 07 07 00 FD")}, {kRead, kRead + Answer7074()}};
+        QTest::newRow("frequency, transceive off: not reported")
+            << none << QStringList{"frequency 7074000"} << Steps{{kRead, kRead + Answer7074()}};
+        QTest::newRow("transceive on")
+            << none << QStringList{"transceive on"}
+            << Steps{{kSet2100, kSet2100 + kOk + hex("FE FE 00 4E 00 00 00 10 02 00 FD")}};
+        QTest::newRow("transceive off")
+            << QStringList{"--transceive"} << QStringList{"transceive off"}
+            << Steps{{kSet2100, kSet2100 + kOk}, {kRead, kRead + Answer2100()}};
+        QTest::newRow("silent radio sends no report")
+            << QStringList{"--transceive"}
+            << QStringList{"silent on", "frequency 7074000", "silent off"}
+            << Steps{{kRead, kRead + Answer7074()}};
+        QTest::newRow("send half a frame")
+            << none << QStringList{"send FE FE 4D 4E FB"}
+            << Steps{{{}, hex("FE FE 4D 4E FB")}, {kRead, kRead + Answer14074()}};
+        QTest::newRow("send without blanks, lower case")
+            << none << QStringList{"send 13fd00"} << Steps{{{}, hex("13 FD 00")}};
+        QTest::newRow("garbage on")
+            << none << QStringList{"garbage on"} << Steps{{kSet2100, kSet2100 + kGarbage + kOk}};
+        QTest::newRow("garbage off") << QStringList{"--garbage"} << QStringList{"garbage off"}
+                                     << Steps{{kSet2100, kSet2100 + kOk}};
+    }
+    void control() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, commands);
+        QFETCH(Steps, steps);
+        RadioSimProcess sim;
+        const QString path = sim.Start(args);
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY2(port.Open(path), qPrintable(port.port.errorString()));
+        for (const QString& command : commands) {
+            const QString answer = sim.Command(command);
+            QVERIFY2(answer.startsWith(QStringLiteral("ok")),
+                     qPrintable(command + " -> " + answer));
+        }
+        RunSteps(port, steps);
+    }
+
+    void controlErrors_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("unknown") << "tune 7074000";
+        QTest::newRow("switch without on|off") << "echo maybe";
+        QTest::newRow("switch without argument") << "silent";
+        QTest::newRow("negative frequency") << "frequency -1";
+        QTest::newRow("fractional frequency") << "frequency 7074000.5";
+        QTest::newRow("frequency beyond 32 bits") << "frequency 2147483648";
+        QTest::newRow("odd hex digits") << "send FE F";
+        QTest::newRow("not hex") << "send FE ZZ";
+        QTest::newRow("send nothing") << "send";
+        QTest::newRow("vanish without time") << "vanish soon";
+        QTest::newRow("quit with argument") << "quit now";
+    }
+    void controlErrors() {
+        QFETCH(QString, command);
+        RadioSimProcess sim;
+        const QString path = sim.Start();
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY(port.Open(path));
+        QVERIFY2(sim.Command(command).startsWith(QStringLiteral("error ")), qPrintable(command));
+        // Nothing was sent or changed, and the radio still runs.
+        RunSteps(port, {{kRead, kRead + Answer14074()}});
+    }
+
+    void silent_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("commands");
+        QTest::newRow("--silent") << QStringList{"--silent"} << QStringList{};
+        QTest::newRow("silent on") << QStringList{} << QStringList{"silent on"};
+    }
+    void silent() {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, commands);
+        RadioSimProcess sim;
+        const QString path = sim.Start(args);
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY(port.Open(path));
+        for (const QString& command : commands) {
+            QCOMPARE(sim.Command(command), QStringLiteral("ok ") + command);
+        }
+        port.Write(kSet2100 + hex("FE FE 00 4D 05 00 00 10 02 00 FD") + kRead);
+        QVERIFY(sim.WaitForFramesReceived(3));
+        QCOMPARE(sim.Command(QStringLiteral("silent off")), QStringLiteral("ok silent off"));
+        // No echo, answer or change of frequency came from the three frames.
+        RunSteps(port, {{kRead, kRead + Answer14074()}});
+    }
+
+    void log_linesPerFrameStrayAndCut() {
+        // A zone far from UTC, for the radio and for this test's clock, so that a time of day
+        // taken in the wrong zone shows.
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", "<+0530>-05:30");
+        tzset();
+        const auto restoreZone = qScopeGuard([&savedZone]() {
+            if (savedZone.isNull()) {
+                qunsetenv("TZ");
+            } else {
+                qputenv("TZ", savedZone);
+            }
+            tzset();
+        });
+        RadioSimProcess sim;
+        const QString path = sim.Start();
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY(port.Open(path));
+        const int before = QTime::currentTime().msecsSinceStartOfDay();
+        RunSteps(port, {{hex("13 0A FE FE 4E 4D 05"), hex("13 0A FE FE 4E 4D 05")},
+                        {hex("00 00 10 02 00 FD"), hex("00 00 10 02 00 FD") + kOk},
+                        {hex("FE FE 94 E0 03"), hex("FE FE 94 E0 03")},
+                        {kRead, kRead + Answer2100()}});
+        QVERIFY(sim.WaitForFramesReceived(2));
+        const int after = QTime::currentTime().msecsSinceStartOfDay();
+
+        const QStringList expected{"stray 13 0A", "FE FE 4E 4D 05 00 00 10 02 00 FD",
+                                   "cut FE FE 94 E0 03", "FE FE 4E 4D 03 FD"};
+        const QStringList lines = sim.LogLines();
+        QCOMPARE(lines.size(), expected.size());
+        static const QRegularExpression format(QStringLiteral("^(\\d{1,5})\\.(\\d{3}) (.*)$"));
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QRegularExpressionMatch match = format.match(lines[i]);
+            QVERIFY2(match.hasMatch(), qPrintable(lines[i]));
+            QCOMPARE(match.captured(3), expected[i]);
+            const int ms = match.captured(1).toInt() * 1000 + match.captured(2).toInt();
+            if (after >= before) { // not across midnight
+                QVERIFY2(ms >= before && ms <= after, qPrintable(lines[i]));
+            }
+        }
+
+        // A second run appends to the same file.
+        sim.Stop();
+        const QString logPath = sim.LogPath();
+        const QString again = sim.Start({"--log", logPath});
+        QVERIFY(port.port.isOpen());
+        port.port.close();
+        QVERIFY(port.Open(again));
+        RunSteps(port, {{kRead, kRead + Answer14074()}});
+        QVERIFY(sim.WaitForFramesReceived(1));
+        const QStringList appended = sim.LogLines();
+        QCOMPARE(appended.size(), expected.size() + 1);
+        QCOMPARE(appended.mid(0, lines.size()), lines);
+        QVERIFY(appended.last().endsWith(QStringLiteral(" FE FE 4E 4D 03 FD")));
+    }
+
+    void vanish_portErrorsAndLinkNamesNewDevice() {
+        QTemporaryDir folder;
+        const QString link = folder.filePath(QStringLiteral("radio"));
+        RadioSimProcess sim;
+        const QString path = sim.Start({"--link", link});
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), path);
+
+        SimPort port;
+        QVERIFY(port.Open(link));
+        RunSteps(port, {{kSet2100, kSet2100 + kOk}});
+        QSignalSpy errors(&port.port, &QSerialPort::errorOccurred);
+
+        const QString answer = sim.Command(QStringLiteral("vanish %1").arg(kVanishPauseMs));
+        static const QRegularExpression reopened(QStringLiteral("^ok reopened (/dev/\\S+)$"));
+        const QRegularExpressionMatch match = reopened.match(answer);
+        QVERIFY2(match.hasMatch(), qPrintable(answer));
+
+        const auto gone = [&errors]() {
+            for (const QList<QVariant>& signal : errors) {
+                const auto error = signal.at(0).value<QSerialPort::SerialPortError>();
+                if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        QVERIFY(gone());
+
+        QCOMPARE(QFileInfo(link).symLinkTarget(), match.captured(1));
+        // QSerialPort locks by port name: the dead port must be closed before the link is
+        // opened again, as a controller does when its device goes away.
+        port.port.close();
+        SimPort reopenedPort;
+        QVERIFY2(reopenedPort.Open(link), qPrintable(reopenedPort.port.errorString()));
+        // The same radio: it kept its frequency.
+        RunSteps(reopenedPort, {{kRead, kRead + Answer2100()}});
+
+        sim.Stop();
+        QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
+    }
+
+    // Bytes of every value, in pieces of every size, with no frame to the radio or to all:
+    // everything is echoed, nothing answered, and the next frame is answered as usual.
+    void randomBytes_echoedAndNoHarm() {
+        RadioSimProcess sim;
+        const QString path = sim.Start();
+        QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
+        SimPort port;
+        QVERIFY(port.Open(path));
+        QRandomGenerator random(7300);
+        for (int piece = 0; piece < 300; ++piece) {
+            QByteArray bytes(random.bounded(1, 80), Qt::Uninitialized);
+            for (char& byte : bytes) {
+                // Biased towards the framing bytes so frames begin and end often.
+                const int draw = random.bounded(10);
+                byte = char(draw == 0 ? 0xFE : draw == 1 ? 0xFD : random.bounded(256));
+                if (byte == char(0x4E) || byte == char(0x00)) {
+                    byte = char(0x4F);
+                }
+            }
+            port.Write(bytes);
+            const QByteArray got = port.Read(bytes.size());
+            QVERIFY2(got == bytes, qPrintable(QStringLiteral("piece %1").arg(piece)));
+        }
+        RunSteps(port, {{kRead, kRead + Answer14074()}});
+    }
+
+    void badOptions_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("address not hex") << QStringList{"--address", "4G"};
+        QTest::newRow("address over a byte") << QStringList{"--address", "100"};
+        QTest::newRow("address missing") << QStringList{"--address"};
+        QTest::newRow("negative frequency") << QStringList{"--frequency", "-5"};
+        QTest::newRow("frequency beyond 32 bits") << QStringList{"--frequency", "2147483648"};
+        QTest::newRow("delay not a number") << QStringList{"--reply-delay", "soon"};
+        QTest::newRow("log without file") << QStringList{"--log"};
+        QTest::newRow("switch with value") << QStringList{"--silent=yes"};
+        QTest::newRow("unknown option") << QStringList{"--baud", "19200"};
+    }
+    void badOptions() {
+        QFETCH(QStringList, args);
+        QProcess process;
+        process.start(QStringLiteral(TAVMIROK_RADIOSIM), args);
+        QVERIFY(process.waitForFinished(kIoTimeoutMs));
+        QCOMPARE(process.exitCode(), 2);
+        QVERIFY(process.readAllStandardOutput().isEmpty());
+        QVERIFY(!process.readAllStandardError().isEmpty());
+    }
+
+    void help_documentsEveryOptionAndCommand() {
+        QProcess process;
+        process.start(QStringLiteral(TAVMIROK_RADIOSIM), {QStringLiteral("--help")});
+        QVERIFY(process.waitForFinished(kIoTimeoutMs));
+        QCOMPARE(process.exitCode(), 0);
+        const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
+        for (const char* word :
+             {"--address", "--frequency", "--no-echo", "--silent", "--transceive", "--garbage",
+              "--reply-delay", "--log", "--link", "--exit-on-eof", "silent on|off", "echo on|off",
+              "garbage on|off", "frequency HZ", "send HEX", "vanish MS", "quit", "SIGUSR1"}) {
+            QVERIFY2(help.contains(QLatin1String(word)), word);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRadioSim)
+#include "tst_radiosim.moc"
