@@ -1,0 +1,53 @@
+#include "sweep/ticktimer.h"
+
+#include "sweep/schedule.h"
+
+#include <utility>
+
+AlignedTickTimer::AlignedTickTimer(std::function<double()> clock, QObject* parent)
+    : QObject(parent), clock(std::move(clock)) {
+    shot.setSingleShot(true);
+    shot.setTimerType(Qt::PreciseTimer);
+    connect(&shot, &QTimer::timeout, this, &AlignedTickTimer::OnShot);
+}
+
+void AlignedTickTimer::SetInterval(int ms) {
+    ms = std::max(ms, 0);
+    if (ms == interval) {
+        return;
+    }
+    interval = ms;
+    shot.stop();
+    if (enabled && interval > 0) {
+        AimNextShot();
+    }
+}
+
+void AlignedTickTimer::SetEnabled(bool on) {
+    if (on == enabled) {
+        return;
+    }
+    enabled = on;
+    shot.stop();
+    if (enabled && interval > 0) {
+        AimNextShot();
+    }
+}
+
+void AlignedTickTimer::AimNextShot() {
+    shot.start(sweep::TimeToNextTick(clock(), std::chrono::milliseconds{interval}));
+}
+
+void AlignedTickTimer::OnShot() {
+    if (!enabled || interval <= 0) {
+        return;
+    }
+    if (onTick) {
+        onTick();
+    }
+    // The tick may have stopped and restarted the timer itself (or run a nested tick that did);
+    // a shot already aimed stands.
+    if (enabled && interval > 0 && !shot.isActive()) {
+        AimNextShot();
+    }
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+// The step timer as the sweep sees it: an interval in milliseconds (0 gives no ticks at all) and
+// an enabled flag, so the scheduler can be driven by a fake timer in tests.
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+
+class TickTimer {
+public:
+    virtual ~TickTimer() = default;
+    virtual void SetInterval(int ms) = 0;
+    virtual void SetEnabled(bool on) = 0;
+    virtual int Interval() const = 0;
+    virtual bool IsEnabled() const = 0;
+
+    std::function<void()> onTick;
+};
+
+// Production step timer: a precise single-shot QTimer aimed, shot by shot, at the next interval
+// boundary of the clock, so ticks stay on the half-second marks and never drift. Enabling an
+// enabled timer or setting the interval it already has does not restart it.
+class AlignedTickTimer : public QObject, public TickTimer {
+    Q_OBJECT
+public:
+    // clock: seconds since local midnight, with fraction. Starts with interval 0, enabled.
+    explicit AlignedTickTimer(std::function<double()> clock, QObject* parent = nullptr);
+
+    void SetInterval(int ms) override;
+    void SetEnabled(bool on) override;
+    int Interval() const override { return interval; }
+    bool IsEnabled() const override { return enabled; }
+
+    // Whether a tick is pending, and how long until it fires.
+    bool IsRunning() const { return shot.isActive(); }
+    std::chrono::milliseconds RemainingTime() const { return shot.remainingTimeAsDuration(); }
+
+private:
+    void AimNextShot();
+    void OnShot();
+
+    std::function<double()> clock;
+    QTimer shot;
+    int interval = 0;
+    bool enabled = true;
+};

@@ -1,0 +1,670 @@
+#include "sweep/schedule.h"
+#include "sweep/sweepscheduler.h"
+#include "sweep/ticktimer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::int64_t kDayMs = 86400000;
+constexpr std::int64_t kTickMs = 10;
+constexpr std::int32_t kMHz = 1000000;
+
+std::int64_t Ms(double seconds) {
+    return std::llround(seconds * 1000);
+}
+
+// Frequencies of a sweep step: 2.1 MHz at step 0 ... 30.0 MHz at step 279.
+constexpr std::int32_t StepHz(int k) {
+    return 2100000 + 100000 * k;
+}
+
+// The step timer as the scheduler sees it; records every call.
+class FakeTimer : public TickTimer {
+public:
+    void SetInterval(int ms) override {
+        interval = ms;
+        if (recording) {
+            log << QStringLiteral("interval %1").arg(ms);
+        }
+    }
+    void SetEnabled(bool on) override {
+        enabled = on;
+        if (recording) {
+            log << (on ? QStringLiteral("enable") : QStringLiteral("disable"));
+        }
+    }
+    int Interval() const override { return interval; }
+    bool IsEnabled() const override { return enabled; }
+    bool Ticking() const { return interval > 0 && enabled; }
+
+    int interval = 0;
+    bool enabled = true;
+    bool recording = true;
+    QStringList log;
+};
+
+struct Tuning {
+    std::int32_t frequency;
+    double clock;    // time of day when Setfreq was called
+    int nestedTicks; // ticks delivered while it waited for the radio
+};
+
+// A main window in simulated time: a clock stepped in milliseconds (it may run past a day; the
+// scheduler sees the time of day), a timer that ticks on every 10 ms boundary while enabled with
+// a non-zero interval, and a radio that answers after a chosen latency, delivering the ticks that
+// fall inside its wait as the real event loop would.
+class Rig {
+public:
+    explicit Rig(double startClock, QString chirp = QStringLiteral("78"))
+        : nowMs(Ms(startClock)), text2(std::move(chirp)),
+          scheduler({[this] { return Clock(); }, [this](std::int32_t hz) { return Setfreq(hz); },
+                     [this] { return text2; }, [this](const QString& text) { labels << text; }},
+                    timer) {
+        timer.onTick = [this] { scheduler.Timer1Tick(); };
+        QObject::connect(&scheduler, &SweepScheduler::problem,
+                         [this](const QString& message) { problems << message; });
+        QObject::connect(&scheduler, &SweepScheduler::notice,
+                         [this](const QString& message) { notices << message; });
+    }
+
+    double Clock() const { return static_cast<double>(nowMs % kDayMs) / 1000.0; }
+
+    // Runs ticks up to and including absolute simulated time `seconds` (may exceed 86400).
+    void RunUntil(double seconds) {
+        const std::int64_t endMs = Ms(seconds);
+        while (NextBoundary() <= endMs) {
+            nowMs = NextBoundary();
+            DeliverTick();
+        }
+    }
+    void RunFor(double seconds) { RunUntil(nowMs / 1000.0 + seconds); }
+    void DeliverTick() {
+        if (timer.Ticking() && timer.onTick) {
+            ++ticks;
+            timer.onTick();
+        }
+    }
+    std::int64_t NextBoundary() const { return (nowMs / kTickMs + 1) * kTickMs; }
+
+    std::vector<std::int32_t> Frequencies() const {
+        std::vector<std::int32_t> out;
+        for (const Tuning& tuning : tunings) {
+            out.push_back(tuning.frequency);
+        }
+        return out;
+    }
+
+    std::int64_t nowMs;
+    QString text2;
+    FakeTimer timer;
+    QStringList labels;
+    QStringList problems;
+    QStringList notices;
+    std::vector<Tuning> tunings;
+    int ticks = 0;
+    std::function<std::int64_t(std::int32_t)> latencyMs = [](std::int32_t) { return 0; };
+    std::function<Status(std::int32_t)> answer = [](std::int32_t) { return Status::Ok(); };
+    std::function<void(std::int32_t)> insideWait; // runs inside the radio wait
+    SweepScheduler scheduler;
+
+private:
+    Status Setfreq(std::int32_t hz) {
+        const std::size_t index = tunings.size();
+        tunings.push_back({hz, Clock(), 0});
+        const int ticksBefore = ticks;
+        if (insideWait) {
+            insideWait(hz);
+        }
+        const std::int64_t endMs = nowMs + latencyMs(hz);
+        while (NextBoundary() <= endMs) {
+            nowMs = NextBoundary();
+            DeliverTick();
+        }
+        nowMs = std::max(nowMs, endMs);
+        tunings[index].nestedTicks = ticks - ticksBefore;
+        return answer(hz);
+    }
+};
+
+// Expected tunings of one sweep: where it was armed, then its 280 steps from `start`.
+void VerifySweep(const Rig& rig, std::size_t first, double start, int latestMs = 0) {
+    QCOMPARE(rig.tunings.at(first).frequency, sweep::kParkFrequency);
+    for (int k = 0; k < 280; ++k) {
+        const Tuning& tuning = rig.tunings.at(first + 1 + k);
+        QCOMPARE(tuning.frequency, StepHz(k));
+        const double mark = std::fmod(start + k, 86400.0);
+        const double late = sweep::AroundTheDay(tuning.clock, mark);
+        if (late < -1e-9 || late > latestMs / 1000.0 + 1e-9) {
+            QFAIL(qPrintable(QStringLiteral("step %1 of the sweep from %2 came at %3")
+                                 .arg(k)
+                                 .arg(start)
+                                 .arg(tuning.clock)));
+        }
+    }
+}
+
+} // namespace
+
+class TestSweepScheduler : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+
+    void beforeFirstStart_noTicksNothingSentLabelUntouched() {
+        Rig rig(36000);
+        QCOMPARE(rig.timer.Interval(), 0);
+        rig.RunFor(600);
+        QCOMPARE(rig.ticks, 0);
+        rig.scheduler.Timer1Tick(); // even a stray tick does nothing before the first arming
+        QVERIFY(rig.tunings.empty());
+        QVERIFY(rig.labels.isEmpty());
+        QVERIFY(rig.timer.log.isEmpty());
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Idle);
+    }
+
+    void workedExample() {
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(rig.labels, QStringList{"waiting..."});
+        QCOMPARE(rig.Frequencies(), std::vector<std::int32_t>{2000000});
+        QCOMPARE(rig.tunings[0].clock, 36000.0);
+        QCOMPARE(rig.scheduler.NextStepTime(), 36098.5);
+        QCOMPARE(rig.timer.Interval(), 10);
+        QVERIFY(rig.timer.IsEnabled());
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Waiting);
+
+        rig.RunUntil(36098.49);
+        QCOMPARE(rig.tunings.size(), std::size_t{1});
+        rig.RunUntil(36098.5);
+        QCOMPARE(rig.tunings.back().frequency, 2100000);
+        QCOMPARE(rig.tunings.back().clock, 36098.5);
+        QCOMPARE(rig.labels.last(), QStringLiteral("Stepping"));
+        QCOMPARE(rig.scheduler.NextStepTime(), 36099.5);
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Stepping);
+
+        rig.RunUntil(36377.5);
+        QCOMPARE(rig.tunings.size(), std::size_t{281});
+        VerifySweep(rig, 0, 36098.5);
+        QCOMPARE(rig.tunings.back().clock, 36377.5);
+        QCOMPARE(rig.labels.last(), QStringLiteral("Stepping"));
+
+        rig.RunUntil(36378.5);
+        QCOMPARE(rig.tunings.size(), std::size_t{282});
+        QCOMPARE(rig.tunings.back().frequency, 2000000); // never 30.1 MHz
+        QCOMPARE(rig.tunings.back().clock, 36378.5);
+        QCOMPARE(rig.labels.last(), QStringLiteral("waiting..."));
+        QCOMPARE(rig.scheduler.NextStepTime(), 36398.5);
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Waiting);
+
+        rig.RunUntil(36398.5);
+        QCOMPARE(rig.tunings.back().frequency, 2100000);
+        QCOMPARE(rig.tunings.back().clock, 36398.5);
+        QVERIFY(rig.problems.isEmpty());
+        QVERIFY(rig.notices.isEmpty());
+    }
+
+    void firstStep_data() {
+        QTest::addColumn<double>("startClock");
+        QTest::addColumn<QString>("chirp");
+        QTest::addColumn<double>("firstStep"); // absolute simulated time
+        QTest::newRow("10:00:00, 78") << 36000.0 << "78" << 36098.5;
+        QTest::newRow("10:00:25, 78") << 36025.0 << "78" << 36098.5;
+        QTest::newRow("10:01:30, 78") << 36090.0 << "78" << 36098.5;
+        QTest::newRow("10:02:00, 78: not joined") << 36120.0 << "78" << 36398.5;
+        QTest::newRow("midnight, 0") << 0.0 << "0" << 20.5;
+        QTest::newRow("10:00:00, 299") << 36000.0 << "299" << 36019.5;
+        QTest::newRow("10:00:00, 78.5") << 36000.0 << "78.5" << 36099.0;
+        QTest::newRow("23:59:50, 78: held to after midnight") << 86390.0 << "78" << 86498.5;
+        QTest::newRow("23:58:35, 290: held to after midnight") << 86315.0 << "290" << 86410.5;
+        QTest::newRow("23:58:30, 280: held to after midnight") << 86310.0 << "280" << 86400.5;
+        QTest::newRow("late evening 86115, 290") << 86115.0 << "290" << 86410.5;
+        QTest::newRow("late evening 86110, 280") << 86110.0 << "280" << 86400.5;
+    }
+    void firstStep() {
+        QFETCH(double, startClock);
+        QFETCH(QString, chirp);
+        QFETCH(double, firstStep);
+        Rig rig(startClock, chirp);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(firstStep - 0.01);
+        QCOMPARE(rig.Frequencies(), std::vector<std::int32_t>{2000000});
+        QCOMPARE(rig.labels, QStringList{"waiting..."});
+        rig.RunUntil(firstStep + 1);
+        QCOMPARE(rig.Frequencies(), (std::vector<std::int32_t>{2000000, 2100000, 2200000}));
+        QCOMPARE(rig.tunings[1].clock, std::fmod(firstStep, 86400.0));
+        QCOMPARE(rig.tunings[2].clock, std::fmod(firstStep + 1, 86400.0));
+        QVERIFY(rig.notices.isEmpty());
+    }
+
+    void sweepThroughMidnight_chirp200() {
+        Rig rig(86300, QStringLiteral("200"));
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(rig.scheduler.NextStepTime(), 86320.5);
+        rig.RunUntil(86400 + 220.5);
+        QCOMPARE(rig.tunings.size(), std::size_t{1 + 280 + 2});
+        VerifySweep(rig, 0, 86320.5);
+        QCOMPARE(rig.tunings[80].frequency, 10000000); // 23:59:59.5
+        QCOMPARE(rig.tunings[80].clock, 86399.5);
+        QCOMPARE(rig.tunings[81].frequency, 10100000); // 00:00:00.5
+        QCOMPARE(rig.tunings[81].clock, 0.5);
+        QCOMPARE(rig.tunings[280].frequency, 30000000);
+        QCOMPARE(rig.tunings[280].clock, 199.5);
+        QCOMPARE(rig.tunings[281].frequency, 2000000);
+        QCOMPARE(rig.tunings[281].clock, 200.5);
+        QCOMPARE(rig.tunings[282].frequency, 2100000);
+        QCOMPARE(rig.tunings[282].clock, 220.5);
+    }
+
+    // A whole day of 10 ms ticks: 288 sweeps on their marks, with no drift, whether the radio
+    // answers at once or takes as long as a real one.
+    void wholeDay_data() {
+        QTest::addColumn<int>("latency");
+        QTest::newRow("instant radio") << 0;
+        QTest::newRow("52 ms radio") << 52;
+        QTest::newRow("400 ms radio") << 400;
+    }
+    void wholeDay() {
+        QFETCH(int, latency);
+        Rig rig(36000);
+        rig.timer.recording = false; // millions of ticks
+        rig.latencyMs = [latency](std::int32_t) { return latency; };
+        rig.scheduler.StartButtonClick();
+        constexpr int kSweeps = 288;
+        const double lastRearm = 36098.5 + 300.0 * (kSweeps - 1) + 280;
+        rig.RunUntil(lastRearm + 0.5);
+
+        QCOMPARE(rig.tunings.size(), std::size_t{kSweeps * 281 + 1});
+        for (int n = 0; n < kSweeps; ++n) {
+            VerifySweep(rig, std::size_t(n) * 281, 36098.5 + 300.0 * n, int(kTickMs));
+        }
+        QCOMPARE(rig.tunings.back().frequency, sweep::kParkFrequency);
+        std::int32_t highest = 0;
+        for (const Tuning& tuning : rig.tunings) {
+            highest = std::max(highest, tuning.frequency);
+        }
+        QCOMPARE(highest, 30 * kMHz);
+        QCOMPARE(int(rig.labels.count(QStringLiteral("waiting..."))), kSweeps + 1);
+        QVERIFY(rig.problems.isEmpty());
+        QVERIFY(rig.notices.isEmpty());
+    }
+
+    void catchUp_afterThreeSecondDelay_oneStepPerTick() {
+        Rig rig(36000);
+        rig.latencyMs = [](std::int32_t hz) { return hz == 2500000 ? 3000 : 0; };
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36107.5);
+        const std::vector<std::pair<std::int32_t, double>> expected{
+            {2500000, 36102.5},  {2600000, 36105.51}, {2700000, 36105.52},
+            {2800000, 36105.53}, {2900000, 36106.5},  {3000000, 36107.5}};
+        QCOMPARE(rig.tunings.size(), std::size_t{1 + 10});
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            QCOMPARE(rig.tunings[5 + i].frequency, expected[i].first);
+            QCOMPARE(rig.tunings[5 + i].clock, expected[i].second);
+        }
+        QCOMPARE(rig.tunings[5].nestedTicks, 0); // the timer is off while a step tunes
+        QVERIFY(rig.notices.isEmpty());
+    }
+
+    void editingText2_midSweep_takesEffectAtNextArming() {
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36200);
+        rig.text2 = QStringLiteral("100");
+        rig.RunUntil(36377.5);
+        QCOMPARE(rig.tunings.size(), std::size_t{281});
+        VerifySweep(rig, 0, 36098.5);
+        rig.RunUntil(36378.5);
+        QCOMPARE(rig.tunings.back().frequency, 2000000);
+        QCOMPARE(rig.scheduler.NextStepTime(), 36420.5);
+        rig.RunUntil(36420.5);
+        QCOMPARE(rig.tunings.back().frequency, 2100000);
+        QCOMPARE(rig.tunings.back().clock, 36420.5);
+    }
+
+    void refusedChirpText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << "";
+        QTest::newRow("12a") << "12a";
+        QTest::newRow("300") << "300";
+        QTest::newRow("-5") << "-5";
+        QTest::newRow("nan") << "nan";
+        QTest::newRow("1e308") << "1e308";
+        QTest::newRow("blanks") << "   ";
+    }
+    void refusedChirpText() {
+        QFETCH(QString, text);
+        Rig idle(36000, text);
+        idle.scheduler.StartButtonClick();
+        QCOMPARE(idle.problems, QStringList{sweep::ChirpTimeRefusal(text)});
+        idle.RunFor(600);
+        QVERIFY(idle.tunings.empty());
+        QVERIFY(idle.labels.isEmpty());
+        QVERIFY(idle.timer.log.isEmpty());
+        QCOMPARE(idle.timer.Interval(), 0);
+        QCOMPARE(idle.scheduler.CurrentPhase(), SweepScheduler::Phase::Idle);
+
+        // While stepping, a refused Start changes nothing either.
+        Rig stepping(36000);
+        stepping.scheduler.StartButtonClick();
+        stepping.RunUntil(36150);
+        const std::size_t tuned = stepping.tunings.size();
+        const QStringList labels = stepping.labels;
+        const QStringList timerLog = stepping.timer.log;
+        const double next = stepping.scheduler.NextStepTime();
+        stepping.text2 = text;
+        stepping.scheduler.StartButtonClick();
+        QCOMPARE(stepping.tunings.size(), tuned);
+        QCOMPARE(stepping.labels, labels);
+        QCOMPARE(stepping.timer.log, timerLog);
+        QCOMPARE(stepping.scheduler.NextStepTime(), next);
+        QCOMPARE(stepping.problems, QStringList{sweep::ChirpTimeRefusal(text)});
+        stepping.RunUntil(36151);
+        QCOMPARE(stepping.tunings.back().clock, 36150.5); // the sweep goes on
+    }
+
+    void refusedChirpText_atEndOfSweep_rearmsWithLastAcceptedTellsOnce() {
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36200);
+        rig.text2 = QStringLiteral("12a");
+        rig.RunUntil(36378.5);
+        QCOMPARE(rig.tunings.back().frequency, 2000000);
+        QCOMPARE(rig.labels.last(), QStringLiteral("waiting..."));
+        QCOMPARE(rig.scheduler.NextStepTime(), 36398.5);
+        QCOMPARE(rig.problems.size(), 1);
+        QVERIFY(rig.problems[0].contains("\"12a\""));
+        QVERIFY(rig.problems[0].contains("chirp time 78"));
+
+        rig.RunUntil(36678.5); // the next sweep ends with the same text: not told again
+        QCOMPARE(rig.problems.size(), 1);
+        QCOMPARE(rig.scheduler.NextStepTime(), 36698.5);
+
+        rig.text2 = QString();
+        rig.RunUntil(36978.5); // a different refused text is told
+        QCOMPARE(rig.problems.size(), 2);
+        QVERIFY(rig.problems[1].contains("\"\""));
+
+        rig.text2 = QStringLiteral("100");
+        rig.RunUntil(37278.5);
+        QCOMPARE(rig.scheduler.NextStepTime(), 37320.5);
+        rig.text2 = QStringLiteral("12a"); // told again after a good text was taken
+        rig.RunUntil(37320.5 + 280);
+        QCOMPARE(rig.problems.size(), 3);
+        QVERIFY(rig.problems[2].contains("chirp time 100"));
+    }
+
+    void midnight_lateTickTakesPendingStep() {
+        Rig rig(86300, QStringLiteral("200"));
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(86399.4);
+        const std::size_t tuned = rig.tunings.size();
+        rig.nowMs = Ms(86400 + 0.2); // the tick for 23:59:59.5 comes 0.7 s late
+        rig.DeliverTick();
+        QCOMPARE(rig.tunings.size(), tuned + 1);
+        QCOMPARE(rig.tunings.back().frequency, 10000000);
+        QCOMPARE(rig.tunings.back().clock, 0.2);
+        QCOMPARE(rig.scheduler.NextStepTime(), 0.5);
+        rig.RunUntil(86400 + 0.49);
+        QCOMPARE(rig.tunings.size(), tuned + 1);
+        rig.RunUntil(86400 + 0.5);
+        QCOMPARE(rig.tunings.back().frequency, 10100000);
+        QVERIFY(rig.notices.isEmpty());
+    }
+
+    void clockChange_rearmsFromCurrentClock_data() {
+        QTest::addColumn<double>("shift");
+        QTest::addColumn<double>("restart"); // time of day of the next sweep's first step
+        QTest::newRow("set back an hour") << -3600.0 << 32798.5;
+        QTest::newRow("forward an hour") << 3600.0 << 39998.5;
+        QTest::newRow("forward a day and a half") << 129600.0 << 79598.5;
+    }
+    void clockChange_rearmsFromCurrentClock() {
+        QFETCH(double, shift);
+        QFETCH(double, restart);
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36100.3);
+        const std::size_t tuned = rig.tunings.size();
+        rig.nowMs += Ms(shift);
+        rig.RunFor(0.01);
+        QCOMPARE(rig.notices.size(), 1);
+        QCOMPARE(rig.tunings.size(), tuned + 1);
+        QCOMPARE(rig.tunings.back().frequency, 2000000);
+        QCOMPARE(rig.labels.last(), QStringLiteral("waiting..."));
+        QCOMPARE(rig.scheduler.NextStepTime(), restart);
+        const double firstStep = rig.nowMs / 1000.0 + sweep::AroundTheDay(restart, rig.Clock());
+        rig.RunUntil(firstStep - 0.01);
+        QCOMPARE(rig.tunings.size(), tuned + 1); // no stall, no race through a stale sweep
+        rig.RunUntil(firstStep);
+        QCOMPARE(rig.tunings.back().frequency, 2100000);
+        QCOMPARE(rig.tunings.back().clock, restart);
+        QCOMPARE(rig.notices.size(), 1);
+        QVERIFY(rig.problems.isEmpty());
+    }
+
+    void failingSend_midSweep_toldOnceAndRecovers() {
+        Rig rig(36000);
+        const QString failure = QStringLiteral("The radio did not answer");
+        rig.answer = [&](std::int32_t hz) {
+            const bool down = (hz >= 2500000 && hz <= 2800000) || hz == 5000000;
+            return down ? Status::Error(failure) : Status::Ok();
+        };
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36102.5);
+        QCOMPARE(rig.problems.size(), 1);
+        QVERIFY(rig.problems[0].contains(failure));
+        QVERIFY(rig.problems[0].contains("2.5 MHz"));
+        QVERIFY(rig.timer.Ticking()); // re-enabled after the failed step
+        rig.RunUntil(36106.5);
+        QCOMPARE(rig.problems.size(), 1); // 2.6 to 2.8 fail too: not told again
+        QCOMPARE(rig.tunings.back().frequency, 2900000);
+        QCOMPARE(rig.tunings.back().clock, 36106.5);
+        rig.RunUntil(36127.5); // 5.0 MHz fails after sends had recovered: told again
+        QCOMPARE(rig.problems.size(), 2);
+        QVERIFY(rig.problems[1].contains("5.0 MHz"));
+        rig.RunUntil(36377.5);
+        VerifySweep(rig, 0, 36098.5);
+    }
+
+    void failingParkTuning_sweepStillRuns() {
+        Rig rig(36000);
+        rig.answer = [](std::int32_t hz) {
+            return hz == sweep::kParkFrequency ? Status::Error("port closed") : Status::Ok();
+        };
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(rig.problems.size(), 1);
+        QVERIFY(rig.timer.Ticking());
+        QCOMPARE(rig.scheduler.NextStepTime(), 36098.5);
+        rig.RunUntil(36378.5);
+        VerifySweep(rig, 0, 36098.5);
+        QCOMPARE(rig.problems.size(), 2); // the re-arm failed after steps had gone through
+        QCOMPARE(rig.scheduler.NextStepTime(), 36398.5);
+    }
+
+    // A problem is handed out only after the timer runs again, so a modal box opened by the slot
+    // does not hold the sweep.
+    void problem_emittedAfterTimerRestarted() {
+        Rig rig(36000);
+        rig.answer = [](std::int32_t hz) {
+            return hz == 2500000 ? Status::Error("no answer") : Status::Ok();
+        };
+        bool ticking = false;
+        QObject::connect(&rig.scheduler, &SweepScheduler::problem,
+                         [&] { ticking = rig.timer.Ticking(); });
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36102.5);
+        QCOMPARE(rig.problems.size(), 1);
+        QVERIFY(ticking);
+    }
+
+    void startInsideStepWait_rearmsAndOuterStepReenablesTimer() {
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36102.49);
+        bool clicked = false;
+        rig.insideWait = [&](std::int32_t hz) {
+            if (hz == 2500000 && !clicked) {
+                clicked = true;
+                rig.scheduler.StartButtonClick();
+            }
+        };
+        const qsizetype logStart = rig.timer.log.size();
+        rig.RunUntil(36102.5);
+        QVERIFY(clicked);
+        QCOMPARE(rig.tunings.back().frequency, 2000000);
+        QCOMPARE(rig.tunings[rig.tunings.size() - 2].frequency, 2500000);
+        QCOMPARE(rig.labels.last(), QStringLiteral("waiting..."));
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Waiting);
+        QCOMPARE(rig.scheduler.NextStepTime(), 36398.5);
+        // The step disabled the timer, the nested arming and click enabled it, and the step
+        // still re-enabled it when its tuning returned.
+        QCOMPARE(rig.timer.log.mid(logStart),
+                 (QStringList{"disable", "interval 10", "enable", "interval 10", "enable",
+                              "interval 10", "enable"}));
+        const std::size_t tuned = rig.tunings.size();
+        rig.RunUntil(36398.49);
+        QCOMPARE(rig.tunings.size(), tuned);
+        rig.RunUntil(36398.5);
+        QCOMPARE(rig.tunings.back().frequency, 2100000);
+    }
+
+    void refusedStartInsideStepWait_stepGoesOn() {
+        Rig rig(36000);
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36102.4);
+        rig.insideWait = [&](std::int32_t hz) {
+            if (hz == 2500000) {
+                rig.text2 = QStringLiteral("abc");
+                rig.scheduler.StartButtonClick();
+            }
+        };
+        rig.RunUntil(36103.5);
+        QCOMPARE(rig.problems, QStringList{sweep::ChirpTimeRefusal("abc")});
+        QVERIFY(rig.timer.Ticking());
+        QCOMPARE(rig.tunings.back().frequency, 2600000);
+        QCOMPARE(rig.tunings.back().clock, 36103.5);
+    }
+
+    void ticksInsideArmingWait_mayTakeTheFirstStep() {
+        Rig rig(36098.0);
+        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 1200 : 0; };
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(rig.tunings.size(), std::size_t{2});
+        QCOMPARE(rig.tunings[0].frequency, 2000000);
+        QVERIFY(rig.tunings[0].nestedTicks > 0);
+        QCOMPARE(rig.tunings[1].frequency, 2100000); // taken inside the 2 MHz wait
+        QCOMPARE(rig.tunings[1].clock, 36098.5);
+        // The arming, finishing after the nested step, leaves the step's state alone.
+        QCOMPARE(rig.labels, (QStringList{"waiting...", "Stepping"}));
+        QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Stepping);
+        QCOMPARE(rig.scheduler.StepFrequency(), 2100000);
+        QCOMPARE(rig.scheduler.NextStepTime(), 36099.5);
+        QVERIFY(rig.timer.Ticking());
+        rig.RunUntil(36099.5);
+        QCOMPARE(rig.tunings.back().frequency, 2200000);
+        QCOMPARE(rig.tunings.back().clock, 36099.5);
+    }
+
+    void ticksInsideArmingWait_findNothingDue() {
+        Rig rig(36000);
+        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 500 : 0; };
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(rig.tunings.size(), std::size_t{1});
+        QCOMPARE(rig.tunings[0].nestedTicks, 50);
+        QCOMPARE(rig.labels, QStringList{"waiting..."});
+    }
+
+    void progressChanged_followsPhaseAndStep() {
+        Rig rig(36000);
+        int changes = 0;
+        QObject::connect(&rig.scheduler, &SweepScheduler::progressChanged, [&] { ++changes; });
+        rig.scheduler.StartButtonClick();
+        QCOMPARE(changes, 1);
+        rig.RunUntil(36098.49);
+        QCOMPARE(changes, 1);
+        rig.RunUntil(36100.5);
+        QCOMPARE(changes, 4);
+    }
+
+    // The production timer, with a fake clock where the check allows it.
+    void alignedTimer_startsWithoutTicks() {
+        AlignedTickTimer timer([] { return 36000.0; });
+        int ticks = 0;
+        timer.onTick = [&] { ++ticks; };
+        QCOMPARE(timer.Interval(), 0);
+        QVERIFY(timer.IsEnabled());
+        QVERIFY(!timer.IsRunning());
+        timer.SetEnabled(true);
+        QVERIFY(!timer.IsRunning());
+        for (int i = 0; i < 10; ++i) {
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(ticks, 0);
+    }
+
+    void alignedTimer_aimsAtClockBoundary_andRepeatedSetsDoNotRestart() {
+        double clock = 0.0;
+        AlignedTickTimer timer([&] { return clock; });
+        timer.SetInterval(100000); // a 100 s period, so real time passing here cannot matter
+        QVERIFY(timer.IsRunning());
+        QVERIFY(timer.RemainingTime() > 90s);
+        clock = 50.0; // a restart now would aim 50 s ahead
+        timer.SetEnabled(true);
+        timer.SetInterval(100000);
+        QVERIFY(timer.RemainingTime() > 75s);
+        timer.SetEnabled(false);
+        QVERIFY(!timer.IsRunning());
+        timer.SetEnabled(true);
+        QVERIFY(timer.IsRunning());
+        QVERIFY(timer.RemainingTime() <= 50s); // re-aimed at the clock's next boundary
+        timer.SetInterval(0);
+        QVERIFY(!timer.IsRunning());
+        QVERIFY(timer.IsEnabled());
+    }
+
+    void alignedTimer_ticksAndSurvivesStopStartInsideTick() {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        AlignedTickTimer timer([&] { return 36000.0 + elapsed.nsecsElapsed() / 1e9; });
+        int ticks = 0;
+        timer.onTick = [&] {
+            ++ticks;
+            timer.SetEnabled(false); // as a step does around its tuning
+            timer.SetInterval(10);
+            timer.SetEnabled(true);
+        };
+        timer.SetInterval(10);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, 30000);
+        QVERIFY(timer.IsRunning());
+        QVERIFY(timer.RemainingTime() <= 10ms);
+    }
+
+    void alignedTimer_tickThatDisablesStops() {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        AlignedTickTimer timer([&] { return elapsed.nsecsElapsed() / 1e9; });
+        int ticks = 0;
+        timer.onTick = [&] {
+            ++ticks;
+            timer.SetEnabled(false);
+        };
+        timer.SetInterval(10);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks >= 1, 30000);
+        QVERIFY(!timer.IsRunning());
+        for (int i = 0; i < 10; ++i) {
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(ticks, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSweepScheduler)
+#include "tst_sweepscheduler.moc"
