@@ -1,10 +1,92 @@
 #pragma once
 
+// The main window: the yellow frequency display, the chirp-time box, Start and the status label,
+// with the radio link and the sweep behind them. It loads the settings and opens the port before
+// it is shown, writes the settings back when it closes, and opens the configuration dialogs.
+
+#include "link/radiolink.h"
+#include "settings/settingsstore.h"
+#include "sweep/sweepscheduler.h"
+#include "sweep/ticktimer.h"
+
+#include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class Form2;
+class Form3;
+class frmAbout;
+class MessageQueue;
+class QAction;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    struct Options {
+        std::function<double()> clock; // seconds since local midnight; the real clock if empty
+        QString settingsFile;          // an INI file instead of the user's store, if set
+    };
+
+    explicit Form1(Options options = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Reads the settings, then opens the port. Runs once, before the window is first shown.
     void Load();
+
+    // The radio link: `comPort`, `baudRate`, `radioAdress`, `OpenPort`, `ClosePort`, `Setfreq`.
+    RadioLink link;
+
+    // Tells the user something, in a message box that does not block; the same text already
+    // shown or waiting is not shown again.
+    void ShowMessage(const QString& text);
+
+    // Controls, named as the design names them.
+    QLineEdit* Text1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QPushButton* StartButton = nullptr;
+    QLabel* statusLine = nullptr;
+    QAction* Exit = nullptr;
+    QAction* SerialPort = nullptr;
+    QAction* RadioAddress = nullptr;
+    QAction* About = nullptr;
+
+    SweepScheduler& Scheduler() { return *scheduler; }
+    // The open dialogs, or null.
+    Form2* SerialPortDialog() const;
+    Form3* RadioDialog() const;
+    frmAbout* AboutDialog() const;
+
+    // Twips to pixels at the screen's logical resolution (15 twips a pixel at 96 DPI).
+    static int Twips(int twips, int logicalDpi);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    void ShowSerialPortDialog();
+    void ShowRadioDialog();
+    void ShowAboutDialog();
+    void UpdateStatusLine();
+    StoredSettings CurrentSettings() const;
+
+    Options options;
+    SettingsStore store;
+    std::unique_ptr<AlignedTickTimer> Timer1;
+    std::unique_ptr<SweepScheduler> scheduler;
+    std::unique_ptr<MessageQueue> messages;
+    QTimer statusRefresh;
+    QPointer<Form2> form2;
+    QPointer<Form3> form3;
+    QPointer<frmAbout> about;
+    QString lastNotice;
+    bool unloaded = false;
 };

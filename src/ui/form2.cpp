@@ -1,0 +1,166 @@
+#include "ui/form2.h"
+
+#include "ui/form1.h"
+
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace {
+
+// Layout in twips: left, top, width, height within the client area.
+struct TwipRect {
+    int left, top, width, height;
+};
+constexpr TwipRect kClientArea{0, 0, 2880, 1425};
+constexpr TwipRect kLabel1{0, 0, 1215, 495};
+constexpr TwipRect kCombo1{0, 240, 855, 315};
+constexpr TwipRect kLabel2{0, 600, 1215, 495};
+constexpr TwipRect kCombo2{0, 840, 855, 315};
+constexpr TwipRect kCommand1{1200, 120, 1215, 495};
+// The port problem appears under the boxes; the window grows to show all of it.
+constexpr int kProblemTop = 1200;
+constexpr int kProblemMargin = 60;
+
+const QStringList kPortNames = {
+    QStringLiteral("COM1"), QStringLiteral("COM2"), QStringLiteral("COM3"), QStringLiteral("COM4"),
+    QStringLiteral("COM5"), QStringLiteral("COM6"), QStringLiteral("COM7"), QStringLiteral("COM8"),
+};
+const QStringList kBaudRates = {
+    QStringLiteral("1200"), QStringLiteral("2400"),  QStringLiteral("4800"),
+    QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+};
+
+// An editable box whose text is exactly what the user typed or picked: no completion, no
+// items added on Enter, and (without a completer) only an exact match selects a list entry.
+QComboBox* NewEditableCombo(const QStringList& items, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);
+    combo->addItems(items);
+    return combo;
+}
+
+// Shows text in an editable box; the list entry of that exact text, if any, becomes current.
+void SetComboText(QComboBox* combo, const QString& text) {
+    combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    combo->setEditText(text);
+}
+
+} // namespace
+
+Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Serial Port"));
+    const int dpiX = logicalDpiX();
+    const int dpiY = logicalDpiY();
+    auto place = [dpiX, dpiY](QWidget* widget, const TwipRect& r) {
+        widget->setGeometry(Form1::Twips(r.left, dpiX), Form1::Twips(r.top, dpiY),
+                            Form1::Twips(r.width, dpiX), Form1::Twips(r.height, dpiY));
+    };
+
+    Label1 = new QLabel(QStringLiteral("Comm Port"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(Label1, kLabel1);
+
+    QStringList ports = kPortNames;
+    for (const QString& port : SystemPorts()) {
+        if (!ports.contains(port)) {
+            ports << port;
+        }
+    }
+    Combo1 = NewEditableCombo(ports, this);
+    Combo1->setObjectName(QStringLiteral("Combo1"));
+    Combo1->setToolTip(QStringLiteral("Radio Com Port"));
+    place(Combo1, kCombo1);
+
+    Label2 = new QLabel(QStringLiteral("Baud Rate"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(Label2, kLabel2);
+
+    Combo2 = NewEditableCombo(kBaudRates, this);
+    Combo2->setObjectName(QStringLiteral("Combo2"));
+    Combo2->setToolTip(QStringLiteral("Baud rate"));
+    place(Combo2, kCombo2);
+
+    Command1 = new QPushButton(QStringLiteral("OK"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setAutoDefault(false);
+    Command1->setDefault(false);
+    place(Command1, kCommand1);
+
+    portProblem = new QLabel(this);
+    portProblem->setObjectName(QStringLiteral("portProblem"));
+    portProblem->setWordWrap(true);
+    portProblem->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    portProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    portProblem->setFocusPolicy(Qt::NoFocus);
+    QPalette red = portProblem->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    portProblem->setPalette(red);
+    portProblem->hide();
+
+    setTabOrder(Combo1, Combo2);
+    setTabOrder(Combo2, Command1);
+    Combo1->setFocus();
+
+    resize(Form1::Twips(kClientArea.width, dpiX), Form1::Twips(kClientArea.height, dpiY));
+
+    connect(Command1, &QPushButton::clicked, this, &Form2::Command1Click);
+    Load();
+}
+
+QStringList Form2::SystemPorts() {
+    QStringList ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+#ifdef Q_OS_WIN
+        ports << info.portName();
+#else
+        ports << info.systemLocation();
+#endif
+    }
+    ports.sort();
+    ports.removeDuplicates();
+    return ports;
+}
+
+void Form2::Load() {
+    SetComboText(Combo1, main->link.comPort);
+    SetComboText(Combo2, main->link.baudRate);
+}
+
+void Form2::Command1Click() {
+    if (!main) {
+        close();
+        return;
+    }
+    RadioLink& link = main->link;
+    link.comPort = Combo1->currentText();
+    link.baudRate = Combo2->currentText();
+    if (link.PortIsOpen()) {
+        link.ClosePort();
+    }
+    const Status opened = link.OpenPort();
+    if (!opened.IsOk()) {
+        // The dialog stays open with the texts as typed, so the user can correct them.
+        ShowProblem(opened.Message());
+        return;
+    }
+    close();
+}
+
+void Form2::ShowProblem(const QString& text) {
+    const int left = Form1::Twips(kProblemMargin, logicalDpiX());
+    const int top = Form1::Twips(kProblemTop, logicalDpiY());
+    const int labelWidth = std::max(width() - 2 * left, 1);
+    portProblem->setText(text);
+    const int labelHeight = portProblem->heightForWidth(labelWidth);
+    portProblem->setGeometry(left, top, labelWidth, labelHeight);
+    portProblem->show();
+    const int needed = top + labelHeight + Form1::Twips(kProblemMargin, logicalDpiY());
+    if (height() < needed) {
+        resize(width(), needed);
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The "Serial Port" dialog: edits the main window's port name and line speed and reopens the
+// port with them. A plain top-level window, so Enter and Esc never press OK.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QWidget>
+
+class Form1;
+
+class Form2 : public QWidget {
+    Q_OBJECT
+public:
+    explicit Form2(Form1& main, QWidget* parent = nullptr);
+
+    // The serial devices the system reports, offered after COM1 to COM8.
+    static QStringList SystemPorts();
+
+    QLabel* Label1 = nullptr;
+    QComboBox* Combo1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* Combo2 = nullptr;
+    QPushButton* Command1 = nullptr;
+    // Why the port did not open after OK; hidden until then.
+    QLabel* portProblem = nullptr;
+
+private:
+    void Load();
+    void Command1Click();
+    void ShowProblem(const QString& text);
+
+    QPointer<Form1> main;
+};

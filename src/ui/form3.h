@@ -1,0 +1,43 @@
+#pragma once
+
+// The "Radio" dialog: edits the CI-V address of the radio, in hexadecimal, in the main
+// window's `radioAdress`. A plain top-level window, so Enter and Esc never press OK.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QWidget>
+#include <optional>
+
+class Form1;
+
+class Form3 : public QWidget {
+    Q_OBJECT
+public:
+    // A CI-V address is one byte.
+    static constexpr int kHighestAddress = 0xFF;
+
+    explicit Form3(Form1& main, QWidget* parent = nullptr);
+
+    // The address the text spells in hexadecimal (blanks around it ignored), or why it is
+    // not one.
+    struct Parsed {
+        std::optional<int> address;
+        QString problem;
+    };
+    static Parsed ParseAddress(const QString& text);
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    // Why the typed address was refused; hidden until then.
+    QLabel* addressProblem = nullptr;
+
+private:
+    void Load();
+    void Command1Click();
+    void ShowProblem(const QString& text);
+
+    QPointer<Form1> main;
+};

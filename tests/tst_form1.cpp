@@ -1,0 +1,280 @@
+// The main window as a widget: its controls, texts and layout, the start-up and shut-down
+// sequences against a settings file and a pseudo-terminal, the message boxes, Start.
+
+#include "support/hex.h"
+#include "support/pty.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
+#include "ui/frmabout.h"
+#include "ui/messagequeue.h"
+
+#include <QFontDatabase>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QMessageBox* OpenMessageBox() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+            return box;
+        }
+    }
+    return nullptr;
+}
+
+int OpenMessageBoxes() {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+void CloseMessageBoxes() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+            box->close();
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString settingsFile;
+    int fileCount = 0;
+
+    // A fresh settings file per test: Qt caches what it read from a file path.
+    QString NewSettings(const QString& comPort, const QString& chirp = QStringLiteral("78"),
+                        const QString& address = QStringLiteral("0")) {
+        settingsFile = dir.filePath(QStringLiteral("settings%1.conf").arg(++fileCount));
+        QSettings s(settingsFile, QSettings::IniFormat);
+        s.setValue(QStringLiteral("settings/comport"), comPort);
+        s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
+        s.setValue(QStringLiteral("settings/ChirpTime"), chirp);
+        s.setValue(QStringLiteral("settings/RadioAddress"), address);
+        return settingsFile;
+    }
+    QString Stored(const QString& key) {
+        QSettings s(settingsFile, QSettings::IniFormat);
+        return s.value(QStringLiteral("settings/") + key).toString();
+    }
+
+private slots:
+    void cleanup() { CloseMessageBoxes(); }
+
+    void controls_haveTheirTextsAndPlaces() {
+        Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
+        QCOMPARE(form.windowTitle(), QStringLiteral("Tavmirok (BETA)"));
+        QCOMPARE(form.Text1->text(), QStringLiteral("199999999"));
+        QCOMPARE(form.Label3->text(), QString());
+        QCOMPARE(form.Label1->text(), QStringLiteral("Chirp time"));
+        QCOMPARE(form.Text2->text(), QStringLiteral("78"));
+        QCOMPARE(form.Text2->toolTip(),
+                 QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
+        QCOMPARE(form.StartButton->text(), QStringLiteral("Start"));
+
+        const int dpi = form.logicalDpiY();
+        auto expect = [&](QWidget* w, int l, int t, int wd, int h) {
+            QCOMPARE(w->geometry(), QRect(Form1::Twips(l, dpi), Form1::Twips(t, dpi),
+                                          Form1::Twips(wd, dpi), Form1::Twips(h, dpi)));
+        };
+        expect(form.Text1, 0, 0, 3015, 735);
+        expect(form.Label3, 120, 960, 1215, 495);
+        expect(form.Label1, 120, 1440, 1215, 495);
+        expect(form.Text2, 120, 1680, 1215, 495);
+        expect(form.StartButton, 1440, 1680, 1215, 495);
+        QCOMPARE(Form1::Twips(3015, 96), 201);
+        QCOMPARE(Form1::Twips(1440, 144), 144);
+
+        // The yellow 24 point bold display, in a face that is really installed.
+        QCOMPARE(form.Text1->palette().color(QPalette::Base), QColor(255, 255, 0));
+        QCOMPARE(form.Text1->font().pointSize(), 24);
+        QVERIFY(form.Text1->font().bold());
+        const QString face = QFontInfo(form.Text1->font()).family();
+        QVERIFY2(QFontDatabase::families().contains(face), qPrintable(face));
+    }
+
+    void menus_haveAccessKeysAndNoShortcuts() {
+        Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
+        QStringList titles;
+        for (QAction* menu : form.menuBar()->actions()) {
+            titles << menu->text();
+        }
+        QCOMPARE(titles, QStringList({"&File", "&Configure", "&Help"}));
+        QCOMPARE(form.Exit->text(), QStringLiteral("&Exit"));
+        QCOMPARE(form.SerialPort->text(), QStringLiteral("&Serial Port"));
+        QCOMPARE(form.RadioAddress->text(), QStringLiteral("&Radioaddress"));
+        QCOMPARE(form.About->text(), QStringLiteral("About"));
+        for (QAction* action : {form.Exit, form.SerialPort, form.RadioAddress, form.About}) {
+            QVERIFY(action->shortcut().isEmpty());
+        }
+    }
+
+    void focusOrder_text1_start_text2() {
+        Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QCOMPARE(QApplication::focusWidget(), form.Text1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.StartButton);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.Text2);
+    }
+
+    void load_readsSettingsThenOpensPort_andShowsFrames() {
+        PtyPair pty;
+        Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "12a", "78")});
+        form.Load();
+        QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
+        QCOMPARE(form.link.radioAdress, 78);
+        QVERIFY(form.link.PortIsOpen());
+        QCOMPARE(OpenMessageBoxes(), 0);
+        // Nothing is sent and the timer does not tick before Start.
+        QCOMPARE(pty.Read(100), QByteArray());
+        QCOMPARE(form.Label3->text(), QString());
+        form.link.SetDisplayLocale(QLocale(QLocale::English));
+        pty.Write(hex("FE FE 00 4E 00 00 40 07 14 00 FD"));
+        QTRY_COMPARE_WITH_TIMEOUT(form.Text1->text(), QStringLiteral("14,074.000"), 5000);
+        QVERIFY(form.statusLine->text().contains(QStringLiteral("open")));
+    }
+
+    void portThatCannotOpen_isReported_windowStillShown() {
+        Form1 form({{}, NewSettings(QStringLiteral("/dev/tavmirok-none"))});
+        form.Load();
+        form.show();
+        QVERIFY(form.isVisible());
+        QVERIFY(!form.link.PortIsOpen());
+        QMessageBox* box = OpenMessageBox();
+        QVERIFY(box);
+        QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
+        QVERIFY(box->text().contains(QStringLiteral("no such device")));
+        QVERIFY(!box->isModal());
+        QVERIFY(form.statusLine->text().contains(QStringLiteral("not open")));
+    }
+
+    void badStoredAddress_toldAndZeroUsed_portStillOpened() {
+        PtyPair pty;
+        Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});
+        form.Load();
+        QCOMPARE(form.link.radioAdress, 0);
+        QVERIFY(form.link.PortIsOpen());
+        QMessageBox* box = OpenMessageBox();
+        QVERIFY(box);
+        QVERIFY(box->text().contains(QStringLiteral("\"4E\"")));
+    }
+
+    void messages_oneAtATime_repeatsNotStacked() {
+        Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
+        form.ShowMessage(QStringLiteral("first"));
+        form.ShowMessage(QStringLiteral("first"));
+        form.ShowMessage(QStringLiteral("second"));
+        form.ShowMessage(QStringLiteral("second"));
+        QCOMPARE(OpenMessageBoxes(), 1);
+        QCOMPARE(OpenMessageBox()->text(), QStringLiteral("first"));
+        OpenMessageBox()->close();
+        QTRY_VERIFY(OpenMessageBox() && OpenMessageBox()->text() == QStringLiteral("second"));
+        QCOMPARE(OpenMessageBoxes(), 1);
+        OpenMessageBox()->close();
+        QTRY_COMPARE(OpenMessageBoxes(), 0);
+    }
+
+    void start_refusedChirp_toldAndNothingChanges() {
+        PtyPair pty;
+        Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "12a")});
+        form.Load();
+        QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        QCOMPARE(form.Label3->text(), QString());
+        QCOMPARE(pty.Read(100), QByteArray());
+        QVERIFY(OpenMessageBox());
+        QVERIFY(OpenMessageBox()->text().contains(QStringLiteral("\"12a\"")));
+    }
+
+    void start_tunesTwoMegahertz_andWaits() {
+        PtyPair pty;
+        Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
+        form.Load();
+        form.link.replyReceived = true; // as if the echo were already in
+        QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        QCOMPARE(pty.Read(2000, 11), hex("FE FE 4E 4D 05 00 00 00 02 00 FD"));
+        QCOMPARE(form.Label3->text(), QStringLiteral("waiting..."));
+        QCOMPARE(form.Scheduler().NextStepTime(), 36098.5);
+        QVERIFY(form.statusLine->text().contains(QStringLiteral("Next sweep in 1 min 39 s")));
+    }
+
+    void close_writesSettingsAsTyped_andReleasesPort() {
+        PtyPair pty;
+        Form1 form({{}, NewSettings(pty.SlavePath())});
+        form.Load();
+        form.Text2->setText(QStringLiteral("12a"));
+        form.link.radioAdress = 0x4E;
+        form.link.baudRate = QStringLiteral("9600");
+        QVERIFY(form.close());
+        QCOMPARE(Stored("comport"), pty.SlavePath());
+        QCOMPARE(Stored("BaudRate"), QStringLiteral("9600"));
+        QCOMPARE(Stored("ChirpTime"), QStringLiteral("12a"));
+        QCOMPARE(Stored("RadioAddress"), QStringLiteral("78"));
+        // The port is free for another program at once.
+        QVERIFY(!form.link.PortIsOpen());
+        CommPort other;
+        QVERIFY(other.Open(pty.SlavePath(), 19200).IsOk());
+    }
+
+    void close_closesConfigurationDialogs_keepsAbout() {
+        Form1 form({{}, NewSettings(QStringLiteral("COM2"))});
+        form.show();
+        form.SerialPort->trigger();
+        form.RadioAddress->trigger();
+        form.About->trigger();
+        QPointer<Form2> serial = form.SerialPortDialog();
+        QPointer<Form3> radio = form.RadioDialog();
+        QPointer<frmAbout> about = form.AboutDialog();
+        QVERIFY(serial && radio && about);
+        QVERIFY(form.close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!serial || !serial->isVisible());
+        QVERIFY(!radio || !radio->isVisible());
+        QVERIFY(about && about->isVisible());
+        delete about.data();
+    }
+
+    void dialogs_oneInstance_broughtToFront() {
+        Form1 form({{}, NewSettings(QStringLiteral("COM2"))});
+        form.SerialPort->trigger();
+        Form2* first = form.SerialPortDialog();
+        QVERIFY(first);
+        form.SerialPort->trigger();
+        QCOMPARE(form.SerialPortDialog(), first);
+        form.RadioAddress->trigger();
+        Form3* radio = form.RadioDialog();
+        form.RadioAddress->trigger();
+        QCOMPARE(form.RadioDialog(), radio);
+    }
+
+    void closeWhileStepWaits_endsWaitAtOnce() {
+        PtyPair pty; // nobody answers: the wait would run to its deadline
+        Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath())});
+        form.Load();
+        form.show();
+        QTimer::singleShot(0, &form, [&] { form.close(); });
+        QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        // The wait ended because the window closed, not because the radio was silent.
+        QVERIFY(form.link.RadioAnswering());
+        QVERIFY(!form.isVisible());
+        QCOMPARE(Stored("ChirpTime"), QStringLiteral("78"));
+        QVERIFY(!form.link.PortIsOpen());
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
