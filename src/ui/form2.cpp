@@ -4,6 +4,7 @@
 
 #include <QSerialPortInfo>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -121,9 +122,33 @@ QStringList Form2::SystemPorts() {
         ports << info.systemLocation();
 #endif
     }
-    ports.sort();
-    ports.removeDuplicates();
-    return ports;
+    return InNumberOrder(ports);
+}
+
+QStringList Form2::InNumberOrder(QStringList devices) {
+    // A device name is a stem and a unit number: "/dev/ttyUSB" and 10.
+    auto split = [](const QString& name) {
+        qsizetype digits = name.size();
+        while (digits > 0 && name.at(digits - 1).isDigit()) {
+            --digits;
+        }
+        const QStringView number = QStringView(name).sliced(digits);
+        return std::make_pair(name.left(digits), number);
+    };
+    std::sort(devices.begin(), devices.end(), [&split](const QString& a, const QString& b) {
+        const auto [stemA, numberA] = split(a);
+        const auto [stemB, numberB] = split(b);
+        if (stemA != stemB) {
+            return stemA < stemB;
+        }
+        // Same stem: the shorter unit number is the smaller, so ttyS2 comes before ttyS10.
+        if (numberA.size() != numberB.size()) {
+            return numberA.size() < numberB.size();
+        }
+        return numberA < numberB;
+    });
+    devices.removeDuplicates();
+    return devices;
 }
 
 void Form2::Load() {

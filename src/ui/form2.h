@@ -18,6 +18,9 @@ public:
 
     // The serial devices the system reports, offered after COM1 to COM8.
     static QStringList SystemPorts();
+    // Device names sorted so that numbered devices come in number order (/dev/ttyS2 before
+    // /dev/ttyS10), each name once.
+    static QStringList InNumberOrder(QStringList devices);
 
     QLabel* Label1 = nullptr;
     QComboBox* Combo1 = nullptr;

@@ -121,6 +121,12 @@ void frmAbout::StartSysInfo() {
     if (sysInfo.StartSysInfo()) {
         return;
     }
+    // One box at a time: pressing the button again brings the open one to the front.
+    if (unavailableBox) {
+        unavailableBox->raise();
+        unavailableBox->activateWindow();
+        return;
+    }
     // Shown without blocking: the radio link keeps running while the box is open.
     auto* box = new QMessageBox(QMessageBox::NoIcon, kApplicationTitle, kUnavailableText,
                                 QMessageBox::Ok, this);
