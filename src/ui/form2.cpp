@@ -2,7 +2,9 @@
 
 #include "ui/form1.h"
 
+#include <QAbstractItemView>
 #include <QSerialPortInfo>
+#include <QStyle>
 #include <algorithm>
 #include <utility>
 
@@ -75,6 +77,9 @@ Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), 
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setToolTip(QStringLiteral("Radio Com Port"));
     place(Combo1, kCombo1);
+    // The box is narrow; its list opens wide enough to read whole device paths.
+    Combo1->view()->setMinimumWidth(Combo1->view()->sizeHintForColumn(0) +
+                                    Combo1->style()->pixelMetric(QStyle::PM_ScrollBarExtent) * 2);
 
     Label2 = new QLabel(QStringLiteral("Baud Rate"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
