@@ -58,8 +58,16 @@ tavmirok_setup() {
 }
 
 # A private runtime folder silences Qt's "XDG_RUNTIME_DIR not set".
+# One folder per user, reused by every run; a folder of that name that is not ours and private
+# is not used.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    XDG_RUNTIME_DIR="$(mktemp -d /tmp/tavmirok-runtime.XXXXXX)"
-    chmod 700 "$XDG_RUNTIME_DIR"
-    export XDG_RUNTIME_DIR
+    runtime="${TMPDIR:-/tmp}/tavmirok-runtime-$(id -u)"
+    mkdir -p -m 700 "$runtime" 2>/dev/null || true
+    if [ -O "$runtime" ] && [ "$(stat -c %a "$runtime")" = 700 ]; then
+        export XDG_RUNTIME_DIR="$runtime"
+    else
+        XDG_RUNTIME_DIR="$(mktemp -d "${TMPDIR:-/tmp}/tavmirok-runtime.XXXXXX")"
+        export XDG_RUNTIME_DIR
+    fi
+    unset runtime
 fi

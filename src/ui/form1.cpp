@@ -117,10 +117,12 @@ void Form1::BuildControls() {
 
     Label3 = new QLabel(client);
     Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(Label3, kLabel3);
 
     Label1 = new QLabel(QStringLiteral("Chirp time"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     place(Label1, kLabel1);
 
     Text2 = new QLineEdit(QStringLiteral("78"), client);
