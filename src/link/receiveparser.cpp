@@ -109,6 +109,11 @@ void ReceiveParser::Step(std::uint8_t byte, int radioAdress) {
             // frequency: it leaves the display as it is.
             rxFrequencyReady = rxDigitCount > 0;
             rxState = kComplete;
+        } else if (byte == civ::kPreamble) {
+            // 0xFE is never a BCD byte: this frame lost its end byte and the next frame begins.
+            // The cut frame is dropped unshown; taking the next frame's bytes as digits would
+            // show a frequency nobody sent and swallow the radio's answer.
+            rxState = kPreambleSeen;
         } else {
             AddDigit(byte & 0x0F);
             AddDigit((byte & 0xF0) >> 4);
