@@ -25,6 +25,20 @@ QString ReadText(const QSettings& store, const char* key, const char* fallback) 
     return value.toString();
 }
 
+// Whether the store, read anew, holds exactly these settings.
+bool ReadsBackAs(const QString& iniFile, const StoredSettings& settings) {
+    auto store = OpenStore(iniFile);
+    if (store->status() != QSettings::NoError) {
+        return false;
+    }
+    store->beginGroup(QLatin1String(SettingsStore::kGroup));
+    return ReadText(*store, SettingsStore::kComPortKey, "") == settings.comPort &&
+           ReadText(*store, SettingsStore::kBaudRateKey, "") == settings.baudRate &&
+           ReadText(*store, SettingsStore::kChirpTimeKey, "") == settings.chirpTime &&
+           ReadText(*store, SettingsStore::kRadioAddressKey, "") ==
+               QString::number(settings.radioAdress);
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QString iniFile) : iniFile(std::move(iniFile)) {}
@@ -76,14 +90,21 @@ Status SettingsStore::Save(const StoredSettings& settings) const {
     store->setValue(QLatin1String(kRadioAddressKey), QString::number(settings.radioAdress));
     store->endGroup();
     store->sync();
-    if (store->status() != QSettings::NoError) {
+    // The first error of a QSettings sticks: a file that was damaged when it was read reports
+    // FormatError even after the values written now have replaced it. Then a fresh read of the
+    // store tells whether they arrived.
+    const QSettings::Status status = store->status();
+    const bool saved = status == QSettings::NoError ||
+                       (status == QSettings::FormatError && ReadsBackAs(iniFile, settings));
+    if (!saved) {
+        // One arg() call for all values: a "%5" typed into a box must be quoted as typed.
         return Status::Error(
             QStringLiteral("The settings could not be saved to %1. Check that the folder exists "
                            "and that you may write there. They were: port \"%2\", speed \"%3\", "
                            "chirp time \"%4\", radio address %5 (hex %6).")
-                .arg(store->fileName(), settings.comPort, settings.baudRate, settings.chirpTime)
-                .arg(settings.radioAdress)
-                .arg(QString::number(settings.radioAdress, 16).toUpper()));
+                .arg(store->fileName(), settings.comPort, settings.baudRate, settings.chirpTime,
+                     QString::number(settings.radioAdress),
+                     QString::number(settings.radioAdress, 16).toUpper()));
     }
     return Status::Ok();
 }

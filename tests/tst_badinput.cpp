@@ -1,0 +1,239 @@
+// Everything a user can type wrong, box by box: the chirp time at Start, the port name and line
+// speed in the "Serial Port" dialog, the address in the "Radio" dialog. Each is refused with its
+// own message, and nothing that was working before is changed by it.
+
+#include "support/pty.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
+
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr int kSettleMs = 50; // enough for a frame to reach the pseudo-terminal, if one were sent
+
+QString ChirpMessage(const QString& typed) {
+    return QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to 299. Type "
+                          "the second of the five-minute period at which the sounder starts, for "
+                          "example 78.")
+        .arg(typed);
+}
+
+QString PortMessage(const QString& typed) {
+    return QStringLiteral("The serial port \"%1\" is not a port name. Choose COM1 to COM255 (COM1 "
+                          "is /dev/ttyS0) or type the device path of your CI-V interface, such as "
+                          "/dev/ttyUSB0, in Configure > Serial Port.")
+        .arg(typed);
+}
+
+QString SpeedMessage(const QString& typed) {
+    return QStringLiteral("The line speed \"%1\" is not a speed. Choose a whole number of bits per "
+                          "second, such as 19200, the CI-V speed set in the radio's menu, in "
+                          "Configure > Serial Port.")
+        .arg(typed);
+}
+
+const QString kAddressExpected =
+    QStringLiteral("Type the radio's CI-V address as hexadecimal digits only, 0 to FF, such as 4E "
+                   "(0 for most radios).");
+
+QString NotHexMessage(const QString& shown) {
+    return QStringLiteral("\"%1\" is not a hexadecimal address. ").arg(shown) + kAddressExpected;
+}
+
+QString AboveFfMessage(const QString& shown) {
+    return QStringLiteral("\"%1\" is above FF: a CI-V address is one byte. ").arg(shown) +
+           kAddressExpected;
+}
+
+QStringList VisibleMessageBoxTexts() {
+    QStringList texts;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+            texts << box->text();
+        }
+    }
+    return texts;
+}
+
+void CloseAllWindows() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        widget->close();
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+enum class Box { ChirpTime, PortName, Speed, Address };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Box)
+
+class TestBadInput : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    int files = 0;
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale::c()); }
+    void cleanup() { CloseAllWindows(); }
+
+    void everyBadInput_refusedWithItsMessage_data() {
+        QTest::addColumn<Box>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("message");
+
+        auto chirp = [](const char* name, const QString& typed) {
+            QTest::newRow(name) << Box::ChirpTime << typed << ChirpMessage(typed);
+        };
+        chirp("chirp: empty", "");
+        chirp("chirp: blanks", "   ");
+        chirp("chirp: 12a", "12a");
+        chirp("chirp: 300", "300");
+        chirp("chirp: 300.0", "300.0");
+        chirp("chirp: rounds up to 300", "299.99999999999999999");
+        chirp("chirp: -5", "-5");
+        chirp("chirp: -0.5", "-0.5");
+        chirp("chirp: nan", "nan");
+        chirp("chirp: inf", "inf");
+        chirp("chirp: 1e308", "1e308");
+        chirp("chirp: 1e2 (exponent)", "1e2");
+        chirp("chirp: hex", "0x10");
+        chirp("chirp: comma in the C locale", "78,5");
+        chirp("chirp: two numbers", "1 2");
+        chirp("chirp: full-width digits", QStringLiteral("\uFF17\uFF18"));
+        chirp("chirp: 400 digits", QString(400, QLatin1Char('9')));
+        chirp("chirp: placeholder", "%1");
+
+        auto port = [](const char* name, const QString& typed) {
+            QTest::newRow(name) << Box::PortName << typed << PortMessage(typed);
+        };
+        port("port: empty", "");
+        port("port: blank", " ");
+        port("port: COM", "COM");
+        port("port: COMX", "COMX");
+        port("port: COM0", "COM0");
+        port("port: COM256", "COM256");
+        port("port: COM1000", "COM1000");
+        port("port: COM-1", "COM-1");
+        port("port: COM 1", "COM 1");
+        port("port: abc", "abc");
+        port("port: relative device path", "ttyUSB0");
+        port("port: placeholder", "COM%1");
+        QTest::newRow("port: device that does not exist")
+            << Box::PortName << "/dev/tavmirok-none"
+            << "Cannot open the serial port /dev/tavmirok-none: there is no such device. Check "
+               "that the CI-V interface is plugged in and the radio is on, then choose its port "
+               "in Configure > Serial Port.";
+
+        auto speed = [](const char* name, const QString& typed) {
+            QTest::newRow(name) << Box::Speed << typed << SpeedMessage(typed);
+        };
+        speed("speed: empty", "");
+        speed("speed: abc", "abc");
+        speed("speed: 0", "0");
+        speed("speed: 0000", "0000");
+        speed("speed: -9600", "-9600");
+        speed("speed: +19200", "+19200");
+        speed("speed: 19200.5", "19200.5");
+        speed("speed: 1e5", "1e5");
+        speed("speed: beyond 32 bits", "99999999999");
+        speed("speed: with unit", "19200 bd");
+
+        QTest::newRow("address: empty")
+            << Box::Address << "" << QStringLiteral("No address typed. ") + kAddressExpected;
+        QTest::newRow("address: blanks")
+            << Box::Address << "  " << QStringLiteral("No address typed. ") + kAddressExpected;
+        QTest::newRow("address: G") << Box::Address << "G" << NotHexMessage("G");
+        QTest::newRow("address: -1") << Box::Address << "-1" << NotHexMessage("-1");
+        QTest::newRow("address: 0x4E") << Box::Address << "0x4E" << NotHexMessage("0x4E");
+        QTest::newRow("address: 4E h") << Box::Address << "4E h" << NotHexMessage("4E h");
+        QTest::newRow("address: trimmed in the message")
+            << Box::Address << " 4G " << NotHexMessage("4G");
+        QTest::newRow("address: 100") << Box::Address << "100" << AboveFfMessage("100");
+        QTest::newRow("address: 4E4E") << Box::Address << "4E4E" << AboveFfMessage("4E4E");
+        QTest::newRow("address: 00100") << Box::Address << "00100" << AboveFfMessage("00100");
+        QTest::newRow("address: 17 digits")
+            << Box::Address << "FFFFFFFFFFFFFFFFF" << AboveFfMessage("FFFFFFFFFFFFFFFFF");
+    }
+
+    void everyBadInput_refusedWithItsMessage() {
+        QFETCH(Box, box);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+
+        // A working set-up: the port open on a pseudo-terminal, the radio at 4E.
+        PtyPair pty;
+        const QString settings = dir.filePath(QStringLiteral("s%1.conf").arg(++files));
+        {
+            QSettings s(settings, QSettings::IniFormat);
+            s.setValue(QStringLiteral("settings/comport"), pty.SlavePath());
+            s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
+            s.setValue(QStringLiteral("settings/RadioAddress"), QStringLiteral("78"));
+        }
+        Form1 form({[] { return 36000.0; }, settings});
+        form.Load();
+        form.show();
+        QVERIFY(form.link.PortIsOpen());
+        QCOMPARE(VisibleMessageBoxTexts(), QStringList());
+
+        switch (box) {
+        case Box::ChirpTime:
+            form.Text2->setText(typed);
+            QTest::mouseClick(form.StartButton, Qt::LeftButton);
+            QCOMPARE(VisibleMessageBoxTexts(), QStringList(message));
+            // Nothing was armed or sent; the box keeps what was typed.
+            QCOMPARE(form.Label3->text(), QString());
+            QVERIFY(form.Scheduler().CurrentPhase() == SweepScheduler::Phase::Idle);
+            QCOMPARE(pty.Read(kSettleMs), QByteArray());
+            QCOMPARE(form.Text2->text(), typed);
+            break;
+        case Box::PortName:
+        case Box::Speed: {
+            form.SerialPort->trigger();
+            Form2* dialog = form.SerialPortDialog();
+            QVERIFY(dialog);
+            dialog->Combo1->setEditText(box == Box::PortName ? typed : pty.SlavePath());
+            dialog->Combo2->setEditText(box == Box::Speed ? typed : QStringLiteral("19200"));
+            QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+            // The dialog stays open with the reason and the texts as typed.
+            QCOMPARE(form.SerialPortDialog(), dialog);
+            QVERIFY(dialog->isVisible());
+            QVERIFY(dialog->portProblem->isVisible());
+            QCOMPARE(dialog->portProblem->text(), message);
+            QCOMPARE(dialog->Combo1->currentText(), box == Box::PortName ? typed : pty.SlavePath());
+            QCOMPARE(dialog->Combo2->currentText(),
+                     box == Box::Speed ? typed : QStringLiteral("19200"));
+            QVERIFY(!form.link.PortIsOpen());
+            QCOMPARE(VisibleMessageBoxTexts(), QStringList());
+            // Corrected, the next OK opens the port.
+            dialog->Combo1->setEditText(pty.SlavePath());
+            dialog->Combo2->setEditText(QStringLiteral("19200"));
+            QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+            QVERIFY(form.link.PortIsOpen());
+            break;
+        }
+        case Box::Address: {
+            form.RadioAddress->trigger();
+            Form3* dialog = form.RadioDialog();
+            QVERIFY(dialog);
+            dialog->Text1->setText(typed);
+            QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+            QCOMPARE(form.RadioDialog(), dialog);
+            QVERIFY(dialog->isVisible());
+            QVERIFY(dialog->addressProblem->isVisible());
+            QCOMPARE(dialog->addressProblem->text(), message);
+            QCOMPARE(form.link.radioAdress, 0x4E); // the previous address stays in force
+            QCOMPARE(VisibleMessageBoxTexts(), QStringList());
+            break;
+        }
+        }
+    }
+};
+
+QTEST_MAIN(TestBadInput)
+#include "tst_badinput.moc"
