@@ -160,7 +160,9 @@ private slots:
         QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
         QVERIFY(box->text().contains(QStringLiteral("no such device")));
         QVERIFY(!box->isModal());
-        QVERIFY(form.statusLine->text().contains(QStringLiteral("not open")));
+        QVERIFY(form.statusLine->text().startsWith(
+            QStringLiteral("Port /dev/tavmirok-none: not open: there is no such device.\n")));
+        QCOMPARE(form.statusLine->toolTip(), box->text());
     }
 
     void badStoredAddress_toldAndZeroUsed_portStillOpened() {
@@ -273,6 +275,9 @@ private slots:
         QVERIFY(!form.isVisible());
         QCOMPARE(Stored("ChirpTime"), QStringLiteral("78"));
         QVERIFY(!form.link.PortIsOpen());
+        // The click that armed the sweep returned after the close: it must not start the timer.
+        QVERIFY(!form.StepTimer().IsEnabled());
+        QVERIFY(!form.StepTimer().IsRunning());
     }
 };
 

@@ -21,6 +21,9 @@ SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, QObject* parent)
     : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1) {}
 
 void SweepScheduler::StartButtonClick() {
+    if (stopped) {
+        return;
+    }
     const QString text = hooks.chirpText();
     if (ArmSweep(text)) {
         RestartTimer();
@@ -31,8 +34,8 @@ void SweepScheduler::StartButtonClick() {
 }
 
 void SweepScheduler::Timer1Tick() {
-    if (phase == Phase::Idle) {
-        return; // nothing is scheduled before the first arming
+    if (phase == Phase::Idle || stopped) {
+        return; // nothing is scheduled before the first arming or after the end
     }
     const double t = hooks.clock();
     const sweep::ClockJump jump = sweep::DetectClockJump(t, nextStepTime);
@@ -115,7 +118,15 @@ void SweepScheduler::Tune(std::int32_t frequency) {
     }
 }
 
+void SweepScheduler::Stop() {
+    stopped = true;
+    Timer1.SetEnabled(false);
+}
+
 void SweepScheduler::RestartTimer() {
+    if (stopped) {
+        return;
+    }
     Timer1.SetInterval(static_cast<int>(sweep::kTickPeriod.count()));
     Timer1.SetEnabled(true);
 }

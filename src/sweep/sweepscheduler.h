@@ -33,6 +33,9 @@ public:
     void StartButtonClick();
     // Takes at most one due step; at the end of a sweep, or after a clock change, re-arms.
     void Timer1Tick();
+    // Ends the sweep for good, as the window closes: the timer stops and stays off, also when
+    // a step that is still waiting for the radio returns afterwards.
+    void Stop();
 
     enum class Phase { Idle, Waiting, Stepping };
     Phase CurrentPhase() const { return phase; }
@@ -73,5 +76,6 @@ private:
     // The refused Text2 content the user was last told about at a re-arm.
     std::optional<QString> reportedRefusal;
     bool tuningFailing = false; // the last tuning failed and the user has been told
+    bool stopped = false;
     std::vector<Message> messages;
 };

@@ -44,6 +44,21 @@ QString FormatCountdown(double seconds) {
     return QStringLiteral("%1 s").arg(whole);
 }
 
+// The gist of a port problem for the status line: the first sentence, after its last colon
+// ("Cannot open the serial port COM2: there is no such device." gives "there is no such device").
+// The whole message stays in the status line's tooltip.
+QString ShortReason(const QString& problem) {
+    QString first = problem.section(QStringLiteral(". "), 0, 0).trimmed();
+    if (first.endsWith(u'.')) {
+        first.chop(1);
+    }
+    const qsizetype colon = first.lastIndexOf(QStringLiteral(": "));
+    if (colon >= 0) {
+        first = first.mid(colon + 2);
+    }
+    return first.isEmpty() ? QStringLiteral(".") : QStringLiteral(": %1.").arg(first);
+}
+
 } // namespace
 
 int Form1::Twips(int twips, int logicalDpi) {
@@ -207,7 +222,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         const Status saved = store.Save(CurrentSettings());
         // Stop the sweep and end any wait for the radio; the port is released now, not when
         // the last window goes.
-        Timer1->SetEnabled(false);
+        scheduler->Stop();
         Timer1->onTick = nullptr;
         link.Shutdown();
         statusRefresh.stop();
@@ -279,8 +294,9 @@ void Form1::UpdateStatusLine() {
     } else if (link.IsReopening()) {
         lines << QStringLiteral("Port %1: gone, trying again every 2 s.").arg(port);
     } else {
-        lines << QStringLiteral("Port %1: not open.").arg(port);
+        lines << QStringLiteral("Port %1: not open%2").arg(port, ShortReason(link.PortProblem()));
     }
+    statusLine->setToolTip(link.PortProblem());
     const QString address = QString::number(link.radioAdress, 16).toUpper();
     if (!link.RadioAnswering()) {
         lines << QStringLiteral("Radio at %1: not answering.").arg(address);

@@ -58,6 +58,7 @@ public:
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return *scheduler; }
+    const AlignedTickTimer& StepTimer() const { return *Timer1; }
     // The open dialogs, or null.
     Form2* SerialPortDialog() const;
     Form3* RadioDialog() const;
