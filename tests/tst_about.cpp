@@ -3,6 +3,7 @@
 // the search for such a tool on PATH, with fake tools that only leave a note that they ran.
 
 #include "ui/form1.h"
+#include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/sysinfo.h"
 
@@ -185,8 +186,8 @@ private slots:
         // Modeless, a fixed size, no minimise or maximise button.
         QVERIFY(!about.isModal());
         QCOMPARE(about.minimumSize(), about.maximumSize());
-        QCOMPARE(about.size(), QSize(Form1::Twips(5730, about.logicalDpiX()),
-                                     Form1::Twips(3555, about.logicalDpiY())));
+        QCOMPARE(about.size(), QSize(formlayout::ToPixels(5730, about.logicalDpiX()),
+                                     formlayout::ToPixels(3555, about.logicalDpiY())));
         QVERIFY(!(about.windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(about.windowFlags() & Qt::WindowMaximizeButtonHint));
 
@@ -200,9 +201,9 @@ private slots:
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         const QImage image = about.grab().toImage();
-        const int x = Form1::Twips(2865, about.logicalDpiX());
-        const int grey = Form1::Twips(2445, about.logicalDpiY());
-        const int white = Form1::Twips(2460, about.logicalDpiY());
+        const int x = formlayout::ToPixels(2865, about.logicalDpiX());
+        const int grey = formlayout::ToPixels(2445, about.logicalDpiY());
+        const int white = formlayout::ToPixels(2460, about.logicalDpiY());
         QCOMPARE(image.pixelColor(x, grey), QColor(128, 128, 128));
         QCOMPARE(image.pixelColor(x, white), QColor(255, 255, 255));
         QCOMPARE(image.pixelColor(x, white + 1), QColor(255, 255, 255));

@@ -8,6 +8,7 @@
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "ui/formlayout.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -68,8 +69,9 @@ void TypeInto(QComboBox* combo, const QString& text) {
 void ExpectTwipsGeometry(QWidget* widget, int left, int top, int width, int height) {
     const int dpiX = widget->logicalDpiX();
     const int dpiY = widget->logicalDpiY();
-    QCOMPARE(widget->geometry(), QRect(Form1::Twips(left, dpiX), Form1::Twips(top, dpiY),
-                                       Form1::Twips(width, dpiX), Form1::Twips(height, dpiY)));
+    QCOMPARE(widget->geometry(),
+             QRect(formlayout::ToPixels(left, dpiX), formlayout::ToPixels(top, dpiY),
+                   formlayout::ToPixels(width, dpiX), formlayout::ToPixels(height, dpiY)));
 }
 
 } // namespace
@@ -143,8 +145,8 @@ private slots:
         ExpectTwipsGeometry(dialog->Label2, 0, 600, 1215, 495);
         ExpectTwipsGeometry(dialog->Combo2, 0, 840, 855, 315);
         ExpectTwipsGeometry(dialog->Command1, 1200, 120, 1215, 495);
-        QCOMPARE(dialog->size(), QSize(Form1::Twips(2880, dialog->logicalDpiX()),
-                                       Form1::Twips(1425, dialog->logicalDpiY())));
+        QCOMPARE(dialog->size(), QSize(formlayout::ToPixels(2880, dialog->logicalDpiX()),
+                                       formlayout::ToPixels(1425, dialog->logicalDpiY())));
 
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog->Combo1);
@@ -504,8 +506,8 @@ private slots:
         ExpectTwipsGeometry(dialog->Label1, 0, 0, 1215, 495);
         ExpectTwipsGeometry(dialog->Text1, 0, 240, 1215, 495);
         ExpectTwipsGeometry(dialog->Command1, 1320, 240, 1215, 495);
-        QCOMPARE(dialog->size(), QSize(Form1::Twips(2775, dialog->logicalDpiX()),
-                                       Form1::Twips(1050, dialog->logicalDpiY())));
+        QCOMPARE(dialog->size(), QSize(formlayout::ToPixels(2775, dialog->logicalDpiX()),
+                                       formlayout::ToPixels(1050, dialog->logicalDpiY())));
 
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog->Text1);

@@ -6,6 +6,7 @@
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
 
@@ -86,16 +87,17 @@ private slots:
 
         const int dpi = form.logicalDpiY();
         auto expect = [&](QWidget* w, int l, int t, int wd, int h) {
-            QCOMPARE(w->geometry(), QRect(Form1::Twips(l, dpi), Form1::Twips(t, dpi),
-                                          Form1::Twips(wd, dpi), Form1::Twips(h, dpi)));
+            QCOMPARE(w->geometry(),
+                     QRect(formlayout::ToPixels(l, dpi), formlayout::ToPixels(t, dpi),
+                           formlayout::ToPixels(wd, dpi), formlayout::ToPixels(h, dpi)));
         };
         expect(form.Text1, 0, 0, 3015, 735);
         expect(form.Label3, 120, 960, 1215, 495);
         expect(form.Label1, 120, 1440, 1215, 495);
         expect(form.Text2, 120, 1680, 1215, 495);
         expect(form.StartButton, 1440, 1680, 1215, 495);
-        QCOMPARE(Form1::Twips(3015, 96), 201);
-        QCOMPARE(Form1::Twips(1440, 144), 144);
+        QCOMPARE(formlayout::ToPixels(3015, 96), 201);
+        QCOMPARE(formlayout::ToPixels(1440, 144), 144);
 
         // The yellow 24 point bold display, in a face that is really installed.
         QCOMPARE(form.Text1->palette().color(QPalette::Base), QColor(255, 255, 0));

@@ -4,6 +4,7 @@
 #include "sweep/localclock.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
+#include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
 
@@ -16,12 +17,8 @@
 
 namespace {
 
-constexpr int kTwipsPerInch = 1440;
-
 // Layout in twips: left, top, width, height within the client area.
-struct TwipRect {
-    int left, top, width, height;
-};
+using TwipRect = formlayout::Rect;
 constexpr TwipRect kClientArea{0, 0, 3150, 2325};
 constexpr TwipRect kText1{0, 0, 3015, 735};
 constexpr TwipRect kLabel3{120, 960, 1215, 495};
@@ -60,10 +57,6 @@ QString ShortReason(const QString& problem) {
 }
 
 } // namespace
-
-int Form1::Twips(int twips, int logicalDpi) {
-    return static_cast<int>(std::lround(double(twips) * logicalDpi / kTwipsPerInch));
-}
 
 Form1::Form1(Options opts, QWidget* parent)
     : QMainWindow(parent), link(this), options(std::move(opts)), store(options.settingsFile),
@@ -112,11 +105,6 @@ Form1::~Form1() {
 void Form1::BuildControls() {
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    const int dpi = logicalDpiY();
-    auto place = [dpi](QWidget* widget, const TwipRect& r) {
-        widget->setGeometry(Twips(r.left, dpi), Twips(r.top, dpi), Twips(r.width, dpi),
-                            Twips(r.height, dpi));
-    };
 
     Text1 = new QLineEdit(QStringLiteral("199999999"), client);
     Text1->setObjectName(QStringLiteral("Text1"));
@@ -128,27 +116,27 @@ void Form1::BuildControls() {
     yellow.setColor(QPalette::Text, Qt::black);
     Text1->setPalette(yellow);
     Text1->setAutoFillBackground(true);
-    place(Text1, kText1);
+    formlayout::Place(Text1, kText1);
 
     Label3 = new QLabel(client);
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Label3, kLabel3);
+    formlayout::Place(Label3, kLabel3);
 
     Label1 = new QLabel(QStringLiteral("Chirp time"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Label1, kLabel1);
+    formlayout::Place(Label1, kLabel1);
 
     Text2 = new QLineEdit(QStringLiteral("78"), client);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
-    place(Text2, kText2);
+    formlayout::Place(Text2, kText2);
 
     StartButton = new QPushButton(QStringLiteral("Start"), client);
     StartButton->setObjectName(QStringLiteral("StartButton"));
     StartButton->setAutoDefault(false);
-    place(StartButton, kStartButton);
+    formlayout::Place(StartButton, kStartButton);
 
     statusLine = new QLabel(client);
     statusLine->setObjectName(QStringLiteral("statusLine"));
@@ -158,7 +146,7 @@ void Form1::BuildControls() {
     QFont small = statusLine->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     statusLine->setFont(small);
-    place(statusLine, kStatusLine);
+    formlayout::Place(statusLine, kStatusLine);
 
     QWidget::setTabOrder(Text1, StartButton);
     QWidget::setTabOrder(StartButton, Text2);
@@ -167,8 +155,9 @@ void Form1::BuildControls() {
     statusLine->setFocusPolicy(Qt::NoFocus);
     Text1->setFocus();
 
-    const int clientWidth = Twips(kClientArea.width, dpi);
-    const int clientHeight = Twips(kStatusLine.top + kStatusLine.height, dpi);
+    const int clientWidth = formlayout::ToPixels(kClientArea.width, logicalDpiX());
+    const int clientHeight =
+        formlayout::ToPixels(kStatusLine.top + kStatusLine.height, logicalDpiY());
     client->setMinimumSize(clientWidth, clientHeight);
     resize(clientWidth, clientHeight + menuBar()->sizeHint().height());
 }

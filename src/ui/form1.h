@@ -64,9 +64,6 @@ public:
     Form3* RadioDialog() const;
     frmAbout* AboutDialog() const;
 
-    // Twips to pixels at the screen's logical resolution (15 twips a pixel at 96 DPI).
-    static int Twips(int twips, int logicalDpi);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -1,6 +1,7 @@
 #include "ui/form2.h"
 
 #include "ui/form1.h"
+#include "ui/formlayout.h"
 
 #include <QAbstractItemView>
 #include <QSerialPortInfo>
@@ -11,9 +12,7 @@
 namespace {
 
 // Layout in twips: left, top, width, height within the client area.
-struct TwipRect {
-    int left, top, width, height;
-};
+using TwipRect = formlayout::Rect;
 constexpr TwipRect kClientArea{0, 0, 2880, 1425};
 constexpr TwipRect kLabel1{0, 0, 1215, 495};
 constexpr TwipRect kCombo1{0, 240, 855, 315};
@@ -55,17 +54,11 @@ void SetComboText(QComboBox* combo, const QString& text) {
 Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
-    const int dpiX = logicalDpiX();
-    const int dpiY = logicalDpiY();
-    auto place = [dpiX, dpiY](QWidget* widget, const TwipRect& r) {
-        widget->setGeometry(Form1::Twips(r.left, dpiX), Form1::Twips(r.top, dpiY),
-                            Form1::Twips(r.width, dpiX), Form1::Twips(r.height, dpiY));
-    };
 
     Label1 = new QLabel(QStringLiteral("Comm Port"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Label1, kLabel1);
+    formlayout::Place(Label1, kLabel1);
 
     QStringList ports = kPortNames;
     for (const QString& port : SystemPorts()) {
@@ -76,7 +69,7 @@ Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), 
     Combo1 = NewEditableCombo(ports, this);
     Combo1->setObjectName(QStringLiteral("Combo1"));
     Combo1->setToolTip(QStringLiteral("Radio Com Port"));
-    place(Combo1, kCombo1);
+    formlayout::Place(Combo1, kCombo1);
     // The box is narrow; its list opens wide enough to read whole device paths.
     Combo1->view()->setMinimumWidth(Combo1->view()->sizeHintForColumn(0) +
                                     Combo1->style()->pixelMetric(QStyle::PM_ScrollBarExtent) * 2);
@@ -84,35 +77,26 @@ Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), 
     Label2 = new QLabel(QStringLiteral("Baud Rate"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Label2, kLabel2);
+    formlayout::Place(Label2, kLabel2);
 
     Combo2 = NewEditableCombo(kBaudRates, this);
     Combo2->setObjectName(QStringLiteral("Combo2"));
     Combo2->setToolTip(QStringLiteral("Baud rate"));
-    place(Combo2, kCombo2);
+    formlayout::Place(Combo2, kCombo2);
 
     Command1 = new QPushButton(QStringLiteral("OK"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
-    place(Command1, kCommand1);
+    formlayout::Place(Command1, kCommand1);
 
-    portProblem = new QLabel(this);
-    portProblem->setObjectName(QStringLiteral("portProblem"));
-    portProblem->setWordWrap(true);
-    portProblem->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    portProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    portProblem->setFocusPolicy(Qt::NoFocus);
-    QPalette red = portProblem->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    portProblem->setPalette(red);
-    portProblem->hide();
+    portProblem = formlayout::NewProblemLabel(this, QStringLiteral("portProblem"));
 
     setTabOrder(Combo1, Combo2);
     setTabOrder(Combo2, Command1);
     Combo1->setFocus();
 
-    resize(Form1::Twips(kClientArea.width, dpiX), Form1::Twips(kClientArea.height, dpiY));
+    resize(formlayout::Size(this, kClientArea));
 
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1Click);
     Load();
@@ -182,15 +166,5 @@ void Form2::Command1Click() {
 }
 
 void Form2::ShowProblem(const QString& text) {
-    const int left = Form1::Twips(kProblemMargin, logicalDpiX());
-    const int top = Form1::Twips(kProblemTop, logicalDpiY());
-    const int labelWidth = std::max(width() - 2 * left, 1);
-    portProblem->setText(text);
-    const int labelHeight = portProblem->heightForWidth(labelWidth);
-    portProblem->setGeometry(left, top, labelWidth, labelHeight);
-    portProblem->show();
-    const int needed = top + labelHeight + Form1::Twips(kProblemMargin, logicalDpiY());
-    if (height() < needed) {
-        resize(width(), needed);
-    }
+    formlayout::ShowBelow(this, portProblem, text, kProblemTop, kProblemMargin);
 }

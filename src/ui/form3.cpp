@@ -1,6 +1,7 @@
 #include "ui/form3.h"
 
 #include "ui/form1.h"
+#include "ui/formlayout.h"
 
 #include <QRegularExpression>
 #include <algorithm>
@@ -8,9 +9,7 @@
 namespace {
 
 // Layout in twips: left, top, width, height within the client area.
-struct TwipRect {
-    int left, top, width, height;
-};
+using TwipRect = formlayout::Rect;
 constexpr TwipRect kClientArea{0, 0, 2775, 1050};
 constexpr TwipRect kLabel1{0, 0, 1215, 495};
 constexpr TwipRect kText1{0, 240, 1215, 495};
@@ -26,43 +25,29 @@ constexpr int kHexBase = 16;
 Form3::Form3(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
-    const int dpiX = logicalDpiX();
-    const int dpiY = logicalDpiY();
-    auto place = [dpiX, dpiY](QWidget* widget, const TwipRect& r) {
-        widget->setGeometry(Form1::Twips(r.left, dpiX), Form1::Twips(r.top, dpiY),
-                            Form1::Twips(r.width, dpiX), Form1::Twips(r.height, dpiY));
-    };
 
     Label1 = new QLabel(QStringLiteral("Radio Adress"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(Label1, kLabel1);
+    formlayout::Place(Label1, kLabel1);
 
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setToolTip(QStringLiteral("Hex Adress I.E 4E  Use 0  for most radios"));
-    place(Text1, kText1);
+    formlayout::Place(Text1, kText1);
 
     Command1 = new QPushButton(QStringLiteral("OK"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setAutoDefault(false);
     Command1->setDefault(false);
-    place(Command1, kCommand1);
+    formlayout::Place(Command1, kCommand1);
 
-    addressProblem = new QLabel(this);
-    addressProblem->setObjectName(QStringLiteral("addressProblem"));
-    addressProblem->setWordWrap(true);
-    addressProblem->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    addressProblem->setFocusPolicy(Qt::NoFocus);
-    QPalette red = addressProblem->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    addressProblem->setPalette(red);
-    addressProblem->hide();
+    addressProblem = formlayout::NewProblemLabel(this, QStringLiteral("addressProblem"));
 
     setTabOrder(Text1, Command1);
     Text1->setFocus();
 
-    resize(Form1::Twips(kClientArea.width, dpiX), Form1::Twips(kClientArea.height, dpiY));
+    resize(formlayout::Size(this, kClientArea));
 
     connect(Command1, &QPushButton::clicked, this, &Form3::Command1Click);
     Load();
@@ -117,15 +102,5 @@ void Form3::Command1Click() {
 }
 
 void Form3::ShowProblem(const QString& text) {
-    const int left = Form1::Twips(kProblemMargin, logicalDpiX());
-    const int top = Form1::Twips(kProblemTop, logicalDpiY());
-    const int labelWidth = std::max(width() - 2 * left, 1);
-    addressProblem->setText(text);
-    const int labelHeight = addressProblem->heightForWidth(labelWidth);
-    addressProblem->setGeometry(left, top, labelWidth, labelHeight);
-    addressProblem->show();
-    const int needed = top + labelHeight + Form1::Twips(kProblemMargin, logicalDpiY());
-    if (height() < needed) {
-        resize(width(), needed);
-    }
+    formlayout::ShowBelow(this, addressProblem, text, kProblemTop, kProblemMargin);
 }

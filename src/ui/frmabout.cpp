@@ -1,6 +1,7 @@
 #include "ui/frmabout.h"
 
 #include "ui/form1.h"
+#include "ui/formlayout.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -14,9 +15,7 @@ static void InitTavmirokResources() {
 namespace {
 
 // Layout in twips: left, top, width, height within the client area.
-struct TwipRect {
-    int left, top, width, height;
-};
+using TwipRect = formlayout::Rect;
 constexpr TwipRect kClientArea{0, 0, 5730, 3555};
 constexpr TwipRect kPicIcon{240, 240, 540, 540};
 constexpr TwipRect kLblTitle{1050, 240, 3885, 480};
@@ -53,18 +52,12 @@ frmAbout::frmAbout(QWidget* parent)
     InitTavmirokResources();
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
-    const int dpiX = logicalDpiX();
-    const int dpiY = logicalDpiY();
-    auto place = [dpiX, dpiY](QWidget* widget, const TwipRect& r) {
-        widget->setGeometry(Form1::Twips(r.left, dpiX), Form1::Twips(r.top, dpiY),
-                            Form1::Twips(r.width, dpiX), Form1::Twips(r.height, dpiY));
-    };
-    auto newLabel = [this, &place](const char* name, const QString& text, const TwipRect& r) {
+    auto newLabel = [this](const char* name, const QString& text, const TwipRect& r) {
         auto* label = new QLabel(text, this);
         label->setObjectName(QLatin1String(name));
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
-        place(label, r);
+        formlayout::Place(label, r);
         return label;
     };
 
@@ -88,16 +81,16 @@ frmAbout::frmAbout(QWidget* parent)
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setDefault(true);
-    place(cmdOK, kCmdOK);
+    formlayout::Place(cmdOK, kCmdOK);
 
     cmdSysInfo = new QPushButton(QStringLiteral("&System Info..."), this);
     cmdSysInfo->setObjectName(QStringLiteral("cmdSysInfo"));
-    place(cmdSysInfo, kCmdSysInfo);
+    formlayout::Place(cmdSysInfo, kCmdSysInfo);
 
     setTabOrder(cmdOK, cmdSysInfo);
     cmdOK->setFocus();
 
-    setFixedSize(Form1::Twips(kClientArea.width, dpiX), Form1::Twips(kClientArea.height, dpiY));
+    setFixedSize(formlayout::Size(this, kClientArea));
 
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
     connect(cmdSysInfo, &QPushButton::clicked, this, &frmAbout::StartSysInfo);
@@ -150,14 +143,14 @@ void frmAbout::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     const int dpiX = logicalDpiX();
     const int dpiY = logicalDpiY();
-    const int right = Form1::Twips(kSeparatorRight, dpiX);
+    const int right = formlayout::ToPixels(kSeparatorRight, dpiX);
     QPainter painter(this);
-    const int greyLeft = Form1::Twips(kGreyLeft, dpiX);
-    painter.fillRect(greyLeft, Form1::Twips(kGreyTop, dpiY), right - greyLeft + 1, kGreyPixels,
-                     kGrey);
-    const int whiteLeft = Form1::Twips(kWhiteLeft, dpiX);
-    painter.fillRect(whiteLeft, Form1::Twips(kWhiteTop, dpiY), right - whiteLeft + 1, kWhitePixels,
-                     kWhite);
+    const int greyLeft = formlayout::ToPixels(kGreyLeft, dpiX);
+    painter.fillRect(greyLeft, formlayout::ToPixels(kGreyTop, dpiY), right - greyLeft + 1,
+                     kGreyPixels, kGrey);
+    const int whiteLeft = formlayout::ToPixels(kWhiteLeft, dpiX);
+    painter.fillRect(whiteLeft, formlayout::ToPixels(kWhiteTop, dpiY), right - whiteLeft + 1,
+                     kWhitePixels, kWhite);
 }
 
 void frmAbout::keyPressEvent(QKeyEvent* event) {
