@@ -167,6 +167,20 @@ private slots:
         QCOMPARE(form.statusLine->toolTip(), box->text());
     }
 
+    void radioNg_shownOnStatusLineAndTold() {
+        PtyPair pty;
+        Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
+        form.Load();
+        pty.Write(hex("FE FE 4D 4E FA FD"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            form.statusLine->text().contains(QStringLiteral("Radio at 4E: refuses commands (NG).")),
+            5000);
+        QTRY_COMPARE_WITH_TIMEOUT(OpenMessageBoxes(), 1, 5000);
+        pty.Write(hex("FE FE 4D 4E FB FD"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            form.statusLine->text().contains(QStringLiteral("Radio at address 4E.")), 5000);
+    }
+
     void badStoredAddress_toldAndZeroUsed_portStillOpened() {
         PtyPair pty;
         Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});

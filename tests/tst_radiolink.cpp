@@ -172,6 +172,40 @@ private slots:
         QCOMPARE(rig.display.last(), QStringLiteral("14,074.000"));
     }
 
+    void radioNg_toldOncePerRun_clearedByOk() {
+        Rig rig;
+        rig.link.radioAdress = 0x4E;
+        QVERIFY(rig.Open());
+        QSignalSpy problems(&rig.link, &RadioLink::Problem);
+        QSignalSpy refusing(&rig.link, &RadioLink::RadioRefusingChanged);
+        const QByteArray ng = hex("FE FE 4D 4E FA FD");
+        const QByteArray ok = hex("FE FE 4D 4E FB FD");
+        // Two refusals in a row (the second split across reads), then an OK, then one more NG.
+        rig.pty.Write(ng + hex("FE FE 4D"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.link.RadioRefusing(), 5000);
+        rig.pty.Write(hex("4E FA FD"));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.link.replyReceived, 5000);
+        rig.link.replyReceived = false;
+        rig.pty.Write(ok);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.link.RadioRefusing(), 5000);
+        rig.pty.Write(ng);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.link.RadioRefusing(), 5000);
+
+        QCOMPARE(refusing.count(), 3);
+        QCOMPARE(problems.count(), 2);
+        QCOMPARE(problems.at(0).at(0).toString(),
+                 QStringLiteral("The radio at address 4E answered NG: it refused a command, so it "
+                                "may not be following the sweep even though the display shows "
+                                "the frequency sent. Check that it can tune 2 to 30 MHz in its "
+                                "present band, mode and VFO settings."));
+        // An NG to another controller on the bus is not ours.
+        rig.pty.Write(ok + hex("FE FE E0 4E FA FD"));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.link.RadioRefusing(), 5000);
+        QTest::qWait(50);
+        QVERIFY(!rig.link.RadioRefusing());
+        QCOMPARE(problems.count(), 2);
+    }
+
     void nestedWaits_innerTakesFirstFlag_outerTheNext() {
         Rig rig;
         QVERIFY(rig.Open());

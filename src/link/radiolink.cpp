@@ -16,6 +16,7 @@ RadioLink::RadioLink(QObject* parent)
                                             ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
                                             : QEventLoop::AllEvents);
     };
+    parser.SetAnswerHandler([this](bool accepted) { AnswerReceived(accepted); });
     connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
     connect(&MSComm1, &CommPort::DeviceLost, this, &RadioLink::DeviceLost);
     reopenTimer.setInterval(kReopenInterval);
@@ -84,6 +85,22 @@ void RadioLink::ReplyFlagRaised() {
     if (!radioAnswering) {
         radioAnswering = true;
         emit RadioAnsweringChanged(true);
+    }
+}
+
+void RadioLink::AnswerReceived(bool accepted) {
+    if (accepted == !radioRefusing) {
+        return;
+    }
+    radioRefusing = !accepted;
+    emit RadioRefusingChanged(radioRefusing);
+    if (radioRefusing) {
+        // Told once per run of refusals; the echo still shows the frequency that was asked for.
+        emit Problem(QStringLiteral("The radio at address %1 answered NG: it refused a command, "
+                                    "so it may not be following the sweep even though the "
+                                    "display shows the frequency sent. Check that it can tune "
+                                    "2 to 30 MHz in its present band, mode and VFO settings.")
+                         .arg(QString::number(radioAdress, 16).toUpper()));
     }
 }
 

@@ -54,6 +54,9 @@ public:
 
     // False after a command's wait ran out without a recognised frame; true again at the next one.
     bool RadioAnswering() const { return radioAnswering; }
+    // True from an NG answer (the radio refused a command, such as a frequency it cannot tune)
+    // until the next OK.
+    bool RadioRefusing() const { return radioRefusing; }
     // The device the port name maps to ("" when the name is not valid).
     QString Device() const;
     // Why the port is not open ("" while it is open or before the first try).
@@ -71,6 +74,7 @@ signals:
     // Something the user must be told.
     void Problem(const QString& message);
     void RadioAnsweringChanged(bool answering);
+    void RadioRefusingChanged(bool refusing);
     // The port opened, closed, went away or came back.
     void PortStateChanged();
 
@@ -78,6 +82,7 @@ private:
     void OnComm();
     void ProcessInput();
     void ReplyFlagRaised();
+    void AnswerReceived(bool accepted);
     void DeviceLost(const QString& message);
     void TryReopen();
     Status OpenPortNow();
@@ -88,6 +93,7 @@ private:
     QTimer reopenTimer;
     bool portIsOpen = false;
     bool radioAnswering = true;
+    bool radioRefusing = false;
     bool shuttingDown = false;
     QString portProblem;
 };

@@ -92,6 +92,9 @@ void ReceiveParser::Step(std::uint8_t byte, int radioAdress) {
         case civ::kCmdNg:
         case civ::kCmdOk:
             raiseReply();
+            if (onAnswer) {
+                onAnswer(byte == civ::kCmdOk);
+            }
             rxState = kWaitEnd;
             break;
         case civ::kCmdMeter:

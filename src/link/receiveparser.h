@@ -19,6 +19,11 @@ public:
     // bus address as it stood when the read began.
     void ProcessBytes(QByteArrayView bytes, int radioAdress);
 
+    // Called at the command byte of each OK (true) or NG (false) answer, beside the reply flag.
+    void SetAnswerHandler(std::function<void(bool accepted)> handler) {
+        onAnswer = std::move(handler);
+    }
+
     // Locale whose separators format the display; the user's locale by default.
     void SetLocale(const QLocale& locale) { displayLocale = locale; }
 
@@ -34,6 +39,7 @@ private:
 
     std::function<void(const QString&)> setDisplay;
     std::function<void()> raiseReply;
+    std::function<void(bool)> onAnswer;
     QLocale displayLocale;
 
     int rxState = 0;

@@ -89,6 +89,7 @@ Form1::Form1(Options opts, QWidget* parent)
     connect(&link, &RadioLink::Problem, this, &Form1::ShowMessage);
     connect(&link, &RadioLink::PortStateChanged, this, &Form1::UpdateStatusLine);
     connect(&link, &RadioLink::RadioAnsweringChanged, this, &Form1::UpdateStatusLine);
+    connect(&link, &RadioLink::RadioRefusingChanged, this, &Form1::UpdateStatusLine);
 
     statusRefresh.setInterval(kStatusRefresh);
     connect(&statusRefresh, &QTimer::timeout, this, &Form1::UpdateStatusLine);
@@ -287,7 +288,9 @@ void Form1::UpdateStatusLine() {
     }
     statusLine->setToolTip(link.PortProblem());
     const QString address = QString::number(link.radioAdress, 16).toUpper();
-    if (!link.RadioAnswering()) {
+    if (link.RadioRefusing()) {
+        lines << QStringLiteral("Radio at %1: refuses commands (NG).").arg(address);
+    } else if (!link.RadioAnswering()) {
         lines << QStringLiteral("Radio at %1: not answering.").arg(address);
     } else {
         lines << QStringLiteral("Radio at address %1.").arg(address);
