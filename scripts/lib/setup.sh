@@ -10,7 +10,8 @@ TAVMIROK_PACKAGES=(
     fonts-dejavu-core
     xvfb xdotool x11-utils imagemagick socat
     libhamlib-utils faketime
-    clang
+    # clang's libFuzzer and sanitizer runtimes come in libclang-rt-dev, only recommended by clang
+    clang libclang-rt-dev
     dpkg-dev file
 )
 
