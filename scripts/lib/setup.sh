@@ -6,9 +6,13 @@ TAVMIROK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Debian packages the build, the tests, the demo and the benchmarks need.
 TAVMIROK_PACKAGES=(
     cmake make g++ pkg-config
-    qt6-base-dev qt6-serialport-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
+    # the ionogram: FFTs, and a private sound server for the tests and the demo
+    libfftw3-dev pulseaudio pulseaudio-utils
+    # rig control through Hamlib, and Hamlib's rigctl/rigctld as test peers
+    libhamlib-dev
     fonts-dejavu-core
-    xvfb xdotool x11-utils imagemagick socat
+    xvfb xdotool x11-utils imagemagick openbox
     libhamlib-utils faketime
     # clang's libFuzzer and sanitizer runtimes come in libclang-rt-dev, only recommended by clang
     clang libclang-rt-dev

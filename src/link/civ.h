@@ -3,7 +3,7 @@
 // CI-V wire format: bus addresses, command codes, packed-BCD frequencies and frame assembly.
 // Pure functions only; the receive parser and the command sender both build on them.
 
-#include "link/status.h"
+#include "core/status.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -5,7 +5,7 @@
 // ways). It turns port names into devices, device errors into messages a user can act on, and
 // reports a device that went away (USB interface unplugged, radio switched off).
 
-#include "link/status.h"
+#include "core/status.h"
 
 #include <QObject>
 #include <QSerialPort>

@@ -7,7 +7,7 @@
 
 #include "link/commport.h"
 #include "link/receiveparser.h"
-#include "link/status.h"
+#include "core/status.h"
 
 #include <QByteArrayView>
 #include <QObject>

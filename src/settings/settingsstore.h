@@ -4,7 +4,7 @@
 // address), kept as text in the platform's per-user store under "Tavmirok"/"settings". Read
 // once before the port opens, written once when the main window closes.
 
-#include "link/status.h"
+#include "core/status.h"
 
 #include <QString>
 #include <QStringList>

@@ -3,7 +3,7 @@
 // Makes the radio follow a chirp sounder: parks it at 2 MHz, then at each half-second mark of the
 // sweep tunes 100 kHz higher up to 30 MHz, and re-arms for the next five-minute period.
 
-#include "link/status.h"
+#include "core/status.h"
 #include "sweep/ticktimer.h"
 
 #include <QObject>

@@ -1,0 +1,30 @@
+#pragma once
+
+// Outcome of an operation that can fail, carrying a message written for the user: the whole
+// message with its advice, and a short reason for places with room for a few words only (the
+// status line). Handlers return it instead of throwing, so no exception crosses Qt's event loop.
+
+#include <QString>
+#include <utility>
+
+class Status {
+public:
+    static Status Ok() { return Status(); }
+    // reason: the gist in a few words ("there is no such device"); the message when empty.
+    static Status Error(QString message, QString reason = QString()) {
+        return Status(std::move(message), std::move(reason));
+    }
+
+    bool IsOk() const { return !failed; }
+    const QString& Message() const { return message; }
+    const QString& Reason() const { return reason.isEmpty() ? message : reason; }
+
+private:
+    Status() = default;
+    Status(QString text, QString shortReason)
+        : failed(true), message(std::move(text)), reason(std::move(shortReason)) {}
+
+    bool failed = false;
+    QString message;
+    QString reason;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+// One way of reaching the radio, as the sweep sees it: a request to tune, answered by exactly one
+// completion. The built-in CI-V link answers before Tune returns (it waits for the radio inside
+// the event loop); the network and Hamlib backends answer later, without ever holding up the
+// caller. Everything a backend reports upward crosses as a signal.
+
+#include "core/status.h"
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <cstdint>
+
+enum class TuneOutcome {
+    Reached,    // the command reached the radio (written to the bus, or acknowledged)
+    Failed,     // it could not be sent or the radio refused it; the status says why
+    Superseded, // a newer request replaced it before it was sent
+};
+
+// What the status line tells about a backend: plain values, formatted elsewhere.
+struct RigState {
+    QString backend;        // "civ", "network" or "hamlib"
+    QString endpoint;       // "COM2 (/dev/ttyS1) at 19200 bit/s", "localhost:4532", "IC-7300 on /dev/ttyUSB0"
+    bool connected = false; // the port is open, the socket connected, the rig opened
+    bool reconnecting = false;
+    QString problem;        // why it is not connected ("" when it is), short
+    QString problemDetail;  // the whole message with its advice
+    bool answering = true;  // false after a command went unanswered, until the next answer
+    bool refusing = false;  // the radio refused the last command (NG, RPRT -9)
+    QString radio;          // "address 4E", "model 3073"
+};
+
+class Tuner : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Tuner() override = default;
+
+    // Asks the radio to tune to hz. Every request is answered by exactly one TuneFinished with
+    // the same id, possibly from inside this call.
+    virtual void Tune(quint64 id, std::int32_t hz) = 0;
+    // The longest a backend may wait for one reply: the smaller of its own limit and what the
+    // sweep allows per step (half a step).
+    virtual void SetReplyBudget(std::chrono::milliseconds budget) = 0;
+    // Connects (opens the port, the socket, the rig). A failure is also reported by Problem.
+    virtual Status Connect() = 0;
+    // Ends every wait at once and releases the radio; nothing is sent after it.
+    virtual void Shutdown() = 0;
+    virtual RigState State() const = 0;
+
+signals:
+    void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, Status status);
+    // The frequency the radio reported, formatted for the display ("" first, then the text).
+    void DisplayText(const QString& text);
+    // Something the user must be told.
+    void Problem(const QString& message);
+    // Anything in State() changed.
+    void StateChanged();
+};
