@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr int kLastState = 12;                    // state 13 never outlives one byte
+constexpr int kLastState = ReceiveParser::kSquelchData; // kComplete never outlives one byte
 constexpr double kLargestFrequency = 16666666665; // ten nibbles of at most 15, in hertz
 constexpr int kMaxChunk = 23;
 

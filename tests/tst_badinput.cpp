@@ -178,6 +178,7 @@ private slots:
         Form1 form({[] { return 36000.0; }, settings});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         QVERIFY(form.link.PortIsOpen());
         QCOMPARE(VisibleMessageBoxTexts(), QStringList());
 

@@ -98,6 +98,7 @@ class TestDialogs : public QObject {
         auto form = std::make_unique<Form1>(Form1::Options{{}, NewSettings(comPort, address)});
         form->link.SetDisplayLocale(QLocale(QLocale::English));
         form->Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         return form;
     }
 
@@ -196,6 +197,7 @@ private slots:
         auto form = std::make_unique<Form1>(
             Form1::Options{{}, dir.filePath(QStringLiteral("first-run.conf"))});
         form->Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         Form2* serial = OpenSerialPortDialog(*form);
         QVERIFY(serial);
         QCOMPARE(serial->Combo1->currentText(), QStringLiteral("COM2"));

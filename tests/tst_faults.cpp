@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 namespace {
@@ -93,6 +94,7 @@ struct Rig {
                          });
         form->Load();
         form->show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
     }
     // Start at 10:00:00: the radio is parked at 2 MHz and the first step is due at 10:01:38.5.
     void Arm() {
@@ -309,6 +311,7 @@ private slots:
         Form1 form({[] { return kArmClock; }, path});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         QStringList told = DrainMessages();
         const QString readNotice =
             QStringLiteral("The settings in %1 could not be read (no permission to read them), so "
@@ -339,6 +342,40 @@ private slots:
         QVERIFY(!form.link.PortIsOpen());
     }
 
+    // The program as it runs for the user: File > Exit inside the event loop. The message must
+    // be seen after the window has gone, and the program must end once it is closed.
+    void saveFailure_seenAfterWindowGoes_programEndsWhenBoxClosed() {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath(QStringLiteral("blocked")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        Form1 form({[] { return kArmClock; }, dir.filePath(QStringLiteral("blocked/Tavmirok.conf"))});
+        form.Load();
+        form.show();
+        QString seenAfterClose;
+        bool timedOut = false;
+        QTimer::singleShot(0, &form, [&form] { form.Exit->trigger(); });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+                    if (!form.isVisible()) {
+                        seenAfterClose = box->text();
+                    }
+                    box->close();
+                }
+            }
+        });
+        poll.start(50);
+        QTimer::singleShot(20000, [&timedOut] {
+            timedOut = true;
+            QCoreApplication::quit();
+        });
+        QApplication::exec();
+        QVERIFY(!timedOut);
+        QVERIFY2(seenAfterClose.startsWith(QStringLiteral("The settings could not be saved")),
+                 qPrintable(seenAfterClose));
+    }
+
     void settingsGarbageInEveryKey_toldAndKeptAsTyped() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Tavmirok.conf"));
@@ -352,6 +389,7 @@ private slots:
         Form1 form({[] { return kArmClock; }, path});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         QCOMPARE(
             DrainMessages(),
             QStringList(
@@ -395,6 +433,7 @@ private slots:
         Form1 form({[] { return kArmClock; }, path});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         const QStringList told = DrainMessages();
         QVERIFY2(
             told.contains(

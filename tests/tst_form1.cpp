@@ -138,6 +138,7 @@ private slots:
         PtyPair pty;
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "12a", "78")});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
         QCOMPARE(form.link.radioAdress, 78);
         QVERIFY(form.link.PortIsOpen());
@@ -155,6 +156,7 @@ private slots:
         Form1 form({{}, NewSettings(QStringLiteral("/dev/tavmirok-none"))});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         QVERIFY(form.isVisible());
         QVERIFY(!form.link.PortIsOpen());
         QMessageBox* box = OpenMessageBox();
@@ -171,6 +173,7 @@ private slots:
         PtyPair pty;
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         pty.Write(hex("FE FE 4D 4E FA FD"));
         QTRY_VERIFY_WITH_TIMEOUT(
             form.statusLine->text().contains(QStringLiteral("Radio at 4E: refuses commands (NG).")),
@@ -185,6 +188,7 @@ private slots:
         PtyPair pty;
         Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.link.radioAdress, 0);
         QVERIFY(form.link.PortIsOpen());
         QMessageBox* box = OpenMessageBox();
@@ -211,6 +215,7 @@ private slots:
         PtyPair pty;
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "12a")});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(form.Label3->text(), QString());
         QCOMPARE(pty.Read(100), QByteArray());
@@ -222,6 +227,7 @@ private slots:
         PtyPair pty;
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         form.link.replyReceived = true; // as if the echo were already in
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(pty.Read(2000, 11), hex("FE FE 4E 4D 05 00 00 00 02 00 FD"));
@@ -234,6 +240,7 @@ private slots:
         PtyPair pty;
         Form1 form({{}, NewSettings(pty.SlavePath())});
         form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
         form.Text2->setText(QStringLiteral("12a"));
         form.link.radioAdress = 0x4E;
         form.link.baudRate = QStringLiteral("9600");
@@ -284,6 +291,7 @@ private slots:
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath())});
         form.Load();
         form.show();
+        QCoreApplication::processEvents(); // load-time messages show once the window is up
         QTimer::singleShot(0, &form, [&] { form.close(); });
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         // The wait ended because the window closed, not because the radio was silent.

@@ -61,14 +61,33 @@ struct Tuning {
 // scheduler sees the time of day), a timer that ticks on every 10 ms boundary while enabled with
 // a non-zero interval, and a radio that answers after a chosen latency, delivering the ticks that
 // fall inside its wait as the real event loop would.
+// A radio that answers before Tune returns, as the built-in link does.
+class FakeTuner : public Tuner {
+public:
+    std::function<Status(std::int32_t)> setfreq;
+    void Tune(quint64 id, std::int32_t hz) override {
+        const Status status = setfreq(hz);
+        emit TuneFinished(id, hz, status.IsOk() ? TuneOutcome::Reached : TuneOutcome::Failed,
+                          status);
+    }
+    void SetReplyBudget(std::chrono::milliseconds) override {}
+    Status Connect() override { return Status::Ok(); }
+    void Shutdown() override {}
+    RigState State() const override { return {}; }
+};
+
 class Rig {
 public:
     explicit Rig(double startClock, QString chirp = QStringLiteral("78"))
         : nowMs(Ms(startClock)), text2(std::move(chirp)),
-          scheduler({[this] { return Clock(); }, [this](std::int32_t hz) { return Setfreq(hz); },
-                     [this] { return text2; }, [this](const QString& text) { labels << text; }},
-                    timer) {
-        timer.onTick = [this] { scheduler.Timer1Tick(); };
+          scheduler({[this] { return Clock(); }, [this] { return text2; }}, timer, tuner) {
+        tuner.setfreq = [this](std::int32_t hz) { return Setfreq(hz); };
+        QObject::connect(&scheduler, &SweepScheduler::PhaseEntered,
+                         [this](SweepScheduler::Phase phase) {
+                             labels << (phase == SweepScheduler::Phase::Stepping
+                                            ? QStringLiteral("Stepping")
+                                            : QStringLiteral("waiting..."));
+                         });
         QObject::connect(&scheduler, &SweepScheduler::problem,
                          [this](const QString& message) { problems << message; });
         QObject::connect(&scheduler, &SweepScheduler::notice,
@@ -113,6 +132,7 @@ public:
     std::function<std::int64_t(std::int32_t)> latencyMs = [](std::int32_t) { return 0; };
     std::function<Status(std::int32_t)> answer = [](std::int32_t) { return Status::Ok(); };
     std::function<void(std::int32_t)> insideWait; // runs inside the radio wait
+    FakeTuner tuner;
     SweepScheduler scheduler;
 
 private:

@@ -1,3 +1,4 @@
+#include "core/version.h"
 #include "ui/form1.h"
 
 #include <QApplication>
@@ -6,7 +7,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tavmirok"));
     QApplication::setApplicationName(QStringLiteral("Tavmirok"));
-    QApplication::setApplicationVersion(QStringLiteral("1.2.0"));
+    QApplication::setApplicationVersion(QString::fromLatin1(tavmirok::kVersion));
     Form1 form;
     form.Load();
     form.show();

@@ -21,6 +21,8 @@ constexpr std::uint8_t kEndOfData = 0xFF;
 
 constexpr std::uint8_t kControllerAddress = 0x4D; // the program's own address, "M"
 constexpr std::uint8_t kBroadcastAddress = 0x00;
+// A bus address is one byte.
+constexpr int kHighestAddress = 0xFF;
 
 constexpr std::uint8_t kCmdFrequencyReport = 0x00;
 constexpr std::uint8_t kCmdModeReport = 0x01;

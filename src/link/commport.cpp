@@ -49,14 +49,17 @@ Status CommPort::ResolvePortName(const QString& comPort, QString* device) {
             return Status::Ok();
         }
     }
+    const QString reason =
+        QStringLiteral("The serial port %1 is not a port name").arg(QuotedForMessage(comPort));
     return Status::Error(
-        QStringLiteral("The serial port %1 is not a port name. Choose COM1 to COM255 "
+        QStringLiteral("%1. Choose COM1 to COM255 "
 #ifndef Q_OS_WIN
                        "(COM1 is /dev/ttyS0) or type the device path of your CI-V interface, "
                        "such as /dev/ttyUSB0, "
 #endif
                        "in Configure > Serial Port.")
-            .arg(QuotedForMessage(comPort)));
+            .arg(reason),
+        reason);
 }
 
 Status CommPort::ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond) {
@@ -65,11 +68,13 @@ Status CommPort::ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond) {
     bool ok = false;
     const qint32 value = digits.match(text).hasMatch() ? text.toInt(&ok) : 0;
     if (!ok || value <= 0) {
+        const QString reason =
+            QStringLiteral("The line speed %1 is not a speed").arg(QuotedForMessage(baudRate));
         return Status::Error(
-            QStringLiteral("The line speed %1 is not a speed. Choose a whole number of bits per "
-                           "second, such as 19200, the CI-V speed set in the radio's menu, in "
-                           "Configure > Serial Port.")
-                .arg(QuotedForMessage(baudRate)));
+            QStringLiteral("%1. Choose a whole number of bits per second, such as 19200, the "
+                           "CI-V speed set in the radio's menu, in Configure > Serial Port.")
+                .arg(reason),
+            reason);
     }
     *bitsPerSecond = value;
     return Status::Ok();
@@ -84,9 +89,9 @@ Status CommPort::Open(const QString& devicePath, qint32 bitsPerSecond) {
     port.setStopBits(QSerialPort::OneStop);
     port.setFlowControl(QSerialPort::NoFlowControl);
     if (!port.open(QIODevice::ReadWrite)) {
-        const QString message = OpenFailure();
+        Status failure = OpenFailure();
         port.clearError();
-        return Status::Error(message);
+        return failure;
     }
     // A device without modem lines, such as a pseudo-terminal, refuses these; that is fine.
     port.setRequestToSend(true);
@@ -95,28 +100,32 @@ Status CommPort::Open(const QString& devicePath, qint32 bitsPerSecond) {
     return Status::Ok();
 }
 
-QString CommPort::OpenFailure() const {
-    const QString what = QStringLiteral("Cannot open the serial port %1").arg(device);
+Status CommPort::OpenFailure() const {
+    const auto failure = [this](const QString& reason, const QString& advice) {
+        return Status::Error(
+            QStringLiteral("Cannot open the serial port %1: %2. %3").arg(device, reason, advice),
+            reason);
+    };
     switch (port.error()) {
     case QSerialPort::DeviceNotFoundError:
-        return what + QStringLiteral(": there is no such device. Check that the CI-V interface "
-                                     "is plugged in and the radio is on, then choose its port in "
-                                     "Configure > Serial Port.");
+        return failure(QStringLiteral("there is no such device"),
+                       QStringLiteral("Check that the CI-V interface is plugged in and the radio "
+                                      "is on, then choose its port in Configure > Serial Port."));
     case QSerialPort::PermissionError:
 #ifdef Q_OS_UNIX
         if (::access(device.toLocal8Bit().constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-            return what + QStringLiteral(": permission denied. Add your user to the dialout "
-                                         "group (sudo adduser $USER dialout), then log out and "
-                                         "in again.");
+            return failure(QStringLiteral("permission denied"),
+                           QStringLiteral("Add your user to the dialout group (sudo adduser "
+                                          "$USER dialout), then log out and in again."));
         }
 #endif
-        return what + QStringLiteral(": it is in use by another program. Close the other "
-                                     "program (a logger or another rig control), or choose "
-                                     "another port in Configure > Serial Port.");
+        return failure(QStringLiteral("it is in use by another program"),
+                       QStringLiteral("Close the other program (a logger or another rig "
+                                      "control), or choose another port in Configure > Serial "
+                                      "Port."));
     default:
-        return what + QStringLiteral(": %1. Choose another port or speed in Configure > Serial "
-                                     "Port.")
-                          .arg(port.errorString());
+        return failure(port.errorString(),
+                       QStringLiteral("Choose another port or speed in Configure > Serial Port."));
     }
 }
 
@@ -129,9 +138,7 @@ void CommPort::Close() {
 
 Status CommPort::Output(const QByteArray& bytes) {
     if (!port.isOpen()) {
-        return Status::Error(
-            QStringLiteral("The serial port is not open, so nothing can be sent to the radio. "
-                           "Choose a working port in Configure > Serial Port."));
+        return NotOpen(device, QString());
     }
     if (port.write(bytes) != bytes.size()) {
         const QString message = QStringLiteral("Writing to the serial port %1 failed: %2.")
@@ -140,6 +147,15 @@ Status CommPort::Output(const QByteArray& bytes) {
         return Status::Error(message);
     }
     return Status::Ok();
+}
+
+Status CommPort::NotOpen(const QString& comPort, const QString& problem) {
+    return Status::Error(
+        QStringLiteral("The serial port %1 is not open, so the radio cannot be tuned. %2")
+            .arg(comPort, problem.isEmpty()
+                              ? QStringLiteral("Choose a working port in Configure > Serial Port.")
+                              : problem),
+        QStringLiteral("not open"));
 }
 
 void CommPort::HandleError(QSerialPort::SerialPortError error) {

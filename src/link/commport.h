@@ -35,6 +35,10 @@ public:
     // Queues one whole frame for sending, in order and unchanged.
     Status Output(const QByteArray& bytes);
 
+    // What the user is told when something is to be sent on a port that is not open; problem
+    // is why it is not (its message), or empty.
+    static Status NotOpen(const QString& comPort, const QString& problem);
+
 signals:
     // Bytes have arrived (one notification per arrival; read them with ReadAll).
     void OnComm();
@@ -43,7 +47,7 @@ signals:
 
 private:
     void HandleError(QSerialPort::SerialPortError error);
-    QString OpenFailure() const;
+    Status OpenFailure() const;
 
     QSerialPort port;
     QString device;

@@ -9,14 +9,13 @@
 
 RadioLink::RadioLink(QObject* parent)
     : QObject(parent), MSComm1(this),
-      parser([this](const QString& text) { emit DisplayText(text); },
-             [this] { ReplyFlagRaised(); }) {
+      parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
+             [this](bool accepted) { AnswerReceived(accepted); }) {
     dispatch = [](bool mayBlock) {
         QCoreApplication::processEvents(mayBlock
                                             ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
                                             : QEventLoop::AllEvents);
     };
-    parser.SetAnswerHandler([this](bool accepted) { AnswerReceived(accepted); });
     connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
     connect(&MSComm1, &CommPort::DeviceLost, this, &RadioLink::DeviceLost);
     reopenTimer.setInterval(kReopenInterval);
@@ -36,7 +35,8 @@ Status RadioLink::OpenPort() {
 
 Status RadioLink::OpenPortNow() {
     if (shuttingDown) {
-        return Status::Error(QStringLiteral("Tavmirok is closing."));
+        portProblem = Status::Error(QStringLiteral("Tavmirok is closing."));
+        return portProblem;
     }
     QString device;
     qint32 bitsPerSecond = 0;
@@ -48,14 +48,14 @@ Status RadioLink::OpenPortNow() {
         status = MSComm1.Open(device, bitsPerSecond);
     }
     if (status.IsOk()) {
-        portIsOpen = true;
-        portProblem.clear();
+        reopenTimer.stop(); // a port that came back needs no more tries
+        portProblem = Status::Ok();
         // Bytes that came in while the port was being set up are waiting: read them now.
         if (MSComm1.IsOpen()) {
             QMetaObject::invokeMethod(this, &RadioLink::OnComm, Qt::QueuedConnection);
         }
     } else {
-        portProblem = status.Message();
+        portProblem = status;
     }
     emit PortStateChanged();
     return status;
@@ -64,8 +64,16 @@ Status RadioLink::OpenPortNow() {
 void RadioLink::ClosePort() {
     reopenTimer.stop();
     MSComm1.Close();
-    portIsOpen = false;
     emit PortStateChanged();
+}
+
+void RadioLink::SetRadioAddress(int address) {
+    radioAdress = address;
+    emit RadioAddressChanged(address);
+}
+
+void RadioLink::SetReplyTimeout(std::chrono::milliseconds timeout) {
+    replyTimeout = std::min(timeout, kReplyTimeout);
 }
 
 void RadioLink::OnComm() {
@@ -112,13 +120,8 @@ Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
     if (Status built = civ::BuildFrame(radioAdress, cmd, subcmd, data, &frame); !built.IsOk()) {
         return built;
     }
-    if (!portIsOpen) {
-        return Status::Error(
-            QStringLiteral("The serial port %1 is not open, so the radio cannot be tuned. %2")
-                .arg(comPort,
-                     portProblem.isEmpty()
-                         ? QStringLiteral("Choose a working port in Configure > Serial Port.")
-                         : portProblem));
+    if (!portIsOpen()) {
+        return CommPort::NotOpen(comPort, PortProblem());
     }
     if (Status written = MSComm1.Output(frame); !written.IsOk()) {
         return written;
@@ -127,11 +130,11 @@ Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
     // Wait for a recognised frame. The flag is not cleared first: one that a report raised
     // since the last wait ends this one after the first pass. A timer wakes the loop at the
     // deadline so the wait can block instead of spinning.
-    const QDeadlineTimer deadline(kReplyTimeout, Qt::PreciseTimer);
+    const QDeadlineTimer deadline(replyTimeout, Qt::PreciseTimer);
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    wake.start(kReplyTimeout);
+    wake.start(replyTimeout);
     dispatch(false);
     while (!replyReceived && !shuttingDown && !deadline.hasExpired()) {
         dispatch(true);
@@ -157,7 +160,6 @@ void RadioLink::Shutdown() {
     shuttingDown = true;
     reopenTimer.stop();
     MSComm1.Close();
-    portIsOpen = false;
     // Let a wait that is blocked in the event loop see the flag.
     if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
         dispatcher->wakeUp();
@@ -165,18 +167,14 @@ void RadioLink::Shutdown() {
 }
 
 void RadioLink::DeviceLost(const QString& message) {
-    portIsOpen = false;
-    portProblem = message;
-    emit Problem(message);
-    emit PortStateChanged();
+    portProblem = Status::Error(message, QStringLiteral("gone"));
     if (!shuttingDown) {
         reopenTimer.start();
     }
+    emit Problem(message);
+    emit PortStateChanged();
 }
 
 void RadioLink::TryReopen() {
-    if (OpenPortNow().IsOk()) {
-        reopenTimer.stop();
-        emit PortStateChanged();
-    }
+    OpenPortNow(); // stops the retries once the port is back, and tells PortStateChanged
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-// The radio link of the main window: owns the serial control `MSComm1`, the receive parser and
-// the command sender, and the fields the rest of the program shares with them (`comPort`,
-// `baudRate`, `radioAdress`, `portIsOpen`, `replyReceived`). Everything runs on the UI thread;
-// the sender's wait is the one place where the link hands control back to the event loop.
+// The built-in CI-V radio link: owns the serial control `MSComm1`, the receive parser and the
+// command sender, and the fields the rest of the program shares with them (`comPort`,
+// `baudRate`, `radioAdress`, `replyReceived`). Everything runs on the main thread; the sender's
+// wait is the one place where the link hands control back to the event loop.
 
+#include "core/status.h"
 #include "link/commport.h"
 #include "link/receiveparser.h"
-#include "core/status.h"
 
 #include <QByteArrayView>
 #include <QObject>
@@ -20,7 +20,8 @@
 class RadioLink : public QObject {
     Q_OBJECT
 public:
-    // How long a command waits for a recognised frame before it gives up (nothing is resent).
+    // How long a command waits at most for a recognised frame before it gives up (nothing is
+    // resent). A fast sweep may ask for less: see SetReplyTimeout.
     static constexpr std::chrono::milliseconds kReplyTimeout{500};
     // How often a port whose device went away is tried again.
     static constexpr std::chrono::milliseconds kReopenInterval{2000};
@@ -36,7 +37,11 @@ public:
     int radioAdress = 0;
     bool replyReceived = false;
 
-    bool PortIsOpen() const { return portIsOpen; }
+    bool PortIsOpen() const { return portIsOpen(); }
+    // Sets `radioAdress` and tells who shows it.
+    void SetRadioAddress(int address);
+    // The reply wait from now on: at most kReplyTimeout.
+    void SetReplyTimeout(std::chrono::milliseconds timeout);
 
     // Opens `comPort` at `baudRate`. Expects the port to be closed.
     Status OpenPort();
@@ -59,8 +64,11 @@ public:
     bool RadioRefusing() const { return radioRefusing; }
     // The device the port name maps to ("" when the name is not valid).
     QString Device() const;
-    // Why the port is not open ("" while it is open or before the first try).
-    QString PortProblem() const { return portProblem; }
+    // Why the port is not open ("" while it is open or before the first try), whole and short.
+    QString PortProblem() const { return portProblem.IsOk() ? QString() : portProblem.Message(); }
+    QString PortProblemReason() const {
+        return portProblem.IsOk() ? QString() : portProblem.Reason();
+    }
     bool IsReopening() const { return reopenTimer.isActive(); }
 
     // The dispatcher the wait uses; tests inject their own.
@@ -77,6 +85,7 @@ signals:
     void RadioRefusingChanged(bool refusing);
     // The port opened, closed, went away or came back.
     void PortStateChanged();
+    void RadioAddressChanged(int address);
 
 private:
     void OnComm();
@@ -86,14 +95,15 @@ private:
     void DeviceLost(const QString& message);
     void TryReopen();
     Status OpenPortNow();
+    bool portIsOpen() const { return MSComm1.IsOpen(); }
 
     CommPort MSComm1;
     ReceiveParser parser;
     Dispatcher dispatch;
     QTimer reopenTimer;
-    bool portIsOpen = false;
+    std::chrono::milliseconds replyTimeout = kReplyTimeout;
     bool radioAnswering = true;
     bool radioRefusing = false;
     bool shuttingDown = false;
-    QString portProblem;
+    Status portProblem = Status::Ok();
 };

@@ -4,31 +4,12 @@
 
 #include <utility>
 
-namespace {
-
-// States of the machine. kComplete exists only within the handling of one byte.
-enum RxState : int {
-    kWaitPreamble = 0,
-    kPreambleSeen = 1,
-    kSource = 2,
-    kCommand = 3,
-    kFrequencyData = 4,
-    kSkipToEnd = 5,
-    kModeByte = 6,
-    kFilterByte = 7,
-    kWaitEnd = 8,
-    kMeterSubCommand = 9,
-    kSMeterFirst = 10,
-    kSMeterSecond = 11,
-    kSquelchData = 12,
-    kComplete = 13,
-};
-
-} // namespace
 
 ReceiveParser::ReceiveParser(std::function<void(const QString&)> setDisplay,
-                             std::function<void()> raiseReply)
-    : setDisplay(std::move(setDisplay)), raiseReply(std::move(raiseReply)) {}
+                             std::function<void()> raiseReply,
+                             std::function<void(bool accepted)> onAnswer)
+    : setDisplay(std::move(setDisplay)), raiseReply(std::move(raiseReply)),
+      onAnswer(std::move(onAnswer)) {}
 
 void ReceiveParser::ProcessBytes(QByteArrayView bytes, int radioAdress) {
     for (char c : bytes) {

@@ -1,12 +1,12 @@
 #include "settings/settingsstore.h"
 
+#include "link/civ.h"
+
 #include <QFileInfo>
 #include <QSettings>
 #include <memory>
 
 namespace {
-
-constexpr int kMaxRadioAddress = 255;
 
 std::unique_ptr<QSettings> OpenStore(const QString& iniFile) {
     if (!iniFile.isEmpty()) {
@@ -68,7 +68,7 @@ StoredSettings SettingsStore::Load(QStringList* notices) const {
 
     bool ok = false;
     const int value = address.trimmed().toInt(&ok, 10);
-    if (ok && value >= 0 && value <= kMaxRadioAddress) {
+    if (ok && value >= 0 && value <= civ::kHighestAddress) {
         settings.radioAdress = value;
     } else {
         settings.radioAdress = 0;

@@ -7,9 +7,6 @@
 
 namespace {
 
-const QString kWaitingText = QStringLiteral("waiting...");
-const QString kSteppingText = QStringLiteral("Stepping");
-
 QString Megahertz(std::int32_t hz) {
     constexpr double kHertzPerMegahertz = 1e6;
     return QLocale().toString(hz / kHertzPerMegahertz, 'f', 1);
@@ -17,19 +14,24 @@ QString Megahertz(std::int32_t hz) {
 
 } // namespace
 
-SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, QObject* parent)
-    : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1) {}
+SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent)
+    : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(tuner) {
+    Timer1.onTick = [this] { Timer1Tick(); };
+    connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+}
 
 void SweepScheduler::StartButtonClick() {
     if (stopped) {
         return;
     }
+    ++handling;
     const QString text = hooks.chirpText();
     if (ArmSweep(text)) {
         RestartTimer();
     } else {
         Tell(true, sweep::ChirpTimeRefusal(text));
     }
+    --handling;
     EmitMessages();
 }
 
@@ -37,6 +39,7 @@ void SweepScheduler::Timer1Tick() {
     if (phase == Phase::Idle || stopped) {
         return; // nothing is scheduled before the first arming or after the end
     }
+    ++handling;
     const double t = hooks.clock();
     const sweep::ClockJump jump = sweep::DetectClockJump(t, nextStepTime);
     if (jump != sweep::ClockJump::None) {
@@ -48,9 +51,9 @@ void SweepScheduler::Timer1Tick() {
                                          "current time."));
         Rearm();
     } else if (sweep::IsDue(t, nextStepTime)) {
-        hooks.setLabel3(kSteppingText);
-        phase = Phase::Stepping;
+        SetPhase(Phase::Stepping);
         Timer1.SetEnabled(false); // no tick may step while this one tunes
+        const double mark = nextStepTime;
         nextStepTime += sweep::kStepInterval;
         if (nextStepTime >= sweep::kDay) {
             nextStepTime -= sweep::kDay;
@@ -58,12 +61,13 @@ void SweepScheduler::Timer1Tick() {
         stepFrequency += sweep::kFrequencyStep;
         emit progressChanged();
         if (stepFrequency <= sweep::kTopFrequency) {
-            Tune(stepFrequency);
+            Tune(stepFrequency, mark);
         } else {
             Rearm(); // back to 2 MHz instead of 30.1 MHz
         }
     }
     RestartTimer();
+    --handling;
     EmitMessages();
 }
 
@@ -78,8 +82,7 @@ bool SweepScheduler::ArmSweep(const QString& chirpTime) {
 }
 
 void SweepScheduler::Arm(double chirpTime) {
-    hooks.setLabel3(kWaitingText);
-    phase = Phase::Waiting;
+    SetPhase(Phase::Waiting);
     const double firstReading = hooks.clock();
     const double secondReading = hooks.clock();
     nextStepTime = sweep::StartTime(firstReading, secondReading, chirpTime);
@@ -87,7 +90,7 @@ void SweepScheduler::Arm(double chirpTime) {
     RestartTimer(); // before the tuning: ticks run inside its wait
     stepFrequency = sweep::kParkFrequency;
     emit progressChanged();
-    Tune(stepFrequency);
+    Tune(stepFrequency, std::nullopt);
 }
 
 void SweepScheduler::Rearm() {
@@ -104,17 +107,41 @@ void SweepScheduler::Rearm() {
     Arm(lastAcceptedChirpTime);
 }
 
-void SweepScheduler::Tune(std::int32_t frequency) {
-    const Status status = hooks.setfreq(frequency);
-    if (status.IsOk()) {
-        tuningFailing = false;
+void SweepScheduler::SetPhase(Phase next) {
+    phase = next;
+    emit PhaseEntered(next);
+}
+
+void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
+    const quint64 id = ++lastRequest;
+    requests[id] = Request{frequency, mark};
+    if (mark) {
+        emit StepPlanned(frequency, *mark);
+    }
+    tuner.Tune(id, frequency); // a backend that waits for the radio answers before it returns
+}
+
+void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
+                                  const Status& status) {
+    const auto found = requests.find(id);
+    if (found == requests.end()) {
         return;
     }
-    if (!tuningFailing) {
+    const Request request = found->second;
+    requests.erase(found);
+    if (outcome == TuneOutcome::Reached) {
+        tuningFailing = false;
+    } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
         tuningFailing = true;
         Tell(true, QStringLiteral("Could not tune the radio to %1 MHz (%2). The sweep goes on and "
                                   "keeps trying.")
-                       .arg(Megahertz(frequency), status.Message()));
+                       .arg(Megahertz(hz), status.Message()));
+    }
+    if (request.mark) {
+        emit StepTuned(hz, *request.mark, outcome == TuneOutcome::Reached);
+    }
+    if (handling == 0) {
+        EmitMessages(); // a late answer: no click or tick will send its message
     }
 }
 

@@ -1,15 +1,19 @@
 #pragma once
 
 // Makes the radio follow a chirp sounder: parks it at 2 MHz, then at each half-second mark of the
-// sweep tunes 100 kHz higher up to 30 MHz, and re-arms for the next five-minute period.
+// sweep tunes 100 kHz higher up to 30 MHz, and re-arms for the next five-minute period. It drives
+// its own step timer and reaches the radio through a Tuner, whose answers may come at once or
+// later; it never waits for one itself.
 
 #include "core/status.h"
+#include "rig/tuner.h"
 #include "sweep/ticktimer.h"
 
 #include <QObject>
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -17,19 +21,16 @@ class SweepScheduler : public QObject {
     Q_OBJECT
 public:
     struct Hooks {
-        std::function<double()> clock; // seconds since local midnight, with fraction
-        // Tunes the radio and waits for its answer; window events (ticks, clicks) run inside.
-        std::function<Status(std::int32_t)> setfreq;
-        std::function<QString()> chirpText;            // current text of Text2
-        std::function<void(const QString&)> setLabel3; // the status label
+        std::function<double()> clock;      // seconds since midnight, with fraction
+        std::function<QString()> chirpText; // the chirp time as the user typed it
     };
 
-    // Timer1 must start with interval 0 (no ticks) and outlive the scheduler; its onTick is left
-    // to the caller to connect to Timer1Tick.
-    SweepScheduler(Hooks hooks, TickTimer& Timer1, QObject* parent = nullptr);
+    // Timer1 must start with interval 0 (no ticks) and outlive the scheduler, which takes over
+    // its onTick. A tuner that answers inside Tune may run events (ticks, clicks) meanwhile.
+    SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent = nullptr);
 
-    // Arms anew from Text2, from any state. A text that is not an accepted chirp time changes
-    // nothing and is reported through problem().
+    // Arms anew from the chirp text, from any state. A text that is not an accepted chirp time
+    // changes nothing and is reported through problem().
     void StartButtonClick();
     // Takes at most one due step; at the end of a sweep, or after a clock change, re-arms.
     void Timer1Tick();
@@ -48,34 +49,51 @@ signals:
     void problem(const QString& message); // a refused chirp time, a failed tuning (once per run)
     void notice(const QString& message);  // informational, e.g. re-armed after a clock change
     void progressChanged();               // phase, next step time or frequency changed
+    // The phase was set: at every arming (Waiting) and every step (Stepping).
+    void PhaseEntered(SweepScheduler::Phase phase);
+    // A sweep step is about to be tuned: its frequency and its planned instant (the clock's
+    // seconds since midnight).
+    void StepPlanned(std::int32_t hz, double mark);
+    // What became of that step: whether the tuning reached the radio.
+    void StepTuned(std::int32_t hz, double mark, bool reached);
 
 private:
     struct Message {
         bool isProblem;
         QString text;
     };
+    struct Request {
+        std::int32_t hz;
+        std::optional<double> mark; // sweep steps only; the park tuning has none
+    };
 
     // Arms from a chirp-time text; a refused text changes nothing and returns false.
     bool ArmSweep(const QString& chirpTime);
     void Arm(double chirpTime);
-    // Re-arms from within a tick: from Text2 if it holds an accepted chirp time, else from the
-    // last accepted one (the user is told once per refused text).
+    // Re-arms from within a tick: from the chirp text if it is an accepted chirp time, else from
+    // the last accepted one (the user is told once per refused text).
     void Rearm();
-    void Tune(std::int32_t frequency);
+    void Tune(std::int32_t frequency, std::optional<double> mark);
+    void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
+    void SetPhase(Phase next);
     void RestartTimer();
     void Tell(bool isProblem, QString text);
     void EmitMessages();
 
     Hooks hooks;
     TickTimer& Timer1;
+    Tuner& tuner;
 
     Phase phase = Phase::Idle;
     double nextStepTime = 0;
     std::int32_t stepFrequency = 0;
     double lastAcceptedChirpTime = 0;
-    // The refused Text2 content the user was last told about at a re-arm.
+    // The refused chirp text the user was last told about at a re-arm.
     std::optional<QString> reportedRefusal;
     bool tuningFailing = false; // the last tuning failed and the user has been told
     bool stopped = false;
+    int handling = 0; // clicks and ticks under way; their messages go out when they end
+    quint64 lastRequest = 0;
+    std::map<quint64, Request> requests;
     std::vector<Message> messages;
 };

@@ -1,12 +1,12 @@
 #include "ui/form1.h"
 
-#include "link/civ.h"
-#include "sweep/localclock.h"
+#include "sweep/schedule.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
+#include "ui/statusline.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -31,65 +31,27 @@ constexpr TwipRect kStatusLine{120, 2280, 3015, 1200};
 constexpr int kDisplayPointSize = 24;
 constexpr std::chrono::seconds kStatusRefresh{1};
 
-QString FormatCountdown(double seconds) {
-    const int whole = static_cast<int>(std::ceil(seconds));
-    if (whole >= 60) {
-        return QStringLiteral("%1 min %2 s")
-            .arg(whole / 60)
-            .arg(whole % 60, 2, 10, QLatin1Char('0'));
-    }
-    return QStringLiteral("%1 s").arg(whole);
-}
-
-// The gist of a port problem for the status line: the first sentence, after its last colon
-// ("Cannot open the serial port COM2: there is no such device." gives "there is no such device").
-// The whole message stays in the status line's tooltip.
-QString ShortReason(const QString& problem) {
-    QString first = problem.section(QStringLiteral(". "), 0, 0).trimmed();
-    if (first.endsWith(u'.')) {
-        first.chop(1);
-    }
-    const qsizetype colon = first.lastIndexOf(QStringLiteral(": "));
-    if (colon >= 0) {
-        first = first.mid(colon + 2);
-    }
-    return first.isEmpty() ? QStringLiteral(".") : QStringLiteral(": %1.").arg(first);
-}
-
 } // namespace
 
 Form1::Form1(Options opts, QWidget* parent)
-    : QMainWindow(parent), link(this), options(std::move(opts)), store(options.settingsFile),
-      messages(std::make_unique<MessageQueue>(this)) {
-    if (!options.clock) {
-        options.clock = &sweep::SecondsSinceLocalMidnight;
-    }
+    : QMainWindow(parent), station(opts.clock), link(station.Link()), options(std::move(opts)),
+      store(options.settingsFile), messages(std::make_unique<MessageQueue>(this)) {
     setWindowTitle(QStringLiteral("Tavmirok (BETA)"));
     BuildControls();
     BuildMenus();
 
-    Timer1 = std::make_unique<AlignedTickTimer>(options.clock);
-    SweepScheduler::Hooks hooks;
-    hooks.clock = options.clock;
-    hooks.setfreq = [this](std::int32_t frequency) { return link.Setfreq(frequency); };
-    hooks.chirpText = [this] { return Text2->text(); };
-    hooks.setLabel3 = [this](const QString& text) { Label3->setText(text); };
-    scheduler = std::make_unique<SweepScheduler>(hooks, *Timer1);
-    Timer1->onTick = [this] { scheduler->Timer1Tick(); };
-
-    connect(StartButton, &QPushButton::clicked, this, [this] { scheduler->StartButtonClick(); });
-    connect(scheduler.get(), &SweepScheduler::problem, this, &Form1::ShowMessage);
-    connect(scheduler.get(), &SweepScheduler::notice, this, [this](const QString& text) {
+    connect(StartButton, &QPushButton::clicked, &station, &Station::Start);
+    connect(Text2, &QLineEdit::textChanged, &station, &Station::SetChirpText);
+    connect(&station, &Station::PhaseEntered, this,
+            [this](SweepScheduler::Phase phase) { Label3->setText(PhaseLabel(phase)); });
+    connect(&station, &Station::Problem, this, &Form1::ShowMessage);
+    connect(&station, &Station::Notice, this, [this](const QString& text) {
         lastNotice = text;
         UpdateStatusLine();
     });
-    connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Form1::UpdateStatusLine);
-
-    connect(&link, &RadioLink::DisplayText, Text1, &QLineEdit::setText);
-    connect(&link, &RadioLink::Problem, this, &Form1::ShowMessage);
-    connect(&link, &RadioLink::PortStateChanged, this, &Form1::UpdateStatusLine);
-    connect(&link, &RadioLink::RadioAnsweringChanged, this, &Form1::UpdateStatusLine);
-    connect(&link, &RadioLink::RadioRefusingChanged, this, &Form1::UpdateStatusLine);
+    connect(&station, &Station::DisplayText, Text1, &QLineEdit::setText);
+    station.SetChirpText(Text2->text());
+    connect(&station, &Station::StateChanged, this, &Form1::UpdateStatusLine);
 
     statusRefresh.setInterval(kStatusRefresh);
     connect(&statusRefresh, &QTimer::timeout, this, &Form1::UpdateStatusLine);
@@ -97,10 +59,10 @@ Form1::Form1(Options opts, QWidget* parent)
 }
 
 Form1::~Form1() {
-    // Dialogs act on this window: they must not outlive it.
+    // Dialogs act on the station: they must not outlive it.
     delete form2.data();
     delete form3.data();
-    link.Shutdown();
+    station.Shutdown();
 }
 
 void Form1::BuildControls() {
@@ -180,29 +142,28 @@ void Form1::BuildMenus() {
 }
 
 void Form1::Load() {
+    // What loading has to say waits until the window is on screen (it is shown right after
+    // loading), so the boxes appear over it and not on their own in a corner.
+    messages->Hold();
+    QTimer::singleShot(0, messages.get(), &MessageQueue::Release);
     QStringList notices;
     const StoredSettings settings = store.Load(&notices);
-    link.comPort = settings.comPort;
-    link.baudRate = settings.baudRate;
+    station.Apply(settings);
     Text2->setText(settings.chirpTime);
-    link.radioAdress = settings.radioAdress;
     for (const QString& notice : notices) {
         ShowMessage(notice);
     }
     // A port that cannot be opened is reported; the window is shown all the same and the user
     // can pick another port in Configure > Serial Port.
-    if (Status opened = link.OpenPort(); !opened.IsOk()) {
+    if (Status opened = station.Connect(); !opened.IsOk()) {
         ShowMessage(opened.Message());
     }
     UpdateStatusLine();
 }
 
 StoredSettings Form1::CurrentSettings() const {
-    StoredSettings settings;
-    settings.comPort = link.comPort;
-    settings.baudRate = link.baudRate;
+    StoredSettings settings = station.Current();
     settings.chirpTime = Text2->text();
-    settings.radioAdress = link.radioAdress;
     return settings;
 }
 
@@ -212,9 +173,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         const Status saved = store.Save(CurrentSettings());
         // Stop the sweep and end any wait for the radio; the port is released now, not when
         // the last window goes.
-        scheduler->Stop();
-        Timer1->onTick = nullptr;
-        link.Shutdown();
+        station.Shutdown();
         statusRefresh.stop();
         if (form2) {
             form2->close();
@@ -223,7 +182,9 @@ void Form1::closeEvent(QCloseEvent* event) {
             form3->close();
         }
         if (!saved.IsOk()) {
-            // Shown after the window is gone; the program ends when the box is closed.
+            // Shown after the window is gone, in a box of its own that keeps the program
+            // running until the user closes it.
+            messages->Detach();
             ShowMessage(saved.Message());
         }
     }
@@ -248,7 +209,7 @@ frmAbout* Form1::AboutDialog() const {
 
 void Form1::ShowSerialPortDialog() {
     if (!form2) {
-        form2 = new Form2(*this);
+        form2 = new Form2(link);
     }
     form2->show();
     form2->raise();
@@ -257,7 +218,7 @@ void Form1::ShowSerialPortDialog() {
 
 void Form1::ShowRadioDialog() {
     if (!form3) {
-        form3 = new Form3(*this);
+        form3 = new Form3(link);
     }
     form3->show();
     form3->raise();
@@ -274,47 +235,14 @@ void Form1::ShowAboutDialog() {
 }
 
 void Form1::UpdateStatusLine() {
-    QStringList lines;
-    const QString device = link.Device();
-    const QString port = device.isEmpty() || device == link.comPort
-                             ? link.comPort
-                             : QStringLiteral("%1 (%2)").arg(link.comPort, device);
-    if (link.PortIsOpen()) {
-        lines << QStringLiteral("Port %1 at %2 bit/s: open.").arg(port, link.baudRate);
-    } else if (link.IsReopening()) {
-        lines << QStringLiteral("Port %1: gone, trying again every 2 s.").arg(port);
-    } else {
-        lines << QStringLiteral("Port %1: not open%2").arg(port, ShortReason(link.PortProblem()));
-    }
-    statusLine->setToolTip(link.PortProblem());
-    const QString address = QString::number(link.radioAdress, 16).toUpper();
-    if (link.RadioRefusing()) {
-        lines << QStringLiteral("Radio at %1: refuses commands (NG).").arg(address);
-    } else if (!link.RadioAnswering()) {
-        lines << QStringLiteral("Radio at %1: not answering.").arg(address);
-    } else {
-        lines << QStringLiteral("Radio at address %1.").arg(address);
-    }
-    switch (scheduler->CurrentPhase()) {
-    case SweepScheduler::Phase::Idle:
-        lines << QStringLiteral("Press Start to follow the sounder.");
-        break;
-    case SweepScheduler::Phase::Waiting: {
-        double wait = scheduler->NextStepTime() - options.clock();
-        if (wait < -43200) {
-            wait += 86400;
-        }
-        lines << QStringLiteral("Next sweep in %1.").arg(FormatCountdown(std::max(wait, 0.0)));
-        break;
-    }
-    case SweepScheduler::Phase::Stepping:
-        lines << QStringLiteral("Following %1 kHz.")
-                     .arg(civ::FormatKilohertz(
-                         std::min(scheduler->StepFrequency(), std::int32_t{30000000})));
-        break;
-    }
-    if (!lastNotice.isEmpty()) {
-        lines << lastNotice;
-    }
-    statusLine->setText(lines.join(QLatin1Char('\n')));
+    StatusValues values;
+    values.rig = station.Rig().State();
+    const SweepScheduler& scheduler = station.Scheduler();
+    values.phase = scheduler.CurrentPhase();
+    values.secondsToNextStep = sweep::AroundTheDay(scheduler.NextStepTime(), station.Now());
+    values.stepFrequency = scheduler.StepFrequency();
+    values.topFrequency = sweep::kTopFrequency;
+    values.notice = lastNotice;
+    statusLine->setText(StatusLineText(values));
+    statusLine->setToolTip(values.rig.problemDetail);
 }

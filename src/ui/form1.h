@@ -1,13 +1,11 @@
 #pragma once
 
 // The main window: the yellow frequency display, the chirp-time box, Start and the status label,
-// with the radio link and the sweep behind them. It loads the settings and opens the port before
-// it is shown, writes the settings back when it closes, and opens the configuration dialogs.
+// a view of the station behind them. It loads the settings and opens the port before it is
+// shown, writes the settings back when it closes, and opens the configuration dialogs.
 
-#include "link/radiolink.h"
 #include "settings/settingsstore.h"
-#include "sweep/sweepscheduler.h"
-#include "sweep/ticktimer.h"
+#include "station/station.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -38,8 +36,10 @@ public:
     // Reads the settings, then opens the port. Runs once, before the window is first shown.
     void Load();
 
-    // The radio link: `comPort`, `baudRate`, `radioAdress`, `OpenPort`, `ClosePort`, `Setfreq`.
-    RadioLink link;
+    // The station this window shows, and its radio link: `comPort`, `baudRate`, `radioAdress`,
+    // `OpenPort`, `ClosePort`, `Setfreq`.
+    Station station;
+    RadioLink& link;
 
     // Tells the user something, in a message box that does not block; the same text already
     // shown or waiting is not shown again.
@@ -57,8 +57,8 @@ public:
     QAction* RadioAddress = nullptr;
     QAction* About = nullptr;
 
-    SweepScheduler& Scheduler() { return *scheduler; }
-    const AlignedTickTimer& StepTimer() const { return *Timer1; }
+    SweepScheduler& Scheduler() { return station.Scheduler(); }
+    const AlignedTickTimer& StepTimer() const { return station.StepTimer(); }
     // The open dialogs, or null.
     Form2* SerialPortDialog() const;
     Form3* RadioDialog() const;
@@ -78,8 +78,6 @@ private:
 
     Options options;
     SettingsStore store;
-    std::unique_ptr<AlignedTickTimer> Timer1;
-    std::unique_ptr<SweepScheduler> scheduler;
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
     QPointer<Form2> form2;

@@ -1,6 +1,6 @@
 #include "ui/form2.h"
 
-#include "ui/form1.h"
+#include "link/radiolink.h"
 #include "ui/formlayout.h"
 
 #include <QAbstractItemView>
@@ -51,7 +51,8 @@ void SetComboText(QComboBox* combo, const QString& text) {
 
 } // namespace
 
-Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
+Form2::Form2(RadioLink& radioLink, QWidget* parent)
+    : QWidget(parent, Qt::Window), link(&radioLink) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
 
@@ -141,22 +142,21 @@ QStringList Form2::InNumberOrder(QStringList devices) {
 }
 
 void Form2::Load() {
-    SetComboText(Combo1, main->link.comPort);
-    SetComboText(Combo2, main->link.baudRate);
+    SetComboText(Combo1, link->comPort);
+    SetComboText(Combo2, link->baudRate);
 }
 
 void Form2::Command1Click() {
-    if (!main) {
+    if (!link) {
         close();
         return;
     }
-    RadioLink& link = main->link;
-    link.comPort = Combo1->currentText();
-    link.baudRate = Combo2->currentText();
-    if (link.PortIsOpen()) {
-        link.ClosePort();
+    link->comPort = Combo1->currentText();
+    link->baudRate = Combo2->currentText();
+    if (link->PortIsOpen()) {
+        link->ClosePort();
     }
-    const Status opened = link.OpenPort();
+    const Status opened = link->OpenPort();
     if (!opened.IsOk()) {
         // The dialog stays open with the texts as typed, so the user can correct them.
         ShowProblem(opened.Message());

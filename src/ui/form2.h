@@ -9,12 +9,12 @@
 #include <QPushButton>
 #include <QWidget>
 
-class Form1;
+class RadioLink;
 
 class Form2 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form2(Form1& main, QWidget* parent = nullptr);
+    explicit Form2(RadioLink& link, QWidget* parent = nullptr);
 
     // The serial devices the system reports, offered after COM1 to COM8.
     static QStringList SystemPorts();
@@ -35,5 +35,5 @@ private:
     void Command1Click();
     void ShowProblem(const QString& text);
 
-    QPointer<Form1> main;
+    QPointer<RadioLink> link;
 };

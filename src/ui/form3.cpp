@@ -1,6 +1,7 @@
 #include "ui/form3.h"
 
-#include "ui/form1.h"
+#include "link/civ.h"
+#include "link/radiolink.h"
 #include "ui/formlayout.h"
 
 #include <QRegularExpression>
@@ -22,7 +23,8 @@ constexpr int kHexBase = 16;
 
 } // namespace
 
-Form3::Form3(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
+Form3::Form3(RadioLink& radioLink, QWidget* parent)
+    : QWidget(parent, Qt::Window), link(&radioLink) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
 
@@ -74,7 +76,7 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
     const QString significant = digits.sliced(first);
     bool ok = false;
     const uint value = significant.size() <= 2 ? significant.toUInt(&ok, kHexBase) : 0;
-    if (!ok || value > static_cast<uint>(kHighestAddress)) {
+    if (!ok || value > static_cast<uint>(civ::kHighestAddress)) {
         return {std::nullopt,
                 QStringLiteral("\"%1\" is above FF: a CI-V address is one byte. ").arg(digits) +
                     expected};
@@ -83,11 +85,11 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
 }
 
 void Form3::Load() {
-    Text1->setText(QString::number(main->link.radioAdress, kHexBase).toUpper());
+    Text1->setText(QString::number(link->radioAdress, kHexBase).toUpper());
 }
 
 void Form3::Command1Click() {
-    if (!main) {
+    if (!link) {
         close();
         return;
     }
@@ -97,7 +99,7 @@ void Form3::Command1Click() {
         ShowProblem(parsed.problem);
         return;
     }
-    main->link.radioAdress = *parsed.address;
+    link->SetRadioAddress(*parsed.address);
     close();
 }
 

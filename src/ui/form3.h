@@ -10,15 +10,12 @@
 #include <QWidget>
 #include <optional>
 
-class Form1;
+class RadioLink;
 
 class Form3 : public QWidget {
     Q_OBJECT
 public:
-    // A CI-V address is one byte.
-    static constexpr int kHighestAddress = 0xFF;
-
-    explicit Form3(Form1& main, QWidget* parent = nullptr);
+    explicit Form3(RadioLink& link, QWidget* parent = nullptr);
 
     // The address the text spells in hexadecimal (blanks around it ignored), or why it is
     // not one.
@@ -39,5 +36,5 @@ private:
     void Command1Click();
     void ShowProblem(const QString& text);
 
-    QPointer<Form1> main;
+    QPointer<RadioLink> link;
 };

@@ -1,6 +1,6 @@
 #include "ui/frmabout.h"
 
-#include "ui/form1.h"
+#include "core/version.h"
 #include "ui/formlayout.h"
 
 #include <QKeyEvent>
@@ -98,10 +98,7 @@ frmAbout::frmAbout(QWidget* parent)
 }
 
 QString frmAbout::VersionText() {
-    return QStringLiteral("Version BETA%1.%2.%3")
-        .arg(kVersionMajor)
-        .arg(kVersionMinor)
-        .arg(kVersionRevision);
+    return QStringLiteral("Version BETA%1").arg(QLatin1String(tavmirok::kVersion));
 }
 
 void frmAbout::Load() {

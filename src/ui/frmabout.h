@@ -15,16 +15,12 @@ class QMessageBox;
 class frmAbout : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kVersionMajor = 1;
-    static constexpr int kVersionMinor = 2;
-    static constexpr int kVersionRevision = 0;
-
     static const QString kApplicationTitle;
     static const QString kUnavailableText;
 
     explicit frmAbout(QWidget* parent = nullptr);
 
-    // "Version BETA" and major.minor.revision.
+    // "Version BETA" and the program's version, major.minor.revision.
     static QString VersionText();
 
     // Starts the system-information tool, or shows that it is unavailable.

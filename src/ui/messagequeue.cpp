@@ -20,8 +20,27 @@ void MessageQueue::Show(const QString& text) {
     }
 }
 
+void MessageQueue::Release() {
+    held = false;
+    if (!current) {
+        ShowNext();
+    }
+}
+
+void MessageQueue::Detach() {
+    parentWindow = nullptr;
+    held = false;
+    if (current) {
+        // A box of the closing window would close with it, and would not keep the program
+        // running: it becomes a window of its own.
+        const Qt::WindowFlags flags = current->windowFlags();
+        current->setParent(nullptr, flags);
+        current->show();
+    }
+}
+
 void MessageQueue::ShowNext() {
-    if (waiting.isEmpty()) {
+    if (held || waiting.isEmpty()) {
         return;
     }
     currentText = waiting.takeFirst();

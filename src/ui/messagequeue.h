@@ -16,6 +16,13 @@ public:
     ~MessageQueue() override;
 
     void Show(const QString& text);
+    // Messages wait while held (the window they belong to is not on screen yet); Release shows
+    // the first of them.
+    void Hold() { held = true; }
+    void Release();
+    // From now on boxes stand on their own, each a top-level window that keeps the program
+    // running until it is closed (the main window has gone).
+    void Detach();
     // The box on screen, if any (tests read it).
     QMessageBox* Current() const { return current; }
     const QStringList& Waiting() const { return waiting; }
@@ -27,4 +34,5 @@ private:
     QPointer<QMessageBox> current;
     QString currentText;
     QStringList waiting;
+    bool held = false;
 };

@@ -1,0 +1,22 @@
+#pragma once
+
+// The built-in CI-V link as a rig backend: each request is sent with Setfreq, which waits for the
+// radio inside the event loop, so every request is answered before Tune returns.
+
+#include "link/radiolink.h"
+#include "rig/tuner.h"
+
+class CivTuner : public Tuner {
+    Q_OBJECT
+public:
+    explicit CivTuner(RadioLink& link, QObject* parent = nullptr);
+
+    void Tune(quint64 id, std::int32_t hz) override;
+    void SetReplyBudget(std::chrono::milliseconds budget) override;
+    Status Connect() override;
+    void Shutdown() override;
+    RigState State() const override;
+
+private:
+    RadioLink& link;
+};

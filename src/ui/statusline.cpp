@@ -1,0 +1,80 @@
+#include "ui/statusline.h"
+
+#include "link/civ.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kSecondsPerMinute = 60;
+
+// ": reason." after "not open", or "." when there is no reason.
+QString ReasonSuffix(QString reason) {
+    reason = reason.trimmed();
+    if (reason.endsWith(u'.')) {
+        reason.chop(1);
+    }
+    return reason.isEmpty() ? QStringLiteral(".") : QStringLiteral(": %1.").arg(reason);
+}
+
+} // namespace
+
+QString FormatCountdown(double seconds) {
+    const int whole = static_cast<int>(std::ceil(std::max(seconds, 0.0)));
+    if (whole >= kSecondsPerMinute) {
+        return QStringLiteral("%1 min %2 s")
+            .arg(whole / kSecondsPerMinute)
+            .arg(whole % kSecondsPerMinute, 2, 10, QLatin1Char('0'));
+    }
+    return QStringLiteral("%1 s").arg(whole);
+}
+
+QString StatusLineText(const StatusValues& values, const QLocale& locale) {
+    QStringList lines;
+    const RigState& rig = values.rig;
+    if (rig.connected) {
+        lines << QStringLiteral("Port %1 at %2 bit/s: open.").arg(rig.endpoint, rig.speed);
+    } else if (rig.reconnecting) {
+        lines << QStringLiteral("Port %1: gone, trying again every 2 s.").arg(rig.endpoint);
+    } else {
+        lines << QStringLiteral("Port %1: not open%2").arg(rig.endpoint, ReasonSuffix(rig.problem));
+    }
+    if (rig.refusing) {
+        lines << QStringLiteral("Radio at %1: refuses commands (NG).").arg(rig.radio);
+    } else if (!rig.answering) {
+        lines << QStringLiteral("Radio at %1: not answering.").arg(rig.radio);
+    } else {
+        lines << QStringLiteral("Radio at address %1.").arg(rig.radio);
+    }
+    switch (values.phase) {
+    case SweepScheduler::Phase::Idle:
+        lines << QStringLiteral("Press Start to follow the sounder.");
+        break;
+    case SweepScheduler::Phase::Waiting:
+        lines << QStringLiteral("Next sweep in %1.").arg(FormatCountdown(values.secondsToNextStep));
+        break;
+    case SweepScheduler::Phase::Stepping:
+        lines << QStringLiteral("Following %1 kHz.")
+                     .arg(civ::FormatKilohertz(std::min(values.stepFrequency, values.topFrequency),
+                                               locale));
+        break;
+    }
+    if (!values.notice.isEmpty()) {
+        lines << values.notice;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString PhaseLabel(SweepScheduler::Phase phase) {
+    switch (phase) {
+    case SweepScheduler::Phase::Waiting:
+        return QStringLiteral("waiting...");
+    case SweepScheduler::Phase::Stepping:
+        return QStringLiteral("Stepping");
+    case SweepScheduler::Phase::Idle:
+        break;
+    }
+    return QString();
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+// The status line under the main window's controls, as text: a pure function of plain values,
+// so every wording is tested with one table and the window only displays it.
+
+#include "rig/tuner.h"
+#include "sweep/sweepscheduler.h"
+
+#include <QLocale>
+#include <QString>
+#include <cstdint>
+
+struct StatusValues {
+    RigState rig;
+    SweepScheduler::Phase phase = SweepScheduler::Phase::Idle;
+    double secondsToNextStep = 0;   // while waiting
+    std::int32_t stepFrequency = 0; // hertz, while stepping
+    std::int32_t topFrequency = 0;  // the highest step, hertz
+    QString notice;                 // the last passing remark, or ""
+};
+
+// "1 min 05 s", "42 s": a countdown rounded up to whole seconds.
+QString FormatCountdown(double seconds);
+
+// The lines of the status line, joined with '\n'.
+QString StatusLineText(const StatusValues& values, const QLocale& locale = QLocale());
+
+// The label under the frequency display for each phase of the sweep.
+QString PhaseLabel(SweepScheduler::Phase phase);
