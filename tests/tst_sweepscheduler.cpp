@@ -29,10 +29,10 @@ constexpr std::int32_t StepHz(int k) {
 // The step timer as the scheduler sees it; records every call.
 class FakeTimer : public TickTimer {
 public:
-    void SetInterval(int ms) override {
+    void SetInterval(std::chrono::milliseconds ms) override {
         interval = ms;
         if (recording) {
-            log << QStringLiteral("interval %1").arg(ms);
+            log << QStringLiteral("interval %1").arg(ms.count());
         }
     }
     void SetEnabled(bool on) override {
@@ -41,11 +41,11 @@ public:
             log << (on ? QStringLiteral("enable") : QStringLiteral("disable"));
         }
     }
-    int Interval() const override { return interval; }
+    std::chrono::milliseconds Interval() const override { return interval; }
     bool IsEnabled() const override { return enabled; }
-    bool Ticking() const { return interval > 0 && enabled; }
+    bool Ticking() const { return interval.count() > 0 && enabled; }
 
-    int interval = 0;
+    std::chrono::milliseconds interval{0};
     bool enabled = true;
     bool recording = true;
     QStringList log;
@@ -180,7 +180,7 @@ private slots:
 
     void beforeFirstStart_noTicksNothingSentLabelUntouched() {
         Rig rig(36000);
-        QCOMPARE(rig.timer.Interval(), 0);
+        QCOMPARE(rig.timer.Interval(), 0ms);
         rig.RunFor(600);
         QCOMPARE(rig.ticks, 0);
         rig.scheduler.Timer1Tick(); // even a stray tick does nothing before the first arming
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(rig.Frequencies(), std::vector<std::int32_t>{2000000});
         QCOMPARE(rig.tunings[0].clock, 36000.0);
         QCOMPARE(rig.scheduler.NextStepTime(), 36098.5);
-        QCOMPARE(rig.timer.Interval(), 10);
+        QCOMPARE(rig.timer.Interval(), 10ms);
         QVERIFY(rig.timer.IsEnabled());
         QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Waiting);
 
@@ -368,7 +368,7 @@ private slots:
         QVERIFY(idle.tunings.empty());
         QVERIFY(idle.labels.isEmpty());
         QVERIFY(idle.timer.log.isEmpty());
-        QCOMPARE(idle.timer.Interval(), 0);
+        QCOMPARE(idle.timer.Interval(), 0ms);
         QCOMPARE(idle.scheduler.CurrentPhase(), SweepScheduler::Phase::Idle);
 
         // While stepping, a refused Start changes nothing either.
@@ -619,7 +619,7 @@ private slots:
         AlignedTickTimer timer([] { return 36000.0; });
         int ticks = 0;
         timer.onTick = [&] { ++ticks; };
-        QCOMPARE(timer.Interval(), 0);
+        QCOMPARE(timer.Interval(), 0ms);
         QVERIFY(timer.IsEnabled());
         QVERIFY(!timer.IsRunning());
         timer.SetEnabled(true);
@@ -633,19 +633,19 @@ private slots:
     void alignedTimer_aimsAtClockBoundary_andRepeatedSetsDoNotRestart() {
         double clock = 0.0;
         AlignedTickTimer timer([&] { return clock; });
-        timer.SetInterval(100000); // a 100 s period, so real time passing here cannot matter
+        timer.SetInterval(100000ms); // a 100 s period, so real time passing here cannot matter
         QVERIFY(timer.IsRunning());
         QVERIFY(timer.RemainingTime() > 90s);
         clock = 50.0; // a restart now would aim 50 s ahead
         timer.SetEnabled(true);
-        timer.SetInterval(100000);
+        timer.SetInterval(100000ms);
         QVERIFY(timer.RemainingTime() > 75s);
         timer.SetEnabled(false);
         QVERIFY(!timer.IsRunning());
         timer.SetEnabled(true);
         QVERIFY(timer.IsRunning());
         QVERIFY(timer.RemainingTime() <= 50s); // re-aimed at the clock's next boundary
-        timer.SetInterval(0);
+        timer.SetInterval(0ms);
         QVERIFY(!timer.IsRunning());
         QVERIFY(timer.IsEnabled());
     }
@@ -658,10 +658,10 @@ private slots:
         timer.onTick = [&] {
             ++ticks;
             timer.SetEnabled(false); // as a step does around its tuning
-            timer.SetInterval(10);
+            timer.SetInterval(10ms);
             timer.SetEnabled(true);
         };
-        timer.SetInterval(10);
+        timer.SetInterval(10ms);
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 5, 30000);
         QVERIFY(timer.IsRunning());
         QVERIFY(timer.RemainingTime() <= 10ms);
@@ -676,7 +676,7 @@ private slots:
             ++ticks;
             timer.SetEnabled(false);
         };
-        timer.SetInterval(10);
+        timer.SetInterval(10ms);
         QTRY_VERIFY_WITH_TIMEOUT(ticks >= 1, 30000);
         QVERIFY(!timer.IsRunning());
         for (int i = 0; i < 10; ++i) {

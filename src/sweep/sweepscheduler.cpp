@@ -154,7 +154,7 @@ void SweepScheduler::RestartTimer() {
     if (stopped) {
         return;
     }
-    Timer1.SetInterval(static_cast<int>(sweep::kTickPeriod.count()));
+    Timer1.SetInterval(sweep::kTickPeriod);
     Timer1.SetEnabled(true);
 }
 

@@ -11,14 +11,14 @@ AlignedTickTimer::AlignedTickTimer(std::function<double()> clock, QObject* paren
     connect(&shot, &QTimer::timeout, this, &AlignedTickTimer::OnShot);
 }
 
-void AlignedTickTimer::SetInterval(int ms) {
-    ms = std::max(ms, 0);
-    if (ms == interval) {
+void AlignedTickTimer::SetInterval(std::chrono::milliseconds next) {
+    next = std::max(next, std::chrono::milliseconds{0});
+    if (next == interval) {
         return;
     }
-    interval = ms;
+    interval = next;
     shot.stop();
-    if (enabled && interval > 0) {
+    if (enabled && interval.count() > 0) {
         AimNextShot();
     }
 }
@@ -29,17 +29,17 @@ void AlignedTickTimer::SetEnabled(bool on) {
     }
     enabled = on;
     shot.stop();
-    if (enabled && interval > 0) {
+    if (enabled && interval.count() > 0) {
         AimNextShot();
     }
 }
 
 void AlignedTickTimer::AimNextShot() {
-    shot.start(sweep::TimeToNextTick(clock(), std::chrono::milliseconds{interval}));
+    shot.start(sweep::TimeToNextTick(clock(), interval));
 }
 
 void AlignedTickTimer::OnShot() {
-    if (!enabled || interval <= 0) {
+    if (!enabled || interval.count() <= 0) {
         return;
     }
     if (onTick) {
@@ -47,7 +47,7 @@ void AlignedTickTimer::OnShot() {
     }
     // The tick may have stopped and restarted the timer itself (or run a nested tick that did);
     // a shot already aimed stands.
-    if (enabled && interval > 0 && !shot.isActive()) {
+    if (enabled && interval.count() > 0 && !shot.isActive()) {
         AimNextShot();
     }
 }

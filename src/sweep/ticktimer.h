@@ -1,7 +1,7 @@
 #pragma once
 
-// The step timer as the sweep sees it: an interval in milliseconds (0 gives no ticks at all) and
-// an enabled flag, so the scheduler can be driven by a fake timer in tests.
+// The step timer as the sweep sees it: an interval (0 gives no ticks at all) and an enabled flag,
+// so the scheduler can be driven by a fake timer in tests. The scheduler sets onTick.
 
 #include <QObject>
 #include <QTimer>
@@ -11,9 +11,9 @@
 class TickTimer {
 public:
     virtual ~TickTimer() = default;
-    virtual void SetInterval(int ms) = 0;
+    virtual void SetInterval(std::chrono::milliseconds interval) = 0;
     virtual void SetEnabled(bool on) = 0;
-    virtual int Interval() const = 0;
+    virtual std::chrono::milliseconds Interval() const = 0;
     virtual bool IsEnabled() const = 0;
 
     std::function<void()> onTick;
@@ -28,9 +28,9 @@ public:
     // clock: seconds since local midnight, with fraction. Starts with interval 0, enabled.
     explicit AlignedTickTimer(std::function<double()> clock, QObject* parent = nullptr);
 
-    void SetInterval(int ms) override;
+    void SetInterval(std::chrono::milliseconds interval) override;
     void SetEnabled(bool on) override;
-    int Interval() const override { return interval; }
+    std::chrono::milliseconds Interval() const override { return interval; }
     bool IsEnabled() const override { return enabled; }
 
     // Whether a tick is pending, and how long until it fires.
@@ -43,6 +43,6 @@ private:
 
     std::function<double()> clock;
     QTimer shot;
-    int interval = 0;
+    std::chrono::milliseconds interval{0};
     bool enabled = true;
 };
