@@ -2,6 +2,8 @@
 // system-information tool against a fake registry that lets this user read but not write; and
 // the search for such a tool on PATH, with fake tools that only leave a note that they ran.
 
+#include "support/ui/toplevel.h"
+#include "support/ui/twips.h"
 #include "ui/form1.h"
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
@@ -116,16 +118,6 @@ SysInfo::Platform FakePlatform(std::shared_ptr<FakeRegistry> registry, FakeSyste
     return platform;
 }
 
-QList<QMessageBox*> VisibleMessageBoxes() {
-    QList<QMessageBox*> boxes;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-            boxes << box;
-        }
-    }
-    return boxes;
-}
-
 // The one "unavailable" box: its text, caption, button, and that it does not block.
 void ExpectUnavailableBox(frmAbout& about) {
     const QList<QMessageBox*> boxes = VisibleMessageBoxes();
@@ -159,10 +151,7 @@ private slots:
 
     void cleanup() {
         qputenv("PATH", savedPath);
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            widget->close();
-        }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        CloseAllWindows();
     }
 
     void texts_caption_version_buttons_icon() {
@@ -186,8 +175,7 @@ private slots:
         // Modeless, a fixed size, no minimise or maximise button.
         QVERIFY(!about.isModal());
         QCOMPARE(about.minimumSize(), about.maximumSize());
-        QCOMPARE(about.size(), QSize(formlayout::ToPixels(5730, about.logicalDpiX()),
-                                     formlayout::ToPixels(3555, about.logicalDpiY())));
+        QCOMPARE(about.size(), TwipsSize(&about, 5730, 3555));
         QVERIFY(!(about.windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(about.windowFlags() & Qt::WindowMaximizeButtonHint));
 

@@ -3,13 +3,12 @@
 // own message, and nothing that was working before is changed by it.
 
 #include "support/pty.h"
+#include "support/settingsfile.h"
+#include "support/ui/toplevel.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 
-#include <QMessageBox>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -50,23 +49,6 @@ QString AboveFfMessage(const QString& shown) {
            kAddressExpected;
 }
 
-QStringList VisibleMessageBoxTexts() {
-    QStringList texts;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-            texts << box->text();
-        }
-    }
-    return texts;
-}
-
-void CloseAllWindows() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        widget->close();
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
 enum class Box { ChirpTime, PortName, Speed, Address };
 
 } // namespace
@@ -75,8 +57,7 @@ Q_DECLARE_METATYPE(Box)
 
 class TestBadInput : public QObject {
     Q_OBJECT
-    QTemporaryDir dir;
-    int files = 0;
+    SettingsFiles settingsFiles;
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
@@ -168,13 +149,9 @@ private slots:
 
         // A working set-up: the port open on a pseudo-terminal, the radio at 4E.
         PtyPair pty;
-        const QString settings = dir.filePath(QStringLiteral("s%1.conf").arg(++files));
-        {
-            QSettings s(settings, QSettings::IniFormat);
-            s.setValue(QStringLiteral("settings/comport"), pty.SlavePath());
-            s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
-            s.setValue(QStringLiteral("settings/RadioAddress"), QStringLiteral("78"));
-        }
+        const QString settings = settingsFiles.New({.comPort = pty.SlavePath(),
+                                                    .chirpTime = QString(), // not stored
+                                                    .radioAddress = QStringLiteral("78")});
         Form1 form({[] { return 36000.0; }, settings});
         form.Load();
         form.show();

@@ -5,15 +5,15 @@
 #include "link/commport.h"
 #include "support/hex.h"
 #include "support/pty.h"
+#include "support/settingsfile.h"
+#include "support/ui/toplevel.h"
+#include "support/ui/twips.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
-#include "ui/formlayout.h"
 
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QSerialPortInfo>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -34,25 +34,6 @@ const QString kAddressHelp =
 const char* const kFrequencyFrame = "FE FE 00 4E 00 00 40 07 14 00 FD";
 const QString kFrequencyShown = QStringLiteral("14,074.000");
 
-void CloseMessageBoxes() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
-            box->close();
-        }
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-template <typename Dialog> int VisibleInstances() {
-    int count = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<Dialog*>(widget) && widget->isVisible()) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 void TypeInto(QLineEdit* edit, const QString& text) {
     edit->selectAll();
     QTest::keyClick(edit, Qt::Key_Backspace);
@@ -66,36 +47,18 @@ void TypeInto(QComboBox* combo, const QString& text) {
     QTest::keyClicks(combo, text);
 }
 
-void ExpectTwipsGeometry(QWidget* widget, int left, int top, int width, int height) {
-    const int dpiX = widget->logicalDpiX();
-    const int dpiY = widget->logicalDpiY();
-    QCOMPARE(widget->geometry(),
-             QRect(formlayout::ToPixels(left, dpiX), formlayout::ToPixels(top, dpiY),
-                   formlayout::ToPixels(width, dpiX), formlayout::ToPixels(height, dpiY)));
-}
-
 } // namespace
 
 class TestDialogs : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
-    int fileCount = 0;
-
-    // A fresh settings file per window: Qt caches what it read from a file path.
-    QString NewSettings(const QString& comPort, const QString& address = QStringLiteral("0")) {
-        const QString file = dir.filePath(QStringLiteral("settings%1.conf").arg(++fileCount));
-        QSettings s(file, QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/comport"), comPort);
-        s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
-        s.setValue(QStringLiteral("settings/ChirpTime"), QStringLiteral("78"));
-        s.setValue(QStringLiteral("settings/RadioAddress"), address);
-        return file;
-    }
+    SettingsFiles settingsFiles;
 
     // A main window that has loaded its settings and tried to open comPort.
     std::unique_ptr<Form1> LoadedMain(const QString& comPort,
                                       const QString& address = QStringLiteral("0")) {
-        auto form = std::make_unique<Form1>(Form1::Options{{}, NewSettings(comPort, address)});
+        auto form = std::make_unique<Form1>(
+            Form1::Options{{}, settingsFiles.New({.comPort = comPort, .radioAddress = address})});
         form->link.SetDisplayLocale(QLocale(QLocale::English));
         form->Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
@@ -146,8 +109,7 @@ private slots:
         ExpectTwipsGeometry(dialog->Label2, 0, 600, 1215, 495);
         ExpectTwipsGeometry(dialog->Combo2, 0, 840, 855, 315);
         ExpectTwipsGeometry(dialog->Command1, 1200, 120, 1215, 495);
-        QCOMPARE(dialog->size(), QSize(formlayout::ToPixels(2880, dialog->logicalDpiX()),
-                                       formlayout::ToPixels(1425, dialog->logicalDpiY())));
+        QCOMPARE(dialog->size(), TwipsSize(dialog, 2880, 1425));
 
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog->Combo1);
@@ -473,7 +435,7 @@ private slots:
         QCOMPARE(current(), first);
         QVERIFY(QTest::qWaitForWindowActive(first));
         QCOMPARE(edit()->text(), QStringLiteral("7"));
-        QCOMPARE(serialPort ? VisibleInstances<Form2>() : VisibleInstances<Form3>(), 1);
+        QCOMPARE(serialPort ? VisibleWindows<Form2>().size() : VisibleWindows<Form3>().size(), 1);
     }
 
     void bothDialogs_openTogether_mainWindowStaysUsable() {
@@ -508,8 +470,7 @@ private slots:
         ExpectTwipsGeometry(dialog->Label1, 0, 0, 1215, 495);
         ExpectTwipsGeometry(dialog->Text1, 0, 240, 1215, 495);
         ExpectTwipsGeometry(dialog->Command1, 1320, 240, 1215, 495);
-        QCOMPARE(dialog->size(), QSize(formlayout::ToPixels(2775, dialog->logicalDpiX()),
-                                       formlayout::ToPixels(1050, dialog->logicalDpiY())));
+        QCOMPARE(dialog->size(), TwipsSize(dialog, 2775, 1050));
 
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         QCOMPARE(QApplication::focusWidget(), dialog->Text1);

@@ -5,12 +5,13 @@
 // clock is a fake that the tests step; only serial round trips and the reply deadline take time.
 
 #include "support/radiosimprocess.h"
+#include "support/settingsfile.h"
+#include "support/ui/toplevel.h"
 #include "ui/form1.h"
 #include "ui/messagequeue.h"
 
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -44,27 +45,8 @@ QString Kilohertz(int hz) {
     return QLocale(QLocale::English).toString(hz / 1000.0, 'f', 3);
 }
 
-// The texts of every message box, taken one at a time as the user would close them.
-QStringList DrainMessages() {
-    QStringList texts;
-    for (;;) {
-        QMessageBox* shown = nullptr;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-                shown = box;
-            }
-        }
-        if (!shown) {
-            return texts;
-        }
-        texts << shown->text();
-        shown->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-}
-
 // The main window on a settings file, wired to a simulated radio at 4E, with a fake clock.
-struct Rig {
+struct FormWithRadio {
     QTemporaryDir dir;
     RadioSimProcess sim;
     double now = kArmClock;
@@ -77,11 +59,8 @@ struct Rig {
         const QString device = sim.Start(args);
         QVERIFY2(!device.isEmpty(), qPrintable(sim.ErrorString()));
         settingsFile = dir.filePath(QStringLiteral("Tavmirok.conf"));
-        QSettings s(settingsFile, QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/comport"), port.isEmpty() ? device : port);
-        s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
-        s.setValue(QStringLiteral("settings/ChirpTime"), QStringLiteral("78"));
-        s.setValue(QStringLiteral("settings/RadioAddress"), QStringLiteral("78"));
+        WriteSettingsFile(settingsFile, {.comPort = port.isEmpty() ? device : port,
+                                         .radioAddress = QStringLiteral("78")});
     }
     void OpenWindow() {
         form = std::make_unique<Form1>(Form1::Options{[this] { return now; }, settingsFile});
@@ -126,10 +105,7 @@ struct Rig {
         }
         return frames;
     }
-    QString Stored(const QString& key) const {
-        QSettings s(settingsFile, QSettings::IniFormat);
-        return s.value(QStringLiteral("settings/") + key).toString();
-    }
+    QString Stored(const QString& key) const { return StoredSetting(settingsFile, key); }
 };
 
 // The frames of a sweep that went 2 MHz, then steps first..last.
@@ -159,7 +135,7 @@ private slots:
     void cleanup() { DrainMessages(); }
 
     void silentRadio_tenStepsMidSweep_scheduleHolds_followsAgainWhenItAnswers() {
-        Rig rig;
+        FormWithRadio rig;
         CHECKED(rig.StartRadio());
         CHECKED(rig.OpenWindow());
         CHECKED(rig.Arm());
@@ -196,7 +172,7 @@ private slots:
     }
 
     void interfaceUnplugged_midSweep_reopened_followsAtTheRightStep() {
-        Rig rig;
+        FormWithRadio rig;
         QTemporaryDir links;
         const QString link = links.filePath(QStringLiteral("civ"));
         CHECKED(rig.StartRadio({QStringLiteral("--link"), link}, link));
@@ -240,7 +216,7 @@ private slots:
     }
 
     void garbageAndCutFramesBetweenRealOnes_displayStaysRight() {
-        Rig rig;
+        FormWithRadio rig;
         // After every echo the radio sends 13 FD 00 FF and a report cut off before its FD,
         // then its answer.
         CHECKED(rig.StartRadio({QStringLiteral("--garbage")}));
@@ -261,7 +237,7 @@ private slots:
     }
 
     void frequencyFrameWithoutEndByte_nextFramesDecode() {
-        Rig rig;
+        FormWithRadio rig;
         CHECKED(rig.StartRadio());
         CHECKED(rig.OpenWindow());
         CHECKED(rig.Arm());
@@ -379,13 +355,10 @@ private slots:
     void settingsGarbageInEveryKey_toldAndKeptAsTyped() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Tavmirok.conf"));
-        {
-            QSettings s(path, QSettings::IniFormat);
-            s.setValue(QStringLiteral("settings/comport"), QStringLiteral("COM%1x"));
-            s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("fast"));
-            s.setValue(QStringLiteral("settings/ChirpTime"), QStringLiteral("soon"));
-            s.setValue(QStringLiteral("settings/RadioAddress"), QStringLiteral("4E"));
-        }
+        WriteSettingsFile(path, {.comPort = QStringLiteral("COM%1x"),
+                                 .baudRate = QStringLiteral("fast"),
+                                 .chirpTime = QStringLiteral("soon"),
+                                 .radioAddress = QStringLiteral("4E")});
         Form1 form({[] { return kArmClock; }, path});
         form.Load();
         form.show();
@@ -456,7 +429,7 @@ private slots:
     }
 
     void closedWhileStepWaitsForSilentRadio_endsAtOnce_settingsWritten() {
-        Rig rig;
+        FormWithRadio rig;
         CHECKED(rig.StartRadio());
         CHECKED(rig.OpenWindow());
         CHECKED(rig.Arm());

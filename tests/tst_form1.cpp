@@ -3,6 +3,9 @@
 
 #include "support/hex.h"
 #include "support/pty.h"
+#include "support/settingsfile.h"
+#include "support/ui/toplevel.h"
+#include "support/ui/twips.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -13,63 +16,22 @@
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QMessageBox* OpenMessageBox() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
-            return box;
-        }
-    }
-    return nullptr;
-}
-
-int OpenMessageBoxes() {
-    int count = 0;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QMessageBox*>(widget) && widget->isVisible()) {
-            ++count;
-        }
-    }
-    return count;
-}
-
-void CloseMessageBoxes() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (auto* box = qobject_cast<QMessageBox*>(widget)) {
-            box->close();
-        }
-    }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
+    SettingsFiles settingsFiles;
     QString settingsFile;
-    int fileCount = 0;
 
-    // A fresh settings file per test: Qt caches what it read from a file path.
     QString NewSettings(const QString& comPort, const QString& chirp = QStringLiteral("78"),
                         const QString& address = QStringLiteral("0")) {
-        settingsFile = dir.filePath(QStringLiteral("settings%1.conf").arg(++fileCount));
-        QSettings s(settingsFile, QSettings::IniFormat);
-        s.setValue(QStringLiteral("settings/comport"), comPort);
-        s.setValue(QStringLiteral("settings/BaudRate"), QStringLiteral("19200"));
-        s.setValue(QStringLiteral("settings/ChirpTime"), chirp);
-        s.setValue(QStringLiteral("settings/RadioAddress"), address);
+        settingsFile =
+            settingsFiles.New({.comPort = comPort, .chirpTime = chirp, .radioAddress = address});
         return settingsFile;
     }
-    QString Stored(const QString& key) {
-        QSettings s(settingsFile, QSettings::IniFormat);
-        return s.value(QStringLiteral("settings/") + key).toString();
-    }
+    QString Stored(const QString& key) { return StoredSetting(settingsFile, key); }
 
 private slots:
     void cleanup() { CloseMessageBoxes(); }
@@ -85,17 +47,11 @@ private slots:
                  QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
         QCOMPARE(form.StartButton->text(), QStringLiteral("Start"));
 
-        const int dpi = form.logicalDpiY();
-        auto expect = [&](QWidget* w, int l, int t, int wd, int h) {
-            QCOMPARE(w->geometry(),
-                     QRect(formlayout::ToPixels(l, dpi), formlayout::ToPixels(t, dpi),
-                           formlayout::ToPixels(wd, dpi), formlayout::ToPixels(h, dpi)));
-        };
-        expect(form.Text1, 0, 0, 3015, 735);
-        expect(form.Label3, 120, 960, 1215, 495);
-        expect(form.Label1, 120, 1440, 1215, 495);
-        expect(form.Text2, 120, 1680, 1215, 495);
-        expect(form.StartButton, 1440, 1680, 1215, 495);
+        ExpectTwipsGeometry(form.Text1, 0, 0, 3015, 735);
+        ExpectTwipsGeometry(form.Label3, 120, 960, 1215, 495);
+        ExpectTwipsGeometry(form.Label1, 120, 1440, 1215, 495);
+        ExpectTwipsGeometry(form.Text2, 120, 1680, 1215, 495);
+        ExpectTwipsGeometry(form.StartButton, 1440, 1680, 1215, 495);
         QCOMPARE(formlayout::ToPixels(3015, 96), 201);
         QCOMPARE(formlayout::ToPixels(1440, 144), 144);
 
@@ -142,7 +98,7 @@ private slots:
         QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
         QCOMPARE(form.link.radioAdress, 78);
         QVERIFY(form.link.PortIsOpen());
-        QCOMPARE(OpenMessageBoxes(), 0);
+        QCOMPARE(VisibleMessageBoxes().size(), 0);
         // Nothing is sent and the timer does not tick before Start.
         QCOMPARE(pty.Read(100), QByteArray());
         QCOMPARE(form.Label3->text(), QString());
@@ -159,7 +115,7 @@ private slots:
         QCoreApplication::processEvents(); // load-time messages show once the window is up
         QVERIFY(form.isVisible());
         QVERIFY(!form.link.PortIsOpen());
-        QMessageBox* box = OpenMessageBox();
+        QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
         QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
         QVERIFY(box->text().contains(QStringLiteral("no such device")));
@@ -178,7 +134,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             form.statusLine->text().contains(QStringLiteral("Radio at 4E: refuses commands (NG).")),
             5000);
-        QTRY_COMPARE_WITH_TIMEOUT(OpenMessageBoxes(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(VisibleMessageBoxes().size(), 1, 5000);
         pty.Write(hex("FE FE 4D 4E FB FD"));
         QTRY_VERIFY_WITH_TIMEOUT(
             form.statusLine->text().contains(QStringLiteral("Radio at address 4E.")), 5000);
@@ -191,7 +147,7 @@ private slots:
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.link.radioAdress, 0);
         QVERIFY(form.link.PortIsOpen());
-        QMessageBox* box = OpenMessageBox();
+        QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
         QVERIFY(box->text().contains(QStringLiteral("\"4E\"")));
     }
@@ -202,13 +158,13 @@ private slots:
         form.ShowMessage(QStringLiteral("first"));
         form.ShowMessage(QStringLiteral("second"));
         form.ShowMessage(QStringLiteral("second"));
-        QCOMPARE(OpenMessageBoxes(), 1);
-        QCOMPARE(OpenMessageBox()->text(), QStringLiteral("first"));
-        OpenMessageBox()->close();
-        QTRY_VERIFY(OpenMessageBox() && OpenMessageBox()->text() == QStringLiteral("second"));
-        QCOMPARE(OpenMessageBoxes(), 1);
-        OpenMessageBox()->close();
-        QTRY_COMPARE(OpenMessageBoxes(), 0);
+        QCOMPARE(VisibleMessageBoxes().size(), 1);
+        QCOMPARE(VisibleMessageBox()->text(), QStringLiteral("first"));
+        VisibleMessageBox()->close();
+        QTRY_VERIFY(VisibleMessageBox() && VisibleMessageBox()->text() == QStringLiteral("second"));
+        QCOMPARE(VisibleMessageBoxes().size(), 1);
+        VisibleMessageBox()->close();
+        QTRY_COMPARE(VisibleMessageBoxes().size(), 0);
     }
 
     void start_refusedChirp_toldAndNothingChanges() {
@@ -219,8 +175,8 @@ private slots:
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(form.Label3->text(), QString());
         QCOMPARE(pty.Read(100), QByteArray());
-        QVERIFY(OpenMessageBox());
-        QVERIFY(OpenMessageBox()->text().contains(QStringLiteral("\"12a\"")));
+        QVERIFY(VisibleMessageBox());
+        QVERIFY(VisibleMessageBox()->text().contains(QStringLiteral("\"12a\"")));
     }
 
     void start_tunesTwoMegahertz_andWaits() {

@@ -12,14 +12,14 @@
 namespace {
 
 // Links a RadioLink to a fresh pseudo-terminal and records what it shows.
-struct Rig {
+struct LinkOnPty {
     PtyPair pty;
     RadioLink link;
     QStringList display;
     int dispatches = 0;
     std::function<void(int)> onDispatch; // called with the dispatch count before processing
 
-    Rig() {
+    LinkOnPty() {
         QObject::connect(&link, &RadioLink::DisplayText,
                          [this](const QString& text) { display << text; });
         link.SetDisplayLocale(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -63,7 +63,7 @@ private slots:
         QFETCH(int, address);
         QFETCH(int, frequency);
         QFETCH(QByteArray, frame);
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.radioAdress = address;
         // The bus echoes the frame back: that ends the wait and shows the frequency.
@@ -102,7 +102,7 @@ private slots:
         QFETCH(int, subcmd);
         QFETCH(QByteArray, data);
         QFETCH(QByteArray, frame);
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.radioAdress = 0x4E;
         rig.link.replyReceived = true; // end the wait at once; only the bytes matter here
@@ -111,7 +111,7 @@ private slots:
     }
 
     void staleReplyFlag_endsNextWaitAfterOneDispatch() {
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.replyReceived = true;
         QVERIFY(rig.link.Setfreq(2000000).IsOk());
@@ -132,7 +132,7 @@ private slots:
     void waitEndsOnlyOnRecognisedFrame() {
         QFETCH(QByteArray, first);
         QFETCH(bool, endsWait);
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.radioAdress = 0x4E;
         bool okSent = false;
@@ -156,7 +156,7 @@ private slots:
     }
 
     void silentRadio_waitEndsAtDeadline_andRecovers() {
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
         QVERIFY(rig.link.Setfreq(2000000).IsOk()); // nobody answers: the deadline ends it
@@ -173,7 +173,7 @@ private slots:
     }
 
     void radioNg_toldOncePerRun_clearedByOk() {
-        Rig rig;
+        LinkOnPty rig;
         rig.link.radioAdress = 0x4E;
         QVERIFY(rig.Open());
         QSignalSpy problems(&rig.link, &RadioLink::Problem);
@@ -207,7 +207,7 @@ private slots:
     }
 
     void nestedWaits_innerTakesFirstFlag_outerTheNext() {
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         enum { Outer, Inner, Resumed, Done } phase = Outer;
         bool innerReturned = false;
@@ -252,7 +252,7 @@ private slots:
     void refusedAddressOrFrequency_writesNothing() {
         QFETCH(int, address);
         QFETCH(int, frequency);
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.radioAdress = address;
         const Status status = rig.link.Setfreq(frequency);
@@ -263,7 +263,7 @@ private slots:
     }
 
     void sendWithPortClosed_failsWithoutWaiting() {
-        Rig rig;
+        LinkOnPty rig;
         rig.link.comPort = QStringLiteral("COMX");
         const Status opened = rig.link.OpenPort();
         QVERIFY(!opened.IsOk());
@@ -276,7 +276,7 @@ private slots:
     }
 
     void shutdownInsideWait_endsItAtOnce() {
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.onDispatch = [&](int n) {
             if (n == 2) {
@@ -290,7 +290,7 @@ private slots:
     }
 
     void splitEcho_decodesAsOne() {
-        Rig rig;
+        LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.radioAdress = 0x4E;
         rig.pty.Write(hex("FE FE 00"));
@@ -304,7 +304,7 @@ private slots:
     }
 
     void bytesWaitingAtOpen_areRead() {
-        Rig rig;
+        LinkOnPty rig;
         rig.pty.Write(hex("FE FE 00 4E 00 00 00 00 02 00 FD"));
         QVERIFY(rig.Open());
         rig.AwaitDisplay(2);

@@ -1,5 +1,6 @@
 #include "link/civ.h"
 #include "link/receiveparser.h"
+#include "support/buscapture.h"
 #include "support/hex.h"
 
 #include <QFile>
@@ -41,31 +42,6 @@ const QByteArray kReport7074123 = hex("FE FE 00 4E 00 23 41 07 07 00 FD");
 // A frequency report carrying five 99 bytes and then count more.
 QByteArray LongReport(int count) {
     return hex("FE FE 00 4E 00") + QByteArray(5 + count, char(0x99)) + hex("FD");
-}
-
-// Frames of a bus capture: hex bytes per line, '#' starts a comment.
-QList<QByteArray> ReadCaptureFrames(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qWarning("cannot open %s", qPrintable(path));
-        return {};
-    }
-    QList<QByteArray> frames;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine();
-        const QByteArray bytes = line.left(line.indexOf('#')).simplified();
-        if (bytes.isEmpty()) {
-            continue;
-        }
-        const QList<QByteArray> tokens = bytes.split(' ');
-        QByteArray frame = QByteArray::fromHex(bytes);
-        if (frame.size() != tokens.size()) {
-            qWarning("malformed capture line: %s", line.constData());
-            return {};
-        }
-        frames << frame;
-    }
-    return frames;
 }
 
 // The words after a keyword line ("display 14,074.100 ...") of an expected-results file.

@@ -57,10 +57,6 @@ struct Tuning {
     int nestedTicks; // ticks delivered while it waited for the radio
 };
 
-// A main window in simulated time: a clock stepped in milliseconds (it may run past a day; the
-// scheduler sees the time of day), a timer that ticks on every 10 ms boundary while enabled with
-// a non-zero interval, and a radio that answers after a chosen latency, delivering the ticks that
-// fall inside its wait as the real event loop would.
 // A radio that answers before Tune returns, as the built-in link does.
 class FakeTuner : public Tuner {
 public:
@@ -76,9 +72,13 @@ public:
     RigState State() const override { return {}; }
 };
 
-class Rig {
+// A main window in simulated time: a clock stepped in milliseconds (it may run past a day; the
+// scheduler sees the time of day), a timer that ticks on every 10 ms boundary while enabled with
+// a non-zero interval, and a radio that answers after a chosen latency, delivering the ticks that
+// fall inside its wait as the real event loop would.
+class SimulatedSweep {
 public:
-    explicit Rig(double startClock, QString chirp = QStringLiteral("78"))
+    explicit SimulatedSweep(double startClock, QString chirp = QStringLiteral("78"))
         : nowMs(Ms(startClock)), text2(std::move(chirp)),
           scheduler({[this] { return Clock(); }, [this] { return text2; }}, timer, tuner) {
         tuner.setfreq = [this](std::int32_t hz) { return Setfreq(hz); };
@@ -155,7 +155,7 @@ private:
 };
 
 // Expected tunings of one sweep: where it was armed, then its 280 steps from `start`.
-void VerifySweep(const Rig& rig, std::size_t first, double start, int latestMs = 0) {
+void VerifySweep(const SimulatedSweep& rig, std::size_t first, double start, int latestMs = 0) {
     QCOMPARE(rig.tunings.at(first).frequency, sweep::kParkFrequency);
     for (int k = 0; k < 280; ++k) {
         const Tuning& tuning = rig.tunings.at(first + 1 + k);
@@ -179,7 +179,7 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale::c()); }
 
     void beforeFirstStart_noTicksNothingSentLabelUntouched() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         QCOMPARE(rig.timer.Interval(), 0ms);
         rig.RunFor(600);
         QCOMPARE(rig.ticks, 0);
@@ -191,7 +191,7 @@ private slots:
     }
 
     void workedExample() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.labels, QStringList{"waiting..."});
         QCOMPARE(rig.Frequencies(), std::vector<std::int32_t>{2000000});
@@ -252,7 +252,7 @@ private slots:
         QFETCH(double, startClock);
         QFETCH(QString, chirp);
         QFETCH(double, firstStep);
-        Rig rig(startClock, chirp);
+        SimulatedSweep rig(startClock, chirp);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(firstStep - 0.01);
         QCOMPARE(rig.Frequencies(), std::vector<std::int32_t>{2000000});
@@ -265,7 +265,7 @@ private slots:
     }
 
     void sweepThroughMidnight_chirp200() {
-        Rig rig(86300, QStringLiteral("200"));
+        SimulatedSweep rig(86300, QStringLiteral("200"));
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.scheduler.NextStepTime(), 86320.5);
         rig.RunUntil(86400 + 220.5);
@@ -293,7 +293,7 @@ private slots:
     }
     void wholeDay() {
         QFETCH(int, latency);
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.timer.recording = false; // millions of ticks
         rig.latencyMs = [latency](std::int32_t) { return latency; };
         rig.scheduler.StartButtonClick();
@@ -317,7 +317,7 @@ private slots:
     }
 
     void catchUp_afterThreeSecondDelay_oneStepPerTick() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.latencyMs = [](std::int32_t hz) { return hz == 2500000 ? 3000 : 0; };
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36107.5);
@@ -334,7 +334,7 @@ private slots:
     }
 
     void editingText2_midSweep_takesEffectAtNextArming() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36200);
         rig.text2 = QStringLiteral("100");
@@ -361,7 +361,7 @@ private slots:
     }
     void refusedChirpText() {
         QFETCH(QString, text);
-        Rig idle(36000, text);
+        SimulatedSweep idle(36000, text);
         idle.scheduler.StartButtonClick();
         QCOMPARE(idle.problems, QStringList{sweep::ChirpTimeRefusal(text)});
         idle.RunFor(600);
@@ -372,7 +372,7 @@ private slots:
         QCOMPARE(idle.scheduler.CurrentPhase(), SweepScheduler::Phase::Idle);
 
         // While stepping, a refused Start changes nothing either.
-        Rig stepping(36000);
+        SimulatedSweep stepping(36000);
         stepping.scheduler.StartButtonClick();
         stepping.RunUntil(36150);
         const std::size_t tuned = stepping.tunings.size();
@@ -391,7 +391,7 @@ private slots:
     }
 
     void refusedChirpText_atEndOfSweep_rearmsWithLastAcceptedTellsOnce() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36200);
         rig.text2 = QStringLiteral("12a");
@@ -422,7 +422,7 @@ private slots:
     }
 
     void midnight_lateTickTakesPendingStep() {
-        Rig rig(86300, QStringLiteral("200"));
+        SimulatedSweep rig(86300, QStringLiteral("200"));
         rig.scheduler.StartButtonClick();
         rig.RunUntil(86399.4);
         const std::size_t tuned = rig.tunings.size();
@@ -449,7 +449,7 @@ private slots:
     void clockChange_rearmsFromCurrentClock() {
         QFETCH(double, shift);
         QFETCH(double, restart);
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36100.3);
         const std::size_t tuned = rig.tunings.size();
@@ -471,7 +471,7 @@ private slots:
     }
 
     void failingSend_midSweep_toldOnceAndRecovers() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         const QString failure = QStringLiteral("The radio did not answer");
         rig.answer = [&](std::int32_t hz) {
             const bool down = (hz >= 2500000 && hz <= 2800000) || hz == 5000000;
@@ -495,7 +495,7 @@ private slots:
     }
 
     void failingParkTuning_sweepStillRuns() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.answer = [](std::int32_t hz) {
             return hz == sweep::kParkFrequency ? Status::Error("port closed") : Status::Ok();
         };
@@ -512,7 +512,7 @@ private slots:
     // A problem is handed out only after the timer runs again, so a modal box opened by the slot
     // does not hold the sweep.
     void problem_emittedAfterTimerRestarted() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.answer = [](std::int32_t hz) {
             return hz == 2500000 ? Status::Error("no answer") : Status::Ok();
         };
@@ -526,7 +526,7 @@ private slots:
     }
 
     void startInsideStepWait_rearmsAndOuterStepReenablesTimer() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36102.49);
         bool clicked = false;
@@ -557,7 +557,7 @@ private slots:
     }
 
     void refusedStartInsideStepWait_stepGoesOn() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36102.4);
         rig.insideWait = [&](std::int32_t hz) {
@@ -574,7 +574,7 @@ private slots:
     }
 
     void ticksInsideArmingWait_mayTakeTheFirstStep() {
-        Rig rig(36098.0);
+        SimulatedSweep rig(36098.0);
         rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 1200 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{2});
@@ -594,7 +594,7 @@ private slots:
     }
 
     void ticksInsideArmingWait_findNothingDue() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 500 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{1});
@@ -603,7 +603,7 @@ private slots:
     }
 
     void progressChanged_followsPhaseAndStep() {
-        Rig rig(36000);
+        SimulatedSweep rig(36000);
         int changes = 0;
         QObject::connect(&rig.scheduler, &SweepScheduler::progressChanged, [&] { ++changes; });
         rig.scheduler.StartButtonClick();
