@@ -34,12 +34,16 @@ const QStringList kBaudRates = {
 
 // An editable box whose text is exactly what the user typed or picked: no completion, no
 // items added on Enter, and (without a completer) only an exact match selects a list entry.
+// Its text is shown whole in the narrow box: a narrow drop-down button, and a long device path
+// in a narrower, smaller font.
 QComboBox* NewEditableCombo(const QStringList& items, QWidget* parent) {
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
     combo->addItems(items);
+    formlayout::UseNarrowButton(combo);
+    formlayout::KeepTextWhole(combo->lineEdit());
     return combo;
 }
 
@@ -54,6 +58,7 @@ void SetComboText(QComboBox* combo, const QString& text) {
 Form2::Form2(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
+    formlayout::UseLayoutFont(this);
 
     Label1 = new QLabel(QStringLiteral("Comm Port"), this);
     Label1->setObjectName(QStringLiteral("Label1"));

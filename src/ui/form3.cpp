@@ -25,6 +25,7 @@ constexpr int kHexBase = 16;
 Form3::Form3(Form1& mainWindow, QWidget* parent) : QWidget(parent, Qt::Window), main(&mainWindow) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
+    formlayout::UseLayoutFont(this);
 
     Label1 = new QLabel(QStringLiteral("Radio Adress"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
