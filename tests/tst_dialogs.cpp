@@ -105,7 +105,7 @@ private slots:
         QVERIFY(!dialog->isModal());
 
         ExpectTwipsGeometry(dialog->Label1, 0, 0, 1215, 495);
-        ExpectTwipsGeometry(dialog->Combo1, 0, 240, 855, 315);
+        ExpectTwipsGeometry(dialog->Combo1, 0, 240, 1125, 315);
         ExpectTwipsGeometry(dialog->Label2, 0, 600, 1215, 495);
         ExpectTwipsGeometry(dialog->Combo2, 0, 840, 855, 315);
         ExpectTwipsGeometry(dialog->Command1, 1200, 120, 1215, 495);

@@ -13,11 +13,54 @@
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
 
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QStyleOptionButton>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QTest>
+#include <memory>
+
+namespace {
+
+// QLineEdit keeps 2 pixels between its contents rectangle and its text on each side.
+constexpr int kLineEditTextInset = 2;
+
+// The size a line edit's, label's or button's text needs in its font, and the room the control
+// draws it in: inside the frame and margins the style and the control keep.
+std::pair<QSize, QSize> TextAndRoom(const QWidget* widget) {
+    const QFontMetrics metrics(widget->font());
+    if (auto* edit = qobject_cast<const QLineEdit*>(widget)) {
+        QStyleOptionFrame option;
+        option.initFrom(edit);
+        option.rect = edit->contentsRect();
+        option.lineWidth =
+            edit->hasFrame() ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) : 0;
+        const QRect contents = edit->style()
+                                   ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                                   .marginsRemoved(edit->textMargins());
+        return {{metrics.horizontalAdvance(edit->text()), metrics.height()},
+                contents.adjusted(kLineEditTextInset, 0, -kLineEditTextInset, 0).size()};
+    }
+    if (auto* label = qobject_cast<const QLabel*>(widget)) {
+        const QRect room = label->contentsRect();
+        const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+        const QRect wrapped = QRect(room.topLeft(), QSize(room.width(), 0));
+        return {metrics.boundingRect(wrapped, flags, label->text()).size(), room.size()};
+    }
+    auto* button = qobject_cast<const QPushButton*>(widget);
+    QStyleOptionButton option;
+    option.initFrom(button);
+    if (button->isDefault() || button->autoDefault()) {
+        option.features |= QStyleOptionButton::AutoDefaultButton;
+    }
+    return {metrics.size(Qt::TextShowMnemonic, button->text()),
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).size()};
+}
+
+} // namespace
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -240,6 +283,86 @@ private slots:
         Form3* radio = form.RadioDialog();
         form.RadioAddress->trigger();
         QCOMPARE(form.RadioDialog(), radio);
+    }
+
+    // Every text fits the control that shows it, in the control's font and inside its frame and
+    // margins, so no window ever shows part of a value ("9200" for 19200).
+    void texts_fitTheirControls_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("text"); // empty: the control's own text
+        auto row = [](const char* tag, const char* window, const char* control,
+                      const char* text = "") {
+            QTest::newRow(tag) << QString(window) << QString(control) << QString(text);
+        };
+        row("display, start-up", "main", "Text1");
+        row("display, 30 MHz", "main", "Text1", "30,000.000");
+        row("display, widest report", "main", "Text1", "9,999,999.999");
+        row("chirp time", "main", "Text2", "299");
+        row("chirp label", "main", "Label1");
+        row("waiting", "main", "Label3", "waiting...");
+        row("start", "main", "StartButton");
+        row("status line", "main", "statusLine");
+        row("port COM2", "serialPort", "Combo1", "COM2");
+        row("port as stored, a device path", "serialPort", "Combo1");
+        row("port /dev/ttyUSB0", "serialPort", "Combo1", "/dev/ttyUSB0");
+        row("speed 19200", "serialPort", "Combo2", "19200");
+        row("port label", "serialPort", "Label1");
+        row("speed label", "serialPort", "Label2");
+        row("serial OK", "serialPort", "Command1");
+        row("address 4E", "radio", "Text1", "4E");
+        row("address label", "radio", "Label1");
+        row("radio OK", "radio", "Command1");
+        for (const char* name :
+             {"lblTitle", "lblVersion", "Label1", "Label2", "Label3", "cmdOK", "cmdSysInfo"}) {
+            row(qPrintable(QStringLiteral("about ") + QLatin1String(name)), "about", name);
+        }
+        row("message", "messageBox", "qt_msgbox_label");
+    }
+
+    void texts_fitTheirControls() {
+        QFETCH(QString, window);
+        QFETCH(QString, control);
+        QFETCH(QString, text);
+        // A device that is not there: a message box tells so.
+        Form1 form({{}, NewSettings(QStringLiteral("/dev/ttyS99"))});
+        form.Load();
+        QCoreApplication::processEvents(); // load-time messages show once loading is done
+        QWidget* shown = &form;
+        std::unique_ptr<frmAbout> about;
+        if (window == QLatin1String("serialPort")) {
+            form.SerialPort->trigger();
+            shown = form.SerialPortDialog();
+        } else if (window == QLatin1String("radio")) {
+            form.RadioAddress->trigger();
+            shown = form.RadioDialog();
+        } else if (window == QLatin1String("about")) {
+            form.About->trigger();
+            about.reset(form.AboutDialog());
+            shown = about.get();
+        } else if (window == QLatin1String("messageBox")) {
+            shown = VisibleMessageBox();
+        }
+        QVERIFY(shown);
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown));
+        QWidget* widget = shown->findChild<QWidget*>(control);
+        QVERIFY(widget);
+        // An editable combo box shows its text in a line edit over the style's edit field.
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            widget = combo->lineEdit();
+        }
+        if (!text.isEmpty()) {
+            QVERIFY(widget->setProperty("text", text));
+        }
+        const auto [needed, room] = TextAndRoom(widget);
+        const QString sizes = QStringLiteral("needs %1x%2 pixels, has %3x%4")
+                                  .arg(needed.width())
+                                  .arg(needed.height())
+                                  .arg(room.width())
+                                  .arg(room.height());
+        QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(),
+                 qPrintable(sizes));
     }
 
     void closeWhileStepWaits_endsWaitAtOnce() {

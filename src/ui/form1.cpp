@@ -80,6 +80,8 @@ void Form1::BuildControls() {
     Text1->setPalette(yellow);
     Text1->setAutoFillBackground(true);
     formlayout::Place(Text1, kText1);
+    // 24 point bold is wider than the box for most frequencies; the font narrows to show them.
+    formlayout::KeepTextWhole(Text1);
 
     Label3 = new QLabel(client);
     Label3->setObjectName(QStringLiteral("Label3"));

@@ -15,7 +15,8 @@ namespace {
 using TwipRect = formlayout::Rect;
 constexpr TwipRect kClientArea{0, 0, 2880, 1425};
 constexpr TwipRect kLabel1{0, 0, 1215, 495};
-constexpr TwipRect kCombo1{0, 240, 855, 315};
+// Wider than the speed box: a device path such as /dev/ttyUSB0 is the usual entry here.
+constexpr TwipRect kCombo1{0, 240, 1125, 315};
 constexpr TwipRect kLabel2{0, 600, 1215, 495};
 constexpr TwipRect kCombo2{0, 840, 855, 315};
 constexpr TwipRect kCommand1{1200, 120, 1215, 495};
@@ -34,12 +35,16 @@ const QStringList kBaudRates = {
 
 // An editable box whose text is exactly what the user typed or picked: no completion, no
 // items added on Enter, and (without a completer) only an exact match selects a list entry.
+// Its text is shown whole in the narrow box: a narrow drop-down button, and a long device path
+// in a narrower, smaller font.
 QComboBox* NewEditableCombo(const QStringList& items, QWidget* parent) {
     auto* combo = new QComboBox(parent);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);
     combo->addItems(items);
+    formlayout::UseNarrowButton(combo);
+    formlayout::KeepTextWhole(combo->lineEdit());
     return combo;
 }
 
@@ -55,6 +60,7 @@ Form2::Form2(RadioLink& radioLink, QWidget* parent)
     : QWidget(parent, Qt::Window), link(&radioLink) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
+    formlayout::UseLayoutFont(this);
 
     Label1 = new QLabel(QStringLiteral("Comm Port"), this);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -27,6 +27,7 @@ Form3::Form3(RadioLink& radioLink, QWidget* parent)
     : QWidget(parent, Qt::Window), link(&radioLink) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
+    formlayout::UseLayoutFont(this);
 
     Label1 = new QLabel(QStringLiteral("Radio Adress"), this);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -52,6 +52,7 @@ frmAbout::frmAbout(QWidget* parent)
     InitTavmirokResources();
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
+    formlayout::UseLayoutFont(this);
     auto newLabel = [this](const char* name, const QString& text, const TwipRect& r) {
         auto* label = new QLabel(text, this);
         label->setObjectName(QLatin1String(name));
