@@ -1,0 +1,89 @@
+// The status line's text for every state of port, radio and sweep, from plain values.
+
+#include "ui/statusline.h"
+
+#include <QTest>
+
+namespace {
+
+RigState Civ(bool connected, bool reconnecting = false, QString problem = {}) {
+    RigState rig;
+    rig.backend = QStringLiteral("civ");
+    rig.endpoint = QStringLiteral("COM2 (/dev/ttyS1)");
+    rig.speed = QStringLiteral("19200");
+    rig.connected = connected;
+    rig.reconnecting = reconnecting;
+    rig.problem = std::move(problem);
+    rig.radio = QStringLiteral("4E");
+    return rig;
+}
+
+} // namespace
+
+class TestStatusLine : public QObject {
+    Q_OBJECT
+private slots:
+    void text_data() {
+        QTest::addColumn<StatusValues>("values");
+        QTest::addColumn<QString>("expected");
+        using Phase = SweepScheduler::Phase;
+        const QString idle = QStringLiteral("Press Start to follow the sounder.");
+        QTest::newRow("open, idle")
+            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\n" + idle;
+        QTest::newRow("not open, reason")
+            << StatusValues{Civ(false, false, QStringLiteral("there is no such device")),
+                            Phase::Idle, 0, 0, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1): not open: there is no such device.\nRadio at address "
+               "4E.\n" +
+                   idle;
+        QTest::newRow("not open, reason ending in a full stop")
+            << StatusValues{Civ(false, false, QStringLiteral("Input/output error.")),
+                            Phase::Idle, 0, 0, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1): not open: Input/output error.\nRadio at address 4E.\n" +
+                   idle;
+        QTest::newRow("not tried yet")
+            << StatusValues{Civ(false), Phase::Idle, 0, 0, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1): not open.\nRadio at address 4E.\n" + idle;
+        QTest::newRow("gone, retrying")
+            << StatusValues{Civ(false, true, QStringLiteral("gone")), Phase::Idle, 0, 0, 30000000,
+                            {}}
+            << "Port COM2 (/dev/ttyS1): gone, trying again every 2 s.\nRadio at address 4E.\n" +
+                   idle;
+        RigState silent = Civ(true);
+        silent.answering = false;
+        QTest::newRow("silent radio, waiting 65 s")
+            << StatusValues{silent, Phase::Waiting, 64.2, 2000000, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at 4E: not answering.\nNext "
+               "sweep in 1 min 05 s.";
+        RigState refusing = silent;
+        refusing.refusing = true;
+        QTest::newRow("refusing outranks silent, waiting under a minute")
+            << StatusValues{refusing, Phase::Waiting, 9.0, 2000000, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at 4E: refuses commands "
+               "(NG).\nNext sweep in 9 s.";
+        QTest::newRow("late step counts as due now")
+            << StatusValues{Civ(true), Phase::Waiting, -0.3, 2000000, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nNext sweep "
+               "in 0 s.";
+        QTest::newRow("stepping, with a notice")
+            << StatusValues{Civ(true), Phase::Stepping, 0, 12300000, 30000000,
+                            QStringLiteral("The clock was set back.")}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nFollowing "
+               "12,300.000 kHz.\nThe clock was set back.";
+        QTest::newRow("stepping past the top shows the top")
+            << StatusValues{Civ(true), Phase::Stepping, 0, 30100000, 30000000, {}}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nFollowing "
+               "30,000.000 kHz.";
+    }
+    void text() {
+        QFETCH(StatusValues, values);
+        QFETCH(QString, expected);
+        QCOMPARE(StatusLineText(values, QLocale(QLocale::English)), expected);
+    }
+};
+
+Q_DECLARE_METATYPE(StatusValues)
+
+QTEST_GUILESS_MAIN(TestStatusLine)
+#include "tst_statusline.moc"
