@@ -104,6 +104,18 @@ std::optional<double> ParseDecimal(const QString& text, const QLocale& locale) {
     return value + 0.0; // "-0" reads as 0
 }
 
+QString FormatDecimal(double value) {
+    constexpr int kDecimals = 6;
+    QString text = QString::number(value, 'f', kDecimals);
+    while (text.endsWith(u'0')) {
+        text.chop(1);
+    }
+    if (text.endsWith(u'.')) {
+        text.chop(1);
+    }
+    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
+}
+
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale) {
     return ParseChirpTime(text, locale, kChirpTimeEnd);
 }

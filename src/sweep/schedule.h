@@ -98,6 +98,10 @@ std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale,
 // separator or ".", no exponent, no grouping, blanks around it trimmed; "-0" reads as 0.
 std::optional<double> ParseDecimal(const QString& text, const QLocale& locale);
 
+// Writes a number so that ParseDecimal reads it back in any locale: "." and at most six
+// decimals, no trailing zeros, no exponent (2.1, 300, 0.000001).
+QString FormatDecimal(double value);
+
 // What the user is told when a chirp-time text is refused.
 QString ChirpTimeRefusal(const QString& text);
 // The same for a sweep of another period.
