@@ -3,7 +3,6 @@
 #include "sweep/utcclock.h"
 
 #include <QDateTime>
-
 #include <QTest>
 #include <cmath>
 #include <ctime>
