@@ -183,13 +183,9 @@ private slots:
         QTest::newRow("fits with one step to spare exactly")
             << Profile{100, 270, 2000, 28900, 100} << true;
         QTest::newRow("fractional period") << Profile{100, 300.5, 2000, 30000, 100} << false;
-        QTest::newRow("not a number") << Profile{qQNaN(), 300, 2000, 30000, 100} << false;
-        QTest::newRow("0.1 MHz to 60 MHz") << Profile{100, 900, 100, 60000, 100} << true;
-        QTest::newRow("below 0.1 MHz") << Profile{100, 900, 50, 30000, 100} << false;
         QTest::newRow("steps of 0.2 s") << Profile{500, 300, 2000, 30000, 100} << true;
         QTest::newRow("steps of 60 s") << Profile{10, 3600, 2000, 30000, 600} << true;
         QTest::newRow("steps of 60.1 s") << Profile{10, 3600, 2000, 30000, 601} << false;
-        QTest::newRow("one step") << Profile{100, 300, 2000, 2100, 100} << true;
     }
     void validate() {
         QFETCH(Profile, profile);

@@ -326,11 +326,8 @@ private slots:
             << 36066.0 << std::optional(36067.2195122) << 1000;
         QTest::newRow("step exactly a second away: ticks")
             << 36000.0 << std::optional(36001.0) << 10;
-        QTest::newRow("step within a second: the next tick")
-            << 36000.25 << std::optional(36001.0) << 10;
         QTest::newRow("step before the next tick: at the step")
             << 36067.2102 << std::optional(36067.2134146) << 4;
-        QTest::newRow("step on the tick") << 36000.995 << std::optional(36001.0) << 5;
         QTest::newRow("step a hair ahead: a millisecond")
             << 36000.0 << std::optional(36000.0000001) << 1;
         QTest::newRow("step due: the next tick") << 36001.0 << std::optional(36001.0) << 10;
@@ -396,9 +393,7 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::newRow("719.5 of 720") << "719.5" << 720.0 << true;
         QTest::newRow("720 of 720") << "720" << 720.0 << false;
-        QTest::newRow("449,9 of 450 German") << "449,9" << 450.0 << true;
         QTest::newRow("60 of 60") << "60" << 60.0 << false;
-        QTest::newRow("3599 of 3600") << "3599" << 3600.0 << true;
     }
     void parseChirpTime_period() {
         QFETCH(QString, text);
