@@ -1,9 +1,15 @@
+#include "sweep/localclock.h"
 #include "sweep/schedule.h"
+#include "sweep/utcclock.h"
 
+#include <QDateTime>
 #include <QTest>
 #include <cmath>
+#include <ctime>
 
 using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(sweep::Profile)
 
 namespace {
 
@@ -307,6 +313,140 @@ private slots:
             QVERIFY(t * 100 - mark < 0.2); // within 2 ms of the mark
             previousMark = mark;
         }
+    }
+
+    void nextShotDelay_data() {
+        QTest::addColumn<double>("now");
+        QTest::addColumn<std::optional<double>>("step");
+        QTest::addColumn<int>("delay");
+        const std::optional<double> none;
+        QTest::newRow("no step: the next whole second") << 36000.25 << none << 750;
+        QTest::newRow("step 2 s away: rests") << 36000.25 << std::optional(36002.25) << 750;
+        QTest::newRow("step 1.2195 s away, on a second: rests a whole second")
+            << 36066.0 << std::optional(36067.2195122) << 1000;
+        QTest::newRow("step exactly a second away: ticks")
+            << 36000.0 << std::optional(36001.0) << 10;
+        QTest::newRow("step before the next tick: at the step")
+            << 36067.2102 << std::optional(36067.2134146) << 4;
+        QTest::newRow("step a hair ahead: a millisecond")
+            << 36000.0 << std::optional(36000.0000001) << 1;
+        QTest::newRow("step due: the next tick") << 36001.0 << std::optional(36001.0) << 10;
+        QTest::newRow("step behind: the next tick") << 36001.003 << std::optional(36001.0) << 7;
+        QTest::newRow("step past midnight: ticks") << 86399.5 << std::optional(0.2) << 10;
+        QTest::newRow("step 1.5 s past midnight: rests") << 86399.5 << std::optional(1.0) << 500;
+    }
+    void nextShotDelay() {
+        QFETCH(double, now);
+        QFETCH(std::optional<double>, step);
+        QFETCH(int, delay);
+        QCOMPARE(sweep::NextShotDelay(now, step, 10ms).count(), delay);
+    }
+
+    // Steps 1.2195 s apart, each shot aimed by NextShotDelay and fired up to 0.6 ms late: every
+    // step is taken within 1.7 ms of its instant, and the timer rests before the sweep.
+    void nextShotDelay_takesOffGridSteps() {
+        const sweep::Profile profile{82, 720, 2000, 30000, 100};
+        const double start = sweep::StartTime(36000, 36000, 41, profile);
+        int next = 0;
+        int restingShots = 0; // shots more than a second before the sweep
+        double t = 36000;
+        while (next < sweep::StepCount(profile)) {
+            const double step = start + sweep::StepOffset(profile, next);
+            if (sweep::IsDue(t, step)) {
+                QVERIFY2(t - step < 0.0017, qPrintable(QStringLiteral("step %1 late").arg(next)));
+                ++next;
+                continue;
+            }
+            if (t < start - 1) {
+                ++restingShots;
+            }
+            t += sweep::NextShotDelay(t, step, 10ms).count() / 1000.0 + (next % 7) * 0.0001;
+        }
+        // 66 s before the sweep at one shot a second.
+        QCOMPARE(restingShots, 65);
+    }
+
+    void detectClockJump_profile_data() {
+        QTest::addColumn<sweep::Profile>("profile");
+        QTest::addColumn<double>("ahead");
+        QTest::addColumn<sweep::ClockJump>("jump");
+        using sweep::ClockJump;
+        const sweep::Profile hourly{100, 3600, 2000, 30000, 100};
+        const sweep::Profile minuteSteps{10, 120, 2000, 2600, 600};
+        QTest::newRow("hourly, 3630 s ahead") << hourly << 3630.0 << ClockJump::None;
+        QTest::newRow("hourly, 3630.01 s ahead") << hourly << 3630.01 << ClockJump::SetBack;
+        QTest::newRow("hourly, 3600 s behind") << hourly << -3600.0 << ClockJump::None;
+        QTest::newRow("hourly, 3600.01 s behind") << hourly << -3600.01 << ClockJump::Forward;
+        QTest::newRow("60 s steps, 181 s ahead") << minuteSteps << 181.0 << ClockJump::None;
+        QTest::newRow("60 s steps, 181.01 s ahead") << minuteSteps << 181.01 << ClockJump::SetBack;
+    }
+    void detectClockJump_profile() {
+        QFETCH(sweep::Profile, profile);
+        QFETCH(double, ahead);
+        QFETCH(sweep::ClockJump, jump);
+        QCOMPARE(sweep::DetectClockJump(40000, 40000 + ahead, profile), jump);
+    }
+
+    void parseChirpTime_period_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("period");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("719.5 of 720") << "719.5" << 720.0 << true;
+        QTest::newRow("720 of 720") << "720" << 720.0 << false;
+        QTest::newRow("60 of 60") << "60" << 60.0 << false;
+    }
+    void parseChirpTime_period() {
+        QFETCH(QString, text);
+        QFETCH(double, period);
+        QFETCH(bool, accepted);
+        QCOMPARE(sweep::ParseChirpTime(text, QLocale("de_DE"), period).has_value(), accepted);
+    }
+
+    void chirpTimeRefusal_namesThePeriod_data() {
+        QTest::addColumn<double>("period");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("720") << 720.0
+                             << "The chirp time \"x\" is not a number of seconds from 0 to 719. "
+                                "Type the second of the 12-minute period at which the sounder "
+                                "starts, for example 78.";
+        QTest::newRow("450") << 450.0
+                             << "The chirp time \"x\" is not a number of seconds from 0 to 449. "
+                                "Type the second of the 450-second period at which the sounder "
+                                "starts, for example 78.";
+        QTest::newRow("60: example within it")
+            << 60.0
+            << "The chirp time \"x\" is not a number of seconds from 0 to 59. Type the second of "
+               "the 1-minute period at which the sounder starts, for example 15.";
+    }
+    void chirpTimeRefusal_namesThePeriod() {
+        QFETCH(double, period);
+        QFETCH(QString, message);
+        QCOMPARE(sweep::ChirpTimeRefusal(QStringLiteral("x"), period), message);
+    }
+
+    // Periods are counted from UTC midnight whatever the zone, also in zones half or three
+    // quarters of an hour off UTC.
+    void utcClock_ignoresTimeZone_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<int>("offset");
+        QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << 19800;
+        QTest::newRow("Kathmandu") << QByteArray("Asia/Kathmandu") << 20700;
+    }
+    void utcClock_ignoresTimeZone() {
+        QFETCH(QByteArray, zone);
+        QFETCH(int, offset);
+        const QByteArray saved = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        const double utc = sweep::SecondsSinceUtcMidnight();
+        const double reference =
+            QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() / 1000.0;
+        const double local = sweep::SecondsSinceLocalMidnight();
+        qputenv("TZ", saved);
+        tzset();
+        QVERIFY2(std::fabs(sweep::AroundTheDay(reference, utc)) < 1, qPrintable(zone));
+        // The zone was in force: local time runs ahead of UTC by the zone's offset.
+        QVERIFY(std::fabs(sweep::AroundTheDay(local, utc) - offset) < 1);
     }
 };
 

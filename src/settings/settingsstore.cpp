@@ -1,6 +1,7 @@
 #include "settings/settingsstore.h"
 
 #include "link/civ.h"
+#include "settings/storefile.h"
 
 #include <QFileInfo>
 #include <QSettings>
@@ -8,26 +9,11 @@
 
 namespace {
 
-std::unique_ptr<QSettings> OpenStore(const QString& iniFile) {
-    if (!iniFile.isEmpty()) {
-        return std::make_unique<QSettings>(iniFile, QSettings::IniFormat);
-    }
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Tavmirok"), QStringLiteral("Tavmirok"));
-}
-
-QString ReadText(const QSettings& store, const char* key, const char* fallback) {
-    const QVariant value = store.value(QLatin1String(key), QString::fromLatin1(fallback));
-    // A value with a comma is read back as a list by the INI format; keep its text whole.
-    if (value.typeId() == QMetaType::QStringList) {
-        return value.toStringList().join(QLatin1Char(','));
-    }
-    return value.toString();
-}
+using storefile::ReadText;
 
 // Whether the store, read anew, holds exactly these settings.
 bool ReadsBackAs(const QString& iniFile, const StoredSettings& settings) {
-    auto store = OpenStore(iniFile);
+    auto store = storefile::Open(iniFile);
     if (store->status() != QSettings::NoError) {
         return false;
     }
@@ -44,11 +30,11 @@ bool ReadsBackAs(const QString& iniFile, const StoredSettings& settings) {
 SettingsStore::SettingsStore(QString iniFile) : iniFile(std::move(iniFile)) {}
 
 QString SettingsStore::Location() const {
-    return OpenStore(iniFile)->fileName();
+    return storefile::Open(iniFile)->fileName();
 }
 
 StoredSettings SettingsStore::Load(QStringList* notices) const {
-    auto store = OpenStore(iniFile);
+    auto store = storefile::Open(iniFile);
     StoredSettings settings;
     if (store->status() != QSettings::NoError) {
         notices->append(
@@ -82,7 +68,7 @@ StoredSettings SettingsStore::Load(QStringList* notices) const {
 }
 
 Status SettingsStore::Save(const StoredSettings& settings) const {
-    auto store = OpenStore(iniFile);
+    auto store = storefile::Open(iniFile);
     store->beginGroup(QLatin1String(kGroup));
     store->setValue(QLatin1String(kComPortKey), settings.comPort);
     store->setValue(QLatin1String(kBaudRateKey), settings.baudRate);

@@ -1,6 +1,7 @@
 #include "sweep/schedule.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 
 namespace sweep {
@@ -24,15 +25,29 @@ double AroundTheDay(double a, double b) {
 }
 
 double PeriodBase(double t) {
-    const auto rounded = static_cast<std::int64_t>(RoundHalfEven(t - kLeadIn));
-    const auto period = static_cast<std::int64_t>(kPeriod);
+    return PeriodBase(t, Profile{});
+}
+
+double PeriodBase(double t, const Profile& profile) {
+    // The first step lies LeadIn + HalfStep after the chirp time; the clock is taken back by that
+    // less the half second the rounding may add, so the sweep chosen is the first at or after the
+    // clock (20 s for the default).
+    const double back = LeadIn(profile) + HalfStep(profile) - kHalfSecond;
+    const auto rounded = static_cast<std::int64_t>(RoundHalfEven(t - back));
+    const auto period = static_cast<std::int64_t>(profile.period);
     return static_cast<double>(rounded / period * period); // integer division truncates toward 0
 }
 
 double StartTime(double firstReading, double secondReading, double chirpTime) {
-    double start = PeriodBase(firstReading) + kHalfSecond + chirpTime + kLeadIn;
+    return StartTime(firstReading, secondReading, chirpTime, Profile{});
+}
+
+double StartTime(double firstReading, double secondReading, double chirpTime,
+                 const Profile& profile) {
+    double start =
+        PeriodBase(firstReading, profile) + HalfStep(profile) + chirpTime + LeadIn(profile);
     if (start < secondReading) {
-        start += kPeriod;
+        start += profile.period;
     }
     if (start >= kDay) {
         start -= kDay;
@@ -45,17 +60,29 @@ bool IsDue(double t, double nextStepTime) {
 }
 
 ClockJump DetectClockJump(double t, double nextStepTime) {
+    return DetectClockJump(t, nextStepTime, Profile{});
+}
+
+double SetBackLimit(const Profile& profile) {
+    return profile.period + std::max(kSetBackMargin, StepInterval(profile) + 1);
+}
+
+double ForwardLimit(const Profile& profile) {
+    return profile.period;
+}
+
+ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile) {
     const double ahead = AroundTheDay(nextStepTime, t);
-    if (ahead > kSetBackLimit) {
+    if (ahead > SetBackLimit(profile)) {
         return ClockJump::SetBack;
     }
-    if (-ahead > kForwardLimit) {
+    if (-ahead > ForwardLimit(profile)) {
         return ClockJump::Forward;
     }
     return ClockJump::None;
 }
 
-std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale) {
+std::optional<double> ParseDecimal(const QString& text, const QLocale& locale) {
     // Only plain decimals: no exponent, no group separators, no "inf" or "nan".
     const QString separator = QRegularExpression::escape(locale.decimalPoint());
     const QRegularExpression plainDecimal(
@@ -71,17 +98,57 @@ std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale)
     }
     bool ok = false;
     const double value = QLocale::c().toDouble(normalized, &ok);
-    if (!ok || !std::isfinite(value) || value < kChirpTimeMin || value >= kChirpTimeEnd) {
+    if (!ok || !std::isfinite(value)) {
         return std::nullopt;
     }
     return value + 0.0; // "-0" reads as 0
 }
 
+QString FormatDecimal(double value) {
+    constexpr int kDecimals = 6;
+    QString text = QString::number(value, 'f', kDecimals);
+    while (text.endsWith(u'0')) {
+        text.chop(1);
+    }
+    if (text.endsWith(u'.')) {
+        text.chop(1);
+    }
+    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
+}
+
+std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale) {
+    return ParseChirpTime(text, locale, kChirpTimeEnd);
+}
+
+std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period) {
+    const std::optional<double> value = ParseDecimal(text, locale);
+    if (!value || *value < kChirpTimeMin || *value >= period) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 QString ChirpTimeRefusal(const QString& text) {
-    return QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to 299. Type "
-                          "the second of the five-minute period at which the sounder starts, for "
-                          "example 78.")
-        .arg(text);
+    return ChirpTimeRefusal(text, kPeriod);
+}
+
+QString ChirpTimeRefusal(const QString& text, double period) {
+    constexpr double kSecondsPerMinute = 60;
+    constexpr double kExample = 78;
+    const auto whole = static_cast<long long>(std::ceil(period));
+    QString length;
+    if (period == kPeriod) {
+        length = QStringLiteral("five-minute");
+    } else if (std::fmod(period, kSecondsPerMinute) == 0) {
+        length = QStringLiteral("%1-minute").arg(whole / static_cast<long long>(kSecondsPerMinute));
+    } else {
+        length = QStringLiteral("%1-second").arg(whole);
+    }
+    const long long example = period > kExample ? static_cast<long long>(kExample) : whole / 4;
+    return QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to %2. Type "
+                          "the second of the %3 period at which the sounder starts, for "
+                          "example %4.")
+        .arg(text, QString::number(whole - 1), length, QString::number(example));
 }
 
 std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds period) {
@@ -92,6 +159,26 @@ std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds per
     const double next = (std::floor(now / length + kNoise) + 1) * length;
     const auto wait = static_cast<std::int64_t>(std::ceil(next - now - kNoise * length));
     return std::chrono::milliseconds{std::max<std::int64_t>(wait, 1)};
+}
+
+std::chrono::milliseconds NextShotDelay(double now, std::optional<double> nextStep,
+                                        std::chrono::milliseconds tick) {
+    constexpr double kMillisecondsPerSecond = 1000.0;
+    constexpr double kNoise = 1e-6; // ms: a step a hair past a whole millisecond is on it
+    if (!nextStep) {
+        return TimeToNextTick(now, kRestPeriod);
+    }
+    const double ahead = AroundTheDay(*nextStep, now);
+    if (ahead > kRestThreshold) {
+        return TimeToNextTick(now, kRestPeriod);
+    }
+    const std::chrono::milliseconds toTick = TimeToNextTick(now, tick);
+    if (ahead <= 0) {
+        return toTick;
+    }
+    const auto toStep = std::chrono::milliseconds{std::max<std::int64_t>(
+        static_cast<std::int64_t>(std::ceil(ahead * kMillisecondsPerSecond - kNoise)), 1)};
+    return std::min(toTick, toStep);
 }
 
 } // namespace sweep

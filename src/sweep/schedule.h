@@ -1,8 +1,11 @@
 #pragma once
 
 // Schedule arithmetic of the chirp sweep: when a sweep starts, whether a step is due, whether the
-// clock jumped, how the chirp-time text is read. Pure functions of their arguments; times are
-// seconds since local midnight (0 <= t < 86400) with their fraction.
+// clock jumped, how the chirp-time text is read, when the step timer fires next. Pure functions of
+// their arguments; times are seconds since midnight (0 <= t < 86400) with their fraction. The
+// overloads without a profile are those of the default five-minute sweep.
+
+#include "sweep/profile.h"
 
 #include <QLocale>
 #include <QString>
@@ -25,6 +28,16 @@ constexpr std::int32_t kTopFrequency = 30000000; // highest frequency tuned
 
 constexpr std::chrono::milliseconds kTickPeriod{10};
 
+// Beyond a whole period, how far ahead of the clock a pending step may lie before the clock
+// counts as set back (at least a step interval and a second, which covers the rounding of the
+// clock reading in PeriodBase).
+constexpr double kSetBackMargin = 30;
+
+// Between sweeps the step timer rests: it wakes on every whole second, and goes back to ticking
+// once a step is less than kRestThreshold away.
+constexpr std::chrono::milliseconds kRestPeriod{1000};
+constexpr double kRestThreshold = 1;
+
 // A pending step further ahead of the clock than any arming can put it: the clock was set back.
 constexpr double kSetBackLimit = 330;
 // A pending step this far behind the clock is stale: the clock jumped forward (resume from sleep,
@@ -44,12 +57,21 @@ double AroundTheDay(double a, double b);
 // The multiple of 300 s below the clock that the sweep is counted from: t - 20 rounded half to
 // even, divided by 300 with the quotient truncated toward zero, times 300.
 double PeriodBase(double t);
+// The same for any sweep: t - (L/R + Δ/(2R) - 0.5) rounded half to even, truncated toward zero
+// to a multiple of the period.
+double PeriodBase(double t, const Profile& profile);
 
 // Start of the next sweep: period base of the first clock reading + 0.5 + chirp time + 20, one
 // period later if that is before the second clock reading, wrapped into the day.
 double StartTime(double firstReading, double secondReading, double chirpTime);
+// The same for any sweep: the first step lies Δ/(2R) + c + L/R after the period base, so that it
+// is tuned half a step before the sweep passes L + Δ.
+double StartTime(double firstReading, double secondReading, double chirpTime,
+                 const Profile& profile);
 
-// A step is due when the clock lies at or after its time, by less than half a day.
+// A step is due when the clock lies at or after its time, by less than half a day. The same for
+// every sweep: no arming puts a step more than an hour and a minute ahead, far inside the
+// half day, so the window needs no profile.
 bool IsDue(double t, double nextStepTime);
 
 enum class ClockJump { None, SetBack, Forward };
@@ -57,17 +79,45 @@ enum class ClockJump { None, SetBack, Forward };
 // Whether the pending step lies so far from the clock that the clock must have been changed:
 // more than kSetBackLimit ahead (SetBack) or more than kForwardLimit behind (Forward).
 ClockJump DetectClockJump(double t, double nextStepTime);
+// The same for any sweep, with the limits below.
+ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile);
+
+// Furthest ahead a pending step may lie: a period plus kSetBackMargin, or plus a step interval
+// and a second when that is more (330 s for the default).
+double SetBackLimit(const Profile& profile);
+// Furthest behind: one period (300 s for the default).
+double ForwardLimit(const Profile& profile);
 
 // Reads a chirp time: a plain decimal number, with the locale's decimal separator or ".", blanks
 // around it trimmed. Accepted only if finite and from 0 up to (not including) 300.
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale);
+// The same for a sweep of another period: from 0 up to (not including) the period.
+std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period);
+
+// Reads a plain decimal number as ParseChirpTime does, without a range: the locale's decimal
+// separator or ".", no exponent, no grouping, blanks around it trimmed; "-0" reads as 0.
+std::optional<double> ParseDecimal(const QString& text, const QLocale& locale);
+
+// Writes a number so that ParseDecimal reads it back in any locale: "." and at most six
+// decimals, no trailing zeros, no exponent (2.1, 300, 0.000001).
+QString FormatDecimal(double value);
 
 // What the user is told when a chirp-time text is refused.
 QString ChirpTimeRefusal(const QString& text);
+// The same for a sweep of another period.
+QString ChirpTimeRefusal(const QString& text, double period);
 
 // Time from t to the next whole multiple of period on the clock, rounded up to whole
 // milliseconds so that a timer started with it fires at or just after the boundary. A reading
 // that lies on a boundary (within floating-point noise) aims at the following one.
 std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds period);
+
+// Delay from `now` to the step timer's next shot: whichever comes first of the next tick
+// boundary and the next step's instant (steps need not lie on the tick grid: at 82 kHz/s a step
+// lasts 1.2195 s). With no step pending, or the next one more than kRestThreshold away, the next
+// whole second instead. A step at or behind the clock is taken at the next tick boundary. Times
+// are seconds of the day; a step past midnight counts as ahead.
+std::chrono::milliseconds NextShotDelay(double now, std::optional<double> nextStep,
+                                        std::chrono::milliseconds tick);
 
 } // namespace sweep

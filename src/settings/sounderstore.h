@@ -1,0 +1,64 @@
+#pragma once
+
+// The sounder the radio follows and the sounders the user saved by name, kept as text in the same
+// per-user store as the other settings: the profile in the group "sounder", the saved ones in
+// the array "sounders". Values are read with "." or the locale's decimal separator.
+
+#include "core/status.h"
+#include "sweep/profile.h"
+
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+struct SavedSounder {
+    QString name;
+    double chirpTime = 0; // s after the start of the period
+    sweep::Profile profile;
+
+    bool operator==(const SavedSounder&) const = default;
+};
+
+class SounderStore {
+public:
+    static constexpr const char* kGroup = "sounder";
+    static constexpr const char* kArray = "sounders";
+    static constexpr const char* kNameKey = "Name";
+    static constexpr const char* kChirpTimeKey = "ChirpTime";
+    static constexpr const char* kSweepRateKey = "SweepRate";         // kHz/s
+    static constexpr const char* kPeriodKey = "Period";               // s
+    static constexpr const char* kLowFrequencyKey = "LowFrequency";   // kHz
+    static constexpr const char* kHighFrequencyKey = "HighFrequency"; // kHz
+    static constexpr const char* kStepSizeKey = "StepSize";           // kHz
+    static constexpr const char* kDefaultSweepRate = "100";
+    static constexpr const char* kDefaultPeriod = "300";
+    static constexpr const char* kDefaultLowFrequency = "2000";
+    static constexpr const char* kDefaultHighFrequency = "30000";
+    static constexpr const char* kDefaultStepSize = "100";
+    static constexpr const char* kDefaultChirpTime = "78";
+
+    // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf); a file path
+    // selects an INI file instead.
+    explicit SounderStore(QString iniFile = QString(), QLocale locale = QLocale());
+
+    // The profile in force, the default for each missing key. A value that is not a number is
+    // replaced by its default, and a profile the radio cannot follow by the default profile;
+    // the user is told through notices.
+    sweep::Profile Load(QStringList* notices) const;
+    // Writes the five values and makes sure they reached the store.
+    Status Save(const sweep::Profile& profile) const;
+
+    // The saved sounders in their order. One with a value that is not a number is left out, and
+    // the user is told through notices.
+    std::vector<SavedSounder> LoadSaved(QStringList* notices) const;
+    // Replaces the saved sounders with these.
+    Status SaveSaved(const std::vector<SavedSounder>& sounders) const;
+
+    // Where the values live, for messages.
+    QString Location() const;
+
+private:
+    QString iniFile;
+    QLocale locale;
+};

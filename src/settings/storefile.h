@@ -1,0 +1,20 @@
+#pragma once
+
+// Opens the per-user store of Tavmirok's settings (or an INI file, for tests) and reads its
+// values as text; the stores in this folder share it so that they keep to one file.
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+
+namespace storefile {
+
+// The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf), or the INI file
+// at iniFile when that is not empty.
+std::unique_ptr<QSettings> Open(const QString& iniFile);
+
+// The text stored under key, or fallback when there is none. A value with a comma, which the
+// INI format reads back as a list, keeps its text whole.
+QString ReadText(const QSettings& store, const char* key, const char* fallback);
+
+} // namespace storefile

@@ -1,0 +1,320 @@
+#include "ui/sounderdialog.h"
+
+#include "sweep/schedule.h"
+#include "ui/formlayout.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr double kKilohertzPerMegahertz = 1000;
+// Frequencies typed in MHz are kept to the hertz, so 2.1 MHz is 2100 kHz exactly.
+constexpr double kHertzPerKilohertz = 1000;
+constexpr double kHertzPerMegahertz = kHertzPerKilohertz * kKilohertzPerMegahertz;
+
+// A value of the sweep as the user types it, for messages.
+struct Entry {
+    const char* what;
+    const char* unit;
+    const char* example;
+};
+constexpr Entry kRate{"sweep rate", "kHz/s", "100"};
+constexpr Entry kPeriod{"period", "seconds", "300"};
+constexpr Entry kLow{"low frequency", "MHz", "2"};
+constexpr Entry kHigh{"high frequency", "MHz", "30"};
+constexpr Entry kStep{"step size", "kHz", "100"};
+
+QString ShownNumber(double value, const QLocale& locale) {
+    QString text = sweep::FormatDecimal(value);
+    return text.replace(u'.', locale.decimalPoint());
+}
+
+QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    // Enter in a box must not press a button, as in the other dialogs.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLineEdit* NewEdit(const QString& objectName, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(objectName);
+    return edit;
+}
+
+} // namespace
+
+SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, SounderStore store,
+                             QWidget* parent)
+    : QDialog(parent), store(std::move(store)) {
+    setWindowTitle(QStringLiteral("Sounder"));
+
+    sweepRate = NewEdit(QStringLiteral("sweepRate"), this);
+    period = NewEdit(QStringLiteral("period"), this);
+    lowFrequency = NewEdit(QStringLiteral("lowFrequency"), this);
+    highFrequency = NewEdit(QStringLiteral("highFrequency"), this);
+    stepSize = NewEdit(QStringLiteral("stepSize"), this);
+    auto* values = new QFormLayout;
+    values->addRow(QStringLiteral("Sweep rate (kHz/s)"), sweepRate);
+    values->addRow(QStringLiteral("Period (s)"), period);
+    values->addRow(QStringLiteral("Low frequency, parked (MHz)"), lowFrequency);
+    values->addRow(QStringLiteral("High frequency, last step (MHz)"), highFrequency);
+    values->addRow(QStringLiteral("Step size (kHz)"), stepSize);
+
+    auto* savedBox = new QGroupBox(QStringLiteral("Saved sounders"), this);
+    savedList = new QListWidget(savedBox);
+    savedList->setObjectName(QStringLiteral("savedList"));
+    // Wide enough for a typical line in full.
+    const SavedSounder typical{QStringLiteral("Station name"), 1800, {100, 3600, 2000, 30000, 100}};
+    savedList->setMinimumWidth(savedList->fontMetrics().horizontalAdvance(Describe(typical)) +
+                               savedList->fontMetrics().averageCharWidth() * 4);
+    savedName = NewEdit(QStringLiteral("savedName"), savedBox);
+    savedChirpTime = NewEdit(QStringLiteral("savedChirpTime"), savedBox);
+    savedChirpTime->setText(ShownNumber(chirpTime, locale));
+    auto* savedValues = new QFormLayout;
+    savedValues->addRow(QStringLiteral("Name"), savedName);
+    savedValues->addRow(QStringLiteral("Chirp time (s)"), savedChirpTime);
+    saveButton = NewButton(QStringLiteral("Save"), QStringLiteral("saveButton"), savedBox);
+    renameButton = NewButton(QStringLiteral("Rename"), QStringLiteral("renameButton"), savedBox);
+    deleteButton = NewButton(QStringLiteral("Delete"), QStringLiteral("deleteButton"), savedBox);
+    auto* savedButtons = new QHBoxLayout;
+    savedButtons->addWidget(saveButton);
+    savedButtons->addWidget(renameButton);
+    savedButtons->addWidget(deleteButton);
+    savedButtons->addStretch();
+    auto* savedLayout = new QVBoxLayout(savedBox);
+    savedLayout->addWidget(savedList);
+    savedLayout->addLayout(savedValues);
+    savedLayout->addLayout(savedButtons);
+
+    problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
+    okButton = NewButton(QStringLiteral("OK"), QStringLiteral("okButton"), this);
+    cancelButton = NewButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), this);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    buttons->addWidget(cancelButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(values);
+    layout->addWidget(savedBox);
+    layout->addWidget(problem);
+    layout->addLayout(buttons);
+
+    connect(okButton, &QPushButton::clicked, this, &SounderDialog::OkClick);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(saveButton, &QPushButton::clicked, this, &SounderDialog::SaveClick);
+    connect(renameButton, &QPushButton::clicked, this, &SounderDialog::RenameClick);
+    connect(deleteButton, &QPushButton::clicked, this, &SounderDialog::DeleteClick);
+    connect(savedList, &QListWidget::currentRowChanged, this, &SounderDialog::Pick);
+
+    Show(profile);
+    QStringList notices;
+    saved = this->store.LoadSaved(&notices);
+    if (!notices.isEmpty()) {
+        ShowProblem(notices.join(QLatin1Char('\n')));
+    }
+    ListSaved();
+}
+
+SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QString& period,
+                                               const QString& low, const QString& high,
+                                               const QString& step, const QLocale& locale) {
+    const std::array<std::pair<const Entry*, const QString*>, 5> texts{
+        {{&kRate, &rate}, {&kPeriod, &period}, {&kLow, &low}, {&kHigh, &high}, {&kStep, &step}}};
+    std::array<double, 5> values{};
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const auto& [entry, text] = texts[i];
+        const std::optional<double> value = sweep::ParseDecimal(*text, locale);
+        if (!value) {
+            return {std::nullopt,
+                    QStringLiteral("The %1 \"%2\" is not a number. Type it in %3, for example %4.")
+                        .arg(QLatin1String(entry->what), *text, QLatin1String(entry->unit),
+                             QLatin1String(entry->example))};
+        }
+        values[i] = *value;
+    }
+    const auto kilohertz = [](double megahertz) {
+        return std::round(megahertz * kHertzPerMegahertz) / kHertzPerKilohertz;
+    };
+    return {
+        sweep::Profile{values[0], values[1], kilohertz(values[2]), kilohertz(values[3]), values[4]},
+        QString()};
+}
+
+QString SounderDialog::Describe(const SavedSounder& sounder) {
+    const QLocale c = QLocale::c();
+    const sweep::Profile& p = sounder.profile;
+    return QStringLiteral("%1  %2:%3  %4 kHz/s  %5 to %6 MHz  %7 kHz steps")
+        .arg(sounder.name, ShownNumber(p.period, c), ShownNumber(sounder.chirpTime, c),
+             ShownNumber(p.sweepRate, c), ShownNumber(p.lowFrequency / kKilohertzPerMegahertz, c),
+             ShownNumber(p.highFrequency / kKilohertzPerMegahertz, c), ShownNumber(p.stepSize, c));
+}
+
+void SounderDialog::Show(const sweep::Profile& profile) {
+    sweepRate->setText(ShownNumber(profile.sweepRate, locale));
+    period->setText(ShownNumber(profile.period, locale));
+    lowFrequency->setText(ShownNumber(profile.lowFrequency / kKilohertzPerMegahertz, locale));
+    highFrequency->setText(ShownNumber(profile.highFrequency / kKilohertzPerMegahertz, locale));
+    stepSize->setText(ShownNumber(profile.stepSize, locale));
+}
+
+void SounderDialog::ListSaved() {
+    savedList->clear();
+    for (const SavedSounder& sounder : saved) {
+        savedList->addItem(Describe(sounder));
+    }
+}
+
+void SounderDialog::Pick() {
+    const int row = savedList->currentRow();
+    if (row < 0 || row >= static_cast<int>(saved.size())) {
+        return;
+    }
+    const SavedSounder& sounder = saved[static_cast<std::size_t>(row)];
+    Show(sounder.profile);
+    savedName->setText(sounder.name);
+    savedChirpTime->setText(ShownNumber(sounder.chirpTime, locale));
+    pickedChirpTime = sounder.chirpTime;
+    problem->hide();
+}
+
+std::optional<SavedSounder> SounderDialog::Typed() {
+    const Read read = ReadProfile(sweepRate->text(), period->text(), lowFrequency->text(),
+                                  highFrequency->text(), stepSize->text(), locale);
+    if (!read.profile) {
+        ShowProblem(read.problem);
+        return std::nullopt;
+    }
+    const Status followable = sweep::ValidateProfile(*read.profile);
+    if (!followable.IsOk()) {
+        ShowProblem(followable.Message());
+        return std::nullopt;
+    }
+    const std::optional<double> chirp =
+        sweep::ParseChirpTime(savedChirpTime->text(), locale, read.profile->period);
+    if (!chirp) {
+        ShowProblem(sweep::ChirpTimeRefusal(savedChirpTime->text(), read.profile->period));
+        return std::nullopt;
+    }
+    return SavedSounder{savedName->text().trimmed(), *chirp, *read.profile};
+}
+
+void SounderDialog::OkClick() {
+    const Read read = ReadProfile(sweepRate->text(), period->text(), lowFrequency->text(),
+                                  highFrequency->text(), stepSize->text(), locale);
+    if (!read.profile) {
+        ShowProblem(read.problem);
+        return;
+    }
+    std::optional<double> chirp;
+    if (pickedChirpTime) {
+        // A saved sounder was picked: its chirp time, as it now stands in the box, goes too.
+        const std::optional<SavedSounder> typed = Typed();
+        if (!typed) {
+            return;
+        }
+        chirp = typed->chirpTime;
+    } else if (const Status followable = sweep::ValidateProfile(*read.profile);
+               !followable.IsOk()) {
+        ShowProblem(followable.Message());
+        return;
+    }
+    emit profileAccepted(*read.profile, chirp);
+    accept();
+}
+
+void SounderDialog::SaveClick() {
+    std::optional<SavedSounder> typed = Typed();
+    if (!typed) {
+        return;
+    }
+    if (typed->name.isEmpty()) {
+        ShowProblem(QStringLiteral("Type a name for the sounder before saving it, such as its "
+                                   "place or call sign."));
+        return;
+    }
+    std::vector<SavedSounder> changed = saved;
+    auto same = std::find_if(changed.begin(), changed.end(),
+                             [&typed](const SavedSounder& s) { return s.name == typed->name; });
+    if (same != changed.end()) {
+        *same = *typed;
+    } else {
+        changed.push_back(*typed);
+        same = changed.end() - 1;
+    }
+    const int row = static_cast<int>(same - changed.begin());
+    if (Store(changed)) {
+        savedList->setCurrentRow(row);
+        pickedChirpTime = typed->chirpTime;
+    }
+}
+
+void SounderDialog::RenameClick() {
+    const int row = savedList->currentRow();
+    const QString name = savedName->text().trimmed();
+    if (row < 0) {
+        ShowProblem(QStringLiteral("Pick the saved sounder to rename in the list first, then type "
+                                   "its new name."));
+        return;
+    }
+    if (name.isEmpty()) {
+        ShowProblem(QStringLiteral("Type the new name of the sounder before renaming it."));
+        return;
+    }
+    std::vector<SavedSounder> changed = saved;
+    for (std::size_t i = 0; i < changed.size(); ++i) {
+        if (changed[i].name == name && static_cast<int>(i) != row) {
+            ShowProblem(QStringLiteral("A saved sounder is already called \"%1\". Choose another "
+                                       "name, or delete that one first.")
+                            .arg(name));
+            return;
+        }
+    }
+    changed[static_cast<std::size_t>(row)].name = name;
+    if (Store(changed)) {
+        savedList->setCurrentRow(row);
+    }
+}
+
+void SounderDialog::DeleteClick() {
+    const int row = savedList->currentRow();
+    if (row < 0) {
+        ShowProblem(QStringLiteral("Pick the saved sounder to delete in the list first."));
+        return;
+    }
+    std::vector<SavedSounder> changed = saved;
+    changed.erase(changed.begin() + row);
+    if (Store(changed)) {
+        pickedChirpTime.reset();
+    }
+}
+
+bool SounderDialog::Store(const std::vector<SavedSounder>& sounders) {
+    const Status stored = store.SaveSaved(sounders);
+    if (!stored.IsOk()) {
+        ShowProblem(stored.Message());
+        return false;
+    }
+    saved = sounders;
+    ListSaved();
+    problem->hide();
+    return true;
+}
+
+void SounderDialog::ShowProblem(const QString& text) {
+    problem->setText(text);
+    problem->show();
+}

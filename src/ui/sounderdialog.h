@@ -1,0 +1,79 @@
+#pragma once
+
+// Configure > Sounder: the sweep the radio follows (rate, period, band, step) in the units a
+// listener reads them in, and the sounders the user saved by name with their chirp times. OK
+// emits the accepted values; the dialog changes no other window.
+
+#include "settings/sounderstore.h"
+#include "sweep/profile.h"
+
+#include <QDialog>
+#include <QLocale>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class SounderDialog : public QDialog {
+    Q_OBJECT
+public:
+    // profile and chirpTime: what is in force now (the chirp time is offered when saving a
+    // sounder); store: where the saved sounders live.
+    SounderDialog(const sweep::Profile& profile, double chirpTime, SounderStore store,
+                  QWidget* parent = nullptr);
+
+    // The profile the five texts spell (rate kHz/s, period s, low and high MHz, step kHz), read
+    // with the locale's decimal separator or ".", or what is wrong with them.
+    struct Read {
+        std::optional<sweep::Profile> profile;
+        QString problem;
+    };
+    static Read ReadProfile(const QString& rate, const QString& period, const QString& low,
+                            const QString& high, const QString& step, const QLocale& locale);
+
+    // How a saved sounder is listed: "Cyprus  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps".
+    static QString Describe(const SavedSounder& sounder);
+
+    QLineEdit* sweepRate = nullptr;     // kHz/s
+    QLineEdit* period = nullptr;        // s
+    QLineEdit* lowFrequency = nullptr;  // MHz
+    QLineEdit* highFrequency = nullptr; // MHz
+    QLineEdit* stepSize = nullptr;      // kHz
+    QListWidget* savedList = nullptr;
+    QLineEdit* savedName = nullptr;
+    QLineEdit* savedChirpTime = nullptr; // s
+    QPushButton* saveButton = nullptr;
+    QPushButton* renameButton = nullptr;
+    QPushButton* deleteButton = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    // Why the values or a change to the list were refused; hidden until then.
+    QLabel* problem = nullptr;
+
+signals:
+    // OK with values the radio can follow: the profile, and the chirp time of the saved sounder
+    // picked, if one was.
+    void profileAccepted(const sweep::Profile& profile, std::optional<double> chirpTime);
+
+private:
+    void Show(const sweep::Profile& profile);
+    void ListSaved();
+    void Pick();
+    void SaveClick();
+    void RenameClick();
+    void DeleteClick();
+    void OkClick();
+    // The typed profile with its chirp time, or nothing after showing why not.
+    std::optional<SavedSounder> Typed();
+    // Writes the list to the store; on failure shows why and keeps the list as it was.
+    bool Store(const std::vector<SavedSounder>& sounders);
+    void ShowProblem(const QString& text);
+
+    SounderStore store;
+    QLocale locale;
+    std::vector<SavedSounder> saved;
+    std::optional<double> pickedChirpTime;
+};

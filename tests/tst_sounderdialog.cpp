@@ -1,0 +1,156 @@
+// Configure > Sounder: what it shows, what OK emits and refuses, and the saved sounders kept in
+// the store through Save, pick, Rename and Delete.
+
+#include "settings/sounderstore.h"
+#include "ui/sounderdialog.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+const sweep::Profile k720At82{82, 720, 2000, 30000, 100};
+
+struct Accepted {
+    sweep::Profile profile;
+    std::optional<double> chirpTime;
+};
+
+void TypeInto(QLineEdit* edit, const QString& text) {
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    QTest::keyClicks(edit, text);
+}
+
+} // namespace
+
+class TestSounderDialog : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    int files = 0;
+    QString path;
+    std::unique_ptr<SounderDialog> dialog;
+    std::vector<Accepted> accepted;
+
+    void Open(const sweep::Profile& profile = {}, double chirpTime = 78) {
+        dialog = std::make_unique<SounderDialog>(profile, chirpTime, SounderStore(path));
+        accepted.clear();
+        connect(dialog.get(), &SounderDialog::profileAccepted,
+                [this](const sweep::Profile& p, std::optional<double> c) {
+                    accepted.push_back({p, c});
+                });
+        dialog->show();
+    }
+    void Type(const QString& rate, const QString& period) {
+        TypeInto(dialog->sweepRate, rate);
+        TypeInto(dialog->period, period);
+    }
+    std::vector<SavedSounder> Saved() const {
+        QStringList notices;
+        return SounderStore(path).LoadSaved(&notices);
+    }
+
+private slots:
+    void init() { path = dir.filePath(QStringLiteral("t%1.conf").arg(++files)); }
+    void cleanup() { dialog.reset(); }
+
+    void ok_emitsTypedProfileInKilohertz() {
+        Open();
+        QCOMPARE(dialog->lowFrequency->text(), QStringLiteral("2"));
+        QCOMPARE(dialog->highFrequency->text(), QStringLiteral("30"));
+        Type(QStringLiteral("82"), QStringLiteral("720"));
+        TypeInto(dialog->highFrequency, QStringLiteral("29.9"));
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(accepted.size(), std::size_t{1});
+        QCOMPARE(accepted[0].profile, (sweep::Profile{82, 720, 2000, 29900, 100}));
+        QVERIFY(!accepted[0].chirpTime);
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
+
+    void refused_staysOpenAndSaysWhy_data() {
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<QString>("period");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("not a number")
+            << "fast"
+            << "300"
+            << "The sweep rate \"fast\" is not a number. Type it in kHz/s, for example 100.";
+        QTest::newRow("does not fit the period")
+            << "50"
+            << "300" << sweep::ValidateProfile({50, 300, 2000, 30000, 100}).Message();
+    }
+    void refused_staysOpenAndSaysWhy() {
+        QFETCH(QString, rate);
+        QFETCH(QString, period);
+        QFETCH(QString, message);
+        Open();
+        Type(rate, period);
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QVERIFY(accepted.empty());
+        QVERIFY(dialog->isVisible());
+        QVERIFY(dialog->problem->isVisible());
+        QCOMPARE(dialog->problem->text(), message);
+    }
+
+    void saveThenPick_emitsItsChirpTime() {
+        Open();
+        Type(QStringLiteral("82"), QStringLiteral("720"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("Type a name for the sounder before saving it, such as its place "
+                                "or call sign."));
+        TypeInto(dialog->savedName, QStringLiteral("Cyprus"));
+        TypeInto(dialog->savedChirpTime, QStringLiteral("41"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved(), (std::vector<SavedSounder>{{QStringLiteral("Cyprus"), 41, k720At82}}));
+
+        // A new dialog over the default sweep lists it; picking it fills the values.
+        Open();
+        QCOMPARE(dialog->savedList->count(), 1);
+        QCOMPARE(dialog->savedList->item(0)->text(),
+                 QStringLiteral("Cyprus  720:41  82 kHz/s  2 to 30 MHz  100 kHz steps"));
+        dialog->savedList->setCurrentRow(0);
+        QCOMPARE(dialog->sweepRate->text(), QStringLiteral("82"));
+        QCOMPARE(dialog->period->text(), QStringLiteral("720"));
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(accepted.size(), std::size_t{1});
+        QCOMPARE(accepted[0].profile, k720At82);
+        QCOMPARE(accepted[0].chirpTime, std::optional<double>(41));
+    }
+
+    void renameAndDelete_changeTheStore() {
+        QVERIFY(SounderStore(path)
+                    .SaveSaved({{QStringLiteral("A"), 10, {}}, {QStringLiteral("B"), 20, {}}})
+                    .IsOk());
+        Open();
+        QTest::mouseClick(dialog->renameButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("Pick the saved sounder to rename in the list first, then type "
+                                "its new name."));
+        dialog->savedList->setCurrentRow(0);
+        TypeInto(dialog->savedName, QStringLiteral("B"));
+        QTest::mouseClick(dialog->renameButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("A saved sounder is already called \"B\". Choose another name, "
+                                "or delete that one first."));
+        TypeInto(dialog->savedName, QStringLiteral("Akrotiri"));
+        QTest::mouseClick(dialog->renameButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).name, QStringLiteral("Akrotiri"));
+        dialog->savedList->setCurrentRow(1);
+        QTest::mouseClick(dialog->deleteButton, Qt::LeftButton);
+        QCOMPARE(Saved(), (std::vector<SavedSounder>{{QStringLiteral("Akrotiri"), 10, {}}}));
+        QCOMPARE(dialog->savedList->count(), 1);
+        // Cancel after all that emits nothing.
+        QTest::mouseClick(dialog->cancelButton, Qt::LeftButton);
+        QVERIFY(accepted.empty());
+        QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    }
+};
+
+QTEST_MAIN(TestSounderDialog)
+#include "tst_sounderdialog.moc"
