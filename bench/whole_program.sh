@@ -230,12 +230,10 @@ done
 # ---- The floor: a widget program whose only work is a 10 ms timer ----
 for ((run = 1; run <= kRuns; run++)); do
     start="$(monotonic_ns)"
-    env -u QT_QPA_PLATFORM QT_QPA_PLATFORM=xcb "$empty_timer" \
-        >"$work/floor.out" 2>"$work/floor.err" </dev/null &
-    floor_pid=$!
-    SESSION_PIDS+=("$floor_pid")
+    session_start_program "$empty_timer" "$config"
+    floor_pid="$SESSION_PROGRAM_PID"
     [ -n "$(wait_for_window "$floor_pid" "$kFloorTitle" "$start")" ] ||
-        session_fail "the empty timer's window did not appear within $kWindowTimeoutSeconds s: $(cat "$work/floor.err")"
+        session_fail "the empty timer's window did not appear within $kWindowTimeoutSeconds s"
     sleep "$kSettleSeconds"
     cpu_window "$floor_pid" "$work/cpu.floor" "$(plus "$(session_time_of_day)" "$kFloorSeconds")"
     session_forget "$floor_pid"

@@ -162,6 +162,17 @@ session_chirp_for_lead() {
     echo "$chirp $start $until"
 }
 
+# session_await SECONDS WHAT OUTPUT COMMAND...: waits for COMMAND to succeed; when it does not
+# within SECONDS, says that WHAT did not happen, shows the OUTPUT file and fails.
+session_await() {
+    local seconds="$1" what="$2" output="$3"
+    shift 3
+    session_wait_until "$seconds" "$@" && return 0
+    echo "error: $what within $seconds s; its output:" >&2
+    cat "$output" >&2
+    return 1
+}
+
 display_ready() { grep -q '^[0-9][0-9]*$' "$1" 2>/dev/null; }
 
 # session_start_xvfb: starts Xvfb on a free display and exports DISPLAY. -noreset: without it the
@@ -173,11 +184,8 @@ session_start_xvfb() {
         3>"$SESSION_WORK/xvfb.display" >"$SESSION_WORK/xvfb.log" 2>&1 </dev/null &
     SESSION_XVFB_PID=$!
     SESSION_PIDS+=("$SESSION_XVFB_PID")
-    if ! session_wait_until 15 display_ready "$SESSION_WORK/xvfb.display"; then
-        echo "error: Xvfb did not report a display within 15 s; its log:" >&2
-        cat "$SESSION_WORK/xvfb.log" >&2
-        return 1
-    fi
+    session_await 15 "Xvfb reported no display" "$SESSION_WORK/xvfb.log" \
+        display_ready "$SESSION_WORK/xvfb.display" || return 1
     export DISPLAY=":$(cat "$SESSION_WORK/xvfb.display")"
 }
 
@@ -192,11 +200,8 @@ session_start_sim() {
         >"$SESSION_WORK/sim.out" 2>"$SESSION_WORK/sim.err" </dev/null &
     SESSION_SIM_PID=$!
     SESSION_PIDS+=("$SESSION_SIM_PID")
-    if ! session_wait_until 10 sim_ready "$SESSION_WORK/sim.out"; then
-        echo "error: the simulated radio printed no device path within 10 s; its stderr:" >&2
-        cat "$SESSION_WORK/sim.err" >&2
-        return 1
-    fi
+    session_await 10 "the simulated radio printed no device path" "$SESSION_WORK/sim.err" \
+        sim_ready "$SESSION_WORK/sim.out" || return 1
     SESSION_SIM_PTY="$(head -n 1 "$SESSION_WORK/sim.out")"
 }
 
