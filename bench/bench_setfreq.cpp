@@ -10,7 +10,7 @@
 #include "benchrow.h"
 #include "link/civ.h"
 #include "link/radiolink.h"
-#include "support/radiosimprocess.h"
+#include "testkit/radiosimprocess.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

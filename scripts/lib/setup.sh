@@ -1,5 +1,6 @@
-# Shared set-up for the project's scripts: install what is missing, configure, build.
-# Sourced, not run. Defines tavmirok_setup [build-dir [extra cmake args...]].
+# Shared set-up for the project's scripts, the whole-program tests and the benchmarks: install
+# what is missing, configure, build; it brings the session helpers of scripts/lib/session.sh.
+# Sourced, not run. Defines tavmirok_setup [build options] [build-dir [extra cmake args...]].
 
 TAVMIROK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 
@@ -46,16 +47,28 @@ tavmirok_install_packages() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# tavmirok_build [--source DIR] [--target NAME]... [build-dir [extra cmake args...]]: configures
+# DIR (default: the project) into build-dir (default build/) and builds the targets named
+# (default: all).
 tavmirok_build() {
+    local source="$TAVMIROK_ROOT" targets=() names=()
+    while [ $# -gt 0 ]; do
+        case "$1" in
+        --source) source="$2" ;;
+        --target) targets+=(--target "$2") && names+=("$2") ;;
+        *) break ;;
+        esac
+        shift 2
+    done
     local dir="${1:-$TAVMIROK_ROOT/build}"
     shift || true
-    say "Configuring into ${dir}"
-    cmake -S "$TAVMIROK_ROOT" -B "$dir" "$@" >"${dir}.configure.log" 2>&1 || {
+    say "Configuring ${source} into ${dir}"
+    cmake -S "$source" -B "$dir" "$@" >"${dir}.configure.log" 2>&1 || {
         cat "${dir}.configure.log" >&2
         return 1
     }
-    say "Building (this takes a few minutes the first time)"
-    cmake --build "$dir" --parallel "$(nproc)"
+    say "Building ${names[*]:-everything} (this takes a few minutes the first time)"
+    cmake --build "$dir" --parallel "$(nproc)" "${targets[@]}"
 }
 
 tavmirok_setup() {
@@ -76,3 +89,5 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     fi
     unset runtime
 fi
+
+. "$TAVMIROK_ROOT/scripts/lib/session.sh"

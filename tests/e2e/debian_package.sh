@@ -8,9 +8,10 @@ set -euo pipefail
 cpack="$1"
 build="$2"
 version="$3"
+. "$(dirname "$0")/../../scripts/lib/setup.sh"
 
-out="$(mktemp -d "${TMPDIR:-/tmp}/tavmirok-deb.XXXXXX")"
-trap 'rm -rf "$out"' EXIT
+session_begin tavmirok-deb
+out="$SESSION_WORK"
 failures=0
 fail() {
     echo "FAIL: $*" >&2

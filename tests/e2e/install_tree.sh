@@ -8,22 +8,21 @@ set -euo pipefail
 cmake="$1"
 build="$2"
 validate="${3:-}"
+. "$(dirname "$0")/../../scripts/lib/setup.sh"
 
-prefix="$(mktemp -d "${TMPDIR:-/tmp}/tavmirok-install.XXXXXX")"
-trap 'rm -rf "$prefix"' EXIT
+session_begin tavmirok-install
+prefix="$SESSION_WORK/prefix"
 failures=0
 fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
 }
 
-"$cmake" --install "$build" --prefix "$prefix" >"$prefix.log" 2>&1 || {
-    cat "$prefix.log" >&2
-    rm -f "$prefix.log"
+"$cmake" --install "$build" --prefix "$prefix" >"$SESSION_WORK/install.log" 2>&1 || {
+    cat "$SESSION_WORK/install.log" >&2
     echo "FAIL: cmake --install failed" >&2
     exit 1
 }
-rm -f "$prefix.log"
 echo "installed into $prefix:"
 (cd "$prefix" && find . -type f -o -type l | sort | sed 's/^/  /')
 
@@ -78,12 +77,11 @@ fi
 # settings go to a private folder; the port it finds there does not exist, which it reports
 # and carries on.
 if [ -x "$prefix/bin/tavmirok" ]; then
-    mkdir -m 700 "$prefix/runtime"
     rc=0
-    env XDG_CONFIG_HOME="$prefix/config" XDG_RUNTIME_DIR="$prefix/runtime" QT_QPA_PLATFORM=offscreen \
-        timeout 3 "$prefix/bin/tavmirok" >"$prefix/run.log" 2>&1 </dev/null || rc=$?
+    env XDG_CONFIG_HOME="$SESSION_WORK/config" QT_QPA_PLATFORM=offscreen \
+        timeout 3 "$prefix/bin/tavmirok" >"$SESSION_WORK/run.log" 2>&1 </dev/null || rc=$?
     if [ "$rc" -ne 124 ]; then
-        cat "$prefix/run.log" >&2
+        cat "$SESSION_WORK/run.log" >&2
         fail "installed tavmirok ended with status $rc within 3 s instead of running"
     fi
 fi

@@ -2,8 +2,23 @@
 
 #include "options.h"
 #include "radiosim.h"
+#include "sweep/localclock.h"
+#include "sweep/schedule.h"
 
 #include <cstdio>
+
+namespace {
+
+// --print-sweep-start: the first step of the next sweep, read off the clock as Start does.
+int PrintSweepStart(double chirpTime) {
+    const double firstReading = sweep::SecondsSinceLocalMidnight();
+    const double secondReading = sweep::SecondsSinceLocalMidnight();
+    const double start = sweep::StartTime(firstReading, secondReading, chirpTime);
+    std::printf("%.3f %.3f\n", sweep::AroundTheDay(start, secondReading), start);
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     SimOptions options;
@@ -15,6 +30,9 @@ int main(int argc, char* argv[]) {
     if (options.help) {
         std::fputs(HelpText().c_str(), stdout);
         return 0;
+    }
+    if (options.sweepStartChirpTime) {
+        return PrintSweepStart(*options.sweepStartChirpTime);
     }
     RadioSim sim(options);
     return sim.Run();

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "sweep/schedule.h"
+
 #include <charconv>
 #include <limits>
 #include <string_view>
@@ -122,6 +124,15 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
                 return "--link needs a path";
             }
             options->linkPath = value;
+        } else if (name == "--print-sweep-start") {
+            const auto chirpTime =
+                takeValue() ? sweep::ParseChirpTime(QString::fromStdString(value), QLocale::c())
+                            : std::nullopt;
+            if (!chirpTime) {
+                return "--print-sweep-start needs a chirp time from 0 to 299, got \"" + value +
+                       "\"";
+            }
+            options->sweepStartChirpTime = chirpTime;
         } else {
             return "unknown option \"" + std::string(argv[i]) + "\"";
         }
@@ -168,6 +179,12 @@ Options
                       none. The first output line is still the real device path, not PATH.
   --exit-on-eof       quit when standard input ends (by default the radio keeps running, so
                       it can be started in the background with no input)
+  --print-sweep-start CHIRP
+                      print when the next sweep of chirp time CHIRP (seconds, 0 to 299, a
+                      fraction allowed) takes its first step, as Tavmirok computes it when
+                      Start is pressed now, and exit without opening a device. One line: the
+                      seconds from now and the local time of day in seconds since midnight,
+                      "20.500 43220.500". Scripts use it instead of redoing the arithmetic.
   -h, --help          show this text
 
 Control commands (one per line on standard input; each is answered with one line on standard

@@ -4,6 +4,7 @@
 // documents the options, the runtime control commands and the log format.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct SimOptions {
@@ -21,6 +22,7 @@ struct SimOptions {
     std::string logPath;
     std::string linkPath;
     bool help = false;
+    std::optional<double> sweepStartChirpTime; // --print-sweep-start: print, do not simulate
 };
 
 // Reads argv into options. Returns an empty string, or a message naming the bad argument.

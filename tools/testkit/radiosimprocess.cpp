@@ -1,4 +1,4 @@
-#include "support/radiosimprocess.h"
+#include "testkit/radiosimprocess.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
