@@ -13,6 +13,7 @@
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QScreen>
+#include <QWindow>
 #include <cmath>
 
 namespace {
@@ -145,9 +146,14 @@ void Form1::BuildMenus() {
 
 void Form1::Load() {
     // What loading has to say waits until the window is on screen (it is shown right after
-    // loading), so the boxes appear over it and not on their own in a corner.
+    // loading) and placed, so the boxes appear over it and not on their own in a corner. A
+    // window that is not shown by then lets them out at once.
     messages->Hold();
-    QTimer::singleShot(0, messages.get(), &MessageQueue::Release);
+    QTimer::singleShot(0, this, [this] {
+        if (!isVisible()) {
+            messages->Release();
+        }
+    });
     QStringList notices;
     const StoredSettings settings = store.Load(&notices);
     station.Apply(settings);
@@ -161,6 +167,25 @@ void Form1::Load() {
         ShowMessage(opened.Message());
     }
     UpdateStatusLine();
+}
+
+void Form1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (QWindow* window = windowHandle(); window && !exposeWatched) {
+        exposeWatched = true;
+        window->installEventFilter(this);
+    }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    // Exposed means mapped, and under a window manager also placed: a box centred on the window
+    // now lands over it.
+    if (watched == windowHandle() && event->type() == QEvent::Expose &&
+        windowHandle()->isExposed()) {
+        watched->removeEventFilter(this);
+        messages->Release();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 StoredSettings Form1::CurrentSettings() const {

@@ -66,6 +66,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();
@@ -85,4 +87,5 @@ private:
     QPointer<frmAbout> about;
     QString lastNotice;
     bool unloaded = false;
+    bool exposeWatched = false;
 };
