@@ -13,8 +13,9 @@ namespace {
 constexpr double kPi = std::numbers::pi;
 constexpr double kLeadSeconds = 1e-3;    // the window opens a little before t_F + DelayFrom
 constexpr double kMarginSeconds = 10e-3; // audio either side of the window, for the analytic filter
-constexpr double kTaperHz = 200;         // Tukey ramps at both passband edges
-constexpr int kCellsPerBin = 2;          // spectrum bins at least twice as dense as the grid
+constexpr double kTaperHz =
+    400; // Tukey ramps at both passband edges: low sidelobes, ~0.5 ms resolution
+constexpr int kCellsPerBin = 2; // spectrum bins at least twice as dense as the grid
 constexpr double kDecibels = 10;
 constexpr float kTinyPower = std::numeric_limits<float>::min();
 

@@ -95,9 +95,10 @@ QImage RenderIonogram(const IonogramSweep& sweep, QSize size) {
                        : kNoAudio;
             strip.setPixel(0, cells - 1 - cell, colour);
         }
-        const double left = xOf((khz[step] - stepKhz / 2) / kKhzPerMhz);
-        const double right = xOf((khz[step] + stepKhz / 2) / kKhzPerMhz);
-        painter.drawImage(QRectF(left, plot.top(), right - left, plot.height()), strip);
+        // Whole pixels, each strip ending where the next begins: no seams between columns.
+        const int left = int(std::floor(xOf((khz[step] - stepKhz / 2) / kKhzPerMhz)));
+        const int right = int(std::floor(xOf((khz[step] + stepKhz / 2) / kKhzPerMhz)));
+        painter.drawImage(QRect(left, plot.top(), std::max(1, right - left), plot.height()), strip);
     }
 
     painter.setPen(Qt::black);
