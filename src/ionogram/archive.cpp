@@ -132,11 +132,11 @@ Status WriteArchive(const IonogramSweep& sweep, const QString& folder) {
         return Status::Error("The ionogram table could not be compressed (out of memory?).",
                              "archive not compressed");
     }
+    // The table first: it holds the numbers. The picture is tried even when the table failed.
+    const Status tableStatus = WriteWhole(base + ".csv.gz", &*table, nullptr);
     const QImage picture = RenderIonogram(sweep);
-    if (Status status = WriteWhole(base + ".png", nullptr, &picture); !status.IsOk()) {
-        return status;
-    }
-    return WriteWhole(base + ".csv.gz", &*table, nullptr);
+    const Status pictureStatus = WriteWhole(base + ".png", nullptr, &picture);
+    return tableStatus.IsOk() ? pictureStatus : tableStatus;
 }
 
 } // namespace ionogram

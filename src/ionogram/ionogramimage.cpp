@@ -1,5 +1,6 @@
 #include "ionogram/ionogramimage.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
 #include <array>
@@ -103,6 +104,10 @@ QImage RenderIonogram(const IonogramSweep& sweep, QSize size) {
 
     painter.setPen(Qt::black);
     painter.drawRect(plot);
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) {
+        painter.end(); // fonts need a QGuiApplication (offscreen will do): no labels without
+        return image;
+    }
     const QFontMetrics metrics = painter.fontMetrics();
     const int textHeight = metrics.height();
 

@@ -20,6 +20,8 @@ constexpr double kPaletteHighDb = 30;
 // Viridis at fraction 0..1 (clamped).
 QRgb Viridis(double fraction);
 
+// Text needs a QGuiApplication (a windowless station runs one on the offscreen platform);
+// under a QCoreApplication only the columns and the frame are painted.
 QImage RenderIonogram(const IonogramSweep& sweep, QSize size = kIonogramImageSize);
 
 } // namespace ionogram
