@@ -12,6 +12,8 @@ namespace {
 constexpr std::size_t kMinHistory = 2;
 constexpr std::size_t kMaxLines = 8; // stretches kept for samples still wanted after breaks
 constexpr double kPerMillion = 1e-6;
+constexpr double kChordFrom = 0.25; // of the history's span
+constexpr double kChordTo = 0.75;
 
 } // namespace
 
@@ -97,9 +99,8 @@ void SamplePlacer::Break(std::int64_t placedFrom, std::size_t keepFrom) {
     Fit();
 }
 
-// The line below every arrival that lies highest at the history's middle: the lower hull's
-// edge straddling the mean index (a linear programme's answer), its slope held within the
-// card's possible skew, touching the lowest arrivals.
+// The lower envelope of the arrivals (their lower convex hull) gives the slope, held within the
+// card's possible skew; the line is then lowered until it touches the envelope.
 void SamplePlacer::Fit() {
     Line& line = lines.back();
     struct XY {
@@ -107,11 +108,9 @@ void SamplePlacer::Fit() {
         double y;
     };
     std::vector<XY> hull;
-    double sumX = 0;
     for (const Point& point : history) {
         const double x = double(point.last - line.first);
         const XY p{x, point.arrival - line.startArrival - x / rate};
-        sumX += x;
         while (hull.size() >= 2) {
             const XY& a = hull[hull.size() - 2];
             const XY& b = hull.back();
@@ -122,13 +121,23 @@ void SamplePlacer::Fit() {
         }
         hull.push_back(p);
     }
-    const double meanX = sumX / double(history.size());
-    double slope = 0;
-    for (std::size_t i = 0; i + 1 < hull.size(); ++i) {
-        if (hull[i + 1].x >= meanX) {
-            slope = (hull[i + 1].y - hull[i].y) / (hull[i + 1].x - hull[i].x);
-            break;
+    // The chord of the hull across the middle half of the history: it averages the hull's
+    // edges there, where a single edge between two close arrivals would give a noisy slope.
+    auto hullAt = [&hull](double x) {
+        std::size_t i = 1;
+        while (i + 1 < hull.size() && hull[i].x < x) {
+            ++i;
         }
+        const XY& a = hull[i - 1];
+        const XY& b = hull[i];
+        return a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
+    };
+    double slope = 0;
+    if (hull.size() >= 2) {
+        const double span = hull.back().x - hull.front().x;
+        const double x1 = hull.front().x + kChordFrom * span;
+        const double x2 = hull.front().x + kChordTo * span;
+        slope = (hullAt(x2) - hullAt(x1)) / (x2 - x1);
     }
     const double maxSlope = settings.maxSkewPpm * kPerMillion / rate;
     slope = std::clamp(slope, -maxSlope, maxSlope);
