@@ -316,6 +316,61 @@ private slots:
         QVERIFY2(usable >= 280 - 10, qPrintable(QString::number(usable)));
     }
 
+    void placerTellsBreaksFromLatency_data() {
+        // At 20 s into a card read every 50 ms: what happens, and whether it is a break.
+        QTest::addColumn<double>("lostMs");    // samples never delivered
+        QTest::addColumn<double>("lateMs");    // one poll this late, all samples still there
+        QTest::addColumn<double>("clockStep"); // the computer's clock set by this (s)
+        QTest::addColumn<int>("breaks");
+        QTest::newRow("undisturbed") << 0.0 << 0.0 << 0.0 << 0;
+        QTest::newRow("one poll 300 ms late") << 0.0 << 300.0 << 0.0 << 0;
+        QTest::newRow("30 ms of samples lost") << 30.0 << 0.0 << 0.0 << 1;
+        QTest::newRow("clock set back 1 s") << 0.0 << 0.0 << -1.0 << 1;
+    }
+    void placerTellsBreaksFromLatency() {
+        QFETCH(double, lostMs);
+        QFETCH(double, lateMs);
+        QFETCH(double, clockStep);
+        QFETCH(int, breaks);
+        constexpr double kFs = 48000;
+        constexpr double kPoll = 0.05;
+        constexpr double kEvent = 20;
+        constexpr double kEnd = 40;
+        const double interval = 1 / (kFs * (1 + 80e-6)); // a card 80 ppm fast
+        SamplePlacer placer(kFs);
+        std::int64_t made = 0;      // samples the card has made
+        std::int64_t delivered = 0; // samples handed over
+        double lostFrom = 0;        // card time the loss began
+        for (double t = kPoll; t < kEnd; t += kPoll) {
+            const bool late = lateMs > 0 && t >= kEvent && t < kEvent + kPoll;
+            const double poll = t + (late ? lateMs * kSecondsPerMs : 0);
+            const std::int64_t due = std::int64_t(poll / interval);
+            std::int64_t count = due - made;
+            if (lostMs > 0 && made <= std::int64_t(kEvent / interval) &&
+                due > std::int64_t(kEvent / interval)) {
+                lostFrom = kEvent;
+                count -= std::int64_t(lostMs * kSecondsPerMs / interval); // an overrun
+            }
+            made = due;
+            const double shown = poll + (t >= kEvent ? clockStep : 0);
+            placer.AddBlock(shown, count);
+            delivered += count;
+            if (late) {
+                t += lateMs * kSecondsPerMs - kPoll; // the next poll comes a period later
+            }
+        }
+        QCOMPARE(placer.Breaks(), breaks);
+        // A sample 10 s before the end lies where the card made it (on the clock as shown).
+        const std::int64_t index = delivered - std::int64_t(10 / interval);
+        const std::int64_t card = lostMs > 0 && lostFrom > 0
+                                      ? index + std::int64_t(lostMs * kSecondsPerMs / interval)
+                                      : index;
+        const std::optional<double> placed = placer.TimeOf(index);
+        QVERIFY(placed.has_value());
+        QVERIFY2(std::abs(*placed - (double(card + 1) * interval + clockStep)) < 0.2e-3,
+                 qPrintable(QString::number((*placed - (card + 1) * interval - clockStep) * 1e3)));
+    }
+
     void stepNotReachedOrWithoutAudioIsNan() {
         Ionogram ionogram(IonogramSettings{});
         ionogram.BeginSweep(kChirpTime);
