@@ -2,9 +2,11 @@
 // written and the exact bytes that come back compared. Each exchange ends with a read-frequency
 // probe, so an answer that should not have been sent shows up as bytes out of place.
 
+#include "ionogram/dechirp.h"
 #include "support/hex.h"
 #include "support/radiosimprocess.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -15,7 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <QtEndian>
 
+#include <algorithm>
+#include <cmath>
 #include <ctime>
 
 namespace {
@@ -494,6 +499,9 @@ private slots:
         QTest::newRow("log without file") << QStringList{"--log"};
         QTest::newRow("switch with value") << QStringList{"--silent=yes"};
         QTest::newRow("unknown option") << QStringList{"--baud", "19200"};
+        QTest::newRow("mode without band") << QStringList{"--mode", "3.2:0.5"};
+        QTest::newRow("mode stronger than full scale") << QStringList{"--mode", "3:2000-9000:2"};
+        QTest::newRow("ppm not a number") << QStringList{"--audio-ppm", "fast"};
     }
     void badOptions() {
         QFETCH(QStringList, args);
@@ -512,11 +520,72 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
         for (const char* word :
-             {"--address", "--frequency", "--no-echo", "--silent", "--transceive", "--garbage",
-              "--reply-delay", "--log", "--link", "--exit-on-eof", "silent on|off", "echo on|off",
-              "garbage on|off", "frequency HZ", "send HEX", "vanish MS", "quit", "SIGUSR1"}) {
+             {"--address",     "--frequency",   "--no-echo",      "--silent",     "--transceive",
+              "--garbage",     "--reply-delay", "--log",          "--link",       "--exit-on-eof",
+              "silent on|off", "echo on|off",   "garbage on|off", "frequency HZ", "send HEX",
+              "vanish MS",     "quit",          "SIGUSR1",        "--audio",      "--audio-ppm",
+              "--chirp",       "--mode",        "--noise",        "--sweep-rate"}) {
             QVERIFY2(help.contains(QLatin1String(word)), word);
         }
+    }
+
+    // The audio file grows at 48000 samples a second and holds the sounder at the dial
+    // frequency: its mode comes out at its delay plus no more than the start-up's uncertainty.
+    void audio_realTimeWithTheSounderAtItsDelay() {
+        constexpr double kModeMs = 6;
+        constexpr double kPeriod = 2; // a sweep every 2 s, so a short run hears some
+        constexpr double kDialKhz = 5000;
+        constexpr double kBytesPerSecond = 2 * 48000;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("audio.raw");
+        RadioSimProcess sim;
+        const double before = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QVERIFY2(!sim.Start({"--audio", file, "--frequency", "5000000", "--period", "2", "--chirp",
+                             "0.25", "--mode", "6:2000-30000:0.3"})
+                      .isEmpty(),
+                 qPrintable(sim.ErrorString()));
+        const double after = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QTest::qWait(1000);
+        const double size1 = QFileInfo(file).size();
+        const double time1 = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QTest::qWait(int(2 * kPeriod * 1000));
+        const double size2 = QFileInfo(file).size();
+        const double time2 = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        sim.Stop();
+        const double rate = (size2 - size1) / (time2 - time1);
+        QVERIFY2(std::abs(rate - kBytesPerSecond) < 0.05 * kBytesPerSecond,
+                 qPrintable(QString::number(rate)));
+
+        QFile raw(file);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QByteArray bytes = raw.readAll();
+        std::vector<float> samples(std::size_t(bytes.size() / 2));
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = float(qFromLittleEndian<qint16>(bytes.constData() + 2 * i)) / 32768;
+        }
+        // Placed from the moment the radio had surely started (its clock read after it printed
+        // its device path): delays come out late by at most the start-up, and the millisecond
+        // clock reading may put them up to 1 ms early. Crossings before that may be missed.
+        ionogram::DechirpSettings settings;
+        settings.delayToMs = (after - before) * 1000 + 2 * kModeMs;
+        ionogram::DechirpColumn column(settings);
+        const ionogram::SounderProfile profile;
+        const double inPeriod = std::fmod(profile.CrossingInPeriod(0.25, kDialKhz), kPeriod);
+        int heard = 0;
+        for (double crossing = std::ceil(before / kPeriod) * kPeriod + inPeriod; crossing < time2;
+             crossing += kPeriod) {
+            std::vector<float> snr;
+            if (crossing < after || !column.Compute(samples, after, 1 / 48000.0, crossing, &snr)) {
+                continue;
+            }
+            const auto peak = std::max_element(snr.begin(), snr.end()) - snr.begin();
+            const double delay = column.DelayMs(int(peak));
+            QVERIFY2(snr[peak] >= 12 && delay >= kModeMs - 1.5 &&
+                         delay <= kModeMs + (after - before) * 1000 + 0.5,
+                     qPrintable(QString("%1 dB at %2 ms").arg(snr[peak]).arg(delay)));
+            ++heard;
+        }
+        QVERIFY(heard >= 1);
     }
 };
 

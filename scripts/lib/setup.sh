@@ -9,7 +9,7 @@ TAVMIROK_PACKAGES=(
     cmake make g++ pkg-config
     qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
     # the ionogram: FFTs, and a private sound server for the tests and the demo
-    libfftw3-dev pulseaudio pulseaudio-utils
+    libfftw3-dev zlib1g-dev libpulse-dev pulseaudio pulseaudio-utils
     # rig control through Hamlib, and Hamlib's rigctl/rigctld as test peers
     libhamlib-dev
     fonts-dejavu-core

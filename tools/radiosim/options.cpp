@@ -133,6 +133,10 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
                        "\"";
             }
             options->sweepStartChirpTime = chirpTime;
+        } else if (auto audio = ParseAudioOption(name, takeValue, value, &options->audio)) {
+            if (!audio->empty()) {
+                return *audio;
+            }
         } else {
             return "unknown option \"" + std::string(argv[i]) + "\"";
         }
@@ -218,7 +222,7 @@ bytes in upper-case hex. Bytes that belong to no frame are logged as one line pe
 unfinished when the device goes away, as "36098.520 cut FE FE 4E 4D 05 00". Nothing the
 radio itself sends is logged.
 
-Exit status: 0 after quit, a signal or end of input; 1 when the pseudo-terminal, the link or the
-log cannot be made; 2 for a bad command line.
-)";
+Exit status: 0 after quit, a signal or end of input; 1 when the pseudo-terminal, the link, the
+log or the audio file cannot be made; 2 for a bad command line.
+)" + AudioHelpText();
 }

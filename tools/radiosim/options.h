@@ -3,6 +3,8 @@
 // The simulated radio's command line: what it is told at start, and the help text that
 // documents the options, the runtime control commands and the log format.
 
+#include "ionosphere.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +25,7 @@ struct SimOptions {
     std::string linkPath;
     bool help = false;
     std::optional<double> sweepStartChirpTime; // --print-sweep-start: print, do not simulate
+    AudioOptions audio;
 };
 
 // Reads argv into options. Returns an empty string, or a message naming the bad argument.

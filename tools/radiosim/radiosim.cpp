@@ -20,6 +20,7 @@ constexpr std::uint8_t kGarbage[] = {0x13, civ::kEndOfFrame, 0x00, civ::kEndOfDa
 constexpr std::uint8_t kCutReportData[] = {0x00, 0x40};
 
 constexpr std::size_t kReadChunk = 4096;
+constexpr double kHzPerKhz = 1000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -114,6 +115,13 @@ int RadioSim::Run() {
             return 1;
         }
     }
+    if (!options.audio.path.empty()) {
+        audio = std::make_unique<AudioWriter>(options.audio);
+        if (const auto error = audio->Open(); !error.empty()) {
+            std::fprintf(stderr, "tavmirok-radiosim: %s\n", error.c_str());
+            return 1;
+        }
+    }
     if (const auto error = device.Open(); !error.empty()) {
         std::fprintf(stderr, "tavmirok-radiosim: %s\n", error.c_str());
         return 1;
@@ -161,6 +169,13 @@ int RadioSim::PollTimeoutMs() const {
     std::optional<Clock::time_point> next = reopenAt;
     if (!delayedAnswers.empty() && (!next || delayedAnswers.front().first < *next)) {
         next = delayedAnswers.front().first;
+    }
+    if (audio) { // never early: rounded up to the next millisecond
+        const auto untilAudio = std::chrono::duration<double>(audio->NextDue() - EpochNow());
+        const auto at = Clock::now() + std::chrono::ceil<std::chrono::milliseconds>(untilAudio);
+        if (!next || at < *next) {
+            next = at;
+        }
     }
     if (!next) {
         return -1;
@@ -290,6 +305,9 @@ void RadioSim::ReportFrequency() {
 }
 
 void RadioSim::RunDueTimers() {
+    if (audio) {
+        audio->WriteDue(EpochNow(), radio.Frequency() / kHzPerKhz);
+    }
     const auto now = Clock::now();
     while (!delayedAnswers.empty() && delayedAnswers.front().first <= now) {
         for (const Bytes& frame : delayedAnswers.front().second) {

@@ -4,6 +4,7 @@
 // signal pipe, with deadlines for delayed answers and for the end of a vanish pause. It ties
 // the framing, the radio, the log and the control commands together.
 
+#include "audiowriter.h"
 #include "framelog.h"
 #include "framesplitter.h"
 #include "options.h"
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -58,6 +60,7 @@ private:
     FrameSplitter splitter;
     FrameLog log;
     PtyDevice device;
+    std::unique_ptr<AudioWriter> audio; // the receiver's audio, with --audio
 
     Bytes pending; // bytes for the line that the pseudo-terminal has not taken yet
     std::deque<std::pair<Clock::time_point, std::vector<Bytes>>> delayedAnswers;

@@ -1,0 +1,34 @@
+#pragma once
+
+// The ionogram archive: at the end of each sweep a PNG picture and a gzip-compressed CSV table
+// in one folder, named by the sweep's start (UTC) and the chirp time. Both are written whole,
+// under a temporary name renamed at the end, so a reader never sees half a file.
+
+#include "core/status.h"
+#include "ionogram/ionogram.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <optional>
+
+namespace ionogram {
+
+// SNR values in the table are never below this, so every number there is finite.
+constexpr double kSnrFloorDb = -30;
+
+// "20261207-101638Z-c78", and "...-c78.5" for a fractional chirp time.
+QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime);
+
+// The table: "#" comment lines, a header "frequency_khz,<delays>", one line per step.
+// Comma-separated, "." as decimal point whatever the locale, "nan" for a step without audio.
+QByteArray CsvText(const IonogramSweep& sweep);
+
+// gzip format (not Qt's qCompress); nothing if zlib fails.
+std::optional<QByteArray> Gzip(const QByteArray& data);
+
+// Writes <base>.png and <base>.csv.gz into folder (made if missing). The error names the file
+// and the reason and says what to do.
+Status WriteArchive(const IonogramSweep& sweep, const QString& folder);
+
+} // namespace ionogram

@@ -1,0 +1,98 @@
+#include "audiowriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kPerMillion = 1e-6;
+constexpr double kFullScale = 32767;
+
+ionogram::SimulatedIonosphere::Settings Sky(const AudioOptions& options) {
+    ionogram::SimulatedIonosphere::Settings sky;
+    sky.sampleRate = AudioWriter::kSampleRate;
+    sky.profile = options.profile;
+    sky.chirpTime = options.chirpTime;
+    sky.noiseRms = options.noiseRms;
+    sky.modes = options.modes;
+    sky.seed = std::uint32_t(std::time(nullptr));
+    return sky;
+}
+
+} // namespace
+
+double EpochNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+AudioWriter::AudioWriter(const AudioOptions& audioOptions)
+    : options(audioOptions), ionosphere(Sky(options)), path(options.path) {}
+
+AudioWriter::~AudioWriter() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+std::string AudioWriter::Open() {
+    struct stat info {};
+    fifo = ::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+    if (!fifo) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            return "cannot write the audio to " + path + ": " + std::strerror(errno);
+        }
+    }
+    interval = 1 / (kSampleRate * (1 + options.ppm * kPerMillion));
+    start = EpochNow();
+    return {};
+}
+
+double AudioWriter::NextDue() const {
+    return start + double(written + kBlockSamples - 1) * interval;
+}
+
+void AudioWriter::WriteDue(double now, double dialKhz) {
+    std::vector<float> block(kBlockSamples);
+    std::vector<std::uint8_t> bytes(kBlockSamples * 2);
+    while (NextDue() <= now) {
+        ionosphere.Generate(dialKhz, start + double(written) * interval, interval, block);
+        written += kBlockSamples;
+        for (int i = 0; i < kBlockSamples; ++i) {
+            const auto sample = std::int16_t(
+                std::lround(std::clamp(block[i] * kFullScale, -kFullScale, kFullScale)));
+            bytes[2 * i] = std::uint8_t(sample & 0xFF); // little-endian
+            bytes[2 * i + 1] = std::uint8_t((sample >> 8) & 0xFF);
+        }
+        Deliver(bytes);
+    }
+}
+
+void AudioWriter::Deliver(const std::vector<std::uint8_t>& bytes) {
+    if (fifo && fd < 0) {
+        // Nobody reads yet (ENXIO): the block is lost, as on a card nobody records from.
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        ++dropped;
+        return;
+    }
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size()); // one block is below PIPE_BUF
+    if (n == ssize_t(bytes.size())) {
+        return;
+    }
+    ++dropped;
+    if (n < 0 && errno == EPIPE && fifo) { // the reader went away: wait for the next one
+        ::close(fd);
+        fd = -1;
+    }
+}

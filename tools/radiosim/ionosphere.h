@@ -1,0 +1,34 @@
+#pragma once
+
+// What the simulated radio hears: the chirp sounder's timing, the propagation modes, the noise
+// and the sound card's clock error, read from the command line, and the help text for them.
+
+#include "ionogram/simulatedionosphere.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct AudioOptions {
+    static constexpr double kDefaultChirpTime = 78;
+    static constexpr double kDefaultNoiseRms = 0.01;
+
+    std::string path; // where the audio goes; empty: no audio
+    double ppm = 0;   // the card's sample clock is this far fast (negative: slow)
+    double chirpTime = kDefaultChirpTime;
+    ionogram::SounderProfile profile;
+    double noiseRms = kDefaultNoiseRms;
+    std::vector<ionogram::PropagationMode> modes;
+};
+
+// Reads "DELAY_MS:LOW-HIGH:STRENGTH" such as "3.2:2000-9000:0.5" (kHz, amplitude 0..1).
+bool ParseMode(const std::string& text, ionogram::PropagationMode* mode);
+
+// Takes one option if it is an audio option: nothing when it is not, an empty string when it
+// was read, or a message naming the bad value. takeValue fetches the value into `value`.
+std::optional<std::string> ParseAudioOption(const std::string& name,
+                                            const std::function<bool()>& takeValue,
+                                            const std::string& value, AudioOptions* options);
+
+std::string AudioHelpText();
