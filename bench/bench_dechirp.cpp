@@ -24,7 +24,7 @@ void Measure(double fs, double delayToMs) {
     sky.noiseRms = 0.01;
     sky.modes = {{3.2, 2000, 30000, 0.1, 0}, {7.5, 2000, 30000, 0.05, 0}};
     SimulatedIonosphere ionosphere(sky);
-    const double crossing = SounderProfile{}.CrossingInPeriod(kChirpTime, kDialKhz);
+    const double crossing = sweep::CrossingInPeriod(SounderProfile{}, kChirpTime, kDialKhz);
     const double first = crossing - 0.5;
     std::vector<float> audio(static_cast<std::size_t>(fs)); // one second around the crossing
     ionosphere.Generate(kDialKhz, first, 1 / fs, audio);

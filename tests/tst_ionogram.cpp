@@ -30,7 +30,7 @@ constexpr double kNoiseRms = 0.01;
 constexpr double kPi = std::numbers::pi;
 
 double Crossing(double dialKhz) {
-    return kPeriodBase + SounderProfile{}.CrossingInPeriod(kChirpTime, dialKhz);
+    return kPeriodBase + sweep::CrossingInPeriod(SounderProfile{}, kChirpTime, dialKhz);
 }
 
 // Audio from `from` to `to` seconds around the crossing of dialKhz, sampled exactly at fs.
@@ -61,7 +61,7 @@ SimulatedIonosphere::Settings Sky(double fs, std::vector<PropagationMode> modes,
 }
 
 PropagationMode Mode(double delayMs, double amplitude, double phase = 0) {
-    return PropagationMode{delayMs, kDefaultLowKhz, kDefaultHighKhz, amplitude, phase};
+    return PropagationMode{delayMs, SounderProfile{}.lowFrequency, SounderProfile{}.highFrequency, amplitude, phase};
 }
 
 // The filter's own delay, known from its design: what the audio delay setting calibrates out.
@@ -132,7 +132,7 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
     ionogram.BeginSweep(kChirpTime);
 
     const double firstMark =
-        Crossing(profile.lowKhz + profile.stepKhz) - profile.CrossingAfterMark();
+        Crossing(profile.lowFrequency + profile.stepSize) - sweep::HalfStep(profile);
     const double interval = 1 / (kFs * (1 + ppm * 1e-6)); // on the computer's clock
     const auto fragment = std::size_t(std::lround(fragmentMs * kSecondsPerMs * kFs));
     const double start = firstMark - kLeadIn;
@@ -150,8 +150,8 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
             const double t = start + double(produced) * interval;
             const int step = int(std::floor(t - firstMark));
             const double dial = step >= 0 && step < kSteps
-                                    ? profile.lowKhz + profile.stepKhz * (step + 1)
-                                    : profile.lowKhz;
+                                    ? profile.lowFrequency + profile.stepSize * (step + 1)
+                                    : profile.lowFrequency;
             ionosphere.Generate(dial, t, interval, block);
             const double after = t - firstMark;
             if (!(after >= lostAt && after < lostAt + lostMs * kSecondsPerMs)) {
@@ -160,7 +160,7 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
             produced += std::int64_t(fragment);
         }
         while (nextStep < kSteps && firstMark + nextStep <= poll) {
-            const int index = ionogram.AddStep(profile.lowKhz + profile.stepKhz * (nextStep + 1),
+            const int index = ionogram.AddStep(profile.lowFrequency + profile.stepSize * (nextStep + 1),
                                                firstMark + nextStep);
             ionogram.SetReached(index, true);
             ++nextStep;

@@ -570,7 +570,7 @@ private slots:
         settings.delayToMs = (after - before) * 1000 + 2 * kModeMs;
         ionogram::DechirpColumn column(settings);
         const ionogram::SounderProfile profile;
-        const double inPeriod = std::fmod(profile.CrossingInPeriod(0.25, kDialKhz), kPeriod);
+        const double inPeriod = std::fmod(sweep::CrossingInPeriod(profile, 0.25, kDialKhz), kPeriod);
         int heard = 0;
         for (double crossing = std::ceil(before / kPeriod) * kPeriod + inPeriod; crossing < time2;
              crossing += kPeriod) {

@@ -17,7 +17,7 @@ namespace ionogram {
 
 struct DechirpSettings {
     double sampleRate = 48000;
-    double sweepRateKhzPerS = kDefaultSweepRateKhzPerS;
+    double sweepRateKhzPerS = SounderProfile{}.sweepRate;
     double delayFromMs = kDefaultDelayFromMs;
     double delayToMs = kDefaultDelayToMs;
     double audioDelayMs = 0; // constant delay of the receiver and sound card, subtracted

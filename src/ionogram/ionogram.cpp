@@ -22,7 +22,7 @@ std::vector<float> NanRow(int cells) {
 DechirpSettings ColumnSettings(const IonogramSettings& settings) {
     DechirpSettings column;
     column.sampleRate = settings.sampleRate;
-    column.sweepRateKhzPerS = settings.profile.sweepRateKhzPerS;
+    column.sweepRateKhzPerS = settings.profile.sweepRate;
     column.delayFromMs = settings.delayFromMs;
     column.delayToMs = settings.delayToMs;
     column.audioDelayMs = settings.audioDelayMs;
@@ -128,7 +128,7 @@ void Ionogram::TryColumns() {
 
 // Returns true when the column is settled: computed, or known to be lost.
 bool Ionogram::TryColumn(int index) {
-    const double crossing = steps[index].mark + settings.profile.CrossingAfterMark();
+    const double crossing = steps[index].mark + sweep::HalfStep(settings.profile);
     const auto from = placer.IndexAt(crossing + dechirp.NeedFrom());
     const auto to = placer.IndexAt(crossing + dechirp.NeedTo());
     if (!from || !to) {

@@ -25,8 +25,8 @@ constexpr int kLabelGap = 4;
 constexpr int kBarWidth = 18;
 constexpr int kBarGap = 80; // from the plot's right edge to the colour bar
 constexpr double kFrequencyTickMhz = 2;
-constexpr double kDefaultLowMhz = kDefaultLowKhz / 1000;
-constexpr double kDefaultHighMhz = kDefaultHighKhz / 1000;
+constexpr double kDefaultLowMhz = SounderProfile{}.lowFrequency / 1000;
+constexpr double kDefaultHighMhz = SounderProfile{}.highFrequency / 1000;
 constexpr double kKhzPerMhz = 1000;
 constexpr int kWantedTicks = 8;
 constexpr double kBarStepDb = 10;
@@ -64,7 +64,7 @@ QImage RenderIonogram(const IonogramSweep& sweep, QSize size) {
 
     // Frequency axis: the swept band, each step a strip as wide as the step.
     const std::vector<double>& khz = sweep.frequenciesKhz;
-    double stepKhz = kDefaultStepKhz;
+    double stepKhz = SounderProfile{}.stepSize;
     if (khz.size() >= 2) {
         stepKhz = std::max(1.0, (khz.back() - khz.front()) / double(khz.size() - 1));
     }

@@ -125,12 +125,12 @@ SimulatedIonosphere::SimulatedIonosphere(Settings config)
 void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, double sampleInterval,
                                    std::span<float> out) {
     const SounderProfile& profile = settings.profile;
-    const double rate = profile.SweepRateHzPerS();
+    const double rate = profile.sweepRate * kHzPerKhz;
     // The sounder's crossing of the dial frequency nearest to this block.
-    const double inPeriod = profile.CrossingInPeriod(settings.chirpTime, dialKhz);
-    const double period = std::floor((firstSampleTime - inPeriod) / profile.periodSeconds + 0.5);
-    const double crossing = period * profile.periodSeconds + inPeriod;
-    const bool swept = dialKhz >= profile.lowKhz && dialKhz <= profile.highKhz;
+    const double inPeriod = sweep::CrossingInPeriod(profile, settings.chirpTime, dialKhz);
+    const double period = std::floor((firstSampleTime - inPeriod) / profile.period + 0.5);
+    const double crossing = period * profile.period + inPeriod;
+    const bool swept = dialKhz >= profile.lowFrequency && dialKhz <= profile.highFrequency;
     const double fadeEnd = fadeEndHz / rate; // seconds from a tone's start to its end
 
     struct Tone {

@@ -153,4 +153,8 @@ std::chrono::milliseconds ReplyWaitBudget(const Profile& p) {
     return std::min(half, kLongestReplyWait);
 }
 
+double CrossingInPeriod(const Profile& p, double chirpTime, double frequencyKhz) {
+    return chirpTime + frequencyKhz / p.sweepRate;
+}
+
 } // namespace sweep

@@ -49,6 +49,9 @@ double LeadIn(const Profile& p);
 // Each step is tuned this long before the sweep reaches it: half a step, Δ/(2R).
 double HalfStep(const Profile& p);
 
+// Seconds after the period's start at which the sweep passes frequencyKhz: c + F/R.
+double CrossingInPeriod(const Profile& p, double chirpTime, double frequencyKhz);
+
 // The instant of step k relative to the first step: k·Δ/R. Step StepCount(p), one past the last,
 // is where the schedule re-arms for the next period.
 double StepOffset(const Profile& p, int k);

@@ -58,11 +58,11 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
     const Number numbers[] = {
         {"--audio-ppm", &options->ppm, -kMaxPpm, kMaxPpm, "parts per million"},
         {"--chirp", &options->chirpTime, 0, 299.999, "seconds from 0 to 299"},
-        {"--sweep-rate", &profile.sweepRateKhzPerS, 1, 10000, "kHz per second"},
-        {"--step", &profile.stepKhz, 1, 10000, "kHz"},
-        {"--low", &profile.lowKhz, 0, 1e6, "kHz"},
-        {"--high", &profile.highKhz, 0, 1e6, "kHz"},
-        {"--period", &profile.periodSeconds, 1, 86400, "seconds"},
+        {"--sweep-rate", &profile.sweepRate, 1, 10000, "kHz per second"},
+        {"--step", &profile.stepSize, 1, 10000, "kHz"},
+        {"--low", &profile.lowFrequency, 0, 1e6, "kHz"},
+        {"--high", &profile.highFrequency, 0, 1e6, "kHz"},
+        {"--period", &profile.period, 1, 86400, "seconds"},
         {"--noise", &options->noiseRms, 0, 1, "an RMS level from 0 to 1"},
     };
     for (const Number& number : numbers) {
