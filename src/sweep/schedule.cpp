@@ -145,10 +145,15 @@ QString ChirpTimeRefusal(const QString& text, double period) {
         length = QStringLiteral("%1-second").arg(whole);
     }
     const long long example = period > kExample ? static_cast<long long>(kExample) : whole / 4;
-    return QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to %2. Type "
-                          "the second of the %3 period at which the sounder starts, for "
-                          "example %4.")
-        .arg(text, QString::number(whole - 1), length, QString::number(example));
+    return QStringLiteral("%1 Type the second of the %2 period at which the sounder starts, for "
+                          "example %3.")
+        .arg(ChirpTimeOutOfRange(text, period), length, QString::number(example));
+}
+
+QString ChirpTimeOutOfRange(const QString& text, double period) {
+    const auto whole = static_cast<long long>(std::ceil(period));
+    return QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to %2.")
+        .arg(text, QString::number(whole - 1));
 }
 
 std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds period) {

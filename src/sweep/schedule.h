@@ -106,6 +106,8 @@ QString FormatDecimal(double value);
 QString ChirpTimeRefusal(const QString& text);
 // The same for a sweep of another period.
 QString ChirpTimeRefusal(const QString& text, double period);
+// Its first sentence alone: "The chirp time "X" is not a number of seconds from 0 to 299."
+QString ChirpTimeOutOfRange(const QString& text, double period);
 
 // Time from t to the next whole multiple of period on the clock, rounded up to whole
 // milliseconds so that a timer started with it fires at or just after the boundary. A reading

@@ -3,6 +3,7 @@
 #include "sweep/schedule.h"
 
 #include <QLocale>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -12,12 +13,45 @@ QString Megahertz(std::int32_t hz) {
     return QLocale().toString(hz / kHertzPerMegahertz, 'f', 1);
 }
 
+// "five minutes", "12 minutes", "450 s": a period as the clock-change notice names it.
+QString PeriodText(double period) {
+    constexpr double kSecondsPerMinute = 60;
+    if (period == sweep::kPeriod) {
+        return QStringLiteral("five minutes");
+    }
+    if (std::fmod(period, kSecondsPerMinute) == 0) {
+        return QStringLiteral("%1 minutes").arg(period / kSecondsPerMinute);
+    }
+    return QStringLiteral("%1 s").arg(period);
+}
+
 } // namespace
 
 SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent)
     : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(tuner) {
     Timer1.onTick = [this] { Timer1Tick(); };
     connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
+}
+
+void SweepScheduler::SetProfile(const sweep::Profile& next) {
+    if (next == profile) {
+        return;
+    }
+    profile = next;
+    tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    if (phase == Phase::Idle || stopped) {
+        return;
+    }
+    ++handling;
+    Rearm();
+    RestartTimer();
+    --handling;
+    EmitMessages();
+}
+
+std::int32_t SweepScheduler::TopFrequency() const {
+    return sweep::StepFrequency(profile, sweep::StepCount(profile) - 1);
 }
 
 void SweepScheduler::StartButtonClick() {
@@ -29,7 +63,7 @@ void SweepScheduler::StartButtonClick() {
     if (ArmSweep(text)) {
         RestartTimer();
     } else {
-        Tell(true, sweep::ChirpTimeRefusal(text));
+        Tell(true, sweep::ChirpTimeRefusal(text, profile.period));
     }
     --handling;
     EmitMessages();
@@ -41,29 +75,32 @@ void SweepScheduler::Timer1Tick() {
     }
     ++handling;
     const double t = hooks.clock();
-    const sweep::ClockJump jump = sweep::DetectClockJump(t, nextStepTime);
+    const sweep::ClockJump jump = sweep::DetectClockJump(t, nextStepTime, profile);
     if (jump != sweep::ClockJump::None) {
         Tell(false, jump == sweep::ClockJump::SetBack
                         ? QStringLiteral("The clock was set back; the sweep starts again from the "
                                          "current time.")
                         : QStringLiteral("The clock moved ahead, or the radio held the sweep up "
-                                         "for five minutes; the sweep starts again from the "
-                                         "current time."));
+                                         "for %1; the sweep starts again from the current time.")
+                              .arg(PeriodText(profile.period)));
         Rearm();
     } else if (sweep::IsDue(t, nextStepTime)) {
         SetPhase(Phase::Stepping);
         Timer1.SetEnabled(false); // no tick may step while this one tunes
         const double mark = nextStepTime;
-        nextStepTime += sweep::kStepInterval;
-        if (nextStepTime >= sweep::kDay) {
-            nextStepTime -= sweep::kDay;
-        }
-        stepFrequency += sweep::kFrequencyStep;
-        emit progressChanged();
-        if (stepFrequency <= sweep::kTopFrequency) {
+        ++stepIndex;
+        // Each instant from the sweep's start, so steps that are not whole milliseconds apart
+        // (82 kHz/s) gather no rounding.
+        nextStepTime =
+            std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1), sweep::kDay);
+        if (stepIndex < sweep::StepCount(profile)) {
+            stepFrequency = sweep::StepFrequency(profile, stepIndex);
+            emit progressChanged();
             Tune(stepFrequency, mark);
         } else {
-            Rearm(); // back to 2 MHz instead of 30.1 MHz
+            stepFrequency = sweep::StepFrequency(profile, stepIndex); // one step past the top
+            emit progressChanged();
+            Rearm(); // back to the low frequency, not one step above the top
         }
     }
     RestartTimer();
@@ -72,7 +109,7 @@ void SweepScheduler::Timer1Tick() {
 }
 
 bool SweepScheduler::ArmSweep(const QString& chirpTime) {
-    const std::optional<double> chirp = sweep::ParseChirpTime(chirpTime, QLocale());
+    const std::optional<double> chirp = sweep::ParseChirpTime(chirpTime, QLocale(), profile.period);
     if (!chirp) {
         return false;
     }
@@ -85,10 +122,12 @@ void SweepScheduler::Arm(double chirpTime) {
     SetPhase(Phase::Waiting);
     const double firstReading = hooks.clock();
     const double secondReading = hooks.clock();
-    nextStepTime = sweep::StartTime(firstReading, secondReading, chirpTime);
+    nextStepTime = sweep::StartTime(firstReading, secondReading, chirpTime, profile);
+    sweepStart = nextStepTime;
+    stepIndex = -1;
     lastAcceptedChirpTime = chirpTime;
     RestartTimer(); // before the tuning: ticks run inside its wait
-    stepFrequency = sweep::kParkFrequency;
+    stepFrequency = sweep::ParkFrequency(profile);
     emit progressChanged();
     Tune(stepFrequency, std::nullopt);
 }
@@ -100,11 +139,12 @@ void SweepScheduler::Rearm() {
     }
     if (reportedRefusal != text) {
         reportedRefusal = text;
-        Tell(true, QStringLiteral("The chirp time \"%1\" is not a number of seconds from 0 to 299. "
-                                  "The sweep goes on with chirp time %2.")
-                       .arg(text, QLocale().toString(lastAcceptedChirpTime)));
+        Tell(true, QStringLiteral("%1 The sweep goes on with chirp time %2.")
+                       .arg(sweep::ChirpTimeOutOfRange(text, profile.period),
+                            QLocale().toString(lastAcceptedChirpTime)));
     }
-    Arm(lastAcceptedChirpTime);
+    // A chirp time from a longer period may not fit a shorter one: it goes round the period.
+    Arm(std::fmod(lastAcceptedChirpTime, profile.period));
 }
 
 void SweepScheduler::SetPhase(Phase next) {
@@ -154,6 +194,7 @@ void SweepScheduler::RestartTimer() {
     if (stopped) {
         return;
     }
+    Timer1.SetNextDue(nextStepTime);
     Timer1.SetInterval(sweep::kTickPeriod);
     Timer1.SetEnabled(true);
 }

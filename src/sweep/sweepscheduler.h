@@ -1,12 +1,14 @@
 #pragma once
 
-// Makes the radio follow a chirp sounder: parks it at 2 MHz, then at each half-second mark of the
-// sweep tunes 100 kHz higher up to 30 MHz, and re-arms for the next five-minute period. It drives
-// its own step timer and reaches the radio through a Tuner, whose answers may come at once or
-// later; it never waits for one itself.
+// Makes the radio follow a chirp sounder: parks it at the profile's low frequency, then tunes each
+// step half a step before the sweep reaches it (2.1 MHz at chirp time + 20.5 s, then 100 kHz
+// higher every second up to 30 MHz with the default profile), and re-arms for the next period. It
+// drives its own step timer and reaches the radio through a Tuner, whose answers may come at
+// once or later; it never waits for one itself.
 
 #include "core/status.h"
 #include "rig/tuner.h"
+#include "sweep/profile.h"
 #include "sweep/ticktimer.h"
 
 #include <QObject>
@@ -37,6 +39,12 @@ public:
     // Ends the sweep for good, as the window closes: the timer stops and stays off, also when
     // a step that is still waiting for the radio returns afterwards.
     void Stop();
+    // Follows another sounder. A sweep under way re-arms at once: the radio parks at the new
+    // low frequency and waits for the new schedule. The profile must have been validated.
+    void SetProfile(const sweep::Profile& next);
+    const sweep::Profile& Profile() const { return profile; }
+    // The highest step of the profile in force, in hertz.
+    std::int32_t TopFrequency() const;
 
     enum class Phase { Idle, Waiting, Stepping };
     Phase CurrentPhase() const { return phase; }
@@ -84,7 +92,10 @@ private:
     TickTimer& Timer1;
     Tuner& tuner;
 
+    sweep::Profile profile;
     Phase phase = Phase::Idle;
+    double sweepStart = 0; // the first step's instant
+    int stepIndex = -1;    // the step last taken; -1 while parked
     double nextStepTime = 0;
     std::int32_t stepFrequency = 0;
     double lastAcceptedChirpTime = 0;

@@ -34,8 +34,21 @@ void AlignedTickTimer::SetEnabled(bool on) {
     }
 }
 
+void AlignedTickTimer::SetNextDue(std::optional<double> due) {
+    if (due == nextDue) {
+        return;
+    }
+    nextDue = due;
+    if (shot.isActive()) {
+        shot.stop();
+        AimNextShot();
+    }
+}
+
 void AlignedTickTimer::AimNextShot() {
-    shot.start(sweep::TimeToNextTick(clock(), interval));
+    const double now = clock();
+    shot.start(nextDue ? sweep::NextShotDelay(now, nextDue, interval)
+                       : sweep::TimeToNextTick(now, interval));
 }
 
 void AlignedTickTimer::OnShot() {

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
 
 class TickTimer {
 public:
@@ -15,6 +16,9 @@ public:
     virtual void SetEnabled(bool on) = 0;
     virtual std::chrono::milliseconds Interval() const = 0;
     virtual bool IsEnabled() const = 0;
+    // The instant of the next step (seconds since midnight): a timer may rest until shortly
+    // before it, since no tick in between can find a step due. A fake timer may ignore it.
+    virtual void SetNextDue(std::optional<double> due) { (void)due; }
 
     std::function<void()> onTick;
 };
@@ -32,6 +36,9 @@ public:
     void SetEnabled(bool on) override;
     std::chrono::milliseconds Interval() const override { return interval; }
     bool IsEnabled() const override { return enabled; }
+    // From a second before the step, and through a sweep, shots come on the interval's
+    // boundaries and on the step's own instant; further ahead, once a second, on the second.
+    void SetNextDue(std::optional<double> due) override;
 
     // Whether a tick is pending, and how long until it fires.
     bool IsRunning() const { return shot.isActive(); }
@@ -44,5 +51,6 @@ private:
     std::function<double()> clock;
     QTimer shot;
     std::chrono::milliseconds interval{0};
+    std::optional<double> nextDue;
     bool enabled = true;
 };
