@@ -5,6 +5,7 @@
 
 #include <hamlib/rig.h>
 
+#include <QFileInfo>
 #include <QMetaObject>
 #include <condition_variable>
 #include <deque>
@@ -18,9 +19,10 @@ constexpr int kExchangesPerCall = 2;
 constexpr int kRetries = 0;
 constexpr int kHexBase = 16;
 
-// Hamlib's text for an error code, on one line.
+// Hamlib's text for an error code, on one line. (rigerror in Hamlib 4.5 prepends the texts of
+// every code below this one and saved debug lines; rigerror2 gives this code's alone.)
 QString ErrorText(int result) {
-    return QString::fromLocal8Bit(rigerror(result)).section(QLatin1Char('\n'), 0, 0).trimmed();
+    return QString::fromLocal8Bit(rigerror2(result)).trimmed();
 }
 
 bool SetConf(RIG* rig, const char* name, const QString& value) {
@@ -199,7 +201,11 @@ void HamlibTuner::OnOpened(const QString& failure) {
         return;
     }
     if (!failure.isEmpty()) {
-        ReopenLater(failure,
+        // Hamlib says only "IO error" for a device that is not there.
+        const QString reason = QFileInfo::exists(device)
+                                   ? failure
+                                   : QStringLiteral("there is no such device (%1)").arg(failure);
+        ReopenLater(reason,
                     QStringLiteral("Hamlib could not open %1 on %2 at %3 bit/s: %4. Check that "
                                    "the model is your radio's, that the port and speed are the "
                                    "radio's (Configure > Serial Port), that no other program "
@@ -207,11 +213,11 @@ void HamlibTuner::OnOpened(const QString& failure) {
                                    "again every 2 s.")
                         .arg(ModelText(), device)
                         .arg(bitsPerSecond)
-                        .arg(failure, RIG_BACKEND_NUM(model) == RIG_ICOM
-                                          ? QStringLiteral(" and its CI-V address is the one in "
-                                                           "Configure > Radioaddress (0 uses the "
-                                                           "model's default)")
-                                          : QString()));
+                        .arg(reason, RIG_BACKEND_NUM(model) == RIG_ICOM
+                                         ? QStringLiteral(" and its CI-V address is the one in "
+                                                          "Configure > Radioaddress (0 uses the "
+                                                          "model's default)")
+                                         : QString()));
         return;
     }
     opened = true;
