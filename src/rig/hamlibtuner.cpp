@@ -7,16 +7,24 @@
 
 #include <QFileInfo>
 #include <QMetaObject>
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
 namespace {
 
-// One call sends a command and may read the frequency back: each exchange gets half the budget,
-// and a lost answer is not asked again, so one call fits within the step's budget.
-constexpr int kExchangesPerCall = 2;
+// Hamlib's Icom driver repeats a set itself when the echo or answer is missing, whatever
+// `retry` says: 3 to 9 exchanges per call were seen with Hamlib 4.5.4 on a silent line. Each
+// exchange gets an eighth of the budget, so that a call to a silent radio mostly ends within it
+// (bench_rig measures it).
+constexpr int kExchangesPerCall = 8;
 constexpr int kRetries = 0;
+// Never less than a command and its answer take on the wire (up to 16 bytes each way, 10 bits
+// a byte), plus the radio's own delay.
+constexpr int kFrameBits = 2 * 16 * 10;
+constexpr int kRadioDelayMs = 20;
+constexpr int kMsPerSecond = 1000;
 constexpr int kHexBase = 16;
 
 // Hamlib's text for an error code, on one line. (rigerror in Hamlib 4.5 prepends the texts of
@@ -29,6 +37,12 @@ bool SetConf(RIG* rig, const char* name, const QString& value) {
     const token_t token = rig_token_lookup(rig, name);
     return token != RIG_CONF_END &&
            rig_set_conf(rig, token, value.toLatin1().constData()) == RIG_OK;
+}
+
+QString TimeoutMs(std::chrono::milliseconds budget, qint32 bitsPerSecond) {
+    const int wire = bitsPerSecond > 0 ? kFrameBits * kMsPerSecond / bitsPerSecond : 0;
+    return QString::number(
+        std::max<qint64>(budget.count() / kExchangesPerCall, wire + kRadioDelayMs));
 }
 
 } // namespace
@@ -162,7 +176,7 @@ void HamlibTuner::Open() {
     const int number = model;
     const QString path = device;
     const QString speed = QString::number(bitsPerSecond);
-    const QString timeout = QString::number(ReplyBudget().count() / kExchangesPerCall);
+    const QString timeout = TimeoutMs(ReplyBudget(), bitsPerSecond);
     const bool icom = RIG_BACKEND_NUM(model) == RIG_ICOM && radioAddress != 0;
     const QString civAddress = QStringLiteral("0x") + QString::number(radioAddress, kHexBase);
     Post([=](Worker& w) {
@@ -249,7 +263,7 @@ void HamlibTuner::TellOnce(bool* told, const QString& message) {
 
 void HamlibTuner::SetReplyBudget(std::chrono::milliseconds budget) {
     QueuedTuner::SetReplyBudget(budget);
-    const QString timeout = QString::number(ReplyBudget().count() / kExchangesPerCall);
+    const QString timeout = TimeoutMs(ReplyBudget(), bitsPerSecond);
     Post([timeout](Worker& w) {
         if (w.rig != nullptr) {
             SetConf(w.rig, "timeout", timeout);
@@ -290,7 +304,8 @@ void HamlibTuner::OnSetResult(int result, const QString& error, std::int32_t hz)
     if (shutDown) {
         return;
     }
-    const bool answering = result != -RIG_ETIMEOUT;
+    // Icom models report a missing echo as a bus error: no answer either way.
+    const bool answering = result != -RIG_ETIMEOUT && result != -RIG_BUSERROR;
     const bool refusing = result == -RIG_ERJCTED;
     const bool newlyRefusing = refusing && !state.refusing;
     if (answering != state.answering || refusing != state.refusing) {

@@ -80,7 +80,9 @@ void QueuedTuner::SetDone(const Status& status) {
     }
     if (waiting) {
         StartNext();
-    } else {
+    } else if (status.IsOk()) {
+        // A failed set changed nothing worth a read, and a silent radio would hold the next
+        // step up for a second wait.
         Read();
     }
 }

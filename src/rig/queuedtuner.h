@@ -2,7 +2,7 @@
 
 // The part the network and Hamlib backends share: one command in flight at a time, the newest
 // frequency waiting behind it (a request it replaces finishes Superseded), a read of the radio's
-// frequency after each set and every 2 s while idle, and the display fed only from those reads.
+// frequency after each set that went through and every 2 s while idle, and the display fed only from those reads.
 // A backend supplies the commands themselves and reports each one's end.
 
 #include "rig/tuner.h"

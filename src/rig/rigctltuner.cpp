@@ -33,6 +33,8 @@ RigctlTuner::RigctlTuner(QString hostAndPort, QObject* parent)
     reconnectTimer.setSingleShot(true);
     connect(&replyTimer, &QTimer::timeout, this, &RigctlTuner::OnReplyTimeout);
     connect(&reconnectTimer, &QTimer::timeout, this, &RigctlTuner::TryConnect);
+    connectTimer.setSingleShot(true);
+    connect(&connectTimer, &QTimer::timeout, this, &RigctlTuner::OnConnectTimeout);
     connect(&socket, &QTcpSocket::connected, this, &RigctlTuner::OnConnected);
     connect(&socket, &QTcpSocket::errorOccurred, this, &RigctlTuner::OnSocketError);
     connect(&socket, &QTcpSocket::readyRead, this, &RigctlTuner::OnReadyRead);
@@ -65,10 +67,21 @@ void RigctlTuner::TryConnect() {
     }
     socket.abort();
     received.clear();
+    connectTimer.start(kConnectTimeout);
     socket.connectToHost(hostPort.host, hostPort.port);
 }
 
+void RigctlTuner::OnConnectTimeout() {
+    if (shutDown || state.connected) {
+        return;
+    }
+    ConnectionFailed(
+        QStringLiteral("nothing answered within %1 s")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(kConnectTimeout).count()));
+}
+
 void RigctlTuner::OnConnected() {
+    connectTimer.stop();
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     state.connected = true;
     state.reconnecting = false;
@@ -82,7 +95,6 @@ void RigctlTuner::OnSocketError(QAbstractSocket::SocketError error) {
     if (shutDown) {
         return;
     }
-    const bool wasConnected = state.connected;
     QString reason;
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
@@ -99,6 +111,11 @@ void RigctlTuner::OnSocketError(QAbstractSocket::SocketError error) {
         reason = socket.errorString();
         break;
     }
+    ConnectionFailed(reason);
+}
+
+void RigctlTuner::ConnectionFailed(const QString& reason) {
+    const bool wasConnected = state.connected;
     const QString message =
         wasConnected
             ? QStringLiteral("The connection to rigctld at %1 was lost (%2). Tavmirok connects "
@@ -116,6 +133,7 @@ void RigctlTuner::OnSocketError(QAbstractSocket::SocketError error) {
 
 void RigctlTuner::Drop(std::chrono::milliseconds delay) {
     replyTimer.stop();
+    connectTimer.stop();
     socket.abort();
     received.clear();
     state.connected = false;
@@ -296,6 +314,7 @@ void RigctlTuner::Shutdown() {
     shutDown = true;
     replyTimer.stop();
     reconnectTimer.stop();
+    connectTimer.stop();
     socket.abort();
     pending = Pending::None;
     state.connected = false;

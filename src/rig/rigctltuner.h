@@ -16,6 +16,8 @@ class RigctlTuner : public QueuedTuner {
 public:
     // How often a refused or lost connection is tried again.
     static constexpr std::chrono::milliseconds kReconnectInterval{2000};
+    // A connection not made by then (a host that drops the attempt) counts as failed.
+    static constexpr std::chrono::milliseconds kConnectTimeout{3000};
 
     // address: "host:port" (checked by Connect).
     explicit RigctlTuner(QString address, QObject* parent = nullptr);
@@ -37,6 +39,8 @@ private:
     void Send(Pending command, const QByteArray& line);
     void OnConnected();
     void OnSocketError(QAbstractSocket::SocketError error);
+    void OnConnectTimeout();
+    void ConnectionFailed(const QString& reason);
     void OnReadyRead();
     void OnReplyTimeout();
     void TakeLine(const QByteArray& line);
@@ -55,6 +59,7 @@ private:
     QTcpSocket socket;
     QTimer replyTimer;
     QTimer reconnectTimer;
+    QTimer connectTimer;
     QByteArray received;
     Pending pending = Pending::None;
     std::int32_t pendingHz = 0;

@@ -16,17 +16,29 @@ constexpr int kRigctldStartMs = 10000;
 } // namespace
 
 TuneRecorder::TuneRecorder(Tuner& tunerToWatch) : tuner(tunerToWatch) {
-    QObject::connect(&tuner, &Tuner::TuneFinished,
-                     [this](quint64 id, std::int32_t hz, TuneOutcome outcome, Status status) {
-                         results.append({id, hz, outcome, status.Message()});
-                     });
-    QObject::connect(&tuner, &Tuner::DisplayText, [this](const QString& text) { display << text; });
-    QObject::connect(&tuner, &Tuner::Problem,
-                     [this](const QString& message) { problems << message; });
+    connections << QObject::connect(
+        &tuner, &Tuner::TuneFinished,
+        [this](quint64 id, std::int32_t hz, TuneOutcome outcome, Status status) {
+            results.append({id, hz, outcome, status.Message()});
+        });
+    connections << QObject::connect(&tuner, &Tuner::DisplayText,
+                                    [this](const QString& text) { display << text; });
+    connections << QObject::connect(&tuner, &Tuner::Problem,
+                                    [this](const QString& message) { problems << message; });
+}
+
+TuneRecorder::~TuneRecorder() {
+    for (const QMetaObject::Connection& connection : connections) {
+        QObject::disconnect(connection);
+    }
 }
 
 bool TuneRecorder::WaitForResults(int count, int timeoutMs) {
     return QTest::qWaitFor([&]() { return results.size() >= count; }, timeoutMs);
+}
+
+bool TuneRecorder::WaitForDisplay(qsizetype count, int timeoutMs) {
+    return QTest::qWaitFor([&]() { return display.size() >= count; }, timeoutMs);
 }
 
 const TuneResult* TuneRecorder::Result(quint64 id) const {

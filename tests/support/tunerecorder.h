@@ -21,9 +21,14 @@ struct TuneResult {
 class TuneRecorder {
 public:
     explicit TuneRecorder(Tuner& tuner);
+    ~TuneRecorder();
+    TuneRecorder(const TuneRecorder&) = delete;
+    TuneRecorder& operator=(const TuneRecorder&) = delete;
 
     // Waits (dispatching events) until `count` completions have come; false when they did not.
     bool WaitForResults(int count, int timeoutMs);
+    // Waits until the display has had `count` texts; false when it did not.
+    bool WaitForDisplay(qsizetype count, int timeoutMs);
     // The completion of request id, or nullptr.
     const TuneResult* Result(quint64 id) const;
     // Asks the tuner for hz and waits for that request's completion: its outcome, or Failed
@@ -34,6 +39,9 @@ public:
     QList<TuneResult> results;
     QStringList display;
     QStringList problems;
+
+private:
+    QList<QMetaObject::Connection> connections;
 };
 
 // Waits until the backend reports itself connected; false when it did not within the time.
