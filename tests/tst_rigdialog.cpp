@@ -126,6 +126,29 @@ private slots:
         QVERIFY(problem.isEmpty() || status.Message().startsWith(problem));
     }
 
+    void fromStored_data() {
+        QTest::addColumn<QStringList>("stored"); // backend, address, model
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("model");
+        QTest::newRow("nothing stored") << QStringList{"", "", ""} << "civ"
+                                        << "localhost:4532" << 0;
+        QTest::newRow("network") << QStringList{"network", " sdr:7356 ", ""} << "network"
+                                 << "sdr:7356" << 0;
+        QTest::newRow("hamlib, any case") << QStringList{"Hamlib", "", "3073"} << "hamlib"
+                                          << "localhost:4532" << 3073;
+        QTest::newRow("model not a number") << QStringList{"hamlib", "", "IC-7300"} << "hamlib"
+                                            << "localhost:4532" << 0;
+    }
+    void fromStored() {
+        QFETCH(QStringList, stored);
+        QFETCH(QString, backend);
+        QFETCH(QString, address);
+        QFETCH(int, model);
+        QCOMPARE(rigconfig::RigChoiceFromStored(stored[0], stored[1], stored[2]),
+                 RigChoice({backend, address, model}));
+    }
+
     void badAddress_staysOpenWithTheReason_thenEmitsTheFixedChoice() {
         Opened opened(rigconfig::DefaultRigChoice());
         QVERIFY(opened.dialog.civButton->isChecked());

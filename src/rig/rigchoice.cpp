@@ -20,6 +20,21 @@ RigChoice DefaultRigChoice() {
     return RigChoice{QString::fromLatin1(kBackendCiv), QString::fromLatin1(kDefaultAddress), 0};
 }
 
+RigChoice RigChoiceFromStored(const QString& backend, const QString& address,
+                              const QString& model) {
+    RigChoice choice = DefaultRigChoice();
+    if (!backend.trimmed().isEmpty()) {
+        choice.backend = backend.trimmed().toLower();
+    }
+    if (!address.trimmed().isEmpty()) {
+        choice.address = address.trimmed();
+    }
+    bool ok = false;
+    const int number = model.trimmed().toInt(&ok);
+    choice.model = ok ? number : 0;
+    return choice;
+}
+
 Status ParseHostPort(const QString& text, HostPort* hostPort) {
     // A bracketed IPv6 address, or a host name or IPv4 address without colons or blanks.
     static const QRegularExpression form(

@@ -9,8 +9,8 @@
 #include <QString>
 
 struct RigChoice {
-    QString
-        backend; // rigconfig::kBackendCiv, rigconfig::kBackendNetwork or rigconfig::kBackendHamlib
+    // rigconfig::kBackendCiv, rigconfig::kBackendNetwork or rigconfig::kBackendHamlib
+    QString backend;
     QString address; // host:port, for the network backend
     int model = 0;   // Hamlib's model number, for the Hamlib backend
 
@@ -31,10 +31,14 @@ inline constexpr char kModelKey[] = "Model";
 
 // rigctld's own port; SDR programs' remote control often listens on 7356.
 inline constexpr char kDefaultAddress[] = "localhost:4532";
-inline constexpr quint16 kRigctldPort = 4532;
 
 // The choice a fresh installation starts with: the built-in link, rigctld's default address.
 RigChoice DefaultRigChoice();
+
+// The choice as the settings hold it, as text: what is missing takes the default (an empty
+// backend is the built-in link, an empty address localhost:4532), a model that is not a whole
+// number is 0. Nothing is checked here: ValidateRigChoice says what is wrong.
+RigChoice RigChoiceFromStored(const QString& backend, const QString& address, const QString& model);
 
 struct HostPort {
     QString host;

@@ -180,6 +180,7 @@ void RigctlTuner::Send(Pending command, const QByteArray& line) {
     pending = command;
     replyTimer.start(ReplyBudget());
     socket.write(line);
+    socket.flush(); // now, not at the next pass of the event loop
 }
 
 void RigctlTuner::OnReadyRead() {
