@@ -119,6 +119,8 @@ void RigDialog::accept() {
     if (Status valid = rigconfig::ValidateRigChoice(choice); !valid.IsOk()) {
         problem->setText(valid.Message());
         problem->show();
+        // Tall enough for every line of the problem at the present width.
+        resize(width(), std::max(height(), sizeHint().height()));
         return;
     }
     problem->hide();
