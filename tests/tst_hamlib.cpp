@@ -6,6 +6,7 @@
 #include "support/radiosimprocess.h"
 #include "support/tunerecorder.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
 
@@ -57,6 +58,32 @@ private slots:
         const QList<std::int32_t> sets = SetFrequencyFramesIn(radio.LogLines());
         QVERIFY(sets.size() >= steps.size());
         QCOMPARE(sets.sliced(sets.size() - steps.size()), steps);
+    }
+
+    // The interface goes away (unplugged, radio off) and comes back under the same name.
+    void lostDevice_isOpenedAgain() {
+        RadioSimProcess radio;
+        QTemporaryDir folder;
+        const QString link = folder.filePath(QStringLiteral("radio"));
+        QVERIFY(!radio
+                     .Start({QStringLiteral("--address"), QString::number(kSimAddress, 16),
+                             QStringLiteral("--link"), link})
+                     .isEmpty());
+        HamlibTuner tuner(kIc7300, link, QStringLiteral("19200"), kSimAddress);
+        TuneRecorder recorder(tuner);
+        QVERIFY(tuner.Connect().IsOk());
+        QVERIFY(WaitForConnected(tuner, kWaitMs));
+        QCOMPARE(recorder.TuneAndWait(1, 2100000, kWaitMs).outcome, TuneOutcome::Reached);
+
+        QVERIFY(radio.Command(QStringLiteral("vanish 1000")).startsWith("ok"));
+        const TuneResult lost = recorder.TuneAndWait(2, 2200000, kWaitMs);
+        QCOMPARE(lost.outcome, TuneOutcome::Failed);
+        QCOMPARE(recorder.problems.size(), 1);
+        QVERIFY2(recorder.problems[0].contains("went away"), qPrintable(recorder.problems[0]));
+        QVERIFY(!tuner.State().connected);
+        QVERIFY(WaitForConnected(tuner, kWaitMs));
+        QCOMPARE(recorder.TuneAndWait(3, 2300000, kWaitMs).outcome, TuneOutcome::Reached);
+        QCOMPARE(recorder.problems.size(), 1);
     }
 
     void openFailure_isToldWithItsReasonAndWhatToCheck() {

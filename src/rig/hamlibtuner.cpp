@@ -333,16 +333,17 @@ void HamlibTuner::OnSetResult(int result, const QString& error, std::int32_t hz)
                                   "speed and the radio's address.")
                        .arg(ReplyBudget().count());
         TellOnce(&toldSilent, message);
+    } else if (result == -RIG_EIO) {
+        // The port itself failed (the interface went away): the rig is opened afresh.
+        message += QStringLiteral(" The serial port %1 went away or failed; Tavmirok opens it "
+                                  "again every 2 s.")
+                       .arg(device);
+        Post([](Worker& w) { w.CloseRig(); });
+        ReopenLater(error, message);
     } else {
         TellOnce(&toldFailing, message);
     }
-    const bool portFailed = result == -RIG_EIO;
     SetDone(Status::Error(message, error));
-    if (portFailed && !shutDown && opened) {
-        // The port itself failed (the interface went away): open the rig afresh.
-        Post([](Worker& w) { w.CloseRig(); });
-        ReopenLater(error, message);
-    }
 }
 
 void HamlibTuner::OnReadResult(int result, double hz) {
