@@ -20,16 +20,15 @@ enum class TuneOutcome {
 
 // What the status line tells about a backend: plain values, formatted elsewhere.
 struct RigState {
-    QString backend; // "civ", "network" or "hamlib"
-    QString
-        endpoint; // "COM2 (/dev/ttyS1) at 19200 bit/s", "localhost:4532", "IC-7300 on /dev/ttyUSB0"
+    QString backend;        // "civ", "network" or "hamlib"
+    QString endpoint;       // "COM2 (/dev/ttyS1) at 19200 bit/s", "localhost:4532", "IC-7300 on /dev/ttyUSB0"
     bool connected = false; // the port is open, the socket connected, the rig opened
     bool reconnecting = false;
-    QString problem;       // why it is not connected ("" when it is), short
-    QString problemDetail; // the whole message with its advice
-    bool answering = true; // false after a command went unanswered, until the next answer
-    bool refusing = false; // the radio refused the last command (NG, RPRT -9)
-    QString radio;         // "address 4E", "model 3073"
+    QString problem;        // why it is not connected ("" when it is), short
+    QString problemDetail;  // the whole message with its advice
+    bool answering = true;  // false after a command went unanswered, until the next answer
+    bool refusing = false;  // the radio refused the last command (NG, RPRT -9)
+    QString radio;          // "address 4E", "model 3073"
 };
 
 class Tuner : public QObject {
