@@ -1,0 +1,73 @@
+#pragma once
+
+// The Hamlib backend: the radio driven through the Hamlib library, without a daemon, on the
+// serial port and speed of the settings. One worker thread owns the RIG handle and makes every
+// Hamlib call; results come back to the caller's thread as queued calls, so nothing waits for
+// the radio there. A worker stuck in a call is left to the process's exit, never waited for.
+
+#include "rig/hamlibmodels.h"
+#include "rig/queuedtuner.h"
+
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class HamlibTuner : public QueuedTuner {
+    Q_OBJECT
+public:
+    // How often a rig that failed to open, or whose port failed, is opened again.
+    static constexpr std::chrono::milliseconds kReopenInterval{2000};
+    // How long Shutdown lets an idle worker close the rig before leaving it behind.
+    static constexpr std::chrono::milliseconds kCloseWait{200};
+
+    // model: Hamlib's model number. comPort and baudRate as the settings hold them ("COM2",
+    // "/dev/ttyUSB0"; "19200"). radioAddress: the CI-V address passed to Icom models as
+    // civaddr; 0 keeps the model's own default.
+    HamlibTuner(int model, QString comPort, QString baudRate, int radioAddress,
+                QObject* parent = nullptr);
+    ~HamlibTuner() override;
+
+    // Checks the model, port and speed and starts opening the rig on the worker; returns at
+    // once. The outcome arrives as StateChanged (and Problem when it fails).
+    Status Connect() override;
+    void SetReplyBudget(std::chrono::milliseconds budget) override;
+    void Shutdown() override;
+    RigState State() const override { return state; }
+
+protected:
+    void StartSet(std::int32_t hz) override;
+    void StartRead() override;
+
+private:
+    struct Worker;
+
+    // Runs job on the worker thread, after the jobs before it.
+    void Post(std::function<void(Worker&)> job);
+    void Open();
+    void OnOpened(const QString& failure);
+    void OnSetResult(int result, const QString& error, std::int32_t hz);
+    void OnReadResult(int result, double hz);
+    void ReopenLater(const QString& reason, const QString& message);
+    void TellOnce(bool* told, const QString& message);
+    QString ModelText() const;
+
+    int model;
+    QString comPort;
+    QString baudRate;
+    int radioAddress;
+    HamlibModel known;
+    QString device;
+    qint32 bitsPerSecond = 0;
+    std::shared_ptr<Worker> worker;
+    std::thread thread;
+    QTimer reopenTimer;
+    RigState state;
+    bool opened = false;
+    bool opening = false;
+    bool shutDown = false;
+    bool toldOpen = false;    // per run of failed opens
+    bool toldSilent = false;  // per run of unanswered calls
+    bool toldFailing = false; // per run of other failed calls
+};
