@@ -154,6 +154,9 @@ void TestHeadless::logLine_data() {
                               << "radio at address 4E: refuses commands (NG)";
     QTest::newRow("radio by model") << RadioText(network) << "radio model 3073: answering";
     QTest::newRow("changes: none") << RigChanges(open, open).join(u'|') << "";
+    RigState goneAnotherWay = gone;
+    goneAnotherWay.problem = QStringLiteral("there is no such device");
+    QTest::newRow("changes: none told") << RigChanges(gone, goneAnotherWay).join(u'|') << "";
     QTest::newRow("changes: port lost")
         << RigChanges(open, gone).join(u'|') << "port COM2 (/dev/ttyS1): gone, trying again";
     QTest::newRow("changes: silence")

@@ -278,14 +278,10 @@ QString RadioText(const RigState& state) {
 
 QStringList RigChanges(const RigState& before, const RigState& after) {
     QStringList lines;
-    if (before.connected != after.connected || before.reconnecting != after.reconnecting ||
-        before.problem != after.problem || before.endpoint != after.endpoint ||
-        before.speed != after.speed) {
-        lines << PortText(after);
-    }
-    if (before.answering != after.answering || before.refusing != after.refusing ||
-        before.radio != after.radio) {
-        lines << RadioText(after);
+    for (const auto text : {&PortText, &RadioText}) {
+        if (const QString told = text(after); told != text(before)) {
+            lines << told;
+        }
     }
     return lines;
 }

@@ -83,7 +83,7 @@ QString TimeOfDay(double secondsSinceMidnight);             // "16:40:20.500"
 QString ClockSyncText(ClockSync sync);
 QString PortText(const RigState& state);
 QString RadioText(const RigState& state);
-// The lines for what changed between two states of the rig.
+// The port and radio lines that read differently after than before.
 QStringList RigChanges(const RigState& before, const RigState& after);
 QString WaitingText(double nextStep, const QString& chirpTime);
 QString SweepStartText(double mark);
