@@ -385,17 +385,8 @@ void StopSignals::Read() {
 
 // ---- The run ----
 
-Runner::Runner(Station& station, bool verbose, Hooks runHooks, QObject* parent)
-    : QObject(parent), station(station), verbose(verbose), hooks(std::move(runHooks)) {
-    if (!hooks.utcNow) {
-        hooks.utcNow = &QDateTime::currentDateTimeUtc;
-    }
-    if (!hooks.clockSync) {
-        hooks.clockSync = &QueryClockSync;
-    }
-    if (!hooks.out) {
-        hooks.out = &WriteError;
-    }
+Runner::Runner(Station& station, bool verbose, QObject* parent)
+    : QObject(parent), station(station), verbose(verbose) {
     connect(&station, &Station::Problem, this, [this](const QString& message) {
         if (!stopped) {
             Log(QStringLiteral("problem: ") + message);
@@ -421,7 +412,7 @@ Runner::Runner(Station& station, bool verbose, Hooks runHooks, QObject* parent)
 }
 
 void Runner::Log(const QString& text) {
-    hooks.out(LogLine(hooks.utcNow(), text) + QLatin1Char('\n'));
+    WriteError(LogLine(QDateTime::currentDateTimeUtc(), text) + QLatin1Char('\n'));
 }
 
 void Runner::Begin(const QStringList& loadNotices) {
@@ -466,7 +457,7 @@ void Runner::ObserveRig(bool reportRadio) {
 }
 
 void Runner::CheckClock() {
-    const ClockSync sync = hooks.clockSync();
+    const ClockSync sync = QueryClockSync();
     if (clockSync != sync) {
         clockSync = sync;
         Log(ClockSyncText(sync));

@@ -14,7 +14,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -117,14 +116,10 @@ private:
 class Runner : public QObject {
     Q_OBJECT
 public:
-    struct Hooks {
-        std::function<QDateTime()> utcNow;       // the log's clock
-        std::function<ClockSync()> clockSync;    // polled every kClockCheckPeriod
-        std::function<void(const QString&)> out; // one whole line, newline included
-    };
+    // How often the clock's synchronisation is read.
     static constexpr std::chrono::seconds kClockCheckPeriod{60};
 
-    Runner(Station& station, bool verbose, Hooks hooks = {}, QObject* parent = nullptr);
+    Runner(Station& station, bool verbose, QObject* parent = nullptr);
 
     // Logs the load notices, opens the port and arms the sweep.
     void Begin(const QStringList& loadNotices);
@@ -143,7 +138,6 @@ private:
 
     Station& station;
     bool verbose;
-    Hooks hooks;
     QTimer clockCheck;
     QTimer reconnect;
     std::optional<ClockSync> clockSync;
