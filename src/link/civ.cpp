@@ -1,5 +1,6 @@
 #include "link/civ.h"
 
+#include <QRegularExpression>
 #include <cmath>
 
 namespace civ {
@@ -88,6 +89,36 @@ QString FormatKilohertz(double hz, const QLocale& locale) {
     }
     return integerPart + locale.decimalPoint() +
            QStringLiteral("%1").arg(fraction, 3, 10, QLatin1Char('0'));
+}
+
+ParsedAddress ParseAddress(const QString& text) {
+    constexpr int kHexBase = 16;
+    static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]+$"));
+    const QString digits = text.trimmed();
+    const QString expected =
+        QStringLiteral("Type the radio's CI-V address as hexadecimal digits only, 0 to FF, "
+                       "such as 4E (0 for most radios).");
+    if (digits.isEmpty()) {
+        return {std::nullopt, QStringLiteral("No address typed. ") + expected};
+    }
+    if (!hexDigits.match(digits).hasMatch()) {
+        return {std::nullopt,
+                QStringLiteral("\"%1\" is not a hexadecimal address. ").arg(digits) + expected};
+    }
+    // Leading zeros are allowed, so the digits may be many; anything past FF is refused.
+    qsizetype first = 0;
+    while (first < digits.size() - 1 && digits.at(first) == QLatin1Char('0')) {
+        ++first;
+    }
+    const QString significant = digits.sliced(first);
+    bool ok = false;
+    const uint value = significant.size() <= 2 ? significant.toUInt(&ok, kHexBase) : 0;
+    if (!ok || value > static_cast<uint>(kHighestAddress)) {
+        return {std::nullopt,
+                QStringLiteral("\"%1\" is above FF: a CI-V address is one byte. ").arg(digits) +
+                    expected};
+    }
+    return {static_cast<int>(value), QString()};
 }
 
 } // namespace civ

@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace civ {
@@ -59,5 +60,13 @@ Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QB
 // 14074000 -> "14,074.000" (English), "14.074,000" (German); 0 -> ".000".
 // hz is a whole, finite, non-negative number of hertz, as the receive parser decodes it.
 QString FormatKilohertz(double hz, const QLocale& locale = QLocale());
+
+// A radio address typed in hexadecimal (blanks around it ignored, leading zeros allowed, 0 to
+// FF), or why the text is not one: the reason followed by what to type.
+struct ParsedAddress {
+    std::optional<int> address;
+    QString problem;
+};
+ParsedAddress ParseAddress(const QString& text);
 
 } // namespace civ

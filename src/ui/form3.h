@@ -3,6 +3,8 @@
 // The "Radio" dialog: edits the CI-V address of the radio, in hexadecimal, in the main
 // window's `radioAdress`. A plain top-level window, so Enter and Esc never press OK.
 
+#include "link/civ.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -18,11 +20,8 @@ public:
     explicit Form3(RadioLink& link, QWidget* parent = nullptr);
 
     // The address the text spells in hexadecimal (blanks around it ignored), or why it is
-    // not one.
-    struct Parsed {
-        std::optional<int> address;
-        QString problem;
-    };
+    // not one: civ::ParseAddress.
+    using Parsed = civ::ParsedAddress;
     static Parsed ParseAddress(const QString& text);
 
     QLabel* Label1 = nullptr;

@@ -39,9 +39,13 @@ sed 's/^/  /' <<<"$contents"
 for path in ./usr/bin/tavmirok ./usr/bin/tavmirok-radiosim \
     ./usr/share/applications/tavmirok.desktop \
     ./usr/share/icons/hicolor/32x32/apps/tavmirok.png \
-    ./usr/share/icons/hicolor/256x256/apps/tavmirok.png; do
+    ./usr/share/icons/hicolor/256x256/apps/tavmirok.png \
+    ./usr/lib/systemd/user/tavmirok.service; do
     grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
 done
+unit="$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/tavmirok.service)" || true
+grep -qx 'ExecStart=/usr/bin/tavmirok --headless' <<<"$unit" ||
+    fail "the packaged unit does not start /usr/bin/tavmirok --headless"
 stray="$(grep -v -e '^\./$' -e '^\./usr/' <<<"$contents" || true)"
 [ -z "$stray" ] || fail "the package puts files outside /usr: $stray"
 dpkg-deb -c "$deb" | awk '$NF == "./usr/bin/tavmirok" && $1 !~ /^-rwxr-xr-x/ { bad = 1 } END { exit bad }' ||

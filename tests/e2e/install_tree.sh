@@ -73,6 +73,22 @@ if [ -x "$prefix/bin/tavmirok-radiosim" ]; then
     grep -q '^Usage: tavmirok-radiosim' <<<"$help" || fail "installed tavmirok-radiosim --help printed no usage"
 fi
 
+# The systemd user unit starts the installed program without a window and is not restarted
+# after a refused setting.
+unit="$prefix/lib/systemd/user/tavmirok.service"
+if [ -f "$unit" ]; then
+    [ "$(sed -n 's/^ExecStart=//p' "$unit")" = "$prefix/bin/tavmirok --headless" ] ||
+        fail "the unit's ExecStart is '$(sed -n 's/^ExecStart=//p' "$unit")'"
+    grep -qx 'Restart=on-failure' "$unit" || fail "the unit lacks Restart=on-failure"
+    grep -qx 'RestartPreventExitStatus=2' "$unit" || fail "the unit lacks RestartPreventExitStatus=2"
+    grep -qx 'WantedBy=default.target' "$unit" || fail "the unit is not wanted by default.target"
+    if command -v systemd-analyze >/dev/null; then
+        systemd-analyze verify "$unit" || fail "systemd-analyze verify rejects the unit"
+    fi
+else
+    fail "lib/systemd/user/tavmirok.service is missing"
+fi
+
 # The installed program starts and keeps running (no missing library, no crash at load). Its
 # settings go to a private folder; the port it finds there does not exist, which it reports
 # and carries on.
