@@ -222,6 +222,14 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
                              << "tavmirok: --address: \"4G\" is not a hexadecimal address.";
     QTest::newRow("chirp") << QStringList{headless, "--chirp", "300"} << "78"
                            << "tavmirok: --chirp: The chirp time \"300\"";
+    QTest::newRow("sweep too slow for its period")
+        << QStringList{headless, "--sweep-rate", "50"} << "78"
+        << "tavmirok: --sweep-rate: The sweep from 2 to 30 MHz at 50 kHz/s";
+    QTest::newRow("chirp beyond a shorter period")
+        << QStringList{headless, "--period", "60", "--sweep-rate", "500", "--step", "1000"}
+        << "78" << "tavmirok: The value stored in ";
+    QTest::newRow("rig backend") << QStringList{headless, "--rig", "icom"} << "78"
+                                 << "tavmirok: --rig: ";
     QTest::newRow("stored chirp") << QStringList{headless} << "soon"
                                   << "tavmirok: The value stored in ";
     QTest::newRow("unknown option") << QStringList{headless, "--frobnicate"} << "78"

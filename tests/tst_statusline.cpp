@@ -33,20 +33,32 @@ private slots:
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\n" + idle;
         QTest::newRow("not open, reason")
             << StatusValues{Civ(false, false, QStringLiteral("there is no such device")),
-                            Phase::Idle, 0, 0, 30000000, {}}
+                            Phase::Idle,
+                            0,
+                            0,
+                            30000000,
+                            {}}
             << "Port COM2 (/dev/ttyS1): not open: there is no such device.\nRadio at address "
                "4E.\n" +
                    idle;
         QTest::newRow("not open, reason ending in a full stop")
             << StatusValues{Civ(false, false, QStringLiteral("Input/output error.")),
-                            Phase::Idle, 0, 0, 30000000, {}}
+                            Phase::Idle,
+                            0,
+                            0,
+                            30000000,
+                            {}}
             << "Port COM2 (/dev/ttyS1): not open: Input/output error.\nRadio at address 4E.\n" +
                    idle;
         QTest::newRow("not tried yet")
             << StatusValues{Civ(false), Phase::Idle, 0, 0, 30000000, {}}
             << "Port COM2 (/dev/ttyS1): not open.\nRadio at address 4E.\n" + idle;
         QTest::newRow("gone, retrying")
-            << StatusValues{Civ(false, true, QStringLiteral("gone")), Phase::Idle, 0, 0, 30000000,
+            << StatusValues{Civ(false, true, QStringLiteral("gone")),
+                            Phase::Idle,
+                            0,
+                            0,
+                            30000000,
                             {}}
             << "Port COM2 (/dev/ttyS1): gone, trying again every 2 s.\nRadio at address 4E.\n" +
                    idle;
@@ -67,8 +79,8 @@ private slots:
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nNext sweep "
                "in 0 s.";
         QTest::newRow("stepping, with a notice")
-            << StatusValues{Civ(true), Phase::Stepping, 0, 12300000, 30000000,
-                            QStringLiteral("The clock was set back.")}
+            << StatusValues{Civ(true), Phase::Stepping, 0,
+                            12300000,  30000000,        QStringLiteral("The clock was set back.")}
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nFollowing "
                "12,300.000 kHz.\nThe clock was set back.";
         QTest::newRow("stepping past the top shows the top")
@@ -76,6 +88,45 @@ private slots:
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nFollowing "
                "30,000.000 kHz.";
     }
+    void otherBackends_data() {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("reconnecting");
+        QTest::addColumn<bool>("answering");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("rigctld connected")
+            << "network" << true << false << true
+            << "rigctld at localhost:4532: connected.\nRadio: answering.";
+        QTest::newRow("rigctld refused, retrying")
+            << "network" << false << true << true
+            << "rigctld at localhost:4532: not connected: connection refused. Trying again every "
+               "2 s.\nRadio: answering.";
+        QTest::newRow("hamlib open, silent radio")
+            << "hamlib" << true << false << false
+            << "Hamlib, IC-7300 on /dev/ttyUSB0: open.\nRadio: not answering.";
+        QTest::newRow("hamlib gone")
+            << "hamlib" << false << true << true
+            << "Hamlib, IC-7300 on /dev/ttyUSB0: gone, trying again every 2 s.\nRadio: answering.";
+    }
+    void otherBackends() {
+        QFETCH(QString, backend);
+        QFETCH(bool, connected);
+        QFETCH(bool, reconnecting);
+        QFETCH(bool, answering);
+        QFETCH(QString, expected);
+        RigState rig;
+        rig.backend = backend;
+        rig.endpoint = backend == QLatin1String("network")
+                           ? QStringLiteral("localhost:4532")
+                           : QStringLiteral("IC-7300 on /dev/ttyUSB0");
+        rig.connected = connected;
+        rig.reconnecting = reconnecting;
+        rig.answering = answering;
+        rig.problem = connected ? QString() : QStringLiteral("connection refused");
+        QCOMPARE(StatusLineText({rig, SweepScheduler::Phase::Idle, 0, 0, 30000000, {}}),
+                 expected + QStringLiteral("\nPress Start to follow the sounder."));
+    }
+
     void text() {
         QFETCH(StatusValues, values);
         QFETCH(QString, expected);

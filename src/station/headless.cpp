@@ -1,5 +1,8 @@
 #include "station/headless.h"
 
+#include "settings/rigstore.h"
+#include "settings/sounderstore.h"
+
 #include "core/version.h"
 #include "link/civ.h"
 #include "link/commport.h"
@@ -31,36 +34,96 @@ QString Refusal(const Status& status) {
     return status.IsOk() ? QString() : status.Message();
 }
 
+// One value of the sounder's profile, as a number; the profile is checked whole once all are in.
+template <double sweep::Profile::*Field>
+SettingOption ProfileOption(const char* name, const char* unit, const char* description) {
+    return {
+        name,
+        unit,
+        description,
+        [](const QString& value) {
+            return sweep::ParseDecimal(value, QLocale())
+                       ? QString()
+                       : QStringLiteral("\"%1\" is not a number.").arg(value);
+        },
+        [](RunSettings& settings, const QString& value) {
+            settings.profile.*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
+        },
+        [](const RunSettings& settings) { return sweep::FormatDecimal(settings.profile.*Field); }};
+}
+
 const SettingOption kSettingOptions[] = {
     {"port", "PORT", "Serial port of the radio: a device path, or COM1 ... COM255.",
      [](const QString& value) {
          QString device;
          return Refusal(CommPort::ResolvePortName(value, &device));
      },
-     [](StoredSettings& settings, const QString& value) { settings.comPort = value; },
-     [](const StoredSettings& settings) { return settings.comPort; }},
+     [](RunSettings& settings, const QString& value) { settings.basic.comPort = value; },
+     [](const RunSettings& settings) { return settings.basic.comPort; }},
     {"baud", "BITS", "Line speed in bit/s, such as 19200.",
      [](const QString& value) {
          qint32 bitsPerSecond = 0;
          return Refusal(CommPort::ParseBaudRate(value, &bitsPerSecond));
      },
-     [](StoredSettings& settings, const QString& value) { settings.baudRate = value; },
-     [](const StoredSettings& settings) { return settings.baudRate; }},
+     [](RunSettings& settings, const QString& value) { settings.basic.baudRate = value; },
+     [](const RunSettings& settings) { return settings.basic.baudRate; }},
     {"address", "HEX", "The radio's CI-V address in hexadecimal, such as 94.",
      [](const QString& value) { return civ::ParseAddress(value).problem; },
-     [](StoredSettings& settings, const QString& value) {
-         settings.radioAdress = civ::ParseAddress(value).address.value_or(0);
+     [](RunSettings& settings, const QString& value) {
+         settings.basic.radioAdress = civ::ParseAddress(value).address.value_or(0);
      },
-     [](const StoredSettings& settings) {
-         return QString::number(settings.radioAdress, kHexBase).toUpper();
+     [](const RunSettings& settings) {
+         return QString::number(settings.basic.radioAdress, kHexBase).toUpper();
      }},
-    {"chirp", "SECONDS", "The sounder's chirp time, 0 to 299 (fractions allowed).",
+    {"chirp", "SECONDS",
+     "The sounder's chirp time: the second of the period at which its sweep would pass 0 MHz, "
+     "0 to 299 for a 300 s period (fractions allowed).",
      [](const QString& value) {
-         return sweep::ParseChirpTime(value, QLocale()) ? QString()
-                                                        : sweep::ChirpTimeRefusal(value);
+         // Its range is the period's, checked once the period is known.
+         return sweep::ParseDecimal(value, QLocale()) ? QString() : sweep::ChirpTimeRefusal(value);
      },
-     [](StoredSettings& settings, const QString& value) { settings.chirpTime = value; },
-     [](const StoredSettings& settings) { return settings.chirpTime; }},
+     [](RunSettings& settings, const QString& value) { settings.basic.chirpTime = value; },
+     [](const RunSettings& settings) { return settings.basic.chirpTime; }},
+    ProfileOption<&sweep::Profile::sweepRate>("sweep-rate", "KHZ/S",
+                                              "The sounder's sweep rate in kHz per second (100)."),
+    ProfileOption<&sweep::Profile::period>("period", "SECONDS",
+                                           "How often the sounder sweeps, in seconds (300)."),
+    ProfileOption<&sweep::Profile::lowFrequency>(
+        "low", "KHZ", "Where the radio waits between sweeps, in kHz (2000)."),
+    ProfileOption<&sweep::Profile::highFrequency>("high", "KHZ",
+                                                  "The highest step, in kHz (30000)."),
+    ProfileOption<&sweep::Profile::stepSize>("step", "KHZ", "The step, in kHz (100)."),
+    {"rig", "BACKEND",
+     "How to reach the radio: civ (the built-in CI-V link), network (rigctld's protocol) or "
+     "hamlib (a Hamlib model on the serial port).",
+     [](const QString& value) {
+         RigChoice choice = rigconfig::DefaultRigChoice();
+         choice.backend = value.trimmed();
+         choice.model = 1; // the model is checked on its own
+         return Refusal(rigconfig::ValidateRigChoice(choice));
+     },
+     [](RunSettings& settings, const QString& value) { settings.rig.backend = value.trimmed(); },
+     [](const RunSettings& settings) { return settings.rig.backend; }},
+    {"rig-address", "HOST:PORT", "rigctld's address for --rig network (localhost:4532).",
+     [](const QString& value) {
+         rigconfig::HostPort hostPort;
+         return Refusal(rigconfig::ParseHostPort(value, &hostPort));
+     },
+     [](RunSettings& settings, const QString& value) { settings.rig.address = value.trimmed(); },
+     [](const RunSettings& settings) { return settings.rig.address; }},
+    {"model", "NUMBER", "Hamlib's model number for --rig hamlib (3073 is the IC-7300).",
+     [](const QString& value) {
+         bool ok = false;
+         return value.trimmed().toInt(&ok) > 0 && ok
+                    ? QString()
+                    : QStringLiteral("\"%1\" is not a Hamlib model number; rigctl --list shows "
+                                     "them.")
+                          .arg(value);
+     },
+     [](RunSettings& settings, const QString& value) {
+         settings.rig.model = value.trimmed().toInt();
+     },
+     [](const RunSettings& settings) { return QString::number(settings.rig.model); }},
 };
 
 constexpr const char* kHeadless = "headless";
@@ -191,20 +254,45 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     return result;
 }
 
-QString ApplyOverrides(const CommandLine& commandLine, StoredSettings* settings,
+QString ApplyOverrides(const CommandLine& commandLine, RunSettings* settings,
                        const QString& settingsLocation) {
     for (const auto& [option, value] : commandLine.overrides) {
         option->apply(*settings, value);
     }
     // Overrides were checked as they were read; a stored value may still be refused, and
-    // without a window nobody could correct it.
-    for (const SettingOption& option : SettingOptions()) {
-        const QString refusal = option.check(option.current(*settings));
-        if (!refusal.isEmpty()) {
-            return QStringLiteral("The value stored in %1 is refused: %2 Give %3 for this run, or "
-                                  "correct the file.")
-                .arg(settingsLocation, refusal, OptionText(option.name));
+    // without a window nobody could correct it. The profile, the chirp time within its period and
+    // the way to the radio are checked whole.
+    const auto refused = [&](const QString& refusal, const QString& options) {
+        // A value given for this run is named as such; a stored one points at the file.
+        for (const auto& [option, value] : commandLine.overrides) {
+            if (options.contains(OptionText(option->name))) {
+                return QStringLiteral("%1: %2").arg(OptionText(option->name), refusal);
+            }
         }
+        return QStringLiteral("The value stored in %1 is refused: %2 Give %3 for this run, or "
+                              "correct the file.")
+            .arg(settingsLocation, refusal, options);
+    };
+    for (const char* name : {"port", "baud", "address"}) {
+        const auto option = std::find_if(SettingOptions().begin(), SettingOptions().end(),
+                                         [name](const SettingOption& candidate) {
+                                             return std::strcmp(candidate.name, name) == 0;
+                                         });
+        if (const QString refusal = option->check(option->current(*settings)); !refusal.isEmpty()) {
+            return refused(refusal, OptionText(name));
+        }
+    }
+    if (const Status valid = sweep::ValidateProfile(settings->profile); !valid.IsOk()) {
+        return refused(valid.Message(), QStringLiteral("--sweep-rate, --period, --low, --high "
+                                                       "and --step"));
+    }
+    const double period = settings->profile.period;
+    if (!sweep::ParseChirpTime(settings->basic.chirpTime, QLocale(), period)) {
+        return refused(sweep::ChirpTimeRefusal(settings->basic.chirpTime, period),
+                       OptionText("chirp"));
+    }
+    if (const Status valid = rigconfig::ValidateRigChoice(settings->rig); !valid.IsOk()) {
+        return refused(valid.Message(), QStringLiteral("--rig, --rig-address or --model"));
     }
     return {};
 }
@@ -550,7 +638,10 @@ int Main(const QStringList& arguments) {
     }
     const SettingsStore store;
     QStringList notices;
-    StoredSettings settings = store.Load(&notices);
+    RunSettings settings;
+    settings.basic = store.Load(&notices);
+    settings.profile = SounderStore().Load(&notices);
+    settings.rig = RigStore().Load(&notices);
     if (const QString refusal = ApplyOverrides(commandLine, &settings, store.Location());
         !refusal.isEmpty()) {
         WriteError(QStringLiteral("tavmirok: %1\n").arg(refusal));
@@ -559,13 +650,15 @@ int Main(const QStringList& arguments) {
 
     StopSignals stopSignals;
     Station station;
-    station.Apply(settings);
+    station.Apply(settings.basic);
+    station.ApplyProfile(settings.profile);
+    station.ChooseRig(settings.rig);
     Runner runner(station, commandLine.verbose);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
         runner.Stop(QStringLiteral("%1 received: stopping").arg(SignalName(signalNumber)));
         QCoreApplication::exit(kExitOk);
     });
-    runner.Log(StartText(settings, store.Location()));
+    runner.Log(StartText(settings.basic, store.Location()));
     if (!stopSignals.Problem().isEmpty()) {
         runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
                                   "the program without releasing the port first.")

@@ -4,9 +4,11 @@
 // stored settings with this run's overrides, and tells on standard error, one timestamped line
 // per event, what the window would have shown. It never writes the settings.
 
+#include "rig/rigchoice.h"
 #include "rig/tuner.h"
 #include "settings/settingsstore.h"
 #include "station/station.h"
+#include "sweep/profile.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -29,6 +31,14 @@ constexpr int kExitRefused = 2;
 
 // One command-line option that overrides a stored setting for this run only. Another setting
 // is one more row in SettingOptions().
+// Everything a run takes from the settings: the four values of the window's first settings, the
+// sounder's profile and the way to the radio.
+struct RunSettings {
+    StoredSettings basic;
+    sweep::Profile profile;
+    RigChoice rig;
+};
+
 struct SettingOption {
     const char* name;      // "port" for --port
     const char* valueName; // shown in --help
@@ -36,9 +46,9 @@ struct SettingOption {
     // Why the text is refused, as the dialog that edits the setting checks it; "" if accepted.
     QString (*check)(const QString& value);
     // Puts an accepted text into the settings.
-    void (*apply)(StoredSettings& settings, const QString& value);
+    void (*apply)(RunSettings& settings, const QString& value);
     // The value in force, as text the check takes.
-    QString (*current)(const StoredSettings& settings);
+    QString (*current)(const RunSettings& settings);
 };
 std::span<const SettingOption> SettingOptions();
 
@@ -59,7 +69,7 @@ bool Requested(int argc, const char* const* argv);
 CommandLine ParseCommandLine(const QStringList& arguments);
 // Puts the overrides into settings, then checks every value in force: the first refusal, naming
 // where the value came from, or "" when all are accepted.
-QString ApplyOverrides(const CommandLine& commandLine, StoredSettings* settings,
+QString ApplyOverrides(const CommandLine& commandLine, RunSettings* settings,
                        const QString& settingsLocation);
 
 // Whether the kernel counts the system clock as synchronised (ntp_adjtime).

@@ -1,21 +1,22 @@
 #include "station/station.h"
 
-#include "sweep/localclock.h"
+#include "rig/hamlibtuner.h"
+#include "rig/rigctltuner.h"
+#include "sweep/utcclock.h"
 
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
-    : QObject(parent), clock(std::move(clockFunction)), link(this), civ(link, this), tuner(&civ) {
+    : QObject(parent), clock(std::move(clockFunction)), link(this), civ(link, this), tuner(&civ),
+      rigChoice(rigconfig::DefaultRigChoice()) {
     if (!clock) {
-        clock = &sweep::SecondsSinceLocalMidnight;
+        clock = &sweep::SecondsSinceUtcMidnight;
     }
     timer = std::make_unique<AlignedTickTimer>(clock);
     scheduler = std::make_unique<SweepScheduler>(
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
 
-    connect(tuner, &Tuner::DisplayText, this, &Station::DisplayText);
-    connect(tuner, &Tuner::Problem, this, &Station::Problem);
-    connect(tuner, &Tuner::StateChanged, this, &Station::StateChanged);
+    Attach(*tuner);
     connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
     connect(scheduler.get(), &SweepScheduler::notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Station::StateChanged);
@@ -44,8 +45,67 @@ StoredSettings Station::Current() const {
     return settings;
 }
 
-Status Station::Connect() {
+void Station::Attach(Tuner& next) {
+    connect(&next, &Tuner::DisplayText, this, &Station::DisplayText);
+    connect(&next, &Tuner::Problem, this, &Station::Problem);
+    connect(&next, &Tuner::StateChanged, this, &Station::StateChanged);
+    connect(
+        &next, &Tuner::TuneFinished, this,
+        [this](quint64, std::int32_t, TuneOutcome outcome, const Status&) { emit Tuned(outcome); });
+}
+
+void Station::ApplyProfile(const sweep::Profile& profile) {
+    scheduler->SetProfile(profile);
+    emit StateChanged();
+}
+
+std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
+    if (choice.backend == QLatin1String(rigconfig::kBackendNetwork)) {
+        return std::make_unique<RigctlTuner>(choice.address);
+    }
+    if (choice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
+        return std::make_unique<HamlibTuner>(choice.model, link.comPort, link.baudRate,
+                                             link.radioAdress);
+    }
+    return nullptr; // the built-in link
+}
+
+Status Station::UseRig(const RigChoice& choice) {
+    if (shutDown) {
+        return Status::Error(QStringLiteral("Tavmirok is closing."));
+    }
+    // The backend in use lets go of the radio first: Hamlib and the built-in link both want the
+    // serial port for themselves.
+    if (tuner == &civ) {
+        if (link.PortIsOpen() || link.IsReopening()) {
+            link.ClosePort();
+        }
+    } else {
+        tuner->Shutdown();
+    }
+    std::unique_ptr<Tuner> next = MakeTuner(choice);
+    Tuner& chosen = next ? *next : static_cast<Tuner&>(civ);
+    if (next) {
+        Attach(*next);
+    }
+    scheduler->SetTuner(chosen);
+    tuner = &chosen;
+    other = std::move(next); // the previous network or Hamlib backend goes here
+    rigChoice = choice;
+    emit StateChanged();
     return tuner->Connect();
+}
+
+Status Station::Connect() {
+    // Anew each time: a Hamlib backend takes the port, speed and address as they are now.
+    return UseRig(rigChoice);
+}
+
+void Station::SetRadioAddress(int address) {
+    link.SetRadioAddress(address);
+    if (rigChoice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
+        Connect(); // Hamlib learns the address when it opens the rig; a failure is told there
+    }
 }
 
 void Station::Start() {

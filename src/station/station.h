@@ -6,7 +6,9 @@
 
 #include "link/civtuner.h"
 #include "link/radiolink.h"
+#include "rig/rigchoice.h"
 #include "settings/settingsstore.h"
+#include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
 
@@ -18,7 +20,8 @@
 class Station : public QObject {
     Q_OBJECT
 public:
-    // clock: seconds since midnight with fraction; the production clock when empty.
+    // clock: seconds since midnight with fraction; seconds since UTC midnight when empty (the
+    // sounders count their periods from midnight UTC).
     explicit Station(std::function<double()> clock = {}, QObject* parent = nullptr);
     ~Station() override;
 
@@ -27,8 +30,21 @@ public:
     // The values in force, as they would be stored.
     StoredSettings Current() const;
 
-    // Opens the port (connects the rig); a failure is returned for the caller to tell.
+    // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
+    void ApplyProfile(const sweep::Profile& profile);
+    const sweep::Profile& Profile() const { return scheduler->Profile(); }
+    // Reaches the radio another way: the backend in use lets go of the radio (and its port) and
+    // the new one connects; a sweep under way goes on through it. The choice must be valid.
+    Status UseRig(const RigChoice& choice);
+    // Chooses the way to the radio without connecting: the next Connect uses it.
+    void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
+    const RigChoice& RigInUse() const { return rigChoice; }
+
+    // Opens the port (connects the rig) with the link's port, speed and address as they are now;
+    // a failure is returned for the caller to tell.
     Status Connect();
+    // The radio's CI-V address, for the built-in link and for Icom models under Hamlib.
+    void SetRadioAddress(int address);
     // The chirp time as typed; read at each arming.
     void SetChirpText(const QString& text) { chirpText = text; }
     const QString& ChirpText() const { return chirpText; }
@@ -58,13 +74,20 @@ signals:
     void PhaseEntered(SweepScheduler::Phase phase);
     void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
+    // Every answer of the backend in use, also to the park tuning.
+    void Tuned(TuneOutcome outcome);
 
 private:
+    void Attach(Tuner& next);
+    std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
+
     std::function<double()> clock;
     QString chirpText;
     RadioLink link;
     CivTuner civ;
+    std::unique_ptr<Tuner> other; // the network or Hamlib backend, when one is in use
     Tuner* tuner = nullptr;
+    RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
     bool shutDown = false;

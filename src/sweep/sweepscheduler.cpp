@@ -28,10 +28,27 @@ QString PeriodText(double period) {
 } // namespace
 
 SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent)
-    : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(tuner) {
+    : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(&tuner) {
     Timer1.onTick = [this] { Timer1Tick(); };
     connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
+}
+
+void SweepScheduler::SetTuner(Tuner& next) {
+    if (&next == tuner) {
+        return;
+    }
+    disconnect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    std::map<quint64, Request> unanswered;
+    unanswered.swap(requests);
+    tuner = &next;
+    connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    for (const auto& [id, request] : unanswered) {
+        if (request.mark) {
+            emit StepTuned(request.hz, *request.mark, false);
+        }
+    }
 }
 
 void SweepScheduler::SetProfile(const sweep::Profile& next) {
@@ -39,7 +56,7 @@ void SweepScheduler::SetProfile(const sweep::Profile& next) {
         return;
     }
     profile = next;
-    tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
     if (phase == Phase::Idle || stopped) {
         return;
     }
@@ -158,7 +175,7 @@ void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
     if (mark) {
         emit StepPlanned(frequency, *mark);
     }
-    tuner.Tune(id, frequency); // a backend that waits for the radio answers before it returns
+    tuner->Tune(id, frequency); // a backend that waits for the radio answers before it returns
 }
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,

@@ -45,6 +45,9 @@ public:
     const sweep::Profile& Profile() const { return profile; }
     // The highest step of the profile in force, in hertz.
     std::int32_t TopFrequency() const;
+    // Reaches the radio another way from now on. Requests the old backend had not answered
+    // count as not reached.
+    void SetTuner(Tuner& next);
 
     enum class Phase { Idle, Waiting, Stepping };
     Phase CurrentPhase() const { return phase; }
@@ -90,7 +93,7 @@ private:
 
     Hooks hooks;
     TickTimer& Timer1;
-    Tuner& tuner;
+    Tuner* tuner;
 
     sweep::Profile profile;
     Phase phase = Phase::Idle;

@@ -1,11 +1,15 @@
 #include "ui/form1.h"
 
+#include "settings/rigstore.h"
+#include "settings/sounderstore.h"
 #include "sweep/schedule.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
+#include "ui/rigdialog.h"
+#include "ui/sounderdialog.h"
 #include "ui/statusline.h"
 
 #include <QApplication>
@@ -136,8 +140,13 @@ void Form1::BuildMenus() {
     QMenu* configure = menuBar()->addMenu(QStringLiteral("&Configure"));
     SerialPort = configure->addAction(QStringLiteral("&Serial Port"));
     RadioAddress = configure->addAction(QStringLiteral("&Radioaddress"));
+    // Access keys: S and R are taken by the two above.
+    Sounder = configure->addAction(QStringLiteral("S&ounder..."));
+    RigControl = configure->addAction(QStringLiteral("Rig &Control..."));
     connect(SerialPort, &QAction::triggered, this, &Form1::ShowSerialPortDialog);
     connect(RadioAddress, &QAction::triggered, this, &Form1::ShowRadioDialog);
+    connect(Sounder, &QAction::triggered, this, &Form1::ShowSounderDialog);
+    connect(RigControl, &QAction::triggered, this, &Form1::ShowRigDialog);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About = help->addAction(QStringLiteral("About"));
@@ -157,13 +166,15 @@ void Form1::Load() {
     QStringList notices;
     const StoredSettings settings = store.Load(&notices);
     station.Apply(settings);
+    station.ApplyProfile(SounderStore(options.settingsFile).Load(&notices));
+    const RigChoice rig = RigStore(options.settingsFile).Load(&notices);
     Text2->setText(settings.chirpTime);
     for (const QString& notice : notices) {
         ShowMessage(notice);
     }
     // A port that cannot be opened is reported; the window is shown all the same and the user
     // can pick another port in Configure > Serial Port.
-    if (Status opened = station.Connect(); !opened.IsOk()) {
+    if (Status opened = station.UseRig(rig); !opened.IsOk()) {
         ShowMessage(opened.Message());
     }
     UpdateStatusLine();
@@ -208,6 +219,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         if (form3) {
             form3->close();
         }
+        for (QWidget* dialog : {sounderDialog.data(), rigDialog.data()}) {
+            if (dialog) {
+                dialog->close();
+            }
+        }
         if (!saved.IsOk()) {
             // Shown after the window is gone, in a box of its own that keeps the program
             // running until the user closes it.
@@ -236,7 +252,7 @@ frmAbout* Form1::AboutDialog() const {
 
 void Form1::ShowSerialPortDialog() {
     if (!form2) {
-        form2 = new Form2(link);
+        form2 = new Form2(station);
     }
     form2->show();
     form2->raise();
@@ -245,11 +261,57 @@ void Form1::ShowSerialPortDialog() {
 
 void Form1::ShowRadioDialog() {
     if (!form3) {
-        form3 = new Form3(link);
+        form3 = new Form3(station);
     }
     form3->show();
     form3->raise();
     form3->activateWindow();
+}
+
+void Form1::Raise(QWidget* dialog) {
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void Form1::ShowSounderDialog() {
+    if (!sounderDialog) {
+        const SounderStore store(options.settingsFile);
+        const std::optional<double> chirp =
+            sweep::ParseChirpTime(Text2->text(), QLocale(), station.Profile().period);
+        auto* dialog = new SounderDialog(station.Profile(), chirp.value_or(0), store, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &SounderDialog::profileAccepted, this,
+                [this, store](const sweep::Profile& profile, std::optional<double> chirpTime) {
+                    // The sounder's settings are kept as soon as they are chosen.
+                    if (const Status saved = store.Save(profile); !saved.IsOk()) {
+                        ShowMessage(saved.Message());
+                    }
+                    if (chirpTime) {
+                        Text2->setText(QLocale().toString(*chirpTime, 'g', 12));
+                    }
+                    station.ApplyProfile(profile);
+                });
+        sounderDialog = dialog;
+    }
+    Raise(sounderDialog);
+}
+
+void Form1::ShowRigDialog() {
+    if (!rigDialog) {
+        auto* dialog = new RigDialog(station.RigInUse(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &RigDialog::Chosen, this, [this](const RigChoice& choice) {
+            if (const Status saved = RigStore(options.settingsFile).Save(choice); !saved.IsOk()) {
+                ShowMessage(saved.Message());
+            }
+            if (const Status connected = station.UseRig(choice); !connected.IsOk()) {
+                ShowMessage(connected.Message());
+            }
+        });
+        rigDialog = dialog;
+    }
+    Raise(rigDialog);
 }
 
 void Form1::ShowAboutDialog() {
@@ -268,7 +330,7 @@ void Form1::UpdateStatusLine() {
     values.phase = scheduler.CurrentPhase();
     values.secondsToNextStep = sweep::AroundTheDay(scheduler.NextStepTime(), station.Now());
     values.stepFrequency = scheduler.StepFrequency();
-    values.topFrequency = sweep::kTopFrequency;
+    values.topFrequency = scheduler.TopFrequency();
     values.notice = lastNotice;
     statusLine->setText(StatusLineText(values));
     statusLine->setToolTip(values.rig.problemDetail);

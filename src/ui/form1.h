@@ -55,6 +55,8 @@ public:
     QAction* Exit = nullptr;
     QAction* SerialPort = nullptr;
     QAction* RadioAddress = nullptr;
+    QAction* Sounder = nullptr;
+    QAction* RigControl = nullptr;
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return station.Scheduler(); }
@@ -75,6 +77,10 @@ private:
     void ShowSerialPortDialog();
     void ShowRadioDialog();
     void ShowAboutDialog();
+    void ShowSounderDialog();
+    void ShowRigDialog();
+    // A dialog of this window's, made once and brought to the front when asked for again.
+    void Raise(QWidget* dialog);
     void UpdateStatusLine();
     StoredSettings CurrentSettings() const;
 
@@ -85,6 +91,8 @@ private:
     QPointer<Form2> form2;
     QPointer<Form3> form3;
     QPointer<frmAbout> about;
+    QPointer<QWidget> sounderDialog;
+    QPointer<QWidget> rigDialog;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;

@@ -1,6 +1,6 @@
 #include "ui/form2.h"
 
-#include "link/radiolink.h"
+#include "station/station.h"
 #include "ui/formlayout.h"
 
 #include <QAbstractItemView>
@@ -56,8 +56,8 @@ void SetComboText(QComboBox* combo, const QString& text) {
 
 } // namespace
 
-Form2::Form2(RadioLink& radioLink, QWidget* parent)
-    : QWidget(parent, Qt::Window), link(&radioLink) {
+Form2::Form2(Station& radioStation, QWidget* parent)
+    : QWidget(parent, Qt::Window), station(&radioStation) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
     formlayout::UseLayoutFont(this);
@@ -148,21 +148,19 @@ QStringList Form2::InNumberOrder(QStringList devices) {
 }
 
 void Form2::Load() {
-    SetComboText(Combo1, link->comPort);
-    SetComboText(Combo2, link->baudRate);
+    SetComboText(Combo1, station->Link().comPort);
+    SetComboText(Combo2, station->Link().baudRate);
 }
 
 void Form2::Command1Click() {
-    if (!link) {
+    if (!station) {
         close();
         return;
     }
-    link->comPort = Combo1->currentText();
-    link->baudRate = Combo2->currentText();
-    if (link->PortIsOpen()) {
-        link->ClosePort();
-    }
-    const Status opened = link->OpenPort();
+    RadioLink& link = station->Link();
+    link.comPort = Combo1->currentText();
+    link.baudRate = Combo2->currentText();
+    const Status opened = station->Connect();
     if (!opened.IsOk()) {
         // The dialog stays open with the texts as typed, so the user can correct them.
         ShowProblem(opened.Message());

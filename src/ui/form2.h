@@ -9,12 +9,12 @@
 #include <QPushButton>
 #include <QWidget>
 
-class RadioLink;
+class Station;
 
 class Form2 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form2(RadioLink& link, QWidget* parent = nullptr);
+    explicit Form2(Station& station, QWidget* parent = nullptr);
 
     // The serial devices the system reports, offered after COM1 to COM8.
     static QStringList SystemPorts();
@@ -35,5 +35,5 @@ private:
     void Command1Click();
     void ShowProblem(const QString& text);
 
-    QPointer<RadioLink> link;
+    QPointer<Station> station;
 };

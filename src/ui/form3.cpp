@@ -1,7 +1,7 @@
 #include "ui/form3.h"
 
 #include "link/civ.h"
-#include "link/radiolink.h"
+#include "station/station.h"
 #include "ui/formlayout.h"
 
 #include <algorithm>
@@ -22,8 +22,8 @@ constexpr int kHexBase = 16;
 
 } // namespace
 
-Form3::Form3(RadioLink& radioLink, QWidget* parent)
-    : QWidget(parent, Qt::Window), link(&radioLink) {
+Form3::Form3(Station& radioStation, QWidget* parent)
+    : QWidget(parent, Qt::Window), station(&radioStation) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
     formlayout::UseLayoutFont(this);
@@ -60,11 +60,11 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
 }
 
 void Form3::Load() {
-    Text1->setText(QString::number(link->radioAdress, kHexBase).toUpper());
+    Text1->setText(QString::number(station->Link().radioAdress, kHexBase).toUpper());
 }
 
 void Form3::Command1Click() {
-    if (!link) {
+    if (!station) {
         close();
         return;
     }
@@ -74,7 +74,7 @@ void Form3::Command1Click() {
         ShowProblem(parsed.problem);
         return;
     }
-    link->SetRadioAddress(*parsed.address);
+    station->SetRadioAddress(*parsed.address);
     close();
 }
 

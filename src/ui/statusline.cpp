@@ -1,6 +1,7 @@
 #include "ui/statusline.h"
 
 #include "link/civ.h"
+#include "rig/rigchoice.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -34,19 +35,44 @@ QString FormatCountdown(double seconds) {
 QString StatusLineText(const StatusValues& values, const QLocale& locale) {
     QStringList lines;
     const RigState& rig = values.rig;
-    if (rig.connected) {
-        lines << QStringLiteral("Port %1 at %2 bit/s: open.").arg(rig.endpoint, rig.speed);
-    } else if (rig.reconnecting) {
-        lines << QStringLiteral("Port %1: gone, trying again every 2 s.").arg(rig.endpoint);
+    if (rig.backend == QLatin1String(rigconfig::kBackendNetwork)) {
+        const QString server = QStringLiteral("rigctld at %1").arg(rig.endpoint);
+        if (rig.connected) {
+            lines << QStringLiteral("%1: connected.").arg(server);
+        } else if (rig.reconnecting) {
+            lines << QStringLiteral("%1: not connected%2 Trying again every 2 s.")
+                         .arg(server, ReasonSuffix(rig.problem));
+        } else {
+            lines << QStringLiteral("%1: not connected%2").arg(server, ReasonSuffix(rig.problem));
+        }
     } else {
-        lines << QStringLiteral("Port %1: not open%2").arg(rig.endpoint, ReasonSuffix(rig.problem));
+        const QString port = rig.backend == QLatin1String(rigconfig::kBackendHamlib)
+                                 ? QStringLiteral("Hamlib, %1").arg(rig.endpoint)
+                                 : QStringLiteral("Port %1").arg(rig.endpoint);
+        if (rig.connected) {
+            lines << (rig.speed.isEmpty()
+                          ? QStringLiteral("%1: open.").arg(port)
+                          : QStringLiteral("%1 at %2 bit/s: open.").arg(port, rig.speed));
+        } else if (rig.reconnecting) {
+            lines << QStringLiteral("%1: gone, trying again every 2 s.").arg(port);
+        } else {
+            lines << QStringLiteral("%1: not open%2").arg(port, ReasonSuffix(rig.problem));
+        }
     }
-    if (rig.refusing) {
-        lines << QStringLiteral("Radio at %1: refuses commands (NG).").arg(rig.radio);
+    if (rig.backend == QLatin1String(rigconfig::kBackendCiv) || rig.backend.isEmpty()) {
+        if (rig.refusing) {
+            lines << QStringLiteral("Radio at %1: refuses commands (NG).").arg(rig.radio);
+        } else if (!rig.answering) {
+            lines << QStringLiteral("Radio at %1: not answering.").arg(rig.radio);
+        } else {
+            lines << QStringLiteral("Radio at address %1.").arg(rig.radio);
+        }
+    } else if (rig.refusing) {
+        lines << QStringLiteral("Radio: refuses the frequency.");
     } else if (!rig.answering) {
-        lines << QStringLiteral("Radio at %1: not answering.").arg(rig.radio);
+        lines << QStringLiteral("Radio: not answering.");
     } else {
-        lines << QStringLiteral("Radio at address %1.").arg(rig.radio);
+        lines << QStringLiteral("Radio: answering.");
     }
     switch (values.phase) {
     case SweepScheduler::Phase::Idle:
