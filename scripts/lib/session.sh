@@ -131,9 +131,10 @@ session_cleanup() {
     SESSION_PIDS=()
 }
 
-# Seconds since local midnight with the fraction, as the program reads its clock.
+# Seconds since midnight UTC with the fraction, as the program reads its clock (sounders count
+# their periods from midnight UTC).
 session_time_of_day() {
-    date '+%H %M %S %N' | awk '{ printf "%.3f\n", $1 * 3600 + $2 * 60 + $3 + $4 / 1e9 }'
+    date -u '+%H %M %S %N' | awk '{ printf "%.3f\n", $1 * 3600 + $2 * 60 + $3 + $4 / 1e9 }'
 }
 
 # session_clock_text SECONDS_SINCE_MIDNIGHT: HH:MM:SS.s

@@ -12,13 +12,13 @@ constexpr int kSecondsPerMinute = 60;
 constexpr long kNanosecondsPerMillisecond = 1000000;
 } // namespace
 
-double LocalSecondsOfDay() {
+double UtcSecondsOfDay() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
+    tm utc{};
+    gmtime_r(&now.tv_sec, &utc);
     const long long ms =
-        (local.tm_hour * kSecondsPerHour + local.tm_min * kSecondsPerMinute + local.tm_sec) *
+        (utc.tm_hour * kSecondsPerHour + utc.tm_min * kSecondsPerMinute + utc.tm_sec) *
             kMillisecondsPerSecond +
         now.tv_nsec / kNanosecondsPerMillisecond;
     return double(ms) / kMillisecondsPerSecond;

@@ -1,6 +1,6 @@
 #pragma once
 
-// Appends one line per piece of received traffic to a file, stamped with the local time of day,
+// Appends one line per piece of received traffic to a file, stamped with the UTC time of day,
 // and flushes each line so that whoever watches the file sees it at once.
 
 #include "framesplitter.h"
@@ -30,5 +30,5 @@ private:
     std::FILE* file = nullptr;
 };
 
-// The local time of day in seconds since midnight, with its fraction.
-double LocalSecondsOfDay();
+// The time of day in UTC in seconds since midnight, with its fraction.
+double UtcSecondsOfDay();

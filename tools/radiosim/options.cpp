@@ -125,12 +125,12 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
             }
             options->linkPath = value;
         } else if (name == "--print-sweep-start") {
+            // Its range is the period's (--period), checked once every option is read.
             const auto chirpTime =
-                takeValue() ? sweep::ParseChirpTime(QString::fromStdString(value), QLocale::c())
+                takeValue() ? sweep::ParseDecimal(QString::fromStdString(value), QLocale::c())
                             : std::nullopt;
             if (!chirpTime) {
-                return "--print-sweep-start needs a chirp time from 0 to 299, got \"" + value +
-                       "\"";
+                return "--print-sweep-start needs a chirp time, got \"" + value + "\"";
             }
             options->sweepStartChirpTime = chirpTime;
         } else if (auto audio = ParseAudioOption(name, takeValue, value, &options->audio)) {
@@ -187,7 +187,7 @@ Options
                       print when the next sweep of chirp time CHIRP (seconds, 0 to 299, a
                       fraction allowed) takes its first step, as Tavmirok computes it when
                       Start is pressed now, and exit without opening a device. One line: the
-                      seconds from now and the local time of day in seconds since midnight,
+                      seconds from now and the UTC time of day in seconds since midnight,
                       "20.500 43220.500". Scripts use it instead of redoing the arithmetic.
   -h, --help          show this text
 
@@ -216,7 +216,7 @@ Signals: SIGTERM and SIGINT end the program cleanly (the link is removed); SIGUS
 
 Log format (--log): one line per frame received, flushed at once:
   36098.500 FE FE 4E 4D 05 00 00 10 02 00 FD
-the local time of day in seconds since midnight with milliseconds, a blank and the frame's
+the UTC time of day in seconds since midnight with milliseconds, a blank and the frame's
 bytes in upper-case hex. Bytes that belong to no frame are logged as one line per run
 ("36098.512 stray 13 0A"), and a frame ended by a new preamble before its FD, or left
 unfinished when the device goes away, as "36098.520 cut FE FE 4E 4D 05 00". Nothing the

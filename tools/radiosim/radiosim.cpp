@@ -159,7 +159,7 @@ int RadioSim::Run() {
         FlushOutput();
     }
     for (const BusPiece& piece : splitter.Reset()) {
-        log.Write(piece, LocalSecondsOfDay());
+        log.Write(piece, UtcSecondsOfDay());
     }
     device.Close();
     return *exitStatus;
@@ -253,7 +253,7 @@ void RadioSim::OnReceived(std::span<const std::uint8_t> bytes) {
     if (options.echo && !options.silent) {
         Send(bytes); // the bus returns every byte at once
     }
-    const double now = LocalSecondsOfDay();
+    const double now = UtcSecondsOfDay();
     for (const BusPiece& piece : splitter.Feed(bytes)) {
         OnPiece(piece, now);
     }
@@ -343,7 +343,7 @@ void RadioSim::FlushOutput() {
 
 void RadioSim::Vanish(std::chrono::milliseconds pause) {
     for (const BusPiece& piece : splitter.Reset()) {
-        log.Write(piece, LocalSecondsOfDay());
+        log.Write(piece, UtcSecondsOfDay());
     }
     pending.clear();
     delayedAnswers.clear();
