@@ -364,8 +364,8 @@ private slots:
     }
 
     void log_linesPerFrameStrayAndCut() {
-        // A zone far from UTC, for the radio and for this test's clock, so that a time of day
-        // taken in the wrong zone shows.
+        // A zone far from UTC for the radio, so that a time of day taken in local time instead of
+        // UTC (the clock the program counts its sweeps by) shows.
         const QByteArray savedZone = qgetenv("TZ");
         qputenv("TZ", "<+0530>-05:30");
         tzset();
@@ -382,13 +382,13 @@ private slots:
         QVERIFY2(!path.isEmpty(), qPrintable(sim.ErrorString()));
         SimPort port;
         QVERIFY(port.Open(path));
-        const int before = QTime::currentTime().msecsSinceStartOfDay();
+        const int before = QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay();
         RunSteps(port, {{hex("13 0A FE FE 4E 4D 05"), hex("13 0A FE FE 4E 4D 05")},
                         {hex("00 00 10 02 00 FD"), hex("00 00 10 02 00 FD") + kOk},
                         {hex("FE FE 94 E0 03"), hex("FE FE 94 E0 03")},
                         {kRead, kRead + Answer2100()}});
         QVERIFY(sim.WaitForFramesReceived(2));
-        const int after = QTime::currentTime().msecsSinceStartOfDay();
+        const int after = QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay();
 
         const QStringList expected{"stray 13 0A", "FE FE 4E 4D 05 00 00 10 02 00 FD",
                                    "cut FE FE 94 E0 03", "FE FE 4E 4D 03 FD"};
