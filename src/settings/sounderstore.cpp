@@ -4,7 +4,6 @@
 #include "sweep/schedule.h"
 
 #include <array>
-#include <functional>
 #include <optional>
 
 namespace {
@@ -75,28 +74,6 @@ QStringList ReadProfileTexts(const QSettings& store) {
     return texts;
 }
 
-// Whether what was just written reached the store. The first error of a QSettings sticks: a
-// file that was damaged when it was read reports FormatError even after the values written now
-// have replaced it, so then a fresh read of the store decides.
-bool Reached(const QSettings& written, const QString& iniFile,
-             const std::function<bool(QSettings&)>& readsBack) {
-    if (written.status() == QSettings::NoError) {
-        return true;
-    }
-    if (written.status() != QSettings::FormatError) {
-        return false;
-    }
-    auto fresh = storefile::Open(iniFile);
-    return fresh->status() == QSettings::NoError && readsBack(*fresh);
-}
-
-Status NotSaved(const QString& location, const QString& what) {
-    return Status::Error(QStringLiteral("The %1 could not be saved to %2. Check that the folder "
-                                        "exists and that you may write there, then try again.")
-                             .arg(what, location),
-                         QStringLiteral("the %1 could not be saved").arg(what));
-}
-
 } // namespace
 
 SounderStore::SounderStore(QString iniFile, QLocale locale)
@@ -136,11 +113,12 @@ Status SounderStore::Save(const Profile& profile) const {
     WriteProfileTexts(*store, texts);
     store->endGroup();
     store->sync();
-    const bool saved = Reached(*store, iniFile, [&texts](QSettings& fresh) {
+    const bool saved = storefile::Reached(*store, iniFile, [&texts](QSettings& fresh) {
         fresh.beginGroup(QLatin1String(kGroup));
         return ReadProfileTexts(fresh) == texts;
     });
-    return saved ? Status::Ok() : NotSaved(store->fileName(), QStringLiteral("sounder settings"));
+    return saved ? Status::Ok()
+                 : storefile::NotSaved(store->fileName(), QStringLiteral("sounder settings"));
 }
 
 std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
@@ -189,7 +167,7 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
     }
     store->endArray();
     store->sync();
-    const bool saved = Reached(*store, iniFile, [&written](QSettings& fresh) {
+    const bool saved = storefile::Reached(*store, iniFile, [&written](QSettings& fresh) {
         QList<QStringList> back;
         const int count = fresh.beginReadArray(QLatin1String(kArray));
         for (int i = 0; i < count; ++i) {
@@ -200,5 +178,6 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
         }
         return back == written;
     });
-    return saved ? Status::Ok() : NotSaved(store->fileName(), QStringLiteral("saved sounders"));
+    return saved ? Status::Ok()
+                 : storefile::NotSaved(store->fileName(), QStringLiteral("saved sounders"));
 }

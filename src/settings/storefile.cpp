@@ -18,4 +18,23 @@ QString ReadText(const QSettings& store, const char* key, const char* fallback) 
     return value.toString();
 }
 
+bool Reached(const QSettings& written, const QString& iniFile,
+             const std::function<bool(QSettings&)>& readsBack) {
+    if (written.status() == QSettings::NoError) {
+        return true;
+    }
+    if (written.status() != QSettings::FormatError) {
+        return false;
+    }
+    auto fresh = Open(iniFile);
+    return fresh->status() == QSettings::NoError && readsBack(*fresh);
+}
+
+Status NotSaved(const QString& location, const QString& what) {
+    return Status::Error(QStringLiteral("The %1 could not be saved to %2. Check that the folder "
+                                        "exists and that you may write there, then try again.")
+                             .arg(what, location),
+                         QStringLiteral("the %1 could not be saved").arg(what));
+}
+
 } // namespace storefile

@@ -1,0 +1,112 @@
+// The ionogram settings over an INI file: the exact group and keys as text, defaults for what is
+// missing, and what the user is told about values the ionogram cannot use.
+
+#include "settings/ionogramstore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestIonogramStore : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    int files = 0;
+
+    // A file of its own per case: Qt caches what it read from a file of the same size and age.
+    QString NewFile(const QByteArray& text = QByteArray()) {
+        const QString path = dir.filePath(QStringLiteral("t%1.conf").arg(++files));
+        QFile file(path);
+        if (!text.isEmpty() && file.open(QIODevice::WriteOnly)) {
+            file.write(text);
+        }
+        return path;
+    }
+
+private slots:
+    void missing_givesDefaults() {
+        QStringList notices;
+        IonogramChoice defaults;
+        defaults.folder = IonogramStore::DefaultFolder();
+        QCOMPARE(IonogramStore(NewFile()).Load(&notices), defaults);
+        QVERIFY(defaults.folder.endsWith(QStringLiteral("/Tavmirok/ionograms")));
+        QVERIFY(notices.isEmpty());
+    }
+
+    void save_roundTripAsTextInOwnGroup() {
+        const QString path = NewFile();
+        const IonogramChoice choice{QStringLiteral("alsa_input.usb-radio"), -1.25, -2, 40,
+                                    QStringLiteral("/srv/iono, radio"),     false};
+        QVERIFY(IonogramStore(path).Save(choice).IsOk());
+        QSettings raw(path, QSettings::IniFormat);
+        QCOMPARE(raw.value(QStringLiteral("ionogram/AudioDelay")).toString(),
+                 QStringLiteral("-1.25"));
+        QCOMPARE(raw.value(QStringLiteral("ionogram/DelayTo")).toString(), QStringLiteral("40"));
+        QCOMPARE(raw.value(QStringLiteral("ionogram/Save")).toString(), QStringLiteral("false"));
+        QStringList notices;
+        QCOMPARE(IonogramStore(path).Load(&notices), choice);
+        QVERIFY(notices.isEmpty());
+    }
+
+    void badValue_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<IonogramChoice>("choice");
+        QTest::addColumn<QString>("notice");
+        const QString folder = IonogramStore::DefaultFolder();
+        QTest::newRow("not a number: its default")
+            << QByteArray("[ionogram]\nAudioDelay=soon\nDelayTo=\"30,5\"\n")
+            << IonogramChoice{QString(), 0, 0, 30.5, folder, true}
+            << "The stored ionogram value AudioDelay \"soon\" in {path} cannot be read, so its "
+               "default is used. Set it again in Configure > Audio Input....";
+        QTest::newRow("save neither true nor false")
+            << QByteArray("[ionogram]\nSave=maybe\nFolder=/srv/iono\n")
+            << IonogramChoice{QString(), 0, 0, 20, QStringLiteral("/srv/iono"), true}
+            << "The stored ionogram value Save \"maybe\" in {path} cannot be read, so its default "
+               "is used. Set it again in Configure > Audio Input....";
+        QTest::newRow("delays downwards: the defaults, the input kept")
+            << QByteArray("[ionogram]\nAudioInput=radio\nDelayFrom=30\nDelayTo=20\n"
+                          "Folder=/srv/iono\nSave=false\n")
+            << IonogramChoice{QStringLiteral("radio"), 0, 0, 20, folder, true}
+            << "The stored ionogram settings cannot be used: The delays shown must run upwards: "
+               "\"from\" (30 ms) is not below \"to\" (20 ms). For example 0 to 20 ms. The "
+               "defaults are used instead (delays 0 ms to 20 ms, audio delay 0 ms, saved in "
+               "{folder}); set yours in Configure > Audio Input....";
+    }
+    void badValue() {
+        QFETCH(QByteArray, file);
+        QFETCH(IonogramChoice, choice);
+        QFETCH(QString, notice);
+        const QString path = NewFile(file);
+        QStringList notices;
+        QCOMPARE(IonogramStore(path, QLocale(QStringLiteral("de_DE"))).Load(&notices), choice);
+        notice.replace(QStringLiteral("{path}"), path);
+        notice.replace(QStringLiteral("{folder}"), IonogramStore::DefaultFolder());
+        QCOMPARE(notices, QStringList{notice});
+    }
+
+    void refusal_data() {
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<double>("audioDelay");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("negative start") << -5.0 << 20.0 << -3.0 << false;
+        QTest::newRow("to at the limit") << 0.0 << 100.0 << 0.0 << false;
+        QTest::newRow("to beyond") << 0.0 << 100.05 << 0.0 << true;
+        QTest::newRow("from equals to") << 10.0 << 10.0 << 0.0 << true;
+        QTest::newRow("from below the limit") << -100.5 << 20.0 << 0.0 << true;
+        QTest::newRow("audio delay of seconds") << 0.0 << 20.0 << -1500.0 << true;
+    }
+    void refusal() {
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(double, audioDelay);
+        QFETCH(bool, refused);
+        const IonogramChoice choice{QString(), audioDelay, from, to, QStringLiteral("/tmp"), true};
+        QCOMPARE(!IonogramRefusal(choice).isEmpty(), refused);
+    }
+};
+
+Q_DECLARE_METATYPE(IonogramChoice)
+
+QTEST_GUILESS_MAIN(TestIonogramStore)
+#include "tst_ionogramstore.moc"
