@@ -67,8 +67,7 @@ private slots:
             << QByteArray("[ionogram]\nAudioInput=radio\nDelayFrom=30\nDelayTo=20\n"
                           "Folder=/srv/iono\nSave=false\n")
             << IonogramChoice{QStringLiteral("radio"), 0, 0, 20, folder, true}
-            << "The stored ionogram settings cannot be used: The delays shown must run upwards: "
-               "\"from\" (30 ms) is not below \"to\" (20 ms). For example 0 to 20 ms. The "
+            << "The stored ionogram settings cannot be used: {refusal} The "
                "defaults are used instead (delays 0 ms to 20 ms, audio delay 0 ms, saved in "
                "{folder}); set yours in Configure > Audio Input....";
     }
@@ -81,6 +80,9 @@ private slots:
         QCOMPARE(IonogramStore(path, QLocale(QStringLiteral("de_DE"))).Load(&notices), choice);
         notice.replace(QStringLiteral("{path}"), path);
         notice.replace(QStringLiteral("{folder}"), IonogramStore::DefaultFolder());
+        // The refusal itself is spelled out in tst_audiodialog.
+        notice.replace(QStringLiteral("{refusal}"),
+                       IonogramRefusal({QString(), 0, 30, 20, QStringLiteral("/srv/iono"), false}));
         QCOMPARE(notices, QStringList{notice});
     }
 
