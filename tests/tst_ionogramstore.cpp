@@ -2,26 +2,16 @@
 // missing, and what the user is told about values the ionogram cannot use.
 
 #include "settings/ionogramstore.h"
+#include "support/settingsfile.h"
 
-#include <QFile>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestIonogramStore : public QObject {
     Q_OBJECT
-    QTemporaryDir dir;
-    int files = 0;
+    SettingsFiles files;
 
-    // A file of its own per case: Qt caches what it read from a file of the same size and age.
-    QString NewFile(const QByteArray& text = QByteArray()) {
-        const QString path = dir.filePath(QStringLiteral("t%1.conf").arg(++files));
-        QFile file(path);
-        if (!text.isEmpty() && file.open(QIODevice::WriteOnly)) {
-            file.write(text);
-        }
-        return path;
-    }
+    QString NewFile(const QByteArray& text = QByteArray()) { return files.NewWithText(text); }
 
 private slots:
     void missing_givesDefaults() {

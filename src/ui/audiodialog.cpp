@@ -26,15 +26,6 @@ constexpr Entry kAudioDelay{"audio delay", "0"};
 constexpr Entry kDelayFrom{"delay shown from", "0"};
 constexpr Entry kDelayTo{"delay shown to", "20"};
 
-QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    // Enter in a box must not press a button, as in the other dialogs.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* parent) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(objectName);
@@ -76,7 +67,8 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
 
     folder = NewEdit(QStringLiteral("folder"), current.folder, this);
     folder->setMinimumWidth(folder->fontMetrics().averageCharWidth() * 40);
-    browseButton = NewButton(QStringLiteral("Browse..."), QStringLiteral("browseButton"), this);
+    browseButton =
+        formlayout::NewButton(QStringLiteral("Browse..."), QStringLiteral("browseButton"), this);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(folder, 1);
     folderRow->addWidget(browseButton);
@@ -92,12 +84,7 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
     values->addRow(QString(), save);
 
     problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
-    okButton = NewButton(QStringLiteral("OK"), QStringLiteral("okButton"), this);
-    cancelButton = NewButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
+    QHBoxLayout* buttons = formlayout::NewOkCancelRow(this, &okButton, &cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(values);
