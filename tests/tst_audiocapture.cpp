@@ -87,6 +87,11 @@ private slots:
         pulse = std::make_unique<PulseServer>();
         QString error;
         QVERIFY2(pulse->Start(&error), qPrintable(error));
+        // An output first, so its monitor comes before the radio in the server's own order.
+        QVERIFY2(pulse->Pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                               QStringLiteral("sink_name=speakers")},
+                              &error),
+                 qPrintable(error));
         fifo = pulse->FilePath(QStringLiteral("radio.fifo"));
         QVERIFY2(pulse->AddPipeSource(QStringLiteral("radio"), fifo, kRate, &error),
                  qPrintable(error));
@@ -94,14 +99,18 @@ private slots:
 
     void cleanupTestCase() { pulse.reset(); }
 
-    void inputsListNamesTheSource() {
-        // Qt's PulseAudio backend leaves the monitors of outputs out of its list.
+    void inputsListedWithMonitorsLast() {
         const std::vector<AudioInput> inputs = ListAudioInputs();
-        const auto radio = std::find_if(inputs.begin(), inputs.end(), [](const AudioInput& input) {
-            return input.id == QLatin1String("radio");
-        });
-        QVERIFY(radio != inputs.end());
-        QVERIFY(radio->description.contains(fifo));
+        auto position = [&inputs](const QString& id) {
+            return std::find_if(inputs.begin(), inputs.end(),
+                                [&id](const AudioInput& input) { return input.id == id; }) -
+                   inputs.begin();
+        };
+        const auto radio = position(QStringLiteral("radio"));
+        const auto monitor = position(QStringLiteral("speakers.monitor"));
+        QCOMPARE(inputs.size(), std::size_t(2));
+        QVERIFY(radio < monitor && monitor < 2);
+        QVERIFY(inputs[std::size_t(radio)].description.contains(fifo));
     }
 
     void rampArrivesWholeAndStampedInOrder() {
@@ -164,6 +173,35 @@ private slots:
         // The writer has ended: the source stalls, and stopping still returns.
         QVERIFY(capture.Running());
         capture.Stop();
+        QVERIFY(!capture.Running());
+    }
+
+    void inputRemovedWhileCapturingIsReported() {
+        QString error;
+        QString index;
+        const QString spare = pulse->FilePath(QStringLiteral("spare.fifo"));
+        QVERIFY2(pulse->Pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-source"),
+                               QStringLiteral("source_name=spare"), QStringLiteral("file=") + spare,
+                               QStringLiteral("format=s16le"), QStringLiteral("rate=48000"),
+                               QStringLiteral("channels=1")},
+                              &error, &index),
+                 qPrintable(error));
+        AudioCapture capture;
+        bool heard = false;
+        QStringList failed;
+        connect(&capture, &AudioCapture::Audio, this, [&heard] { heard = true; });
+        connect(&capture, &AudioCapture::Failed, this,
+                [&failed](const Status& status) { failed << status.Message(); });
+        capture.Start(QStringLiteral("spare"), kRate);
+        RampWriter writer;
+        std::thread thread([&writer, &spare] { writer.Run(spare); });
+        QTRY_VERIFY_WITH_TIMEOUT(heard || !failed.isEmpty(), kWaitMs);
+        writer.quit = true;
+        thread.join();
+        QVERIFY(pulse->Pactl({QStringLiteral("unload-module"), index.trimmed()}, &error));
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), kWaitMs);
+        QCOMPARE(failed, QStringList{AudioStopFailure(QStringLiteral("spare"),
+                                                      QStringLiteral("Entity killed"))});
         QVERIFY(!capture.Running());
     }
 

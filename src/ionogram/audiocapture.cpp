@@ -1,7 +1,5 @@
 #include "ionogram/audiocapture.h"
 
-#include <QAudioDevice>
-#include <QMediaDevices>
 #include <QMetaObject>
 #include <algorithm>
 #include <chrono>
@@ -14,7 +12,7 @@ namespace {
 
 constexpr const char* kClientName = "Tavmirok";
 constexpr const char* kStreamName = "Ionogram audio";
-constexpr const char* kMonitorSuffix = ".monitor";
+constexpr std::chrono::seconds kListingWait{2};
 constexpr std::uint32_t kServerDefault = std::uint32_t(-1); // pa_buffer_attr: let the server pick
 constexpr pa_usec_t kMicrosecondsPerMs = 1000;
 
@@ -30,19 +28,79 @@ QString Named(const QString& input) {
 
 } // namespace
 
-std::vector<AudioInput> MonitorsLast(std::vector<AudioInput> inputs) {
-    std::stable_partition(inputs.begin(), inputs.end(), [](const AudioInput& input) {
-        return !input.id.endsWith(QLatin1String(kMonitorSuffix));
-    });
-    return inputs;
-}
+namespace {
+
+// Sources as the server lists them, with whether each is the monitor of an output.
+struct Listing {
+    std::vector<AudioInput> inputs;
+    std::vector<AudioInput> monitors;
+    bool done = false;
+
+    static void OnContext(pa_context* context, void* data) {
+        auto* self = static_cast<Listing*>(data);
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            if (pa_operation* listing =
+                    pa_context_get_source_info_list(context, &Listing::OnSource, data)) {
+                pa_operation_unref(listing);
+            } else {
+                self->done = true;
+            }
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            self->done = true;
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void OnSource(pa_context*, const pa_source_info* info, int last, void* data) {
+        auto* self = static_cast<Listing*>(data);
+        if (last != 0 || info == nullptr) {
+            self->done = true;
+            return;
+        }
+        const AudioInput input{QString::fromUtf8(info->name), QString::fromUtf8(info->description)};
+        (info->monitor_of_sink == PA_INVALID_INDEX ? self->inputs : self->monitors)
+            .push_back(input);
+    }
+};
+
+} // namespace
 
 std::vector<AudioInput> ListAudioInputs() {
-    std::vector<AudioInput> inputs;
-    for (const QAudioDevice& device : QMediaDevices::audioInputs()) {
-        inputs.push_back({QString::fromUtf8(device.id()), device.description()});
+    Listing listing;
+    pa_mainloop* loop = pa_mainloop_new();
+    if (loop == nullptr) {
+        return {};
     }
-    return MonitorsLast(std::move(inputs));
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), kClientName);
+    if (context != nullptr) {
+        pa_context_set_state_callback(context, &Listing::OnContext, &listing);
+        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+            // A server that does not answer leaves the list empty rather than the window stuck.
+            using Clock = std::chrono::steady_clock;
+            const Clock::time_point deadline = Clock::now() + kListingWait;
+            while (!listing.done && Clock::now() < deadline) {
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+                if (pa_mainloop_prepare(loop, int(std::max<long long>(left.count(), 0))) < 0 ||
+                    pa_mainloop_poll(loop) < 0 || pa_mainloop_dispatch(loop) < 0) {
+                    break;
+                }
+            }
+            pa_context_disconnect(context);
+        }
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    if (!listing.done) {
+        return {};
+    }
+    listing.inputs.insert(listing.inputs.end(), listing.monitors.begin(), listing.monitors.end());
+    return listing.inputs;
 }
 
 QString AudioOpenFailure(const QString& input, const QString& reason) {

@@ -24,11 +24,9 @@ struct AudioInput {
     bool operator==(const AudioInput&) const = default;
 };
 
-// The inputs of the audio server, real inputs first, then the monitors of outputs.
+// The inputs of the audio server in its order, real inputs first, then the monitors of outputs
+// (what a program such as an SDR receiver plays). Empty when no server answers within 2 s.
 std::vector<AudioInput> ListAudioInputs();
-// Puts the monitors of outputs (source names ending in ".monitor") after the real inputs,
-// keeping the order within each.
-std::vector<AudioInput> MonitorsLast(std::vector<AudioInput> inputs);
 
 // What the user is told when the input cannot be opened, and when it stops delivering.
 QString AudioOpenFailure(const QString& input, const QString& reason);
