@@ -106,8 +106,9 @@ IonogramLayout LayoutIonogram(const QRect& area, int lineHeight, const IonogramS
     if (khz.size() >= 2) {
         layout.stepKhz = std::max(1.0, (khz.back() - khz.front()) / double(khz.size() - 1));
     }
-    layout.lowMhz = kDefaultLowMhz;
-    layout.highMhz = kDefaultHighMhz;
+    const bool band = sweep.highKhz > sweep.lowKhz;
+    layout.lowMhz = band ? sweep.lowKhz / kKhzPerMhz : kDefaultLowMhz;
+    layout.highMhz = band ? sweep.highKhz / kKhzPerMhz : kDefaultHighMhz;
     if (!khz.empty()) {
         const auto [lo, hi] = std::minmax_element(khz.begin(), khz.end());
         layout.lowMhz = std::min(layout.lowMhz, (*lo - layout.stepKhz / 2) / kKhzPerMhz);

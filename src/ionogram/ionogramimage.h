@@ -47,7 +47,8 @@ struct IonogramLayout {
     QRect CellRect(double frequencyKhz, int cell) const;
 };
 
-// The layout of sweep's picture in area, with margins in units of the font's line height.
+// The layout of sweep's picture in area, with margins in units of the font's line height. The
+// frequency axis spans the sweep's band (2 to 30 MHz when it has none) and every step's strip.
 IonogramLayout LayoutIonogram(const QRect& area, int lineHeight, const IonogramSweep& sweep);
 
 // The step and delay cell under a point, or nothing outside the plot and its columns.
