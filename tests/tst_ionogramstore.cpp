@@ -47,19 +47,19 @@ private slots:
             << QByteArray("[ionogram]\nAudioDelay=soon\nDelayTo=\"30,5\"\n")
             << IonogramChoice{QString(), 0, 0, 30.5, folder, true}
             << "The stored ionogram value AudioDelay \"soon\" in {path} cannot be read, so its "
-               "default is used. Set it again in Configure > Audio Input....";
+               "default is used. Open Configure > Audio Input... to set it again.";
         QTest::newRow("save neither true nor false")
             << QByteArray("[ionogram]\nSave=maybe\nFolder=/srv/iono\n")
             << IonogramChoice{QString(), 0, 0, 20, QStringLiteral("/srv/iono"), true}
             << "The stored ionogram value Save \"maybe\" in {path} cannot be read, so its default "
-               "is used. Set it again in Configure > Audio Input....";
+               "is used. Open Configure > Audio Input... to set it again.";
         QTest::newRow("delays downwards: the defaults, the input kept")
             << QByteArray("[ionogram]\nAudioInput=radio\nDelayFrom=30\nDelayTo=20\n"
                           "Folder=/srv/iono\nSave=false\n")
             << IonogramChoice{QStringLiteral("radio"), 0, 0, 20, folder, true}
             << "The stored ionogram settings cannot be used: {refusal} The "
                "defaults are used instead (delays 0 ms to 20 ms, audio delay 0 ms, saved in "
-               "{folder}); set yours in Configure > Audio Input....";
+               "{folder}); open Configure > Audio Input... to set yours.";
     }
     void badValue() {
         QFETCH(QByteArray, file);

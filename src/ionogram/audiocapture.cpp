@@ -26,10 +26,6 @@ QString Named(const QString& input) {
                            : QStringLiteral("The audio input \"%1\"").arg(input);
 }
 
-} // namespace
-
-namespace {
-
 // Sources as the server lists them, with whether each is the monitor of an output.
 struct Listing {
     std::vector<AudioInput> inputs;
@@ -110,9 +106,9 @@ QString AudioOpenFailure(const QString& input, const QString& reason) {
 }
 
 QString AudioStopFailure(const QString& input, const QString& reason) {
-    return QStringLiteral("%1 stopped delivering sound: %2. Check that the radio's USB audio is "
-                          "still plugged in, or choose another input in Configure > Audio "
-                          "Input....")
+    return QStringLiteral("%1 stopped delivering sound: %2. Choose another input in Configure > "
+                          "Audio Input..., or check that the radio's USB audio is still plugged "
+                          "in.")
         .arg(Named(input), reason);
 }
 

@@ -85,10 +85,11 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
     auto store = storefile::Open(iniFile);
     store->beginGroup(QLatin1String(kGroup));
     const auto notReadable = [&](const char* key, const QString& text) {
-        notices->append(QStringLiteral("The stored ionogram value %1 \"%2\" in %3 cannot be "
-                                       "read, so its default is used. Set it again in "
-                                       "Configure > Audio Input....")
-                            .arg(QLatin1String(key), text, store->fileName()));
+        notices->append(
+            QStringLiteral(
+                "The stored ionogram value %1 \"%2\" in %3 cannot be "
+                "read, so its default is used. Open Configure > Audio Input... to set it again.")
+                .arg(QLatin1String(key), text, store->fileName()));
     };
     IonogramChoice choice;
     choice.audioInput = storefile::ReadText(*store, kAudioInputKey, "");
@@ -113,12 +114,12 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
     if (const QString refusal = IonogramRefusal(choice); !refusal.isEmpty()) {
         IonogramChoice defaults;
         defaults.folder = defaultFolder;
-        notices->append(QStringLiteral("The stored ionogram settings cannot be used: %1 The "
-                                       "defaults are used instead (delays %2 to %3, audio delay "
-                                       "%4, saved in %5); set yours in Configure > Audio "
-                                       "Input....")
-                            .arg(refusal, Ms(defaults.delayFromMs), Ms(defaults.delayToMs),
-                                 Ms(defaults.audioDelayMs), defaults.folder));
+        notices->append(
+            QStringLiteral("The stored ionogram settings cannot be used: %1 The "
+                           "defaults are used instead (delays %2 to %3, audio delay "
+                           "%4, saved in %5); open Configure > Audio Input... to set yours.")
+                .arg(refusal, Ms(defaults.delayFromMs), Ms(defaults.delayToMs),
+                     Ms(defaults.audioDelayMs), defaults.folder));
         IonogramChoice kept = defaults;
         kept.audioInput = choice.audioInput;
         return kept;
