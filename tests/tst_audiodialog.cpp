@@ -82,32 +82,11 @@ private slots:
             << "/srv/iono"
             << "The delay shown from \"zero\" is not a number. Type it in milliseconds, for "
                "example 0.";
-        QTest::newRow("to beyond 100 ms")
-            << "0"
-            << "0"
-            << "120"
-            << "/srv/iono"
-            << "The delays shown can reach up to 100 ms, not 120 ms. Choose a smaller \"to\".";
-        QTest::newRow("from not below to")
+        QTest::newRow("refused by the ionogram's checks")
             << "0"
             << "20"
             << "10"
-            << "/srv/iono"
-            << "The delays shown must run upwards: \"from\" (20 ms) is not below \"to\" (10 ms). "
-               "For example 0 to 20 ms.";
-        QTest::newRow("no folder to save in")
-            << "0"
-            << "0"
-            << "20"
-            << "  "
-            << "Choose a folder for the ionograms, or turn off \"Save ionograms\".";
-        QTest::newRow("audio delay of seconds")
-            << "2000"
-            << "0"
-            << "20"
-            << "/srv/iono"
-            << "The audio delay 2000 ms is too long: a receiver and sound card delay the audio by "
-               "a few milliseconds, at most 1000 ms either way.";
+            << "  " << IonogramRefusal({QString(), 0, 20, 10, QString(), true});
     }
     void refused() {
         QFETCH(QString, audioDelay);

@@ -70,7 +70,6 @@ private slots:
         QCOMPARE(IonogramStore(path, QLocale(QStringLiteral("de_DE"))).Load(&notices), choice);
         notice.replace(QStringLiteral("{path}"), path);
         notice.replace(QStringLiteral("{folder}"), IonogramStore::DefaultFolder());
-        // The refusal itself is spelled out in tst_audiodialog.
         notice.replace(QStringLiteral("{refusal}"),
                        IonogramRefusal({QString(), 0, 30, 20, QStringLiteral("/srv/iono"), false}));
         QCOMPARE(notices, QStringList{notice});
@@ -80,21 +79,36 @@ private slots:
         QTest::addColumn<double>("from");
         QTest::addColumn<double>("to");
         QTest::addColumn<double>("audioDelay");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("negative start") << -5.0 << 20.0 << -3.0 << false;
-        QTest::newRow("to at the limit") << 0.0 << 100.0 << 0.0 << false;
-        QTest::newRow("to beyond") << 0.0 << 100.05 << 0.0 << true;
-        QTest::newRow("from equals to") << 10.0 << 10.0 << 0.0 << true;
-        QTest::newRow("from below the limit") << -100.5 << 20.0 << 0.0 << true;
-        QTest::newRow("audio delay of seconds") << 0.0 << 20.0 << -1500.0 << true;
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("negative start") << -5.0 << 20.0 << -3.0 << "/srv" << QString();
+        QTest::newRow("to at the limit") << 0.0 << 100.0 << 0.0 << "/srv" << QString();
+        QTest::newRow("to beyond")
+            << 0.0 << 120.0 << 0.0 << "/srv"
+            << "The delays shown can reach up to 100 ms, not 120 ms. Choose a smaller \"to\".";
+        QTest::newRow("from equals to")
+            << 10.0 << 10.0 << 0.0 << "/srv"
+            << "The delays shown must run upwards: \"from\" (10 ms) is not below \"to\" (10 ms). "
+               "For example 0 to 20 ms.";
+        QTest::newRow("from below the limit")
+            << -100.5 << 20.0 << 0.0 << "/srv"
+            << "The delays shown can start from -100 ms at the lowest, not -100.5 ms. Choose a "
+               "larger \"from\".";
+        QTest::newRow("audio delay of seconds")
+            << 0.0 << 20.0 << -1500.0 << "/srv"
+            << "The audio delay -1500 ms is too long: a receiver and sound card delay the audio "
+               "by a few milliseconds, at most 1000 ms either way.";
+        QTest::newRow("no folder to save in")
+            << 0.0 << 20.0 << 0.0 << "  "
+            << "Choose a folder for the ionograms, or turn off \"Save ionograms\".";
     }
     void refusal() {
         QFETCH(double, from);
         QFETCH(double, to);
         QFETCH(double, audioDelay);
-        QFETCH(bool, refused);
-        const IonogramChoice choice{QString(), audioDelay, from, to, QStringLiteral("/tmp"), true};
-        QCOMPARE(!IonogramRefusal(choice).isEmpty(), refused);
+        QFETCH(QString, folder);
+        QFETCH(QString, refusal);
+        QCOMPARE(IonogramRefusal({QString(), audioDelay, from, to, folder, true}), refusal);
     }
 };
 
