@@ -61,7 +61,8 @@ SimulatedIonosphere::Settings Sky(double fs, std::vector<PropagationMode> modes,
 }
 
 PropagationMode Mode(double delayMs, double amplitude, double phase = 0) {
-    return PropagationMode{delayMs, SounderProfile{}.lowFrequency, SounderProfile{}.highFrequency, amplitude, phase};
+    return PropagationMode{delayMs, SounderProfile{}.lowFrequency, SounderProfile{}.highFrequency,
+                           amplitude, phase};
 }
 
 // The filter's own delay, known from its design: what the audio delay setting calibrates out.
@@ -160,8 +161,8 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
             produced += std::int64_t(fragment);
         }
         while (nextStep < kSteps && firstMark + nextStep <= poll) {
-            const int index = ionogram.AddStep(profile.lowFrequency + profile.stepSize * (nextStep + 1),
-                                               firstMark + nextStep);
+            const int index = ionogram.AddStep(
+                profile.lowFrequency + profile.stepSize * (nextStep + 1), firstMark + nextStep);
             ionogram.SetReached(index, true);
             ++nextStep;
         }
@@ -399,6 +400,31 @@ private slots:
         QFETCH(double, now);
         QFETCH(double, epoch);
         QCOMPARE(EpochFromSecondsOfDay(secondsOfDay, now), epoch);
+    }
+
+    void pictureSpansTheProfilesBand_data() {
+        QTest::addColumn<double>("lowKhz");
+        QTest::addColumn<double>("highKhz");
+        QTest::addColumn<double>("lowMhz");
+        QTest::addColumn<double>("highMhz");
+        // Steps 2.1 to 2.5 MHz so far: the axis already spans the whole band.
+        QTest::newRow("2 to 16 MHz") << 2000.0 << 16000.0 << 2.0 << 16.0;
+        QTest::newRow("no band: 2 to 30 MHz") << 0.0 << 0.0 << 2.0 << 30.0;
+        // A step beyond the band widens the axis to its strip.
+        QTest::newRow("2.2 to 2.4 MHz") << 2200.0 << 2400.0 << 2.05 << 2.55;
+    }
+    void pictureSpansTheProfilesBand() {
+        QFETCH(double, lowKhz);
+        QFETCH(double, highKhz);
+        QFETCH(double, lowMhz);
+        QFETCH(double, highMhz);
+        IonogramSweep sweep;
+        sweep.lowKhz = lowKhz;
+        sweep.highKhz = highKhz;
+        sweep.frequenciesKhz = {2100, 2200, 2300, 2400, 2500};
+        const IonogramLayout layout = LayoutIonogram(QRect(0, 0, 1200, 700), 15, sweep);
+        QCOMPARE(layout.lowMhz, lowMhz);
+        QCOMPARE(layout.highMhz, highMhz);
     }
 
     void archiveName_data() {

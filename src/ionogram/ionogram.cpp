@@ -67,6 +67,8 @@ void Ionogram::BeginSweep(double chirpTime) {
     sweep.audioDelayMs = settings.audioDelayMs;
     sweep.delayFromMs = settings.delayFromMs;
     sweep.delayToMs = settings.delayToMs;
+    sweep.lowKhz = settings.profile.lowFrequency;
+    sweep.highKhz = settings.profile.highFrequency;
 }
 
 int Ionogram::AddStep(double frequencyKhz, double mark) {

@@ -33,6 +33,10 @@ struct IonogramSweep {
     double audioDelayMs = 0;
     double delayFromMs = kDefaultDelayFromMs;
     double delayToMs = kDefaultDelayToMs;
+    // The profile's band (park frequency to highest step), the picture's frequency axis before
+    // every step is in; both 0 when unknown.
+    double lowKhz = 0;
+    double highKhz = 0;
     std::vector<double> frequenciesKhz;
     std::vector<std::vector<float>> snrDb;
 

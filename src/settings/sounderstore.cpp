@@ -4,7 +4,6 @@
 #include "sweep/schedule.h"
 
 #include <array>
-#include <functional>
 #include <optional>
 
 namespace {
@@ -75,9 +74,6 @@ QStringList ReadProfileTexts(const QSettings& store) {
     return texts;
 }
 
-// Whether what was just written reached the store. The first error of a QSettings sticks: a
-// file that was damaged when it was read reports FormatError even after the values written now
-// have replaced it, so then a fresh read of the store decides.
 } // namespace
 
 SounderStore::SounderStore(QString iniFile, QLocale locale)

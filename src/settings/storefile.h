@@ -22,11 +22,11 @@ QString ReadText(const QSettings& store, const char* key, const char* fallback);
 
 // Whether what was just written reached the store. The first error of a QSettings sticks: a
 // file that was damaged when it was read reports FormatError even after the values written now
-// have replaced it, so then a fresh read of the store (readsBack) decides.
+// have replaced it, so then a fresh read of the store decides.
 bool Reached(const QSettings& written, const QString& iniFile,
              const std::function<bool(QSettings&)>& readsBack);
 
-// What the user is told when one group of settings ("sounder settings") could not be saved.
+// The values of `what` ("sounder settings") did not reach the store at location: what to do.
 Status NotSaved(const QString& location, const QString& what);
 
 } // namespace storefile

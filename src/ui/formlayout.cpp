@@ -2,9 +2,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QStyleOptionFrame>
 #include <QWidget>
 #include <algorithm>
@@ -164,6 +166,24 @@ void ShowBelow(QWidget* dialog, QLabel* label, const QString& text, int top, int
     if (dialog->height() < needed) {
         dialog->resize(dialog->width(), needed);
     }
+}
+
+QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QHBoxLayout* NewOkCancelRow(QWidget* dialog, QPushButton** ok, QPushButton** cancel) {
+    *ok = NewButton(QStringLiteral("OK"), QStringLiteral("okButton"), dialog);
+    *cancel = NewButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), dialog);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(*ok);
+    row->addWidget(*cancel);
+    return row;
 }
 
 } // namespace formlayout

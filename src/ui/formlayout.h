@@ -8,8 +8,10 @@
 #include <QSize>
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QString;
 class QWidget;
 
@@ -48,5 +50,12 @@ QLabel* NewProblemLabel(QWidget* dialog, const QString& objectName);
 // Shows text in a word-wrapped label under a dialog's controls, `top` twips down and `margin`
 // twips in from the sides, and makes the dialog tall enough to show all of it.
 void ShowBelow(QWidget* dialog, QLabel* label, const QString& text, int top, int margin);
+
+// A push button that Enter in a box never presses, as in every dialog here.
+QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent);
+
+// The OK and Cancel buttons ("okButton", "cancelButton") at the right of the row that ends a
+// dialog.
+QHBoxLayout* NewOkCancelRow(QWidget* dialog, QPushButton** ok, QPushButton** cancel);
 
 } // namespace formlayout

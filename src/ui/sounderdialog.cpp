@@ -39,15 +39,6 @@ QString ShownNumber(double value, const QLocale& locale) {
     return text.replace(u'.', locale.decimalPoint());
 }
 
-QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(objectName);
-    // Enter in a box must not press a button, as in the other dialogs.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 QLineEdit* NewEdit(const QString& objectName, QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(objectName);
@@ -86,9 +77,12 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     auto* savedValues = new QFormLayout;
     savedValues->addRow(QStringLiteral("Name"), savedName);
     savedValues->addRow(QStringLiteral("Chirp time (s)"), savedChirpTime);
-    saveButton = NewButton(QStringLiteral("Save"), QStringLiteral("saveButton"), savedBox);
-    renameButton = NewButton(QStringLiteral("Rename"), QStringLiteral("renameButton"), savedBox);
-    deleteButton = NewButton(QStringLiteral("Delete"), QStringLiteral("deleteButton"), savedBox);
+    saveButton =
+        formlayout::NewButton(QStringLiteral("Save"), QStringLiteral("saveButton"), savedBox);
+    renameButton =
+        formlayout::NewButton(QStringLiteral("Rename"), QStringLiteral("renameButton"), savedBox);
+    deleteButton =
+        formlayout::NewButton(QStringLiteral("Delete"), QStringLiteral("deleteButton"), savedBox);
     auto* savedButtons = new QHBoxLayout;
     savedButtons->addWidget(saveButton);
     savedButtons->addWidget(renameButton);
@@ -100,12 +94,7 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     savedLayout->addLayout(savedButtons);
 
     problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
-    okButton = NewButton(QStringLiteral("OK"), QStringLiteral("okButton"), this);
-    cancelButton = NewButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), this);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(okButton);
-    buttons->addWidget(cancelButton);
+    QHBoxLayout* buttons = formlayout::NewOkCancelRow(this, &okButton, &cancelButton);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(values);

@@ -1,5 +1,6 @@
 #include "support/settingsfile.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 
@@ -30,5 +31,14 @@ QString StoredSetting(const QString& path, const QString& key) {
 QString SettingsFiles::New(const SettingsValues& values) {
     const QString path = dir.filePath(QStringLiteral("settings%1.conf").arg(++count));
     WriteSettingsFile(path, values);
+    return path;
+}
+
+QString SettingsFiles::NewWithText(const QByteArray& text) {
+    const QString path = dir.filePath(QStringLiteral("settings%1.conf").arg(++count));
+    QFile file(path);
+    if (!text.isEmpty() && file.open(QIODevice::WriteOnly)) {
+        file.write(text);
+    }
     return path;
 }

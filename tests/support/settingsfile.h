@@ -24,6 +24,8 @@ QString StoredSetting(const QString& path, const QString& key);
 class SettingsFiles {
 public:
     QString New(const SettingsValues& values); // returns the file's path
+    // A file holding text as it is (none at all when text is empty).
+    QString NewWithText(const QByteArray& text = QByteArray());
 
 private:
     QTemporaryDir dir;
