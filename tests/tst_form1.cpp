@@ -112,12 +112,17 @@ private slots:
         for (QAction* menu : form.menuBar()->actions()) {
             titles << menu->text();
         }
-        QCOMPARE(titles, QStringList({"&File", "&Configure", "&Help"}));
+        QCOMPARE(titles, QStringList({"&File", "&Configure", "&View", "&Help"}));
         QCOMPARE(form.Exit->text(), QStringLiteral("&Exit"));
         QCOMPARE(form.SerialPort->text(), QStringLiteral("&Serial Port"));
         QCOMPARE(form.RadioAddress->text(), QStringLiteral("&Radioaddress"));
         QCOMPARE(form.About->text(), QStringLiteral("About"));
-        for (QAction* action : {form.Exit, form.SerialPort, form.RadioAddress, form.About}) {
+        QCOMPARE(form.Sounder->text(), QStringLiteral("S&ounder..."));
+        QCOMPARE(form.RigControl->text(), QStringLiteral("Rig &Control..."));
+        QCOMPARE(form.AudioInput->text(), QStringLiteral("&Audio Input..."));
+        QCOMPARE(form.IonogramView->text(), QStringLiteral("&Ionogram"));
+        for (QAction* action : {form.Exit, form.SerialPort, form.RadioAddress, form.Sounder,
+                                form.RigControl, form.AudioInput, form.IonogramView, form.About}) {
             QVERIFY(action->shortcut().isEmpty());
         }
     }

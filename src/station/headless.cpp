@@ -1,5 +1,6 @@
 #include "station/headless.h"
 
+#include "settings/ionogramstore.h"
 #include "settings/rigstore.h"
 #include "settings/sounderstore.h"
 
@@ -50,6 +51,35 @@ SettingOption ProfileOption(const char* name, const char* unit, const char* desc
             settings.profile.*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
         },
         [](const RunSettings& settings) { return sweep::FormatDecimal(settings.profile.*Field); }};
+}
+
+// One of the ionogram's numbers.
+template <double IonogramChoice::*Field>
+SettingOption IonogramOption(const char* name, const char* unit, const char* description) {
+    return {
+        name,
+        unit,
+        description,
+        [](const QString& value) {
+            return sweep::ParseDecimal(value, QLocale())
+                       ? QString()
+                       : QStringLiteral("\"%1\" is not a number.").arg(value);
+        },
+        [](RunSettings& settings, const QString& value) {
+            settings.ionogram.*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
+        },
+        [](const RunSettings& settings) { return sweep::FormatDecimal(settings.ionogram.*Field); }};
+}
+
+std::optional<bool> YesNo(const QString& text) {
+    const QString word = text.trimmed().toLower();
+    if (word == QLatin1String("yes") || word == QLatin1String("true")) {
+        return true;
+    }
+    if (word == QLatin1String("no") || word == QLatin1String("false")) {
+        return false;
+    }
+    return std::nullopt;
 }
 
 const SettingOption kSettingOptions[] = {
@@ -124,6 +154,35 @@ const SettingOption kSettingOptions[] = {
          settings.rig.model = value.trimmed().toInt();
      },
      [](const RunSettings& settings) { return QString::number(settings.rig.model); }},
+    {"audio-input", "NAME",
+     "The audio input that carries the radio's audio, as PulseAudio names it (pactl list short "
+     "sources); \"\" records no ionogram.",
+     [](const QString&) { return QString(); },
+     [](RunSettings& settings, const QString& value) {
+         settings.ionogram.audioInput = value.trimmed();
+     },
+     [](const RunSettings& settings) { return settings.ionogram.audioInput; }},
+    IonogramOption<&IonogramChoice::audioDelayMs>(
+        "audio-delay", "MS", "The delay of the radio's and sound card's audio path, in ms (0)."),
+    IonogramOption<&IonogramChoice::delayFromMs>("delay-from", "MS",
+                                                 "The ionogram's lowest delay, in ms (0)."),
+    IonogramOption<&IonogramChoice::delayToMs>("delay-to", "MS",
+                                               "The ionogram's highest delay, in ms (20)."),
+    {"folder", "PATH", "Where each sweep's PNG and CSV are archived.",
+     [](const QString&) { return QString(); },
+     [](RunSettings& settings, const QString& value) { settings.ionogram.folder = value; },
+     [](const RunSettings& settings) { return settings.ionogram.folder; }},
+    {"save", "yes|no", "Whether each sweep's ionogram is archived (yes).",
+     [](const QString& value) {
+         return YesNo(value) ? QString()
+                             : QStringLiteral("\"%1\" is neither yes nor no.").arg(value);
+     },
+     [](RunSettings& settings, const QString& value) {
+         settings.ionogram.save = YesNo(value).value_or(true);
+     },
+     [](const RunSettings& settings) {
+         return settings.ionogram.save ? QStringLiteral("yes") : QStringLiteral("no");
+     }},
 };
 
 constexpr const char* kHeadless = "headless";
@@ -293,6 +352,10 @@ QString ApplyOverrides(const CommandLine& commandLine, RunSettings* settings,
     }
     if (const Status valid = rigconfig::ValidateRigChoice(settings->rig); !valid.IsOk()) {
         return refused(valid.Message(), QStringLiteral("--rig, --rig-address or --model"));
+    }
+    if (const QString refusal = IonogramRefusal(settings->ionogram); !refusal.isEmpty()) {
+        return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder "
+                                               "or --save"));
     }
     return {};
 }
@@ -486,12 +549,14 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
         }
     });
     connect(&station, &Station::StateChanged, this, [this] { ObserveRig(false); });
-    connect(&station.Rig(), &Tuner::TuneFinished, this,
-            [this](quint64, std::int32_t, TuneOutcome outcome, const Status&) {
-                ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
-            });
+    connect(&station, &Station::Tuned, this, [this](TuneOutcome outcome) {
+        ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
+    });
     connect(&station, &Station::PhaseEntered, this, &Runner::PhaseEntered);
     connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
+    connect(&station, &Station::Archived, this, [this](const QString& png) {
+        Log(QStringLiteral("ionogram archived: %1 (and its .csv.gz)").arg(png));
+    });
 
     clockCheck.setInterval(kClockCheckPeriod);
     connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
@@ -642,6 +707,7 @@ int Main(const QStringList& arguments) {
     settings.basic = store.Load(&notices);
     settings.profile = SounderStore().Load(&notices);
     settings.rig = RigStore().Load(&notices);
+    settings.ionogram = IonogramStore().Load(&notices);
     if (const QString refusal = ApplyOverrides(commandLine, &settings, store.Location());
         !refusal.isEmpty()) {
         WriteError(QStringLiteral("tavmirok: %1\n").arg(refusal));
@@ -653,6 +719,7 @@ int Main(const QStringList& arguments) {
     station.Apply(settings.basic);
     station.ApplyProfile(settings.profile);
     station.ChooseRig(settings.rig);
+    station.ConfigureIonogram(settings.ionogram);
     Runner runner(station, commandLine.verbose);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
         runner.Stop(QStringLiteral("%1 received: stopping").arg(SignalName(signalNumber)));

@@ -6,6 +6,7 @@
 
 #include "rig/rigchoice.h"
 #include "rig/tuner.h"
+#include "settings/ionogramstore.h"
 #include "settings/settingsstore.h"
 #include "station/station.h"
 #include "sweep/profile.h"
@@ -37,6 +38,7 @@ struct RunSettings {
     StoredSettings basic;
     sweep::Profile profile;
     RigChoice rig;
+    IonogramChoice ionogram;
 };
 
 struct SettingOption {

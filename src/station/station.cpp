@@ -23,6 +23,26 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
     connect(scheduler.get(), &SweepScheduler::StepPlanned, this, &Station::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
+
+    // The ionogram listens to the sweep; it never holds a step up.
+    connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
+            [this](std::int32_t hz, double mark) {
+                recorder.StepPlanned(hz, mark, scheduler->ChirpTime());
+            });
+    connect(scheduler.get(), &SweepScheduler::StepTuned, &recorder, &IonogramRecorder::StepTuned);
+    connect(scheduler.get(), &SweepScheduler::PhaseEntered, this,
+            [this](SweepScheduler::Phase phase) {
+                if (lastPhase == SweepScheduler::Phase::Stepping &&
+                    phase == SweepScheduler::Phase::Waiting) {
+                    recorder.SweepEnded();
+                }
+                lastPhase = phase;
+            });
+    connect(scheduler.get(), &SweepScheduler::ClockJumped, &recorder,
+            &IonogramRecorder::ClockChanged);
+    connect(&recorder, &IonogramRecorder::Problem, this, &Station::Problem);
+    connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
+    connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
 }
 
 Station::~Station() {
@@ -55,8 +75,16 @@ void Station::Attach(Tuner& next) {
 }
 
 void Station::ApplyProfile(const sweep::Profile& profile) {
+    if (profile == scheduler->Profile()) {
+        return;
+    }
     scheduler->SetProfile(profile);
+    recorder.Configure(recorder.Choice(), profile);
     emit StateChanged();
+}
+
+void Station::ConfigureIonogram(const IonogramChoice& choice) {
+    recorder.Configure(choice, scheduler->Profile());
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
@@ -117,6 +145,7 @@ void Station::Shutdown() {
         return;
     }
     shutDown = true;
+    recorder.Stop();
     scheduler->Stop();
     timer->onTick = nullptr;
     tuner->Shutdown();

@@ -7,7 +7,9 @@
 #include "link/civtuner.h"
 #include "link/radiolink.h"
 #include "rig/rigchoice.h"
+#include "settings/ionogramstore.h"
 #include "settings/settingsstore.h"
+#include "station/ionogramrecorder.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -36,6 +38,11 @@ public:
     // Reaches the radio another way: the backend in use lets go of the radio (and its port) and
     // the new one connects; a sweep under way goes on through it. The choice must be valid.
     Status UseRig(const RigChoice& choice);
+    // Records the ionogram from this audio input (none: no ionogram), with these delays and
+    // archive folder.
+    void ConfigureIonogram(const IonogramChoice& choice);
+    IonogramRecorder& Recorder() { return recorder; }
+
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
     const RigChoice& RigInUse() const { return rigChoice; }
@@ -76,6 +83,10 @@ signals:
     void StepTuned(std::int32_t hz, double mark, bool reached);
     // Every answer of the backend in use, also to the park tuning.
     void Tuned(TuneOutcome outcome);
+    // The ionogram of the sweep being received grew, or a sweep was complete (column -1).
+    void IonogramUpdated(const ionogram::IonogramSweep& sweep, int columnBeingReceived);
+    // A sweep's ionogram was archived: the path of its picture.
+    void Archived(const QString& png);
 
 private:
     void Attach(Tuner& next);
@@ -90,5 +101,7 @@ private:
     RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
+    IonogramRecorder recorder;
+    SweepScheduler::Phase lastPhase = SweepScheduler::Phase::Idle;
     bool shutDown = false;
 };

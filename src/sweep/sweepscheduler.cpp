@@ -100,6 +100,7 @@ void SweepScheduler::Timer1Tick() {
                         : QStringLiteral("The clock moved ahead, or the radio held the sweep up "
                                          "for %1; the sweep starts again from the current time.")
                               .arg(PeriodText(profile.period)));
+        emit ClockJumped();
         Rearm();
     } else if (sweep::IsDue(t, nextStepTime)) {
         SetPhase(Phase::Stepping);

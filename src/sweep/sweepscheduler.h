@@ -52,6 +52,8 @@ public:
     enum class Phase { Idle, Waiting, Stepping };
     Phase CurrentPhase() const { return phase; }
     double NextStepTime() const { return nextStepTime; }
+    // The chirp time the sweep in force was armed with.
+    double ChirpTime() const { return lastAcceptedChirpTime; }
     std::int32_t StepFrequency() const { return stepFrequency; }
 
 signals:
@@ -59,6 +61,7 @@ signals:
     // so a slot that opens a modal box does not hold the sweep up.
     void problem(const QString& message); // a refused chirp time, a failed tuning (once per run)
     void notice(const QString& message);  // informational, e.g. re-armed after a clock change
+    void ClockJumped();                   // the clock was set back or moved ahead
     void progressChanged();               // phase, next step time or frequency changed
     // The phase was set: at every arming (Waiting) and every step (Stepping).
     void PhaseEntered(SweepScheduler::Phase phase);

@@ -1,12 +1,15 @@
 #include "ui/form1.h"
 
+#include "settings/ionogramstore.h"
 #include "settings/rigstore.h"
 #include "settings/sounderstore.h"
 #include "sweep/schedule.h"
+#include "ui/audiodialog.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
+#include "ui/ionogramwindow.h"
 #include "ui/messagequeue.h"
 #include "ui/rigdialog.h"
 #include "ui/sounderdialog.h"
@@ -147,6 +150,12 @@ void Form1::BuildMenus() {
     connect(RadioAddress, &QAction::triggered, this, &Form1::ShowRadioDialog);
     connect(Sounder, &QAction::triggered, this, &Form1::ShowSounderDialog);
     connect(RigControl, &QAction::triggered, this, &Form1::ShowRigDialog);
+    AudioInput = configure->addAction(QStringLiteral("&Audio Input..."));
+    connect(AudioInput, &QAction::triggered, this, &Form1::ShowAudioDialog);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    IonogramView = view->addAction(QStringLiteral("&Ionogram"));
+    connect(IonogramView, &QAction::triggered, this, &Form1::ShowIonogramWindow);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About = help->addAction(QStringLiteral("About"));
@@ -168,6 +177,7 @@ void Form1::Load() {
     station.Apply(settings);
     station.ApplyProfile(SounderStore(options.settingsFile).Load(&notices));
     const RigChoice rig = RigStore(options.settingsFile).Load(&notices);
+    station.ConfigureIonogram(IonogramStore(options.settingsFile).Load(&notices));
     Text2->setText(settings.chirpTime);
     for (const QString& notice : notices) {
         ShowMessage(notice);
@@ -219,7 +229,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         if (form3) {
             form3->close();
         }
-        for (QWidget* dialog : {sounderDialog.data(), rigDialog.data()}) {
+        for (QWidget* dialog : {sounderDialog.data(), rigDialog.data(), audioDialog.data(),
+                                static_cast<QWidget*>(ionogramWindow.data())}) {
             if (dialog) {
                 dialog->close();
             }
@@ -312,6 +323,36 @@ void Form1::ShowRigDialog() {
         rigDialog = dialog;
     }
     Raise(rigDialog);
+}
+
+void Form1::ShowAudioDialog() {
+    if (!audioDialog) {
+        auto* dialog =
+            new AudioDialog(station.Recorder().Choice(), ionogram::ListAudioInputs(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &AudioDialog::choiceAccepted, this, [this](const IonogramChoice& choice) {
+            if (const Status saved = IonogramStore(options.settingsFile).Save(choice);
+                !saved.IsOk()) {
+                ShowMessage(saved.Message());
+            }
+            station.ConfigureIonogram(choice);
+        });
+        audioDialog = dialog;
+    }
+    Raise(audioDialog);
+}
+
+void Form1::ShowIonogramWindow() {
+    if (!ionogramWindow) {
+        ionogramWindow = new IonogramWindow();
+        ionogramWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
+                &IonogramWindow::ShowSweep);
+        if (const ionogram::IonogramSweep* sweep = station.Recorder().Current()) {
+            ionogramWindow->ShowSweep(*sweep, -1);
+        }
+    }
+    Raise(ionogramWindow);
 }
 
 void Form1::ShowAboutDialog() {

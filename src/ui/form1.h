@@ -21,6 +21,7 @@ class Form3;
 class frmAbout;
 class MessageQueue;
 class QAction;
+class IonogramWindow;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -57,6 +58,8 @@ public:
     QAction* RadioAddress = nullptr;
     QAction* Sounder = nullptr;
     QAction* RigControl = nullptr;
+    QAction* AudioInput = nullptr;
+    QAction* IonogramView = nullptr;
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return station.Scheduler(); }
@@ -79,6 +82,8 @@ private:
     void ShowAboutDialog();
     void ShowSounderDialog();
     void ShowRigDialog();
+    void ShowAudioDialog();
+    void ShowIonogramWindow();
     // A dialog of this window's, made once and brought to the front when asked for again.
     void Raise(QWidget* dialog);
     void UpdateStatusLine();
@@ -93,6 +98,8 @@ private:
     QPointer<frmAbout> about;
     QPointer<QWidget> sounderDialog;
     QPointer<QWidget> rigDialog;
+    QPointer<QWidget> audioDialog;
+    QPointer<IonogramWindow> ionogramWindow;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;
