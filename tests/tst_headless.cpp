@@ -166,7 +166,7 @@ void TestHeadless::logLine_data() {
     QTest::newRow("changes: both") << RigChanges(silent, failed).join(u'|')
                                    << "port COM2 (/dev/ttyS1): not open: there is no such "
                                       "device|radio at address 4E: answering";
-    QTest::newRow("waiting") << WaitingText(58838.5, QStringLiteral("78.5"))
+    QTest::newRow("waiting") << WaitingText(58838.5, QStringLiteral("78.5"), 2000000)
                              << "waiting at 2.000 MHz; the next sweep's first step is at "
                                 "16:20:38.500 (chirp time 78.5)";
     QTest::newRow("sweep start") << SweepStartText(58838.5)

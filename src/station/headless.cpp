@@ -437,9 +437,9 @@ QStringList RigChanges(const RigState& before, const RigState& after) {
     return lines;
 }
 
-QString WaitingText(double nextStep, const QString& chirpTime) {
+QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t parkHz) {
     return QStringLiteral("waiting at %1 MHz; the next sweep's first step is at %2 (chirp time %3)")
-        .arg(Megahertz(sweep::kParkFrequency), TimeOfDay(nextStep), chirpTime);
+        .arg(Megahertz(parkHz), TimeOfDay(nextStep), chirpTime);
 }
 
 QString SweepStartText(double mark) {
@@ -642,7 +642,8 @@ void Runner::PhaseEntered(SweepScheduler::Phase phase) {
         // The next step's time is set right after this signal; tell it once it is.
         QTimer::singleShot(0, this, [this] {
             if (!stopped && station.Scheduler().CurrentPhase() == SweepScheduler::Phase::Waiting) {
-                Log(WaitingText(station.Scheduler().NextStepTime(), station.ChirpText()));
+                Log(WaitingText(station.Scheduler().NextStepTime(), station.ChirpText(),
+                                sweep::ParkFrequency(station.Profile())));
             }
         });
     } else if (phase == SweepScheduler::Phase::Stepping && !stepping) {

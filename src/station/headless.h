@@ -96,7 +96,7 @@ QString PortText(const RigState& state);
 QString RadioText(const RigState& state);
 // The port and radio lines that read differently after than before.
 QStringList RigChanges(const RigState& before, const RigState& after);
-QString WaitingText(double nextStep, const QString& chirpTime);
+QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t parkHz);
 QString SweepStartText(double mark);
 QString SweepEndText(const SweepTally& tally, bool complete);
 QString StepText(std::int32_t hz, double mark, bool reached, bool answering);
