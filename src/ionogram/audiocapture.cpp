@@ -118,7 +118,7 @@ struct AudioCapture::Stream {
     AudioCapture* owner = nullptr;
     unsigned generation = 0;
     QByteArray source; // empty: the default input
-    pa_sample_spec spec{};
+    pa_sample_spec sampleFormat{};
     pa_threaded_mainloop* loop = nullptr;
     pa_context* context = nullptr;
     pa_stream* stream = nullptr;
@@ -166,7 +166,7 @@ struct AudioCapture::Stream {
     }
 
     void Record() {
-        stream = pa_stream_new(context, kStreamName, &spec, nullptr);
+        stream = pa_stream_new(context, kStreamName, &sampleFormat, nullptr);
         if (stream == nullptr) {
             Fail(pa_context_errno(context));
             return;
@@ -179,7 +179,7 @@ struct AudioCapture::Stream {
         buffer.prebuf = kServerDefault;
         buffer.minreq = kServerDefault;
         buffer.fragsize = std::uint32_t(
-            pa_usec_to_bytes(pa_usec_t(kFragmentMs * double(kMicrosecondsPerMs)), &spec));
+            pa_usec_to_bytes(pa_usec_t(kFragmentMs * double(kMicrosecondsPerMs)), &sampleFormat));
         // A named input that goes away ends the capture instead of moving it to another card.
         const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY |
                                              (source.isEmpty() ? 0 : PA_STREAM_DONT_MOVE));
@@ -256,8 +256,8 @@ void AudioCapture::Start(const QString& source, int rate) {
     stream->owner = this;
     stream->generation = generation;
     stream->source = source.toUtf8();
-    stream->spec = pa_sample_spec{PA_SAMPLE_S16LE, std::uint32_t(std::max(rate, 0)), 1};
-    if (rate < kLowestRate || pa_sample_spec_valid(&stream->spec) == 0) {
+    stream->sampleFormat = pa_sample_spec{PA_SAMPLE_S16LE, std::uint32_t(std::max(rate, 0)), 1};
+    if (rate < kLowestRate || pa_sample_spec_valid(&stream->sampleFormat) == 0) {
         stream->Fail(PA_ERR_INVALID);
         return;
     }

@@ -35,9 +35,10 @@ QString Refusal(const Status& status) {
     return status.IsOk() ? QString() : status.Message();
 }
 
-// One value of the sounder's profile, as a number; the profile is checked whole once all are in.
-template <double sweep::Profile::*Field>
-SettingOption ProfileOption(const char* name, const char* unit, const char* description) {
+// A number among the settings (settings.*Group).*Field: a value of the sounder's profile or of
+// the ionogram. The profile is checked whole once all values are in.
+template <auto Group, auto Field>
+SettingOption NumberOption(const char* name, const char* unit, const char* description) {
     return {
         name,
         unit,
@@ -48,27 +49,9 @@ SettingOption ProfileOption(const char* name, const char* unit, const char* desc
                        : QStringLiteral("\"%1\" is not a number.").arg(value);
         },
         [](RunSettings& settings, const QString& value) {
-            settings.profile.*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
+            (settings.*Group).*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
         },
-        [](const RunSettings& settings) { return sweep::FormatDecimal(settings.profile.*Field); }};
-}
-
-// One of the ionogram's numbers.
-template <double IonogramChoice::*Field>
-SettingOption IonogramOption(const char* name, const char* unit, const char* description) {
-    return {
-        name,
-        unit,
-        description,
-        [](const QString& value) {
-            return sweep::ParseDecimal(value, QLocale())
-                       ? QString()
-                       : QStringLiteral("\"%1\" is not a number.").arg(value);
-        },
-        [](RunSettings& settings, const QString& value) {
-            settings.ionogram.*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
-        },
-        [](const RunSettings& settings) { return sweep::FormatDecimal(settings.ionogram.*Field); }};
+        [](const RunSettings& settings) { return sweep::FormatDecimal((settings.*Group).*Field); }};
 }
 
 std::optional<bool> YesNo(const QString& text) {
@@ -114,15 +97,16 @@ const SettingOption kSettingOptions[] = {
      },
      [](RunSettings& settings, const QString& value) { settings.basic.chirpTime = value; },
      [](const RunSettings& settings) { return settings.basic.chirpTime; }},
-    ProfileOption<&sweep::Profile::sweepRate>("sweep-rate", "KHZ/S",
-                                              "The sounder's sweep rate in kHz per second (100)."),
-    ProfileOption<&sweep::Profile::period>("period", "SECONDS",
-                                           "How often the sounder sweeps, in seconds (300)."),
-    ProfileOption<&sweep::Profile::lowFrequency>(
+    NumberOption<&RunSettings::profile, &sweep::Profile::sweepRate>(
+        "sweep-rate", "KHZ/S", "The sounder's sweep rate in kHz per second (100)."),
+    NumberOption<&RunSettings::profile, &sweep::Profile::period>(
+        "period", "SECONDS", "How often the sounder sweeps, in seconds (300)."),
+    NumberOption<&RunSettings::profile, &sweep::Profile::lowFrequency>(
         "low", "KHZ", "Where the radio waits between sweeps, in kHz (2000)."),
-    ProfileOption<&sweep::Profile::highFrequency>("high", "KHZ",
-                                                  "The highest step, in kHz (30000)."),
-    ProfileOption<&sweep::Profile::stepSize>("step", "KHZ", "The step, in kHz (100)."),
+    NumberOption<&RunSettings::profile, &sweep::Profile::highFrequency>(
+        "high", "KHZ", "The highest step, in kHz (30000)."),
+    NumberOption<&RunSettings::profile, &sweep::Profile::stepSize>("step", "KHZ",
+                                                                   "The step, in kHz (100)."),
     {"rig", "BACKEND",
      "How to reach the radio: civ (the built-in CI-V link), network (rigctld's protocol) or "
      "hamlib (a Hamlib model on the serial port).",
@@ -162,12 +146,12 @@ const SettingOption kSettingOptions[] = {
          settings.ionogram.audioInput = value.trimmed();
      },
      [](const RunSettings& settings) { return settings.ionogram.audioInput; }},
-    IonogramOption<&IonogramChoice::audioDelayMs>(
+    NumberOption<&RunSettings::ionogram, &IonogramChoice::audioDelayMs>(
         "audio-delay", "MS", "The delay of the radio's and sound card's audio path, in ms (0)."),
-    IonogramOption<&IonogramChoice::delayFromMs>("delay-from", "MS",
-                                                 "The ionogram's lowest delay, in ms (0)."),
-    IonogramOption<&IonogramChoice::delayToMs>("delay-to", "MS",
-                                               "The ionogram's highest delay, in ms (20)."),
+    NumberOption<&RunSettings::ionogram, &IonogramChoice::delayFromMs>(
+        "delay-from", "MS", "The ionogram's lowest delay, in ms (0)."),
+    NumberOption<&RunSettings::ionogram, &IonogramChoice::delayToMs>(
+        "delay-to", "MS", "The ionogram's highest delay, in ms (20)."),
     {"folder", "PATH", "Where each sweep's PNG and CSV are archived.",
      [](const QString&) { return QString(); },
      [](RunSettings& settings, const QString& value) { settings.ionogram.folder = value; },
