@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QLocale>
 #include <chrono>
 #include <span>
 
@@ -88,7 +87,7 @@ void IonogramRecorder::CaptureFailed(const Status& status) {
     // Told once per reason; the sweep goes on and the input is tried again.
     if (status.Message() != lastCaptureProblem) {
         lastCaptureProblem = status.Message();
-        Tell(status.Message());
+        emit Problem(status.Message());
     }
     retry.start();
 }
@@ -144,7 +143,7 @@ void IonogramRecorder::ClockChanged() {
     if (!inSweep) {
         return;
     }
-    Tell(QStringLiteral("The computer's clock jumped during the sweep: the ionogram's columns "
+    emit Problem(QStringLiteral("The computer's clock jumped during the sweep: the ionogram's columns "
                         "after the jump cannot be placed and are left empty. Keep the clock "
                         "synchronised (timedatectl should say \"System clock synchronized: "
                         "yes\")."));
@@ -169,7 +168,7 @@ void IonogramRecorder::FinishSweep() {
         // Told once until an archive is written again; the live window goes on.
         if (written.Message() != lastArchiveProblem) {
             lastArchiveProblem = written.Message();
-            Tell(written.Message());
+            emit Problem(written.Message());
         }
         return;
     }
@@ -192,8 +191,4 @@ const ionogram::IonogramSweep* IonogramRecorder::Current() const {
         return &ionogram->Sweep();
     }
     return haveComplete ? &lastComplete : nullptr;
-}
-
-void IonogramRecorder::Tell(const QString& message) {
-    emit Problem(message);
 }

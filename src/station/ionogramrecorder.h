@@ -60,7 +60,6 @@ private:
     void CaptureFailed(const Status& status);
     void AudioArrived(const QVector<qint16>& samples, double arrival);
     void FinishSweep();
-    void Tell(const QString& message);
 
     std::function<double()> epochClock;
     IonogramChoice choice;
