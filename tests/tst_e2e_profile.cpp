@@ -94,14 +94,8 @@ void TestE2eProfile::stepsReachTheRadioOnTheirMarks() {
 
     HeadlessRun run(profile, kChirpTime, kLead);
     QVERIFY(run.Start(QStringLiteral(TAVMIROK_PROGRAM), faketime, arguments));
-    // The park tuning, then the steps. Hamlib sets a frequency of its own when it opens the radio.
-    const auto frames = [&radio, &profile] {
-        QList<WireFrame> received = SetFrequencyFrames(radio.LogLines());
-        while (!received.isEmpty() && received.first().hz != sweep::ParkFrequency(profile)) {
-            received.removeFirst();
-        }
-        return received;
-    };
+    // The park tuning, then the steps.
+    const auto frames = [&radio, &profile] { return FramesFromPark(radio.LogLines(), profile); };
     QTRY_VERIFY2_WITH_TIMEOUT(
         frames().size() > steps,
         qPrintable(QString::fromLocal8Bit(run.program.readAllStandardError())),

@@ -35,6 +35,14 @@ QList<WireFrame> SetFrequencyFrames(const QStringList& logLines) {
     return frames;
 }
 
+QList<WireFrame> FramesFromPark(const QStringList& logLines, const sweep::Profile& profile) {
+    QList<WireFrame> frames = SetFrequencyFrames(logLines);
+    while (!frames.isEmpty() && frames.first().hz != sweep::ParkFrequency(profile)) {
+        frames.removeFirst();
+    }
+    return frames;
+}
+
 QString FaketimeLibrary() {
     // libfaketime itself, not the faketime wrapper: that forks, and would take signals meant for
     // the program.

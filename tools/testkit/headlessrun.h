@@ -22,6 +22,10 @@ struct WireFrame {
 // The set-frequency frames in the simulated radio's log, in order.
 QList<WireFrame> SetFrequencyFrames(const QStringList& logLines);
 
+// The set-frequency frames from the park tuning of `profile` on: frames before it (Hamlib sets a
+// frequency of its own when it opens the radio) are left out.
+QList<WireFrame> FramesFromPark(const QStringList& logLines, const sweep::Profile& profile);
+
 // libfaketime's library, or an empty string when it is not installed.
 QString FaketimeLibrary();
 
