@@ -6,6 +6,7 @@
 
 #include "support/radiosimprocess.h"
 #include "support/settingsfile.h"
+#include "support/ui/formwithradio.h"
 #include "support/ui/toplevel.h"
 #include "ui/form1.h"
 #include "ui/messagequeue.h"
@@ -20,93 +21,9 @@
 
 namespace {
 
-constexpr double kArmClock = 36000;    // 10:00:00
-constexpr double kFirstStep = 36098.5; // first step for chirp time 78 armed at 10:00:00
-constexpr int kParkHz = 2000000;
-constexpr int kStepHz = 100000;
-constexpr int kWaitMs = 10000; // generous upper bound for a round trip on a busy machine
-
-int StepHz(int step) {
-    return kParkHz + kStepHz * (step + 1);
-}
-
-// The set-frequency frame to the radio at 4E, written out digit by digit.
-QString SetFrame(int hz) {
-    const QString digits = QStringLiteral("%1").arg(hz, 10, 10, QLatin1Char('0'));
-    QStringList bytes{"FE", "FE", "4E", "4D", "05"};
-    for (int pair = 4; pair >= 0; --pair) {
-        bytes << digits.mid(pair * 2, 2);
-    }
-    bytes << "FD";
-    return bytes.join(QLatin1Char(' '));
-}
-
 QString Kilohertz(int hz) {
     return QLocale(QLocale::English).toString(hz / 1000.0, 'f', 3);
 }
-
-// The main window on a settings file, wired to a simulated radio at 4E, with a fake clock.
-struct FormWithRadio {
-    QTemporaryDir dir;
-    RadioSimProcess sim;
-    double now = kArmClock;
-    QString settingsFile;
-    std::unique_ptr<Form1> form;
-    QStringList shown; // every non-empty text written to the frequency display
-
-    // Starts the radio and writes a settings file naming it (or `port`, when given).
-    void StartRadio(const QStringList& args = {}, const QString& port = QString()) {
-        const QString device = sim.Start(args);
-        QVERIFY2(!device.isEmpty(), qPrintable(sim.ErrorString()));
-        settingsFile = dir.filePath(QStringLiteral("Tavmirok.conf"));
-        WriteSettingsFile(settingsFile, {.comPort = port.isEmpty() ? device : port,
-                                         .radioAddress = QStringLiteral("78")});
-    }
-    void OpenWindow() {
-        form = std::make_unique<Form1>(Form1::Options{[this] { return now; }, settingsFile});
-        form->link.SetDisplayLocale(QLocale(QLocale::English));
-        QObject::connect(&form->link, &RadioLink::DisplayText, form.get(),
-                         [this](const QString& text) {
-                             if (!text.isEmpty()) {
-                                 shown << text;
-                             }
-                         });
-        form->Load();
-        form->show();
-        QCoreApplication::processEvents(); // load-time messages show once the window is up
-    }
-    // Start at 10:00:00: the radio is parked at 2 MHz and the first step is due at 10:01:38.5.
-    void Arm() {
-        now = kArmClock;
-        QTest::mouseClick(form->StartButton, Qt::LeftButton);
-        QCOMPARE(form->Label3->text(), QStringLiteral("waiting..."));
-        QCOMPARE(form->Scheduler().NextStepTime(), kFirstStep);
-        QTRY_COMPARE_WITH_TIMEOUT(Frames().size(), 1, kWaitMs);
-    }
-    // Moves the clock to step k's half-second mark and waits until the step has been taken.
-    void ClockToStep(int step) {
-        now = kFirstStep + step;
-        QTRY_COMPARE_WITH_TIMEOUT(form->Scheduler().StepFrequency(), StepHz(step), kWaitMs);
-    }
-    // The same, and waits until the radio has received `frames` frames in all.
-    void Step(int step, int frames) {
-        ClockToStep(step);
-        QTRY_COMPARE_WITH_TIMEOUT(Frames().size(), frames, kWaitMs);
-    }
-    // Every frame the radio received, in order, as hex.
-    QStringList Frames() const {
-        QStringList frames;
-        for (const QString& line : sim.LogLines()) {
-            const QString traffic = line.section(QLatin1Char(' '), 1);
-            if (!traffic.startsWith(QLatin1String("stray")) &&
-                !traffic.startsWith(QLatin1String("cut"))) {
-                frames << traffic;
-            }
-        }
-        return frames;
-    }
-    QString Stored(const QString& key) const { return StoredSetting(settingsFile, key); }
-};
 
 // The frames of a sweep that went 2 MHz, then steps first..last.
 QStringList SweepFrames(int first, int last) {
@@ -116,14 +33,6 @@ QStringList SweepFrames(int first, int last) {
     }
     return frames;
 }
-
-#define CHECKED(call)                                                                              \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed()) {                                                          \
-            return;                                                                                \
-        }                                                                                          \
-    } while (false)
 
 } // namespace
 
@@ -324,7 +233,8 @@ private slots:
         QTemporaryDir dir;
         QFile blocker(dir.filePath(QStringLiteral("blocked")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        Form1 form({[] { return kArmClock; }, dir.filePath(QStringLiteral("blocked/Tavmirok.conf"))});
+        Form1 form(
+            {[] { return kArmClock; }, dir.filePath(QStringLiteral("blocked/Tavmirok.conf"))});
         form.Load();
         form.show();
         QString seenAfterClose;

@@ -2,12 +2,11 @@
 // against the simulated radio: refused options end it before the port is opened; a sweep's steps
 // reach the radio on their marks; SIGTERM during a wait for a silent radio ends it cleanly.
 
-#include "link/civ.h"
 #include "station/headless.h"
 #include "support/radiosimprocess.h"
 #include "sweep/schedule.h"
+#include "testkit/headlessrun.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -16,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
-#include <cmath>
 #include <sys/timex.h>
 
 namespace {
@@ -26,7 +24,6 @@ constexpr int kStepsChecked = 4;
 // The sweep starts this long after the program is launched (on the faked clock).
 constexpr double kLead = 8;
 constexpr double kChirpTime = 78;
-constexpr double kFirstStepAfterBase = kChirpTime + 20.5;
 // A step reaches the radio after its mark and within half a step.
 constexpr double kEarlyMargin = 0.05;
 constexpr double kLateLimit = 0.5;
@@ -53,48 +50,6 @@ void WriteSettings(const QString& configHome, const QString& port, const QString
 QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The program on its own: no display, no platform chosen, settings and runtime in the folder.
-void Prepare(QProcess& program, const QTemporaryDir& folder) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        environment.remove(QLatin1String(name));
-    }
-    const QString runtime = folder.filePath(QStringLiteral("runtime"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
-    environment.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
-    program.setProcessEnvironment(environment);
-}
-
-struct Frame {
-    double time; // local seconds since midnight
-    std::int32_t hz;
-};
-
-// The set-frequency frames in the simulated radio's log.
-QList<Frame> FrequencyFrames(const QStringList& logLines) {
-    QList<Frame> frames;
-    const QString prefix = QStringLiteral("FE FE 4E 4D 05 ");
-    for (const QString& line : logLines) {
-        const qsizetype blank = line.indexOf(QLatin1Char(' '));
-        const QString bytes = line.mid(blank + 1);
-        if (!bytes.startsWith(prefix)) {
-            continue;
-        }
-        const QByteArray bcd = QByteArray::fromHex(bytes.mid(prefix.size()).toLatin1()).chopped(1);
-        frames.append({line.left(blank).toDouble(),
-                       static_cast<std::int32_t>(std::llround(civ::BcdToFreq(bcd)))});
-    }
-    return frames;
-}
-
-double LocalNow() {
-    constexpr double kMsPerSecond = 1000;
-    return QTime::currentTime().msecsSinceStartOfDay() / kMsPerSecond;
 }
 
 } // namespace
@@ -226,8 +181,8 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
         << QStringList{headless, "--sweep-rate", "50"} << "78"
         << "tavmirok: --sweep-rate: The sweep from 2 to 30 MHz at 50 kHz/s";
     QTest::newRow("chirp beyond a shorter period")
-        << QStringList{headless, "--period", "60", "--sweep-rate", "500", "--step", "1000"}
-        << "78" << "tavmirok: The value stored in ";
+        << QStringList{headless, "--period", "60", "--sweep-rate", "500", "--step", "1000"} << "78"
+        << "tavmirok: The value stored in ";
     QTest::newRow("rig backend") << QStringList{headless, "--rig", "icom"} << "78"
                                  << "tavmirok: --rig: ";
     QTest::newRow("stored chirp") << QStringList{headless} << "soon"
@@ -250,7 +205,7 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens() {
     const QByteArray stored = ReadFile(SettingsFile(folder.path()));
 
     QProcess program;
-    Prepare(program, folder);
+    PrepareWindowless(program, folder);
     program.start(QStringLiteral(TAVMIROK_PROGRAM), arguments);
     QVERIFY(program.waitForFinished(kRunTimeoutMs));
     const QStringList errors =
@@ -266,54 +221,20 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens() {
 }
 
 void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
-    // libfaketime itself: the faketime wrapper forks, and would take the signal meant for the
-    // program.
-    const QStringList libraries =
-        QDir(QStringLiteral("/usr/lib")).entryList({QStringLiteral("*")}, QDir::Dirs);
-    QString faketime;
-    for (const QString& folder : libraries) {
-        const QString candidate =
-            QStringLiteral("/usr/lib/%1/faketime/libfaketime.so.1").arg(folder);
-        if (QFile::exists(candidate)) {
-            faketime = candidate;
-        }
-    }
+    const QString faketime = FaketimeLibrary();
     if (faketime.isEmpty()) {
         QSKIP("libfaketime is not installed (scripts/test installs faketime)");
     }
     RadioSimProcess radio;
     const QString device = radio.Start({QStringLiteral("--address"), QStringLiteral("4E")});
     QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
-    QTemporaryDir folder;
-    WriteSettings(folder.path(), device, QString::number(kChirpTime));
-    const QByteArray stored = ReadFile(SettingsFile(folder.path()));
-
-    // The program's clock runs `offset` seconds from the real one, so that it starts kLead
-    // seconds before a sweep's first step.
-    const double now = LocalNow();
-    const double firstStep =
-        std::floor((now + kLead - kFirstStepAfterBase) / sweep::kPeriod) * sweep::kPeriod +
-        kFirstStepAfterBase;
-    const double offset = firstStep - kLead - now;
-
-    QProcess program;
-    Prepare(program, folder);
-    QProcessEnvironment environment = program.processEnvironment();
-    environment.insert(QStringLiteral("LD_PRELOAD"), faketime);
-    // A sanitizer build wants its runtime loaded first; libfaketime does not disturb it.
-    const QString sanitizer = environment.value(QStringLiteral("ASAN_OPTIONS"));
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       sanitizer + (sanitizer.isEmpty() ? "" : ":") +
-                           QStringLiteral("verify_asan_link_order=0"));
-    // A relative offset needs its sign.
-    environment.insert(QStringLiteral("FAKETIME"), (offset < 0 ? QString() : QStringLiteral("+")) +
-                                                       QString::number(offset, 'f', 3));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TAVMIROK_PROGRAM),
-                  {QStringLiteral("--headless"), QStringLiteral("--verbose")});
-    QVERIFY(program.waitForStarted(kRunTimeoutMs));
+    HeadlessRun run(sweep::Profile{}, kChirpTime, kLead);
+    WriteSettings(run.folder.path(), device, QString::number(kChirpTime));
+    const QByteArray stored = ReadFile(SettingsFile(run.folder.path()));
+    QVERIFY(run.Start(QStringLiteral(TAVMIROK_PROGRAM), faketime, {}));
+    QProcess& program = run.program;
     auto steps = [&radio] {
-        QList<Frame> frames = FrequencyFrames(radio.LogLines());
+        QList<WireFrame> frames = SetFrequencyFrames(radio.LogLines());
         if (!frames.isEmpty()) {
             frames.removeFirst(); // the park tuning
         }
@@ -322,12 +243,10 @@ void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
     QTRY_VERIFY_WITH_TIMEOUT(steps().size() >= kStepsChecked,
                              int((kLead + kStepsChecked) * 1000) + kRunTimeoutMs);
 
-    const QList<Frame> frames = FrequencyFrames(radio.LogLines());
-    QCOMPARE(frames.first().hz, sweep::kParkFrequency);
-    const QList<Frame> stepped = steps();
+    QCOMPARE(SetFrequencyFrames(radio.LogLines()).first().hz, sweep::kParkFrequency);
+    const QList<WireFrame> stepped = steps();
     for (int i = 0; i < kStepsChecked; ++i) {
-        const double mark = firstStep + i * sweep::kStepInterval;
-        const double late = sweep::AroundTheDay(stepped[i].time + offset, mark);
+        const double late = run.Lateness(stepped[i], i);
         QCOMPARE(stepped[i].hz, sweep::kParkFrequency + (i + 1) * sweep::kFrequencyStep);
         QVERIFY2(late >= -kEarlyMargin && late < kLateLimit,
                  qPrintable(QStringLiteral("step %1 reached the radio %2 s after its mark")
@@ -342,14 +261,14 @@ void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
     QElapsedTimer stopping;
     stopping.start();
     program.terminate();
-    const double waitedBeforeSignal = sweep::AroundTheDay(LocalNow(), steps().last().time);
+    const double waitedBeforeSignal = sweep::AroundTheDay(UtcTimeOfDay(), steps().last().time);
     QVERIFY(program.waitForFinished(kRunTimeoutMs));
     qInfo("SIGTERM to exit: %lld ms", static_cast<long long>(stopping.elapsed()));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), headless::kExitOk);
 
     const QString log = QString::fromLocal8Bit(program.readAllStandardError());
-    const QString start = headless::TimeOfDay(firstStep);
+    const QString start = headless::TimeOfDay(run.firstStep);
     for (const QString& expected :
          {QStringLiteral("Z Tavmirok "),
           QStringLiteral("Z port %1 at 19200 bit/s: open").arg(device),
@@ -371,7 +290,7 @@ void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
 
     QSerialPort port(device);
     QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-    QCOMPARE(ReadFile(SettingsFile(folder.path())), stored);
+    QCOMPARE(ReadFile(SettingsFile(run.folder.path())), stored);
 }
 
 QTEST_GUILESS_MAIN(TestHeadless)

@@ -3,6 +3,7 @@
 // real rigctld driving the simulated IC-7300.
 
 #include "rig/rigctltuner.h"
+#include "support/fakerigctld.h"
 #include "support/radiosimprocess.h"
 #include "testkit/tunerecorder.h"
 
@@ -20,63 +21,6 @@ constexpr int kWaitMs = 5000;
 // Long enough for a reconnect after 2 s.
 constexpr int kReconnectWaitMs = 6000;
 constexpr std::chrono::milliseconds kShortBudget{100};
-
-// A rigctld stand-in on localhost: records every line, answers "F" with setReply (nothing while
-// it is empty) and "f" with the last frequency set.
-class FakeRigctld : public QObject {
-public:
-    QTcpServer server;
-    QList<QPointer<QTcpSocket>> clients;
-    QList<QByteArray> lines;
-    QByteArray setReply = "RPRT 0\n";
-    QByteArray frequency = "14074000";
-    QByteArray lateReply; // sent once on the first connection before the next line's answer
-    bool closeOnSet = false;
-
-    bool Listen(quint16 port = 0) {
-        connect(&server, &QTcpServer::newConnection, this, &FakeRigctld::Accept);
-        return server.listen(QHostAddress::LocalHost, port);
-    }
-    QString Address() const { return QStringLiteral("localhost:%1").arg(server.serverPort()); }
-    QTcpSocket* Current() const { return clients.isEmpty() ? nullptr : clients.last().data(); }
-    void Send(const QByteArray& bytes) {
-        if (QTcpSocket* client = Current()) {
-            client->write(bytes);
-        }
-    }
-    bool WaitForLines(int count) {
-        return QTest::qWaitFor([&]() { return lines.size() >= count; }, kWaitMs);
-    }
-
-private:
-    void Accept() {
-        while (QTcpSocket* client = server.nextPendingConnection()) {
-            clients << client;
-            connect(client, &QTcpSocket::readyRead, this, [this, client]() { Take(client); });
-        }
-    }
-    void Take(QTcpSocket* client) {
-        while (client->canReadLine()) {
-            const QByteArray line = client->readLine().trimmed();
-            lines << line;
-            if (!lateReply.isEmpty() && clients.first()) {
-                clients.first()->write(lateReply);
-                clients.first()->flush();
-                lateReply.clear();
-            }
-            if (line.startsWith("F ")) {
-                frequency = line.mid(2);
-                if (closeOnSet) {
-                    client->close();
-                    return;
-                }
-                client->write(setReply);
-            } else if (line == "f") {
-                client->write(frequency + '\n');
-            }
-        }
-    }
-};
 
 // The stand-in and a tuner connected to it, recorded.
 struct Session {

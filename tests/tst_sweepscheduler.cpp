@@ -69,7 +69,8 @@ public:
     void SetReplyBudget(std::chrono::milliseconds) override {}
     Status Connect() override { return Status::Ok(); }
     void Shutdown() override {}
-    RigState State() const override { return {}; }
+    RigState State() const override { return state; }
+    RigState state;
 };
 
 // A main window in simulated time: a clock stepped in milliseconds (it may run past a day; the
@@ -82,12 +83,11 @@ public:
         : nowMs(Ms(startClock)), text2(std::move(chirp)),
           scheduler({[this] { return Clock(); }, [this] { return text2; }}, timer, tuner) {
         tuner.setfreq = [this](std::int32_t hz) { return Setfreq(hz); };
-        QObject::connect(&scheduler, &SweepScheduler::PhaseEntered,
-                         [this](SweepScheduler::Phase phase) {
-                             labels << (phase == SweepScheduler::Phase::Stepping
-                                            ? QStringLiteral("Stepping")
-                                            : QStringLiteral("waiting..."));
-                         });
+        QObject::connect(
+            &scheduler, &SweepScheduler::PhaseEntered, [this](SweepScheduler::Phase phase) {
+                labels << (phase == SweepScheduler::Phase::Stepping ? QStringLiteral("Stepping")
+                                                                    : QStringLiteral("waiting..."));
+            });
         QObject::connect(&scheduler, &SweepScheduler::problem,
                          [this](const QString& message) { problems << message; });
         QObject::connect(&scheduler, &SweepScheduler::notice,
@@ -188,6 +188,35 @@ private slots:
         QVERIFY(rig.labels.isEmpty());
         QVERIFY(rig.timer.log.isEmpty());
         QCOMPARE(rig.scheduler.CurrentPhase(), SweepScheduler::Phase::Idle);
+    }
+
+    // A backend still connecting refuses the park; once it connects the radio is parked, once.
+    void parkRefused_parksWhenTheBackendConnects_data() {
+        QTest::addColumn<bool>("parkReached");
+        QTest::addColumn<double>("connectAfter"); // s after Start
+        QTest::addColumn<std::vector<std::int32_t>>("expected");
+        const std::vector<std::int32_t> once{sweep::kParkFrequency};
+        const std::vector<std::int32_t> twice{sweep::kParkFrequency, sweep::kParkFrequency};
+        QTest::newRow("refused, connects while waiting") << false << 10.0 << twice;
+        QTest::newRow("reached") << true << 10.0 << once;
+        QTest::newRow("refused, connects once stepping")
+            << false << 99.0 << std::vector<std::int32_t>{sweep::kParkFrequency, StepHz(0)};
+    }
+    void parkRefused_parksWhenTheBackendConnects() {
+        QFETCH(bool, parkReached);
+        QFETCH(double, connectAfter);
+        QFETCH(std::vector<std::int32_t>, expected);
+        SimulatedSweep rig(36000);
+        rig.answer = [parkReached](std::int32_t) {
+            return parkReached ? Status::Ok() : Status::Error(QStringLiteral("connecting"));
+        };
+        rig.scheduler.StartButtonClick();
+        rig.RunFor(connectAfter);
+        rig.answer = [](std::int32_t) { return Status::Ok(); };
+        rig.tuner.state.connected = true;
+        emit rig.tuner.StateChanged();
+        emit rig.tuner.StateChanged(); // once connected, nothing more is re-sent
+        QCOMPARE(rig.Frequencies(), expected);
     }
 
     void workedExample() {

@@ -31,6 +31,7 @@ SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QOb
     : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(&tuner) {
     Timer1.onTick = [this] { Timer1Tick(); };
     connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    connect(&tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
 }
 
@@ -39,10 +40,12 @@ void SweepScheduler::SetTuner(Tuner& next) {
         return;
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    disconnect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     std::map<quint64, Request> unanswered;
     unanswered.swap(requests);
     tuner = &next;
     connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
     for (const auto& [id, request] : unanswered) {
         if (request.mark) {
@@ -187,6 +190,9 @@ void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outco
     }
     const Request request = found->second;
     requests.erase(found);
+    if (!request.mark) {
+        parkUnreached = outcome != TuneOutcome::Reached;
+    }
     if (outcome == TuneOutcome::Reached) {
         tuningFailing = false;
     } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
@@ -200,6 +206,15 @@ void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outco
     }
     if (handling == 0) {
         EmitMessages(); // a late answer: no click or tick will send its message
+    }
+}
+
+void SweepScheduler::TunerStateChanged() {
+    // A backend that connects after the park was asked for (rigctld, Hamlib opening the rig)
+    // refused it; the radio is parked once it can be reached.
+    if (parkUnreached && phase == Phase::Waiting && !stopped && tuner->State().connected) {
+        parkUnreached = false;
+        Tune(stepFrequency, std::nullopt);
     }
 }
 

@@ -89,6 +89,8 @@ private:
     void Rearm();
     void Tune(std::int32_t frequency, std::optional<double> mark);
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
+    // Tunes the park again when the backend connects after refusing it.
+    void TunerStateChanged();
     void SetPhase(Phase next);
     void RestartTimer();
     void Tell(bool isProblem, QString text);
@@ -108,6 +110,7 @@ private:
     // The refused chirp text the user was last told about at a re-arm.
     std::optional<QString> reportedRefusal;
     bool tuningFailing = false; // the last tuning failed and the user has been told
+    bool parkUnreached = false; // the last park tuning did not reach the radio
     bool stopped = false;
     int handling = 0; // clicks and ticks under way; their messages go out when they end
     quint64 lastRequest = 0;

@@ -261,6 +261,10 @@ frmAbout* Form1::AboutDialog() const {
     return about;
 }
 
+RigDialog* Form1::RigControlDialog() const {
+    return qobject_cast<RigDialog*>(rigDialog.data());
+}
+
 void Form1::ShowSerialPortDialog() {
     if (!form2) {
         form2 = new Form2(station);

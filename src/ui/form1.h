@@ -20,6 +20,7 @@ class Form2;
 class Form3;
 class frmAbout;
 class MessageQueue;
+class RigDialog;
 class QAction;
 class IonogramWindow;
 
@@ -68,6 +69,7 @@ public:
     Form2* SerialPortDialog() const;
     Form3* RadioDialog() const;
     frmAbout* AboutDialog() const;
+    RigDialog* RigControlDialog() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

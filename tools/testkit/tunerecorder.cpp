@@ -1,9 +1,8 @@
 #include "testkit/tunerecorder.h"
 
-#include "link/civ.h"
+#include "testkit/headlessrun.h"
 
 #include <QDeadlineTimer>
-#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -63,16 +62,9 @@ bool WaitForConnected(Tuner& tuner, int timeoutMs) {
 }
 
 QList<std::int32_t> SetFrequencyFramesIn(const QStringList& logLines) {
-    // "57509.177 FE FE 94 E0 25 00 00 50 07 07 00 FD": five BCD bytes after 25 00.
-    static const QRegularExpression setFrame(
-        QStringLiteral(" FE FE [0-9A-F]{2} [0-9A-F]{2} 25 00 ((?:[0-9A-F]{2} ){5})FD$"));
     QList<std::int32_t> frequencies;
-    for (const QString& line : logLines) {
-        const QRegularExpressionMatch match = setFrame.match(line);
-        if (match.hasMatch()) {
-            const QByteArray bcd = QByteArray::fromHex(match.captured(1).remove(u' ').toLatin1());
-            frequencies << static_cast<std::int32_t>(civ::BcdToFreq(bcd));
-        }
+    for (const WireFrame& frame : SetFrequencyFrames(logLines)) {
+        frequencies << frame.hz;
     }
     return frequencies;
 }

@@ -47,7 +47,7 @@ private:
 // Waits until the backend reports itself connected; false when it did not within the time.
 bool WaitForConnected(Tuner& tuner, int timeoutMs);
 
-// The "25 00" set-frequency frames in the simulated radio's log, as hertz, in order.
+// The set-frequency frames in the simulated radio's log, as hertz, in order.
 QList<std::int32_t> SetFrequencyFramesIn(const QStringList& logLines);
 
 // A free TCP port on localhost (bound, read, released).
