@@ -7,6 +7,8 @@
 #include <QSettings>
 #include <QTest>
 
+Q_DECLARE_METATYPE(IonogramChoice)
+
 class TestIonogramStore : public QObject {
     Q_OBJECT
     SettingsFiles files;
@@ -112,7 +114,6 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(IonogramChoice)
 
 QTEST_GUILESS_MAIN(TestIonogramStore)
 #include "tst_ionogramstore.moc"

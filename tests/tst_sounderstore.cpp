@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+Q_DECLARE_METATYPE(sweep::Profile)
+
 class TestSounderStore : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -130,7 +132,6 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(sweep::Profile)
 
 QTEST_GUILESS_MAIN(TestSounderStore)
 #include "tst_sounderstore.moc"

@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+Q_DECLARE_METATYPE(StatusValues)
+
 namespace {
 
 RigState Civ(bool connected, bool reconnecting = false, QString problem = {}) {
@@ -134,7 +136,6 @@ private slots:
     }
 };
 
-Q_DECLARE_METATYPE(StatusValues)
 
 QTEST_GUILESS_MAIN(TestStatusLine)
 #include "tst_statusline.moc"
