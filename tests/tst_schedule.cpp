@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QTest>
+#include <QTimeZone>
 #include <cmath>
 #include <ctime>
 
@@ -431,10 +432,16 @@ private slots:
         QTest::addColumn<int>("offset");
         QTest::newRow("Kolkata") << QByteArray("Asia/Kolkata") << 19800;
         QTest::newRow("Kathmandu") << QByteArray("Asia/Kathmandu") << 20700;
+        // A zone with daylight saving: its clock changes never reach the sweep. Its offset today
+        // (one hour or two) comes from the zone database.
+        QTest::newRow("Berlin") << QByteArray("Europe/Berlin") << -1;
     }
     void utcClock_ignoresTimeZone() {
         QFETCH(QByteArray, zone);
         QFETCH(int, offset);
+        if (offset < 0) {
+            offset = QTimeZone(zone).offsetFromUtc(QDateTime::currentDateTimeUtc());
+        }
         const QByteArray saved = qgetenv("TZ");
         qputenv("TZ", zone);
         tzset();
