@@ -4,6 +4,7 @@
 
 #include "link/civ.h"
 #include "station/headless.h"
+#include "support/headlessprocess.h"
 #include "support/radiosimprocess.h"
 #include "sweep/schedule.h"
 
@@ -57,17 +58,10 @@ QByteArray ReadFile(const QString& path) {
 
 // The program on its own: no display, no platform chosen, settings and runtime in the folder.
 void Prepare(QProcess& program, const QTemporaryDir& folder) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        environment.remove(QLatin1String(name));
-    }
     const QString runtime = folder.filePath(QStringLiteral("runtime"));
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
-    environment.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
-    program.setProcessEnvironment(environment);
+    PrepareHeadless(program, folder.path(), runtime);
 }
 
 struct Frame {
@@ -226,8 +220,8 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
         << QStringList{headless, "--sweep-rate", "50"} << "78"
         << "tavmirok: --sweep-rate: The sweep from 2 to 30 MHz at 50 kHz/s";
     QTest::newRow("chirp beyond a shorter period")
-        << QStringList{headless, "--period", "60", "--sweep-rate", "500", "--step", "1000"}
-        << "78" << "tavmirok: The value stored in ";
+        << QStringList{headless, "--period", "60", "--sweep-rate", "500", "--step", "1000"} << "78"
+        << "tavmirok: The value stored in ";
     QTest::newRow("rig backend") << QStringList{headless, "--rig", "icom"} << "78"
                                  << "tavmirok: --rig: ";
     QTest::newRow("stored chirp") << QStringList{headless} << "soon"
