@@ -6,6 +6,7 @@
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramimage.h"
 #include "ionogram/simulatedionosphere.h"
+#include "support/gzip.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,7 +18,6 @@
 #include <cmath>
 #include <numbers>
 #include <random>
-#include <zlib.h>
 
 using namespace ionogram;
 
@@ -96,24 +96,6 @@ double CellMs(int cell) {
 
 int CellOf(double ms) {
     return int(std::lround((ms - kDefaultDelayFromMs) / kDelayGridMs));
-}
-
-QByteArray Gunzip(const QByteArray& data) {
-    z_stream stream{};
-    inflateInit2(&stream, 15 + 16);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    QByteArray out;
-    char chunk[65536];
-    int result = Z_OK;
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(chunk, int(sizeof chunk - stream.avail_out));
-    }
-    inflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray();
 }
 
 // A sound card whose clock runs ppm fast (or slow) delivering fragments of fragmentMs that a

@@ -12,6 +12,12 @@ SESSION_BAUD_RATE=19200
 # The sounder sweeps once every five minutes; the program's own arithmetic says when
 # (tavmirok-radiosim --print-sweep-start).
 SESSION_SWEEP_PERIOD=300
+# The sounder's profile as tavmirok-radiosim options (--period ... --step); empty: the default.
+# A script that sets it sets SESSION_SWEEP_PERIOD to match.
+SESSION_PROFILE_ARGS=()
+# The ionosphere the simulated radio hears the sounder through, as its --mode options: group
+# delay in ms, the band in kHz where the mode exists, its strength.
+SESSION_IONOSPHERE=(--mode 3.2:2000-12000:0.05 --mode 6.8:2500-20000:0.03)
 
 SESSION_WORK=""
 SESSION_KEEP_WORK=0      # 1: keep the folder even when the script succeeds
@@ -147,7 +153,7 @@ session_clock_text() {
 # session_sweep_start RADIOSIM CHIRP: "SECONDS TIME_OF_DAY" of the first step of the sweep that
 # the program, were Start pressed now with this chirp time, would follow.
 session_sweep_start() {
-    "$1" --print-sweep-start "$2"
+    "$1" "${SESSION_PROFILE_ARGS[@]}" --print-sweep-start "$2"
 }
 
 # session_chirp_for_lead RADIOSIM SECONDS: "CHIRP TIME_OF_DAY SECONDS_UNTIL": the whole chirp
@@ -190,6 +196,36 @@ session_start_xvfb() {
     export DISPLAY=":$(cat "$SESSION_WORK/xvfb.display")"
 }
 
+pulse_ready() { pactl info >/dev/null 2>&1; }
+
+# session_start_pulse: a private PulseAudio server in the session's XDG_RUNTIME_DIR, so the
+# program records from it and the user's own sound server is never touched.
+session_start_pulse() {
+    pulseaudio --daemonize=no --exit-idle-time=-1 -n --log-level=error \
+        --load="module-native-protocol-unix auth-anonymous=1" \
+        >"$SESSION_WORK/pulse.log" 2>&1 </dev/null &
+    SESSION_PIDS+=("$!")
+    session_await 15 "the private PulseAudio server did not answer" "$SESSION_WORK/pulse.log" \
+        pulse_ready
+}
+
+# session_add_pipe_source NAME FIFO: an input NAME of the private server fed from FIFO (made
+# here), 48000 Hz mono 16-bit, as the simulated radio writes its audio.
+session_add_pipe_source() {
+    pactl load-module module-pipe-source source_name="$1" file="$2" format=s16le rate=48000 \
+        channels=1 >/dev/null
+}
+
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
+# session_start_openbox: a window manager on $DISPLAY, so windows get frames and can be
+# activated.
+session_start_openbox() {
+    openbox >"$SESSION_WORK/openbox.log" 2>&1 </dev/null &
+    SESSION_PIDS+=("$!")
+    session_await 20 "openbox did not start" "$SESSION_WORK/openbox.log" wm_ready
+}
+
 sim_ready() { [ -n "$(head -n 1 "$1" 2>/dev/null)" ]; }
 
 # session_start_sim RADIOSIM [OPTIONS...]: starts the simulated radio at the session's address
@@ -214,6 +250,30 @@ session_write_settings() {
         "$2" "$SESSION_BAUD_RATE" "$3" "$SESSION_RADIO_ADDRESS_DECIMAL" >"$1/Tavmirok/Tavmirok.conf"
 }
 
+# session_use_short_sweep: the sessions's sounder sweeps 3 to 12 MHz in 1 MHz steps 2 s apart,
+# every minute: a whole sweep in 20 s. session_write_sounder then stores it for the program.
+session_use_short_sweep() {
+    SESSION_PROFILE_ARGS=(--period 60 --sweep-rate 500 --step 1000 --low 2000 --high 12000)
+    SESSION_SWEEP_PERIOD=60
+}
+
+# session_write_sounder CONFIG_HOME: adds the session's sounder to the settings file written by
+# session_write_settings (nothing for the default sounder).
+session_write_sounder() {
+    [ ${#SESSION_PROFILE_ARGS[@]} -gt 0 ] || return 0
+    awk 'BEGIN { print "[sounder]" }
+         { for (i = 1; i < NF; i += 2) { key[$i] = $(i + 1) } }
+         END { printf "SweepRate=%s\nPeriod=%s\nLowFrequency=%s\nHighFrequency=%s\nStepSize=%s\n",
+                      key["--sweep-rate"], key["--period"], key["--low"], key["--high"], key["--step"] }' \
+        <<<"${SESSION_PROFILE_ARGS[*]}" >>"$1/Tavmirok/Tavmirok.conf"
+}
+
+# session_write_ionogram CONFIG_HOME INPUT FOLDER: the program records the audio input INPUT and
+# archives each sweep's ionogram in FOLDER.
+session_write_ionogram() {
+    printf '[ionogram]\nAudioInput=%s\nFolder=%s\n' "$2" "$3" >>"$1/Tavmirok/Tavmirok.conf"
+}
+
 # session_start_program PROGRAM CONFIG_HOME: starts the program on $DISPLAY with its settings in
 # CONFIG_HOME.
 session_start_program() {
@@ -234,6 +294,11 @@ session_find_main_window() {
 # Start, space presses it.
 session_press_start() {
     xdotool windowfocus --sync "$1" && xdotool key --delay 80 Tab space
+}
+
+# session_open_ionogram WINDOW: View > Ionogram through the access keys.
+session_open_ionogram() {
+    xdotool windowfocus --sync "$1" && xdotool key --delay 150 alt+v i
 }
 
 # session_exit_program WINDOW: File > Exit through the access keys.
@@ -277,7 +342,7 @@ session_diagnostics() {
             echo "screenshot: $SESSION_WORK/failure.png"
         fi
     fi
-    for f in program.err program.out sim.err sim.log xvfb.log; do
+    for f in program.err program.out sim.err sim.log xvfb.log pulse.log; do
         if [ -s "$SESSION_WORK/$f" ]; then
             echo "-- $f (last 40 lines):"
             tail -n 40 "$SESSION_WORK/$f"

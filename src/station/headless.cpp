@@ -621,7 +621,9 @@ void Runner::PhaseEntered(SweepScheduler::Phase phase) {
     }
     if (phase == SweepScheduler::Phase::Waiting) {
         if (stepping) {
-            EndSweep(lastHz == sweep::kTopFrequency);
+            // Complete when its last step was the profile's highest, not the default sweep's.
+            const sweep::Profile& profile = station.Profile();
+            EndSweep(lastHz == sweep::StepFrequency(profile, sweep::StepCount(profile) - 1));
         }
         // The next step's time is set right after this signal; tell it once it is.
         QTimer::singleShot(0, this, [this] {

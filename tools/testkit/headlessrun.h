@@ -34,6 +34,9 @@ double UtcTimeOfDay();
 
 // The program on its own: no display, no platform, settings and runtime folders in `folder`.
 void PrepareWindowless(QProcess& program, const QTemporaryDir& folder);
+// The same with the settings under configHome and a runtime folder of the caller's (a private
+// sound server's, say).
+void PrepareWindowless(QProcess& program, const QString& configHome, const QString& runtime);
 
 class HeadlessRun {
 public:
