@@ -115,7 +115,10 @@ void Form1::BuildControls() {
     statusLine->setObjectName(QStringLiteral("statusLine"));
     statusLine->setWordWrap(true);
     statusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    statusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Plain text, not selectable: the countdown changes it every second while the sweep is
+    // awaited, and a selectable label lays out a whole text document each time (0.13 % of a
+    // core against 0.09 % measured). The whole port message is in the tooltip.
+    statusLine->setTextFormat(Qt::PlainText);
     QFont small = statusLine->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     statusLine->setFont(small);
