@@ -35,27 +35,43 @@ double Median(std::vector<double> values) {
     return (*middle + *std::max_element(values.begin(), middle)) / 2;
 }
 
+// The least-squares line through (x, y); flat through their mean when all x are one.
+struct Line {
+    double meanX = 0;
+    double meanY = 0;
+    double slope = 0;
+    double At(double x) const { return meanY + slope * (x - meanX); }
+};
+
+Line FitLine(const std::vector<double>& x, const std::vector<double>& y) {
+    Line line;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        line.meanX += x[i] / double(x.size());
+        line.meanY += y[i] / double(x.size());
+    }
+    double sxy = 0;
+    double sxx = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        sxy += (x[i] - line.meanX) * (y[i] - line.meanY);
+        sxx += (x[i] - line.meanX) * (x[i] - line.meanX);
+    }
+    line.slope = sxx > 0 ? sxy / sxx : 0;
+    return line;
+}
+
 // Where the chain expects its next peak at position, and how far from it one may lie: along a
 // line fitted to its last few peaks, so that one noisy peak does not turn it.
 void Expect(const Chain& chain, int position, double* delayMs, double* toleranceMs) {
     const int count = std::min(int(chain.size()), kSlopePoints);
-    double meanX = 0;
-    double meanY = 0;
+    std::vector<double> x;
+    std::vector<double> y;
     for (int i = int(chain.size()) - count; i < int(chain.size()); ++i) {
-        meanX += chain[i].position;
-        meanY += chain[i].delayMs;
+        x.push_back(chain[i].position);
+        y.push_back(chain[i].delayMs);
     }
-    meanX /= count;
-    meanY /= count;
-    double sxy = 0;
-    double sxx = 0;
-    for (int i = int(chain.size()) - count; i < int(chain.size()); ++i) {
-        sxy += (chain[i].position - meanX) * (chain[i].delayMs - meanY);
-        sxx += (chain[i].position - meanX) * (chain[i].position - meanX);
-    }
-    const double slope = sxx > 0 ? sxy / sxx : 0;
-    *delayMs = meanY + slope * (position - meanX);
-    *toleranceMs = kLinkMs + std::abs(slope) * (position - chain.back().position);
+    const Line line = FitLine(x, y);
+    *delayMs = line.At(position);
+    *toleranceMs = kLinkMs + std::abs(line.slope) * (position - chain.back().position);
 }
 
 // Links each column's peaks to the chains that point at them, nearest first; the rest start
@@ -183,8 +199,10 @@ void JoinAtNoses(std::vector<Chain>* chains) {
     }
 }
 
-// The least delay along the trace: per column the lowest peak, smoothed by a running median;
-// then the median of the columns whose smoothed delay lies within kFlatMs of the least.
+// The least delay along the trace: per column the lowest peak, smoothed by a running median to
+// find where the trace is least; then a line fitted to the peaks of the stretch around it that
+// lies within kFlatMs of the least, read there. Over a flat stretch that is the mean of many
+// peaks; where the trace slopes, the line's end.
 void LeastDelay(const Chain& chain, const std::vector<double>& khz, ScaledTrace* trace) {
     std::vector<int> positions;
     std::vector<double> lowest;
@@ -204,13 +222,18 @@ void LeastDelay(const Chain& chain, const std::vector<double>& khz, ScaledTrace*
         smooth[i] = Median(std::vector<double>(lowest.begin() + from, lowest.begin() + to));
     }
     const int least = int(std::min_element(smooth.begin(), smooth.end()) - smooth.begin());
-    std::vector<double> flat;
-    for (int i = 0; i < count; ++i) {
-        if (smooth[i] <= smooth[least] + kFlatMs) {
-            flat.push_back(lowest[i]);
-        }
+    int from = least;
+    int to = least;
+    while (from > 0 && smooth[from - 1] <= smooth[least] + kFlatMs) {
+        --from;
     }
-    trace->minDelayMs = Median(flat);
+    while (to + 1 < count && smooth[to + 1] <= smooth[least] + kFlatMs) {
+        ++to;
+    }
+    const Line line =
+        FitLine(std::vector<double>(positions.begin() + from, positions.begin() + to + 1),
+                std::vector<double>(lowest.begin() + from, lowest.begin() + to + 1));
+    trace->minDelayMs = line.At(positions[least]);
     trace->minDelayKhz = khz[positions[least]];
 }
 

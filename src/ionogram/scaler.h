@@ -24,9 +24,10 @@ constexpr double kLinkMs = 0.3; // a trace's next peak lies this close to where 
 // was flooded (a carrier keyed inside its window); it is set aside like a missing column.
 constexpr double kFloodShare = 0.2;
 constexpr double kWidestTraceMs = 2.5;
-// A weaker peak this close to a stronger one and this far below it is the dechirp's sidelobe.
-constexpr double kSidelobeSpanMs = 1.0;
-constexpr double kSidelobeDb = 20;
+// A weaker peak this close to a stronger one and this far below it is the dechirp's sidelobe
+// (they lie 20 dB or more under a mode, mostly on the side of longer delays, up to 2 ms away).
+constexpr double kSidelobeSpanMs = 2.0;
+constexpr double kSidelobeDb = 18;
 
 struct ScaledTrace {
     int number = 0; // from 1, by increasing least delay
