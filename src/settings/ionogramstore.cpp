@@ -94,7 +94,7 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
     IonogramChoice choice;
     choice.audioInput = storefile::ReadText(*store, kAudioInputKey, "");
     const QString defaultFolder = DefaultFolder();
-    choice.folder = storefile::ReadText(*store, kFolderKey, defaultFolder.toUtf8().constData());
+    choice.folder = storefile::ReadText(*store, kFolderKey, defaultFolder);
     const QString save = storefile::ReadText(*store, kSaveKey, kDefaultSave).trimmed();
     if (save == QLatin1String(kTrue) || save == QLatin1String(kFalse)) {
         choice.save = save == QLatin1String(kTrue);
