@@ -2,7 +2,9 @@
 // against the simulated radio: refused options end it before the port is opened; a sweep's steps
 // reach the radio on their marks; SIGTERM during a wait for a silent radio ends it cleanly.
 
-#include "station/headless.h"
+#include "headless/clocksync.h"
+#include "headless/commandline.h"
+#include "headless/logtext.h"
 #include "support/radiosimprocess.h"
 #include "sweep/schedule.h"
 #include "testkit/headlessrun.h"
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <csignal>
 #include <sys/timex.h>
 
 namespace {
@@ -137,6 +140,10 @@ void TestHeadless::logLine_data() {
                                      << "step 30.000 MHz, mark 16:25:17.500: sent, not answered";
     QTest::newRow("step not sent")
         << StepText(2200000, 58839.5, false, true) << "step 2.200 MHz, mark 16:20:39.500: not sent";
+    QTest::newRow("archived") << ArchivedText(QStringLiteral("/home/j\u00f8rgen/a.png"))
+                              << QStringLiteral("ionogram archived: /home/j\u00f8rgen/a.png (and "
+                                                "its .csv.gz)");
+    QTest::newRow("stop") << StopText(SIGTERM) << "SIGTERM received: stopping";
 }
 
 void TestHeadless::logLine() {

@@ -56,6 +56,13 @@ void Station::Apply(const StoredSettings& settings) {
     link.SetRadioAddress(settings.radioAdress);
 }
 
+void Station::Apply(const StationSettings& settings) {
+    Apply(settings.basic);
+    ApplyProfile(settings.profile);
+    ChooseRig(settings.rig);
+    ConfigureIonogram(settings.ionogram);
+}
+
 StoredSettings Station::Current() const {
     StoredSettings settings;
     settings.comPort = link.comPort;

@@ -9,6 +9,7 @@
 #include "rig/rigchoice.h"
 #include "settings/ionogramstore.h"
 #include "settings/settingsstore.h"
+#include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
@@ -29,6 +30,9 @@ public:
 
     // Takes the stored values (port, speed, chirp time, radio address) without opening anything.
     void Apply(const StoredSettings& settings);
+    // Takes all four groups as loaded: the values above, the profile, the ionogram and the way
+    // to the radio (chosen, not connected: the next Connect uses it).
+    void Apply(const StationSettings& settings);
     // The values in force, as they would be stored.
     StoredSettings Current() const;
 
