@@ -6,8 +6,8 @@
 // The user's home is named with a letter outside ASCII and no archive folder is set, so the
 // archive goes to the default folder inside that home.
 
-#include "ionogram/ionogramimage.h"
 #include "headless/commandline.h"
+#include "ionogram/ionogramimage.h"
 #include "support/gzip.h"
 #include "support/pulseserver.h"
 #include "support/radiosimprocess.h"

@@ -129,6 +129,5 @@ private slots:
     }
 };
 
-
 QTEST_GUILESS_MAIN(TestIonogramStore)
 #include "tst_ionogramstore.moc"
