@@ -17,6 +17,8 @@ TAVMIROK_PACKAGES=(
     libhamlib-utils faketime
     # clang's libFuzzer and sanitizer runtimes come in libclang-rt-dev, only recommended by clang
     clang libclang-rt-dev
+    # the format gate of scripts/test
+    clang-format-14
     dpkg-dev file
 )
 
