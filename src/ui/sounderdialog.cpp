@@ -131,6 +131,7 @@ SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QStrin
         }
         values[i] = *value;
     }
+    // Frequencies typed in MHz are kept to the hertz, so 2.1 MHz is 2100 kHz exactly.
     const auto kilohertz = [](double megahertz) {
         return std::round(megahertz * units::kHertzPerMegahertz) / units::kHertzPerKilohertz;
     };
