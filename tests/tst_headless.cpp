@@ -250,11 +250,13 @@ void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
     QTRY_VERIFY_WITH_TIMEOUT(steps().size() >= kStepsChecked,
                              int((kLead + kStepsChecked) * 1000) + kRunTimeoutMs);
 
-    QCOMPARE(SetFrequencyFrames(radio.LogLines()).first().hz, sweep::kParkFrequency);
+    constexpr std::int32_t kParkHz = 2000000; // the default sweep parks at 2 MHz
+    constexpr std::int32_t kStepHz = 100000;  // and steps 100 kHz
+    QCOMPARE(SetFrequencyFrames(radio.LogLines()).first().hz, kParkHz);
     const QList<WireFrame> stepped = steps();
     for (int i = 0; i < kStepsChecked; ++i) {
         const double late = run.Lateness(stepped[i], i);
-        QCOMPARE(stepped[i].hz, sweep::kParkFrequency + (i + 1) * sweep::kFrequencyStep);
+        QCOMPARE(stepped[i].hz, kParkHz + (i + 1) * kStepHz);
         QVERIFY2(late >= -kEarlyMargin && late < kLateLimit,
                  qPrintable(QStringLiteral("step %1 reached the radio %2 s after its mark")
                                 .arg(i + 1)

@@ -100,7 +100,8 @@ void Form1::BuildControls() {
 
     Text2 = new QLineEdit(QStringLiteral("78"), client);
     Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
+    Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram: the second of the "
+                                     "sweep period at which the sounder starts"));
     formlayout::Place(Text2, kText2);
 
     StartButton = new QPushButton(QStringLiteral("Start"), client);

@@ -28,7 +28,7 @@ class Form1 : public QMainWindow {
     Q_OBJECT
 public:
     struct Options {
-        std::function<double()> clock; // seconds since local midnight; the real clock if empty
+        std::function<double()> clock; // seconds since UTC midnight; the real clock if empty
         QString settingsFile;          // an INI file instead of the user's store, if set
     };
 
