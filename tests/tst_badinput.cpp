@@ -192,7 +192,8 @@ private slots:
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->addressProblem->isVisible());
             QVERIFY(!dialog->addressProblem->text().isEmpty());
-            QCOMPARE(form.link.radioAdress, 0x4E); // the previous address stays in force
+            QCOMPARE(form.station.Serial().radioAdress,
+                     0x4E); // the previous address stays in force
             QCOMPARE(VisibleMessageBoxTexts(), QStringList());
             break;
         }

@@ -205,14 +205,14 @@ private slots:
                 .arg(path);
         QCOMPARE(told.contains(readNotice), toldAtLoad);
         QCOMPARE(form.Text2->text(), QStringLiteral("78")); // the defaults stand in
-        QCOMPARE(form.link.comPort, QStringLiteral("COM2"));
+        QCOMPARE(form.station.Serial().comPort, QStringLiteral("COM2"));
 
         // The user carries on: picks the radio's port, its address, and types a chirp time
         // (with a stray "%5" in it).
-        form.link.comPort = device;
-        form.link.baudRate = QStringLiteral("9600");
+        form.station.Serial().comPort = device;
+        form.station.Serial().baudRate = QStringLiteral("9600");
         QVERIFY(form.link.OpenPort().IsOk());
-        form.link.radioAdress = 0x4E;
+        form.station.Serial().radioAdress = 0x4E;
         form.Text2->setText(QStringLiteral("12%5"));
         QVERIFY(form.close());
         QVERIFY(!form.isVisible());
@@ -282,7 +282,7 @@ private slots:
                                 "CI-V address in Configure > Radioaddress."));
         QVERIFY2(loadMessages.constLast().contains(QStringLiteral("\"COM%1x\"")),
                  qPrintable(loadMessages.constLast()));
-        QCOMPARE(form.link.radioAdress, 0);
+        QCOMPARE(form.station.Serial().radioAdress, 0);
         QVERIFY(!form.link.PortIsOpen());
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(DrainMessages(),
@@ -325,8 +325,8 @@ private slots:
                     "time and radio address again; they are saved when Tavmirok closes.")
                     .arg(path)),
             qPrintable(told.join('\n')));
-        form.link.comPort = device;
-        form.link.radioAdress = 0x4E;
+        form.station.Serial().comPort = device;
+        form.station.Serial().radioAdress = 0x4E;
         form.Text2->setText(QStringLiteral("12a"));
         QVERIFY(form.close());
         QCOMPARE(DrainMessages(), QStringList()); // saved: no "could not be saved"

@@ -145,7 +145,7 @@ private slots:
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
-        QCOMPARE(form.link.radioAdress, 78);
+        QCOMPARE(form.station.Serial().radioAdress, 78);
         QVERIFY(form.link.PortIsOpen());
         QCOMPARE(VisibleMessageBoxes().size(), 0);
         // Nothing is sent and the timer does not tick before Start.
@@ -194,7 +194,7 @@ private slots:
         Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
-        QCOMPARE(form.link.radioAdress, 0);
+        QCOMPARE(form.station.Serial().radioAdress, 0);
         QVERIFY(form.link.PortIsOpen());
         QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
@@ -247,8 +247,8 @@ private slots:
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         form.Text2->setText(QStringLiteral("12a"));
-        form.link.radioAdress = 0x4E;
-        form.link.baudRate = QStringLiteral("9600");
+        form.station.Serial().radioAdress = 0x4E;
+        form.station.Serial().baudRate = QStringLiteral("9600");
         QVERIFY(form.close());
         QCOMPARE(Stored("comport"), pty.SlavePath());
         QCOMPARE(Stored("BaudRate"), QStringLiteral("9600"));
