@@ -6,10 +6,10 @@
 // time the scaler takes per sweep. Figures are printed, never judged.
 
 #include "benchrow.h"
-#include "ionogram/dechirp.h"
 #include "ionogram/ionolayer.h"
 #include "ionogram/scaler.h"
 #include "ionogram/simulatedionosphere.h"
+#include "testkit/syntheticsweep.h"
 
 #include <QString>
 #include <cmath>
@@ -27,81 +27,16 @@ constexpr double kChirpTime = 78;
 constexpr double kNoiseRms = 0.01;
 constexpr int kSignalSweeps = 200;
 constexpr int kNoiseSweeps = 100;
-constexpr double kWarmUp = 0.05;      // s of audio before a column's span, for the filter
 constexpr double kDechirpGainDb = 19; // a mode's cell SNR over its level in the passband
 constexpr double kMatchMs = 0.5;      // a trace belongs to the mode whose least delay is this near
 constexpr double kResolvedMs = 1.0;   // modes drawn at least this far apart
 constexpr double kKeyedShare = 0.05;
-constexpr double kPi = std::numbers::pi;
 
 double CpuSeconds() {
     timespec now{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
-
-struct Keyed {
-    double hz = 0; // audio frequency of the carrier
-    double amplitude = 0;
-    double at = 0;  // s after the column's crossing where it is switched
-    bool on = true; // switched on (else off)
-};
-
-class SweepMaker {
-public:
-    SweepMaker() : filterDelayMs(PassbandFilter(kFs).MeanGroupDelay() / kSecondsPerMs) {
-        DechirpSettings settings;
-        settings.sampleRate = kFs;
-        settings.audioDelayMs = filterDelayMs;
-        dechirp = std::make_unique<DechirpColumn>(settings);
-    }
-
-    IonogramSweep Make(const std::vector<IonosphericLayer>& layers, std::uint32_t seed,
-                       const std::vector<std::optional<Keyed>>& keyed = {}) {
-        const SounderProfile profile;
-        SimulatedIonosphere::Settings sky;
-        sky.sampleRate = kFs;
-        sky.chirpTime = kChirpTime;
-        sky.noiseRms = kNoiseRms;
-        sky.layers = layers;
-        sky.seed = seed;
-        SimulatedIonosphere ionosphere(sky);
-        IonogramSweep sweep;
-        const int steps = sweep::StepCount(profile);
-        std::vector<float> audio;
-        std::vector<float> snr;
-        for (int step = 0; step < steps; ++step) {
-            const double khz = sweep::StepFrequency(profile, step) / kHzPerKhz;
-            const double crossing = sweep::CrossingInPeriod(profile, kChirpTime, khz);
-            const double first = crossing + dechirp->NeedFrom() - kWarmUp;
-            audio.resize(std::size_t((dechirp->NeedTo() - dechirp->NeedFrom() + kWarmUp) * kFs) +
-                         2);
-            ionosphere.Generate(khz, first, 1 / kFs, audio);
-            if (step < int(keyed.size()) && keyed[step]) {
-                const Keyed& k = *keyed[step];
-                for (std::size_t i = 0; i < audio.size(); ++i) {
-                    const double t = first + double(i) / kFs;
-                    if ((t - crossing >= k.at) == k.on) {
-                        audio[i] += float(k.amplitude * std::cos(2 * kPi * k.hz * t));
-                    }
-                }
-            }
-            sweep.frequenciesKhz.push_back(khz);
-            if (!dechirp->Compute(audio, first, 1 / kFs, crossing, &snr)) {
-                snr.assign(dechirp->DelayCount(), std::nanf(""));
-            }
-            sweep.snrDb.push_back(snr);
-        }
-        return sweep;
-    }
-
-    double WindowFrom() const { return dechirp->NeedFrom(); }
-    double WindowTo() const { return dechirp->NeedTo(); }
-
-private:
-    double filterDelayMs;
-    std::unique_ptr<DechirpColumn> dechirp;
-};
 
 struct ModelMode {
     IonosphericLayer layer;
@@ -160,7 +95,7 @@ std::vector<ModelMode> DrawModes(std::mt19937* random) {
 } // namespace
 
 int main() {
-    SweepMaker maker;
+    SyntheticSweeps maker(kFs, kChirpTime, kNoiseRms);
     std::mt19937 random(20261207);
     std::vector<double> mofErrors;   // kHz, absolute
     std::vector<double> delayErrors; // ms, signed
@@ -269,15 +204,15 @@ int main() {
     std::uniform_real_distribution<double> unit(0, 1);
     for (int s = 0; s < kNoiseSweeps; ++s) {
         noiseTraces += int(ScaleSweep(maker.Make({}, 5000 + s)).traces.size());
-        std::vector<std::optional<Keyed>> keyed(sweep::StepCount(SounderProfile{}));
+        std::vector<std::optional<KeyedCarrier>> keyed(sweep::StepCount(SounderProfile{}));
         for (auto& column : keyed) {
             if (unit(random) < kKeyedShare) {
                 const double levelDb = 10 + 20 * unit(random); // over the in-band noise
-                column = Keyed{kPassLowHz + (kPassHighHz - kPassLowHz) * unit(random),
-                               kNoiseRms * std::sqrt(2 * std::pow(10.0, levelDb / 10)),
-                               maker.WindowFrom() +
-                                   (maker.WindowTo() - maker.WindowFrom()) * unit(random),
-                               unit(random) < 0.5};
+                column = KeyedCarrier{kPassLowHz + (kPassHighHz - kPassLowHz) * unit(random),
+                                      kNoiseRms * std::sqrt(2 * std::pow(10.0, levelDb / 10)),
+                                      maker.WindowFrom() +
+                                          (maker.WindowTo() - maker.WindowFrom()) * unit(random),
+                                      unit(random) < 0.5};
             }
         }
         keyedTraces += int(ScaleSweep(maker.Make({}, 7000 + s, keyed)).traces.size());

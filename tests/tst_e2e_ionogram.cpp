@@ -7,12 +7,14 @@
 // archive goes to the default folder inside that home.
 
 #include "headless/commandline.h"
+#include "ionogram/dayfile.h"
+#include "ionogram/dayplot.h"
 #include "ionogram/ionogramimage.h"
+#include "ionogram/ionolayer.h"
+#include "ionogram/simulatedionosphere.h"
 #include "support/gzip.h"
+#include "support/ionogramrun.h"
 #include "support/pulseserver.h"
-#include "support/radiosimprocess.h"
-#include "support/settingsfile.h"
-#include "testkit/headlessrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +28,6 @@
 
 namespace {
 
-constexpr int kSampleRate = 48000;
 // A sweep of 10 steps 2 s apart: 3 to 12 MHz at 500 kHz/s, every minute.
 const QStringList kProfile{"--period", "60",    "--sweep-rate", "500",    "--step",
                            "1000",     "--low", "2000",         "--high", "12000"};
@@ -38,8 +39,6 @@ constexpr double kStepKhz = 1000;
 constexpr double kLead = 6;
 // The sweep (20 s), the archive's wait for the last step's audio and room for a slow machine.
 constexpr int kArchiveTimeoutMs = int((kLead + 20 + 1.5) * 1000) + 30000;
-constexpr int kRunTimeoutMs = 10000;
-constexpr char kRadioAddressDecimal[] = "78"; // 4E
 
 struct Mode {
     double delayMs;
@@ -109,34 +108,14 @@ class TestE2eIonogram : public QObject {
     Q_OBJECT
 private slots:
     void driftingCardThroughPulse_modesAtTheirDelays();
+    void layerSweep_scaledIntoDayFileAndPlot();
 };
 
 void TestE2eIonogram::driftingCardThroughPulse_modesAtTheirDelays() {
     if (!PulseServer::Installed()) {
         QSKIP("pulseaudio and pactl are not installed (scripts/test installs them)");
     }
-    PulseServer pulse;
-    QString error;
-    QVERIFY2(pulse.Start(&error), qPrintable(error));
-    const QString fifo = pulse.FilePath(QStringLiteral("radio.fifo"));
-    QVERIFY2(pulse.AddPipeSource(QStringLiteral("radio"), fifo, kSampleRate, &error),
-             qPrintable(error));
-
-    // The chirp time whose sweep takes its first step kLead seconds from now: the short period
-    // lets the real clock serve, so radio and program need no faked time.
-    QProcess print;
-    print.start(QStringLiteral(TAVMIROK_RADIOSIM),
-                kProfile + QStringList{QStringLiteral("--print-sweep-start"), QStringLiteral("0")});
-    QVERIFY(print.waitForFinished(kRunTimeoutMs));
-    const double untilFirst =
-        QString::fromLatin1(print.readAllStandardOutput()).section(u' ', 0, 0).toDouble();
-    const double chirp = std::fmod(std::fmod(kLead - untilFirst, kPeriod) + kPeriod, kPeriod);
-    const QString chirpText = QString::number(std::floor(chirp * 10) / 10, 'f', 1);
-
-    QStringList radioArguments = kProfile;
-    radioArguments << "--chirp" << chirpText << "--audio" << fifo << "--audio-ppm"
-                   << "100"
-                   << "--noise" << QString::number(kNoiseRms);
+    QStringList radioArguments{"--audio-ppm", "100", "--noise", QString::number(kNoiseRms)};
     for (const Mode& mode : kModes) {
         radioArguments << "--mode"
                        << QStringLiteral("%1:%2-%3:%4")
@@ -145,41 +124,19 @@ void TestE2eIonogram::driftingCardThroughPulse_modesAtTheirDelays() {
                               .arg(mode.highKhz)
                               .arg(mode.amplitude);
     }
-    RadioSimProcess radio;
-    const QString device = radio.Start(radioArguments);
-    QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
-
-    QTemporaryDir folder;
-    SettingsValues settings;
-    settings.comPort = device;
-    settings.chirpTime = chirpText;
-    settings.radioAddress = QLatin1String(kRadioAddressDecimal);
-    WriteSettingsFile(folder.filePath(QStringLiteral("Tavmirok/Tavmirok.conf")), settings);
+    IonogramRun run;
     // No archive folder is set: the default one lies in a home whose name is not ASCII.
-    const QString home = folder.filePath(QStringLiteral("j\u00f8rgen"));
-    QVERIFY(QDir().mkpath(home));
-
-    QProcess program;
-    PrepareWindowless(program, folder.path(), qEnvironmentVariable("XDG_RUNTIME_DIR"));
-    QProcessEnvironment environment = program.processEnvironment();
-    environment.insert(QStringLiteral("HOME"), home);
-    environment.remove(QStringLiteral("XDG_DATA_HOME"));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TAVMIROK_PROGRAM),
-                  QStringList{"--headless", "--audio-input", "radio"} + kProfile);
-    QVERIFY(program.waitForStarted(kRunTimeoutMs));
-    QString log;
-    const QRegularExpression archived(QStringLiteral("Z ionogram archived: (\\S+\\.png) "));
-    QRegularExpressionMatch match;
-    QTRY_VERIFY2_WITH_TIMEOUT(
-        (log += QString::fromLocal8Bit(program.readAllStandardError()),
-         (match = archived.match(log)).hasMatch() || program.state() == QProcess::NotRunning),
-        qPrintable(log), kArchiveTimeoutMs);
-    program.terminate();
-    QVERIFY(program.waitForFinished(kRunTimeoutMs));
-    log += QString::fromLocal8Bit(program.readAllStandardError());
+    const QString home = run.folder.filePath(QStringLiteral("j\u00f8rgen"));
+    QVERIFY2(run.Start(QStringLiteral(TAVMIROK_PROGRAM), kProfile, kPeriod, kLead, radioArguments,
+                       {}, home),
+             qPrintable(run.Error()));
+    const QRegularExpressionMatch match =
+        run.WaitFor(QRegularExpression(QStringLiteral("Z ionogram archived: (\\S+\\.png) ")),
+                    kArchiveTimeoutMs);
+    QVERIFY(run.Finish());
+    const QString& log = run.log;
     QVERIFY2(match.hasMatch(), qPrintable(log));
-    QCOMPARE(program.exitCode(), headless::kExitOk);
+    QCOMPARE(run.program.exitCode(), headless::kExitOk);
     QVERIFY2(log.contains(QStringLiteral("Z sweep ended: %1 steps, 0 not answered by the radio, "
                                          "0 not sent\n")
                               .arg(kSteps)),
@@ -278,6 +235,63 @@ void TestE2eIonogram::driftingCardThroughPulse_modesAtTheirDelays() {
         }
     }
     qInfo("strongest cell away from the modes: %.1f dB over its row's median", strongestElsewhere);
+}
+
+void TestE2eIonogram::layerSweep_scaledIntoDayFileAndPlot() {
+    if (!PulseServer::Installed()) {
+        QSKIP("pulseaudio and pactl are not installed (scripts/test installs them)");
+    }
+    // 2.2 to 14 MHz in 200 kHz steps 0.4 s apart, every minute; a layer with its nose at 11.23 MHz.
+    const QStringList profile{"--period", "60",    "--sweep-rate", "500",    "--step",
+                              "200",      "--low", "2000",         "--high", "14000"};
+    constexpr double kFirstKhz = 2200;
+    const ionogram::IonosphericLayer layer{5000, 300, 100, 1500, 1, 0.05};
+    const QString layerText = QStringLiteral("5000:300:100:1500:1:0.05");
+    // Time for the sound server, the radio's audio and the capture to be running before the
+    // first step, so that the trace starts there.
+    constexpr double kLayerLead = 15;
+    constexpr int kScaledTimeoutMs = int((kLayerLead + 24 + 1.5) * 1000) + 30000;
+    IonogramRun run;
+    const QString home = run.folder.filePath(QStringLiteral("home"));
+    QVERIFY2(run.Start(QStringLiteral(TAVMIROK_PROGRAM), profile, kPeriod, kLayerLead,
+                       {"--noise", QString::number(kNoiseRms), "--layer", layerText}, {}, home),
+             qPrintable(run.Error()));
+    const QRegularExpressionMatch day = run.WaitFor(
+        QRegularExpression(QStringLiteral("Z day file: (\\S+\\.csv), day plot: (\\S+\\.png)\n")),
+        kScaledTimeoutMs);
+    QVERIFY(run.Finish());
+    QVERIFY2(day.hasMatch(), qPrintable(run.log));
+    QVERIFY2(run.log.contains(QStringLiteral("Z sweep scaled: trace 1 MOF ")), qPrintable(run.log));
+    QVERIFY2(!run.log.contains(QStringLiteral("problem: ")), qPrintable(run.log));
+
+    QFile file(day.captured(1));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    const std::vector<ionogram::DayRow> rows = ionogram::ParseDayFile(text);
+    QVERIFY2(rows.size() == 1, text.constData());
+    const ionogram::ScaledTrace& trace = rows[0].trace;
+    // No audio delay is set: the least delay comes out later than the model's by the capture
+    // offset, the receiver's filter (its mean group delay) and the audio path together, one
+    // constant below a millisecond (the modes' case above measures it).
+    const double filterMs =
+        ionogram::PassbandFilter(IonogramRun::kSampleRate).MeanGroupDelay() * 1000;
+    const double modelMs = ionogram::LayerRays(layer, kFirstKhz).front().delayMs;
+    const double offsetMs = trace.minDelayMs - modelMs;
+    const QString found = QStringLiteral("LOF %1 MOF %2 (model %3) least %4 ms (model %5, capture "
+                                         "offset %6 ms, the filter's part %7 ms)")
+                              .arg(trace.lofKhz)
+                              .arg(trace.mofKhz)
+                              .arg(ionogram::LayerMofKhz(layer))
+                              .arg(trace.minDelayMs)
+                              .arg(modelMs)
+                              .arg(offsetMs)
+                              .arg(filterMs);
+    qInfo("%s", qPrintable(found));
+    QCOMPARE(trace.number, 1);
+    QCOMPARE(trace.lofKhz, kFirstKhz);
+    QVERIFY2(std::abs(trace.mofKhz - ionogram::LayerMofKhz(layer)) <= 100, qPrintable(found));
+    QVERIFY2(offsetMs >= filterMs - 0.1 && offsetMs < kSearchBeforeMs, qPrintable(found));
+    QCOMPARE(QImage(day.captured(2)).size(), ionogram::kDayPlotSize);
 }
 
 QTEST_GUILESS_MAIN(TestE2eIonogram)

@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <cmath>
 #include <csignal>
 #include <sys/timex.h>
 
@@ -144,6 +145,23 @@ void TestHeadless::logLine_data() {
                               << QStringLiteral("ionogram archived: /home/j\u00f8rgen/a.png (and "
                                                 "its .csv.gz)");
     QTest::newRow("stop") << StopText(SIGTERM) << "SIGTERM received: stopping";
+    ionogram::ScaledSweep scaled;
+    QTest::newRow("scaled, no trace") << ScaledText(scaled) << "sweep scaled: no trace";
+    scaled.traces = {{1, 2100, 13450, 5.9249, 4400, 27.3}, {2, 2100, 9050, 7.06, 2100, 14}};
+    QTest::newRow("scaled") << ScaledText(scaled)
+                            << "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms";
+    const auto bands = ionogram::AmateurBands(ionogram::kDefaultIaruRegion);
+    QTest::newRow("band opened") << BandChangeTexts(13850, 14450, bands).join(u'|')
+                                 << "band opened: 20 m (trace 1 MOF 14.45 MHz, was 13.85 MHz)";
+    QTest::newRow("bands closed, no trace")
+        << BandChangeTexts(7150, std::nan(""), bands).join(u'|')
+        << "band closed: 160 m (no trace, was 7.15 MHz)|band closed: 80 m (no trace, was 7.15 "
+           "MHz)|band closed: 60 m (no trace, was 7.15 MHz)|band closed: 40 m (no trace, was "
+           "7.15 MHz)";
+    QTest::newRow("day recorded")
+        << DayRecordedText("/a/scaled-2026-12-07.csv", "/a/scaled-2026-12-07.png")
+        << "day file: /a/scaled-2026-12-07.csv, day plot: /a/scaled-2026-12-07.png";
+    QTest::newRow("no band crossed") << BandChangeTexts(14100, 14300, bands).join(u'|') << "";
 }
 
 void TestHeadless::logLine() {

@@ -43,13 +43,14 @@ private slots:
     void save_roundTripAsTextInOwnGroup() {
         const QString path = NewFile();
         const IonogramChoice choice{QStringLiteral("alsa_input.usb-radio"), -1.25, -2, 40,
-                                    QStringLiteral("/srv/iono, radio"),     false};
+                                    QStringLiteral("/srv/iono, radio"),     false, 3};
         QVERIFY(IonogramStore(path).Save(choice).IsOk());
         QSettings raw(path, QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("ionogram/AudioDelay")).toString(),
                  QStringLiteral("-1.25"));
         QCOMPARE(raw.value(QStringLiteral("ionogram/DelayTo")).toString(), QStringLiteral("40"));
         QCOMPARE(raw.value(QStringLiteral("ionogram/Save")).toString(), QStringLiteral("false"));
+        QCOMPARE(raw.value(QStringLiteral("ionogram/IaruRegion")).toString(), QStringLiteral("3"));
         QStringList notices;
         QCOMPARE(IonogramStore(path).Load(&notices), choice);
         QVERIFY(notices.isEmpty());
@@ -90,6 +91,32 @@ private slots:
         notice.replace(QStringLiteral("{refusal}"),
                        IonogramRefusal({QString(), 0, 30, 20, QStringLiteral("/srv/iono"), false}));
         QCOMPARE(notices, QStringList{notice});
+    }
+
+    void iaruRegion_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("region");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("missing: region 1") << QByteArray("[ionogram]\n") << 1 << QString();
+        QTest::newRow("region 2") << QByteArray("[ionogram]\nIaruRegion=2\n") << 2 << QString();
+        QTest::newRow("not a number")
+            << QByteArray("[ionogram]\nIaruRegion=two\n") << 1
+            << "The stored ionogram value IaruRegion \"two\" in {path} cannot be read, so its "
+               "default is used. Open Configure > Audio Input... to set it again.";
+        QTest::newRow("no such region")
+            << QByteArray("[ionogram]\nIaruRegion=4\n") << 1
+            << "The stored ionogram settings cannot be used: The IARU region is 1, 2 or 3, not 4.";
+    }
+    void iaruRegion() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, region);
+        QFETCH(QString, notice);
+        const QString path = NewFile(file);
+        QStringList notices;
+        QCOMPARE(IonogramStore(path).Load(&notices).iaruRegion, region);
+        notice.replace(QStringLiteral("{path}"), path);
+        QCOMPARE(notices.size(), notice.isEmpty() ? 0 : 1);
+        QVERIFY2(notice.isEmpty() || notices[0].startsWith(notice), qPrintable(notices.join('|')));
     }
 
     void refusal_data() {

@@ -207,6 +207,18 @@ private slots:
             QTest::newRow("least delay fitted, not the least peak")
                 << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
         }
+        {
+            // After a strong trace's last column: a weak peak where it pointed, and one lone
+            // peak beyond a gap.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 6.0, 25);
+            }
+            Mark(&s, 20, 6.05, 9);
+            Mark(&s, 22, 6.0, 20);
+            QTest::newRow("noise at a trace's end is not the trace")
+                << s << std::vector<Expected>{{2100, 4050, 6.0, 25}};
+        }
         QTest::newRow("nothing over the noise") << Cells(Grid(2100, 40)) << std::vector<Expected>{};
     }
     void scaleSweep() {

@@ -146,6 +146,18 @@ const SettingOption kSettingOptions[] = {
      [](const QString&) { return QString(); },
      [](StationSettings& settings, const QString& value) { settings.ionogram.folder = value; },
      [](const StationSettings& settings) { return settings.ionogram.folder; }},
+    {"iaru-region", "1|2|3",
+     "The IARU region whose amateur bands the day plot of scaled sweeps shows (1).",
+     [](const QString& value) {
+         const int region = value.trimmed().toInt();
+         return region >= 1 && region <= ionogram::kIaruRegions
+                    ? QString()
+                    : QStringLiteral("\"%1\" is not an IARU region: 1, 2 or 3.").arg(value);
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.ionogram.iaruRegion = value.trimmed().toInt();
+     },
+     [](const StationSettings& settings) { return QString::number(settings.ionogram.iaruRegion); }},
     {"save", "yes|no", "Whether each sweep's ionogram is archived (yes).",
      [](const QString& value) {
          return YesNo(value) ? QString()
@@ -303,8 +315,8 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
         return refused(valid.Message(), QStringLiteral("--rig, --rig-address or --model"));
     }
     if (const QString refusal = IonogramRefusal(settings->ionogram); !refusal.isEmpty()) {
-        return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder "
-                                               "or --save"));
+        return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder, "
+                                               "--iaru-region or --save"));
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "headless/logtext.h"
 
+#include "core/units.h"
 #include "core/version.h"
 
 #include <QTime>
@@ -137,6 +138,47 @@ QString StartText(const StoredSettings& settings, const QString& settingsLocatio
 
 QString ArchivedText(const QString& png) {
     return QStringLiteral("ionogram archived: %1 (and its .csv.gz)").arg(png);
+}
+
+QString DayRecordedText(const QString& csv, const QString& png) {
+    return QStringLiteral("day file: %1, day plot: %2").arg(csv, png);
+}
+
+QString ScaledText(const ionogram::ScaledSweep& scaled) {
+    if (scaled.traces.empty()) {
+        return QStringLiteral("sweep scaled: no trace");
+    }
+    const ionogram::ScaledTrace& first = scaled.traces.front();
+    return QStringLiteral("sweep scaled: trace 1 MOF %1 MHz, least delay %2 ms")
+        .arg(first.mofKhz / units::kKilohertzPerMegahertz, 0, 'f', 2)
+        .arg(first.minDelayMs, 0, 'f', 2);
+}
+
+QStringList BandChangeTexts(double mofBeforeKhz, double mofAfterKhz,
+                            const std::vector<ionogram::AmateurBand>& bands) {
+    const auto mof = [](double khz) {
+        return std::isnan(khz) ? QStringLiteral("no trace")
+                               : QStringLiteral("trace 1 MOF %1 MHz")
+                                     .arg(khz / units::kKilohertzPerMegahertz, 0, 'f', 2);
+    };
+    const auto was = [](double khz) {
+        return std::isnan(khz)
+                   ? QStringLiteral("no trace")
+                   : QStringLiteral("%1 MHz").arg(khz / units::kKilohertzPerMegahertz, 0, 'f', 2);
+    };
+    const double before = std::isnan(mofBeforeKhz) ? 0 : mofBeforeKhz;
+    const double after = std::isnan(mofAfterKhz) ? 0 : mofAfterKhz;
+    QStringList lines;
+    for (const ionogram::AmateurBand& band : bands) {
+        const bool opened = before < band.lowKhz && after >= band.lowKhz;
+        const bool closed = before >= band.lowKhz && after < band.lowKhz;
+        if (opened || closed) {
+            lines.append(QStringLiteral("band %1: %2 (%3, was %4)")
+                             .arg(opened ? QStringLiteral("opened") : QStringLiteral("closed"),
+                                  QLatin1String(band.name), mof(mofAfterKhz), was(mofBeforeKhz)));
+        }
+    }
+    return lines;
 }
 
 QString StopText(int signalNumber) {

@@ -4,6 +4,8 @@
 // Scripts read these lines, so their wording stays as it is; new events add lines.
 
 #include "headless/clocksync.h"
+#include "ionogram/dayplot.h"
+#include "ionogram/scaler.h"
 #include "rig/tuner.h"
 #include "settings/settingsstore.h"
 
@@ -37,5 +39,14 @@ QString StepText(std::int32_t hz, double mark, bool reached, bool answering);
 QString StartText(const StoredSettings& settings, const QString& settingsLocation);
 QString ArchivedText(const QString& png); // "ionogram archived: PATH (and its .csv.gz)"
 QString StopText(int signalNumber);       // "SIGTERM received: stopping"
+// "day file: PATH, day plot: PATH"
+QString DayRecordedText(const QString& csv, const QString& png);
+// "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms" or "sweep scaled: no trace".
+QString ScaledText(const ionogram::ScaledSweep& scaled);
+// The bands that opened or closed from one sweep of a sounder to its next: trace 1's MOF (NaN
+// for no trace) crossed the band's lower edge. "band opened: 20 m (trace 1 MOF 14.45 MHz, was
+// 13.85 MHz)", "band closed: 20 m (no trace, was 14.45 MHz)".
+QStringList BandChangeTexts(double mofBeforeKhz, double mofAfterKhz,
+                            const std::vector<ionogram::AmateurBand>& bands);
 
 } // namespace headless

@@ -7,6 +7,7 @@
 #include "sweep/schedule.h"
 
 #include <QCoreApplication>
+#include <cmath>
 #include <cstdio>
 
 namespace headless {
@@ -40,6 +41,11 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
     connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
     connect(&station, &Station::Archived, this,
             [this](const QString& png) { Log(ArchivedText(png)); });
+    connect(&station, &Station::Scaled, this,
+            [this](const ionogram::IonogramSweep&, const ionogram::ScaledSweep& scaled,
+                   const QString& sounder) { SweepScaled(scaled, sounder); });
+    connect(&station, &Station::DayRecorded, this,
+            [this](const QString& csv, const QString& png) { Log(DayRecordedText(csv, png)); });
 
     clockCheck.setInterval(kClockCheckPeriod);
     connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
@@ -175,6 +181,21 @@ void Runner::Stop(const QString& why) {
     const QString endpoint = station.Rig().State().endpoint;
     station.Shutdown();
     Log(QStringLiteral("stopped; port %1 released").arg(endpoint));
+}
+
+void Runner::SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sounder) {
+    if (stopped) {
+        return;
+    }
+    Log(ScaledText(scaled));
+    const double mof = scaled.traces.empty() ? std::nan("") : scaled.traces.front().mofKhz;
+    if (const auto before = lastMofKhz.find(sounder); before != lastMofKhz.end()) {
+        const auto bands = ionogram::AmateurBands(station.IonogramInForce().iaruRegion);
+        for (const QString& line : BandChangeTexts(before->second, mof, bands)) {
+            Log(line);
+        }
+    }
+    lastMofKhz[sounder] = mof;
 }
 
 int Main(const QStringList& arguments) {

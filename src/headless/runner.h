@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <chrono>
+#include <map>
 #include <optional>
 
 namespace headless {
@@ -42,6 +43,7 @@ private:
     void PhaseEntered(SweepScheduler::Phase phase);
     void StepTuned(std::int32_t hz, double mark, bool reached);
     void EndSweep(bool complete);
+    void SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sounder);
 
     Station& station;
     bool verbose;
@@ -55,6 +57,7 @@ private:
     std::int32_t lastHz = 0; // the last step of the sweep under way
     bool stopped = false;
     SweepTally tally;
+    std::map<QString, double> lastMofKhz; // trace 1's MOF of each sounder's last sweep (NaN: none)
 };
 
 // The whole windowless run, from the arguments to the exit status. Needs an application object.

@@ -1,5 +1,7 @@
 #include "ionogram/dayplot.h"
 
+#include "core/units.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
@@ -13,7 +15,6 @@ namespace ionogram {
 namespace {
 
 constexpr double kHoursPerDay = 24;
-constexpr double kSecondsPerHour = 3600;
 constexpr double kLowestMhz = 0;
 constexpr double kHighestMhz = 30;
 constexpr int kHourTick = 3;
@@ -26,7 +27,6 @@ constexpr int kMainMark = 7; // px: trace 1's MOF
 constexpr int kOtherMark = 4;
 constexpr int kLegendRow = 18;
 constexpr int kBandAlpha = 40;
-constexpr int kKhzPerMhz = 1000;
 
 // Colours that stay apart on white, for the sounders in the order they first appear.
 constexpr QRgb kSounderColours[] = {0x1f77b4, 0xd62728, 0x2ca02c, 0x9467bd,
@@ -77,8 +77,8 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
     auto y = [&](double mhz) { return DayPlotPoint(size, 0, mhz).y(); };
 
     for (const AmateurBand& band : AmateurBands(iaruRegion)) {
-        const double top = y(band.highKhz / kKhzPerMhz);
-        const double bottom = y(band.lowKhz / kKhzPerMhz);
+        const double top = y(band.highKhz / units::kKilohertzPerMegahertz);
+        const double bottom = y(band.lowKhz / units::kKilohertzPerMegahertz);
         painter.fillRect(QRectF(plot.left(), top, plot.width(), std::max(1.0, bottom - top)),
                          QColor(128, 128, 128, kBandAlpha));
         if (text) {
@@ -121,14 +121,16 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
         }
         const QColor colour(
             kSounderColours[sounders.indexOf(row.sounder) % std::size(kSounderColours)]);
-        const double hours =
-            row.sweepStartUtc.toUTC().time().msecsSinceStartOfDay() / 1000.0 / kSecondsPerHour;
+        const double hours = row.sweepStartUtc.toUTC().time().msecsSinceStartOfDay() / 1000.0 /
+                             units::kSecondsPerHour;
         const double radius = (row.trace.number == 1 ? kMainMark : kOtherMark) / 2.0;
         painter.setPen(QPen(colour, 1.5));
         painter.setBrush(colour);
-        painter.drawEllipse(QPointF(x(hours), y(row.trace.mofKhz / kKhzPerMhz)), radius, radius);
+        painter.drawEllipse(QPointF(x(hours), y(row.trace.mofKhz / units::kKilohertzPerMegahertz)),
+                            radius, radius);
         painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QPointF(x(hours), y(row.trace.lofKhz / kKhzPerMhz)), radius, radius);
+        painter.drawEllipse(QPointF(x(hours), y(row.trace.lofKhz / units::kKilohertzPerMegahertz)),
+                            radius, radius);
     }
     painter.setClipping(false);
     if (text) {

@@ -7,6 +7,7 @@
 
 #include "core/status.h"
 #include "ionogram/dayfile.h"
+#include "ionogram/ionogramchoice.h"
 
 #include <QImage>
 #include <QPointF>
@@ -16,7 +17,6 @@
 namespace ionogram {
 
 constexpr QSize kDayPlotSize{1200, 700};
-constexpr int kDefaultIaruRegion = 1;
 
 struct AmateurBand {
     const char* name; // "80 m"

@@ -34,6 +34,9 @@ QString IonogramRefusal(const IonogramChoice& choice) {
                               "the audio by a few milliseconds, at most %2 either way.")
             .arg(Ms(choice.audioDelayMs), Ms(kLongestAudioDelayMs));
     }
+    if (choice.iaruRegion < 1 || choice.iaruRegion > ionogram::kIaruRegions) {
+        return QStringLiteral("The IARU region is 1, 2 or 3, not %1.").arg(choice.iaruRegion);
+    }
     if (choice.save && choice.folder.trimmed().isEmpty()) {
         return QStringLiteral("Choose a folder for the ionograms, or turn off \"Save "
                               "ionograms\".");

@@ -8,6 +8,12 @@
 
 #include <QString>
 
+namespace ionogram {
+// The IARU region whose amateur bands the day plot shows: 1, 2 or 3.
+constexpr int kDefaultIaruRegion = 1;
+constexpr int kIaruRegions = 3;
+} // namespace ionogram
+
 struct IonogramChoice {
     QString audioInput; // PulseAudio source name; empty: no capture
     double audioDelayMs = 0;
@@ -15,6 +21,7 @@ struct IonogramChoice {
     double delayToMs = ionogram::kDefaultDelayToMs;
     QString folder;
     bool save = true;
+    int iaruRegion = ionogram::kDefaultIaruRegion;
 
     bool operator==(const IonogramChoice&) const = default;
 };

@@ -12,11 +12,15 @@ constexpr double kResolutionMs = 0.4; // two peaks closer than this are one
 constexpr int kLargestGap = 1;        // columns a trace may skip
 constexpr int kNoseColumns = 3;       // the low and high ray of a mode end this close together
 constexpr double kNoseMs = 1.0;       // ... this close in delay
-constexpr int kSmoothing = 2;         // columns either side in the least delay's running median
-constexpr double kFlatMs = 0.1;       // the least delay is taken over columns this near the least
+constexpr double kEndDropDb = 10;     // see TrimEnds
+// A high ray comes down onto its low ray at least this fast (ms per column).
+constexpr double kDescendingMsPerColumn = 0.01;
+constexpr int kSmoothing = 2;   // columns either side in the least delay's running median
+constexpr double kFlatMs = 0.1; // the least delay is taken over columns this near the least
 constexpr double kHalf = 0.5;
-constexpr int kSlopePoints = 4;   // peaks a trace's course is fitted to
-constexpr int kStitchColumns = 4; // columns between two chains that may be one trace
+constexpr int kSlopePoints = 4;              // peaks a trace's course is fitted to
+constexpr double kSteepestMsPerColumn = 1.5; // a high ray far from its nose falls this fast
+constexpr int kStitchColumns = 4;            // columns between two chains that may be one trace
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -71,7 +75,8 @@ void Expect(const Chain& chain, int position, double* delayMs, double* tolerance
     }
     const Line line = FitLine(x, y);
     *delayMs = line.At(position);
-    *toleranceMs = kLinkMs + std::abs(line.slope) * (position - chain.back().position);
+    *toleranceMs = kLinkMs + kHalf * std::min(std::abs(line.slope), kSteepestMsPerColumn) *
+                                 (position - chain.back().position);
 }
 
 // Links each column's peaks to the chains that point at them, nearest first; the rest start
@@ -156,6 +161,27 @@ void Stitch(std::vector<Chain>* chains) {
     }
 }
 
+// A chain's ends are where noise that the trace pointed at gets linked: a peak beyond a bridged
+// gap with no neighbour of its own, or a peak far weaker than the trace it ends (a strong
+// trace ends abruptly at its MOF). The chain's ends must be two neighbouring columns, neither
+// kEndDropDb under the chain's median SNR.
+void TrimEnds(Chain* chain) {
+    std::vector<double> snr;
+    for (const Point& point : *chain) {
+        snr.push_back(point.snrDb);
+    }
+    const double floor = Median(snr) - kEndDropDb;
+    while (chain->size() >= 2 &&
+           (chain->back().position - (*chain)[chain->size() - 2].position > 1 ||
+            chain->back().snrDb < floor)) {
+        chain->pop_back();
+    }
+    while (chain->size() >= 2 &&
+           ((*chain)[1].position - chain->front().position > 1 || chain->front().snrDb < floor)) {
+        chain->erase(chain->begin());
+    }
+}
+
 // The chain's delay at (or nearest before) position.
 double DelayNear(const Chain& chain, int position) {
     const Point* best = &chain.front();
@@ -165,6 +191,18 @@ double DelayNear(const Chain& chain, int position) {
         }
     }
     return best->delayMs;
+}
+
+// The slope of the chain's last few peaks, ms per column.
+double Slope(const Chain& chain) {
+    std::vector<double> x;
+    std::vector<double> y;
+    for (std::size_t i = chain.size() - std::min<std::size_t>(chain.size(), kSlopePoints);
+         i < chain.size(); ++i) {
+        x.push_back(chain[i].position);
+        y.push_back(chain[i].delayMs);
+    }
+    return FitLine(x, y).slope;
 }
 
 // The low and high ray of one mode meet at its nose: chains ending within a few columns of each
@@ -182,10 +220,17 @@ void JoinAtNoses(std::vector<Chain>* chains) {
                 }
                 const int endA = first.back().position;
                 const int endB = second.back().position;
-                if (endB > endA || endA - endB > kNoseColumns) {
+                if (endB > endA || first.front().position > endB) {
                     continue;
                 }
-                if (std::abs(DelayNear(first, endB) - second.back().delayMs) > kNoseMs) {
+                const double below = DelayNear(first, endB);
+                const double apart = second.back().delayMs - below;
+                // Both rays end together at the nose; or the high ray comes down onto the low
+                // one and the two are one peak from there on.
+                const bool together = endA - endB <= kNoseColumns && std::abs(apart) <= kNoseMs;
+                const bool descends =
+                    apart > 0 && apart <= kNoseMs && Slope(second) < -kDescendingMsPerColumn;
+                if (!together && !descends) {
                     continue;
                 }
                 first.insert(first.end(), second.begin(), second.end());
@@ -305,6 +350,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     }
     std::vector<Chain> chains = Link(peaks);
     Stitch(&chains);
+    for (Chain& chain : chains) {
+        TrimEnds(&chain);
+    }
     JoinAtNoses(&chains);
 
     ScaledSweep scaled;

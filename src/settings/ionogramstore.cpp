@@ -34,7 +34,8 @@ QList<std::pair<const char*, QString>> Texts(const IonogramChoice& choice) {
     QList<std::pair<const char*, QString>> texts{
         {IonogramStore::kAudioInputKey, choice.audioInput},
         {IonogramStore::kFolderKey, choice.folder},
-        {IonogramStore::kSaveKey, QLatin1String(choice.save ? kTrue : kFalse)}};
+        {IonogramStore::kSaveKey, QLatin1String(choice.save ? kTrue : kFalse)},
+        {IonogramStore::kIaruRegionKey, QString::number(choice.iaruRegion)}};
     for (const Number& number : kNumbers) {
         texts.append({number.key, FormatDecimal(choice.*number.value)});
     }
@@ -70,6 +71,16 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
         choice.save = save == QLatin1String(kTrue);
     } else {
         notReadable(kSaveKey, save);
+    }
+    const QString region =
+        storefile::ReadText(*store, kIaruRegionKey,
+                            QByteArray::number(ionogram::kDefaultIaruRegion).constData())
+            .trimmed();
+    bool regionRead = false;
+    choice.iaruRegion = region.toInt(&regionRead);
+    if (!regionRead) {
+        notReadable(kIaruRegionKey, region);
+        choice.iaruRegion = ionogram::kDefaultIaruRegion;
     }
     for (const Number& number : kNumbers) {
         const double fallback = IonogramChoice{}.*number.value;

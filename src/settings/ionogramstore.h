@@ -20,6 +20,7 @@ public:
     static constexpr const char* kFolderKey = "Folder";
     static constexpr const char* kSaveKey = "Save"; // "true" or "false"
     static constexpr const char* kDefaultSave = "true";
+    static constexpr const char* kIaruRegionKey = "IaruRegion"; // 1, 2 or 3
 
     // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf); a file path
     // selects an INI file instead.
@@ -31,7 +32,7 @@ public:
     // The values in force, the default for each missing key. A value that cannot be read, or
     // delays the ionogram cannot use, give way to defaults and the user is told through notices.
     IonogramChoice Load(QStringList* notices) const;
-    // Writes the six values and makes sure they reached the store.
+    // Writes the seven values and makes sure they reached the store.
     Status Save(const IonogramChoice& choice) const;
 
 private:

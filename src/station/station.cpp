@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include "core/decimal.h"
 #include "rig/hamlibtuner.h"
 #include "rig/rigctltuner.h"
 #include "sweep/utcclock.h"
@@ -44,6 +45,20 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(&recorder, &IonogramRecorder::Problem, this, &Station::Problem);
     connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
     connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
+
+    // Each complete sweep scaled, into the day file and day plot.
+    connect(&recorder, &IonogramRecorder::SweepUpdated, this,
+            [this](const ionogram::IonogramSweep& sweep, int columnBeingReceived) {
+                if (columnBeingReceived < 0) {
+                    // The sounder as "period:chirp time" ("300:78").
+                    propagation.Take(sweep,
+                                     FormatDecimal(scheduler->Profile().period) + u':' + chirpText,
+                                     false);
+                }
+            });
+    connect(&propagation, &Propagation::Scaled, this, &Station::Scaled);
+    connect(&propagation, &Propagation::DayRecorded, this, &Station::DayRecorded);
+    connect(&propagation, &Propagation::Problem, this, &Station::Problem);
 }
 
 Station::~Station() {
@@ -95,6 +110,7 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
 
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     recorder.Configure(choice, scheduler->Profile());
+    propagation.Configure(choice);
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {

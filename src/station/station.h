@@ -12,6 +12,7 @@
 #include "settings/settingsstore.h"
 #include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
+#include "station/propagation.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -36,6 +37,9 @@ public:
     void Apply(const StationSettings& settings);
     // The values in force, as they would be stored.
     StoredSettings Current() const;
+
+    // The ionogram's settings in force (input, archive, IARU region).
+    const IonogramChoice& IonogramInForce() const { return recorder.Choice(); }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
     void ApplyProfile(const sweep::Profile& profile);
@@ -97,6 +101,10 @@ signals:
     void IonogramUpdated(const ionogram::IonogramSweep& sweep, int columnBeingReceived);
     // A sweep's ionogram was archived: the path of its picture.
     void Archived(const QString& png);
+    // A complete sweep was scaled (Propagation), and the day file and plot it went into.
+    void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
+                const QString& sounder);
+    void DayRecorded(const QString& csv, const QString& png);
 
 private:
     void Attach(Tuner& next);
@@ -115,6 +123,7 @@ private:
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
     IonogramRecorder recorder;
+    Propagation propagation;
     SweepScheduler::Phase lastPhase = SweepScheduler::Phase::Idle;
     bool shutDown = false;
 };

@@ -22,6 +22,7 @@ ionogram::SimulatedIonosphere::Settings Sky(const AudioOptions& options) {
     sky.chirpTime = options.chirpTime;
     sky.noiseRms = options.noiseRms;
     sky.modes = options.modes;
+    sky.layers = options.layers;
     sky.seed = std::uint32_t(std::time(nullptr));
     return sky;
 }

@@ -43,6 +43,27 @@ bool ParseMode(const std::string& text, ionogram::PropagationMode* mode) {
     return true;
 }
 
+bool ParseLayer(const std::string& text, ionogram::IonosphericLayer* layer) {
+    constexpr int kFields = 6;
+    double values[kFields] = {};
+    std::string_view rest(text);
+    for (int i = 0; i < kFields; ++i) {
+        const auto colon = rest.find(':');
+        if ((colon == rest.npos) != (i == kFields - 1) ||
+            !ParseDouble(rest.substr(0, colon), &values[i])) {
+            return false;
+        }
+        rest = colon == rest.npos ? std::string_view() : rest.substr(colon + 1);
+    }
+    const auto [critical, peak, thickness, range, hops, strength] = values;
+    if (critical <= 0 || thickness <= 0 || peak <= thickness || range <= 0 || hops < 1 ||
+        hops != std::floor(hops) || strength < 0 || strength > 1) {
+        return false;
+    }
+    *layer = {critical, peak, thickness, range, int(hops), strength};
+    return true;
+}
+
 std::optional<std::string> ParseAudioOption(const std::string& name,
                                             const std::function<bool()>& takeValue,
                                             const std::string& value, AudioOptions* options) {
@@ -93,6 +114,16 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
         options->modes.push_back(mode);
         return std::string();
     }
+    if (name == "--layer") {
+        ionogram::IonosphericLayer layer;
+        if (!takeValue() || !ParseLayer(value, &layer)) {
+            return "--layer needs FC_KHZ:PEAK_KM:THICKNESS_KM:RANGE_KM:HOPS:STRENGTH such as "
+                   "6000:300:100:1500:1:0.1, got \"" +
+                   value + "\"";
+        }
+        options->layers.push_back(layer);
+        return std::string();
+    }
     return std::nullopt;
 }
 
@@ -120,5 +151,11 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       repeat for more modes. The radio hears the sweep at the frequency it is
                       tuned to, as a tone rising from 0 Hz through a sixth-order Butterworth
                       300-2700 Hz passband (about 0.3 ms of delay of its own).
+  --layer FC:PEAK:THICKNESS:RANGE:HOPS:STRENGTH
+                      a mode reflected by a parabolic layer: critical frequency in kHz, peak
+                      height and semi-thickness in km, ground range of the path in km, number
+                      of hops and the low ray's amplitude, e.g. 6000:300:100:1500:1:0.1 (MOF
+                      13.47 MHz, least delay 5.18 ms). Its low ray and, above the critical
+                      frequency, its weaker high ray meet at the MOF; nothing passes above it.
 )";
 }

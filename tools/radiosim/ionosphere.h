@@ -20,10 +20,15 @@ struct AudioOptions {
     ionogram::SounderProfile profile;
     double noiseRms = kDefaultNoiseRms;
     std::vector<ionogram::PropagationMode> modes;
+    std::vector<ionogram::IonosphericLayer> layers;
 };
 
 // Reads "DELAY_MS:LOW-HIGH:STRENGTH" such as "3.2:2000-9000:0.5" (kHz, amplitude 0..1).
 bool ParseMode(const std::string& text, ionogram::PropagationMode* mode);
+
+// Reads "FC_KHZ:PEAK_KM:THICKNESS_KM:RANGE_KM:HOPS:STRENGTH" such as
+// "6000:300:100:1500:1:0.1": a mode reflected by a parabolic layer.
+bool ParseLayer(const std::string& text, ionogram::IonosphericLayer* layer);
 
 // Takes one option if it is an audio option: nothing when it is not, an empty string when it
 // was read, or a message naming the bad value. takeValue fetches the value into `value`.

@@ -1,0 +1,62 @@
+#include "testkit/syntheticsweep.h"
+
+#include "ionogram/simulatedionosphere.h"
+
+#include <cmath>
+#include <numbers>
+
+using namespace ionogram;
+
+namespace {
+
+constexpr double kWarmUp = 0.05; // s of audio before a column's span, for the receiver's filter
+
+} // namespace
+
+SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise)
+    : sampleRate(rate), chirpTime(chirp), noiseRms(noise) {
+    DechirpSettings settings;
+    settings.sampleRate = sampleRate;
+    settings.audioDelayMs = PassbandFilter(sampleRate).MeanGroupDelay() / kSecondsPerMs;
+    dechirp = std::make_unique<DechirpColumn>(settings);
+}
+
+IonogramSweep SyntheticSweeps::Make(const std::vector<IonosphericLayer>& layers, std::uint32_t seed,
+                                    const std::vector<std::optional<KeyedCarrier>>& keyed) {
+    const SounderProfile profile;
+    SimulatedIonosphere::Settings sky;
+    sky.sampleRate = sampleRate;
+    sky.chirpTime = chirpTime;
+    sky.noiseRms = noiseRms;
+    sky.layers = layers;
+    sky.seed = seed;
+    SimulatedIonosphere ionosphere(sky);
+    IonogramSweep sweep;
+    sweep.chirpTime = chirpTime;
+    const int steps = sweep::StepCount(profile);
+    std::vector<float> audio;
+    std::vector<float> snr;
+    for (int step = 0; step < steps; ++step) {
+        const double khz = sweep::StepFrequency(profile, step) / kHzPerKhz;
+        const double crossing = sweep::CrossingInPeriod(profile, chirpTime, khz);
+        const double first = crossing + dechirp->NeedFrom() - kWarmUp;
+        audio.resize(std::size_t((dechirp->NeedTo() - dechirp->NeedFrom() + kWarmUp) * sampleRate) +
+                     2);
+        ionosphere.Generate(khz, first, 1 / sampleRate, audio);
+        if (step < int(keyed.size()) && keyed[step]) {
+            const KeyedCarrier& k = *keyed[step];
+            for (std::size_t i = 0; i < audio.size(); ++i) {
+                const double t = first + double(i) / sampleRate;
+                if ((t - crossing >= k.at) == k.on) {
+                    audio[i] += float(k.amplitude * std::cos(2 * std::numbers::pi * k.hz * t));
+                }
+            }
+        }
+        sweep.frequenciesKhz.push_back(khz);
+        if (!dechirp->Compute(audio, first, 1 / sampleRate, crossing, &snr)) {
+            snr.assign(dechirp->DelayCount(), std::nanf(""));
+        }
+        sweep.snrDb.push_back(snr);
+    }
+    return sweep;
+}

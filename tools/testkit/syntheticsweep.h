@@ -1,0 +1,43 @@
+#pragma once
+
+// Whole sweeps of the default sounder (280 steps, 100 kHz) through the real dechirp, from the
+// simulated ionosphere's audio: for each step only the audio its column needs is made, so a
+// sweep takes a fraction of a second. The benchmarks and the day-plot picture share it.
+
+#include "ionogram/dechirp.h"
+#include "ionogram/ionogram.h"
+#include "ionogram/ionolayer.h"
+
+#include <QDateTime>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// A carrier switched on (or off) inside one column's window, as CW and RTTY do.
+struct KeyedCarrier {
+    double hz = 0; // audio frequency
+    double amplitude = 0;
+    double at = 0;  // s after the column's crossing where it is switched
+    bool on = true; // switched on (else off)
+};
+
+class SyntheticSweeps {
+public:
+    // The dechirp calibrated for the receiver's filter, as the audio delay setting would be.
+    SyntheticSweeps(double sampleRate, double chirpTime, double noiseRms);
+
+    // One sweep over layers with noise from seed; keyed[step], when given, adds a carrier.
+    ionogram::IonogramSweep Make(const std::vector<ionogram::IonosphericLayer>& layers,
+                                 std::uint32_t seed,
+                                 const std::vector<std::optional<KeyedCarrier>>& keyed = {});
+
+    // The span of audio a column takes, in seconds around its crossing.
+    double WindowFrom() const { return dechirp->NeedFrom(); }
+    double WindowTo() const { return dechirp->NeedTo(); }
+
+private:
+    double sampleRate;
+    double chirpTime;
+    double noiseRms;
+    std::unique_ptr<ionogram::DechirpColumn> dechirp;
+};
