@@ -4,6 +4,7 @@
 // scaled trace matched to its mode. Also sweeps of noise alone and of noise with a carrier
 // keyed inside 5 % of the columns, counting the traces found there (all false), and the CPU
 // time the scaler takes per sweep. Figures are printed, never judged.
+// TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead.
 
 #include "benchrow.h"
 #include "ionogram/ionolayer.h"
@@ -23,6 +24,7 @@ using namespace ionogram;
 namespace {
 
 constexpr double kFs = 48000;
+constexpr char kDumpVariable[] = "TAVMIROK_SCALER_DUMP";
 constexpr double kChirpTime = 78;
 constexpr double kNoiseRms = 0.01;
 constexpr int kSignalSweeps = 200;
@@ -92,10 +94,33 @@ std::vector<ModelMode> DrawModes(std::mt19937* random) {
     }
 }
 
+// Sweep n's modes, each column's peaks (with the first mode's rays in brackets) and its traces.
+void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
+    for (const ModelMode& m : modes) {
+        std::printf("mode %s mof %.0f least %.3f fc %.0f D %.0f\n", m.kind, m.mofKhz, m.leastMs,
+                    m.layer.criticalKhz, m.layer.groundRangeKm);
+    }
+    for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
+        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
+        for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
+            std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
+        }
+        for (const LayerRay& r : LayerRays(modes[0].layer, sweep.frequenciesKhz[c])) {
+            std::printf(" [%.2f]", r.delayMs);
+        }
+        std::printf("\n");
+    }
+    for (const ScaledTrace& t : ScaleSweep(sweep).traces) {
+        std::printf("trace %d lof %.0f mof %.0f least %.2f at %.0f peak %.1f\n", t.number, t.lofKhz,
+                    t.mofKhz, t.minDelayMs, t.minDelayKhz, t.peakSnrDb);
+    }
+}
+
 } // namespace
 
 int main() {
     SyntheticSweeps maker(kFs, kChirpTime, kNoiseRms);
+    bool dump = false;
     std::mt19937 random(20261207);
     std::vector<double> mofErrors;   // kHz, absolute
     std::vector<double> delayErrors; // ms, signed
@@ -111,26 +136,8 @@ int main() {
             layers.push_back(mode.layer);
         }
         const IonogramSweep sweep = maker.Make(layers, 1000 + s);
-        if (qEnvironmentVariableIsSet("DUMP") && s == qEnvironmentVariableIntValue("DUMP")) {
-            for (const ModelMode& m : modes) {
-                std::printf("mode %s mof %.0f least %.3f fc %.0f D %.0f\n", m.kind, m.mofKhz,
-                            m.leastMs, m.layer.criticalKhz, m.layer.groundRangeKm);
-            }
-            for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
-                std::printf("%.0f %d:", sweep.frequenciesKhz[c],
-                            int(ColumnFlooded(sweep.snrDb[c])));
-                for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
-                    std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
-                }
-                for (const LayerRay& r : LayerRays(modes[0].layer, sweep.frequenciesKhz[c])) {
-                    std::printf(" [%.2f]", r.delayMs);
-                }
-                std::printf("\n");
-            }
-            for (const ScaledTrace& t : ScaleSweep(sweep).traces) {
-                std::printf("trace %d lof %.0f mof %.0f least %.2f at %.0f peak %.1f\n", t.number,
-                            t.lofKhz, t.mofKhz, t.minDelayMs, t.minDelayKhz, t.peakSnrDb);
-            }
+        if (qEnvironmentVariableIntValue(kDumpVariable, &dump) == s && dump) {
+            Dump(modes, sweep);
             return 0;
         }
         const double before = CpuSeconds();
