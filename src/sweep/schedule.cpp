@@ -116,6 +116,16 @@ QString FormatDecimal(double value) {
     return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
 }
 
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime) {
+    for (const NamedSounder& sounder : saved) {
+        if (sounder.profile == profile && sounder.chirpTime == chirpTime) {
+            return sounder.name;
+        }
+    }
+    return FormatDecimal(profile.period) + u':' + FormatDecimal(chirpTime);
+}
+
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale) {
     return ParseChirpTime(text, locale, kChirpTimeEnd);
 }

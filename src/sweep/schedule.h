@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sweep {
 
@@ -43,6 +44,18 @@ constexpr double kSetBackLimit = 330;
 // A pending step this far behind the clock is stale: the clock jumped forward (resume from sleep,
 // time zone change) or the radio held the sweep up for a whole period.
 constexpr double kForwardLimit = 300;
+
+// A sounder the user saved by name: its chirp time and profile.
+struct NamedSounder {
+    QString name;
+    double chirpTime = 0;
+    Profile profile;
+};
+
+// The sounder a sweep belongs to, as the sweep events and the archive name it: the name of the
+// first saved sounder with this profile and chirp time, else "period:chirp time" ("300:78").
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime);
 
 // Accepted chirp times: kChirpTimeMin <= c < kChirpTimeEnd.
 constexpr double kChirpTimeMin = 0;

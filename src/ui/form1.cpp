@@ -179,6 +179,7 @@ void Form1::Load() {
     const StoredSettings settings = store.Load(&notices);
     station.Apply(settings);
     station.ApplyProfile(SounderStore(options.settingsFile).Load(&notices));
+    FollowSavedSounders();
     const RigChoice rig = RigStore(options.settingsFile).Load(&notices);
     station.ConfigureIonogram(IonogramStore(options.settingsFile).Load(&notices));
     Text2->setText(settings.chirpTime);
@@ -292,6 +293,11 @@ void Form1::Raise(QWidget* dialog) {
     dialog->activateWindow();
 }
 
+void Form1::FollowSavedSounders() {
+    QStringList ignored; // a saved sounder the store cannot read is told by the Sounder dialog
+    station.SetSavedSounders(SounderStore(options.settingsFile).LoadSaved(&ignored));
+}
+
 void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
         const SounderStore store(options.settingsFile);
@@ -308,6 +314,7 @@ void Form1::ShowSounderDialog() {
                     if (chirpTime) {
                         Text2->setText(QLocale().toString(*chirpTime, 'g', 12));
                     }
+                    FollowSavedSounders(); // the dialog may have saved one meanwhile
                     station.ApplyProfile(profile);
                 });
         sounderDialog = dialog;
