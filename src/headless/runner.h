@@ -40,7 +40,6 @@ private:
     void ObserveRig(bool reportRadio);
     void CheckClock();
     void RetryConnect();
-    void PhaseEntered(SweepScheduler::Phase phase);
     void StepTuned(std::int32_t hz, double mark, bool reached);
     void EndSweep(bool complete);
     void SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sounder);
@@ -54,7 +53,6 @@ private:
     bool radioReported = false;
     QString connectProblem;
     bool stepping = false;
-    std::int32_t lastHz = 0; // the last step of the sweep under way
     bool stopped = false;
     SweepTally tally;
     std::map<QString, double> lastMofKhz; // trace 1's MOF of each sounder's last sweep (NaN: none)

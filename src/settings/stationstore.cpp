@@ -8,6 +8,8 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.profile = SounderStore(iniFile).Load(notices);
     settings.rig = RigStore(iniFile).Load(notices);
     settings.ionogram = IonogramStore(iniFile).Load(notices);
+    QStringList ignored; // a saved sounder that cannot be read is told by the Sounder dialog
+    settings.saved = SounderStore(iniFile).LoadSaved(&ignored);
     return settings;
 }
 

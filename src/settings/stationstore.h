@@ -15,12 +15,14 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 struct StationSettings {
     StoredSettings basic; // port, speed, chirp time, radio address: the group "settings"
     sweep::Profile profile;
     RigChoice rig;
     IonogramChoice ionogram;
+    std::vector<SavedSounder> saved; // the saved sounders, which name the sweeps they match
 };
 
 class StationStore {

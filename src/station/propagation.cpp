@@ -11,18 +11,17 @@ void Propagation::Configure(const IonogramChoice& next) {
     choice = next;
 }
 
-void Propagation::Take(const ionogram::IonogramSweep& sweep, const QString& sounder,
-                       bool cutShort) {
-    if (cutShort || !sweep.startUtc.isValid()) {
+void Propagation::Take(const ionogram::IonogramSweep& sweep) {
+    if (sweep.cutShort || !sweep.startUtc.isValid()) {
         return;
     }
     const ionogram::ScaledSweep scaled = ionogram::ScaleSweep(sweep);
-    emit Scaled(sweep, scaled, sounder);
+    emit Scaled(sweep, scaled, sweep.sounder);
     if (!choice.save) {
         return;
     }
     const QDate day = sweep.startUtc.toUTC().date();
-    Status written = ionogram::AppendDayFile(choice.folder, sweep.startUtc, sounder, scaled);
+    Status written = ionogram::AppendDayFile(choice.folder, sweep.startUtc, sweep.sounder, scaled);
     if (written.IsOk()) {
         written = ionogram::WriteDayPlot(choice.folder, day, choice.iaruRegion);
     }

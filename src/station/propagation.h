@@ -19,8 +19,8 @@ public:
     // Where the day file goes, whether it is kept, and the bands the day plot shows.
     void Configure(const IonogramChoice& choice);
     // A sweep's ionogram is whole (and archived first when saving is on). A sweep cut short is
-    // neither scaled nor recorded.
-    void Take(const ionogram::IonogramSweep& sweep, const QString& sounder, bool cutShort);
+    // neither scaled nor recorded; the rows name the sweep's sounder.
+    void Take(const ionogram::IonogramSweep& sweep);
 
 signals:
     void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,

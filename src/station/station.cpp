@@ -1,6 +1,5 @@
 #include "station/station.h"
 
-#include "core/decimal.h"
 #include "rig/hamlibtuner.h"
 #include "rig/rigctltuner.h"
 #include "sweep/utcclock.h"
@@ -19,43 +18,37 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
 
     Attach(*tuner);
     ApplyBand();
-    connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
-    connect(scheduler.get(), &SweepScheduler::notice, this, &Station::Notice);
-    connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Station::StateChanged);
+    connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
+    connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
+    connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
     connect(scheduler.get(), &SweepScheduler::StepPlanned, this, &Station::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
 
-    // The ionogram listens to the sweep; it never holds a step up.
-    connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
-            [this](std::int32_t hz, double mark) {
-                recorder.StepPlanned(hz, mark, scheduler->ChirpTime());
-            });
+    // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
+    // event before the station passes it on.
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, &recorder, &IonogramRecorder::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, &recorder,
+            &IonogramRecorder::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, &recorder, &IonogramRecorder::SweepEnded);
+    connect(scheduler.get(), &SweepScheduler::StepPlanned, &recorder,
+            &IonogramRecorder::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, &recorder, &IonogramRecorder::StepTuned);
-    connect(scheduler.get(), &SweepScheduler::PhaseEntered, this,
-            [this](SweepScheduler::Phase phase) {
-                if (lastPhase == SweepScheduler::Phase::Stepping &&
-                    phase == SweepScheduler::Phase::Waiting) {
-                    recorder.SweepEnded();
-                }
-                lastPhase = phase;
-            });
     connect(scheduler.get(), &SweepScheduler::ClockJumped, &recorder,
             &IonogramRecorder::ClockChanged);
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, this, &Station::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, this, &Station::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, this, &Station::SweepEnded);
+    connect(&audio, &ionogram::AudioStream::Placed, &recorder, &IonogramRecorder::AudioPlaced);
+    connect(&audio, &ionogram::AudioStream::Problem, this, &Station::Problem);
+    connect(&audio, &ionogram::AudioStream::Notice, this, &Station::Notice);
     connect(&recorder, &IonogramRecorder::Problem, this, &Station::Problem);
     connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
     connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
+    connect(&recorder, &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
 
     // Each complete sweep scaled, into the day file and day plot.
-    connect(&recorder, &IonogramRecorder::SweepUpdated, this,
-            [this](const ionogram::IonogramSweep& sweep, int columnBeingReceived) {
-                if (columnBeingReceived < 0) {
-                    // The sounder as "period:chirp time" ("300:78").
-                    propagation.Take(sweep,
-                                     FormatDecimal(scheduler->Profile().period) + u':' + chirpText,
-                                     false);
-                }
-            });
+    connect(&recorder, &IonogramRecorder::SweepComplete, &propagation, &Propagation::Take);
     connect(&propagation, &Propagation::Scaled, this, &Station::Scaled);
     connect(&propagation, &Propagation::DayRecorded, this, &Station::DayRecorded);
     connect(&propagation, &Propagation::Problem, this, &Station::Problem);
@@ -78,6 +71,7 @@ void Station::Apply(const StationSettings& settings) {
     ApplyProfile(settings.profile);
     ChooseRig(settings.rig);
     ConfigureIonogram(settings.ionogram);
+    SetSavedSounders(settings.saved);
 }
 
 StoredSettings Station::Current() const {
@@ -111,6 +105,20 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     recorder.Configure(choice, scheduler->Profile());
     propagation.Configure(choice);
+    if (shutDown || choice.audioInput.isEmpty()) {
+        audio.Stop();
+    } else {
+        audio.Listen(choice.audioInput);
+    }
+}
+
+void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {
+    std::vector<sweep::NamedSounder> named;
+    named.reserve(saved.size());
+    for (const SavedSounder& sounder : saved) {
+        named.push_back(sweep::NamedSounder{sounder.name, sounder.chirpTime, sounder.profile});
+    }
+    scheduler->SetSavedSounders(std::move(named));
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
@@ -181,6 +189,7 @@ void Station::Shutdown() {
     }
     shutDown = true;
     recorder.Stop();
+    audio.Stop();
     scheduler->Stop();
     timer->onTick = nullptr;
     tuner->Shutdown();
