@@ -20,13 +20,6 @@ constexpr int kChunk = 64 * 1024;
 constexpr char kNan[] = "nan";
 constexpr int kFractionalKhzDecimals = 3; // to the hertz
 
-void AppendFixed(QByteArray* out, double value, int decimals) {
-    char buffer[32];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    out->append(buffer, int(result.ptr - buffer));
-}
-
 QString ChirpText(double chirpTime) {
     return QString::number(chirpTime, 'g', 10); // C locale: 78, 78.5
 }
@@ -54,6 +47,13 @@ Status WriteWhole(const QString& path, const QByteArray* bytes, const QImage* im
 }
 
 } // namespace
+
+void AppendFixed(QByteArray* out, double value, int decimals) {
+    char buffer[32];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    out->append(buffer, int(result.ptr - buffer));
+}
 
 QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime) {
     return startUtc.toUTC().toString("yyyyMMdd-HHmmss") + "Z-c" + ChirpText(chirpTime);

@@ -24,6 +24,9 @@ QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime);
 // Comma-separated, "." as decimal point whatever the locale, "nan" for a step without audio.
 QByteArray CsvText(const IonogramSweep& sweep);
 
+// value with decimals digits after a "." whatever the locale (the tables' number format).
+void AppendFixed(QByteArray* out, double value, int decimals);
+
 // gzip format (not Qt's qCompress); nothing if zlib fails.
 std::optional<QByteArray> Gzip(const QByteArray& data);
 

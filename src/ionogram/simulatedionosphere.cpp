@@ -140,7 +140,15 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
     };
     std::vector<Tone> tones;
     const double blockSpan = double(out.size()) * sampleInterval;
-    for (const PropagationMode& mode : settings.modes) {
+    std::vector<PropagationMode> modes = settings.modes;
+    for (const IonosphericLayer& layer : settings.layers) {
+        for (const LayerRay& ray : LayerRays(layer, dialKhz)) {
+            // The ray's carrier phase at the dial frequency, as its path length sets it.
+            const double phase = 2 * kPi * std::fmod(dialKhz * ray.delayMs, 1.0);
+            modes.push_back({ray.delayMs, dialKhz, dialKhz, ray.amplitude, phase});
+        }
+    }
+    for (const PropagationMode& mode : modes) {
         const double start = crossing + mode.delayMs * kSecondsPerMs - firstSampleTime;
         if (swept && dialKhz >= mode.lowKhz && dialKhz <= mode.highKhz && start < blockSpan &&
             start + fadeEnd > 0) {

@@ -5,6 +5,7 @@
 // plus noise, through a Butterworth passband. The simulated radio writes it as its audio and
 // the tests feed it to the ionogram with exactly known delays.
 
+#include "ionogram/ionolayer.h"
 #include "ionogram/sounder.h"
 
 #include <cstdint>
@@ -61,6 +62,8 @@ public:
         double chirpTime = 0;
         double noiseRms = 0; // RMS of the noise within the passband, 1 = full scale
         std::vector<PropagationMode> modes;
+        // Modes reflected by a layer: their rays' delays and amplitudes follow the dial.
+        std::vector<IonosphericLayer> layers;
         std::uint32_t seed = 1;
     };
 

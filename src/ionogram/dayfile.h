@@ -1,0 +1,50 @@
+#pragma once
+
+// The scaled values of a day's sweeps: one CSV per UTC day in the archive folder,
+// scaled-YYYY-MM-DD.csv, a row per trace appended after each sweep (a sweep without a trace
+// leaves one row with trace 0, so that a closed path differs from a sweep not recorded), read
+// back for the day plot and the window. "." as decimal point whatever the locale; a field is
+// quoted only when it holds a comma, a quote or a line break (RFC 4180).
+
+#include "core/status.h"
+#include "ionogram/scaler.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+#include <vector>
+
+namespace ionogram {
+
+constexpr char kDayFileHeader[] =
+    "sweep_start_utc,sounder,trace,lof_khz,mof_khz,min_delay_ms,min_delay_khz,peak_snr_db";
+
+// "scaled-2026-12-07.csv" and "scaled-2026-12-07.png".
+QString DayFileName(const QDate& dayUtc);
+QString DayPlotName(const QDate& dayUtc);
+
+// The rows one sweep adds, each ending in a newline.
+QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
+                   const ScaledSweep& scaled);
+
+// Appends the sweep's rows to the day file of its start's UTC date in folder (made if missing),
+// the header first when the file is new. The error names the file and says what to do.
+Status AppendDayFile(const QString& folder, const QDateTime& sweepStartUtc, const QString& sounder,
+                     const ScaledSweep& scaled);
+
+// One row read back; trace.number 0 for a sweep without a trace (its values then NaN).
+struct DayRow {
+    QDateTime sweepStartUtc;
+    QString sounder;
+    ScaledTrace trace;
+};
+
+// The rows of a day file's text, in file order; lines that do not parse are skipped and
+// counted in *skipped when given.
+std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped = nullptr);
+
+// The day file of dayUtc in folder; empty when there is none.
+std::vector<DayRow> ReadDayFile(const QString& folder, const QDate& dayUtc);
+
+} // namespace ionogram

@@ -1,0 +1,353 @@
+// The scaler and what it leaves: the parabolic layer's traces against worked numbers, traces
+// found in synthetic cell matrices with exact answers, the day file's rows and their reading
+// back, and the day plot.
+
+#include "ionogram/dayfile.h"
+#include "ionogram/dayplot.h"
+#include "ionogram/ionolayer.h"
+#include "ionogram/scaler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTest>
+#include <clocale>
+#include <cmath>
+
+using namespace ionogram;
+
+namespace {
+
+constexpr double kWidthMs = 0.2; // a trace's half width at 1/e in the synthetic cells
+
+// A sweep of columns at frequenciesKhz, cells a fixed pattern of weak noise (never near the
+// threshold) over 0 to 20 ms.
+IonogramSweep Cells(const std::vector<double>& frequenciesKhz) {
+    IonogramSweep sweep;
+    sweep.frequenciesKhz = frequenciesKhz;
+    const int cells = sweep.DelayCount();
+    for (std::size_t c = 0; c < frequenciesKhz.size(); ++c) {
+        std::vector<float> row(cells);
+        for (int i = 0; i < cells; ++i) {
+            row[i] = float((i * 7 + int(c) * 3) % 11 - 5) * 0.5f; // -2.5 to 2.5 dB
+        }
+        sweep.snrDb.push_back(row);
+    }
+    return sweep;
+}
+
+std::vector<double> Grid(double fromKhz, int count, double stepKhz = 100) {
+    std::vector<double> khz;
+    for (int i = 0; i < count; ++i) {
+        khz.push_back(fromKhz + i * stepKhz);
+    }
+    return khz;
+}
+
+// A peak of snrDb at delayMs in column, over what is there.
+void Mark(IonogramSweep* sweep, int column, double delayMs, double snrDb) {
+    std::vector<float>& row = sweep->snrDb[column];
+    for (int i = 0; i < int(row.size()); ++i) {
+        const double apart = (sweep->DelayMs(i) - delayMs) / kWidthMs;
+        row[i] = std::max(row[i], float(snrDb - 10 * apart * apart / std::log(10)));
+    }
+}
+
+struct Expected {
+    double lofKhz, mofKhz, minDelayMs, peakSnrDb;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(IonogramSweep)
+Q_DECLARE_METATYPE(std::vector<Expected>)
+
+class TestScaler : public QObject {
+    Q_OBJECT
+private slots:
+    void layerTraceFollowsTheWorkedPath_data() {
+        // f_c 6 MHz, peak 300 km, semi-thickness 100 km, 1500 km: MOF 13.47 MHz.
+        QTest::addColumn<double>("khz");
+        QTest::addColumn<int>("rays");
+        QTest::addColumn<double>("lowMs");
+        QTest::addColumn<double>("highMs");
+        QTest::newRow("low end: least delay") << 100.0 << 1 << 5.18 << 0.0;
+        QTest::newRow("below f_c: low ray only") << 5900.0 << 1 << 5.19 << 0.0;
+        QTest::newRow("6.2 MHz: high ray at 20 ms") << 6200.0 << 2 << 5.19 << 19.86;
+        QTest::newRow("6.9 MHz: high ray at 10 ms") << 6900.0 << 2 << 5.20 << 10.13;
+        QTest::newRow("300 kHz under the nose") << 13170.0 << 2 << 5.33 << 5.51;
+        QTest::newRow("at the nose") << 13472.0 << 2 << 5.39 << 5.41;
+        QTest::newRow("above the MOF: nothing") << 13480.0 << 0 << 0.0 << 0.0;
+    }
+    void layerTraceFollowsTheWorkedPath() {
+        QFETCH(double, khz);
+        QFETCH(int, rays);
+        QFETCH(double, lowMs);
+        QFETCH(double, highMs);
+        const IonosphericLayer layer{6000, 300, 100, 1500, 1, 0.1};
+        QCOMPARE(std::round(LayerMofKhz(layer) / 10) * 10, 13470.0);
+        QCOMPARE(std::round(LayerLeastDelayMs(layer) * 100) / 100, 5.18);
+        const std::vector<LayerRay> found = LayerRays(layer, khz);
+        QCOMPARE(int(found.size()), rays);
+        if (rays >= 1) {
+            QVERIFY2(std::abs(found[0].delayMs - lowMs) < 0.01,
+                     qPrintable(QString::number(found[0].delayMs)));
+            QCOMPARE(found[0].amplitude, 0.1);
+        }
+        if (rays == 2) {
+            QVERIFY2(std::abs(found[1].delayMs - highMs) < 0.01,
+                     qPrintable(QString::number(found[1].delayMs)));
+            QVERIFY(found[1].high && found[1].amplitude < found[0].amplitude);
+        }
+    }
+
+    void layerHopsShareTheRange() {
+        // Two hops over 3000 km turn where one hop over 1500 km does: twice its delay, same MOF.
+        const IonosphericLayer one{6000, 300, 100, 1500, 1, 0.1};
+        const IonosphericLayer two{6000, 300, 100, 3000, 2, 0.1};
+        QCOMPARE(LayerMofKhz(two), LayerMofKhz(one));
+        QCOMPARE(LayerLeastDelayMs(two), 2 * LayerLeastDelayMs(one));
+    }
+
+    void scaleSweep_data() {
+        QTest::addColumn<IonogramSweep>("sweep");
+        QTest::addColumn<std::vector<Expected>>("traces");
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 5.0, c == 7 ? 25 : 20);
+            }
+            QTest::newRow("flat trace: LOF its first column, MOF half a step past its last")
+                << s << std::vector<Expected>{{2100, 4050, 5.0, 25}};
+        }
+        {
+            // 100 kHz steps, then fine 20 kHz steps from 4 MHz: the MOF half a fine step past.
+            std::vector<double> khz = Grid(2100, 19);
+            for (double f : Grid(4000, 20, 20)) {
+                khz.push_back(f);
+            }
+            IonogramSweep s = Cells(khz);
+            for (int c = 0; c < 19 + 7; ++c) {
+                Mark(&s, c, 6.0, 18);
+            }
+            QTest::newRow("MOF on each column's own step")
+                << s << std::vector<Expected>{{2100, 4130, 6.0, 18}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 12; ++c) {
+                Mark(&s, c, 4.0, 15);
+            }
+            s.snrDb[5].assign(s.snrDb[5].size(), std::nanf("")); // a step without audio
+            for (int i = 0; i < int(s.snrDb[9].size()); ++i) {   // a step flooded by a click
+                s.snrDb[9][i] = i < 150 ? 14.0f : s.snrDb[9][i];
+            }
+            QTest::newRow("missing and flooded columns bridged")
+                << s << std::vector<Expected>{{2100, 3250, 4.0, 15}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 10; ++c) {
+                Mark(&s, c, 4.0, 15);
+            }
+            for (int i = 0; i < int(s.snrDb[10].size()); ++i) {
+                s.snrDb[10][i] = i > 60 && i < 200 ? 12.0f : s.snrDb[10][i];
+            }
+            QTest::newRow("flooded column after the end does not raise the MOF")
+                << s << std::vector<Expected>{{2100, 3050, 4.0, 15}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 10; c < 10 + kMinColumns - 1; ++c) {
+                Mark(&s, c, 8.0, 25);
+            }
+            QTest::newRow("too short a trace is noise") << s << std::vector<Expected>{};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            // A strong trace's sidelobes, 25 dB under it ±0.7 ms away, still over the threshold.
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 9.0, 40);
+                Mark(&s, c, 8.3, 15);
+                Mark(&s, c, 9.7, 15);
+            }
+            QTest::newRow("sidelobes beside a strong trace are not traces")
+                << s << std::vector<Expected>{{2100, 4050, 9.0, 40}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 5.0 + 0.02 * c, 22);
+            }
+            // The high ray comes down from long delays and meets the low ray at the nose.
+            for (int c = 12; c < 20; ++c) {
+                Mark(&s, c, 5.38 + 0.8 * (19 - c), 16);
+            }
+            QTest::newRow("low and high ray: one trace")
+                << s << std::vector<Expected>{{2100, 4050, 5.0, 22}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 7.0, 16);
+                if (c < 15) {
+                    Mark(&s, c, 3.0, 14);
+                }
+            }
+            QTest::newRow("numbered by least delay")
+                << s << std::vector<Expected>{{2100, 3550, 3.0, 14}, {2100, 5050, 7.0, 16}};
+        }
+        {
+            // Peaks scattered ±0.1 ms about 5 ms: the least of them lies 0.1 ms low.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 5.0 + 0.1 * ((c % 3) - 1), 20);
+            }
+            QTest::newRow("least delay fitted, not the least peak")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
+        }
+        QTest::newRow("nothing over the noise") << Cells(Grid(2100, 40)) << std::vector<Expected>{};
+    }
+    void scaleSweep() {
+        QFETCH(IonogramSweep, sweep);
+        QFETCH(std::vector<Expected>, traces);
+        const ScaledSweep scaled = ScaleSweep(sweep);
+        QCOMPARE(int(scaled.traces.size()), int(traces.size()));
+        for (std::size_t i = 0; i < traces.size(); ++i) {
+            const ScaledTrace& t = scaled.traces[i];
+            const QString got = QString("trace %1: LOF %2 MOF %3 least %4 ms peak %5 dB")
+                                    .arg(t.number)
+                                    .arg(t.lofKhz)
+                                    .arg(t.mofKhz)
+                                    .arg(t.minDelayMs)
+                                    .arg(t.peakSnrDb);
+            QCOMPARE(t.number, int(i) + 1);
+            QVERIFY2(t.lofKhz == traces[i].lofKhz && std::abs(t.mofKhz - traces[i].mofKhz) < 1e-6,
+                     qPrintable(got));
+            QVERIFY2(std::abs(t.minDelayMs - traces[i].minDelayMs) <= 0.02, qPrintable(got));
+            QVERIFY2(std::abs(t.peakSnrDb - traces[i].peakSnrDb) <= 0.1, qPrintable(got));
+        }
+    }
+
+    void dayRows_data() {
+        QTest::addColumn<QString>("sounder");
+        QTest::addColumn<bool>("withTraces");
+        QTest::addColumn<QByteArray>("rows");
+        QTest::newRow("two traces")
+            << "Cyprus" << true
+            << QByteArray("2026-12-07T19:04:20Z,Cyprus,1,2100.0,13450.0,5.92,4400.0,27.3\n"
+                          "2026-12-07T19:04:20Z,Cyprus,2,2100.0,9050.0,7.06,2100.0,14.0\n");
+        QTest::newRow("no trace") << "300:78" << false
+                                  << QByteArray("2026-12-07T19:04:20Z,300:78,0,,,,,\n");
+        QTest::newRow("comma and quote quoted")
+            << "Cyprus, \"north\"" << false
+            << QByteArray("2026-12-07T19:04:20Z,\"Cyprus, \"\"north\"\"\",0,,,,,\n");
+    }
+    void dayRows() {
+        QFETCH(QString, sounder);
+        QFETCH(bool, withTraces);
+        QFETCH(QByteArray, rows);
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+        QLocale::setDefault(QLocale(QLocale::German));
+        const QDateTime start(QDate(2026, 12, 7), QTime(19, 4, 20, 750), Qt::UTC);
+        ScaledSweep scaled;
+        if (withTraces) {
+            scaled.traces = {{1, 2100, 13450, 5.9249, 4400, 27.26},
+                             {2, 2100, 9050, 7.056, 2100, 13.96}};
+        }
+        QCOMPARE(DayRows(start, sounder, scaled), rows);
+        // Read back as written.
+        const std::vector<DayRow> read = ParseDayFile(rows);
+        QCOMPARE(read.size(), std::max<std::size_t>(1, scaled.traces.size()));
+        QCOMPARE(read[0].sounder, sounder);
+        QCOMPARE(read[0].sweepStartUtc, QDateTime(QDate(2026, 12, 7), QTime(19, 4, 20), Qt::UTC));
+        QCOMPARE(read[0].trace.number, withTraces ? 1 : 0);
+        QCOMPARE(std::isnan(read[0].trace.mofKhz), !withTraces);
+        std::setlocale(LC_NUMERIC, "C");
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void dayFileAppendedUnderOneHeaderAndReadBack() {
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("archive");
+        const QDateTime first(QDate(2026, 12, 7), QTime(23, 55, 0), Qt::UTC);
+        ScaledSweep scaled;
+        scaled.traces = {{1, 2100, 13450, 5.92, 4400, 27.3}};
+        QVERIFY(AppendDayFile(folder, first, "Cyprus", scaled).IsOk());
+        // A row cut short (the program stopped while writing) stays apart from the next.
+        QFile file(QDir(folder).filePath("scaled-2026-12-07.csv"));
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("2026-12-07T23:57:00Z,Cyp");
+        file.close();
+        QVERIFY(AppendDayFile(folder, first.addSecs(240), "Cyprus", ScaledSweep{}).IsOk());
+        QVERIFY(AppendDayFile(folder, first.addSecs(300), "Cyprus", scaled).IsOk());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines[0], QByteArray(kDayFileHeader));
+        QCOMPARE(lines.count(QByteArray(kDayFileHeader)), 1);
+        const std::vector<DayRow> today = ReadDayFile(folder, QDate(2026, 12, 7));
+        QCOMPARE(int(today.size()), 2);
+        QCOMPARE(today[1].trace.number, 0);
+        const std::vector<DayRow> tomorrow = ReadDayFile(folder, QDate(2026, 12, 8));
+        QCOMPARE(int(tomorrow.size()), 1);
+        QCOMPARE(tomorrow[0].trace.mofKhz, 13450.0);
+    }
+
+    void dayFileFolderNotWritableIsReported() {
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("file"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const Status status = AppendDayFile(
+            dir.filePath("file/archive"), QDateTime::currentDateTimeUtc(), "Cyprus", ScaledSweep{});
+        QVERIFY(!status.IsOk());
+        QVERIFY(status.Message().contains("archive folder"));
+    }
+
+    void amateurBandsOfRegion_data() {
+        QTest::addColumn<int>("region");
+        QTest::addColumn<double>("eightyTopKhz");
+        QTest::addColumn<double>("fortyTopKhz");
+        QTest::newRow("region 1") << 1 << 3800.0 << 7200.0;
+        QTest::newRow("region 2") << 2 << 4000.0 << 7300.0;
+        QTest::newRow("region 3") << 3 << 3900.0 << 7200.0;
+        QTest::newRow("unknown: region 1") << 7 << 3800.0 << 7200.0;
+    }
+    void amateurBandsOfRegion() {
+        QFETCH(int, region);
+        QFETCH(double, eightyTopKhz);
+        QFETCH(double, fortyTopKhz);
+        const std::vector<AmateurBand> bands = AmateurBands(region);
+        QCOMPARE(int(bands.size()), 10);
+        QCOMPARE(bands[1].highKhz, eightyTopKhz);
+        QCOMPARE(bands[3].highKhz, fortyTopKhz);
+    }
+
+    void dayPlotMarksEachSounderInItsColour() {
+        QTemporaryDir dir;
+        const QDate day(2026, 12, 7);
+        ScaledSweep scaled;
+        scaled.traces = {{1, 2100, 16000, 5.9, 4400, 27}};
+        QVERIFY(
+            AppendDayFile(dir.path(), QDateTime(day, QTime(6, 0), Qt::UTC), "A", scaled).IsOk());
+        scaled.traces[0].mofKhz = 22000;
+        QVERIFY(
+            AppendDayFile(dir.path(), QDateTime(day, QTime(18, 0), Qt::UTC), "B", scaled).IsOk());
+        QVERIFY(WriteDayPlot(dir.path(), day, kDefaultIaruRegion).IsOk());
+        const QImage plot(QDir(dir.path()).filePath("scaled-2026-12-07.png"));
+        QCOMPARE(plot.size(), kDayPlotSize);
+        const QColor a = plot.pixelColor(DayPlotPoint(kDayPlotSize, 6, 16).toPoint());
+        const QColor b = plot.pixelColor(DayPlotPoint(kDayPlotSize, 18, 22).toPoint());
+        const QColor empty = plot.pixelColor(DayPlotPoint(kDayPlotSize, 12, 16).toPoint());
+        QVERIFY(a != b && a != empty && b != empty);
+        QCOMPARE(empty, QColor(Qt::white));
+    }
+};
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv); // the day plot's text needs fonts
+    TestScaler test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_scaler.moc"
