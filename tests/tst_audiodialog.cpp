@@ -61,6 +61,13 @@ private slots:
         QTRY_VERIFY(dialog.isNull()); // closed and deleted
     }
 
+    void escapeClosesWithoutChoosing() {
+        Open(IonogramChoice());
+        QTest::keyClick(dialog->delayTo, Qt::Key_Escape);
+        QTRY_VERIFY(dialog.isNull());
+        QVERIFY(accepted.empty());
+    }
+
     void inputNotPresentIsKept() {
         Open({QStringLiteral("radio"), 0, 0, 20, QStringLiteral("/srv/iono"), true});
         QCOMPARE(dialog->audioInput->currentText(), QStringLiteral("radio (not found now)"));

@@ -527,7 +527,7 @@ private slots:
 
         QFile file(folder + "/20261207-101638Z-c78.5.csv.gz");
         QVERIFY(file.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = Gunzip(file.readAll()).split('\n');
+        const QList<QByteArray> lines = ::Gunzip(file.readAll()).split('\n');
         QCOMPARE(lines.size(), 7 + 3 + 1); // comments, header, two steps, final newline
         for (int i = 0; i < 7; ++i) {
             QVERIFY(lines[i].startsWith("# "));
@@ -551,6 +551,30 @@ private slots:
 
         const QImage picture(folder + "/20261207-101638Z-c78.5.png");
         QCOMPARE(picture.size(), kIonogramImageSize);
+
+        // Read back as the window pages: the same sweep to the table's precision.
+        const QStringList tables = ArchivedTables(folder, sweep.startUtc.date());
+        QCOMPARE(tables, QStringList({folder + "/20261207-101638Z-c78.5.csv.gz"}));
+        QVERIFY(ArchivedTables(folder, sweep.startUtc.date().addDays(1)).isEmpty());
+        const std::optional<IonogramSweep> read = ReadArchivedTable(tables.first());
+        QVERIFY(read);
+        QCOMPARE(read->chirpTime, sweep.chirpTime);
+        QCOMPARE(read->profile, sweep.profile);
+        QCOMPARE(read->startUtc, sweep.startUtc);
+        QCOMPARE(read->audioInput, sweep.audioInput);
+        QCOMPARE(read->sampleRate, sweep.sampleRate);
+        QCOMPARE(read->audioDelayMs, sweep.audioDelayMs);
+        QCOMPARE(read->delayFromMs, sweep.delayFromMs);
+        QCOMPARE(read->delayToMs, sweep.delayToMs);
+        QCOMPARE(read->frequenciesKhz, sweep.frequenciesKhz);
+        QCOMPARE(read->snrDb.size(), sweep.snrDb.size());
+        QCOMPARE(read->snrDb[0][0], float(kSnrFloorDb));
+        for (std::size_t cell = 1; cell < row.size(); ++cell) {
+            QCOMPARE(read->snrDb[0][cell], std::round(row[cell] * 10) / 10);
+        }
+        QVERIFY(!IonogramSweep::Usable(read->snrDb[1]));
+        // A table cut short is refused, not read as a shorter sweep.
+        QVERIFY(!ParseCsvText(CsvText(sweep).chopped(3)));
         std::setlocale(LC_NUMERIC, "C");
         QLocale::setDefault(QLocale::c());
     }

@@ -1,13 +1,18 @@
 // The live ionogram window: a strong echo is painted in the top colour of the palette where the
 // layout puts its cell at any window size, pointing there reads its frequency, delay and SNR,
-// and the last complete sweep stays on screen where the new one has no column yet.
+// and the last complete sweep stays on screen where the new one has no column yet; the scaled
+// values show above it with each MOF marked under the frequency axis, and the day's archived
+// sweeps are paged through with the keys.
 
+#include "ionogram/archive.h"
 #include "ionogram/ionogramimage.h"
 #include "ui/ionogramwindow.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
@@ -52,11 +57,33 @@ QString PointAt(IonogramWindow& window, QPoint where) {
     return window.pointed->text();
 }
 
+// A trace at 5.00 ms from kEchoKhz up to lastKhz, one cell high.
+IonogramSweep WithTrace(int startMinute, double lastKhz) {
+    IonogramSweep sweep = Sweep(20, 0);
+    sweep.startUtc = sweep.startUtc.addSecs(60 * startMinute);
+    for (std::size_t step = 0; step < sweep.frequenciesKhz.size(); ++step) {
+        if (sweep.frequenciesKhz[step] >= kEchoKhz && sweep.frequenciesKhz[step] <= lastKhz) {
+            sweep.snrDb[step][kEchoCell] = kEchoDb;
+        }
+    }
+    return sweep;
+}
+
+ScaledTrace Trace(int number, double mofKhz, double minDelayMs) {
+    ScaledTrace trace;
+    trace.number = number;
+    trace.mofKhz = mofKhz;
+    trace.minDelayMs = minDelayMs;
+    return trace;
+}
+
 IonogramLayout LayoutOf(IonogramWindow& window, const IonogramSweep& sweep) {
     return LayoutIonogram(window.canvas->rect(), window.canvas->fontMetrics().height(), sweep);
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(ScaledSweep)
 
 class TestIonogramWindow : public QObject {
     Q_OBJECT
@@ -121,6 +148,117 @@ private slots:
         QCOMPARE(PixelAt(window, fresh), Viridis(nextDb / kPaletteHighDb) & RGB_MASK);
         QCOMPARE(PointAt(window, fresh),
                  QStringLiteral("2.600 MHz, delay 5.00 ms (1499 km), SNR 15.0 dB"));
+    }
+
+    void scaledText_data() {
+        QTest::addColumn<ScaledSweep>("scaled");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("closed path") << ScaledSweep() << "no trace";
+        QTest::newRow("one trace")
+            << ScaledSweep{{Trace(1, 13450, 5.921)}} << "1: MOF 13.45 MHz, 5.92 ms";
+        QTest::newRow("two traces") << ScaledSweep{{Trace(1, 13450, 5.92), Trace(2, 9804, 11.4)}}
+                                    << "1: MOF 13.45 MHz, 5.92 ms;  2: MOF 9.80 MHz, 11.40 ms";
+    }
+    void scaledText() {
+        QFETCH(ScaledSweep, scaled);
+        QFETCH(QString, text);
+        QCOMPARE(IonogramWindow::ScaledText(scaled), text);
+    }
+
+    void scaledValuesShownAndMofsMarked() {
+        IonogramWindow window;
+        const IonogramSweep sweep = WithEcho();
+        window.ShowSweep(sweep, -1);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.scaledValues->text(),
+                 QStringLiteral("Scaled values follow when the sweep is complete."));
+        const IonogramLayout layout = LayoutOf(window, sweep);
+        const int belowAxis = layout.plot.bottom() + window.fontMetrics().height() / 2;
+        const QPoint mark(int(std::lround(layout.XOf(7.35))), belowAxis);
+        QVERIFY(PixelAt(window, mark) != IonogramWindow::kMofMarkColour);
+
+        IonogramSweep other = sweep;
+        other.startUtc = other.startUtc.addSecs(300);
+        window.ShowScaled(other, ScaledSweep{{Trace(1, 20000, 9)}}); // not the sweep shown
+        QCOMPARE(window.scaledValues->text(),
+                 QStringLiteral("Scaled values follow when the sweep is complete."));
+        const ScaledSweep scaled{{Trace(1, 7350, 5), Trace(2, 12000, 10)}};
+        window.ShowScaled(sweep, scaled);
+        QCOMPARE(window.scaledValues->text(), IonogramWindow::ScaledText(scaled));
+        QCOMPARE(PixelAt(window, mark), IonogramWindow::kMofMarkColour);
+        QCOMPARE(PixelAt(window, QPoint(int(std::lround(layout.XOf(12))), belowAxis)),
+                 IonogramWindow::kMofMarkColour);
+    }
+
+    void pagesThroughTheDaysArchive() {
+        QTemporaryDir dir;
+        // The day's sweeps at 10:15, 10:20 (a trace to 8.1 MHz), 10:25, a damaged table at
+        // 10:27, the live one at 10:30 (archived too), and one of the day after.
+        for (const IonogramSweep& archived :
+             {WithTrace(0, 0), WithTrace(5, 8100), WithTrace(10, 0), WithTrace(15, 0)}) {
+            QVERIFY(WriteArchive(archived, dir.path()).IsOk());
+        }
+        IonogramSweep nextDay = WithTrace(0, 0);
+        nextDay.startUtc = nextDay.startUtc.addDays(1);
+        QVERIFY(WriteArchive(nextDay, dir.path()).IsOk());
+        QFile damaged(dir.filePath("20261207-102700Z-c78.csv.gz"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("not gzip") > 0);
+        damaged.close();
+
+        IonogramWindow window;
+        window.SetArchiveFolder(dir.path());
+        const IonogramSweep live = WithTrace(15, 0);
+        window.ShowSweep(live, -1);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QVERIFY(!window.nextButton->isEnabled());
+
+        const QString title = QStringLiteral("Ionogram, chirp time 78 s, test, sweep from "
+                                             "2026-12-07 %1 UTC");
+        QTest::keyClick(&window, Qt::Key_PageUp);
+        QCOMPARE(window.windowTitle(), title.arg("10:25:20"));
+        QCOMPARE(window.paging->text(),
+                 QStringLiteral("Archived sweep 3 of 5 on 2026-12-07. Not readable (damaged, "
+                                "or not an ionogram table): %1.")
+                     .arg(QDir::toNativeSeparators(damaged.fileName())));
+        QCOMPARE(window.scaledValues->text(), QStringLiteral("no trace"));
+
+        // A sweep arriving meanwhile is kept for later, not shown.
+        window.ShowSweep(WithTrace(20, 0), 3);
+        QCOMPARE(window.windowTitle(), title.arg("10:25:20"));
+
+        QTest::keyClick(&window, Qt::Key_PageUp);
+        QCOMPARE(window.windowTitle(), title.arg("10:20:20"));
+        QCOMPARE(window.scaledValues->text(), QStringLiteral("1: MOF 8.15 MHz, 5.00 ms"));
+        QCOMPARE(window.paging->text(), QStringLiteral("Archived sweep 2 of 5 on 2026-12-07."));
+        // The archived trace is painted (one cell: less than a pixel high at this size).
+        const IonogramLayout layout = LayoutOf(window, live);
+        const QImage painted = window.canvas->grab().toImage();
+        const QRect cell = layout.CellRect(7500, kEchoCell);
+        bool tracePainted = false;
+        for (int y = cell.top() - 1; y <= cell.bottom() + 1; ++y) {
+            tracePainted |=
+                (painted.pixel(cell.center().x(), y) & RGB_MASK) == (Viridis(1) & RGB_MASK);
+        }
+        QVERIFY(tracePainted);
+
+        QTest::keyClick(&window, Qt::Key_PageUp);
+        QTest::keyClick(&window, Qt::Key_PageUp);
+        QCOMPARE(window.windowTitle(), title.arg("10:15:20"));
+        QCOMPARE(window.paging->text(),
+                 QStringLiteral("No earlier sweep archived on 2026-12-07 in %1.")
+                     .arg(QDir::toNativeSeparators(dir.path())));
+
+        window.nextButton->click();
+        QCOMPARE(window.windowTitle(), title.arg("10:20:20"));
+        QTest::keyClick(&window, Qt::Key_End);
+        QCOMPARE(window.windowTitle(), title.arg("10:35:20"));
+        QCOMPARE(window.paging->text(),
+                 QStringLiteral("Latest sweep. Page Up: archived sweeps of the day."));
+        QCOMPARE(window.scaledValues->text(),
+                 QStringLiteral("Scaled values follow when the sweep is complete."));
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace ionogram {
@@ -29,6 +30,21 @@ void AppendFixed(QByteArray* out, double value, int decimals);
 
 // gzip format (not Qt's qCompress); nothing if zlib fails.
 std::optional<QByteArray> Gzip(const QByteArray& data);
+
+// The data inside a gzip stream; nothing when the stream is damaged or cut short.
+std::optional<QByteArray> Gunzip(const QByteArray& data);
+
+// The sweep a table of CsvText holds (chirp time, profile, start, audio input, sample rate,
+// audio delay, delays, steps; "nan" rows come back as rows of NaN); nothing when the text is
+// not such a table. The sounder is not in the table: it stays empty.
+std::optional<IonogramSweep> ParseCsvText(const QByteArray& text);
+
+// The tables (<base>.csv.gz) of the sweeps that started on dayUtc in folder, full paths, in
+// order of start.
+QStringList ArchivedTables(const QString& folder, const QDate& dayUtc);
+
+// The sweep of one <base>.csv.gz; nothing when it cannot be read or is damaged.
+std::optional<IonogramSweep> ReadArchivedTable(const QString& path);
 
 // Writes <base>.png and <base>.csv.gz into folder (made if missing). The error names the file
 // and the reason and says what to do.

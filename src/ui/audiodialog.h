@@ -50,6 +50,10 @@ public:
 signals:
     void choiceAccepted(const IonogramChoice& choice);
 
+protected:
+    // Escape closes it without choosing, as Cancel does (and as in the other dialogs).
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void OkClick();
     void BrowseClick();

@@ -8,6 +8,7 @@
 #include "ui/frmabout.h"
 #include "ui/ionogramwindow.h"
 #include "ui/messagequeue.h"
+#include "ui/propagationwindow.h"
 #include "ui/rigdialog.h"
 #include "ui/sounderdialog.h"
 #include "ui/statusline.h"
@@ -157,6 +158,8 @@ void Form1::BuildMenus() {
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     IonogramView = view->addAction(QStringLiteral("&Ionogram"));
     connect(IonogramView, &QAction::triggered, this, &Form1::ShowIonogramWindow);
+    PropagationView = view->addAction(QStringLiteral("&Propagation"));
+    connect(PropagationView, &QAction::triggered, this, &Form1::ShowPropagationWindow);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About = help->addAction(QStringLiteral("About"));
@@ -228,7 +231,8 @@ void Form1::closeEvent(QCloseEvent* event) {
             form3->close();
         }
         for (QWidget* dialog : {sounderDialog.data(), rigDialog.data(), audioDialog.data(),
-                                static_cast<QWidget*>(ionogramWindow.data())}) {
+                                static_cast<QWidget*>(ionogramWindow.data()),
+                                static_cast<QWidget*>(propagationWindow.data())}) {
             if (dialog) {
                 dialog->close();
             }
@@ -343,6 +347,12 @@ void Form1::ShowAudioDialog() {
         connect(dialog, &AudioDialog::choiceAccepted, this, [this](const IonogramChoice& choice) {
             SaveGroup(choice);
             station.ConfigureIonogram(choice);
+            if (ionogramWindow) {
+                ionogramWindow->SetArchiveFolder(choice.folder);
+            }
+            if (propagationWindow) {
+                propagationWindow->SetArchiveFolder(choice.folder);
+            }
         });
         audioDialog = dialog;
     }
@@ -353,13 +363,31 @@ void Form1::ShowIonogramWindow() {
     if (!ionogramWindow) {
         ionogramWindow = new IonogramWindow();
         ionogramWindow->setAttribute(Qt::WA_DeleteOnClose);
+        ionogramWindow->SetArchiveFolder(station.Recorder().Choice().folder);
         connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
                 &IonogramWindow::ShowSweep);
+        connect(&station, &Station::SweepComplete, ionogramWindow.data(),
+                [window = ionogramWindow.data()](const ionogram::IonogramSweep& sweep) {
+                    window->ShowScaled(sweep, ionogram::ScaleSweep(sweep));
+                });
         if (const ionogram::IonogramSweep* sweep = station.Recorder().Current()) {
             ionogramWindow->ShowSweep(*sweep, -1);
         }
     }
     Raise(ionogramWindow);
+}
+
+void Form1::ShowPropagationWindow() {
+    if (!propagationWindow) {
+        propagationWindow = new PropagationWindow();
+        propagationWindow->setAttribute(Qt::WA_DeleteOnClose);
+        propagationWindow->SetArchiveFolder(station.Recorder().Choice().folder);
+        connect(&station, &Station::SweepComplete, propagationWindow.data(),
+                [window = propagationWindow.data()](const ionogram::IonogramSweep& sweep) {
+                    window->ShowScaled(sweep, ionogram::ScaledSweep());
+                });
+    }
+    Raise(propagationWindow);
 }
 
 void Form1::ShowAboutDialog() {

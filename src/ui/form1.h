@@ -23,6 +23,7 @@ class MessageQueue;
 class RigDialog;
 class QAction;
 class IonogramWindow;
+class PropagationWindow;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -61,6 +62,7 @@ public:
     QAction* RigControl = nullptr;
     QAction* AudioInput = nullptr;
     QAction* IonogramView = nullptr;
+    QAction* PropagationView = nullptr;
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return station.Scheduler(); }
@@ -88,6 +90,7 @@ private:
     void ShowRigDialog();
     void ShowAudioDialog();
     void ShowIonogramWindow();
+    void ShowPropagationWindow();
     // A dialog of this window's, made once and brought to the front when asked for again.
     void Raise(QWidget* dialog);
     void UpdateStatusLine();
@@ -108,6 +111,7 @@ private:
     QPointer<QWidget> rigDialog;
     QPointer<QWidget> audioDialog;
     QPointer<IonogramWindow> ionogramWindow;
+    QPointer<PropagationWindow> propagationWindow;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;

@@ -6,11 +6,13 @@
 
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramimage.h"
+#include "ionogram/scaler.h"
 
 #include <QWidget>
 #include <optional>
 
 class QLabel;
+class QPushButton;
 
 class IonogramWindow : public QWidget {
     Q_OBJECT
@@ -19,6 +21,22 @@ public:
 
     // "7.300 MHz, delay 5.00 ms (1499 km), SNR 30.0 dB"; "no audio" in place of a NaN SNR.
     static QString DescribeCell(double frequencyKhz, double delayMs, float snrDb);
+    // "1: MOF 13.45 MHz, 5.92 ms;  2: MOF 9.80 MHz, 11.40 ms"; "no trace".
+    static QString ScaledText(const ionogram::ScaledSweep& scaled);
+
+    // The MOF marks' colour, drawn under the plot's bottom edge pointing at it.
+    static constexpr QRgb kMofMarkColour = 0xe41a1c;
+
+    // Where the archive's tables are read from when paging.
+    void SetArchiveFolder(const QString& folder);
+
+    // The scaled values of the sweep on screen.
+    QLabel* scaledValues = nullptr;
+    // Which sweep is shown when paging, or why there is none to page to.
+    QLabel* paging = nullptr;
+    QPushButton* previousButton = nullptr;
+    QPushButton* nextButton = nullptr;
+    QPushButton* latestButton = nullptr;
 
     // What the pointer is over; a hint while it is over no cell.
     QLabel* pointed = nullptr;
@@ -28,9 +46,26 @@ public:
 public slots:
     // The sweep as it stands, columnBeingReceived marked (-1: none). A sweep with another start
     // than the one shown replaces it, and the one shown is kept as the last complete sweep.
+    // While an archived sweep is paged to, the live one is kept and shown again by ShowLatest.
     void ShowSweep(const ionogram::IonogramSweep& sweep, int columnBeingReceived);
+    // The scaled values of a sweep, shown when it is the live one on screen.
+    void ShowScaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled);
+    // The archived sweep of the day before (after) the one shown; after the last, the latest.
+    void ShowPrevious();
+    void ShowNext();
+    void ShowLatest();
+
+protected:
+    // Page Up, Page Down and End page wherever the focus is in the window.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The sweep on screen: the archived one paged to, else the live one.
+    const ionogram::IonogramSweep& Shown() const;
+    void Page(bool forward);
+    void ShowScaledValues();
+    void PaintMofMarks(QPainter& painter) const;
+
     friend class IonogramCanvas;
     void Paint(QPainter& painter, const QRect& area);
     void Point(std::optional<QPoint> position);
@@ -40,4 +75,8 @@ private:
     int receiving = -1;
     ionogram::IonogramLayout layout; // as last painted, for pointing
     std::optional<QPoint> pointer;
+    std::optional<ionogram::ScaledSweep> liveScaled; // of sweep, once it is scaled
+    QString folder;
+    std::optional<ionogram::IonogramSweep> archived;
+    ionogram::ScaledSweep archivedScaled;
 };

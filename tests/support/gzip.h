@@ -4,5 +4,5 @@
 
 #include <QByteArray>
 
-// The data inside a gzip stream; empty when the stream is damaged or cut short.
+// The data inside a gzip stream (ionogram::Gunzip); empty when the stream is damaged or cut short.
 QByteArray Gunzip(const QByteArray& data);
