@@ -169,18 +169,6 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("eight at 50 ms") << WholeSeconds(8) << 0.05 << QString();
         QTest::newRow("seven at 60 ms") << WholeSeconds(7) << 0.06 << QString();
-        QTest::newRow("eight at 60 ms")
-            << WholeSeconds(8) << 0.06
-            << QStringLiteral(
-                   "The radio cannot listen to all of S1, S2, S3, S4, S5, S6, S7, S8: their "
-                   "columns need 104 % of its time, and it holds one frequency at a time (each "
-                   "column takes the tuning time of 60 ms and the audio it is made from: S1 130 ms "
-                   "of every 1000 ms, S2 130 ms of every 1000 ms, S3 130 ms of every 1000 ms, S4 "
-                   "130 ms of every 1000 ms, S5 130 ms of every 1000 ms, S6 130 ms of every 1000 "
-                   "ms, S7 130 ms of every 1000 ms, S8 130 ms of every 1000 ms). The first 7 in "
-                   "the "
-                   "list fit (S1, S2, S3, S4, S5, S6, S7): follow fewer, or put the ones that "
-                   "matter most first. A tuning time of 55 ms or less fits them all.");
         QTest::newRow("two with 0.2 s steps")
             << WholeSeconds(2, kFast) << 0.06
             << QStringLiteral(
