@@ -116,13 +116,23 @@ private slots:
     }
 
     // A sweep's slots are the same whichever spans ask for them.
+    void spans_agree_data() {
+        QTest::addColumn<std::vector<FollowedSounder>>("sounders");
+        QTest::addColumn<double>("split");
+        auto fine = WholeSeconds(4);
+        fine[1].mofKhz = 7000;
+        QTest::newRow("four, one with fine steps") << fine << 200.0;
+        // The second's sweep starts 50 ms after the first's ends: its first slot moves.
+        QTest::newRow("a sweep starting as one ends")
+            << std::vector{Sounder(1, 10), Sounder(2, 289.05)} << 310.04;
+    }
     void spans_agree() {
-        auto sounders = WholeSeconds(4);
-        sounders[1].mofKhz = 7000;
+        QFETCH(std::vector<FollowedSounder>, sounders);
+        QFETCH(double, split);
         const PlanSettings settings{0.05, 0.06, true};
         const auto whole = sweep::MakePlan(sounders, settings, 0, 660);
         std::vector<sweep::Slot> joined;
-        for (const auto& [from, to] : {std::pair{0.0, 200.0}, {200.0, 431.3}, {431.3, 660.0}}) {
+        for (const auto& [from, to] : {std::pair{0.0, split}, {split, 431.3}, {431.3, 660.0}}) {
             const auto part = sweep::MakePlan(sounders, settings, from, to);
             joined.insert(joined.end(), part.listening.begin(), part.listening.end());
         }
