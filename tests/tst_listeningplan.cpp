@@ -145,30 +145,36 @@ private slots:
         }
     }
 
-    // One sounder with fine steps near the MOF: how many fine columns are listened to and how
-    // many have no room between the steps.
+    // The first sounder with fine steps near the MOF: how many fine columns are listened to and
+    // how many have no room between the steps; no other sounder loses a step to them.
     void fineSteps_data() {
         QTest::addColumn<Profile>("profile");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("tuning");
         QTest::addColumn<double>("mof");
         QTest::addColumn<int>("fineListened");
         QTest::addColumn<int>("leftOut");
-        QTest::newRow("mid-band") << Profile{} << 7000.0 << 30 << 0;
-        QTest::newRow("by the lowest step") << Profile{} << 2050.0 << 14 << 0;
-        QTest::newRow("steps of 0.2 s: one in three") << kFast << 7000.0 << 10 << 20;
+        QTest::newRow("mid-band") << Profile{} << 1 << 0.05 << 7000.0 << 30 << 0;
+        QTest::newRow("by the lowest step") << Profile{} << 1 << 0.05 << 2050.0 << 14 << 0;
+        QTest::newRow("steps of 0.2 s: one in three") << kFast << 1 << 0.05 << 7000.0 << 10 << 20;
+        QTest::newRow("another sounder's steps first")
+            << Profile{} << 2 << 0.2 << 7000.0 << 10 << 20;
     }
     void fineSteps() {
         QFETCH(Profile, profile);
+        QFETCH(int, count);
+        QFETCH(double, tuning);
         QFETCH(double, mof);
         QFETCH(int, fineListened);
         QFETCH(int, leftOut);
-        FollowedSounder sounder = Sounder(1, 5, profile);
-        sounder.mofKhz = mof;
-        const PlanSettings settings{0.05, 0.014, true};
-        const auto plan = sweep::MakePlan({sounder}, settings, 0, profile.period);
+        auto sounders = WholeSeconds(count, profile);
+        sounders[0].mofKhz = mof;
+        const PlanSettings settings{tuning, 0.014, true};
+        const auto plan = sweep::MakePlan(sounders, settings, 0, profile.period);
         VerifyNoOverlap(plan, settings);
         const auto fine = std::count_if(plan.listening.begin(), plan.listening.end(),
                                         [](const sweep::Slot& s) { return s.fine; });
-        QCOMPARE(int(plan.listening.size() - fine), 280);
+        QCOMPARE(int(plan.listening.size() - fine), 280 * count);
         QCOMPARE(int(fine), fineListened);
         QCOMPARE(int(plan.leftOut.size()), leftOut);
     }

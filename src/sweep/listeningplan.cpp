@@ -83,16 +83,19 @@ std::pair<double, double> CrossingSpan(const FollowedSounder& s) {
         CrossingInPeriod(p, s.chirpTime, StepFrequency(p, StepCount(p) - 1) / kHertzPerKilohertz)};
 }
 
-// The steps of one sweep in frequency order, then its fine steps near the MOF.
+// One sweep's steps in frequency order, or its fine steps near the MOF.
 std::vector<Column> SweepColumns(const FollowedSounder& s, const PlanSettings& settings,
-                                 double periodStart) {
+                                 double periodStart, bool fine) {
     const Profile& p = s.profile;
     const int steps = StepCount(p);
     std::vector<Column> columns;
-    columns.reserve(steps);
-    for (int k = 0; k < steps; ++k) {
-        columns.push_back(Column{periodStart, p.lowFrequency + (k + 1) * p.stepSize,
-                                 StepFrequency(p, k), false, k});
+    if (!fine) {
+        columns.reserve(steps);
+        for (int k = 0; k < steps; ++k) {
+            columns.push_back(Column{periodStart, p.lowFrequency + (k + 1) * p.stepSize,
+                                     StepFrequency(p, k), false, k});
+        }
+        return columns;
     }
     if (!UsesFineSteps(s, settings)) {
         return columns;
@@ -264,9 +267,24 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
     }
     const bool asAlways = n == 1 && !UsesFineSteps(sounders.front(), settings);
 
-    // A slot can be moved by slots of the sounders before it that lie near its sweep, and those
-    // by the ones before them: each sounder plans every sweep that reaches the span its followers
-    // need, so a sweep's slots do not depend on the span asked for.
+    // Slots are placed pass by pass: every sounder's steps in the list's order, then their fine
+    // steps, so no sounder loses a step to another's fine steps. A slot can be moved by slots
+    // of earlier passes that lie near its sweep, and those by earlier ones still: each pass plans
+    // every sweep that reaches the span the passes after it need, so a sweep's slots do not
+    // depend on the span asked for.
+    struct Pass {
+        int sounder;
+        bool fine;
+        std::vector<double> periodStarts;
+    };
+    std::vector<Pass> passes;
+    for (const bool fine : {false, true}) {
+        for (int i = 0; i < n; ++i) {
+            if (!fine || UsesFineSteps(sounders[i], settings)) {
+                passes.push_back(Pass{i, fine, {}});
+            }
+        }
+    }
     double margin = 0;
     for (const FollowedSounder& s : sounders) {
         margin = std::max(margin, StepInterval(s.profile) + std::fabs(s.windowFrom) +
@@ -274,11 +292,10 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
                                       settings.commandSpacing);
     }
     margin *= 2;
-    std::vector<std::vector<double>> periodStarts(n);
     double low = from;
     double high = to;
-    for (int i = n - 1; i >= 0; --i) {
-        const FollowedSounder& s = sounders[i];
+    for (auto pass = passes.rbegin(); pass != passes.rend(); ++pass) {
+        const FollowedSounder& s = sounders[pass->sounder];
         const auto [first, last] = CrossingSpan(s);
         const double period = s.profile.period;
         double reachedLow = low;
@@ -289,7 +306,7 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
             if (start + last < low) {
                 continue;
             }
-            periodStarts[i].push_back(start);
+            pass->periodStarts.push_back(start);
             reachedLow = std::min(reachedLow, start + first);
             reachedHigh = std::max(reachedHigh, start + last);
         }
@@ -298,11 +315,12 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
     }
 
     Occupancy busy;
-    for (int i = 0; i < n; ++i) {
+    for (const Pass& pass : passes) {
+        const int i = pass.sounder;
         const FollowedSounder& s = sounders[i];
         SounderTally& tally = plan.tally[i];
-        for (const double start : periodStarts[i]) {
-            for (const Column& column : SweepColumns(s, settings, start)) {
+        for (const double start : pass.periodStarts) {
+            for (const Column& column : SweepColumns(s, settings, start, pass.fine)) {
                 const double gridCrossing =
                     start + CrossingInPeriod(s.profile, s.chirpTime, column.gridKhz);
                 const bool asked = gridCrossing >= from && gridCrossing < to;

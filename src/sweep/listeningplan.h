@@ -78,10 +78,10 @@ struct ListeningPlan {
 // them, so a scheduler can plan ahead span by span.
 //
 // With one sounder and no fine steps the radio tunes each step half a step before the sweep
-// reaches it, as it always has. Otherwise each slot tunes the tuning time before its window;
-// slots that collide with one placed before them (higher priority, or earlier in the same
-// sweep) move to a frequency up to half their step away (the sweep passes F + d exactly d/R
-// later) or, where nothing fits, are left out.
+// reaches it, as it always has. Otherwise each slot tunes the tuning time before its window.
+// Every sounder's steps are placed in the list's order, then the fine steps likewise; a slot
+// that collides with one placed before it moves to a frequency less than half its step away
+// (the sweep passes F + d exactly d/R later) or, where nothing fits, is left out.
 ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanSettings& settings,
                        double from, double to);
 
