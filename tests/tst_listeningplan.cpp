@@ -200,6 +200,11 @@ private slots:
                                      "once. The first 8 in the list fit (S1, S2, S3, S4, S5, S6, "
                                      "S7, S8): follow fewer, or put the ones that matter most "
                                      "first.");
+        QTest::newRow("a sweep the radio cannot follow")
+            << std::vector{Sounder(1, 0), Sounder(2, 0, Profile{100, 300, 2000, 30000, 10})} << 0.05
+            << QStringLiteral("The sounder S2 cannot be followed. A step of 10 kHz at 100 kHz/s "
+                              "lasts 0.1 s; the radio follows steps of 0.2 to 60 s. Change the "
+                              "step size or the sweep rate.");
         QTest::newRow("tuning time 1.5 s")
             << WholeSeconds(2) << 1.5
             << QStringLiteral("A tuning time of 1500 ms is not from 0 to 1000 ms. Type how long "

@@ -280,7 +280,9 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
     std::vector<Pass> passes;
     for (const bool fine : {false, true}) {
         for (int i = 0; i < n; ++i) {
-            if (!fine || UsesFineSteps(sounders[i], settings)) {
+            // A sweep the radio cannot follow (CheckPlan says why) gets no slot.
+            if (ValidateProfile(sounders[i].profile).IsOk() &&
+                (!fine || UsesFineSteps(sounders[i], settings))) {
                 passes.push_back(Pass{i, fine, {}});
             }
         }
@@ -379,6 +381,14 @@ Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSetting
                 .arg(QString::number(sounders.size()), QString::number(kMostFollowed),
                      WhatFits(sounders, settings)),
             QStringLiteral("more than %1 sounders followed").arg(kMostFollowed));
+    }
+    for (const FollowedSounder& s : sounders) {
+        const Status profile = ValidateProfile(s.profile);
+        if (!profile.IsOk()) {
+            return Status::Error(QStringLiteral("The sounder %1 cannot be followed. %2")
+                                     .arg(s.name, profile.Message()),
+                                 profile.Reason());
+        }
     }
     if (sounders.size() <= 1 && !settings.fineSteps) {
         return Status::Ok(); // the radio steps as it always has
