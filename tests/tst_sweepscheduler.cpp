@@ -21,7 +21,9 @@ std::int64_t Ms(double seconds) {
     return std::llround(seconds * 1000);
 }
 
-// Frequencies of a sweep step: 2.1 MHz at step 0 ... 30.0 MHz at step 279.
+// Where the default sweep parks the radio, and its steps: 2.1 MHz at step 0 ... 30.0 MHz at
+// step 279.
+constexpr std::int32_t kParkHz = 2000000;
 constexpr std::int32_t StepHz(int k) {
     return 2100000 + 100000 * k;
 }
@@ -156,7 +158,7 @@ private:
 
 // Expected tunings of one sweep: where it was armed, then its 280 steps from `start`.
 void VerifySweep(const SimulatedSweep& rig, std::size_t first, double start, int latestMs = 0) {
-    QCOMPARE(rig.tunings.at(first).frequency, sweep::kParkFrequency);
+    QCOMPARE(rig.tunings.at(first).frequency, kParkHz);
     for (int k = 0; k < 280; ++k) {
         const Tuning& tuning = rig.tunings.at(first + 1 + k);
         QCOMPARE(tuning.frequency, StepHz(k));
@@ -195,12 +197,12 @@ private slots:
         QTest::addColumn<bool>("parkReached");
         QTest::addColumn<double>("connectAfter"); // s after Start
         QTest::addColumn<std::vector<std::int32_t>>("expected");
-        const std::vector<std::int32_t> once{sweep::kParkFrequency};
-        const std::vector<std::int32_t> twice{sweep::kParkFrequency, sweep::kParkFrequency};
+        const std::vector<std::int32_t> once{kParkHz};
+        const std::vector<std::int32_t> twice{kParkHz, kParkHz};
         QTest::newRow("refused, connects while waiting") << false << 10.0 << twice;
         QTest::newRow("reached") << true << 10.0 << once;
         QTest::newRow("refused, connects once stepping")
-            << false << 99.0 << std::vector<std::int32_t>{sweep::kParkFrequency, StepHz(0)};
+            << false << 99.0 << std::vector<std::int32_t>{kParkHz, StepHz(0)};
     }
     void parkRefused_parksWhenTheBackendConnects() {
         QFETCH(bool, parkReached);
@@ -334,7 +336,7 @@ private slots:
         for (int n = 0; n < kSweeps; ++n) {
             VerifySweep(rig, std::size_t(n) * 281, 36098.5 + 300.0 * n, int(kTickMs));
         }
-        QCOMPARE(rig.tunings.back().frequency, sweep::kParkFrequency);
+        QCOMPARE(rig.tunings.back().frequency, kParkHz);
         std::int32_t highest = 0;
         for (const Tuning& tuning : rig.tunings) {
             highest = std::max(highest, tuning.frequency);
@@ -526,7 +528,7 @@ private slots:
     void failingParkTuning_sweepStillRuns() {
         SimulatedSweep rig(36000);
         rig.answer = [](std::int32_t hz) {
-            return hz == sweep::kParkFrequency ? Status::Error("port closed") : Status::Ok();
+            return hz == kParkHz ? Status::Error("port closed") : Status::Ok();
         };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.problems.size(), 1);
@@ -604,7 +606,7 @@ private slots:
 
     void ticksInsideArmingWait_mayTakeTheFirstStep() {
         SimulatedSweep rig(36098.0);
-        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 1200 : 0; };
+        rig.latencyMs = [](std::int32_t hz) { return hz == kParkHz ? 1200 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{2});
         QCOMPARE(rig.tunings[0].frequency, 2000000);
@@ -624,7 +626,7 @@ private slots:
 
     void ticksInsideArmingWait_findNothingDue() {
         SimulatedSweep rig(36000);
-        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 500 : 0; };
+        rig.latencyMs = [](std::int32_t hz) { return hz == kParkHz ? 500 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{1});
         QCOMPARE(rig.tunings[0].nestedTicks, 50);

@@ -1,5 +1,7 @@
 #include "ionogram/ionogram.h"
 
+#include "core/units.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -10,8 +12,6 @@ namespace {
 
 constexpr double kKeepAudioSeconds = 10; // audio kept for columns still waiting
 constexpr double kGiveUpSeconds = 2;     // a column's audio not placeable by then is lost
-constexpr double kDay = 86400;
-constexpr double kMsPerSecond = 1000;
 constexpr float kFullScale16 = 32768.0f;
 constexpr std::int64_t kSlackSamples = 2;
 
@@ -41,12 +41,12 @@ bool IonogramSweep::Usable(const std::vector<float>& row) {
 }
 
 double EpochFromSecondsOfDay(double secondsOfDay, double nowEpoch) {
-    const double midnight = std::floor(nowEpoch / kDay) * kDay;
+    const double midnight = std::floor(nowEpoch / units::kSecondsPerDay) * units::kSecondsPerDay;
     double epoch = midnight + secondsOfDay;
-    if (epoch - nowEpoch > kDay / 2) {
-        epoch -= kDay;
-    } else if (nowEpoch - epoch > kDay / 2) {
-        epoch += kDay;
+    if (epoch - nowEpoch > units::kSecondsPerDay / 2) {
+        epoch -= units::kSecondsPerDay;
+    } else if (nowEpoch - epoch > units::kSecondsPerDay / 2) {
+        epoch += units::kSecondsPerDay;
     }
     return epoch;
 }
@@ -74,7 +74,7 @@ void Ionogram::BeginSweep(double chirpTime) {
 int Ionogram::AddStep(double frequencyKhz, double mark) {
     if (steps.empty()) {
         sweep.startUtc = QDateTime::fromMSecsSinceEpoch(
-            std::int64_t(std::floor(mark)) * std::int64_t(kMsPerSecond), Qt::UTC);
+            std::int64_t(std::floor(mark)) * std::int64_t(units::kMillisecondsPerSecond), Qt::UTC);
     }
     steps.push_back(Step{mark, std::nullopt, false});
     sweep.frequenciesKhz.push_back(frequencyKhz);

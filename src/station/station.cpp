@@ -7,8 +7,8 @@
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
-    : QObject(parent), clock(std::move(clockFunction)), link(this), civ(link, this), tuner(&civ),
-      rigChoice(rigconfig::DefaultRigChoice()) {
+    : QObject(parent), clock(std::move(clockFunction)), link(serial, this), civ(link, this),
+      tuner(&civ), rigChoice(rigconfig::DefaultRigChoice()) {
     if (!clock) {
         clock = &sweep::SecondsSinceUtcMidnight;
     }
@@ -17,6 +17,7 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
 
     Attach(*tuner);
+    ApplyBand();
     connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
     connect(scheduler.get(), &SweepScheduler::notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Station::StateChanged);
@@ -50,18 +51,26 @@ Station::~Station() {
 }
 
 void Station::Apply(const StoredSettings& settings) {
-    link.comPort = settings.comPort;
-    link.baudRate = settings.baudRate;
+    serial.comPort = settings.comPort;
+    serial.baudRate = settings.baudRate;
     chirpText = settings.chirpTime;
-    link.SetRadioAddress(settings.radioAdress);
+    serial.radioAdress = settings.radioAdress;
+    emit StateChanged();
+}
+
+void Station::Apply(const StationSettings& settings) {
+    Apply(settings.basic);
+    ApplyProfile(settings.profile);
+    ChooseRig(settings.rig);
+    ConfigureIonogram(settings.ionogram);
 }
 
 StoredSettings Station::Current() const {
     StoredSettings settings;
-    settings.comPort = link.comPort;
-    settings.baudRate = link.baudRate;
+    settings.comPort = serial.comPort;
+    settings.baudRate = serial.baudRate;
     settings.chirpTime = chirpText;
-    settings.radioAdress = link.radioAdress;
+    settings.radioAdress = serial.radioAdress;
     return settings;
 }
 
@@ -79,6 +88,7 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
         return;
     }
     scheduler->SetProfile(profile);
+    ApplyBand();
     recorder.Configure(recorder.Choice(), profile);
     emit StateChanged();
 }
@@ -92,8 +102,7 @@ std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
         return std::make_unique<RigctlTuner>(choice.address);
     }
     if (choice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
-        return std::make_unique<HamlibTuner>(choice.model, link.comPort, link.baudRate,
-                                             link.radioAdress);
+        return std::make_unique<HamlibTuner>(choice.model, serial);
     }
     return nullptr; // the built-in link
 }
@@ -120,6 +129,7 @@ Status Station::UseRig(const RigChoice& choice) {
     tuner = &chosen;
     other = std::move(next); // the previous network or Hamlib backend goes here
     rigChoice = choice;
+    ApplyBand();
     emit StateChanged();
     return tuner->Connect();
 }
@@ -129,8 +139,17 @@ Status Station::Connect() {
     return UseRig(rigChoice);
 }
 
+void Station::ApplyBand() {
+    const sweep::Profile& profile = scheduler->Profile();
+    const int steps = sweep::StepCount(profile);
+    tuner->SetBand(sweep::ParkFrequency(profile), steps > 0
+                                                      ? sweep::StepFrequency(profile, steps - 1)
+                                                      : sweep::ParkFrequency(profile));
+}
+
 void Station::SetRadioAddress(int address) {
-    link.SetRadioAddress(address);
+    serial.radioAdress = address;
+    emit StateChanged();
     if (rigChoice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
         Connect(); // Hamlib learns the address when it opens the rig; a failure is told there
     }

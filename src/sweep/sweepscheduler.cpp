@@ -1,5 +1,6 @@
 #include "sweep/sweepscheduler.h"
 
+#include "core/units.h"
 #include "sweep/schedule.h"
 
 #include <QLocale>
@@ -9,18 +10,16 @@
 namespace {
 
 QString Megahertz(std::int32_t hz) {
-    constexpr double kHertzPerMegahertz = 1e6;
-    return QLocale().toString(hz / kHertzPerMegahertz, 'f', 1);
+    return QLocale().toString(hz / units::kHertzPerMegahertz, 'f', 1);
 }
 
 // "five minutes", "12 minutes", "450 s": a period as the clock-change notice names it.
 QString PeriodText(double period) {
-    constexpr double kSecondsPerMinute = 60;
     if (period == sweep::kPeriod) {
         return QStringLiteral("five minutes");
     }
-    if (std::fmod(period, kSecondsPerMinute) == 0) {
-        return QStringLiteral("%1 minutes").arg(period / kSecondsPerMinute);
+    if (std::fmod(period, units::kSecondsPerMinute) == 0) {
+        return QStringLiteral("%1 minutes").arg(period / units::kSecondsPerMinute);
     }
     return QStringLiteral("%1 s").arg(period);
 }
@@ -112,8 +111,8 @@ void SweepScheduler::Timer1Tick() {
         ++stepIndex;
         // Each instant from the sweep's start, so steps that are not whole milliseconds apart
         // (82 kHz/s) gather no rounding.
-        nextStepTime =
-            std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1), sweep::kDay);
+        nextStepTime = std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1),
+                                 units::kSecondsPerDay);
         if (stepIndex < sweep::StepCount(profile)) {
             stepFrequency = sweep::StepFrequency(profile, stepIndex);
             emit progressChanged();
