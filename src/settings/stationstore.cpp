@@ -8,6 +8,12 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.profile = SounderStore(iniFile).Load(notices);
     settings.rig = RigStore(iniFile).Load(notices);
     settings.ionogram = IonogramStore(iniFile).Load(notices);
+    settings.plan = PlanStore(iniFile).Load(notices);
+    for (const SavedSounder& saved : SounderStore(iniFile).LoadSaved(notices)) {
+        if (saved.follow) {
+            settings.followed.push_back(saved);
+        }
+    }
     return settings;
 }
 
@@ -25,4 +31,8 @@ Status StationStore::Save(const RigChoice& rig) const {
 
 Status StationStore::Save(const IonogramChoice& ionogram) const {
     return IonogramStore(iniFile).Save(ionogram);
+}
+
+Status StationStore::Save(const sweep::PlanChoice& plan) const {
+    return PlanStore(iniFile).Save(plan);
 }

@@ -25,6 +25,14 @@ constexpr std::chrono::milliseconds kLongestTuningTime{1000};
 constexpr double kFineStep = 25;  // kHz
 constexpr double kFineSpan = 500; // kHz either side
 
+// The plan's settings as the user keeps them (the settings group "plan").
+struct PlanChoice {
+    std::chrono::milliseconds tuningTime = kDefaultTuningTime;
+    bool fineSteps = false;
+
+    bool operator==(const PlanChoice&) const = default;
+};
+
 // A sounder the radio follows, as the plan sees it.
 struct FollowedSounder {
     QString name;
