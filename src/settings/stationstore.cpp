@@ -1,5 +1,15 @@
 #include "settings/stationstore.h"
 
+std::vector<SavedSounder> FollowedSounders(const StationSettings& settings) {
+    std::vector<SavedSounder> followed;
+    for (const SavedSounder& saved : settings.saved) {
+        if (saved.follow) {
+            followed.push_back(saved);
+        }
+    }
+    return followed;
+}
+
 StationStore::StationStore(QString iniFile) : iniFile(std::move(iniFile)) {}
 
 StationSettings StationStore::Load(QStringList* notices) const {
@@ -9,11 +19,7 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.rig = RigStore(iniFile).Load(notices);
     settings.ionogram = IonogramStore(iniFile).Load(notices);
     settings.plan = PlanStore(iniFile).Load(notices);
-    for (const SavedSounder& saved : SounderStore(iniFile).LoadSaved(notices)) {
-        if (saved.follow) {
-            settings.followed.push_back(saved);
-        }
-    }
+    settings.saved = SounderStore(iniFile).LoadSaved(notices);
     return settings;
 }
 

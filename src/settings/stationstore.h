@@ -23,10 +23,13 @@ struct StationSettings {
     RigChoice rig;
     IonogramChoice ionogram;
     sweep::PlanChoice plan;
-    // The saved sounders marked Follow, in the list's order (its priority): when there are any,
-    // the station follows them through the plan instead of the single profile.
-    std::vector<SavedSounder> followed;
+    // The saved sounders in the list's order (the plan's priority). When any is marked Follow,
+    // the station follows those through the plan instead of the single profile.
+    std::vector<SavedSounder> saved;
 };
+
+// The saved sounders marked Follow, in the list's order.
+std::vector<SavedSounder> FollowedSounders(const StationSettings& settings);
 
 class StationStore {
 public:

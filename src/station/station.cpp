@@ -2,8 +2,11 @@
 
 #include "rig/hamlibtuner.h"
 #include "rig/rigctltuner.h"
+#include "station/followplan.h"
 #include "sweep/utcclock.h"
 
+#include <algorithm>
+#include <climits>
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
@@ -16,6 +19,11 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     scheduler = std::make_unique<SweepScheduler>(
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
 
+    planTimer = std::make_unique<AlignedTickTimer>(clock);
+    planTimer->SetInterval(std::chrono::milliseconds{0});
+    plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
+    connect(plan.get(), &PlanScheduler::problem, this, &Station::Problem);
+    connect(plan.get(), &PlanScheduler::SlotTuned, this, &Station::SlotTuned);
     Attach(*tuner);
     ApplyBand();
     connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
@@ -63,6 +71,17 @@ void Station::Apply(const StationSettings& settings) {
     ApplyProfile(settings.profile);
     ChooseRig(settings.rig);
     ConfigureIonogram(settings.ionogram);
+    Follow(PlanSounders(settings), PlanSettingsFor(settings));
+}
+
+void Station::Follow(std::vector<sweep::FollowedSounder> sounders,
+                     const sweep::PlanSettings& settings) {
+    followed = std::move(sounders);
+    planSettings = settings;
+    ApplyBand();
+    if (started && !shutDown) {
+        Start();
+    }
 }
 
 StoredSettings Station::Current() const {
@@ -126,6 +145,7 @@ Status Station::UseRig(const RigChoice& choice) {
         Attach(*next);
     }
     scheduler->SetTuner(chosen);
+    plan->SetTuner(chosen);
     tuner = &chosen;
     other = std::move(next); // the previous network or Hamlib backend goes here
     rigChoice = choice;
@@ -140,6 +160,17 @@ Status Station::Connect() {
 }
 
 void Station::ApplyBand() {
+    if (!followed.empty()) {
+        // The band the plan tunes: from the lowest sounder's first step to the highest's last.
+        std::int32_t low = INT32_MAX;
+        std::int32_t high = 0;
+        for (const sweep::FollowedSounder& s : followed) {
+            low = std::min(low, sweep::StepFrequency(s.profile, 0));
+            high = std::max(high, sweep::StepFrequency(s.profile, sweep::StepCount(s.profile) - 1));
+        }
+        tuner->SetBand(low, high);
+        return;
+    }
     const sweep::Profile& profile = scheduler->Profile();
     const int steps = sweep::StepCount(profile);
     tuner->SetBand(sweep::ParkFrequency(profile), steps > 0
@@ -156,7 +187,14 @@ void Station::SetRadioAddress(int address) {
 }
 
 void Station::Start() {
-    scheduler->StartButtonClick();
+    started = true;
+    if (followed.empty()) {
+        plan->Follow({}, planSettings);
+        scheduler->StartButtonClick();
+        return;
+    }
+    scheduler->Stop(); // the single sounder's sweep gives way to the plan for good
+    plan->Follow(followed, planSettings);
 }
 
 void Station::Shutdown() {
@@ -164,6 +202,7 @@ void Station::Shutdown() {
         return;
     }
     shutDown = true;
+    plan->Stop();
     recorder.Stop();
     scheduler->Stop();
     timer->onTick = nullptr;

@@ -12,6 +12,7 @@
 #include "settings/settingsstore.h"
 #include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
+#include "sweep/planscheduler.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -36,6 +37,13 @@ public:
     void Apply(const StationSettings& settings);
     // The values in force, as they would be stored.
     StoredSettings Current() const;
+
+    // Follows these sounders through the listening plan instead of the single profile and chirp
+    // time (none: the single sounder again), from Start on, or at once when started. The set must
+    // have passed sweep::CheckPlan.
+    void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
+    const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
+    PlanScheduler& Plan() { return *plan; }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
     void ApplyProfile(const sweep::Profile& profile);
@@ -91,6 +99,9 @@ signals:
     void PhaseEntered(SweepScheduler::Phase phase);
     void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
+    // A slot of the listening plan was tuned (or not): its sounder, the frequency listened to
+    // and the slot's tuning instant.
+    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, bool reached);
     // Every answer of the backend in use, also to the park tuning.
     void Tuned(TuneOutcome outcome);
     // The ionogram of the sweep being received grew, or a sweep was complete (column -1).
@@ -114,6 +125,11 @@ private:
     RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
+    std::unique_ptr<AlignedTickTimer> planTimer; // the plan's own, so the two never share ticks
+    std::unique_ptr<PlanScheduler> plan;
+    std::vector<sweep::FollowedSounder> followed;
+    sweep::PlanSettings planSettings;
+    bool started = false;
     IonogramRecorder recorder;
     SweepScheduler::Phase lastPhase = SweepScheduler::Phase::Idle;
     bool shutDown = false;
