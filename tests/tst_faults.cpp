@@ -350,7 +350,7 @@ private slots:
         // The window closes as soon as the next step's wait for the radio has begun.
         bool closeRequested = false;
         QObject::connect(
-            &rig.form->Scheduler(), &SweepScheduler::progressChanged, rig.form.get(), [&] {
+            &rig.form->Scheduler(), &SweepScheduler::ProgressChanged, rig.form.get(), [&] {
                 if (!closeRequested && rig.form->Scheduler().StepFrequency() == StepHz(2)) {
                     closeRequested = true;
                     QTimer::singleShot(0, rig.form.get(), [&] { rig.form->close(); });

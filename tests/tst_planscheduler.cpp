@@ -91,7 +91,7 @@ private slots:
         PlanScheduler scheduler([&nowMs] { return nowMs / 1000.0; }, timer, tuner);
         QStringList problems;
         int unreached = 0;
-        connect(&scheduler, &PlanScheduler::problem, [&](const QString& m) { problems << m; });
+        connect(&scheduler, &PlanScheduler::Problem, [&](const QString& m) { problems << m; });
         connect(&scheduler, &PlanScheduler::SlotTuned,
                 [&](const QString&, std::int32_t, double, bool reached) { unreached += !reached; });
         scheduler.Follow({Sounder("A", 10), Sounder("B", 15)}, {});

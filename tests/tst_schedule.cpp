@@ -427,6 +427,29 @@ private slots:
         QCOMPARE(sweep::ChirpTimeRefusal(QStringLiteral("x"), period), message);
     }
 
+    void sounderLabel_data() {
+        QTest::addColumn<double>("period");
+        QTest::addColumn<double>("chirp");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("the saved one") << 300.0 << 78.0 << "Cyprus";
+        QTest::newRow("first of two with the same sweep") << 900.0 << 12.5 << "Malta";
+        QTest::newRow("saved profile, other chirp time") << 300.0 << 79.0 << "300:79";
+        QTest::newRow("unsaved, fractional chirp time") << 600.0 << 2.25 << "600:2.25";
+    }
+    void sounderLabel() {
+        QFETCH(double, period);
+        QFETCH(double, chirp);
+        QFETCH(QString, label);
+        sweep::Profile quarterHour;
+        quarterHour.period = 900;
+        const std::vector<sweep::NamedSounder> saved{{QStringLiteral("Cyprus"), 78, {}},
+                                                     {QStringLiteral("Malta"), 12.5, quarterHour},
+                                                     {QStringLiteral("Gozo"), 12.5, quarterHour}};
+        sweep::Profile profile;
+        profile.period = period;
+        QCOMPARE(sweep::SounderLabel(saved, profile, chirp), label);
+    }
+
     // Periods are counted from UTC midnight whatever the zone, also in zones half or three
     // quarters of an hour off UTC.
     void utcClock_ignoresTimeZone_data() {

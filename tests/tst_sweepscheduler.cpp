@@ -90,10 +90,26 @@ public:
                 labels << (phase == SweepScheduler::Phase::Stepping ? QStringLiteral("Stepping")
                                                                     : QStringLiteral("waiting..."));
             });
-        QObject::connect(&scheduler, &SweepScheduler::problem,
+        QObject::connect(&scheduler, &SweepScheduler::Problem,
                          [this](const QString& message) { problems << message; });
-        QObject::connect(&scheduler, &SweepScheduler::notice,
+        QObject::connect(&scheduler, &SweepScheduler::Notice,
                          [this](const QString& message) { notices << message; });
+        QObject::connect(&scheduler, &SweepScheduler::SweepArmed,
+                         [this](const QString& sounder, double firstStep, double chirp) {
+                             events << QStringLiteral("armed %1 %2 %3")
+                                           .arg(sounder, QString::number(firstStep, 'f', 1),
+                                                QString::number(chirp));
+                         });
+        QObject::connect(
+            &scheduler, &SweepScheduler::SweepStarted, [this](const QString& sounder, double mark) {
+                events
+                    << QStringLiteral("started %1 %2").arg(sounder, QString::number(mark, 'f', 1));
+            });
+        QObject::connect(&scheduler, &SweepScheduler::SweepEnded,
+                         [this](const QString& sounder, bool complete) {
+                             events << QStringLiteral("ended %1 %2")
+                                           .arg(sounder, complete ? "complete" : "cut short");
+                         });
     }
 
     double Clock() const { return static_cast<double>(nowMs % kDayMs) / 1000.0; }
@@ -129,6 +145,7 @@ public:
     QStringList labels;
     QStringList problems;
     QStringList notices;
+    QStringList events; // the sweep events in order
     std::vector<Tuning> tunings;
     int ticks = 0;
     std::function<std::int64_t(std::int32_t)> latencyMs = [](std::int32_t) { return 0; };
@@ -501,6 +518,54 @@ private slots:
         QVERIFY(rig.problems.isEmpty());
     }
 
+    // Each sweep that started ends once, complete only after its last step, before the next
+    // arming; the events name the saved sounder when the profile and chirp time are its own.
+    void sweepEvents_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("events");
+        const QString armed = QStringLiteral("armed 300:78 36098.5 78");
+        const QString started = QStringLiteral("started 300:78 36098.5");
+        const QString cut = QStringLiteral("ended 300:78 cut short");
+        QTest::newRow("whole sweep")
+            << "run"
+            << QStringList{armed, started, "ended 300:78 complete", "armed 300:78 36398.5 78"};
+        QTest::newRow("clock moved ahead mid-sweep")
+            << "jump" << QStringList{armed, started, cut, "armed 300:78 39998.5 78"};
+        QTest::newRow("Start mid-sweep")
+            << "start" << QStringList{armed, started, cut, "armed 300:78 36398.5 78"};
+        QTest::newRow("another sounder mid-sweep")
+            << "profile" << QStringList{armed, started, cut, "armed 600:78 36698.5 78"};
+        QTest::newRow("Start while parked") << "parked" << QStringList{armed, armed};
+        QTest::newRow("saved sounder")
+            << "saved" << QStringList{"armed Cyprus 36098.5 78", "started Cyprus 36098.5"};
+    }
+    void sweepEvents() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, events);
+        SimulatedSweep rig(36000);
+        if (action == QLatin1String("saved")) {
+            rig.scheduler.SetSavedSounders({{QStringLiteral("Cyprus"), 78, sweep::Profile{}}});
+        }
+        rig.scheduler.StartButtonClick();
+        if (action == QLatin1String("parked")) {
+            rig.RunUntil(36050);
+            rig.scheduler.StartButtonClick();
+        } else if (action == QLatin1String("run")) {
+            rig.RunUntil(36378.5);
+        } else {
+            rig.RunUntil(36100.3);
+        }
+        if (action == QLatin1String("jump")) {
+            rig.nowMs += Ms(3600);
+            rig.RunFor(0.01);
+        } else if (action == QLatin1String("start")) {
+            rig.scheduler.StartButtonClick();
+        } else if (action == QLatin1String("profile")) {
+            rig.scheduler.SetProfile(sweep::Profile{100, 600, 2000, 30000, 100});
+        }
+        QCOMPARE(rig.events, events);
+    }
+
     void failingSend_midSweep_toldOnceAndRecovers() {
         SimulatedSweep rig(36000);
         const QString failure = QStringLiteral("The radio did not answer");
@@ -548,7 +613,7 @@ private slots:
             return hz == 2500000 ? Status::Error("no answer") : Status::Ok();
         };
         bool ticking = false;
-        QObject::connect(&rig.scheduler, &SweepScheduler::problem,
+        QObject::connect(&rig.scheduler, &SweepScheduler::Problem,
                          [&] { ticking = rig.timer.Ticking(); });
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36102.5);
@@ -636,7 +701,7 @@ private slots:
     void progressChanged_followsPhaseAndStep() {
         SimulatedSweep rig(36000);
         int changes = 0;
-        QObject::connect(&rig.scheduler, &SweepScheduler::progressChanged, [&] { ++changes; });
+        QObject::connect(&rig.scheduler, &SweepScheduler::ProgressChanged, [&] { ++changes; });
         rig.scheduler.StartButtonClick();
         QCOMPARE(changes, 1);
         rig.RunUntil(36098.49);

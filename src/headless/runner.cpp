@@ -36,7 +36,26 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
     connect(&station, &Station::Tuned, this, [this](TuneOutcome outcome) {
         ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
     });
-    connect(&station, &Station::PhaseEntered, this, &Runner::PhaseEntered);
+    connect(&station, &Station::SweepArmed, this,
+            [this](const QString&, double firstStep, double) {
+                if (!stopped) {
+                    Log(WaitingText(firstStep, this->station.ChirpText(),
+                                    sweep::ParkFrequency(this->station.Profile())));
+                }
+            });
+    connect(&station, &Station::SweepStarted, this, [this](const QString&, double mark) {
+        if (stopped) {
+            return;
+        }
+        stepping = true;
+        tally = {};
+        Log(SweepStartText(mark));
+    });
+    connect(&station, &Station::SweepEnded, this, [this](const QString&, bool complete) {
+        if (!stopped && stepping) {
+            EndSweep(complete);
+        }
+    });
     connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
     // A slot of the listening plan is logged as a step, with its sounder's name.
     connect(&station, &Station::SlotTuned, this,
@@ -122,31 +141,6 @@ void Runner::RetryConnect() {
     }
 }
 
-void Runner::PhaseEntered(SweepScheduler::Phase phase) {
-    if (stopped) {
-        return;
-    }
-    if (phase == SweepScheduler::Phase::Waiting) {
-        if (stepping) {
-            // Complete when its last step was the profile's highest, not the default sweep's.
-            const sweep::Profile& profile = station.Profile();
-            EndSweep(lastHz == sweep::StepFrequency(profile, sweep::StepCount(profile) - 1));
-        }
-        // The next step's time is set right after this signal; tell it once it is.
-        QTimer::singleShot(0, this, [this] {
-            if (!stopped && station.Scheduler().CurrentPhase() == SweepScheduler::Phase::Waiting) {
-                Log(WaitingText(station.Scheduler().NextStepTime(), station.ChirpText(),
-                                sweep::ParkFrequency(station.Profile())));
-            }
-        });
-    } else if (phase == SweepScheduler::Phase::Stepping && !stepping) {
-        stepping = true;
-        tally = {};
-        lastHz = 0;
-        Log(SweepStartText(station.Scheduler().NextStepTime()));
-    }
-}
-
 void Runner::StepTuned(std::int32_t hz, double mark, bool reached) {
     if (stopped) {
         return;
@@ -158,7 +152,6 @@ void Runner::StepTuned(std::int32_t hz, double mark, bool reached) {
     } else if (!answering) {
         ++tally.unanswered;
     }
-    lastHz = hz;
     if (verbose) {
         Log(StepText(hz, mark, reached, answering));
     }

@@ -39,7 +39,6 @@ private:
     void ObserveRig(bool reportRadio);
     void CheckClock();
     void RetryConnect();
-    void PhaseEntered(SweepScheduler::Phase phase);
     void StepTuned(std::int32_t hz, double mark, bool reached);
     void EndSweep(bool complete);
 
@@ -52,7 +51,6 @@ private:
     bool radioReported = false;
     QString connectProblem;
     bool stepping = false;
-    std::int32_t lastHz = 0; // the last step of the sweep under way
     bool stopped = false;
     SweepTally tally;
 };

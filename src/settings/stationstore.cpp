@@ -19,7 +19,8 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.rig = RigStore(iniFile).Load(notices);
     settings.ionogram = IonogramStore(iniFile).Load(notices);
     settings.plan = PlanStore(iniFile).Load(notices);
-    settings.saved = SounderStore(iniFile).LoadSaved(notices);
+    QStringList ignored; // a saved sounder that cannot be read is told by the Sounder dialog
+    settings.saved = SounderStore(iniFile).LoadSaved(&ignored);
     return settings;
 }
 

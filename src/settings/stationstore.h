@@ -16,6 +16,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 struct StationSettings {
     StoredSettings basic; // port, speed, chirp time, radio address: the group "settings"
@@ -23,8 +24,9 @@ struct StationSettings {
     RigChoice rig;
     IonogramChoice ionogram;
     sweep::PlanChoice plan;
-    // The saved sounders in the list's order (the plan's priority). When any is marked Follow,
-    // the station follows those through the plan instead of the single profile.
+    // The saved sounders in the list's order, which name the sweeps they match. When any is
+    // marked Follow, the station follows those through the plan (the order is the priority)
+    // instead of the single profile.
     std::vector<SavedSounder> saved;
 };
 

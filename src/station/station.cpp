@@ -22,36 +22,38 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     planTimer = std::make_unique<AlignedTickTimer>(clock);
     planTimer->SetInterval(std::chrono::milliseconds{0});
     plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
-    connect(plan.get(), &PlanScheduler::problem, this, &Station::Problem);
+    connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
     connect(plan.get(), &PlanScheduler::SlotTuned, this, &Station::SlotTuned);
     Attach(*tuner);
     ApplyBand();
-    connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
-    connect(scheduler.get(), &SweepScheduler::notice, this, &Station::Notice);
-    connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Station::StateChanged);
+    connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
+    connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
+    connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
     connect(scheduler.get(), &SweepScheduler::StepPlanned, this, &Station::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
 
-    // The ionogram listens to the sweep; it never holds a step up.
-    connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
-            [this](std::int32_t hz, double mark) {
-                recorder.StepPlanned(hz, mark, scheduler->ChirpTime());
-            });
+    // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
+    // event before the station passes it on.
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, &recorder, &IonogramRecorder::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, &recorder,
+            &IonogramRecorder::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, &recorder, &IonogramRecorder::SweepEnded);
+    connect(scheduler.get(), &SweepScheduler::StepPlanned, &recorder,
+            &IonogramRecorder::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, &recorder, &IonogramRecorder::StepTuned);
-    connect(scheduler.get(), &SweepScheduler::PhaseEntered, this,
-            [this](SweepScheduler::Phase phase) {
-                if (lastPhase == SweepScheduler::Phase::Stepping &&
-                    phase == SweepScheduler::Phase::Waiting) {
-                    recorder.SweepEnded();
-                }
-                lastPhase = phase;
-            });
     connect(scheduler.get(), &SweepScheduler::ClockJumped, &recorder,
             &IonogramRecorder::ClockChanged);
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, this, &Station::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, this, &Station::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, this, &Station::SweepEnded);
+    connect(&audio, &ionogram::AudioStream::Placed, &recorder, &IonogramRecorder::AudioPlaced);
+    connect(&audio, &ionogram::AudioStream::Problem, this, &Station::Problem);
+    connect(&audio, &ionogram::AudioStream::Notice, this, &Station::Notice);
     connect(&recorder, &IonogramRecorder::Problem, this, &Station::Problem);
     connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
     connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
+    connect(&recorder, &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
 }
 
 Station::~Station() {
@@ -71,6 +73,7 @@ void Station::Apply(const StationSettings& settings) {
     ApplyProfile(settings.profile);
     ChooseRig(settings.rig);
     ConfigureIonogram(settings.ionogram);
+    SetSavedSounders(settings.saved);
     Follow(PlanSounders(settings), PlanSettingsFor(settings));
 }
 
@@ -114,6 +117,20 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
 
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     recorder.Configure(choice, scheduler->Profile());
+    if (shutDown || choice.audioInput.isEmpty()) {
+        audio.Stop();
+    } else {
+        audio.Listen(choice.audioInput);
+    }
+}
+
+void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {
+    std::vector<sweep::NamedSounder> named;
+    named.reserve(saved.size());
+    for (const SavedSounder& sounder : saved) {
+        named.push_back(sweep::NamedSounder{sounder.name, sounder.chirpTime, sounder.profile});
+    }
+    scheduler->SetSavedSounders(std::move(named));
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
@@ -204,6 +221,7 @@ void Station::Shutdown() {
     shutDown = true;
     plan->Stop();
     recorder.Stop();
+    audio.Stop();
     scheduler->Stop();
     timer->onTick = nullptr;
     tuner->Shutdown();

@@ -5,6 +5,7 @@
 // the windowless run both drive a Station; everything it has to say crosses as a signal.
 
 #include "core/serialsettings.h"
+#include "ionogram/audiostream.h"
 #include "link/radiolink.h"
 #include "rig/civtuner.h"
 #include "rig/rigchoice.h"
@@ -55,6 +56,10 @@ public:
     // archive folder.
     void ConfigureIonogram(const IonogramChoice& choice);
     IonogramRecorder& Recorder() { return recorder; }
+    // The radio's placed audio, for any consumer; it runs while an audio input is chosen.
+    ionogram::AudioStream& Audio() { return audio; }
+    // The sounders the user saved: a sweep of one of them carries its name in the sweep events.
+    void SetSavedSounders(const std::vector<SavedSounder>& saved);
 
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
@@ -97,6 +102,12 @@ signals:
     // Anything the status line shows changed: port, radio, phase, step.
     void StateChanged();
     void PhaseEntered(SweepScheduler::Phase phase);
+    // The scheduler's sweep events (SweepScheduler).
+    void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
+    void SweepStarted(const QString& sounder, double mark);
+    void SweepEnded(const QString& sounder, bool complete);
+    // A sweep's ionogram is whole, archived first when saving is on (IonogramRecorder).
+    void SweepComplete(const ionogram::IonogramSweep& sweep);
     void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
     // A slot of the listening plan was tuned (or not): its sounder, the frequency listened to
@@ -130,7 +141,7 @@ private:
     std::vector<sweep::FollowedSounder> followed;
     sweep::PlanSettings planSettings;
     bool started = false;
+    ionogram::AudioStream audio;
     IonogramRecorder recorder;
-    SweepScheduler::Phase lastPhase = SweepScheduler::Phase::Idle;
     bool shutDown = false;
 };

@@ -104,7 +104,7 @@ void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcom
         tuningFailing = false;
     } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
         tuningFailing = true;
-        emit problem(
+        emit Problem(
             QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan goes "
                            "on and keeps trying.")
                 .arg(QLocale().toString(hz / 1e6, 'f', 3), request.sounder, status.Message()));

@@ -51,7 +51,7 @@ signals:
     void SlotPlanned(const QString& sounder, std::int32_t hz, double tuneAt, double crossing);
     // What became of it: whether the tuning reached the radio.
     void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, bool reached);
-    void problem(const QString& message); // a failed tuning (once until one succeeds)
+    void Problem(const QString& message); // a failed tuning (once until one succeeds)
 
 private:
     struct Request {

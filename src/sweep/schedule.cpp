@@ -69,6 +69,16 @@ ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile)
     return ClockJump::None;
 }
 
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime) {
+    for (const NamedSounder& sounder : saved) {
+        if (sounder.profile == profile && sounder.chirpTime == chirpTime) {
+            return sounder.name;
+        }
+    }
+    return FormatDecimal(profile.period) + u':' + FormatDecimal(chirpTime);
+}
+
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period) {
     const std::optional<double> value = ParseDecimal(text, locale);
     if (!value || *value < kChirpTimeMin || *value >= period) {

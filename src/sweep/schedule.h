@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sweep {
 
@@ -32,6 +33,18 @@ constexpr double kSetBackMargin = 30;
 // once a step is less than kRestThreshold away.
 constexpr std::chrono::milliseconds kRestPeriod{1000};
 constexpr double kRestThreshold = 1;
+
+// A sounder the user saved by name: its chirp time and profile.
+struct NamedSounder {
+    QString name;
+    double chirpTime = 0;
+    Profile profile;
+};
+
+// The sounder a sweep belongs to, as the sweep events and the archive name it: the name of the
+// first saved sounder with this profile and chirp time, else "period:chirp time" ("300:78").
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime);
 
 // Accepted chirp times: kChirpTimeMin <= c < the period.
 constexpr double kChirpTimeMin = 0;

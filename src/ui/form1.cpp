@@ -293,6 +293,11 @@ void Form1::Raise(QWidget* dialog) {
     dialog->activateWindow();
 }
 
+void Form1::FollowSavedSounders() {
+    QStringList ignored; // a saved sounder the store cannot read is told by the Sounder dialog
+    station.SetSavedSounders(store.Sounders().LoadSaved(&ignored));
+}
+
 void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
         const std::optional<double> chirp =
@@ -307,6 +312,7 @@ void Form1::ShowSounderDialog() {
                     if (chirpTime) {
                         Text2->setText(QLocale().toString(*chirpTime, 'g', 12));
                     }
+                    FollowSavedSounders(); // the dialog may have saved one meanwhile
                     station.ApplyProfile(profile);
                 });
         sounderDialog = dialog;

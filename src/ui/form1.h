@@ -83,6 +83,8 @@ private:
     void ShowRadioDialog();
     void ShowAboutDialog();
     void ShowSounderDialog();
+    // Gives the station the saved sounders, so the sweep events name the one followed.
+    void FollowSavedSounders();
     void ShowRigDialog();
     void ShowAudioDialog();
     void ShowIonogramWindow();
