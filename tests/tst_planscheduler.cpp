@@ -60,6 +60,14 @@ private slots:
                     lateness.push_back(std::fmod(nowMs / 1000.0 - tuneAt + 86400, 86400));
                     names << sounder;
                 });
+        QStringList sweeps; // A's sweep events
+        connect(&scheduler, &PlanScheduler::SweepBegins, [&](const QString& s, double, double) {
+            sweeps << (s == QLatin1String("A") ? QStringLiteral("begins") : QString());
+        });
+        connect(&scheduler, &PlanScheduler::SweepEnded, [&](const QString& s, bool complete) {
+            sweeps << (s == QLatin1String("A") ? QStringLiteral("ends %1").arg(complete)
+                                               : QString());
+        });
         scheduler.Follow(sounders, settings);
         for (; nowMs < 86750000; nowMs += 10) {
             if (timer.enabled && timer.interval.count() > 0) {
@@ -81,6 +89,9 @@ private slots:
         QCOMPARE(names.count(QStringLiteral("A")), ofA);
         QVERIFY(*std::max_element(lateness.begin(), lateness.end()) < 0.010 + 1e-9);
         QCOMPARE(scheduler.LateSlots(), 1);
+        // Under way at the start, the one after midnight, and the next beginning at the end.
+        sweeps.removeAll(QString());
+        QCOMPARE(sweeps, (QStringList{"begins", "ends 1", "begins", "ends 1", "begins"}));
     }
 
     void failingRadio_toldOnce() {
@@ -93,7 +104,9 @@ private slots:
         int unreached = 0;
         connect(&scheduler, &PlanScheduler::Problem, [&](const QString& m) { problems << m; });
         connect(&scheduler, &PlanScheduler::SlotTuned,
-                [&](const QString&, std::int32_t, double, bool reached) { unreached += !reached; });
+                [&](const QString&, std::int32_t, double, double, bool reached) {
+                    unreached += !reached;
+                });
         scheduler.Follow({Sounder("A", 10), Sounder("B", 15)}, {});
         for (; nowMs < 36056000; nowMs += 10) {
             timer.onTick();

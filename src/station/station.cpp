@@ -5,8 +5,11 @@
 #include "station/followplan.h"
 #include "sweep/utcclock.h"
 
+#include "core/units.h"
+
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
@@ -23,7 +26,42 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     planTimer->SetInterval(std::chrono::milliseconds{0});
     plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
     connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
-    connect(plan.get(), &PlanScheduler::SlotTuned, this, &Station::SlotTuned);
+    // Each followed sounder's slots go to its own ionogram. The ionogram counts a column's
+    // crossing half a step after its mark, as the single sweep tunes it.
+    const auto markOf = [](double crossing, double halfStep) {
+        return std::fmod(crossing - halfStep + units::kSecondsPerDay, units::kSecondsPerDay);
+    };
+    connect(plan.get(), &PlanScheduler::SweepBegins, this,
+            [this](const QString& sounder, double chirp, double mark) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->SweepArmed(sounder, mark, chirp);
+                    r->SweepStarted(sounder, mark);
+                }
+            });
+    connect(plan.get(), &PlanScheduler::SlotPlanned, this,
+            [this, markOf](const QString& sounder, std::int32_t hz, double, double crossing) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->StepPlanned(hz, markOf(crossing, halfStep));
+                }
+            });
+    connect(plan.get(), &PlanScheduler::SlotTuned, this,
+            [this, markOf](const QString& sounder, std::int32_t hz, double tuneAt, double crossing,
+                           bool reached) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->StepTuned(hz, markOf(crossing, halfStep), reached);
+                }
+                emit SlotTuned(sounder, hz, tuneAt, reached);
+            });
+    connect(plan.get(), &PlanScheduler::SweepEnded, this,
+            [this](const QString& sounder, bool complete) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->SweepEnded(sounder, complete);
+                }
+            });
     Attach(*tuner);
     ApplyBand();
     connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
@@ -81,6 +119,7 @@ void Station::Follow(std::vector<sweep::FollowedSounder> sounders,
                      const sweep::PlanSettings& settings) {
     followed = std::move(sounders);
     planSettings = settings;
+    MakeSounderRecorders();
     ApplyBand();
     if (started && !shutDown) {
         Start();
@@ -115,7 +154,36 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
     emit StateChanged();
 }
 
+void Station::MakeSounderRecorders() {
+    sounderRecorders.clear();
+    for (const sweep::FollowedSounder& s : followed) {
+        auto r = std::make_unique<IonogramRecorder>();
+        r->NameArchivesBySounder(true);
+        r->Configure(ionogramChoice, s.profile);
+        connect(&audio, &ionogram::AudioStream::Placed, r.get(), &IonogramRecorder::AudioPlaced);
+        connect(r.get(), &IonogramRecorder::Problem, this, &Station::Problem);
+        connect(r.get(), &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
+        connect(r.get(), &IonogramRecorder::Archived, this, &Station::Archived);
+        connect(r.get(), &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
+        sounderRecorders.push_back(std::move(r));
+    }
+}
+
+IonogramRecorder* Station::RecorderOf(const QString& sounder, double* halfStep) {
+    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
+        if (followed[i].name == sounder) {
+            *halfStep = sweep::HalfStep(followed[i].profile);
+            return sounderRecorders[i].get();
+        }
+    }
+    return nullptr;
+}
+
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
+    ionogramChoice = choice;
+    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
+        sounderRecorders[i]->Configure(choice, followed[i].profile);
+    }
     recorder.Configure(choice, scheduler->Profile());
     if (shutDown || choice.audioInput.isEmpty()) {
         audio.Stop();
@@ -220,6 +288,9 @@ void Station::Shutdown() {
     }
     shutDown = true;
     plan->Stop();
+    for (const auto& r : sounderRecorders) {
+        r->Stop();
+    }
     recorder.Stop();
     audio.Stop();
     scheduler->Stop();

@@ -140,6 +140,12 @@ private:
     std::unique_ptr<PlanScheduler> plan;
     std::vector<sweep::FollowedSounder> followed;
     sweep::PlanSettings planSettings;
+    // While sounders are followed: one ionogram each, fed by the plan's slots and the same audio.
+    std::vector<std::unique_ptr<IonogramRecorder>> sounderRecorders;
+    IonogramChoice ionogramChoice;
+    void MakeSounderRecorders();
+    // The recorder of a followed sounder and the half step its marks are counted back by.
+    IonogramRecorder* RecorderOf(const QString& sounder, double* halfStep);
     bool started = false;
     ionogram::AudioStream audio;
     IonogramRecorder recorder;

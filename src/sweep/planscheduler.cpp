@@ -16,8 +16,10 @@ PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& Timer1, T
 
 void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
                            const sweep::PlanSettings& nextSettings) {
+    EndSweeps(0, true);
     sounders = std::move(next);
     settings = nextSettings;
+    sweepUnderWay.assign(sounders.size(), std::nan(""));
     pending.clear();
     if (stopped) {
         return;
@@ -72,9 +74,11 @@ void PlanScheduler::Timer1Tick() {
     if (plannedTo - now < kRefill) {
         PlanUpTo(now + kHorizon);
     }
+    EndSweeps(now, false);
     while (!pending.empty() && pending.begin()->first <= now) {
         const sweep::Slot slot = pending.begin()->second;
         pending.erase(pending.begin());
+        NoteSweep(slot);
         if (now >= slot.windowFrom) {
             ++late; // its audio has begun: tuning now would give a column of two frequencies
             continue;
@@ -83,9 +87,9 @@ void PlanScheduler::Timer1Tick() {
         const quint64 id = ++lastRequest;
         const QString name = sounders.at(slot.sounder).name;
         const double tuneAt = std::fmod(slot.tuneAt, units::kSecondsPerDay);
-        requests[id] = Request{name, slot.listenHz, tuneAt};
-        emit SlotPlanned(name, slot.listenHz, tuneAt,
-                         std::fmod(slot.crossing, units::kSecondsPerDay));
+        const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
+        requests[id] = Request{name, slot.listenHz, tuneAt, crossing};
+        emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
         tuner->Tune(id, slot.listenHz); // a backend that waits for the radio answers in here
         break;
     }
@@ -109,7 +113,8 @@ void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcom
                            "on and keeps trying.")
                 .arg(QLocale().toString(hz / 1e6, 'f', 3), request.sounder, status.Message()));
     }
-    emit SlotTuned(request.sounder, request.hz, request.tuneAt, outcome == TuneOutcome::Reached);
+    emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing,
+                   outcome == TuneOutcome::Reached);
 }
 
 void PlanScheduler::Stop() {
@@ -128,7 +133,7 @@ void PlanScheduler::SetTuner(Tuner& next) {
     tuner = &next;
     connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     for (const auto& [id, request] : unanswered) {
-        emit SlotTuned(request.sounder, request.hz, request.tuneAt, false);
+        emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);
     }
 }
 
@@ -141,4 +146,34 @@ void PlanScheduler::RestartTimer() {
                            : std::nullopt);
     Timer1.SetInterval(sweep::kTickPeriod);
     Timer1.SetEnabled(true);
+}
+
+void PlanScheduler::NoteSweep(const sweep::Slot& slot) {
+    double& underWay = sweepUnderWay.at(slot.sounder);
+    if (underWay == slot.periodStart) {
+        return;
+    }
+    const sweep::FollowedSounder& s = sounders.at(slot.sounder);
+    if (!std::isnan(underWay)) {
+        emit SweepEnded(s.name, false); // the next began before this one's end was seen
+    }
+    underWay = slot.periodStart;
+    emit SweepBegins(s.name, s.chirpTime, std::fmod(slot.tuneAt, units::kSecondsPerDay));
+}
+
+void PlanScheduler::EndSweeps(double now, bool all) {
+    for (std::size_t i = 0; i < sweepUnderWay.size(); ++i) {
+        const sweep::FollowedSounder& s = sounders.at(i);
+        const sweep::Profile& p = s.profile;
+        // Past the last step's crossing, a moved slot's half step, and its window.
+        const double end =
+            sweepUnderWay[i] +
+            sweep::CrossingInPeriod(p, s.chirpTime,
+                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) / 1000.0) +
+            sweep::HalfStep(p) + s.windowTo;
+        if (!std::isnan(sweepUnderWay[i]) && (all || now > end)) {
+            sweepUnderWay[i] = std::nan("");
+            emit SweepEnded(s.name, !all);
+        }
+    }
 }

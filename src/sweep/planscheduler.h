@@ -50,7 +50,12 @@ signals:
     // instant and the instant the sweep passes that frequency (seconds since UTC midnight).
     void SlotPlanned(const QString& sounder, std::int32_t hz, double tuneAt, double crossing);
     // What became of it: whether the tuning reached the radio.
-    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, bool reached);
+    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, double crossing,
+                   bool reached);
+    // A sounder's sweep begins with its first slot (at mark, its tuning instant), and ends once
+    // the sweep has passed its last step: complete, or cut short when the plan changed before.
+    void SweepBegins(const QString& sounder, double chirpTime, double mark);
+    void SweepEnded(const QString& sounder, bool complete);
     void Problem(const QString& message); // a failed tuning (once until one succeeds)
 
 private:
@@ -58,12 +63,17 @@ private:
         QString sounder;
         std::int32_t hz;
         double tuneAt; // seconds of the day
+        double crossing;
     };
 
     double Now(); // on the plan's continuous axis
     void PlanUpTo(double until);
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
     void RestartTimer();
+    // The sweep a slot belongs to begins, if it is not under way.
+    void NoteSweep(const sweep::Slot& slot);
+    // Sweeps whose last step has passed end; all of them when `all` (cut short).
+    void EndSweeps(double now, bool all);
 
     std::function<double()> clock;
     TickTimer& Timer1;
@@ -79,4 +89,5 @@ private:
     int late = 0;
     quint64 lastRequest = 0;
     std::map<quint64, Request> requests;
+    std::vector<double> sweepUnderWay; // per sounder: its period's start, NaN between sweeps
 };
