@@ -115,9 +115,13 @@ private slots:
             << QStringList{} << false;
         QTest::newRow("falling only: LSB")
             << Heard(100, 300, 78, {0, 1, 2}, 20, true) << QStringList{} << QStringList{} << true;
-        QTest::newRow("falling and rising: not LSB")
-            << Heard(100, 300, 78, {0, 1}, 20, true) + Heard(500, 60, 54, {5}) << QStringList{}
-            << QStringList{"500 0:36354.003 x1"} << false;
+        QTest::newRow("falling and rising sounders: not LSB")
+            << Heard(100, 300, 78, {0, 1, 2}, 20, true) + Heard(500, 60, 54, {5, 6, 7})
+            << QStringList{"500 60:54.003 x3"} << QStringList{} << false;
+        QTest::newRow("scattered falling detections: not LSB")
+            << Heard(100, 300, 78.5, {0}, 20, true) + Heard(100, 300, 11.25, {2}, 20, true) +
+                   Heard(500, 60, 3.3, {9}, 20, true)
+            << QStringList{} << QStringList{} << false;
     }
     void crossings_groupIntoSounders() {
         QFETCH(std::vector<ChirpDetection>, detections);

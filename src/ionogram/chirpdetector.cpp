@@ -22,6 +22,12 @@ constexpr double kWhiteningSeconds = 3;       // time constant of the spectrum's
 constexpr double kJoinToleranceS = 0.002;     // a block this far off the stream's end starts anew
 constexpr double kModeSpreadS = 0.020;        // modes of one crossing this far apart are one
 constexpr int kFewestLagsForFloor = 64;       // a floor needs this many outputs to be a median
+// A bin whose power in one block exceeds its running average this many times holds a carrier
+// that has just appeared (noise alone does so in e^-4, 2 % of the bins).
+constexpr double kNewCarrierRatio = 4;
+constexpr double kNotchRatio = 10; // a bin this far over the band's median is notched
+constexpr int kQuarters = 4;
+constexpr double kLeastQuarterShare = 0.1;
 
 using Complex = std::complex<float>;
 
@@ -66,11 +72,12 @@ struct ChirpDetector::State {
     struct Filter {
         double rateHz = 0; // Hz/s
         bool falling = false;
-        int length = 0;                // template samples at the decimated rate
-        std::vector<Complex> spectrum; // conjugate of the template's transform, band bins
-        double window = 0;             // seconds within which peaks are one crossing
-        bool pending = false;          // the strongest peak seen, not yet passed by `window`
-        double pendingStart = 0;       // epoch seconds of the template's first sample
+        int length = 0;                 // template samples at the decimated rate
+        std::vector<Complex> spectrum;  // conjugate of the template's transform, band bins
+        std::vector<Complex> conjugate; // the template itself, conjugated, in time
+        double window = 0;              // seconds within which peaks are one crossing
+        bool pending = false;           // the strongest peak seen, not yet passed by `window`
+        double pendingStart = 0;        // epoch seconds of the template's first sample
         double pendingPower = 0;
         double pendingFloor = 1;
     };
@@ -106,7 +113,7 @@ struct ChirpDetector::State {
 
     // The spectrum's running average over the passband bins.
     std::vector<float> average;
-    bool averaged = false;
+    int blocksAveraged = 0;
 
     // Transforms.
     float* real = nullptr;
@@ -115,18 +122,23 @@ struct ChirpDetector::State {
     fftwf_complex* output = nullptr;
     fftwf_plan forward = nullptr;
     fftwf_plan backward = nullptr;
+    float* whitenedAudio = nullptr; // the whitened block in time, for the spread test
+    fftwf_complex* whitenedSpectrum = nullptr;
+    fftwf_plan inverse = nullptr;
     std::vector<Complex> whitened;
+    std::vector<float> estimate; // of the noise and carriers in each passband bin
     std::vector<float> power;
     std::vector<float> sorted;
 
     ~State() {
-        for (fftwf_plan plan : {forward, backward}) {
+        for (fftwf_plan plan : {forward, backward, inverse}) {
             if (plan != nullptr) {
                 fftwf_destroy_plan(plan);
             }
         }
         fftwf_free(real);
-        for (fftwf_complex* buffer : {spectrum, product, output}) {
+        fftwf_free(whitenedAudio);
+        for (fftwf_complex* buffer : {spectrum, product, output, whitenedSpectrum}) {
             fftwf_free(buffer);
         }
     }
@@ -173,6 +185,25 @@ struct ChirpDetector::State {
         }
     }
 
+    // A sweep fills the whole passband in turn: the template's quarters (each a quarter of the
+    // band) all match it, while a burst or a keyed carrier's edge matches one or two. Each
+    // quarter's power must reach kLeastQuarterShare of their mean.
+    bool SpreadOverTheBand(const Filter& filter, int lag) const {
+        const int length = filter.length;
+        double quarters[kQuarters];
+        double mean = 0;
+        for (int q = 0; q < kQuarters; ++q) {
+            Complex sum(0, 0);
+            for (int k = q * length / kQuarters; k < (q + 1) * length / kQuarters; ++k) {
+                sum += whitenedAudio[lag + k] * filter.conjugate[k];
+            }
+            quarters[q] = std::norm(sum);
+            mean += quarters[q] / kQuarters;
+        }
+        return std::all_of(std::begin(quarters), std::end(quarters),
+                           [mean](double power) { return power >= kLeastQuarterShare * mean; });
+    }
+
     // Emits a filter's pending peak as a detection.
     void Emit(Filter& filter, std::vector<ChirpDetection>* out) {
         if (!filter.pending) {
@@ -200,19 +231,40 @@ struct ChirpDetector::State {
         fftwf_execute(forward);
         const auto* x = reinterpret_cast<const Complex*>(spectrum);
         const int bins = bandTo - bandFrom + 1;
-        if (!averaged) {
+        if (blocksAveraged == 0) {
             for (int k = 0; k < bins; ++k) {
                 average[k] = std::norm(x[bandFrom + k]);
             }
-            averaged = true;
+        }
+        // The first blocks are averaged alike, then older ones fade with kWhiteningSeconds.
+        const float weight =
+            float(std::max(alpha, 1.0 / double(std::min(blocksAveraged, 1000000) + 1)));
+        if (updateAverage) {
+            ++blocksAveraged;
         }
         for (int k = 0; k < bins; ++k) {
             const float p = std::norm(x[bandFrom + k]);
-            whitened[k] = x[bandFrom + k] / std::sqrt(average[k] + 1e-30f);
+            // A carrier keyed on since the last blocks stands far over the average: it is
+            // notched in this block already, before the average catches up.
+            estimate[k] = std::max(average[k], p / float(kNewCarrierRatio));
             if (updateAverage) {
-                average[k] += float(alpha) * (p - average[k]);
+                average[k] += weight * (p - average[k]);
             }
         }
+        // Bins far over the band's median hold carriers: they are notched outright, so that
+        // a keyed carrier's edges go with it. A sweep raises every bin alike and keeps them.
+        sorted.assign(estimate.begin(), estimate.end());
+        std::nth_element(sorted.begin(), sorted.begin() + bins / 2, sorted.end());
+        const float notchAbove = float(kNotchRatio) * sorted[bins / 2];
+        for (int k = 0; k < bins; ++k) {
+            whitened[k] = estimate[k] > notchAbove
+                              ? Complex(0, 0)
+                              : x[bandFrom + k] / std::sqrt(estimate[k] + 1e-30f);
+        }
+        auto* white = reinterpret_cast<Complex*>(whitenedSpectrum);
+        std::fill(white, white + n / 2 + 1, Complex(0, 0));
+        std::copy(whitened.begin(), whitened.end(), white + bandFrom);
+        fftwf_execute(inverse);
         const double threshold = std::pow(10.0, thresholdDb / 10);
         const int half = n / 2;
         auto* product = reinterpret_cast<Complex*>(this->product);
@@ -248,19 +300,24 @@ struct ChirpDetector::State {
                     power[j] / floor <= filter.pendingPower / filter.pendingFloor) {
                     continue;
                 }
-                // Parabola through the neighbours for the peak's place between lags.
+                // Parabola through the neighbours for the peak's place and height between lags.
                 double offset = 0;
+                double peak = power[j];
                 if (j > 0 && j + 1 < valid) {
                     const double a = power[j - 1], b = power[j], c = power[j + 1];
                     const double curve = a - 2 * b + c;
                     if (curve < 0) {
                         offset = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
+                        peak = b - 0.25 * (a - c) * offset;
                     }
+                }
+                if (!SpreadOverTheBand(filter, 2 * j)) {
+                    continue; // a burst in part of the band, not a sweep through all of it
                 }
                 const double step = decimatedTime[2 * j + 1] - decimatedTime[2 * j];
                 filter.pending = true;
                 filter.pendingStart = lagTime + offset * 2 * step;
-                filter.pendingPower = power[j];
+                filter.pendingPower = peak;
                 filter.pendingFloor = floor;
             }
         }
@@ -313,6 +370,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
     const int bins = s.bandTo - s.bandFrom + 1;
     s.average.assign(bins, 0);
     s.whitened.assign(bins, {});
+    s.estimate.assign(bins, 0);
     s.power.assign(s.blockLength / 2, 0);
 
     const int n = s.blockLength;
@@ -322,6 +380,9 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
     s.output = fftwf_alloc_complex(n / 2);
     s.forward = fftwf_plan_dft_r2c_1d(n, s.real, s.spectrum, FFTW_ESTIMATE);
     s.backward = fftwf_plan_dft_1d(n / 2, s.product, s.output, FFTW_BACKWARD, FFTW_ESTIMATE);
+    s.whitenedAudio = fftwf_alloc_real(n);
+    s.whitenedSpectrum = fftwf_alloc_complex(n / 2 + 1);
+    s.inverse = fftwf_plan_dft_c2r_1d(n, s.whitenedSpectrum, s.whitenedAudio, FFTW_ESTIMATE);
 
     // The templates: a tone sweeping the passband at the rate, up or down, of unit energy.
     fftwf_complex* chirp = fftwf_alloc_complex(n);
@@ -347,6 +408,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
                                          ? 2 * kPi * kPassHighHz * t - kPi * filter.rateHz * t * t
                                          : 2 * kPi * kPassLowHz * t + kPi * filter.rateHz * t * t;
                 h[i] = Complex(std::polar(norm, phase));
+                filter.conjugate.push_back(std::conj(h[i]));
             }
             fftwf_execute(chirpPlan);
             const auto* spectrum = reinterpret_cast<const Complex*>(chirpSpectrum);
@@ -405,7 +467,7 @@ std::vector<ChirpDetection> ChirpDetector::Gap() {
 void ChirpDetector::Reset() {
     std::vector<ChirpDetection> dropped;
     state->Flush(settings.thresholdDb, &dropped);
-    state->averaged = false;
+    state->blocksAveraged = 0;
     for (auto& filter : state->filters) {
         filter.pending = false;
     }

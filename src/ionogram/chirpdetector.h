@@ -16,7 +16,7 @@ namespace ionogram {
 struct ChirpDetectorSettings {
     double sampleRate = 48000; // of the audio fed; 8000 and up
     std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
-    double thresholdDb = 13; // matched filter output over its floor
+    double thresholdDb = 12; // matched filter output over its floor
 };
 
 // One sweep heard crossing the dial frequency.

@@ -15,7 +15,7 @@ constexpr double kFadeEndHz = 8000;
 constexpr double kFadeStartOfNyquist = 0.7;
 constexpr double kFadeEndOfNyquist = 0.9;
 constexpr int kAverageSteps = 2400;          // frequencies summed for the mean group delay
-constexpr double kKeyingEdgeSeconds = 0.002; // time constant of a keyed carrier's rise and fall
+constexpr double kKeyingEdgeSeconds = 0.005; // a keyed carrier's rise, fall or shift
 
 // Whether element `index` of interferer `which` is keyed (on, or the upper tone): a hash of the
 // two, the same whichever block the element falls in.
@@ -133,8 +133,7 @@ SimulatedIonosphere::SimulatedIonosphere(Settings config)
       whiteRms(settings.noiseRms * std::sqrt(settings.sampleRate / 2 / (kPassHighHz - kPassLowHz))),
       fadeStartHz(std::min(kFadeStartHz, kFadeStartOfNyquist * settings.sampleRate / 2)),
       fadeEndHz(std::min(kFadeEndHz, kFadeEndOfNyquist * settings.sampleRate / 2)),
-      interfererPhase(settings.interferers.size(), 0),
-      interfererEnvelope(settings.interferers.size(), 0) {}
+      interfererPhase(settings.interferers.size(), 0) {}
 
 void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialKhz,
                                    double firstSampleTime, double blockSpan,
@@ -160,16 +159,26 @@ double SimulatedIonosphere::Interference(double time, double sampleInterval) {
     double x = 0;
     for (std::size_t i = 0; i < settings.interferers.size(); ++i) {
         const Interferer& carrier = settings.interferers[i];
-        const bool keyed = carrier.keying != Interferer::Keying::Steady &&
-                           Keyed(settings.seed, i, std::floor(time / carrier.elementSeconds));
+        // The keying (on, or the upper tone) eased from the last element's over the first
+        // kKeyingEdgeSeconds of each element with a raised cosine, as a clean transmitter
+        // shapes it.
+        double keyed = 0;
+        if (carrier.keying != Interferer::Keying::Steady) {
+            const double element = std::floor(time / carrier.elementSeconds);
+            const double now = Keyed(settings.seed, i, element) ? 1 : 0;
+            const double before = Keyed(settings.seed, i, element - 1) ? 1 : 0;
+            const double into = time - element * carrier.elementSeconds;
+            const double edge = std::min(kKeyingEdgeSeconds, carrier.elementSeconds / 2);
+            keyed = into >= edge
+                        ? now
+                        : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / edge));
+        }
         double hz = carrier.hz;
         double level = 1;
-        if (carrier.keying == Interferer::Keying::Shift && keyed) {
-            hz += carrier.shiftHz;
+        if (carrier.keying == Interferer::Keying::Shift) {
+            hz += carrier.shiftHz * keyed;
         } else if (carrier.keying == Interferer::Keying::OnOff) {
-            const double ease = sampleInterval / (kKeyingEdgeSeconds + sampleInterval);
-            interfererEnvelope[i] += ease * ((keyed ? 1.0 : 0.0) - interfererEnvelope[i]);
-            level = interfererEnvelope[i];
+            level = keyed;
         }
         x += carrier.amplitude * level * std::cos(interfererPhase[i]);
         interfererPhase[i] = std::fmod(interfererPhase[i] + 2 * kPi * hz * sampleInterval, 2 * kPi);

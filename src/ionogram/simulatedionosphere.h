@@ -118,8 +118,7 @@ private:
     double whiteRms;
     double fadeStartHz;
     double fadeEndHz;
-    std::vector<double> interfererPhase;    // radians, kept between blocks
-    std::vector<double> interfererEnvelope; // keyed level, eased over kKeyingEdgeSeconds
+    std::vector<double> interfererPhase; // radians, kept between blocks
 };
 
 } // namespace ionogram

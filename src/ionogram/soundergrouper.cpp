@@ -87,17 +87,23 @@ bool SounderGrouper::Add(const ChirpDetection& detection) {
 }
 
 bool SounderGrouper::SeemsLsb() const {
-    const auto falling = std::count_if(crossings.begin(), crossings.end(),
-                                       [](const ChirpDetection& c) { return c.falling; });
-    return falling >= kLsbEvidence && falling == std::ptrdiff_t(crossings.size());
+    return confirmed.empty() && !fallingConfirmed.empty();
 }
 
 void SounderGrouper::Regroup() {
-    confirmed.clear();
-    unconfirmed.clear();
+    std::vector<HeardSounder> fallingUnconfirmed;
+    Group(false, &confirmed, &unconfirmed);
+    Group(true, &fallingConfirmed, &fallingUnconfirmed);
+}
+
+void SounderGrouper::Group(bool falling, std::vector<HeardSounder>* confirmed,
+                           std::vector<HeardSounder>* unconfirmed) const {
+    confirmed->clear();
+    unconfirmed->clear();
     std::vector<double> rates;
     for (const ChirpDetection& c : crossings) {
-        if (!c.falling && std::find(rates.begin(), rates.end(), c.rateKhzPerS) == rates.end()) {
+        if (c.falling == falling &&
+            std::find(rates.begin(), rates.end(), c.rateKhzPerS) == rates.end()) {
             rates.push_back(c.rateKhzPerS);
         }
     }
@@ -134,7 +140,7 @@ void SounderGrouper::Regroup() {
     for (double rate : rates) {
         std::vector<const ChirpDetection*> left;
         for (const ChirpDetection& c : crossings) {
-            if (!c.falling && c.rateKhzPerS == rate) {
+            if (c.falling == falling && c.rateKhzPerS == rate) {
                 left.push_back(&c);
             }
         }
@@ -170,7 +176,7 @@ void SounderGrouper::Regroup() {
                 }
                 HeardSounder s = describe(members, period);
                 s.confirmed = true;
-                confirmed.push_back(s);
+                confirmed->push_back(s);
             }
             std::vector<const ChirpDetection*> rest;
             for (std::size_t i = 0; i < left.size(); ++i) {
@@ -199,15 +205,14 @@ void SounderGrouper::Regroup() {
                     members.pop_back();
                 }
             }
-            unconfirmed.push_back(describe(members, period));
+            unconfirmed->push_back(describe(members, period));
         }
     }
-    std::sort(confirmed.begin(), confirmed.end(), [](const HeardSounder& a, const HeardSounder& b) {
+    const auto byFirstHeard = [](const HeardSounder& a, const HeardSounder& b) {
         return a.firstHeard < b.firstHeard;
-    });
-    std::sort(
-        unconfirmed.begin(), unconfirmed.end(),
-        [](const HeardSounder& a, const HeardSounder& b) { return a.firstHeard < b.firstHeard; });
+    };
+    std::sort(confirmed->begin(), confirmed->end(), byFirstHeard);
+    std::sort(unconfirmed->begin(), unconfirmed->end(), byFirstHeard);
 }
 
 } // namespace ionogram

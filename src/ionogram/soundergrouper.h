@@ -38,7 +38,6 @@ double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
 class SounderGrouper {
 public:
     static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
-    static constexpr int kLsbEvidence = 2; // falling crossings, with no rising one, to suspect LSB
 
     explicit SounderGrouper(double listenKhz) : listenKhz(listenKhz) {}
 
@@ -47,18 +46,24 @@ public:
 
     const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
     const std::vector<HeardSounder>& Unconfirmed() const { return unconfirmed; }
-    // Falling chirps found and rising ones not: the radio seems to be in LSB.
+    // Sounders heard only as falling chirps (the radio in LSB), grouped as the rising ones are.
+    const std::vector<HeardSounder>& FallingConfirmed() const { return fallingConfirmed; }
+    // A sounder confirmed from falling chirps and none from rising ones: the radio seems to be
+    // in LSB. Scattered falling detections (keyed carriers can make some) are not enough.
     bool SeemsLsb() const;
     const std::vector<ChirpDetection>& Crossings() const { return crossings; }
     double ListenKhz() const { return listenKhz; }
 
 private:
     void Regroup();
+    void Group(bool falling, std::vector<HeardSounder>* confirmed,
+               std::vector<HeardSounder>* unconfirmed) const;
 
     double listenKhz;
     std::vector<ChirpDetection> crossings; // by time
     std::vector<HeardSounder> confirmed;
     std::vector<HeardSounder> unconfirmed;
+    std::vector<HeardSounder> fallingConfirmed;
 };
 
 } // namespace ionogram
