@@ -22,6 +22,8 @@ ionogram::SimulatedIonosphere::Settings Sky(const AudioOptions& options) {
     sky.chirpTime = options.chirpTime;
     sky.noiseRms = options.noiseRms;
     sky.modes = options.modes;
+    sky.otherSounders = options.sounders;
+    sky.interferers = options.carriers;
     sky.seed = std::uint32_t(std::time(nullptr));
     return sky;
 }
