@@ -14,6 +14,7 @@
 #include "ionogram/simulatedionosphere.h"
 #include "support/gzip.h"
 #include "support/ionogramrun.h"
+#include "support/ionogramtable.h"
 #include "support/pulseserver.h"
 
 #include <QDir>
@@ -64,34 +65,6 @@ constexpr double kSearchAfterMs = 2;
 // A mode's own cells: its main lobe and the first sidelobes of the dechirp's taper, about 14 dB
 // under the peak 0.7 ms either side, which rise over the threshold for a mode 26 dB strong.
 constexpr double kModeSpanMs = 1.0;
-
-struct Table {
-    std::vector<double> delaysMs;
-    std::vector<double> frequenciesKhz;
-    std::vector<std::vector<double>> snrDb;
-};
-
-// The archive's table: "#" comments, the header of delays, one row per step.
-Table ReadTable(const QByteArray& csv) {
-    Table table;
-    for (const QByteArray& line : csv.split('\n')) {
-        if (line.isEmpty() || line.startsWith('#')) {
-            continue;
-        }
-        const QList<QByteArray> fields = line.split(',');
-        std::vector<double> values;
-        for (qsizetype i = 1; i < fields.size(); ++i) {
-            values.push_back(fields[i].toDouble());
-        }
-        if (fields.first() == "frequency_khz") {
-            table.delaysMs = values;
-        } else {
-            table.frequenciesKhz.push_back(fields.first().toDouble());
-            table.snrDb.push_back(values);
-        }
-    }
-    return table;
-}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

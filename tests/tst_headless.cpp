@@ -48,6 +48,15 @@ void WriteSettings(const QString& configHome, const QString& port, const QString
     store.setValue(QStringLiteral("ChirpTime"), chirp);
     store.setValue(QStringLiteral("RadioAddress"), QString::number(kRadioAddress));
     store.endGroup();
+    // Two saved sounders, neither followed, for --follow.
+    store.beginWriteArray(QStringLiteral("sounders"), 2);
+    for (const int i : {0, 1}) {
+        store.setArrayIndex(i);
+        store.setValue(QStringLiteral("Name"),
+                       i == 0 ? QStringLiteral("A") : QStringLiteral("B, east"));
+        store.setValue(QStringLiteral("ChirpTime"), QString::number(10 + 5 * i));
+    }
+    store.endArray();
     store.sync();
 }
 
@@ -214,6 +223,18 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
                                   << "tavmirok: The value stored in ";
     QTest::newRow("unknown option") << QStringList{headless, "--frobnicate"} << "78"
                                     << "tavmirok: Unknown option 'frobnicate'.";
+    QTest::newRow("follow an unknown name")
+        << QStringList{headless, "--follow", "A,C"} << "78"
+        << "tavmirok: --follow: no saved sounder is called \"C\". The saved sounders are \"A\", "
+           "\"B, east\".";
+    QTest::newRow("follow with a chirp time")
+        << QStringList{headless, "--follow", "A", "--chirp", "12"} << "78"
+        << "tavmirok: --follow follows saved sounders, each with its own chirp time and sweep: "
+           "leave out --chirp.";
+    QTest::newRow("follow more than the radio serves")
+        << QStringList{headless, "--follow", "A", "--follow", "B, east", "--tuning-time", "900"}
+        << "soon"
+        << "tavmirok: --follow: The radio cannot listen to all of A, B, east: ";
     QTest::newRow("no --headless") << QStringList{"--chirp", "12"} << "78"
                                    << "tavmirok: These options are for the run without a window";
 }

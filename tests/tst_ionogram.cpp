@@ -486,16 +486,21 @@ private slots:
 
     void archiveName_data() {
         QTest::addColumn<double>("chirp");
+        QTest::addColumn<QString>("sounder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("whole") << 78.0 << "20261207-101638Z-c78";
-        QTest::newRow("half") << 78.5 << "20261207-101638Z-c78.5";
-        QTest::newRow("zero") << 0.0 << "20261207-101638Z-c0";
+        QTest::newRow("whole") << 78.0 << QString() << "20261207-101638Z-c78";
+        QTest::newRow("half") << 78.5 << QString() << "20261207-101638Z-c78.5";
+        QTest::newRow("zero") << 0.0 << QString() << "20261207-101638Z-c0";
+        QTest::newRow("a sounder's name, refused characters replaced")
+            << 78.0 << "Cyprus/1: a\\b*c?\"d<e>f|g"
+            << "20261207-101638Z-c78-Cyprus_1_ a_b_c__d_e_f_g";
     }
     void archiveName() {
         QFETCH(double, chirp);
+        QFETCH(QString, sounder);
         QFETCH(QString, name);
         const QDateTime start(QDate(2026, 12, 7), QTime(10, 16, 38), Qt::UTC);
-        QCOMPARE(ArchiveBaseName(start, chirp), name);
+        QCOMPARE(ArchiveBaseName(start, chirp, sounder), name);
     }
 
     void archiveWrittenWholeAndReadable() {

@@ -2,6 +2,7 @@
 // written and the exact bytes that come back compared. Each exchange ends with a read-frequency
 // probe, so an answer that should not have been sent shows up as bytes out of place.
 
+#include "ionogram/chirpdetector.h"
 #include "ionogram/dechirp.h"
 #include "support/hex.h"
 #include "support/radiosimprocess.h"
@@ -502,6 +503,13 @@ private slots:
         QTest::newRow("mode without band") << QStringList{"--mode", "3.2:0.5"};
         QTest::newRow("mode stronger than full scale") << QStringList{"--mode", "3:2000-9000:2"};
         QTest::newRow("ppm not a number") << QStringList{"--audio-ppm", "fast"};
+        QTest::newRow("sounder without its mode") << QStringList{"--sounder", "500:60:54"};
+        QTest::newRow("sounder chirp past its period")
+            << QStringList{"--sounder", "500:60:60:3:0.1"};
+        QTest::newRow("sounder mode before any sounder")
+            << QStringList{"--sounder-mode", "3:2000-9000:0.1"};
+        QTest::newRow("carrier of unknown keying") << QStringList{"--carrier", "1000:0.1:psk"};
+        QTest::newRow("carrier stronger than full scale") << QStringList{"--carrier", "1000:1.5"};
     }
     void badOptions() {
         QFETCH(QStringList, args);
@@ -520,11 +528,12 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
         for (const char* word :
-             {"--address",     "--frequency",   "--no-echo",      "--silent",     "--transceive",
-              "--garbage",     "--reply-delay", "--log",          "--link",       "--exit-on-eof",
-              "silent on|off", "echo on|off",   "garbage on|off", "frequency HZ", "send HEX",
-              "vanish MS",     "quit",          "SIGUSR1",        "--audio",      "--audio-ppm",
-              "--chirp",       "--mode",        "--noise",        "--sweep-rate"}) {
+             {"--address",      "--frequency",   "--no-echo",      "--silent",     "--transceive",
+              "--garbage",      "--reply-delay", "--log",          "--link",       "--exit-on-eof",
+              "silent on|off",  "echo on|off",   "garbage on|off", "frequency HZ", "send HEX",
+              "vanish MS",      "quit",          "SIGUSR1",        "--audio",      "--audio-ppm",
+              "--chirp",        "--mode",        "--noise",        "--sweep-rate", "--sounder",
+              "--sounder-mode", "--carrier"}) {
             QVERIFY2(help.contains(QLatin1String(word)), word);
         }
     }
@@ -570,7 +579,8 @@ private slots:
         settings.delayToMs = (after - before) * 1000 + 2 * kModeMs;
         ionogram::DechirpColumn column(settings);
         const ionogram::SounderProfile profile;
-        const double inPeriod = std::fmod(sweep::CrossingInPeriod(profile, 0.25, kDialKhz), kPeriod);
+        const double inPeriod =
+            std::fmod(sweep::CrossingInPeriod(profile, 0.25, kDialKhz), kPeriod);
         int heard = 0;
         for (double crossing = std::ceil(before / kPeriod) * kPeriod + inPeriod; crossing < time2;
              crossing += kPeriod) {
@@ -586,6 +596,51 @@ private slots:
             ++heard;
         }
         QVERIFY(heard >= 1);
+    }
+
+    // Several sounders and keyed carriers at once: the audio holds each sounder's crossings,
+    // found by the chirp detector at their rate and place in the period.
+    void audio_severalSoundersAndCarriers() {
+        constexpr double kDialKhz = 5000;
+        QTemporaryDir dir;
+        const QString file = dir.filePath("audio.raw");
+        RadioSimProcess sim;
+        const double before = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QVERIFY2(!sim.Start({"--audio", file, "--frequency", "5000000", "--noise", "0.005",
+                             "--sounder", "500:2:0.5:4:0.2", "--sounder", "100:3:1:7:0.2",
+                             "--carrier", "1000:0.05:cw", "--carrier", "2000:0.05:rtty"})
+                      .isEmpty(),
+                 qPrintable(sim.ErrorString()));
+        const double after = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        QTest::qWait(7000);
+        sim.Stop();
+        QFile raw(file);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QByteArray bytes = raw.readAll();
+        std::vector<float> samples(std::size_t(bytes.size() / 2));
+        for (std::size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = float(qFromLittleEndian<qint16>(bytes.constData() + 2 * i)) / 32768;
+        }
+        ionogram::ChirpDetector detector({});
+        auto found = detector.Feed(samples, after, 1 / 48000.0);
+        const auto rest = detector.Gap();
+        found.insert(found.end(), rest.begin(), rest.end());
+        // Placed from when the radio had surely started: late by at most the start-up.
+        const double slack = after - before + 0.002;
+        int heard500 = 0, heard100 = 0;
+        for (const ionogram::ChirpDetection& d : found) {
+            const double period = d.rateKhzPerS == 500 ? 2 : 3;
+            const double expected =
+                (d.rateKhzPerS == 500 ? 0.5 + 0.004 : 1 + 0.007) + kDialKhz / d.rateKhzPerS;
+            const double late = std::fmod(d.time - expected, period);
+            const bool inPlace = late <= slack || late >= period - 0.001;
+            if (d.falling || (d.rateKhzPerS != 500 && d.rateKhzPerS != 100) || !inPlace) {
+                continue; // a keyed carrier's edge
+            }
+            ++(d.rateKhzPerS == 500 ? heard500 : heard100);
+        }
+        QVERIFY2(heard500 >= 2 && heard100 >= 1,
+                 qPrintable(QString("%1 and %2 crossings heard").arg(heard500).arg(heard100)));
     }
 };
 

@@ -87,7 +87,7 @@ private slots:
         const QString path = NewFile();
         const std::vector<SavedSounder> sounders{
             {QStringLiteral("Cyprus, 300:78"), 78, {}},
-            {QStringLiteral("Hourly"), 1800.5, {100, 3600, 2000, 30000, 100}},
+            {QStringLiteral("Hourly"), 1800.5, {100, 3600, 2000, 30000, 100}, true},
         };
         QVERIFY(SounderStore(path).SaveSaved(sounders).IsOk());
         QSettings raw(path, QSettings::IniFormat);
@@ -95,6 +95,9 @@ private slots:
         QCOMPARE(raw.value(QStringLiteral("sounders/2/ChirpTime")).toString(),
                  QStringLiteral("1800.5"));
         QCOMPARE(raw.value(QStringLiteral("sounders/2/Period")).toString(), QStringLiteral("3600"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/1/Follow")).toString(),
+                 QStringLiteral("false"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/2/Follow")).toString(), QStringLiteral("true"));
         QStringList notices;
         QCOMPARE(SounderStore(path).LoadSaved(&notices), sounders);
         QVERIFY(notices.isEmpty());
@@ -131,7 +134,6 @@ private slots:
         QVERIFY(!SounderStore(blocked).SaveSaved({}).IsOk());
     }
 };
-
 
 QTEST_GUILESS_MAIN(TestSounderStore)
 #include "tst_sounderstore.moc"

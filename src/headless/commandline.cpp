@@ -3,6 +3,8 @@
 #include "core/version.h"
 #include "link/civ.h"
 #include "link/commport.h"
+#include "settings/planstore.h"
+#include "station/followplan.h"
 #include "sweep/schedule.h"
 
 #include <QCommandLineParser>
@@ -169,9 +171,61 @@ const SettingOption kSettingOptions[] = {
      [](const StationSettings& settings) {
          return settings.ionogram.save ? QStringLiteral("yes") : QStringLiteral("no");
      }},
+    {"tuning-time", "MS",
+     "With --follow: how long the radio needs after a tuning command before its audio is on the "
+     "new frequency, in whole ms (50).",
+     [](const QString& value) {
+         return PlanStore::ParseTuningTime(value)
+                    ? QString()
+                    : QStringLiteral("\"%1\" is not a whole number of milliseconds from 0 to %2.")
+                          .arg(value, QString::number(sweep::kLongestTuningTime.count()));
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.plan.tuningTime =
+             PlanStore::ParseTuningTime(value).value_or(sweep::kDefaultTuningTime);
+     },
+     [](const StationSettings& settings) {
+         return QString::number(settings.plan.tuningTime.count());
+     }},
+    {"fine-steps", "yes|no",
+     "With --follow: a column every 25 kHz within 500 kHz of the last sweep's MOF (no).",
+     [](const QString& value) {
+         return YesNo(value) ? QString()
+                             : QStringLiteral("\"%1\" is neither yes nor no.").arg(value);
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.plan.fineSteps = YesNo(value).value_or(false);
+     },
+     [](const StationSettings& settings) {
+         return settings.plan.fineSteps ? QStringLiteral("yes") : QStringLiteral("no");
+     }},
 };
 
 constexpr const char* kHeadless = "headless";
+constexpr const char* kFollow = "follow";
+// The options of the single sounder, which --follow replaces.
+constexpr const char* kSingleSounderOptions[] = {"chirp", "sweep-rate", "period",
+                                                 "low",   "high",       "step"};
+
+// The saved sounders named by --follow: a value that is a saved name is taken whole, any other
+// is split at its commas. The names not saved go to unknown.
+QStringList FollowedNames(const QStringList& values, const std::vector<SavedSounder>& saved,
+                          QStringList* unknown) {
+    QStringList names;
+    QStringList known;
+    for (const SavedSounder& sounder : saved) {
+        known << sounder.name;
+    }
+    for (const QString& value : values) {
+        const QStringList parts =
+            known.contains(value) ? QStringList{value} : value.split(u',', Qt::SkipEmptyParts);
+        for (const QString& part : parts) {
+            const QString name = known.contains(part) ? part : part.trimmed();
+            (known.contains(name) ? names : *unknown) << name;
+        }
+    }
+    return names;
+}
 constexpr const char* kVerbose = "verbose";
 
 QString OptionText(const char* name) {
@@ -192,10 +246,10 @@ std::span<const SettingOption> SettingOptions() {
 }
 
 bool Requested(int argc, const char* const* argv) {
-    QStringList names{OptionText(kHeadless),        OptionText(kVerbose),
-                      QStringLiteral("--help"),     QStringLiteral("-h"),
-                      QStringLiteral("--help-all"), QStringLiteral("--version"),
-                      QStringLiteral("-v")};
+    QStringList names{OptionText(kHeadless),       OptionText(kVerbose),
+                      OptionText(kFollow),         QStringLiteral("--help"),
+                      QStringLiteral("-h"),        QStringLiteral("--help-all"),
+                      QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
         names << OptionText(option.name);
     }
@@ -226,8 +280,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "it until SIGINT or SIGTERM."));
     const QCommandLineOption verboseOption(QLatin1String(kVerbose),
                                            QStringLiteral("Log every step of the sweep."));
+    const QCommandLineOption followOption(
+        QLatin1String(kFollow),
+        QStringLiteral("Follow these saved sounders (Configure > Sounder...) with one radio, "
+                       "each to its own ionogram, instead of the stored Follow marks and the "
+                       "single sounder. Give it once per name for names with a comma."),
+        QStringLiteral("NAME[,NAME...]"));
     parser.addOption(headlessOption);
     parser.addOption(verboseOption);
+    parser.addOption(followOption);
     std::vector<QCommandLineOption> settingOptions;
     for (const SettingOption& option : SettingOptions()) {
         settingOptions.emplace_back(QLatin1String(option.name),
@@ -256,6 +317,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     result.headless = parser.isSet(headlessOption);
     result.verbose = parser.isSet(verboseOption);
+    result.follow = parser.values(followOption);
     for (std::size_t i = 0; i < settingOptions.size(); ++i) {
         if (!parser.isSet(settingOptions[i])) {
             continue;
@@ -267,7 +329,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         }
         result.overrides.emplace_back(&option, value);
     }
-    if (!result.headless && (result.verbose || !result.overrides.empty())) {
+    if (!result.follow.isEmpty()) {
+        for (const auto& [option, value] : result.overrides) {
+            for (const char* single : kSingleSounderOptions) {
+                if (std::strcmp(option->name, single) == 0) {
+                    return Refused(QStringLiteral("%1 follows saved sounders, each with its own "
+                                                  "chirp time and sweep: leave out %2.")
+                                       .arg(OptionText(kFollow), OptionText(single)));
+                }
+            }
+        }
+    }
+    if (!result.headless &&
+        (result.verbose || !result.overrides.empty() || !result.follow.isEmpty())) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }
@@ -279,6 +353,26 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
     for (const auto& [option, value] : commandLine.overrides) {
         option->apply(*settings, value);
     }
+    if (!commandLine.follow.isEmpty()) {
+        QStringList unknown;
+        const QStringList names = FollowedNames(commandLine.follow, settings->saved, &unknown);
+        if (!unknown.isEmpty()) {
+            QStringList saved;
+            for (const SavedSounder& sounder : settings->saved) {
+                saved << QStringLiteral("\"%1\"").arg(sounder.name);
+            }
+            return QStringLiteral("%1: no saved sounder is called \"%2\". %3")
+                .arg(OptionText(kFollow), unknown.first(),
+                     saved.isEmpty()
+                         ? QStringLiteral("There are none: save sounders in Configure > Sounder.")
+                         : QStringLiteral("The saved sounders are %1.")
+                               .arg(saved.join(QStringLiteral(", "))));
+        }
+        for (SavedSounder& sounder : settings->saved) {
+            sounder.follow = names.contains(sounder.name);
+        }
+    }
+    const bool following = !FollowedSounders(*settings).empty();
     // Overrides were checked as they were read; a stored value may still be refused, and
     // without a window nobody could correct it. The profile, the chirp time within its period and
     // the way to the radio are checked whole.
@@ -302,12 +396,13 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
             return refused(refusal, OptionText(name));
         }
     }
-    if (const Status valid = sweep::ValidateProfile(settings->profile); !valid.IsOk()) {
+    if (const Status valid = sweep::ValidateProfile(settings->profile);
+        !following && !valid.IsOk()) {
         return refused(valid.Message(), QStringLiteral("--sweep-rate, --period, --low, --high "
                                                        "and --step"));
     }
     const double period = settings->profile.period;
-    if (!sweep::ParseChirpTime(settings->basic.chirpTime, QLocale(), period)) {
+    if (!following && !sweep::ParseChirpTime(settings->basic.chirpTime, QLocale(), period)) {
         return refused(sweep::ChirpTimeRefusal(settings->basic.chirpTime, period),
                        OptionText("chirp"));
     }
@@ -317,6 +412,13 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
     if (const QString refusal = IonogramRefusal(settings->ionogram); !refusal.isEmpty()) {
         return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder, "
                                                "--iaru-region or --save"));
+    }
+    // The single profile and chirp time are not used when saved sounders are followed: the set
+    // followed is checked instead, with the delays shown (checked above).
+    if (const Status served = following ? CheckFollowed(*settings) : Status::Ok(); !served.IsOk()) {
+        return commandLine.follow.isEmpty()
+                   ? refused(served.Message(), OptionText(kFollow))
+                   : QStringLiteral("%1: %2").arg(OptionText(kFollow), served.Message());
     }
     return {};
 }

@@ -39,6 +39,8 @@ struct CommandLine {
     bool headless = false;
     bool verbose = false;
     std::vector<std::pair<const SettingOption*, QString>> overrides;
+    // --follow, as given (each a name, or names joined by commas); empty when not given.
+    QStringList follow;
     // Set when the run ends here: --help and --version (text for standard output, status 0),
     // or a refused command line (one line for standard error, kExitRefused).
     std::optional<int> exitStatus;

@@ -58,6 +58,14 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
         }
     });
     connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
+    // A slot of the listening plan is logged as a step, with its sounder's name.
+    connect(&station, &Station::SlotTuned, this,
+            [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
+                if (this->verbose && !stopped) {
+                    Log(sounder + QStringLiteral(": ") +
+                        StepText(hz, tuneAt, reached, this->station.Rig().State().answering));
+                }
+            });
     connect(&station, &Station::Archived, this,
             [this](const QString& png) { Log(ArchivedText(png)); });
     connect(&station, &Station::Scaled, this,

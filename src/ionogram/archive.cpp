@@ -60,14 +60,25 @@ void AppendFixed(QByteArray* out, double value, int decimals) {
     out->append(buffer, int(result.ptr - buffer));
 }
 
-QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime) {
-    return startUtc.toUTC().toString("yyyyMMdd-HHmmss") + "Z-c" + ChirpText(chirpTime);
+QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime, const QString& sounder) {
+    QString base = startUtc.toUTC().toString("yyyyMMdd-HHmmss") + "Z-c" + ChirpText(chirpTime);
+    if (!sounder.isEmpty()) {
+        QString name = sounder;
+        for (const QChar refused : QStringLiteral("/\\:*?\"<>|")) {
+            name.replace(refused, u'_');
+        }
+        base += "-" + name;
+    }
+    return base;
 }
 
 QByteArray CsvText(const IonogramSweep& sweep) {
     QByteArray out;
     const QString start = sweep.startUtc.toUTC().toString(kStartFormat) + " UTC";
     out += "# chirp time: " + ChirpText(sweep.chirpTime).toUtf8() + " s\n";
+    if (!sweep.sounder.isEmpty()) {
+        out += "# sounder: " + sweep.sounder.toUtf8() + "\n";
+    }
     out += "# profile: " + sweep.profile.toUtf8() + "\n";
     out += "# sweep start: " + start.toUtf8() + "\n";
     out += "# audio input: " + sweep.audioInput.toUtf8() + "\n";
@@ -254,7 +265,7 @@ std::optional<IonogramSweep> ReadArchivedTable(const QString& path) {
     return text ? ParseCsvText(*text) : std::nullopt;
 }
 
-Status WriteArchive(const IonogramSweep& sweep, const QString& folder) {
+Status WriteArchive(const IonogramSweep& sweep, const QString& folder, bool namedBySounder) {
     QDir dir(folder);
     if (!dir.mkpath(".")) {
         return Status::Error(QString("The ionogram archive folder %1 does not exist and cannot be "
@@ -262,7 +273,8 @@ Status WriteArchive(const IonogramSweep& sweep, const QString& folder) {
                                  .arg(QDir::toNativeSeparators(folder)),
                              "archive folder cannot be made");
     }
-    const QString base = dir.filePath(ArchiveBaseName(sweep.startUtc, sweep.chirpTime));
+    const QString base = dir.filePath(ArchiveBaseName(sweep.startUtc, sweep.chirpTime,
+                                                      namedBySounder ? sweep.sounder : QString()));
     const std::optional<QByteArray> table = Gzip(CsvText(sweep));
     if (!table) {
         return Status::Error("The ionogram table could not be compressed (out of memory?).",

@@ -18,8 +18,10 @@ namespace ionogram {
 // SNR values in the table are never below this, so every number there is finite.
 constexpr double kSnrFloorDb = -30;
 
-// "20261207-101638Z-c78", and "...-c78.5" for a fractional chirp time.
-QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime);
+// "20261207-101638Z-c78", and "...-c78.5" for a fractional chirp time; with a sounder's name,
+// "...-c78-Cyprus" (the characters some file systems refuse, /\:*?"<>|, replaced by _).
+QString ArchiveBaseName(const QDateTime& startUtc, double chirpTime,
+                        const QString& sounder = QString());
 
 // The table: "#" comment lines, a header "frequency_khz,<delays>", one line per step.
 // Comma-separated, "." as decimal point whatever the locale, "nan" for a step without audio.
@@ -48,6 +50,7 @@ std::optional<IonogramSweep> ReadArchivedTable(const QString& path);
 
 // Writes <base>.png and <base>.csv.gz into folder (made if missing). The error names the file
 // and the reason and says what to do.
-Status WriteArchive(const IonogramSweep& sweep, const QString& folder);
+// namedBySounder: the file names carry the sweep's sounder (several sounders followed).
+Status WriteArchive(const IonogramSweep& sweep, const QString& folder, bool namedBySounder = false);
 
 } // namespace ionogram

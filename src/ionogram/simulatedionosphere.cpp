@@ -14,7 +14,19 @@ constexpr double kFadeStartHz = 6000;
 constexpr double kFadeEndHz = 8000;
 constexpr double kFadeStartOfNyquist = 0.7;
 constexpr double kFadeEndOfNyquist = 0.9;
-constexpr int kAverageSteps = 2400; // frequencies summed for the mean group delay
+constexpr int kAverageSteps = 2400;          // frequencies summed for the mean group delay
+constexpr double kKeyingEdgeSeconds = 0.005; // a keyed carrier's rise, fall or shift
+
+// Whether element `index` of interferer `which` is keyed (on, or the upper tone): a hash of the
+// two, the same whichever block the element falls in.
+bool Keyed(std::uint32_t seed, std::size_t which, double index) {
+    std::uint64_t x = std::uint64_t(std::int64_t(index)) * 0x9E3779B97F4A7C15ULL ^
+                      (std::uint64_t(which + 1) << 32) ^ seed;
+    x ^= x >> 31;
+    x *= 0xBF58476D1CE4E5B9ULL;
+    x ^= x >> 27;
+    return (x & 1) != 0;
+}
 
 using Complex = std::complex<double>;
 
@@ -120,47 +132,83 @@ SimulatedIonosphere::SimulatedIonosphere(Settings config)
     : settings(std::move(config)), filter(settings.sampleRate), random(settings.seed),
       whiteRms(settings.noiseRms * std::sqrt(settings.sampleRate / 2 / (kPassHighHz - kPassLowHz))),
       fadeStartHz(std::min(kFadeStartHz, kFadeStartOfNyquist * settings.sampleRate / 2)),
-      fadeEndHz(std::min(kFadeEndHz, kFadeEndOfNyquist * settings.sampleRate / 2)) {}
+      fadeEndHz(std::min(kFadeEndHz, kFadeEndOfNyquist * settings.sampleRate / 2)),
+      interfererPhase(settings.interferers.size(), 0) {}
 
-void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, double sampleInterval,
-                                   std::span<float> out) {
-    const SounderProfile& profile = settings.profile;
+void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialKhz,
+                                   double firstSampleTime, double blockSpan,
+                                   std::vector<Tone>* tones) const {
+    const SounderProfile& profile = sounder.profile;
     const double rate = profile.sweepRate * kHzPerKhz;
     // The sounder's crossing of the dial frequency nearest to this block.
-    const double inPeriod = sweep::CrossingInPeriod(profile, settings.chirpTime, dialKhz);
+    const double inPeriod = sweep::CrossingInPeriod(profile, sounder.chirpTime, dialKhz);
     const double period = std::floor((firstSampleTime - inPeriod) / profile.period + 0.5);
     const double crossing = period * profile.period + inPeriod;
     const bool swept = dialKhz >= profile.lowFrequency && dialKhz <= profile.highFrequency;
     const double fadeEnd = fadeEndHz / rate; // seconds from a tone's start to its end
+    for (const PropagationMode& mode : sounder.modes) {
+        const double start = crossing + mode.delayMs * kSecondsPerMs - firstSampleTime;
+        if (swept && dialKhz >= mode.lowKhz && dialKhz <= mode.highKhz && start < blockSpan &&
+            start + fadeEnd > 0) {
+            tones->push_back({start, rate, mode.amplitude, mode.phase});
+        }
+    }
+}
 
-    struct Tone {
-        double start; // seconds after the first sample at which the tone leaves 0 Hz
-        double amplitude;
-        double phase;
-    };
+double SimulatedIonosphere::Interference(double time, double sampleInterval) {
+    double x = 0;
+    for (std::size_t i = 0; i < settings.interferers.size(); ++i) {
+        const Interferer& carrier = settings.interferers[i];
+        // The keying (on, or the upper tone) eased from the last element's over the first
+        // kKeyingEdgeSeconds of each element with a raised cosine, as a clean transmitter
+        // shapes it.
+        double keyed = 0;
+        if (carrier.keying != Interferer::Keying::Steady) {
+            const double element = std::floor(time / carrier.elementSeconds);
+            const double now = Keyed(settings.seed, i, element) ? 1 : 0;
+            const double before = Keyed(settings.seed, i, element - 1) ? 1 : 0;
+            const double into = time - element * carrier.elementSeconds;
+            const double edge = std::min(kKeyingEdgeSeconds, carrier.elementSeconds / 2);
+            keyed = into >= edge
+                        ? now
+                        : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / edge));
+        }
+        double hz = carrier.hz;
+        double level = 1;
+        if (carrier.keying == Interferer::Keying::Shift) {
+            hz += carrier.shiftHz * keyed;
+        } else if (carrier.keying == Interferer::Keying::OnOff) {
+            level = keyed;
+        }
+        x += carrier.amplitude * level * std::cos(interfererPhase[i]);
+        interfererPhase[i] = std::fmod(interfererPhase[i] + 2 * kPi * hz * sampleInterval, 2 * kPi);
+    }
+    return x;
+}
+
+void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, double sampleInterval,
+                                   std::span<float> out) {
     std::vector<Tone> tones;
     const double blockSpan = double(out.size()) * sampleInterval;
-    std::vector<PropagationMode> modes = settings.modes;
+    // The main sounder's modes: the fixed ones, and each layer's rays at the dial frequency.
+    SimulatedSounder main{settings.profile, settings.chirpTime, settings.modes};
     for (const IonosphericLayer& layer : settings.layers) {
         for (const LayerRay& ray : LayerRays(layer, dialKhz)) {
             // The ray's carrier phase at the dial frequency, as its path length sets it.
             const double phase = 2 * kPi * std::fmod(dialKhz * ray.delayMs, 1.0);
-            modes.push_back({ray.delayMs, dialKhz, dialKhz, ray.amplitude, phase});
+            main.modes.push_back({ray.delayMs, dialKhz, dialKhz, ray.amplitude, phase});
         }
     }
-    for (const PropagationMode& mode : modes) {
-        const double start = crossing + mode.delayMs * kSecondsPerMs - firstSampleTime;
-        if (swept && dialKhz >= mode.lowKhz && dialKhz <= mode.highKhz && start < blockSpan &&
-            start + fadeEnd > 0) {
-            tones.push_back({start, mode.amplitude, mode.phase});
-        }
+    AddTones(main, dialKhz, firstSampleTime, blockSpan, &tones);
+    for (const SimulatedSounder& sounder : settings.otherSounders) {
+        AddTones(sounder, dialKhz, firstSampleTime, blockSpan, &tones);
     }
     for (std::size_t k = 0; k < out.size(); ++k) {
         const double t = double(k) * sampleInterval;
         double x = whiteRms > 0 ? whiteRms * gauss(random) : 0;
         for (const Tone& tone : tones) {
             const double u = t - tone.start;
-            const double hz = rate * u;
+            const double hz = tone.rate * u;
             if (u < 0 || hz >= fadeEndHz) {
                 continue; // the other sideband, or far above the passband
             }
@@ -168,7 +216,10 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
             if (hz > fadeStartHz) {
                 fade = 0.5 * (1 + std::cos(kPi * (hz - fadeStartHz) / (fadeEndHz - fadeStartHz)));
             }
-            x += tone.amplitude * fade * std::cos(kPi * rate * u * u + tone.phase);
+            x += tone.amplitude * fade * std::cos(kPi * tone.rate * u * u + tone.phase);
+        }
+        if (!settings.interferers.empty()) {
+            x += Interference(firstSampleTime + t, sampleInterval);
         }
         out[k] = filter.Process(x);
     }

@@ -25,6 +25,28 @@ struct PropagationMode {
     double phase = 0;
 };
 
+// Another sounder heard at the same time as the main one, with its own sweep, timing and modes.
+struct SimulatedSounder {
+    SounderProfile profile;
+    double chirpTime = 0;
+    std::vector<PropagationMode> modes;
+};
+
+// Interference that does not sweep: a steady carrier, one keyed on and off like Morse, or one
+// shifted between two tones like RTTY; the keying follows a pseudo-random sequence of elements
+// fixed by the time, so audio generated in pieces keys the same.
+struct Interferer {
+    enum class Keying { Steady, OnOff, Shift };
+    static constexpr double kDefaultElementSeconds = 0.06; // a dot at 20 words per minute
+    static constexpr double kDefaultShiftHz = 170;
+
+    double hz = 0;
+    double amplitude = 0; // peak, 1 = full scale
+    Keying keying = Keying::Steady;
+    double elementSeconds = kDefaultElementSeconds;
+    double shiftHz = kDefaultShiftHz; // the upper tone lies this far above hz
+};
+
 // Butterworth high-pass and low-pass of the same order in cascade: the receiver's passband.
 class PassbandFilter {
 public:
@@ -65,6 +87,8 @@ public:
         // Modes reflected by a layer: their rays' delays and amplitudes follow the dial.
         std::vector<IonosphericLayer> layers;
         std::uint32_t seed = 1;
+        std::vector<SimulatedSounder> otherSounders;
+        std::vector<Interferer> interferers;
     };
 
     explicit SimulatedIonosphere(Settings settings);
@@ -79,6 +103,17 @@ public:
     const PassbandFilter& Filter() const { return filter; }
 
 private:
+    struct Tone {
+        double start; // seconds after the first sample at which the tone leaves 0 Hz
+        double rate;  // Hz/s
+        double amplitude;
+        double phase;
+    };
+    // The tones of one sounder's modes heard during the block.
+    void AddTones(const SimulatedSounder& sounder, double dialKhz, double firstSampleTime,
+                  double blockSpan, std::vector<Tone>* tones) const;
+    double Interference(double time, double sampleInterval);
+
     Settings settings;
     PassbandFilter filter;
     std::mt19937 random;
@@ -86,6 +121,7 @@ private:
     double whiteRms;
     double fadeStartHz;
     double fadeEndHz;
+    std::vector<double> interfererPhase; // radians, kept between blocks
 };
 
 } // namespace ionogram

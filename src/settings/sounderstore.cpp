@@ -55,8 +55,13 @@ QStringList ProfileTexts(const Profile& profile) {
     return texts;
 }
 
+constexpr char kTrue[] = "true";
+constexpr char kFalse[] = "false";
+
+// Name, chirp time, Follow, then the profile's values.
 QStringList SavedTexts(const SavedSounder& sounder) {
-    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime)} +
+    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime),
+                       QLatin1String(sounder.follow ? kTrue : kFalse)} +
            ProfileTexts(sounder.profile);
 }
 
@@ -145,6 +150,8 @@ std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
             continue;
         }
         sounder.chirpTime = *chirp;
+        // An entry without the key (saved before there was a plan) is not followed.
+        sounder.follow = storefile::ReadText(*store, kFollowKey, kFalse) == QLatin1String(kTrue);
         sounders.push_back(sounder);
     }
     store->endArray();
@@ -163,7 +170,8 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
         store->setArrayIndex(static_cast<int>(i));
         store->setValue(QLatin1String(kNameKey), written.at(i).at(0));
         store->setValue(QLatin1String(kChirpTimeKey), written.at(i).at(1));
-        WriteProfileTexts(*store, written.at(i).mid(2));
+        store->setValue(QLatin1String(kFollowKey), written.at(i).at(2));
+        WriteProfileTexts(*store, written.at(i).mid(3));
     }
     store->endArray();
     store->sync();
@@ -173,7 +181,8 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
         for (int i = 0; i < count; ++i) {
             fresh.setArrayIndex(i);
             back.append(QStringList{storefile::ReadText(fresh, kNameKey, ""),
-                                    storefile::ReadText(fresh, kChirpTimeKey, "")} +
+                                    storefile::ReadText(fresh, kChirpTimeKey, ""),
+                                    storefile::ReadText(fresh, kFollowKey, "")} +
                         ReadProfileTexts(fresh));
         }
         return back == written;

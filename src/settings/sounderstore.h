@@ -16,6 +16,7 @@ struct SavedSounder {
     QString name;
     double chirpTime = 0; // s after the start of the period
     sweep::Profile profile;
+    bool follow = false; // the radio follows it, with the others followed, through the plan
 
     bool operator==(const SavedSounder&) const = default;
 };
@@ -31,6 +32,7 @@ public:
     static constexpr const char* kLowFrequencyKey = "LowFrequency";   // kHz
     static constexpr const char* kHighFrequencyKey = "HighFrequency"; // kHz
     static constexpr const char* kStepSizeKey = "StepSize";           // kHz
+    static constexpr const char* kFollowKey = "Follow";               // "true" or "false"
     static constexpr const char* kDefaultSweepRate = "100";
     static constexpr const char* kDefaultPeriod = "300";
     static constexpr const char* kDefaultLowFrequency = "2000";

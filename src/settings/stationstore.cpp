@@ -1,5 +1,15 @@
 #include "settings/stationstore.h"
 
+std::vector<SavedSounder> FollowedSounders(const StationSettings& settings) {
+    std::vector<SavedSounder> followed;
+    for (const SavedSounder& saved : settings.saved) {
+        if (saved.follow) {
+            followed.push_back(saved);
+        }
+    }
+    return followed;
+}
+
 StationStore::StationStore(QString iniFile) : iniFile(std::move(iniFile)) {}
 
 StationSettings StationStore::Load(QStringList* notices) const {
@@ -8,6 +18,7 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.profile = SounderStore(iniFile).Load(notices);
     settings.rig = RigStore(iniFile).Load(notices);
     settings.ionogram = IonogramStore(iniFile).Load(notices);
+    settings.plan = PlanStore(iniFile).Load(notices);
     QStringList ignored; // a saved sounder that cannot be read is told by the Sounder dialog
     settings.saved = SounderStore(iniFile).LoadSaved(&ignored);
     return settings;
@@ -27,4 +38,8 @@ Status StationStore::Save(const RigChoice& rig) const {
 
 Status StationStore::Save(const IonogramChoice& ionogram) const {
     return IonogramStore(iniFile).Save(ionogram);
+}
+
+Status StationStore::Save(const sweep::PlanChoice& plan) const {
+    return PlanStore(iniFile).Save(plan);
 }

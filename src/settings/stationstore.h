@@ -1,6 +1,6 @@
 #pragma once
 
-// The four groups of settings a station is built from, and the one place that reads them all
+// The groups of settings a station is built from, and the one place that reads them all
 // and writes each: the window and the windowless run load them here once and hand them to the
 // station whole. The window writes "settings" when it closes and each other group when its
 // dialog's OK is pressed; the windowless run never writes.
@@ -8,6 +8,7 @@
 #include "core/status.h"
 #include "rig/rigchoice.h"
 #include "settings/ionogramstore.h"
+#include "settings/planstore.h"
 #include "settings/rigstore.h"
 #include "settings/settingsstore.h"
 #include "settings/sounderstore.h"
@@ -22,8 +23,15 @@ struct StationSettings {
     sweep::Profile profile;
     RigChoice rig;
     IonogramChoice ionogram;
-    std::vector<SavedSounder> saved; // the saved sounders, which name the sweeps they match
+    sweep::PlanChoice plan;
+    // The saved sounders in the list's order, which name the sweeps they match. When any is
+    // marked Follow, the station follows those through the plan (the order is the priority)
+    // instead of the single profile.
+    std::vector<SavedSounder> saved;
 };
+
+// The saved sounders marked Follow, in the list's order.
+std::vector<SavedSounder> FollowedSounders(const StationSettings& settings);
 
 class StationStore {
 public:
@@ -40,6 +48,7 @@ public:
     Status Save(const sweep::Profile& profile) const;
     Status Save(const RigChoice& rig) const;
     Status Save(const IonogramChoice& ionogram) const;
+    Status Save(const sweep::PlanChoice& plan) const;
 
     // The sounder group, for its list of saved sounders.
     SounderStore Sounders() const { return SounderStore(iniFile); }

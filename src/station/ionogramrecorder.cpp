@@ -160,7 +160,7 @@ void IonogramRecorder::FinishSweep() {
 }
 
 void IonogramRecorder::Archive() {
-    if (const Status written = ionogram::WriteArchive(lastComplete, choice.folder);
+    if (const Status written = ionogram::WriteArchive(lastComplete, choice.folder, namedBySounder);
         !written.IsOk()) {
         // Told once until an archive is written again; the live window goes on.
         if (written.Message() != lastArchiveProblem) {
@@ -172,7 +172,8 @@ void IonogramRecorder::Archive() {
     lastArchiveProblem.clear();
     emit Archived(
         QDir(choice.folder)
-            .filePath(ionogram::ArchiveBaseName(lastComplete.startUtc, lastComplete.chirpTime) +
+            .filePath(ionogram::ArchiveBaseName(lastComplete.startUtc, lastComplete.chirpTime,
+                                                namedBySounder ? lastComplete.sounder : QString()) +
                       QStringLiteral(".png")));
 }
 

@@ -34,6 +34,8 @@ public:
     void Configure(const IonogramChoice& choice, const sweep::Profile& profile);
     const IonogramChoice& Choice() const { return choice; }
     bool Recording() const { return !choice.audioInput.isEmpty(); }
+    // The archive's file names carry the sweep's sounder (one recorder per followed sounder).
+    void NameArchivesBySounder(bool on) { namedBySounder = on; }
 
     // The scheduler's sweep events and steps. Times are seconds since UTC midnight.
     void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
@@ -82,4 +84,5 @@ private:
     bool haveComplete = false;
     QTimer finish;
     QString lastArchiveProblem;
+    bool namedBySounder = false;
 };

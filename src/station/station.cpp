@@ -2,8 +2,14 @@
 
 #include "rig/hamlibtuner.h"
 #include "rig/rigctltuner.h"
+#include "station/followplan.h"
 #include "sweep/utcclock.h"
 
+#include "core/units.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
@@ -16,6 +22,46 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     scheduler = std::make_unique<SweepScheduler>(
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
 
+    planTimer = std::make_unique<AlignedTickTimer>(clock);
+    planTimer->SetInterval(std::chrono::milliseconds{0});
+    plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
+    connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
+    // Each followed sounder's slots go to its own ionogram. The ionogram counts a column's
+    // crossing half a step after its mark, as the single sweep tunes it.
+    const auto markOf = [](double crossing, double halfStep) {
+        return std::fmod(crossing - halfStep + units::kSecondsPerDay, units::kSecondsPerDay);
+    };
+    connect(plan.get(), &PlanScheduler::SweepBegins, this,
+            [this](const QString& sounder, double chirp, double mark) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->SweepArmed(sounder, mark, chirp);
+                    r->SweepStarted(sounder, mark);
+                }
+            });
+    connect(plan.get(), &PlanScheduler::SlotPlanned, this,
+            [this, markOf](const QString& sounder, std::int32_t hz, double, double crossing) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->StepPlanned(hz, markOf(crossing, halfStep));
+                }
+            });
+    connect(plan.get(), &PlanScheduler::SlotTuned, this,
+            [this, markOf](const QString& sounder, std::int32_t hz, double tuneAt, double crossing,
+                           bool reached) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->StepTuned(hz, markOf(crossing, halfStep), reached);
+                }
+                emit SlotTuned(sounder, hz, tuneAt, reached);
+            });
+    connect(plan.get(), &PlanScheduler::SweepEnded, this,
+            [this](const QString& sounder, bool complete) {
+                double halfStep = 0;
+                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                    r->SweepEnded(sounder, complete);
+                }
+            });
     Attach(*tuner);
     ApplyBand();
     connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
@@ -72,6 +118,18 @@ void Station::Apply(const StationSettings& settings) {
     ChooseRig(settings.rig);
     ConfigureIonogram(settings.ionogram);
     SetSavedSounders(settings.saved);
+    Follow(PlanSounders(settings), PlanSettingsFor(settings));
+}
+
+void Station::Follow(std::vector<sweep::FollowedSounder> sounders,
+                     const sweep::PlanSettings& settings) {
+    followed = std::move(sounders);
+    planSettings = settings;
+    MakeSounderRecorders();
+    ApplyBand();
+    if (started && !shutDown) {
+        Start();
+    }
 }
 
 StoredSettings Station::Current() const {
@@ -102,7 +160,36 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
     emit StateChanged();
 }
 
+void Station::MakeSounderRecorders() {
+    sounderRecorders.clear();
+    for (const sweep::FollowedSounder& s : followed) {
+        auto r = std::make_unique<IonogramRecorder>();
+        r->NameArchivesBySounder(true);
+        r->Configure(ionogramChoice, s.profile);
+        connect(&audio, &ionogram::AudioStream::Placed, r.get(), &IonogramRecorder::AudioPlaced);
+        connect(r.get(), &IonogramRecorder::Problem, this, &Station::Problem);
+        connect(r.get(), &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
+        connect(r.get(), &IonogramRecorder::Archived, this, &Station::Archived);
+        connect(r.get(), &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
+        sounderRecorders.push_back(std::move(r));
+    }
+}
+
+IonogramRecorder* Station::RecorderOf(const QString& sounder, double* halfStep) {
+    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
+        if (followed[i].name == sounder) {
+            *halfStep = sweep::HalfStep(followed[i].profile);
+            return sounderRecorders[i].get();
+        }
+    }
+    return nullptr;
+}
+
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
+    ionogramChoice = choice;
+    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
+        sounderRecorders[i]->Configure(choice, followed[i].profile);
+    }
     recorder.Configure(choice, scheduler->Profile());
     propagation.Configure(choice);
     if (shutDown || choice.audioInput.isEmpty()) {
@@ -150,6 +237,7 @@ Status Station::UseRig(const RigChoice& choice) {
         Attach(*next);
     }
     scheduler->SetTuner(chosen);
+    plan->SetTuner(chosen);
     tuner = &chosen;
     other = std::move(next); // the previous network or Hamlib backend goes here
     rigChoice = choice;
@@ -164,6 +252,17 @@ Status Station::Connect() {
 }
 
 void Station::ApplyBand() {
+    if (!followed.empty()) {
+        // The band the plan tunes: from the lowest sounder's first step to the highest's last.
+        std::int32_t low = INT32_MAX;
+        std::int32_t high = 0;
+        for (const sweep::FollowedSounder& s : followed) {
+            low = std::min(low, sweep::StepFrequency(s.profile, 0));
+            high = std::max(high, sweep::StepFrequency(s.profile, sweep::StepCount(s.profile) - 1));
+        }
+        tuner->SetBand(low, high);
+        return;
+    }
     const sweep::Profile& profile = scheduler->Profile();
     const int steps = sweep::StepCount(profile);
     tuner->SetBand(sweep::ParkFrequency(profile), steps > 0
@@ -180,7 +279,14 @@ void Station::SetRadioAddress(int address) {
 }
 
 void Station::Start() {
-    scheduler->StartButtonClick();
+    started = true;
+    if (followed.empty()) {
+        plan->Follow({}, planSettings);
+        scheduler->StartButtonClick();
+        return;
+    }
+    scheduler->Stop(); // the single sounder's sweep gives way to the plan for good
+    plan->Follow(followed, planSettings);
 }
 
 void Station::Shutdown() {
@@ -188,6 +294,10 @@ void Station::Shutdown() {
         return;
     }
     shutDown = true;
+    plan->Stop();
+    for (const auto& r : sounderRecorders) {
+        r->Stop();
+    }
     recorder.Stop();
     audio.Stop();
     scheduler->Stop();

@@ -14,6 +14,7 @@
 #include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
 #include "station/propagation.h"
+#include "sweep/planscheduler.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -41,6 +42,13 @@ public:
 
     // The ionogram's settings in force (input, archive, IARU region).
     const IonogramChoice& IonogramInForce() const { return recorder.Choice(); }
+
+    // Follows these sounders through the listening plan instead of the single profile and chirp
+    // time (none: the single sounder again), from Start on, or at once when started. The set must
+    // have passed sweep::CheckPlan.
+    void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
+    const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
+    PlanScheduler& Plan() { return *plan; }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
     void ApplyProfile(const sweep::Profile& profile);
@@ -106,6 +114,9 @@ signals:
     void SweepComplete(const ionogram::IonogramSweep& sweep);
     void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
+    // A slot of the listening plan was tuned (or not): its sounder, the frequency listened to
+    // and the slot's tuning instant.
+    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, bool reached);
     // Every answer of the backend in use, also to the park tuning.
     void Tuned(TuneOutcome outcome);
     // The ionogram of the sweep being received grew, or a sweep was complete (column -1).
@@ -133,6 +144,17 @@ private:
     RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
+    std::unique_ptr<AlignedTickTimer> planTimer; // the plan's own, so the two never share ticks
+    std::unique_ptr<PlanScheduler> plan;
+    std::vector<sweep::FollowedSounder> followed;
+    sweep::PlanSettings planSettings;
+    // While sounders are followed: one ionogram each, fed by the plan's slots and the same audio.
+    std::vector<std::unique_ptr<IonogramRecorder>> sounderRecorders;
+    IonogramChoice ionogramChoice;
+    void MakeSounderRecorders();
+    // The recorder of a followed sounder and the half step its marks are counted back by.
+    IonogramRecorder* RecorderOf(const QString& sounder, double* halfStep);
+    bool started = false;
     ionogram::AudioStream audio;
     IonogramRecorder recorder;
     Propagation propagation;

@@ -23,6 +23,8 @@ ionogram::SimulatedIonosphere::Settings Sky(const AudioOptions& options) {
     sky.noiseRms = options.noiseRms;
     sky.modes = options.modes;
     sky.layers = options.layers;
+    sky.otherSounders = options.sounders;
+    sky.interferers = options.carriers;
     sky.seed = std::uint32_t(std::time(nullptr));
     return sky;
 }

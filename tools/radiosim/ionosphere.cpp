@@ -2,10 +2,26 @@
 
 #include <charconv>
 #include <cmath>
+#include <string_view>
+#include <vector>
 
 namespace {
 
 constexpr double kMaxPpm = 10000;
+constexpr double kHighestCarrierHz = 20000;
+constexpr double kRttyElementSeconds = 0.022; // 45.45 baud
+
+std::vector<std::string_view> Fields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    for (std::size_t from = 0;;) {
+        const auto colon = text.find(':', from);
+        fields.push_back(text.substr(from, colon == text.npos ? text.npos : colon - from));
+        if (colon == text.npos) {
+            return fields;
+        }
+        from = colon + 1;
+    }
+}
 
 bool ParseDouble(std::string_view text, double* value) {
     double parsed = 0;
@@ -61,6 +77,50 @@ bool ParseLayer(const std::string& text, ionogram::IonosphericLayer* layer) {
         return false;
     }
     *layer = {critical, peak, thickness, range, int(hops), strength};
+    return true;
+}
+
+bool ParseSounder(const std::string& text, ionogram::SimulatedSounder* sounder) {
+    const auto fields = Fields(text);
+    ionogram::SimulatedSounder parsed;
+    ionogram::PropagationMode mode;
+    if (fields.size() != 5 || !ParseDouble(fields[0], &parsed.profile.sweepRate) ||
+        !ParseDouble(fields[1], &parsed.profile.period) ||
+        !ParseDouble(fields[2], &parsed.chirpTime) || !ParseDouble(fields[3], &mode.delayMs) ||
+        !ParseDouble(fields[4], &mode.amplitude)) {
+        return false;
+    }
+    if (parsed.profile.sweepRate < 1 || parsed.profile.sweepRate > 10000 ||
+        parsed.profile.period < 1 || parsed.profile.period > 86400 || parsed.chirpTime < 0 ||
+        parsed.chirpTime >= parsed.profile.period || mode.delayMs < 0 || mode.amplitude < 0 ||
+        mode.amplitude > 1) {
+        return false;
+    }
+    mode.lowKhz = parsed.profile.lowFrequency;
+    mode.highKhz = parsed.profile.highFrequency;
+    parsed.modes.push_back(mode);
+    *sounder = parsed;
+    return true;
+}
+
+bool ParseCarrier(const std::string& text, ionogram::Interferer* carrier) {
+    const auto fields = Fields(text);
+    ionogram::Interferer parsed;
+    if (fields.size() < 2 || fields.size() > 3 || !ParseDouble(fields[0], &parsed.hz) ||
+        !ParseDouble(fields[1], &parsed.amplitude) || parsed.hz <= 0 ||
+        parsed.hz > kHighestCarrierHz || parsed.amplitude < 0 || parsed.amplitude > 1) {
+        return false;
+    }
+    const std::string_view keying = fields.size() == 3 ? fields[2] : "steady";
+    if (keying == "cw") {
+        parsed.keying = ionogram::Interferer::Keying::OnOff;
+    } else if (keying == "rtty") {
+        parsed.keying = ionogram::Interferer::Keying::Shift;
+        parsed.elementSeconds = kRttyElementSeconds;
+    } else if (keying != "steady") {
+        return false;
+    }
+    *carrier = parsed;
     return true;
 }
 
@@ -124,6 +184,36 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
         options->layers.push_back(layer);
         return std::string();
     }
+    if (name == "--sounder") {
+        ionogram::SimulatedSounder sounder;
+        if (!takeValue() || !ParseSounder(value, &sounder)) {
+            return "--sounder needs RATE:PERIOD:CHIRP:DELAY_MS:STRENGTH such as "
+                   "500:60:54:3:0.05 (the chirp time below the period), got \"" +
+                   value + "\"";
+        }
+        options->sounders.push_back(sounder);
+        return std::string();
+    }
+    if (name == "--sounder-mode") {
+        ionogram::PropagationMode mode;
+        if (!takeValue() || !ParseMode(value, &mode) || options->sounders.empty()) {
+            return "--sounder-mode needs DELAY_MS:LOW_KHZ-HIGH_KHZ:STRENGTH after a --sounder, "
+                   "got \"" +
+                   value + "\"";
+        }
+        options->sounders.back().modes.push_back(mode);
+        return std::string();
+    }
+    if (name == "--carrier") {
+        ionogram::Interferer carrier;
+        if (!takeValue() || !ParseCarrier(value, &carrier)) {
+            return "--carrier needs HZ:STRENGTH or HZ:STRENGTH:steady|cw|rtty such as "
+                   "1000:0.05:cw, got \"" +
+                   value + "\"";
+        }
+        options->carriers.push_back(carrier);
+        return std::string();
+    }
     return std::nullopt;
 }
 
@@ -157,5 +247,17 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       of hops and the low ray's amplitude, e.g. 6000:300:100:1500:1:0.1 (MOF
                       13.47 MHz, least delay 5.18 ms). Its low ray and, above the critical
                       frequency, its weaker high ray meet at the MOF; nothing passes above it.
+  --sounder RATE:PERIOD:CHIRP:DELAY_MS:STRENGTH
+                      another sounder heard at the same time, e.g. 500:60:54:3:0.05: its sweep
+                      rate in kHz/s, period and chirp time in seconds, sweeping 2 to 30 MHz,
+                      heard by one mode of that delay and peak amplitude over all of it;
+                      repeat for more sounders
+  --sounder-mode DELAY:LOW-HIGH:STRENGTH
+                      one more mode for the last --sounder, written as for --mode
+  --carrier HZ:STRENGTH[:KEYING]
+                      interference at HZ of the audio with that peak amplitude, KEYING steady
+                      (the default), cw (keyed on and off in 60 ms elements) or rtty (shifted
+                      170 Hz up and back at 45.45 baud), keyed at random with 5 ms edges;
+                      repeat for more carriers
 )";
 }

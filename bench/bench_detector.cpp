@@ -1,0 +1,316 @@
+// Listening on one frequency, measured through the real detector and grouping on the simulated
+// band, faster than real time:
+//  - the test band (100 kHz/s 300:78, 82 kHz/s 720:41, 500 kHz/s 60:54, noise and two steady
+//    carriers) at 6 dB per crossing in the passband, 100 runs with random start times, path
+//    delays and carriers: how often each sounder is confirmed with the right rate and period
+//    within three of its periods, and how far its chirp time lies from the truth plus the path
+//    delay. Only the audio around the crossings is fed, with gaps between (Gap());
+//  - 24 hours of noise with steady and keyed carriers (on-off and RTTY-like shifts) fed at
+//    8 kHz, which the detector takes as it is: false detections and false sounders;
+//  - the CPU time the detector takes per second of 48 kHz audio, all rates together.
+// Usage: bench_detector [runs [hours]] (defaults 100 and 24).
+
+#include "benchrow.h"
+#include "ionogram/chirpdetector.h"
+#include "ionogram/simulatedionosphere.h"
+#include "ionogram/soundergrouper.h"
+
+#include <QString>
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <random>
+
+using namespace ionogram;
+
+namespace {
+
+constexpr double kDialKhz = 7000;
+constexpr double kMidnight = 1796601600; // 2026-12-07T00:00:00Z
+constexpr double kNoiseRms = 0.01;
+constexpr double kCrossingSnrDb = 6;
+constexpr double kCarrierPowerOverNoise = 3.5; // each of two: 7 times the noise together
+constexpr double kLeadS = 1.5;                 // audio fed before a crossing
+constexpr double kTrailS = 0.5;                // and after it
+constexpr double kChirpToleranceS = 0.005;
+constexpr double kBlockS = 0.02;
+
+struct Truth {
+    double rate;
+    double period;
+    double chirp;
+};
+constexpr Truth kBand[] = {{100, 300, 78}, {82, 720, 41}, {500, 60, 54}};
+
+double CpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+SimulatedSounder Sounder(const Truth& truth, double delayMs, double amplitude) {
+    SimulatedSounder s;
+    s.profile.sweepRate = truth.rate;
+    s.profile.period = truth.period;
+    s.chirpTime = truth.chirp;
+    s.modes = {{delayMs, 0, 1e6, amplitude, 0}};
+    return s;
+}
+
+// Feeds [from, to) of the ionosphere's audio in 20 ms blocks; returns the CPU seconds the
+// detector took, detections into `found`.
+double Feed(SimulatedIonosphere* sky, ChirpDetector* detector, double from, double to,
+            std::vector<ChirpDetection>* found) {
+    const double fs = sky->Config().sampleRate;
+    const auto block = std::size_t(std::lround(kBlockS * fs));
+    std::vector<float> audio(block);
+    double cpu = 0;
+    const auto blocks = std::size_t((to - from) / kBlockS);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double first = from + double(b * block) / fs;
+        sky->Generate(kDialKhz, first, 1 / fs, audio);
+        const double start = CpuSeconds();
+        auto heard = detector->Feed(audio, first, 1 / fs);
+        cpu += CpuSeconds() - start;
+        found->insert(found->end(), heard.begin(), heard.end());
+    }
+    return cpu;
+}
+
+double OffPeriod(double a, double b, double period) {
+    const double d = std::fmod(a - b + 10 * period, period);
+    return std::min(d, period - d);
+}
+
+void TestBand(int runs) {
+    std::vector<int> found(std::size(kBand), 0);
+    std::vector<std::vector<double>> chirpErrorsMs(std::size(kBand));
+    std::vector<double> falseSounders;
+    std::vector<std::vector<double>> crossingSnr(std::size(kBand));
+    int ghostRuns = 0;
+    const double amplitude = kNoiseRms * std::sqrt(2 * std::pow(10, kCrossingSnrDb / 10));
+    for (int run = 0; run < runs; ++run) {
+        std::mt19937 random(1000 + run);
+        std::uniform_real_distribution<double> uniform(0, 1);
+        const double start = kMidnight + std::floor(uniform(random) * 86000);
+        SimulatedIonosphere::Settings sky;
+        sky.sampleRate = 48000;
+        sky.noiseRms = kNoiseRms;
+        sky.seed = 7 + run;
+        std::vector<double> delays;
+        for (const Truth& truth : kBand) {
+            delays.push_back(1 + 19 * uniform(random));
+            sky.otherSounders.push_back(Sounder(truth, delays.back(), amplitude));
+        }
+        for (int c = 0; c < 2; ++c) {
+            sky.interferers.push_back(
+                {400 + 2000 * uniform(random), kNoiseRms * std::sqrt(2 * kCarrierPowerOverNoise)});
+        }
+        // Windows around every crossing within three of the slowest period, joined where they
+        // overlap.
+        // Listening starts kLeadS after `start`, so that every crossing has its lead-in.
+        const double listening = start + kLeadS;
+        const double end = listening + 3 * 720;
+        std::vector<std::pair<double, double>> windows;
+        for (const Truth& truth : kBand) {
+            const double inPeriod = truth.chirp + kDialKhz / truth.rate;
+            // The sweep passes the dial frequency inPeriod after each period's start, which
+            // may lie beyond the period itself.
+            for (double t = std::floor((start - kMidnight) / truth.period) * truth.period +
+                            kMidnight + std::fmod(inPeriod, truth.period);
+                 t < end; t += truth.period) {
+                if (t - kLeadS >= start) {
+                    windows.emplace_back(t - kLeadS, t + kTrailS);
+                }
+            }
+        }
+        std::sort(windows.begin(), windows.end());
+        std::vector<std::pair<double, double>> joined;
+        for (const auto& w : windows) {
+            if (!joined.empty() && w.first <= joined.back().second) {
+                joined.back().second = std::max(joined.back().second, w.second);
+            } else {
+                joined.push_back(w);
+            }
+        }
+        SimulatedIonosphere ionosphere(sky);
+        ChirpDetector detector({48000});
+        SounderGrouper grouper(kDialKhz);
+        std::vector<double> confirmedAt(std::size(kBand), 0);
+        for (const auto& [from, to] : joined) {
+            std::vector<ChirpDetection> heard;
+            Feed(&ionosphere, &detector, from, to, &heard);
+            auto rest = detector.Gap();
+            heard.insert(heard.end(), rest.begin(), rest.end());
+            for (const ChirpDetection& d : heard) {
+                for (std::size_t i = 0; i < std::size(kBand); ++i) {
+                    const double truth =
+                        kBand[i].chirp + kDialKhz / kBand[i].rate + delays[i] / 1000;
+                    if (d.rateKhzPerS == kBand[i].rate && !d.falling &&
+                        OffPeriod(d.time - kMidnight, truth, kBand[i].period) < kChirpToleranceS) {
+                        crossingSnr[i].push_back(d.snrDb);
+                    }
+                }
+                if (!grouper.Add(d)) {
+                    continue;
+                }
+                for (std::size_t i = 0; i < std::size(kBand); ++i) {
+                    for (const HeardSounder& s : grouper.Confirmed()) {
+                        if (confirmedAt[i] == 0 && s.rateKhzPerS == kBand[i].rate &&
+                            s.periodS == kBand[i].period) {
+                            confirmedAt[i] = d.time;
+                        }
+                    }
+                }
+            }
+        }
+        int ghosts = 0;
+        for (const HeardSounder& s : grouper.Confirmed()) {
+            bool real = false;
+            for (std::size_t i = 0; i < std::size(kBand); ++i) {
+                const Truth& truth = kBand[i];
+                if (s.rateKhzPerS != truth.rate || s.periodS != truth.period) {
+                    continue;
+                }
+                const double error =
+                    OffPeriod(s.chirpTimeS, truth.chirp + delays[i] / 1000, truth.period);
+                real = true;
+                chirpErrorsMs[i].push_back(error * 1000);
+                if (confirmedAt[i] > 0 && confirmedAt[i] < listening + 3 * truth.period &&
+                    error <= kChirpToleranceS) {
+                    ++found[i];
+                } else {
+                    bench::Note(QString("run %1: %2 kHz/s %3:%4 confirmed after %5 s, chirp time "
+                                        "%6 s, %7 ms off")
+                                    .arg(run)
+                                    .arg(truth.rate)
+                                    .arg(truth.period)
+                                    .arg(truth.chirp)
+                                    .arg(confirmedAt[i] - listening, 0, 'f', 1)
+                                    .arg(s.chirpTimeS, 0, 'f', 4)
+                                    .arg(error * 1000, 0, 'f', 1));
+                }
+            }
+            ghosts += real ? 0 : 1;
+        }
+        for (std::size_t i = 0; i < std::size(kBand); ++i) {
+            if (confirmedAt[i] == 0) {
+                bench::Note(QString("run %1: %2 kHz/s %3:%4 not confirmed")
+                                .arg(run)
+                                .arg(kBand[i].rate)
+                                .arg(kBand[i].period)
+                                .arg(kBand[i].chirp));
+            }
+        }
+        falseSounders.push_back(ghosts);
+        ghostRuns += ghosts > 0 ? 1 : 0;
+    }
+    for (std::size_t i = 0; i < std::size(kBand); ++i) {
+        const Truth& t = kBand[i];
+        const QString name = QString("%1 kHz/s %2:%3").arg(t.rate).arg(t.period).arg(t.chirp);
+        bench::PrintRow(QString("listen: %1 at 6 dB found within 3 periods").arg(name),
+                        QString("%1 of %2 runs").arg(found[i]).arg(runs),
+                        "bench_detector: test band at 7000 kHz, 48 kHz audio around the crossings, "
+                        "random start, path delay 1-20 ms, two carriers 7x the noise; rate, "
+                        "period right and chirp time within 5 ms");
+        bench::PrintRow(
+            QString("listen: %1 crossings at 6 dB, SNR 10th percentile / median").arg(name),
+            QString("%1 / %2 dB (%3 detected)")
+                .arg(bench::Percentile(crossingSnr[i], 0.1), 0, 'f', 1)
+                .arg(bench::Median(crossingSnr[i]), 0, 'f', 1)
+                .arg(crossingSnr[i].size()),
+            "bench_detector: matched filter output over its floor, detections at the "
+            "true rate and time");
+        bench::PrintRow(
+            QString("listen: %1 chirp time error, median / max").arg(name),
+            QString("%1 / %2 ms")
+                .arg(bench::Median(chirpErrorsMs[i]), 0, 'f', 2)
+                .arg(chirpErrorsMs[i].empty()
+                         ? std::nan("")
+                         : *std::max_element(chirpErrorsMs[i].begin(), chirpErrorsMs[i].end()),
+                     0, 'f', 2),
+            "bench_detector: against chirp time + path delay, the simulated "
+            "passband's own 0.3 ms included");
+    }
+    bench::PrintRow("listen: false sounders in the test band runs",
+                    QString("%1 runs of %2 with one").arg(ghostRuns).arg(runs),
+                    "bench_detector: confirmed sounders matching no true rate and period");
+}
+
+void Interference(double hours) {
+    constexpr double fs = 8000;
+    SimulatedIonosphere::Settings sky;
+    sky.sampleRate = fs;
+    sky.noiseRms = kNoiseRms;
+    sky.seed = 99;
+    const double steady = kNoiseRms * std::sqrt(2 * kCarrierPowerOverNoise);
+    using Keying = Interferer::Keying;
+    sky.interferers = {{730, steady, Keying::Steady},
+                       {1910, steady, Keying::Steady},
+                       {1200, 4 * steady, Keying::OnOff},
+                       {2215, 2 * steady, Keying::Shift, 0.022, 170}};
+    SimulatedIonosphere ionosphere(sky);
+    ChirpDetector detector({fs});
+    SounderGrouper grouper(kDialKhz);
+    std::vector<ChirpDetection> heard;
+    const double start = kMidnight;
+    double cpu = 0;
+    constexpr double kChunkS = 600;
+    for (double t = start; t < start + hours * 3600; t += kChunkS) {
+        std::vector<ChirpDetection> found;
+        cpu += Feed(&ionosphere, &detector, t, t + kChunkS, &found);
+        for (const ChirpDetection& d : found) {
+            grouper.Add(d);
+        }
+        heard.insert(heard.end(), found.begin(), found.end());
+    }
+    bench::PrintRow(
+        QString("listen: false detections in %1 h of noise and carriers").arg(hours),
+        QString("%1 (%2 crossings after merging)")
+            .arg(heard.size())
+            .arg(grouper.Crossings().size()),
+        "bench_detector: 8 kHz audio, two steady carriers 3.5x the noise power each, an "
+        "on-off keyed carrier 56x, an RTTY-like 170 Hz shift at 45 baud 14x, keyed "
+        "with 5 ms edges");
+    bench::PrintRow(QString("listen: false sounders in %1 h of noise and carriers").arg(hours),
+                    QString("%1 confirmed, %2 unconfirmed")
+                        .arg(grouper.Confirmed().size())
+                        .arg(grouper.Unconfirmed().size()),
+                    "bench_detector: the same audio through the grouping");
+    bench::PrintRow("listen: detector CPU per second of 8 kHz audio",
+                    QString("%1 % of a core").arg(100 * cpu / (hours * 3600), 0, 'f', 3),
+                    "bench_detector: thread CPU time of Feed over the 24 h run");
+}
+
+void CpuAt48k() {
+    constexpr double seconds = 120;
+    SimulatedIonosphere::Settings sky;
+    sky.sampleRate = 48000;
+    sky.noiseRms = kNoiseRms;
+    for (const Truth& truth : kBand) {
+        sky.otherSounders.push_back(Sounder(truth, 3, 0.03));
+    }
+    sky.interferers = {{800, 0.03}, {1900, 0.03}};
+    SimulatedIonosphere ionosphere(sky);
+    ChirpDetector detector({48000});
+    std::vector<ChirpDetection> found;
+    const double cpu =
+        Feed(&ionosphere, &detector, kMidnight + 3600, kMidnight + 3600 + seconds, &found);
+    bench::PrintRow("listen: detector CPU per second of 48 kHz audio",
+                    QString("%1 % of a core (%2 ms per second)")
+                        .arg(100 * cpu / seconds, 0, 'f', 3)
+                        .arg(1000 * cpu / seconds, 0, 'f', 3),
+                    "bench_detector: thread CPU time of Feed, 120 s of the test band in 20 ms "
+                    "blocks, rates 50, 82, 100, 125, 500 kHz/s rising and falling");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const double hours = argc > 2 ? std::max(0.01, std::atof(argv[2])) : 24;
+    CpuAt48k();
+    TestBand(runs);
+    Interference(hours);
+    return 0;
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// Finds chirp sounders crossing the dial frequency in the receiver's placed audio: the audio is
+// decimated to about 8 kHz, whitened (what stays put in its spectrum, such as carriers, is
+// notched by a running average of the spectrum) and run through one matched filter per
+// candidate sweep rate, for rising tones (USB) and falling ones (LSB). Each filter's output is
+// judged against its own median, so the SNR is the matched filter's output over its noise floor.
+// FFTW plans are made once, at construction.
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace ionogram {
+
+struct ChirpDetectorSettings {
+    double sampleRate = 48000; // of the audio fed; 8000 and up
+    std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
+    double thresholdDb = 12; // matched filter output over its floor
+};
+
+// One sweep heard crossing the dial frequency.
+struct ChirpDetection {
+    double time = 0; // epoch seconds at which the sweep passed the dial frequency, path delay
+                     // and audio delay included (t_pass + τ)
+    double rateKhzPerS = 0;
+    double snrDb = 0;     // matched filter output over its floor
+    bool falling = false; // heard as a falling tone: the radio is in LSB
+
+    bool operator==(const ChirpDetection&) const = default;
+};
+
+class ChirpDetector {
+public:
+    explicit ChirpDetector(ChirpDetectorSettings settings);
+    ~ChirpDetector();
+    ChirpDetector(const ChirpDetector&) = delete;
+    ChirpDetector& operator=(const ChirpDetector&) = delete;
+
+    // Audio continuing the stream: samples[k] was taken at firstSampleTime + k * sampleInterval.
+    // A block that does not continue the previous one (a jump in time) starts a new stream, as
+    // Gap() does. Returns the detections completed by this block, oldest first.
+    std::vector<ChirpDetection> Feed(std::span<const float> samples, double firstSampleTime,
+                                     double sampleInterval);
+    // Samples were lost: the audio before and after is never joined. Returns the detections
+    // still pending; the spectrum's average is kept (carriers stay where they were).
+    std::vector<ChirpDetection> Gap();
+    // Forgets everything, the spectrum's average included (a new frequency).
+    void Reset();
+
+    const ChirpDetectorSettings& Settings() const { return settings; }
+    double DecimatedRate() const;
+    // Seconds of audio the detector holds before it can judge them (the block it transforms).
+    double Latency() const;
+
+private:
+    struct State;
+    ChirpDetectorSettings settings;
+    std::unique_ptr<State> state;
+};
+
+} // namespace ionogram

@@ -1,0 +1,69 @@
+#pragma once
+
+// Sorts the crossings heard on one frequency into sounders. A crossing shows in several rates'
+// filters, weaker in the other direction's too; detections within one passage of each other
+// are one crossing, at the rate and direction heard best. Crossings of one sounder lie whole
+// periods apart, and periods divide the day: a sounder's period is the largest divisor of 86400 s
+// from 60 to 3600 s that divides every interval between its crossings, and it is confirmed once
+// heard three times with two intervals of exactly one period. Its chirp time is (t_pass - f/R)
+// modulo the period, periods counted from UTC midnight.
+
+#include "ionogram/chirpdetector.h"
+
+#include <vector>
+
+namespace ionogram {
+
+struct HeardSounder {
+    double rateKhzPerS = 0;
+    double periodS = 0;    // 0 while a single crossing leaves it open
+    double chirpTimeS = 0; // as measured, path and audio delay included; seconds since UTC
+                           // midnight of the first crossing's sweep start when the period is open
+    int heard = 0;
+    double snrDb = 0;      // median over the crossings
+    double firstHeard = 0; // epoch seconds of the first and last crossing
+    double lastHeard = 0;
+    bool confirmed = false;
+
+    bool operator==(const HeardSounder&) const = default;
+};
+
+// The candidate periods: the divisors of a day from a minute to an hour, ascending.
+const std::vector<int>& CandidatePeriods();
+
+// The largest candidate period that divides every interval between the crossings (in time
+// order), within SounderGrouper::kToleranceS; 0 when none does or there is one crossing.
+double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
+
+class SounderGrouper {
+public:
+    static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
+
+    explicit SounderGrouper(double listenKhz) : listenKhz(listenKhz) {}
+
+    // Takes a detection; returns true when the confirmed sounders changed.
+    bool Add(const ChirpDetection& detection);
+
+    const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
+    const std::vector<HeardSounder>& Unconfirmed() const { return unconfirmed; }
+    // Sounders heard only as falling chirps (the radio in LSB), grouped as the rising ones are.
+    const std::vector<HeardSounder>& FallingConfirmed() const { return fallingConfirmed; }
+    // A sounder confirmed from falling chirps and none from rising ones: the radio seems to be
+    // in LSB. Scattered falling detections (keyed carriers can make some) are not enough.
+    bool SeemsLsb() const;
+    const std::vector<ChirpDetection>& Crossings() const { return crossings; }
+    double ListenKhz() const { return listenKhz; }
+
+private:
+    void Regroup();
+    void Group(bool falling, std::vector<HeardSounder>* confirmed,
+               std::vector<HeardSounder>* unconfirmed) const;
+
+    double listenKhz;
+    std::vector<ChirpDetection> crossings; // by time
+    std::vector<HeardSounder> confirmed;
+    std::vector<HeardSounder> unconfirmed;
+    std::vector<HeardSounder> fallingConfirmed;
+};
+
+} // namespace ionogram

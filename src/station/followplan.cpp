@@ -1,0 +1,35 @@
+#include "station/followplan.h"
+
+#include "ionogram/dechirp.h"
+#include "station/ionogramrecorder.h"
+
+#include <chrono>
+
+std::vector<sweep::FollowedSounder> PlanSounders(const StationSettings& settings) {
+    ionogram::DechirpSettings dechirp;
+    dechirp.sampleRate = IonogramRecorder::kSampleRate;
+    dechirp.delayFromMs = settings.ionogram.delayFromMs;
+    dechirp.delayToMs = settings.ionogram.delayToMs;
+    dechirp.audioDelayMs = settings.ionogram.audioDelayMs;
+    std::vector<sweep::FollowedSounder> sounders;
+    for (const SavedSounder& saved : FollowedSounders(settings)) {
+        dechirp.sweepRateKhzPerS = saved.profile.sweepRate;
+        const ionogram::DechirpColumn column(dechirp);
+        sounders.push_back({saved.name, saved.profile, saved.chirpTime, column.NeedFrom(),
+                            column.NeedTo(), std::nullopt});
+    }
+    return sounders;
+}
+
+sweep::PlanSettings PlanSettingsFor(const StationSettings& settings) {
+    sweep::PlanSettings plan;
+    plan.tuningTime = std::chrono::duration<double>(settings.plan.tuningTime).count();
+    plan.commandSpacing =
+        sweep::CommandSpacing(settings.rig.backend, settings.basic.baudRate.toInt());
+    plan.fineSteps = settings.plan.fineSteps;
+    return plan;
+}
+
+Status CheckFollowed(const StationSettings& settings) {
+    return sweep::CheckPlan(PlanSounders(settings), PlanSettingsFor(settings));
+}

@@ -1,0 +1,179 @@
+#include "sweep/planscheduler.h"
+
+#include "core/units.h"
+#include "sweep/schedule.h"
+
+#include <QLocale>
+#include <cmath>
+#include <utility>
+
+PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& Timer1, Tuner& tuner,
+                             QObject* parent)
+    : QObject(parent), clock(std::move(clock)), Timer1(Timer1), tuner(&tuner) {
+    Timer1.onTick = [this] { Timer1Tick(); };
+    connect(&tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+}
+
+void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
+                           const sweep::PlanSettings& nextSettings) {
+    EndSweeps(0, true);
+    sounders = std::move(next);
+    settings = nextSettings;
+    sweepUnderWay.assign(sounders.size(), std::nan(""));
+    pending.clear();
+    if (stopped) {
+        return;
+    }
+    const double now = Now();
+    plannedTo = now;
+    PlanUpTo(now + kHorizon);
+    RestartTimer();
+}
+
+double PlanScheduler::Now() {
+    const double reading = clock();
+    if (lastReading >= 0) {
+        // Midnight passed (or the clock went back over it): the axis goes on.
+        const double step = reading - lastReading;
+        if (step < -sweep::kHalfDay) {
+            dayBase += units::kSecondsPerDay;
+        } else if (step > sweep::kHalfDay) {
+            dayBase -= units::kSecondsPerDay;
+        }
+    }
+    lastReading = reading;
+    return dayBase + reading;
+}
+
+void PlanScheduler::PlanUpTo(double until) {
+    if (sounders.empty() || until <= plannedTo) {
+        return;
+    }
+    const sweep::ListeningPlan plan = sweep::MakePlan(sounders, settings, plannedTo, until);
+    for (const sweep::Slot& slot : plan.listening) {
+        pending.emplace(slot.tuneAt, slot);
+    }
+    plannedTo = until;
+}
+
+const sweep::Slot* PlanScheduler::NextSlot() const {
+    return pending.empty() ? nullptr : &pending.begin()->second;
+}
+
+void PlanScheduler::Timer1Tick() {
+    if (stopped || sounders.empty()) {
+        return;
+    }
+    const double before = dayBase + lastReading;
+    double now = Now();
+    if (std::fabs(now - before) > kClockJump && lastReading >= 0 && before > 0) {
+        // The clock was changed: what was planned is on the wrong instants.
+        pending.clear();
+        plannedTo = now;
+    }
+    if (plannedTo - now < kRefill) {
+        PlanUpTo(now + kHorizon);
+    }
+    EndSweeps(now, false);
+    while (!pending.empty() && pending.begin()->first <= now) {
+        const sweep::Slot slot = pending.begin()->second;
+        pending.erase(pending.begin());
+        NoteSweep(slot);
+        if (now >= slot.windowFrom) {
+            ++late; // its audio has begun: tuning now would give a column of two frequencies
+            continue;
+        }
+        Timer1.SetEnabled(false); // no tick may tune while this one does
+        const quint64 id = ++lastRequest;
+        const QString name = sounders.at(slot.sounder).name;
+        const double tuneAt = std::fmod(slot.tuneAt, units::kSecondsPerDay);
+        const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
+        requests[id] = Request{name, slot.listenHz, tuneAt, crossing};
+        emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
+        tuner->Tune(id, slot.listenHz); // a backend that waits for the radio answers in here
+        break;
+    }
+    RestartTimer();
+}
+
+void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
+                                 const Status& status) {
+    const auto found = requests.find(id);
+    if (found == requests.end()) {
+        return;
+    }
+    const Request request = found->second;
+    requests.erase(found);
+    if (outcome == TuneOutcome::Reached) {
+        tuningFailing = false;
+    } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
+        tuningFailing = true;
+        emit Problem(
+            QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan goes "
+                           "on and keeps trying.")
+                .arg(QLocale().toString(hz / 1e6, 'f', 3), request.sounder, status.Message()));
+    }
+    emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing,
+                   outcome == TuneOutcome::Reached);
+}
+
+void PlanScheduler::Stop() {
+    stopped = true;
+    pending.clear();
+    Timer1.SetEnabled(false);
+}
+
+void PlanScheduler::SetTuner(Tuner& next) {
+    if (&next == tuner) {
+        return;
+    }
+    disconnect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+    std::map<quint64, Request> unanswered;
+    unanswered.swap(requests);
+    tuner = &next;
+    connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+    for (const auto& [id, request] : unanswered) {
+        emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);
+    }
+}
+
+void PlanScheduler::RestartTimer() {
+    if (stopped) {
+        return;
+    }
+    const sweep::Slot* next = NextSlot();
+    Timer1.SetNextDue(next ? std::optional<double>(std::fmod(next->tuneAt, units::kSecondsPerDay))
+                           : std::nullopt);
+    Timer1.SetInterval(sweep::kTickPeriod);
+    Timer1.SetEnabled(true);
+}
+
+void PlanScheduler::NoteSweep(const sweep::Slot& slot) {
+    double& underWay = sweepUnderWay.at(slot.sounder);
+    if (underWay == slot.periodStart) {
+        return;
+    }
+    const sweep::FollowedSounder& s = sounders.at(slot.sounder);
+    if (!std::isnan(underWay)) {
+        emit SweepEnded(s.name, false); // the next began before this one's end was seen
+    }
+    underWay = slot.periodStart;
+    emit SweepBegins(s.name, s.chirpTime, std::fmod(slot.tuneAt, units::kSecondsPerDay));
+}
+
+void PlanScheduler::EndSweeps(double now, bool all) {
+    for (std::size_t i = 0; i < sweepUnderWay.size(); ++i) {
+        const sweep::FollowedSounder& s = sounders.at(i);
+        const sweep::Profile& p = s.profile;
+        // Past the last step's crossing, a moved slot's half step, and its window.
+        const double end =
+            sweepUnderWay[i] +
+            sweep::CrossingInPeriod(p, s.chirpTime,
+                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) / 1000.0) +
+            sweep::HalfStep(p) + s.windowTo;
+        if (!std::isnan(sweepUnderWay[i]) && (all || now > end)) {
+            sweepUnderWay[i] = std::nan("");
+            emit SweepEnded(s.name, !all);
+        }
+    }
+}

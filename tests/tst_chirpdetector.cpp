@@ -1,0 +1,196 @@
+// The chirp detector on synthetic audio with exactly known crossings: each rate and direction
+// at its true instant, audio fed in pieces and with gaps, and a strong carrier notched.
+
+#include "ionogram/chirpdetector.h"
+
+#include <QTest>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+using namespace ionogram;
+
+namespace {
+
+constexpr double kBase = 1796637600;  // epoch seconds, a five-minute mark (2026-12-07)
+constexpr double kNoiseInBand = 0.01; // RMS of the noise within the passband
+constexpr double kPi = std::numbers::pi;
+constexpr double kToneTopHz = 3400; // the tone is cut above the passband, below 8 kHz / 2
+
+struct Chirp {
+    double pass; // epoch seconds at which the tone is at 0 Hz
+    double rateKhz;
+    double snrDb; // per crossing, tone power over the noise in the passband
+    bool falling = false;
+};
+
+struct Interferer {
+    double hz;
+    double powerOverNoise;
+};
+
+// White noise with kNoiseInBand in the passband, the chirps' tones and steady carriers.
+std::vector<float> Audio(double fs, double first, double seconds, const std::vector<Chirp>& chirps,
+                         const std::vector<Interferer>& carriers = {}, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> gauss;
+    const double whiteRms = kNoiseInBand * std::sqrt(fs / 2 / 2400);
+    std::vector<float> out(std::size_t(seconds * fs));
+    for (std::size_t k = 0; k < out.size(); ++k) {
+        const double t = first + double(k) / fs;
+        double x = whiteRms * gauss(random);
+        for (const Chirp& c : chirps) {
+            const double rate = c.rateKhz * 1000;
+            const double u = c.falling ? c.pass - t : t - c.pass; // seconds from 0 Hz
+            if (u >= 0 && rate * u < kToneTopHz) {
+                const double amplitude = kNoiseInBand * std::sqrt(2 * std::pow(10, c.snrDb / 10));
+                x += amplitude * std::cos(kPi * rate * u * u);
+            }
+        }
+        for (const Interferer& carrier : carriers) {
+            const double amplitude = kNoiseInBand * std::sqrt(2 * carrier.powerOverNoise);
+            x += amplitude * std::cos(2 * kPi * carrier.hz * (t - first));
+        }
+        out[k] = float(x);
+    }
+    return out;
+}
+
+// Everything the detector reports for the audio fed in blocks of blockSeconds, then a gap.
+std::vector<ChirpDetection> Detect(ChirpDetector* detector, const std::vector<float>& audio,
+                                   double first, double fs, double blockSeconds) {
+    std::vector<ChirpDetection> all;
+    const auto block = std::size_t(blockSeconds * fs);
+    for (std::size_t at = 0; at < audio.size(); at += block) {
+        const std::size_t n = std::min(block, audio.size() - at);
+        auto found =
+            detector->Feed(std::span(audio).subspan(at, n), first + double(at) / fs, 1 / fs);
+        all.insert(all.end(), found.begin(), found.end());
+    }
+    auto rest = detector->Gap();
+    all.insert(all.end(), rest.begin(), rest.end());
+    return all;
+}
+
+// The detection heard best within 50 ms of `time`; nullptr when none.
+const ChirpDetection* Best(const std::vector<ChirpDetection>& found, double time) {
+    const ChirpDetection* best = nullptr;
+    for (const ChirpDetection& d : found) {
+        if (std::abs(d.time - time) < 0.05 && (best == nullptr || d.snrDb > best->snrDb)) {
+            best = &d;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+class TestChirpDetector : public QObject {
+    Q_OBJECT
+
+private slots:
+    void crossing_atItsInstantRateAndDirection_data() {
+        QTest::addColumn<double>("fs");
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<bool>("falling");
+        for (double fs : {48000.0, 16000.0}) {
+            for (double rate : {50.0, 82.0, 100.0, 125.0, 500.0}) {
+                for (bool falling : {false, true}) {
+                    QTest::addRow("%g Hz %g kHz/s %s", fs, rate, falling ? "falling" : "rising")
+                        << fs << rate << falling;
+                }
+            }
+        }
+    }
+    void crossing_atItsInstantRateAndDirection() {
+        QFETCH(double, fs);
+        QFETCH(double, rate);
+        QFETCH(bool, falling);
+        const double first = kBase + 0.25;
+        const double pass = first + 2.0137; // off the sample grid
+        const auto audio = Audio(fs, first, 4, {{pass, rate, 10, falling}});
+        ChirpDetectorSettings settings;
+        settings.sampleRate = fs;
+        ChirpDetector detector(settings);
+        const auto found = Detect(&detector, audio, first, fs, 0.02);
+        const ChirpDetection* best = Best(found, pass);
+        QVERIFY(best != nullptr);
+        QCOMPARE(best->rateKhzPerS, rate);
+        QCOMPARE(best->falling, falling);
+        QVERIFY2(std::abs(best->time - pass) < 0.0002,
+                 qPrintable(QString::number((best->time - pass) * 1000) + " ms off"));
+        // The matched filter's gain over 2.4 kHz for 2.4/R s, less a few dB of losses.
+        const double gainDb = 10 * std::log10(2400 * 2.4 / rate);
+        QVERIFY2(best->snrDb > 10 + gainDb - 4, qPrintable(QString::number(best->snrDb)));
+        // Other filters may hear it too, weaker (the grouping keeps the best); nothing else.
+        for (const ChirpDetection& d : found) {
+            QVERIFY2(std::abs(d.time - pass) < 0.05, "nothing else is heard");
+        }
+    }
+
+    // The stream is the same whether it comes in one piece or many; a jump in time or a gap
+    // splits it, and a crossing on either side is still placed right.
+    void pieces_andGaps_placeCrossingsAlike_data() {
+        QTest::addColumn<double>("blockSeconds");
+        QTest::addRow("one piece") << 10.0;
+        QTest::addRow("20 ms pieces") << 0.02;
+        QTest::addRow("odd pieces") << 0.0137;
+    }
+    void pieces_andGaps_placeCrossingsAlike() {
+        QFETCH(double, blockSeconds);
+        constexpr double fs = 48000;
+        const double first = kBase;
+        const std::vector<Chirp> chirps{{first + 1.5, 100, 8}, {first + 3.25, 500, 8}};
+        const auto audio = Audio(fs, first, 5, chirps);
+        ChirpDetector whole({fs});
+        const auto found = Detect(&whole, audio, first, fs, blockSeconds);
+        for (const Chirp& c : chirps) {
+            const ChirpDetection* best = Best(found, c.pass);
+            QVERIFY(best != nullptr);
+            QCOMPARE(best->rateKhzPerS, c.rateKhz);
+            QVERIFY(std::abs(best->time - c.pass) < 0.0002);
+        }
+
+        // The same audio with the second between 2.4 and 3 s lost: the stream before the gap
+        // must not be joined to the one after it.
+        ChirpDetector gapped({fs});
+        const auto cut = std::size_t(2.4 * fs), resume = std::size_t(3.0 * fs);
+        std::vector<ChirpDetection> heard = gapped.Feed(std::span(audio).first(cut), first, 1 / fs);
+        auto after =
+            gapped.Feed(std::span(audio).subspan(resume), first + double(resume) / fs, 1 / fs);
+        heard.insert(heard.end(), after.begin(), after.end());
+        after = gapped.Gap();
+        heard.insert(heard.end(), after.begin(), after.end());
+        for (const Chirp& c : chirps) {
+            const ChirpDetection* best = Best(heard, c.pass);
+            QVERIFY(best != nullptr);
+            QVERIFY(std::abs(best->time - c.pass) < 0.0002);
+        }
+    }
+
+    // A carrier far stronger than the noise is notched: the crossing stands about as far over
+    // the floor as without it.
+    void strongCarriers_areNotched() {
+        constexpr double fs = 16000;
+        const double first = kBase;
+        const Chirp chirp{first + 6.3, 500, 6};
+        double clean = 0;
+        double withCarriers = 0;
+        for (bool carriers : {false, true}) {
+            const auto audio = Audio(fs, first, 8, {chirp},
+                                     carriers ? std::vector<Interferer>{{1000, 30}, {1875.5, 30}}
+                                              : std::vector<Interferer>{});
+            ChirpDetector detector({fs});
+            const auto found = Detect(&detector, audio, first, fs, 0.02);
+            const ChirpDetection* best = Best(found, chirp.pass);
+            QVERIFY(best != nullptr);
+            (carriers ? withCarriers : clean) = best->snrDb;
+        }
+        QVERIFY2(withCarriers > clean - 2,
+                 qPrintable(
+                     QString("%1 dB with the carriers, %2 without").arg(withCarriers).arg(clean)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestChirpDetector)
+#include "tst_chirpdetector.moc"

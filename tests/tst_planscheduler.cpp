@@ -1,0 +1,123 @@
+// The plan's scheduler in simulated time: each slot tuned at its instant through midnight, with
+// its sounder named, and a failing radio told once.
+
+#include "sweep/planscheduler.h"
+
+#include <QTest>
+#include <cmath>
+
+namespace {
+
+// A step timer that ticks on every 10 ms boundary while enabled.
+class FakeTimer : public TickTimer {
+public:
+    void SetInterval(std::chrono::milliseconds ms) override { interval = ms; }
+    void SetEnabled(bool on) override { enabled = on; }
+    std::chrono::milliseconds Interval() const override { return interval; }
+    bool IsEnabled() const override { return enabled; }
+    std::chrono::milliseconds interval{0};
+    bool enabled = true;
+};
+
+// A radio that answers before Tune returns, as the built-in link does.
+class FakeTuner : public Tuner {
+public:
+    void Tune(quint64 id, std::int32_t hz) override {
+        tuned.push_back(hz);
+        emit TuneFinished(id, hz, failing ? TuneOutcome::Failed : TuneOutcome::Reached,
+                          failing ? Status::Error(QStringLiteral("no answer")) : Status::Ok());
+    }
+    void SetReplyBudget(std::chrono::milliseconds) override {}
+    Status Connect() override { return Status::Ok(); }
+    void Shutdown() override {}
+    RigState State() const override { return {}; }
+    std::vector<std::int32_t> tuned;
+    bool failing = false;
+};
+
+sweep::FollowedSounder Sounder(const char* name, double chirp) {
+    return {QString::fromLatin1(name), sweep::Profile{}, chirp, -0.011, 0.059, std::nullopt};
+}
+
+} // namespace
+
+class TestPlanScheduler : public QObject {
+    Q_OBJECT
+private slots:
+    // Two sounders whose sweeps overlap, from 50 s before midnight for 400 s: every slot the
+    // plan holds is tuned, in order, within a tick of its instant.
+    void slots_tunedAtTheirInstants() {
+        const std::vector sounders{Sounder("A", 10), Sounder("B", 15)};
+        const sweep::PlanSettings settings{0.05, 0.014, false};
+        std::int64_t nowMs = 86350000;
+        FakeTimer timer;
+        FakeTuner tuner;
+        PlanScheduler scheduler([&nowMs] { return (nowMs % 86400000) / 1000.0; }, timer, tuner);
+        std::vector<double> lateness;
+        QStringList names;
+        connect(&scheduler, &PlanScheduler::SlotPlanned,
+                [&](const QString& sounder, std::int32_t, double tuneAt, double) {
+                    lateness.push_back(std::fmod(nowMs / 1000.0 - tuneAt + 86400, 86400));
+                    names << sounder;
+                });
+        QStringList sweeps; // A's sweep events
+        connect(&scheduler, &PlanScheduler::SweepBegins, [&](const QString& s, double, double) {
+            sweeps << (s == QLatin1String("A") ? QStringLiteral("begins") : QString());
+        });
+        connect(&scheduler, &PlanScheduler::SweepEnded, [&](const QString& s, bool complete) {
+            sweeps << (s == QLatin1String("A") ? QStringLiteral("ends %1").arg(complete)
+                                               : QString());
+        });
+        scheduler.Follow(sounders, settings);
+        for (; nowMs < 86750000; nowMs += 10) {
+            if (timer.enabled && timer.interval.count() > 0) {
+                timer.onTick();
+            }
+        }
+        // All but a slot whose audio began before the start, and those due after the end.
+        const auto plan = sweep::MakePlan(sounders, settings, 86350, 86760);
+        std::vector<std::int32_t> expected;
+        int ofA = 0;
+        for (const sweep::Slot& slot : plan.listening) {
+            if (slot.windowFrom > 86350 && slot.tuneAt < 86749.99) {
+                expected.push_back(slot.listenHz);
+                ofA += slot.sounder == 0 ? 1 : 0;
+            }
+        }
+        QVERIFY(expected.size() > 2 * 280); // the end of a sweep, a whole one, a start
+        QCOMPARE(tuner.tuned, expected);
+        QCOMPARE(names.count(QStringLiteral("A")), ofA);
+        QVERIFY(*std::max_element(lateness.begin(), lateness.end()) < 0.010 + 1e-9);
+        QCOMPARE(scheduler.LateSlots(), 1);
+        // Under way at the start, the one after midnight, and the next beginning at the end.
+        sweeps.removeAll(QString());
+        QCOMPARE(sweeps, (QStringList{"begins", "ends 1", "begins", "ends 1", "begins"}));
+    }
+
+    void failingRadio_toldOnce() {
+        std::int64_t nowMs = 36016000; // between the sweeps
+        FakeTimer timer;
+        FakeTuner tuner;
+        tuner.failing = true;
+        PlanScheduler scheduler([&nowMs] { return nowMs / 1000.0; }, timer, tuner);
+        QStringList problems;
+        int unreached = 0;
+        connect(&scheduler, &PlanScheduler::Problem, [&](const QString& m) { problems << m; });
+        connect(&scheduler, &PlanScheduler::SlotTuned,
+                [&](const QString&, std::int32_t, double, double, bool reached) {
+                    unreached += !reached;
+                });
+        scheduler.Follow({Sounder("A", 10), Sounder("B", 15)}, {});
+        for (; nowMs < 36056000; nowMs += 10) {
+            timer.onTick();
+        }
+        QCOMPARE(unreached, int(tuner.tuned.size()));
+        QVERIFY(unreached > 30);
+        QCOMPARE(problems, QStringList{QStringLiteral("Could not tune the radio to 2.100 MHz for "
+                                                      "A (no answer). The plan goes on and keeps "
+                                                      "trying.")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlanScheduler)
+#include "tst_planscheduler.moc"
