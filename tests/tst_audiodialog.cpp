@@ -43,7 +43,9 @@ private slots:
     void cleanup() { delete dialog.data(); }
 
     void showsCurrentAndEmitsChosen() {
-        Open({QStringLiteral("alsa_input.pci"), 1.5, -2, 30, QStringLiteral("/srv/iono"), false});
+        Open(
+            {QStringLiteral("alsa_input.pci"), 1.5, -2, 30, QStringLiteral("/srv/iono"), false, 2});
+        QCOMPARE(dialog->iaruRegion->currentText(), QStringLiteral("Region 2"));
         QCOMPARE(dialog->audioInput->count(), 3);
         QCOMPARE(dialog->audioInput->itemData(0).toString(), QString());
         QCOMPARE(dialog->audioInput->currentText(), QStringLiteral("Built-in Audio"));
@@ -54,10 +56,11 @@ private slots:
         TypeInto(dialog->audioDelay, QStringLiteral("-0.4"));
         TypeInto(dialog->delayTo, QStringLiteral("100"));
         dialog->save->setChecked(true);
+        dialog->iaruRegion->setCurrentIndex(2);
         QTest::mouseClick(dialog->okButton, Qt::LeftButton);
         QCOMPARE(accepted.size(), std::size_t(1));
         QCOMPARE(accepted[0], (IonogramChoice{QStringLiteral("alsa_input.usb-radio"), -0.4, -2, 100,
-                                              QStringLiteral("/srv/iono"), true}));
+                                              QStringLiteral("/srv/iono"), true, 3}));
         QTRY_VERIFY(dialog.isNull()); // closed and deleted
     }
 

@@ -578,6 +578,8 @@ private slots:
             QCOMPARE(read->snrDb[0][cell], std::round(row[cell] * 10) / 10);
         }
         QVERIFY(!IonogramSweep::Usable(read->snrDb[1]));
+        sweep.sounder = "Cyprus, west";
+        QCOMPARE(ParseCsvText(CsvText(sweep))->sounder, sweep.sounder);
         // A table cut short is refused, not read as a shorter sweep.
         QVERIFY(!ParseCsvText(CsvText(sweep).chopped(3)));
         std::setlocale(LC_NUMERIC, "C");

@@ -191,6 +191,8 @@ std::optional<IonogramSweep> ParseCsvText(const QByteArray& text) {
         if (line.startsWith('#')) {
             if (auto v = CommentValue(line, "chirp time", " s")) {
                 sweep.chirpTime = Number(*v).value_or(0);
+            } else if (auto v = CommentValue(line, "sounder")) {
+                sweep.sounder = QString::fromUtf8(*v);
             } else if (auto v = CommentValue(line, "profile")) {
                 sweep.profile = QString::fromUtf8(*v);
             } else if (auto v = CommentValue(line, "sweep start", " UTC")) {

@@ -37,8 +37,8 @@ std::optional<QByteArray> Gzip(const QByteArray& data);
 std::optional<QByteArray> Gunzip(const QByteArray& data);
 
 // The sweep a table of CsvText holds (chirp time, profile, start, audio input, sample rate,
-// audio delay, delays, steps; "nan" rows come back as rows of NaN); nothing when the text is
-// not such a table. The sounder is not in the table: it stays empty.
+// audio delay, the sounder where it is named, delays, steps; "nan" rows come back as rows of
+// NaN); nothing when the text is not such a table.
 std::optional<IonogramSweep> ParseCsvText(const QByteArray& text);
 
 // The tables (<base>.csv.gz) of the sweeps that started on dayUtc in folder, full paths, in

@@ -76,6 +76,13 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
     save = new QCheckBox(QStringLiteral("Save ionograms"), this);
     save->setObjectName(QStringLiteral("save"));
     save->setChecked(current.save);
+    iaruRegion = new QComboBox(this);
+    iaruRegion->setObjectName(QStringLiteral("iaruRegion"));
+    for (int region = 1; region <= ionogram::kIaruRegions; ++region) {
+        iaruRegion->addItem(QStringLiteral("Region %1").arg(region), region);
+    }
+    iaruRegion->setCurrentIndex(std::max(0, iaruRegion->findData(current.iaruRegion)));
+    iaruRegion->setToolTip(QStringLiteral("The amateur bands the day plot shows"));
 
     auto* values = new QFormLayout;
     values->addRow(QStringLiteral("Audio input"), audioInput);
@@ -83,6 +90,7 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
     values->addRow(QStringLiteral("Delays shown (ms)"), delays);
     values->addRow(QStringLiteral("Folder"), folderRow);
     values->addRow(QString(), save);
+    values->addRow(QStringLiteral("IARU region"), iaruRegion);
 
     problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
     QHBoxLayout* buttons = formlayout::NewOkCancelRow(this, &okButton, &cancelButton);
@@ -134,7 +142,9 @@ void AudioDialog::OkClick() {
         problem->show();
         return;
     }
-    emit choiceAccepted(*read.choice);
+    IonogramChoice choice = *read.choice;
+    choice.iaruRegion = iaruRegion->currentData().toInt();
+    emit choiceAccepted(choice);
     close();
 }
 

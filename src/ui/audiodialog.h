@@ -1,7 +1,8 @@
 #pragma once
 
 // Configure > Audio Input...: the sound card the ionogram listens to, the delay of the
-// receiver's audio, the delays shown and where the ionograms are saved. OK emits the values;
+// receiver's audio, the delays shown, where the ionograms are saved and the IARU region whose
+// bands the day plot shows. OK emits the values;
 // values the ionogram cannot use are explained in the dialog, which stays open.
 
 #include "ionogram/audiocapture.h"
@@ -42,6 +43,7 @@ public:
     QLineEdit* folder = nullptr;
     QPushButton* browseButton = nullptr;
     QCheckBox* save = nullptr;
+    QComboBox* iaruRegion = nullptr; // "Region 1" to "Region 3", each item's data its number
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
     // Why the values were refused; hidden until then.

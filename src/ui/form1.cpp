@@ -352,6 +352,7 @@ void Form1::ShowAudioDialog() {
             }
             if (propagationWindow) {
                 propagationWindow->SetArchiveFolder(choice.folder);
+                propagationWindow->SetIaruRegion(choice.iaruRegion);
             }
         });
         audioDialog = dialog;
@@ -366,10 +367,7 @@ void Form1::ShowIonogramWindow() {
         ionogramWindow->SetArchiveFolder(station.Recorder().Choice().folder);
         connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
                 &IonogramWindow::ShowSweep);
-        connect(&station, &Station::SweepComplete, ionogramWindow.data(),
-                [window = ionogramWindow.data()](const ionogram::IonogramSweep& sweep) {
-                    window->ShowScaled(sweep, ionogram::ScaleSweep(sweep));
-                });
+        connect(&station, &Station::Scaled, ionogramWindow.data(), &IonogramWindow::ShowScaled);
         if (const ionogram::IonogramSweep* sweep = station.Recorder().Current()) {
             ionogramWindow->ShowSweep(*sweep, -1);
         }
@@ -382,10 +380,9 @@ void Form1::ShowPropagationWindow() {
         propagationWindow = new PropagationWindow();
         propagationWindow->setAttribute(Qt::WA_DeleteOnClose);
         propagationWindow->SetArchiveFolder(station.Recorder().Choice().folder);
-        connect(&station, &Station::SweepComplete, propagationWindow.data(),
-                [window = propagationWindow.data()](const ionogram::IonogramSweep& sweep) {
-                    window->ShowScaled(sweep, ionogram::ScaledSweep());
-                });
+        propagationWindow->SetIaruRegion(station.Recorder().Choice().iaruRegion);
+        connect(&station, &Station::Scaled, propagationWindow.data(),
+                &PropagationWindow::ShowScaled);
     }
     Raise(propagationWindow);
 }
