@@ -307,10 +307,12 @@ void CpuAt48k() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const int runs = argc > 1 ? std::max(0, std::atoi(argv[1])) : 100;
     const double hours = argc > 2 ? std::max(0.01, std::atof(argv[2])) : 24;
     CpuAt48k();
-    TestBand(runs);
+    if (runs > 0) {
+        TestBand(runs);
+    }
     Interference(hours);
     return 0;
 }

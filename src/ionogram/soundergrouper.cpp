@@ -15,8 +15,10 @@ constexpr int kLongestPeriod = 3600;
 constexpr int kConfirmingCrossings = 3;
 constexpr int kConfirmingIntervals = 2;
 
-double Passage(double rateKhzPerS) {
-    return (kPassHighHz - kPassLowHz) / (rateKhzPerS * kHzPerKhz);
+// How far apart one crossing's detections by different filters can lie: a filter matches part
+// of a slower sweep anywhere from 0 Hz up to the top of the passband.
+double CrossingSpan(double rateKhzPerS) {
+    return kPassHighHz / (rateKhzPerS * kHzPerKhz) + SounderGrouper::kToleranceS;
 }
 
 // Distance of x from the nearest whole multiple of period.
@@ -64,7 +66,7 @@ bool SounderGrouper::Add(const ChirpDetection& detection) {
     // One crossing seen by several rates' filters: keep the rate heard best.
     for (ChirpDetection& crossing : crossings) {
         const double within =
-            std::max(Passage(crossing.rateKhzPerS), Passage(detection.rateKhzPerS));
+            std::max(CrossingSpan(crossing.rateKhzPerS), CrossingSpan(detection.rateKhzPerS));
         if (std::abs(crossing.time - detection.time) <= within) {
             if (detection.snrDb <= crossing.snrDb) {
                 return false;

@@ -2,7 +2,8 @@
 
 // Sorts the crossings heard on one frequency into sounders. A crossing shows in several rates'
 // filters, weaker in the other direction's too; detections within one passage of each other
-// are one crossing, at the rate and direction heard best. Crossings of one sounder lie whole
+// (from 0 Hz to the top of the passband at the slower rate) are one crossing, at the rate and
+// direction heard best. Crossings of one sounder lie whole
 // periods apart, and periods divide the day: a sounder's period is the largest divisor of 86400 s
 // from 60 to 3600 s that divides every interval between its crossings, and it is confirmed once
 // heard three times with two intervals of exactly one period. Its chirp time is (t_pass - f/R)
