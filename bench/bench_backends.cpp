@@ -4,6 +4,8 @@
 // the time the simulated radio logged each step's set-frequency frame minus the step's instant.
 
 #include "benchrow.h"
+
+#include "core/units.h"
 #include "sweep/schedule.h"
 #include "testkit/headlessrun.h"
 #include "testkit/radiosimprocess.h"
@@ -22,7 +24,6 @@ constexpr int kSteps = 60;
 constexpr double kLead = 4;
 constexpr double kChirpTime = 17.3;
 constexpr int kGraceMs = 10000;
-constexpr double kMsPerSecond = 1000;
 // Steps of 200 kHz every half second.
 const sweep::Profile kProfile{.sweepRate = 400, .period = 120, .stepSize = 200};
 
@@ -68,7 +69,9 @@ bool Measure(const Backend& backend, const QString& faketime) {
         return false;
     }
     const double lastStep = run.Mark(kSteps - 1);
-    const int runMs = int((kLead + sweep::StepOffset(kProfile, kSteps)) * kMsPerSecond) + kGraceMs;
+    const int runMs =
+        int((kLead + sweep::StepOffset(kProfile, kSteps)) * units::kMillisecondsPerSecond) +
+        kGraceMs;
     // Until a second after the last step's instant.
     if (!QTest::qWaitFor([&] { return sweep::AroundTheDay(UtcTimeOfDay(), lastStep) > 1; },
                          runMs)) {
@@ -93,7 +96,7 @@ bool Measure(const Backend& backend, const QString& faketime) {
             ++missing;
             continue;
         }
-        lateness.push_back(run.Lateness(frames[found], step) * kMsPerSecond);
+        lateness.push_back(run.Lateness(frames[found], step) * units::kMillisecondsPerSecond);
         next = found + 1;
     }
     bench::PrintRow(

@@ -99,7 +99,7 @@ int main(int argc, char* argv[]) {
     }
 
     {
-        HamlibTuner tuner(kIc7300, device, QString::number(kBaudRate), kRadioAddress);
+        HamlibTuner tuner(kIc7300, {device, QString::number(kBaudRate), kRadioAddress});
         tuner.Connect();
         if (WaitForConnected(tuner, kWaitMs)) {
             Report(QStringLiteral("Hamlib direct (model 3073)"), tuner);

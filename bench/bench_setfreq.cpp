@@ -85,10 +85,8 @@ void SettleReply(RadioLink& link, std::chrono::milliseconds limit) {
 }
 
 bool MeasureSetfreq(const QString& device) {
-    RadioLink link;
-    link.comPort = device;
-    link.baudRate = QString::number(kBaudRate);
-    link.radioAdress = kRadioAddress;
+    const SerialSettings serial{device, QString::number(kBaudRate), kRadioAddress};
+    RadioLink link(serial);
     if (Status opened = link.OpenPort(); !opened.IsOk()) {
         bench::Note(QStringLiteral("cannot open %1: %2").arg(device, opened.Message()));
         return false;

@@ -1,8 +1,10 @@
 // Audio capture from a private PulseAudio server: a ramp written into a pipe source in real time
 // comes out whole and in order, each block stamped after it was written and before it reached
-// the owner; an input that cannot be opened is reported with advice; a stalled capture stops.
+// the owner; an input that cannot be opened is reported with advice; a stalled capture stops;
+// the stream over it says once that an input which failed delivers sound again.
 
 #include "ionogram/audiocapture.h"
+#include "ionogram/audiostream.h"
 #include "support/pulseserver.h"
 
 #include <QScopeGuard>
@@ -78,6 +80,15 @@ class TestAudioCapture : public QObject {
     Q_OBJECT
     std::unique_ptr<PulseServer> pulse;
     QString fifo;
+
+    // A pipe source loaded as a module of its own, to be unloaded by its index.
+    bool LoadPipeSource(const QString& name, const QString& file, QString* index, QString* error) {
+        return pulse->Pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-source"),
+                             QStringLiteral("source_name=") + name, QStringLiteral("file=") + file,
+                             QStringLiteral("format=s16le"), QStringLiteral("rate=48000"),
+                             QStringLiteral("channels=1")},
+                            error, index);
+    }
 
 private slots:
     void initTestCase() {
@@ -180,12 +191,7 @@ private slots:
         QString error;
         QString index;
         const QString spare = pulse->FilePath(QStringLiteral("spare.fifo"));
-        QVERIFY2(pulse->Pactl({QStringLiteral("load-module"), QStringLiteral("module-pipe-source"),
-                               QStringLiteral("source_name=spare"), QStringLiteral("file=") + spare,
-                               QStringLiteral("format=s16le"), QStringLiteral("rate=48000"),
-                               QStringLiteral("channels=1")},
-                              &error, &index),
-                 qPrintable(error));
+        QVERIFY2(LoadPipeSource(QStringLiteral("spare"), spare, &index, &error), qPrintable(error));
         AudioCapture capture;
         bool heard = false;
         QStringList failed;
@@ -241,6 +247,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty(), kWaitMs);
         QCOMPARE(told, QStringList{message});
         QVERIFY(!capture.Running());
+    }
+
+    void inputThatAppearsLater_streamSaysSoOnce() {
+        AudioStream stream;
+        QStringList problems;
+        QStringList notices;
+        connect(&stream, &AudioStream::Problem, this,
+                [&problems](const QString& message) { problems << message; });
+        connect(&stream, &AudioStream::Notice, this,
+                [&notices](const QString& message) { notices << message; });
+        stream.Listen(QStringLiteral("late"));
+        QTRY_VERIFY_WITH_TIMEOUT(!problems.isEmpty(), kWaitMs);
+        QString error;
+        QString index;
+        const QString late = pulse->FilePath(QStringLiteral("late.fifo"));
+        QVERIFY2(LoadPipeSource(QStringLiteral("late"), late, &index, &error), qPrintable(error));
+        RampWriter writer;
+        std::thread thread([&writer, &late] { writer.Run(late); });
+        QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), kWaitMs);
+        QTest::qWait(int(kBlockSeconds * 1000 * 10)); // more sound: no second notice
+        writer.quit = true;
+        thread.join();
+        stream.Stop();
+        QVERIFY(pulse->Pactl({QStringLiteral("unload-module"), index.trimmed()}, &error));
+        QCOMPARE(problems, QStringList{AudioOpenFailure(QStringLiteral("late"),
+                                                        QStringLiteral("No such entity"))});
+        QCOMPARE(notices, QStringList{"The audio input \"late\" is delivering sound again."});
     }
 };
 

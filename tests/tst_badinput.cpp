@@ -36,19 +36,6 @@ QString SpeedMessage(const QString& typed) {
         .arg(typed);
 }
 
-const QString kAddressExpected =
-    QStringLiteral("Type the radio's CI-V address as hexadecimal digits only, 0 to FF, such as 4E "
-                   "(0 for most radios).");
-
-QString NotHexMessage(const QString& shown) {
-    return QStringLiteral("\"%1\" is not a hexadecimal address. ").arg(shown) + kAddressExpected;
-}
-
-QString AboveFfMessage(const QString& shown) {
-    return QStringLiteral("\"%1\" is above FF: a CI-V address is one byte. ").arg(shown) +
-           kAddressExpected;
-}
-
 enum class Box { ChirpTime, PortName, Speed, Address };
 
 } // namespace
@@ -125,21 +112,21 @@ private slots:
         speed("speed: beyond 32 bits", "99999999999");
         speed("speed: with unit", "19200 bd");
 
-        QTest::newRow("address: empty")
-            << Box::Address << "" << QStringLiteral("No address typed. ") + kAddressExpected;
-        QTest::newRow("address: blanks")
-            << Box::Address << "  " << QStringLiteral("No address typed. ") + kAddressExpected;
-        QTest::newRow("address: G") << Box::Address << "G" << NotHexMessage("G");
-        QTest::newRow("address: -1") << Box::Address << "-1" << NotHexMessage("-1");
-        QTest::newRow("address: 0x4E") << Box::Address << "0x4E" << NotHexMessage("0x4E");
-        QTest::newRow("address: 4E h") << Box::Address << "4E h" << NotHexMessage("4E h");
-        QTest::newRow("address: trimmed in the message")
-            << Box::Address << " 4G " << NotHexMessage("4G");
-        QTest::newRow("address: 100") << Box::Address << "100" << AboveFfMessage("100");
-        QTest::newRow("address: 4E4E") << Box::Address << "4E4E" << AboveFfMessage("4E4E");
-        QTest::newRow("address: 00100") << Box::Address << "00100" << AboveFfMessage("00100");
-        QTest::newRow("address: 17 digits")
-            << Box::Address << "FFFFFFFFFFFFFFFFF" << AboveFfMessage("FFFFFFFFFFFFFFFFF");
+        // The address messages are spelled out in tst_dialogs; here only that one is shown.
+        auto address = [](const char* name, const QString& typed) {
+            QTest::newRow(name) << Box::Address << typed << QString();
+        };
+        address("address: empty", "");
+        address("address: blanks", "  ");
+        address("address: G", "G");
+        address("address: -1", "-1");
+        address("address: 0x4E", "0x4E");
+        address("address: 4E h", "4E h");
+        address("address: trimmed", " 4G ");
+        address("address: 100", "100");
+        address("address: 4E4E", "4E4E");
+        address("address: 00100", "00100");
+        address("address: 17 digits", "FFFFFFFFFFFFFFFFF");
     }
 
     void everyBadInput_refusedWithItsMessage() {
@@ -204,8 +191,9 @@ private slots:
             QCOMPARE(form.RadioDialog(), dialog);
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->addressProblem->isVisible());
-            QCOMPARE(dialog->addressProblem->text(), message);
-            QCOMPARE(form.link.radioAdress, 0x4E); // the previous address stays in force
+            QVERIFY(!dialog->addressProblem->text().isEmpty());
+            QCOMPARE(form.station.Serial().radioAdress,
+                     0x4E); // the previous address stays in force
             QCOMPARE(VisibleMessageBoxTexts(), QStringList());
             break;
         }

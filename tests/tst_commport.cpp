@@ -100,9 +100,9 @@ private slots:
         QFETCH(QString, comPort);
         QFETCH(QString, baudRate);
         PtyPair pty;
-        RadioLink link;
-        link.comPort = comPort == QLatin1String("PTY") ? pty.SlavePath() : comPort;
-        link.baudRate = baudRate;
+        SerialSettings serial{comPort == QLatin1String("PTY") ? pty.SlavePath() : comPort,
+                              baudRate};
+        RadioLink link(serial);
         QSignalSpy state(&link, &RadioLink::PortStateChanged);
         const Status status = link.OpenPort();
         QVERIFY(!status.IsOk());
@@ -178,8 +178,8 @@ private slots:
         QTemporaryDir dir;
         const QString link = dir.filePath(QStringLiteral("civ"));
         QVERIFY(QFile::link(pty->SlavePath(), link));
-        RadioLink radio;
-        radio.comPort = link;
+        SerialSettings serial{link};
+        RadioLink radio(serial);
         QVERIFY(radio.OpenPort().IsOk());
         QSignalSpy problems(&radio, &RadioLink::Problem);
 
@@ -204,15 +204,15 @@ private slots:
 
     void choosingAnotherPort_stopsReopening() {
         auto pty = std::make_unique<PtyPair>();
-        RadioLink radio;
-        radio.comPort = pty->SlavePath();
+        SerialSettings serial{pty->SlavePath()};
+        RadioLink radio(serial);
         QVERIFY(radio.OpenPort().IsOk());
         QSignalSpy problems(&radio, &RadioLink::Problem);
         pty.reset();
         QTRY_COMPARE_WITH_TIMEOUT(problems.count(), 1, 5000);
         QVERIFY(radio.IsReopening());
         PtyPair other;
-        radio.comPort = other.SlavePath();
+        serial.comPort = other.SlavePath();
         QVERIFY(radio.OpenPort().IsOk());
         QVERIFY(!radio.IsReopening());
     }

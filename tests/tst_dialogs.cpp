@@ -187,8 +187,8 @@ private slots:
         QFETCH(QString, comPort);
         QFETCH(QString, baudRate);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.comPort = comPort;
-        form.link.baudRate = baudRate;
+        form.station.Serial().comPort = comPort;
+        form.station.Serial().baudRate = baudRate;
         Form2* dialog = OpenSerialPortDialog(form);
         QVERIFY(dialog);
         QCOMPARE(dialog->Combo1->currentText(), comPort);
@@ -227,8 +227,8 @@ private slots:
         QCOMPARE(dialog->Combo2->count(), kBaudRates.size());
         // The dialog may close if such a port happens to open here: it is not touched after OK.
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.link.comPort, port);
-        QCOMPARE(form.link.baudRate, speed);
+        QCOMPARE(form.station.Serial().comPort, port);
+        QCOMPARE(form.station.Serial().baudRate, speed);
     }
 
     void serialPort_enterAndEscape_doNotPressOk_data() {
@@ -257,8 +257,8 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(form->SerialPortDialog());
         QVERIFY(dialog->isVisible());
-        QCOMPARE(form->link.comPort, pty.SlavePath());
-        QCOMPARE(form->link.baudRate, QStringLiteral("19200"));
+        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
+        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("19200"));
         QCOMPARE(portChanges.count(), 0);
         QVERIFY(form->link.PortIsOpen());
     }
@@ -275,8 +275,8 @@ private slots:
         // Closed, then opened anew with the speed picked from the list.
         QCOMPARE(portChanges.count(), 2);
         QVERIFY(form->link.PortIsOpen());
-        QCOMPARE(form->link.comPort, pty.SlavePath());
-        QCOMPARE(form->link.baudRate, QStringLiteral("9600"));
+        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
+        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("9600"));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
         QVERIFY(!form->SerialPortDialog());
@@ -292,7 +292,7 @@ private slots:
         QVERIFY(dialog);
         TypeInto(dialog->Combo1, newPty.SlavePath());
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form->link.comPort, newPty.SlavePath());
+        QCOMPARE(form->station.Serial().comPort, newPty.SlavePath());
         QVERIFY(form->link.PortIsOpen());
         QVERIFY(!form->SerialPortDialog() || !form->SerialPortDialog()->isVisible());
         QVERIFY(FrameReachesDisplay(*form, newPty));
@@ -359,8 +359,8 @@ private slots:
         QVERIFY(dialog->rect().contains(dialog->portProblem->geometry()));
         QCOMPARE(dialog->Combo1->currentText(), port);
         QCOMPARE(dialog->Combo2->currentText(), speed);
-        QCOMPARE(form->link.comPort, port);
-        QCOMPARE(form->link.baudRate, speed);
+        QCOMPARE(form->station.Serial().comPort, port);
+        QCOMPARE(form->station.Serial().baudRate, speed);
         QVERIFY(!form->link.PortIsOpen());
         // The old port was closed before the attempt and is free.
         CommPort third;
@@ -392,8 +392,8 @@ private slots:
         QVERIFY(dialog->close());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
-        QCOMPARE(form->link.comPort, pty.SlavePath());
-        QCOMPARE(form->link.baudRate, QStringLiteral("19200"));
+        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
+        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("19200"));
         QCOMPARE(portChanges.count(), 0);
         QVERIFY(form->link.PortIsOpen());
         // The next one is made anew and shows the fields again.
@@ -492,7 +492,7 @@ private slots:
         QFETCH(int, address);
         QFETCH(QString, shown);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.radioAdress = address;
+        form.station.Serial().radioAdress = address;
         Form3* dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         QCOMPARE(dialog->Text1->text(), shown);
@@ -517,13 +517,13 @@ private slots:
         QFETCH(int, address);
         QFETCH(QString, shownAgain);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.radioAdress = 0x5A;
+        form.station.Serial().radioAdress = 0x5A;
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         dialog->Text1->setText(typed);
         QSignalSpy portChanges(&form.link, &RadioLink::PortStateChanged);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.link.radioAdress, address);
+        QCOMPARE(form.station.Serial().radioAdress, address);
         QCOMPARE(portChanges.count(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
@@ -562,14 +562,14 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, message);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.radioAdress = 0x4E;
+        form.station.Serial().radioAdress = 0x4E;
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         dialog->Text1->setText(typed);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(form.link.radioAdress, 0x4E);
+        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
         QVERIFY(dialog->addressProblem->isVisible());
         QCOMPARE(dialog->addressProblem->text(), message);
         QVERIFY(dialog->rect().contains(dialog->addressProblem->geometry()));
@@ -582,10 +582,10 @@ private slots:
         QVERIFY(dialog);
         TypeInto(dialog->Text1, QStringLiteral("1AB"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.link.radioAdress, 0);
+        QCOMPARE(form.station.Serial().radioAdress, 0);
         TypeInto(dialog->Text1, QStringLiteral("AB"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.link.radioAdress, 0xAB);
+        QCOMPARE(form.station.Serial().radioAdress, 0xAB);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
     }
@@ -615,7 +615,7 @@ private slots:
         QFETCH(QString, focus);
         QFETCH(int, key);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.radioAdress = 0x4E;
+        form.station.Serial().radioAdress = 0x4E;
         Form3* dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowActive(dialog));
@@ -625,12 +625,12 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(form.RadioDialog(), dialog);
         QVERIFY(dialog->isVisible());
-        QCOMPARE(form.link.radioAdress, 0x4E);
+        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
     }
 
     void radio_closeBox_changesNothing() {
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.link.radioAdress = 0x4E;
+        form.station.Serial().radioAdress = 0x4E;
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         TypeInto(dialog->Text1, QStringLiteral("12"));
@@ -638,7 +638,7 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
         QVERIFY(!form.RadioDialog());
-        QCOMPARE(form.link.radioAdress, 0x4E);
+        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
         Form3* again = OpenRadioDialog(form);
         QVERIFY(again);
         QCOMPARE(again->Text1->text(), QStringLiteral("4E"));

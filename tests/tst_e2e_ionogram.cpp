@@ -3,14 +3,16 @@
 // PulseAudio server; the real program without a window follows a short sweep on that radio,
 // records the input and archives the sweep. Every mode must come out at its delay after one
 // constant offset (the receiver's filter and the audio path), and nothing where there is none.
+// The user's home is named with a letter outside ASCII and no archive folder is set, so the
+// archive goes to the default folder inside that home.
 
+#include "headless/commandline.h"
 #include "ionogram/ionogramimage.h"
-#include "station/headless.h"
 #include "support/gzip.h"
-#include "testkit/headlessrun.h"
 #include "support/pulseserver.h"
 #include "support/radiosimprocess.h"
 #include "support/settingsfile.h"
+#include "testkit/headlessrun.h"
 
 #include <QDir>
 #include <QFile>
@@ -153,13 +155,18 @@ void TestE2eIonogram::driftingCardThroughPulse_modesAtTheirDelays() {
     settings.chirpTime = chirpText;
     settings.radioAddress = QLatin1String(kRadioAddressDecimal);
     WriteSettingsFile(folder.filePath(QStringLiteral("Tavmirok/Tavmirok.conf")), settings);
-    const QString archive = folder.filePath(QStringLiteral("archive"));
+    // No archive folder is set: the default one lies in a home whose name is not ASCII.
+    const QString home = folder.filePath(QStringLiteral("j\u00f8rgen"));
+    QVERIFY(QDir().mkpath(home));
 
     QProcess program;
     PrepareWindowless(program, folder.path(), qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    QProcessEnvironment environment = program.processEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.remove(QStringLiteral("XDG_DATA_HOME"));
+    program.setProcessEnvironment(environment);
     program.start(QStringLiteral(TAVMIROK_PROGRAM),
-                  QStringList{"--headless", "--audio-input", "radio", "--folder", archive} +
-                      kProfile);
+                  QStringList{"--headless", "--audio-input", "radio"} + kProfile);
     QVERIFY(program.waitForStarted(kRunTimeoutMs));
     QString log;
     const QRegularExpression archived(QStringLiteral("Z ionogram archived: (\\S+\\.png) "));
@@ -180,6 +187,8 @@ void TestE2eIonogram::driftingCardThroughPulse_modesAtTheirDelays() {
     QVERIFY2(!log.contains(QStringLiteral("problem: ")), qPrintable(log));
 
     const QString png = match.captured(1);
+    QVERIFY2(png.startsWith(home + QStringLiteral("/.local/share/Tavmirok/ionograms/")),
+             qPrintable(png));
     const QImage picture(png);
     QCOMPARE(picture.size(), ionogram::kIonogramImageSize);
     QFile csv(png.chopped(int(qstrlen(".png"))) + QStringLiteral(".csv.gz"));

@@ -118,7 +118,7 @@ void TestE2eProfile::stepsReachTheRadioOnTheirMarks() {
     QVERIFY(run.program.waitForFinished(kRunTimeoutMs));
 
     // The day holds whole periods.
-    QCOMPARE(std::fmod(run.firstStep + sweep::kSecondsPerDay, profile.period),
+    QCOMPARE(std::fmod(run.firstStep + units::kSecondsPerDay, profile.period),
              kChirpTime + firstStepAfterChirp);
     const QList<WireFrame> received = frames();
     QStringList lateness;

@@ -87,7 +87,8 @@ private slots:
         QCOMPARE(form.Label1->text(), QStringLiteral("Chirp time"));
         QCOMPARE(form.Text2->text(), QStringLiteral("78"));
         QCOMPARE(form.Text2->toolTip(),
-                 QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
+                 QStringLiteral("Set to same time as in Orblenta Ionogram: the second of the "
+                                "sweep period at which the sounder starts"));
         QCOMPARE(form.StartButton->text(), QStringLiteral("Start"));
 
         ExpectTwipsGeometry(form.Text1, 0, 0, 3015, 735);
@@ -144,7 +145,7 @@ private slots:
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
-        QCOMPARE(form.link.radioAdress, 78);
+        QCOMPARE(form.station.Serial().radioAdress, 78);
         QVERIFY(form.link.PortIsOpen());
         QCOMPARE(VisibleMessageBoxes().size(), 0);
         // Nothing is sent and the timer does not tick before Start.
@@ -193,7 +194,7 @@ private slots:
         Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
-        QCOMPARE(form.link.radioAdress, 0);
+        QCOMPARE(form.station.Serial().radioAdress, 0);
         QVERIFY(form.link.PortIsOpen());
         QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
@@ -232,7 +233,7 @@ private slots:
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
-        form.link.replyReceived = true; // as if the echo were already in
+        form.link.replyReceived = true;    // as if the echo were already in
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(pty.Read(2000, 11), hex("FE FE 4E 4D 05 00 00 00 02 00 FD"));
         QCOMPARE(form.Label3->text(), QStringLiteral("waiting..."));
@@ -246,8 +247,8 @@ private slots:
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         form.Text2->setText(QStringLiteral("12a"));
-        form.link.radioAdress = 0x4E;
-        form.link.baudRate = QStringLiteral("9600");
+        form.station.Serial().radioAdress = 0x4E;
+        form.station.Serial().baudRate = QStringLiteral("9600");
         QVERIFY(form.close());
         QCOMPARE(Stored("comport"), pty.SlavePath());
         QCOMPARE(Stored("BaudRate"), QStringLiteral("9600"));

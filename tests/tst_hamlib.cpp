@@ -41,7 +41,7 @@ private slots:
         const QString device =
             radio.Start({QStringLiteral("--address"), QString::number(kSimAddress, 16)});
         QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
-        HamlibTuner tuner(kIc7300, device, QStringLiteral("19200"), kSimAddress);
+        HamlibTuner tuner(kIc7300, {device, QStringLiteral("19200"), kSimAddress});
         TuneRecorder recorder(tuner);
         QVERIFY(tuner.Connect().IsOk());
         QVERIFY2(WaitForConnected(tuner, kWaitMs), qPrintable(recorder.problems.join('\n')));
@@ -69,7 +69,7 @@ private slots:
                      .Start({QStringLiteral("--address"), QString::number(kSimAddress, 16),
                              QStringLiteral("--link"), link})
                      .isEmpty());
-        HamlibTuner tuner(kIc7300, link, QStringLiteral("19200"), kSimAddress);
+        HamlibTuner tuner(kIc7300, {link, QStringLiteral("19200"), kSimAddress});
         TuneRecorder recorder(tuner);
         QVERIFY(tuner.Connect().IsOk());
         QVERIFY(WaitForConnected(tuner, kWaitMs));
@@ -87,8 +87,8 @@ private slots:
     }
 
     void openFailure_isToldWithItsReasonAndWhatToCheck() {
-        HamlibTuner tuner(kIc7300, QStringLiteral("/dev/no-such-radio"), QStringLiteral("19200"),
-                          0);
+        HamlibTuner tuner(kIc7300,
+                          {QStringLiteral("/dev/no-such-radio"), QStringLiteral("19200"), 0});
         TuneRecorder recorder(tuner);
         QVERIFY(tuner.Connect().IsOk());
         QTRY_COMPARE_WITH_TIMEOUT(recorder.problems.size(), 1, kWaitMs);
@@ -104,7 +104,7 @@ private slots:
     }
 
     void unknownModel_isRefusedAtOnce() {
-        HamlibTuner tuner(-1, QStringLiteral("/dev/ttyUSB0"), QStringLiteral("19200"), 0);
+        HamlibTuner tuner(-1, {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("19200"), 0});
         TuneRecorder recorder(tuner);
         const Status status = tuner.Connect();
         QVERIFY(!status.IsOk());
@@ -117,7 +117,7 @@ private slots:
         RadioSimProcess radio;
         const QString device = radio.Start({QStringLiteral("--silent")});
         QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
-        HamlibTuner tuner(kIc7300, device, QStringLiteral("19200"), kSimAddress);
+        HamlibTuner tuner(kIc7300, {device, QStringLiteral("19200"), kSimAddress});
         TuneRecorder recorder(tuner);
         QVERIFY(tuner.Connect().IsOk());
         QVERIFY(radio.WaitForFramesReceived(1)); // rig_open is talking to the radio

@@ -2,7 +2,9 @@
 // against the simulated radio: refused options end it before the port is opened; a sweep's steps
 // reach the radio on their marks; SIGTERM during a wait for a silent radio ends it cleanly.
 
-#include "station/headless.h"
+#include "headless/clocksync.h"
+#include "headless/commandline.h"
+#include "headless/logtext.h"
 #include "support/radiosimprocess.h"
 #include "sweep/schedule.h"
 #include "testkit/headlessrun.h"
@@ -15,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTime>
+#include <csignal>
 #include <sys/timex.h>
 
 namespace {
@@ -137,6 +140,10 @@ void TestHeadless::logLine_data() {
                                      << "step 30.000 MHz, mark 16:25:17.500: sent, not answered";
     QTest::newRow("step not sent")
         << StepText(2200000, 58839.5, false, true) << "step 2.200 MHz, mark 16:20:39.500: not sent";
+    QTest::newRow("archived") << ArchivedText(QStringLiteral("/home/j\u00f8rgen/a.png"))
+                              << QStringLiteral("ionogram archived: /home/j\u00f8rgen/a.png (and "
+                                                "its .csv.gz)");
+    QTest::newRow("stop") << StopText(SIGTERM) << "SIGTERM received: stopping";
 }
 
 void TestHeadless::logLine() {
@@ -243,11 +250,13 @@ void TestHeadless::sweep_stepsOnMarks_sigtermEndsSilentWait() {
     QTRY_VERIFY_WITH_TIMEOUT(steps().size() >= kStepsChecked,
                              int((kLead + kStepsChecked) * 1000) + kRunTimeoutMs);
 
-    QCOMPARE(SetFrequencyFrames(radio.LogLines()).first().hz, sweep::kParkFrequency);
+    constexpr std::int32_t kParkHz = 2000000; // the default sweep parks at 2 MHz
+    constexpr std::int32_t kStepHz = 100000;  // and steps 100 kHz
+    QCOMPARE(SetFrequencyFrames(radio.LogLines()).first().hz, kParkHz);
     const QList<WireFrame> stepped = steps();
     for (int i = 0; i < kStepsChecked; ++i) {
         const double late = run.Lateness(stepped[i], i);
-        QCOMPARE(stepped[i].hz, sweep::kParkFrequency + (i + 1) * sweep::kFrequencyStep);
+        QCOMPARE(stepped[i].hz, kParkHz + (i + 1) * kStepHz);
         QVERIFY2(late >= -kEarlyMargin && late < kLateLimit,
                  qPrintable(QStringLiteral("step %1 reached the radio %2 s after its mark")
                                 .arg(i + 1)

@@ -113,6 +113,7 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
     settings.audioDelayMs = FilterDelayMs(kFs);
     Ionogram ionogram(settings);
     ionogram.BeginSweep(kChirpTime);
+    BlockPlacer placement(kFs);
 
     const double firstMark =
         Crossing(profile.lowFrequency + profile.stepSize) - sweep::HalfStep(profile);
@@ -148,7 +149,9 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
             ionogram.SetReached(index, true);
             ++nextStep;
         }
-        ionogram.AddAudio(std::span<const float>(pending), poll);
+        for (const PlacedBlock& placed : placement.Add(pending, poll)) {
+            ionogram.AddAudio(placed);
+        }
         pending.clear();
     }
     return ionogram.SweepComplete();
@@ -352,6 +355,57 @@ private slots:
         QVERIFY(placed.has_value());
         QVERIFY2(std::abs(*placed - (double(card + 1) * interval + clockStep)) < 0.2e-3,
                  qPrintable(QString::number((*placed - (card + 1) * interval - clockStep) * 1e3)));
+    }
+
+    // Placed blocks carry every sample that can be placed exactly once, in order, at its true
+    // time; samples lost on the way are left out and the block after them is marked.
+    void blockPlacer_data() {
+        QTest::addColumn<double>("lostAt"); // seconds into the audio; -1: nothing lost
+        QTest::addColumn<int>("gaps");
+        QTest::newRow("steady card") << -1.0 << 0;
+        QTest::newRow("half a second lost") << 12.0 << 1;
+    }
+    void blockPlacer() {
+        QFETCH(double, lostAt);
+        QFETCH(int, gaps);
+        constexpr double kFs = 48000;
+        constexpr std::int64_t kFragment = 960;
+        constexpr double kLostSeconds = 0.5;
+        const double start = kPeriodBase;
+        BlockPlacer placement(kFs);
+        std::vector<PlacedBlock> placed;
+        std::vector<float> fragment(std::size_t(kFragment), 0);
+        for (std::int64_t first = 0; first < std::int64_t(30 * kFs); first += kFragment) {
+            const double t = double(first) / kFs;
+            if (t >= lostAt && t < lostAt + kLostSeconds) {
+                continue;
+            }
+            for (std::int64_t k = 0; k < kFragment; ++k) {
+                fragment[std::size_t(k)] = float(first + k); // each sample names its index
+            }
+            // Arrives the moment its last sample is there: the envelope itself.
+            const double arrival = start + double(first + kFragment - 1) / kFs;
+            for (PlacedBlock& block : placement.Add(fragment, arrival)) {
+                placed.push_back(std::move(block));
+            }
+        }
+        QVERIFY(!placed.empty());
+        int marked = 0;
+        double next = placed.front().samples.front();
+        for (const PlacedBlock& block : placed) {
+            marked += block.afterGap ? 1 : 0;
+            if (!block.afterGap) {
+                QCOMPARE(double(block.samples.front()), next);
+            }
+            QVERIFY(std::abs(block.sampleInterval * kFs - 1) < 1e-9);
+            for (std::size_t k = 0; k < block.samples.size(); k += 97) {
+                const double truth = start + double(block.samples[k]) / kFs;
+                const double time = block.firstSampleTime + double(k) * block.sampleInterval;
+                QVERIFY2(std::abs(time - truth) < 1e-6, qPrintable(QString::number(time - truth)));
+            }
+            next = double(block.samples.back()) + 1;
+        }
+        QCOMPARE(marked, gaps);
     }
 
     void stepNotReachedOrWithoutAudioIsNan() {

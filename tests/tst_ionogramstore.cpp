@@ -25,6 +25,21 @@ private slots:
         QVERIFY(notices.isEmpty());
     }
 
+    void missing_defaultFolderInAHomeNamedBeyondAscii() {
+        const QByteArray home = qgetenv("HOME");
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        const QString user = QStringLiteral("/home/j\u00f8rgen");
+        qputenv("HOME", user.toUtf8());
+        qunsetenv("XDG_DATA_HOME");
+        QStringList notices;
+        const IonogramChoice choice = IonogramStore(NewFile()).Load(&notices);
+        qputenv("HOME", home);
+        if (!dataHome.isNull()) {
+            qputenv("XDG_DATA_HOME", dataHome);
+        }
+        QCOMPARE(choice.folder, user + QStringLiteral("/.local/share/Tavmirok/ionograms"));
+    }
+
     void save_roundTripAsTextInOwnGroup() {
         const QString path = NewFile();
         const IonogramChoice choice{QStringLiteral("alsa_input.usb-radio"), -1.25, -2, 40,
@@ -113,7 +128,6 @@ private slots:
         QCOMPARE(IonogramRefusal({QString(), audioDelay, from, to, folder, true}), refusal);
     }
 };
-
 
 QTEST_GUILESS_MAIN(TestIonogramStore)
 #include "tst_ionogramstore.moc"

@@ -14,7 +14,8 @@ namespace {
 // Links a RadioLink to a fresh pseudo-terminal and records what it shows.
 struct LinkOnPty {
     PtyPair pty;
-    RadioLink link;
+    SerialSettings serial;
+    RadioLink link{serial};
     QStringList display;
     int dispatches = 0;
     std::function<void(int)> onDispatch; // called with the dispatch count before processing
@@ -23,7 +24,7 @@ struct LinkOnPty {
         QObject::connect(&link, &RadioLink::DisplayText,
                          [this](const QString& text) { display << text; });
         link.SetDisplayLocale(QLocale(QLocale::English, QLocale::UnitedStates));
-        link.comPort = pty.SlavePath();
+        serial.comPort = pty.SlavePath();
         link.SetDispatcher([this](bool mayBlock) {
             ++dispatches;
             if (onDispatch) {
@@ -65,7 +66,7 @@ private slots:
         QFETCH(QByteArray, frame);
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.link.radioAdress = address;
+        rig.serial.radioAdress = address;
         // The bus echoes the frame back: that ends the wait and shows the frequency.
         rig.onDispatch = [&](int n) {
             if (n == 1) {
@@ -104,7 +105,7 @@ private slots:
         QFETCH(QByteArray, frame);
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.link.radioAdress = 0x4E;
+        rig.serial.radioAdress = 0x4E;
         rig.link.replyReceived = true; // end the wait at once; only the bytes matter here
         QVERIFY(rig.link.SendCommand(cmd, subcmd, data).IsOk());
         QCOMPARE(rig.pty.Read(2000, frame.size()), frame);
@@ -134,7 +135,7 @@ private slots:
         QFETCH(bool, endsWait);
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.link.radioAdress = 0x4E;
+        rig.serial.radioAdress = 0x4E;
         bool okSent = false;
         rig.onDispatch = [&](int n) {
             if (n == 1) {
@@ -174,7 +175,7 @@ private slots:
 
     void radioNg_toldOncePerRun_clearedByOk() {
         LinkOnPty rig;
-        rig.link.radioAdress = 0x4E;
+        rig.serial.radioAdress = 0x4E;
         QVERIFY(rig.Open());
         QSignalSpy problems(&rig.link, &RadioLink::Problem);
         QSignalSpy refusing(&rig.link, &RadioLink::RadioRefusingChanged);
@@ -254,7 +255,7 @@ private slots:
         QFETCH(int, frequency);
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.link.radioAdress = address;
+        rig.serial.radioAdress = address;
         const Status status = rig.link.Setfreq(frequency);
         QVERIFY(!status.IsOk());
         QVERIFY(!status.Message().isEmpty());
@@ -264,7 +265,7 @@ private slots:
 
     void sendWithPortClosed_failsWithoutWaiting() {
         LinkOnPty rig;
-        rig.link.comPort = QStringLiteral("COMX");
+        rig.serial.comPort = QStringLiteral("COMX");
         const Status opened = rig.link.OpenPort();
         QVERIFY(!opened.IsOk());
         QVERIFY(opened.Message().contains(QStringLiteral("\"COMX\"")));
@@ -292,7 +293,7 @@ private slots:
     void splitEcho_decodesAsOne() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.link.radioAdress = 0x4E;
+        rig.serial.radioAdress = 0x4E;
         rig.pty.Write(hex("FE FE 00"));
         QTest::qWait(30);
         rig.pty.Write(hex("4E 00 00 40"));

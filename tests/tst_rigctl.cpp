@@ -76,22 +76,33 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("refusing");
         QTest::addColumn<bool>("answering");
-        QTest::addColumn<QString>("told"); // what the one message says, "" for none
-        QTest::newRow("rejected") << QByteArray("RPRT -9\n") << true << true << "RPRT -9";
-        QTest::newRow("SDR failure") << QByteArray("RPRT 1\n") << false << true << "";
-        QTest::newRow("radio silent") << QByteArray("RPRT -5\n") << false << false << "";
-        QTest::newRow("invalid, --vfo") << QByteArray("RPRT -1\n") << false << true << "--vfo";
+        QTest::addColumn<QString>("told");   // what the one message says, "" for none
+        QTest::addColumn<int>("bandLowKhz"); // the band the station tunes; 0: none set
+        QTest::addColumn<int>("bandHighKhz");
+        QTest::newRow("rejected") << QByteArray("RPRT -9\n") << true << true << "RPRT -9" << 0 << 0;
+        QTest::newRow("rejected, default band")
+            << QByteArray("RPRT -9\n") << true << true << "tune 2 to 30 MHz in" << 0 << 0;
+        QTest::newRow("rejected, 3.5 to 14 MHz sounder")
+            << QByteArray("RPRT -9\n") << true << true << "tune 3.5 to 14 MHz in" << 3500 << 14000;
+        QTest::newRow("SDR failure") << QByteArray("RPRT 1\n") << false << true << "" << 0 << 0;
+        QTest::newRow("radio silent") << QByteArray("RPRT -5\n") << false << false << "" << 0 << 0;
+        QTest::newRow("invalid, --vfo")
+            << QByteArray("RPRT -1\n") << false << true << "--vfo" << 0 << 0;
     }
     void failedSet() {
         QFETCH(QByteArray, reply);
         QFETCH(bool, refusing);
         QFETCH(bool, answering);
         QFETCH(QString, told);
+        QFETCH(int, bandLowKhz);
+        QFETCH(int, bandHighKhz);
         Session session(reply);
         QVERIFY(session.Connect());
-        FakeRigctld& server = session.server;
         RigctlTuner& tuner = *session.tuner;
         TuneRecorder& recorder = *session.recorder;
+        if (bandLowKhz > 0) {
+            tuner.SetBand(bandLowKhz * 1000, bandHighKhz * 1000);
+        }
 
         recorder.TuneAndWait(1, 2100000, kWaitMs);
         recorder.TuneAndWait(2, 2200000, kWaitMs);
@@ -191,6 +202,29 @@ private slots:
         QVERIFY(server.WaitForLines(3));
         QCOMPARE(server.lines.mid(0, 3), QList<QByteArray>({"F 2100000", "F 2400000", "f"}));
         QTRY_COMPARE_WITH_TIMEOUT(recorder.display.value(1), QString("2,400.000"), kWaitMs);
+    }
+
+    // The first park of a run comes before the connection is made: it waits for it, and the
+    // newest of several waiting requests is the one sent.
+    void requestWhileConnecting_isHeldUntilConnected() {
+        Session session;
+        QVERIFY(session.listening);
+        session.tuner.emplace(session.server.Address());
+        session.recorder.emplace(*session.tuner);
+        RigctlTuner& tuner = *session.tuner;
+        TuneRecorder& recorder = *session.recorder;
+        QVERIFY(tuner.Connect().IsOk());
+        QVERIFY(!tuner.State().connected);
+        tuner.Tune(1, 2000000);
+        tuner.Tune(2, 2100000);
+        QCOMPARE(recorder.results.size(), 1);
+        QCOMPARE(recorder.results[0].outcome, TuneOutcome::Superseded);
+
+        QVERIFY(recorder.WaitForResults(2, kWaitMs));
+        QCOMPARE(recorder.Result(2)->outcome, TuneOutcome::Reached);
+        QVERIFY(session.server.WaitForLines(1));
+        QCOMPARE(session.server.lines.first(), QByteArray("F 2100000"));
+        QVERIFY2(recorder.problems.isEmpty(), qPrintable(recorder.problems.join('\n')));
     }
 
     void refusedConnection_failsRequestsAndIsTriedAgain() {

@@ -1,9 +1,9 @@
-#include "sweep/localclock.h"
 #include "sweep/schedule.h"
 #include "sweep/utcclock.h"
 
 #include <QDateTime>
 #include <QTest>
+#include <QTime>
 #include <QTimeZone>
 #include <cmath>
 #include <ctime>
@@ -61,7 +61,7 @@ private slots:
     void periodBase() {
         QFETCH(double, t);
         QFETCH(double, base);
-        QCOMPARE(sweep::PeriodBase(t), base);
+        QCOMPARE(sweep::PeriodBase(t, sweep::Profile{}), base);
     }
 
     void startTime_data() {
@@ -95,7 +95,7 @@ private slots:
         QFETCH(double, second);
         QFETCH(double, chirp);
         QFETCH(double, start);
-        QCOMPARE(sweep::StartTime(first, second, chirp), start);
+        QCOMPARE(sweep::StartTime(first, second, chirp, sweep::Profile{}), start);
     }
 
     // For every whole chirp time the start is the first instant at or after the clock that lies
@@ -119,7 +119,7 @@ private slots:
                 if (t < 20 && expected < 20) {
                     expected += 300;
                 }
-                const double start = sweep::StartTime(t, t, chirp);
+                const double start = sweep::StartTime(t, t, chirp, sweep::Profile{});
                 if (std::fabs(start - expected) > 1e-6) {
                     QFAIL(qPrintable(QStringLiteral("clock %1 chirp %2: start %3, expected %4")
                                          .arg(t)
@@ -129,7 +129,8 @@ private slots:
                 }
                 const double rearm = std::fmod(start + 280, 86400.0);
                 const double next = std::fmod(start + 300, 86400.0);
-                if (std::fabs(sweep::StartTime(rearm, rearm, chirp) - next) > 1e-6) {
+                if (std::fabs(sweep::StartTime(rearm, rearm, chirp, sweep::Profile{}) - next) >
+                    1e-6) {
                     QFAIL(qPrintable(QStringLiteral("re-arm at %1 chirp %2 misses %3")
                                          .arg(rearm)
                                          .arg(chirp)
@@ -189,7 +190,7 @@ private slots:
         QFETCH(double, t);
         QFETCH(double, next);
         QFETCH(sweep::ClockJump, jump);
-        QCOMPARE(sweep::DetectClockJump(t, next), jump);
+        QCOMPARE(sweep::DetectClockJump(t, next, sweep::Profile{}), jump);
     }
 
     void parseChirpTime_data() {
@@ -264,7 +265,8 @@ private slots:
         QFETCH(QString, locale);
         QFETCH(bool, accepted);
         QFETCH(double, value);
-        const std::optional<double> chirp = sweep::ParseChirpTime(text, QLocale(locale));
+        const std::optional<double> chirp =
+            sweep::ParseChirpTime(text, QLocale(locale), sweep::Profile{}.period);
         QCOMPARE(chirp.has_value(), accepted);
         if (accepted) {
             QCOMPARE(*chirp, value);
@@ -425,6 +427,29 @@ private slots:
         QCOMPARE(sweep::ChirpTimeRefusal(QStringLiteral("x"), period), message);
     }
 
+    void sounderLabel_data() {
+        QTest::addColumn<double>("period");
+        QTest::addColumn<double>("chirp");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("the saved one") << 300.0 << 78.0 << "Cyprus";
+        QTest::newRow("first of two with the same sweep") << 900.0 << 12.5 << "Malta";
+        QTest::newRow("saved profile, other chirp time") << 300.0 << 79.0 << "300:79";
+        QTest::newRow("unsaved, fractional chirp time") << 600.0 << 2.25 << "600:2.25";
+    }
+    void sounderLabel() {
+        QFETCH(double, period);
+        QFETCH(double, chirp);
+        QFETCH(QString, label);
+        sweep::Profile quarterHour;
+        quarterHour.period = 900;
+        const std::vector<sweep::NamedSounder> saved{{QStringLiteral("Cyprus"), 78, {}},
+                                                     {QStringLiteral("Malta"), 12.5, quarterHour},
+                                                     {QStringLiteral("Gozo"), 12.5, quarterHour}};
+        sweep::Profile profile;
+        profile.period = period;
+        QCOMPARE(sweep::SounderLabel(saved, profile, chirp), label);
+    }
+
     // Periods are counted from UTC midnight whatever the zone, also in zones half or three
     // quarters of an hour off UTC.
     void utcClock_ignoresTimeZone_data() {
@@ -448,7 +473,7 @@ private slots:
         const double utc = sweep::SecondsSinceUtcMidnight();
         const double reference =
             QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() / 1000.0;
-        const double local = sweep::SecondsSinceLocalMidnight();
+        const double local = QTime::currentTime().msecsSinceStartOfDay() / 1000.0;
         qputenv("TZ", saved);
         tzset();
         QVERIFY2(std::fabs(sweep::AroundTheDay(reference, utc)) < 1, qPrintable(zone));

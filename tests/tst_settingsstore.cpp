@@ -2,6 +2,7 @@
 // keys and texts written, values kept as typed, and clear notices for stores that cannot be used.
 
 #include "settings/settingsstore.h"
+#include "settings/stationstore.h"
 
 #include <QFile>
 #include <QSettings>
@@ -161,6 +162,35 @@ private slots:
         for (const char* value : {"COM7", "9600", "12a", "4E"}) {
             QVERIFY2(saved.Message().contains(QLatin1String(value)), value);
         }
+    }
+
+    // All four groups come from one file, and writing one group leaves the others as they were:
+    // the window writes "settings" only when it closes.
+    void stationStore_loadsEveryGroup_savesOneGroupAtATime() {
+        WriteConf("[settings]\ncomport=/dev/ttyUSB0\nChirpTime=12.5\n[sounder]\nPeriod=900\n"
+                  "[rig]\nBackend=network\n[ionogram]\nDelayTo=40\n");
+        const StationStore store;
+        QStringList notices;
+        StationSettings loaded = store.Load(&notices);
+        QCOMPARE(notices, QStringList());
+        QCOMPARE(loaded.basic.comPort, QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(loaded.profile.period, 900.0);
+        QCOMPARE(loaded.rig.backend, QStringLiteral("network"));
+        QCOMPARE(loaded.ionogram.delayToMs, 40.0);
+
+        loaded.profile.period = 1800;
+        loaded.ionogram.delayToMs = 60;
+        loaded.rig.backend = QStringLiteral("civ");
+        loaded.basic.chirpTime = QStringLiteral("99");
+        QVERIFY(store.Save(loaded.profile).IsOk());
+        QVERIFY(store.Save(loaded.ionogram).IsOk());
+        QVERIFY(store.Save(loaded.rig).IsOk());
+        const StationSettings back = store.Load(&notices);
+        QCOMPARE(back.profile.period, 1800.0);
+        QCOMPARE(back.ionogram.delayToMs, 60.0);
+        QCOMPARE(back.rig.backend, QStringLiteral("civ"));
+        QCOMPARE(back.basic.chirpTime, QStringLiteral("12.5"));
+        QCOMPARE(store.Location(), ConfFile());
     }
 };
 

@@ -21,7 +21,9 @@ std::int64_t Ms(double seconds) {
     return std::llround(seconds * 1000);
 }
 
-// Frequencies of a sweep step: 2.1 MHz at step 0 ... 30.0 MHz at step 279.
+// Where the default sweep parks the radio, and its steps: 2.1 MHz at step 0 ... 30.0 MHz at
+// step 279.
+constexpr std::int32_t kParkHz = 2000000;
 constexpr std::int32_t StepHz(int k) {
     return 2100000 + 100000 * k;
 }
@@ -88,10 +90,26 @@ public:
                 labels << (phase == SweepScheduler::Phase::Stepping ? QStringLiteral("Stepping")
                                                                     : QStringLiteral("waiting..."));
             });
-        QObject::connect(&scheduler, &SweepScheduler::problem,
+        QObject::connect(&scheduler, &SweepScheduler::Problem,
                          [this](const QString& message) { problems << message; });
-        QObject::connect(&scheduler, &SweepScheduler::notice,
+        QObject::connect(&scheduler, &SweepScheduler::Notice,
                          [this](const QString& message) { notices << message; });
+        QObject::connect(&scheduler, &SweepScheduler::SweepArmed,
+                         [this](const QString& sounder, double firstStep, double chirp) {
+                             events << QStringLiteral("armed %1 %2 %3")
+                                           .arg(sounder, QString::number(firstStep, 'f', 1),
+                                                QString::number(chirp));
+                         });
+        QObject::connect(
+            &scheduler, &SweepScheduler::SweepStarted, [this](const QString& sounder, double mark) {
+                events
+                    << QStringLiteral("started %1 %2").arg(sounder, QString::number(mark, 'f', 1));
+            });
+        QObject::connect(&scheduler, &SweepScheduler::SweepEnded,
+                         [this](const QString& sounder, bool complete) {
+                             events << QStringLiteral("ended %1 %2")
+                                           .arg(sounder, complete ? "complete" : "cut short");
+                         });
     }
 
     double Clock() const { return static_cast<double>(nowMs % kDayMs) / 1000.0; }
@@ -127,6 +145,7 @@ public:
     QStringList labels;
     QStringList problems;
     QStringList notices;
+    QStringList events; // the sweep events in order
     std::vector<Tuning> tunings;
     int ticks = 0;
     std::function<std::int64_t(std::int32_t)> latencyMs = [](std::int32_t) { return 0; };
@@ -156,7 +175,7 @@ private:
 
 // Expected tunings of one sweep: where it was armed, then its 280 steps from `start`.
 void VerifySweep(const SimulatedSweep& rig, std::size_t first, double start, int latestMs = 0) {
-    QCOMPARE(rig.tunings.at(first).frequency, sweep::kParkFrequency);
+    QCOMPARE(rig.tunings.at(first).frequency, kParkHz);
     for (int k = 0; k < 280; ++k) {
         const Tuning& tuning = rig.tunings.at(first + 1 + k);
         QCOMPARE(tuning.frequency, StepHz(k));
@@ -195,12 +214,12 @@ private slots:
         QTest::addColumn<bool>("parkReached");
         QTest::addColumn<double>("connectAfter"); // s after Start
         QTest::addColumn<std::vector<std::int32_t>>("expected");
-        const std::vector<std::int32_t> once{sweep::kParkFrequency};
-        const std::vector<std::int32_t> twice{sweep::kParkFrequency, sweep::kParkFrequency};
+        const std::vector<std::int32_t> once{kParkHz};
+        const std::vector<std::int32_t> twice{kParkHz, kParkHz};
         QTest::newRow("refused, connects while waiting") << false << 10.0 << twice;
         QTest::newRow("reached") << true << 10.0 << once;
         QTest::newRow("refused, connects once stepping")
-            << false << 99.0 << std::vector<std::int32_t>{sweep::kParkFrequency, StepHz(0)};
+            << false << 99.0 << std::vector<std::int32_t>{kParkHz, StepHz(0)};
     }
     void parkRefused_parksWhenTheBackendConnects() {
         QFETCH(bool, parkReached);
@@ -334,7 +353,7 @@ private slots:
         for (int n = 0; n < kSweeps; ++n) {
             VerifySweep(rig, std::size_t(n) * 281, 36098.5 + 300.0 * n, int(kTickMs));
         }
-        QCOMPARE(rig.tunings.back().frequency, sweep::kParkFrequency);
+        QCOMPARE(rig.tunings.back().frequency, kParkHz);
         std::int32_t highest = 0;
         for (const Tuning& tuning : rig.tunings) {
             highest = std::max(highest, tuning.frequency);
@@ -499,6 +518,54 @@ private slots:
         QVERIFY(rig.problems.isEmpty());
     }
 
+    // Each sweep that started ends once, complete only after its last step, before the next
+    // arming; the events name the saved sounder when the profile and chirp time are its own.
+    void sweepEvents_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("events");
+        const QString armed = QStringLiteral("armed 300:78 36098.5 78");
+        const QString started = QStringLiteral("started 300:78 36098.5");
+        const QString cut = QStringLiteral("ended 300:78 cut short");
+        QTest::newRow("whole sweep")
+            << "run"
+            << QStringList{armed, started, "ended 300:78 complete", "armed 300:78 36398.5 78"};
+        QTest::newRow("clock moved ahead mid-sweep")
+            << "jump" << QStringList{armed, started, cut, "armed 300:78 39998.5 78"};
+        QTest::newRow("Start mid-sweep")
+            << "start" << QStringList{armed, started, cut, "armed 300:78 36398.5 78"};
+        QTest::newRow("another sounder mid-sweep")
+            << "profile" << QStringList{armed, started, cut, "armed 600:78 36698.5 78"};
+        QTest::newRow("Start while parked") << "parked" << QStringList{armed, armed};
+        QTest::newRow("saved sounder")
+            << "saved" << QStringList{"armed Cyprus 36098.5 78", "started Cyprus 36098.5"};
+    }
+    void sweepEvents() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, events);
+        SimulatedSweep rig(36000);
+        if (action == QLatin1String("saved")) {
+            rig.scheduler.SetSavedSounders({{QStringLiteral("Cyprus"), 78, sweep::Profile{}}});
+        }
+        rig.scheduler.StartButtonClick();
+        if (action == QLatin1String("parked")) {
+            rig.RunUntil(36050);
+            rig.scheduler.StartButtonClick();
+        } else if (action == QLatin1String("run")) {
+            rig.RunUntil(36378.5);
+        } else {
+            rig.RunUntil(36100.3);
+        }
+        if (action == QLatin1String("jump")) {
+            rig.nowMs += Ms(3600);
+            rig.RunFor(0.01);
+        } else if (action == QLatin1String("start")) {
+            rig.scheduler.StartButtonClick();
+        } else if (action == QLatin1String("profile")) {
+            rig.scheduler.SetProfile(sweep::Profile{100, 600, 2000, 30000, 100});
+        }
+        QCOMPARE(rig.events, events);
+    }
+
     void failingSend_midSweep_toldOnceAndRecovers() {
         SimulatedSweep rig(36000);
         const QString failure = QStringLiteral("The radio did not answer");
@@ -526,7 +593,7 @@ private slots:
     void failingParkTuning_sweepStillRuns() {
         SimulatedSweep rig(36000);
         rig.answer = [](std::int32_t hz) {
-            return hz == sweep::kParkFrequency ? Status::Error("port closed") : Status::Ok();
+            return hz == kParkHz ? Status::Error("port closed") : Status::Ok();
         };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.problems.size(), 1);
@@ -546,7 +613,7 @@ private slots:
             return hz == 2500000 ? Status::Error("no answer") : Status::Ok();
         };
         bool ticking = false;
-        QObject::connect(&rig.scheduler, &SweepScheduler::problem,
+        QObject::connect(&rig.scheduler, &SweepScheduler::Problem,
                          [&] { ticking = rig.timer.Ticking(); });
         rig.scheduler.StartButtonClick();
         rig.RunUntil(36102.5);
@@ -604,7 +671,7 @@ private slots:
 
     void ticksInsideArmingWait_mayTakeTheFirstStep() {
         SimulatedSweep rig(36098.0);
-        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 1200 : 0; };
+        rig.latencyMs = [](std::int32_t hz) { return hz == kParkHz ? 1200 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{2});
         QCOMPARE(rig.tunings[0].frequency, 2000000);
@@ -624,7 +691,7 @@ private slots:
 
     void ticksInsideArmingWait_findNothingDue() {
         SimulatedSweep rig(36000);
-        rig.latencyMs = [](std::int32_t hz) { return hz == sweep::kParkFrequency ? 500 : 0; };
+        rig.latencyMs = [](std::int32_t hz) { return hz == kParkHz ? 500 : 0; };
         rig.scheduler.StartButtonClick();
         QCOMPARE(rig.tunings.size(), std::size_t{1});
         QCOMPARE(rig.tunings[0].nestedTicks, 50);
@@ -634,7 +701,7 @@ private slots:
     void progressChanged_followsPhaseAndStep() {
         SimulatedSweep rig(36000);
         int changes = 0;
-        QObject::connect(&rig.scheduler, &SweepScheduler::progressChanged, [&] { ++changes; });
+        QObject::connect(&rig.scheduler, &SweepScheduler::ProgressChanged, [&] { ++changes; });
         rig.scheduler.StartButtonClick();
         QCOMPARE(changes, 1);
         rig.RunUntil(36098.49);

@@ -7,7 +7,7 @@ TAVMIROK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 # Debian packages the build, the tests, the demo and the benchmarks need.
 TAVMIROK_PACKAGES=(
     cmake make g++ pkg-config
-    qt6-base-dev qt6-serialport-dev qt6-multimedia-dev libgl-dev
+    qt6-base-dev qt6-serialport-dev libgl-dev
     # the ionogram: FFTs, and a private sound server for the tests and the demo
     libfftw3-dev zlib1g-dev libpulse-dev pulseaudio pulseaudio-utils
     # rig control through Hamlib, and Hamlib's rigctl/rigctld as test peers
@@ -17,6 +17,8 @@ TAVMIROK_PACKAGES=(
     libhamlib-utils faketime
     # clang's libFuzzer and sanitizer runtimes come in libclang-rt-dev, only recommended by clang
     clang libclang-rt-dev
+    # the format gate of scripts/test
+    clang-format-14
     dpkg-dev file
 )
 

@@ -1,5 +1,6 @@
 #include "core/version.h"
-#include "station/headless.h"
+#include "headless/commandline.h"
+#include "headless/runner.h"
 #include "ui/form1.h"
 
 #include <QApplication>

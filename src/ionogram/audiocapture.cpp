@@ -112,6 +112,10 @@ QString AudioStopFailure(const QString& input, const QString& reason) {
         .arg(Named(input), reason);
 }
 
+QString AudioResumed(const QString& input) {
+    return QStringLiteral("%1 is delivering sound again.").arg(Named(input));
+}
+
 // The server connection of one capture. Its callbacks run on the threaded main loop's own
 // thread; Stop ends that thread before anything is freed, so no callback outlives the owner.
 struct AudioCapture::Stream {

@@ -31,6 +31,8 @@ std::vector<AudioInput> ListAudioInputs();
 // What the user is told when the input cannot be opened, and when it stops delivering.
 QString AudioOpenFailure(const QString& input, const QString& reason);
 QString AudioStopFailure(const QString& input, const QString& reason);
+// What the user is told when an input that failed delivers sound again.
+QString AudioResumed(const QString& input);
 
 class AudioCapture : public QObject {
     Q_OBJECT

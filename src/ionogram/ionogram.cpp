@@ -1,5 +1,7 @@
 #include "ionogram/ionogram.h"
 
+#include "core/units.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -10,8 +12,6 @@ namespace {
 
 constexpr double kKeepAudioSeconds = 10; // audio kept for columns still waiting
 constexpr double kGiveUpSeconds = 2;     // a column's audio not placeable by then is lost
-constexpr double kDay = 86400;
-constexpr double kMsPerSecond = 1000;
 constexpr float kFullScale16 = 32768.0f;
 constexpr std::int64_t kSlackSamples = 2;
 
@@ -41,25 +41,25 @@ bool IonogramSweep::Usable(const std::vector<float>& row) {
 }
 
 double EpochFromSecondsOfDay(double secondsOfDay, double nowEpoch) {
-    const double midnight = std::floor(nowEpoch / kDay) * kDay;
+    const double midnight = std::floor(nowEpoch / units::kSecondsPerDay) * units::kSecondsPerDay;
     double epoch = midnight + secondsOfDay;
-    if (epoch - nowEpoch > kDay / 2) {
-        epoch -= kDay;
-    } else if (nowEpoch - epoch > kDay / 2) {
-        epoch += kDay;
+    if (epoch - nowEpoch > units::kSecondsPerDay / 2) {
+        epoch -= units::kSecondsPerDay;
+    } else if (nowEpoch - epoch > units::kSecondsPerDay / 2) {
+        epoch += units::kSecondsPerDay;
     }
     return epoch;
 }
 
 Ionogram::Ionogram(const IonogramSettings& ionogramSettings)
-    : settings(ionogramSettings), dechirp(ColumnSettings(settings)),
-      placer(settings.sampleRate, settings.placer) {
+    : settings(ionogramSettings), dechirp(ColumnSettings(settings)) {
     BeginSweep(0);
 }
 
-void Ionogram::BeginSweep(double chirpTime) {
+void Ionogram::BeginSweep(double chirpTime, const QString& sounder) {
     steps.clear();
     sweep = IonogramSweep{};
+    sweep.sounder = sounder;
     sweep.chirpTime = chirpTime;
     sweep.profile = settings.profileName;
     sweep.audioInput = settings.audioInput;
@@ -74,7 +74,7 @@ void Ionogram::BeginSweep(double chirpTime) {
 int Ionogram::AddStep(double frequencyKhz, double mark) {
     if (steps.empty()) {
         sweep.startUtc = QDateTime::fromMSecsSinceEpoch(
-            std::int64_t(std::floor(mark)) * std::int64_t(kMsPerSecond), Qt::UTC);
+            std::int64_t(std::floor(mark)) * std::int64_t(units::kMillisecondsPerSecond), Qt::UTC);
     }
     steps.push_back(Step{mark, std::nullopt, false});
     sweep.frequenciesKhz.push_back(frequencyKhz);
@@ -91,30 +91,38 @@ void Ionogram::SetReached(int step, bool reached) {
     TryColumns();
 }
 
-void Ionogram::AddAudio(std::span<const std::int16_t> samples, double arrival) {
-    std::vector<float> scaled(samples.size());
-    std::transform(samples.begin(), samples.end(), scaled.begin(),
-                   [](std::int16_t s) { return float(s) / kFullScale16; });
-    AddAudio(std::span<const float>(scaled), arrival);
+std::int64_t Ionogram::Run::IndexAt(double t) const {
+    return lastBlock + std::int64_t(std::ceil((t - lastBlockTime) / interval));
 }
 
-void Ionogram::AddAudio(std::span<const float> samples, double arrival) {
-    if (samples.empty()) {
+void Ionogram::AddAudio(const PlacedBlock& block) {
+    if (block.samples.empty() || !(block.sampleInterval > 0)) {
         return;
     }
-    audio.insert(audio.end(), samples.begin(), samples.end());
-    placer.AddBlock(arrival, std::int64_t(samples.size()));
-    lastArrival = arrival;
+    if (runs.empty() || block.afterGap) {
+        runs.emplace_back();
+    }
+    Run& run = runs.back();
+    run.lastBlock = run.End();
+    run.lastBlockTime = block.firstSampleTime;
+    run.interval = block.sampleInterval;
+    run.samples.insert(run.samples.end(), block.samples.begin(), block.samples.end());
+    placedUntil = block.firstSampleTime + double(block.samples.size()) * block.sampleInterval;
     TryColumns();
     TrimAudio();
 }
 
 void Ionogram::TrimAudio() {
+    const double keepFrom = placedUntil - kKeepAudioSeconds;
+    while (runs.size() > 1 && runs.front().TimeOf(runs.front().End()) < keepFrom) {
+        runs.pop_front();
+    }
+    Run& newest = runs.back();
     const auto keep = std::size_t(kKeepAudioSeconds * settings.sampleRate);
-    if (audio.size() > 2 * keep) { // now and then, so the copying stays small
-        const std::size_t drop = audio.size() - keep;
-        audio.erase(audio.begin(), audio.begin() + std::ptrdiff_t(drop));
-        audioStart += std::int64_t(drop);
+    if (newest.samples.size() > 2 * keep) { // now and then, so the copying stays small
+        const std::size_t drop = newest.samples.size() - keep;
+        newest.samples.erase(newest.samples.begin(), newest.samples.begin() + std::ptrdiff_t(drop));
+        newest.start += std::int64_t(drop);
     }
 }
 
@@ -131,27 +139,30 @@ void Ionogram::TryColumns() {
 // Returns true when the column is settled: computed, or known to be lost.
 bool Ionogram::TryColumn(int index) {
     const double crossing = steps[index].mark + sweep::HalfStep(settings.profile);
-    const auto from = placer.IndexAt(crossing + dechirp.NeedFrom());
-    const auto to = placer.IndexAt(crossing + dechirp.NeedTo());
-    if (!from || !to) {
-        return false;
+    const double needFrom = crossing + dechirp.NeedFrom();
+    const double needTo = crossing + dechirp.NeedTo();
+    const bool late = placedUntil > needTo + kGiveUpSeconds;
+    // The newest run that reaches back to the column's first sample holds it, if any does.
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        const std::int64_t first = run->IndexAt(needFrom) - kSlackSamples;
+        if (first < run->start) {
+            continue;
+        }
+        const std::int64_t last = run->IndexAt(needTo) + kSlackSamples;
+        if (last >= run->End()) {
+            // The newest run may still grow; an older one ended in a gap.
+            return run == runs.rbegin() ? late : true;
+        }
+        const auto span =
+            std::span<const float>(run->samples)
+                .subspan(std::size_t(first - run->start), std::size_t(last - first + 1));
+        std::vector<float> row;
+        if (dechirp.Compute(span, run->TimeOf(first), run->interval, crossing, &row)) {
+            sweep.snrDb[index] = std::move(row);
+        }
+        return true;
     }
-    const std::int64_t first = *from - kSlackSamples;
-    const std::int64_t last = *to + kSlackSamples;
-    const bool late = lastArrival > crossing + dechirp.NeedTo() + kGiveUpSeconds;
-    if (first < audioStart) {
-        return true; // gone by: stays NaN
-    }
-    if (last >= placer.Received() || !placer.Placeable(first, last)) {
-        return late;
-    }
-    const auto span = std::span<const float>(audio).subspan(std::size_t(first - audioStart),
-                                                            std::size_t(last - first + 1));
-    std::vector<float> row;
-    if (dechirp.Compute(span, *placer.TimeOf(first), placer.IntervalAt(first), crossing, &row)) {
-        sweep.snrDb[index] = std::move(row);
-    }
-    return true;
+    return runs.empty() ? late : true; // gone by (or lost in a gap): stays NaN
 }
 
 int Ionogram::ColumnsDone() const {
@@ -160,8 +171,17 @@ int Ionogram::ColumnsDone() const {
 
 IonogramSweep Ionogram::SweepComplete() {
     TryColumns();
+    int reached = 0;
+    int missing = 0;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        if (steps[i].reached.value_or(true)) {
+            ++reached;
+            missing += IonogramSweep::Usable(sweep.snrDb[i]) ? 0 : 1;
+        }
+    }
     IonogramSweep done = std::move(sweep);
-    BeginSweep(done.chirpTime);
+    done.cutShort = done.cutShort || 2 * missing > reached;
+    BeginSweep(done.chirpTime, done.sounder);
     return done;
 }
 

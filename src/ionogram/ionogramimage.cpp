@@ -1,5 +1,7 @@
 #include "ionogram/ionogramimage.h"
 
+#include "core/units.h"
+
 #include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
@@ -31,9 +33,8 @@ constexpr double kPathLabelWidth = 4;
 constexpr double kBarLabelWidth = 3.3;
 constexpr int kPlainLineHeight = 15; // without fonts (no QGuiApplication)
 constexpr double kFrequencyTickMhz = 2;
-constexpr double kDefaultLowMhz = SounderProfile{}.lowFrequency / 1000;
-constexpr double kDefaultHighMhz = SounderProfile{}.highFrequency / 1000;
-constexpr double kKhzPerMhz = 1000;
+constexpr double kDefaultLowMhz = SounderProfile{}.lowFrequency / units::kKilohertzPerMegahertz;
+constexpr double kDefaultHighMhz = SounderProfile{}.highFrequency / units::kKilohertzPerMegahertz;
 constexpr int kWantedTicks = 8;
 constexpr double kBarStepDb = 10;
 constexpr double kTickSlack = 1e-9; // so a tick at the range's end is drawn despite rounding
@@ -80,8 +81,10 @@ double IonogramLayout::YOf(double ms) const {
 }
 
 QRect IonogramLayout::Strip(double frequencyKhz) const {
-    const int left = int(std::floor(XOf((frequencyKhz - stepKhz / 2) / kKhzPerMhz)));
-    const int right = int(std::floor(XOf((frequencyKhz + stepKhz / 2) / kKhzPerMhz)));
+    const int left =
+        int(std::floor(XOf((frequencyKhz - stepKhz / 2) / units::kKilohertzPerMegahertz)));
+    const int right =
+        int(std::floor(XOf((frequencyKhz + stepKhz / 2) / units::kKilohertzPerMegahertz)));
     return QRect(left, plot.top(), std::max(1, right - left), plot.height());
 }
 
@@ -107,12 +110,14 @@ IonogramLayout LayoutIonogram(const QRect& area, int lineHeight, const IonogramS
         layout.stepKhz = std::max(1.0, (khz.back() - khz.front()) / double(khz.size() - 1));
     }
     const bool band = sweep.highKhz > sweep.lowKhz;
-    layout.lowMhz = band ? sweep.lowKhz / kKhzPerMhz : kDefaultLowMhz;
-    layout.highMhz = band ? sweep.highKhz / kKhzPerMhz : kDefaultHighMhz;
+    layout.lowMhz = band ? sweep.lowKhz / units::kKilohertzPerMegahertz : kDefaultLowMhz;
+    layout.highMhz = band ? sweep.highKhz / units::kKilohertzPerMegahertz : kDefaultHighMhz;
     if (!khz.empty()) {
         const auto [lo, hi] = std::minmax_element(khz.begin(), khz.end());
-        layout.lowMhz = std::min(layout.lowMhz, (*lo - layout.stepKhz / 2) / kKhzPerMhz);
-        layout.highMhz = std::max(layout.highMhz, (*hi + layout.stepKhz / 2) / kKhzPerMhz);
+        layout.lowMhz =
+            std::min(layout.lowMhz, (*lo - layout.stepKhz / 2) / units::kKilohertzPerMegahertz);
+        layout.highMhz =
+            std::max(layout.highMhz, (*hi + layout.stepKhz / 2) / units::kKilohertzPerMegahertz);
     }
     layout.fromMs = sweep.delayFromMs;
     layout.toMs = sweep.delayToMs;

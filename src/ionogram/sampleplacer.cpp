@@ -164,6 +164,26 @@ bool SamplePlacer::Placeable(std::int64_t first, std::int64_t last) const {
            line->lastArrival - line->startArrival >= settings.settleSeconds;
 }
 
+SamplePlacer::Run SamplePlacer::PlaceableRun(std::int64_t index) const {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        const bool newest = i + 1 == lines.size();
+        const std::int64_t end = newest ? received : lines[i + 1].placedFrom;
+        if (index >= end) {
+            continue;
+        }
+        const std::int64_t first = std::max(index, line.placedFrom);
+        const bool settled = line.lastArrival - line.startArrival >= settings.settleSeconds;
+        const std::int64_t last = settled ? std::min(line.confirmed, end - 1) : first - 1;
+        const int stretch = breaks - int(lines.size() - 1 - i);
+        if (last >= first || newest) {
+            return Run{first, last, stretch};
+        }
+        // Nothing more will be confirmed on an older stretch: what is left of it is lost.
+    }
+    return Run{std::max(index, received), std::max(index, received) - 1, breaks};
+}
+
 std::optional<double> SamplePlacer::TimeOf(std::int64_t index) const {
     if (!Placeable(index, index)) {
         return std::nullopt;

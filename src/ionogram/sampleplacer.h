@@ -48,6 +48,16 @@ public:
     // Received()); nothing before the first block.
     std::optional<std::int64_t> IndexAt(double t) const;
 
+    // From sample index on: the run first .. last that can be placed now, all on one stretch
+    // (last < first: none yet, wait for later arrivals). Samples index .. first - 1 are lost
+    // in a break and will never be placed. stretch numbers the stretch, counting breaks.
+    struct Run {
+        std::int64_t first;
+        std::int64_t last;
+        int stretch;
+    };
+    Run PlaceableRun(std::int64_t index) const;
+
     // Breaks found so far (samples lost or the clock stepped).
     int Breaks() const { return breaks; }
 

@@ -3,6 +3,7 @@
 // The chirp sounder as the ionogram sees it: its sweep, the receiver's passband and the delay
 // range shown.
 
+#include "core/units.h"
 #include "sweep/profile.h"
 
 namespace ionogram {
@@ -14,8 +15,8 @@ constexpr double kDelayGridMs = 0.05; // spacing of the delay axis of every colu
 constexpr double kDefaultDelayFromMs = 0;
 constexpr double kDefaultDelayToMs = 20;
 
-constexpr double kHzPerKhz = 1000;
-constexpr double kSecondsPerMs = 1e-3;
+constexpr double kHzPerKhz = units::kHertzPerKilohertz;
+constexpr double kSecondsPerMs = units::kSecondsPerMillisecond;
 constexpr double kKmPerMs = 299.792458; // one-way path c·τ for a delay of one millisecond
 
 // The sweep itself (rate, step, band, period) is the sounder profile of the schedule.

@@ -35,7 +35,7 @@ double BcdToFreq(QByteArrayView bcd) {
 
 namespace {
 bool IsByte(int value) {
-    return value >= 0 && value <= kMaxAddress;
+    return value >= 0 && value <= kHighestAddress;
 }
 } // namespace
 
@@ -66,29 +66,6 @@ Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QB
     bytes.append(char(kEndOfFrame));
     *frame = bytes;
     return Status::Ok();
-}
-
-QString FormatKilohertz(double hz, const QLocale& locale) {
-    if (!std::isfinite(hz) || hz < 0) {
-        hz = 0;
-    }
-    // The parser's values are whole hertz well inside 2^53, so this is exact.
-    const auto wholeHz = static_cast<long long>(std::llround(hz));
-    long long kilohertz = wholeHz / 1000;
-    const int fraction = static_cast<int>(wholeHz % 1000);
-
-    QString integerPart;
-    if (kilohertz > 0) {
-        // Group in threes with the locale's separator; no leading zeros.
-        QString digits = QString::number(kilohertz);
-        const QString group = locale.groupSeparator();
-        for (qsizetype i = digits.size() - 3; i > 0; i -= 3) {
-            digits.insert(i, group);
-        }
-        integerPart = digits;
-    }
-    return integerPart + locale.decimalPoint() +
-           QStringLiteral("%1").arg(fraction, 3, 10, QLatin1Char('0'));
 }
 
 ParsedAddress ParseAddress(const QString& text) {

@@ -3,6 +3,7 @@
 // CI-V wire format: bus addresses, command codes, packed-BCD frequencies and frame assembly.
 // Pure functions only; the receive parser and the command sender both build on them.
 
+#include "core/frequencytext.h"
 #include "core/status.h"
 
 #include <QByteArray>
@@ -41,7 +42,6 @@ constexpr int kNoSubCommand = -1;
 
 // Bytes of BCD data in a set-frequency frame: ten decimal digits.
 constexpr int kFrequencyBytes = 5;
-constexpr int kMaxAddress = 0xFF;
 
 // Packs value into bcd, two decimal digits per byte, least significant byte first, low nibble
 // the lower digit. Digits beyond the buffer's capacity are dropped. A negative value cannot be
@@ -56,10 +56,8 @@ double BcdToFreq(QByteArrayView bcd);
 // outside 0..255 is an error, and then nothing is returned.
 Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QByteArray* frame);
 
-// Formats hertz as kilohertz with the pattern "###,###.000" and the locale's separators:
-// 14074000 -> "14,074.000" (English), "14.074,000" (German); 0 -> ".000".
-// hz is a whole, finite, non-negative number of hertz, as the receive parser decodes it.
-QString FormatKilohertz(double hz, const QLocale& locale = QLocale());
+// The display's kilohertz text, shared with the other backends (core/frequencytext.h).
+using core::FormatKilohertz;
 
 // A radio address typed in hexadecimal (blanks around it ignored, leading zeros allowed, 0 to
 // FF), or why the text is not one: the reason followed by what to type.

@@ -5,6 +5,7 @@
 // ways). It turns port names into devices, device errors into messages a user can act on, and
 // reports a device that went away (USB interface unplugged, radio switched off).
 
+#include "core/portname.h"
 #include "core/status.h"
 
 #include <QObject>
@@ -16,12 +17,13 @@ class CommPort : public QObject {
 public:
     explicit CommPort(QObject* parent = nullptr);
 
-    // "COM<n>" (any case, n 1 to 255) names the n-th serial port: /dev/ttyS<n-1> on Linux,
-    // COM<n> on Windows. An absolute device path is used as it stands. Anything else is refused
-    // with a message that quotes the text.
-    static Status ResolvePortName(const QString& comPort, QString* device);
-    // A line speed is a whole number of bits per second above 0.
-    static Status ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond);
+    // The port-name and speed checks every backend shares (core/portname.h).
+    static Status ResolvePortName(const QString& comPort, QString* device) {
+        return core::ResolvePortName(comPort, device);
+    }
+    static Status ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond) {
+        return core::ParseBaudRate(baudRate, bitsPerSecond);
+    }
 
     // Opens the device at the given speed, 8N1, no flow control; RTS and DTR are asserted.
     Status Open(const QString& device, qint32 bitsPerSecond);

@@ -1,5 +1,6 @@
 #include "link/radiolink.h"
 
+#include "core/frequencytext.h"
 #include "link/civ.h"
 
 #include <QAbstractEventDispatcher>
@@ -7,8 +8,8 @@
 #include <QDeadlineTimer>
 #include <array>
 
-RadioLink::RadioLink(QObject* parent)
-    : QObject(parent), MSComm1(this),
+RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
+    : QObject(parent), serial(settings), MSComm1(this),
       parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
              [this](bool accepted) { AnswerReceived(accepted); }) {
     dispatch = [](bool mayBlock) {
@@ -24,7 +25,7 @@ RadioLink::RadioLink(QObject* parent)
 
 QString RadioLink::Device() const {
     QString device;
-    return CommPort::ResolvePortName(comPort, &device).IsOk() ? device : QString();
+    return CommPort::ResolvePortName(serial.comPort, &device).IsOk() ? device : QString();
 }
 
 Status RadioLink::OpenPort() {
@@ -40,9 +41,9 @@ Status RadioLink::OpenPortNow() {
     }
     QString device;
     qint32 bitsPerSecond = 0;
-    Status status = CommPort::ResolvePortName(comPort, &device);
+    Status status = CommPort::ResolvePortName(serial.comPort, &device);
     if (status.IsOk()) {
-        status = CommPort::ParseBaudRate(baudRate, &bitsPerSecond);
+        status = CommPort::ParseBaudRate(serial.baudRate, &bitsPerSecond);
     }
     if (status.IsOk()) {
         status = MSComm1.Open(device, bitsPerSecond);
@@ -67,9 +68,9 @@ void RadioLink::ClosePort() {
     emit PortStateChanged();
 }
 
-void RadioLink::SetRadioAddress(int address) {
-    radioAdress = address;
-    emit RadioAddressChanged(address);
+void RadioLink::SetBand(std::int32_t lowHz, std::int32_t highHz) {
+    bandLowHz = lowHz;
+    bandHighHz = highHz;
 }
 
 void RadioLink::SetReplyTimeout(std::chrono::milliseconds timeout) {
@@ -85,7 +86,7 @@ void RadioLink::ProcessInput() {
     if (bytes.isEmpty()) {
         return;
     }
-    parser.ProcessBytes(bytes, radioAdress);
+    parser.ProcessBytes(bytes, serial.radioAdress);
 }
 
 void RadioLink::ReplyFlagRaised() {
@@ -107,8 +108,9 @@ void RadioLink::AnswerReceived(bool accepted) {
         emit Problem(QStringLiteral("The radio at address %1 answered NG: it refused a command, "
                                     "so it may not be following the sweep even though the "
                                     "display shows the frequency sent. Check that it can tune "
-                                    "2 to 30 MHz in its present band, mode and VFO settings.")
-                         .arg(QString::number(radioAdress, 16).toUpper()));
+                                    "%2 in its present band, mode and VFO settings.")
+                         .arg(QString::number(serial.radioAdress, 16).toUpper(),
+                              core::BandText(bandLowHz, bandHighHz)));
     }
 }
 
@@ -117,11 +119,12 @@ Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
         return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."));
     }
     QByteArray frame;
-    if (Status built = civ::BuildFrame(radioAdress, cmd, subcmd, data, &frame); !built.IsOk()) {
+    if (Status built = civ::BuildFrame(serial.radioAdress, cmd, subcmd, data, &frame);
+        !built.IsOk()) {
         return built;
     }
     if (!portIsOpen()) {
-        return CommPort::NotOpen(comPort, PortProblem());
+        return CommPort::NotOpen(serial.comPort, PortProblem());
     }
     if (Status written = MSComm1.Output(frame); !written.IsOk()) {
         return written;

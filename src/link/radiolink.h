@@ -1,10 +1,12 @@
 #pragma once
 
 // The built-in CI-V radio link: owns the serial control `MSComm1`, the receive parser and the
-// command sender, and the fields the rest of the program shares with them (`comPort`,
-// `baudRate`, `radioAdress`, `replyReceived`). Everything runs on the main thread; the sender's
+// command sender, and reads the serial settings (`comPort`, `baudRate`, `radioAdress`) its owner
+// hands it. Everything runs on the main thread; the sender's
 // wait is the one place where the link hands control back to the event loop.
 
+#include "core/frequencytext.h"
+#include "core/serialsettings.h"
 #include "core/status.h"
 #include "link/commport.h"
 #include "link/receiveparser.h"
@@ -29,21 +31,20 @@ public:
     // Processes pending events; when mayBlock is true it may sleep until the next event arrives.
     using Dispatcher = std::function<void(bool mayBlock)>;
 
-    explicit RadioLink(QObject* parent = nullptr);
+    // serial: the port, speed and address, read at each open and each frame; it must outlive
+    // the link.
+    explicit RadioLink(const SerialSettings& serial, QObject* parent = nullptr);
 
-    // Shared fields, as the main window holds them.
-    QString comPort = QStringLiteral("COM2");
-    QString baudRate = QStringLiteral("19200");
-    int radioAdress = 0;
     bool replyReceived = false;
 
+    const SerialSettings& Serial() const { return serial; }
     bool PortIsOpen() const { return portIsOpen(); }
-    // Sets `radioAdress` and tells who shows it.
-    void SetRadioAddress(int address);
+    // The band the station tunes, named in the advice when the radio refuses a frequency.
+    void SetBand(std::int32_t lowHz, std::int32_t highHz);
     // The reply wait from now on: at most kReplyTimeout.
     void SetReplyTimeout(std::chrono::milliseconds timeout);
 
-    // Opens `comPort` at `baudRate`. Expects the port to be closed.
+    // Opens the settings' `comPort` at their `baudRate`. Expects the port to be closed.
     Status OpenPort();
     void ClosePort();
 
@@ -85,7 +86,6 @@ signals:
     void RadioRefusingChanged(bool refusing);
     // The port opened, closed, went away or came back.
     void PortStateChanged();
-    void RadioAddressChanged(int address);
 
 private:
     void OnComm();
@@ -97,11 +97,14 @@ private:
     Status OpenPortNow();
     bool portIsOpen() const { return MSComm1.IsOpen(); }
 
+    const SerialSettings& serial;
     CommPort MSComm1;
     ReceiveParser parser;
     Dispatcher dispatch;
     QTimer reopenTimer;
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
+    std::int32_t bandLowHz = core::kDefaultBandLowHz;
+    std::int32_t bandHighHz = core::kDefaultBandHighHz;
     bool radioAnswering = true;
     bool radioRefusing = false;
     bool shuttingDown = false;

@@ -1,6 +1,6 @@
 #include "rig/hamlibtuner.h"
 
-#include "link/commport.h"
+#include "core/portname.h"
 #include "rig/rigchoice.h"
 
 #include <hamlib/rig.h>
@@ -102,12 +102,11 @@ struct HamlibTuner::Worker {
     }
 };
 
-HamlibTuner::HamlibTuner(int modelNumber, QString port, QString speed, int address, QObject* parent)
-    : QueuedTuner(parent), model(modelNumber), comPort(std::move(port)), baudRate(std::move(speed)),
-      radioAddress(address) {
-    state.backend = QString::fromLatin1(rigconfig::kBackendHamlib);
-    state.radio = QStringLiteral("model %1").arg(model);
-    state.endpoint = QStringLiteral("model %1 on %2").arg(model).arg(comPort);
+HamlibTuner::HamlibTuner(int modelNumber, SerialSettings settings, QObject* parent)
+    : QueuedTuner(parent), model(modelNumber), serial(std::move(settings)) {
+    Describe(QString::fromLatin1(rigconfig::kBackendHamlib),
+             QStringLiteral("model %1 on %2").arg(model).arg(serial.comPort),
+             QStringLiteral("model %1").arg(model));
     reopenTimer.setSingleShot(true);
     connect(&reopenTimer, &QTimer::timeout, this, &HamlibTuner::Open);
 }
@@ -127,7 +126,7 @@ Status HamlibTuner::Connect() {
     if (shutDown) {
         return Status::Error(QStringLiteral("Tavmirok is closing."), QStringLiteral("closing"));
     }
-    ResetSlowNotice();
+    Connecting();
     known = FindHamlibModel(model);
     Status status = Status::Ok();
     if (known.model.isEmpty()) {
@@ -135,19 +134,18 @@ Status HamlibTuner::Connect() {
                                               "in Configure > Rig Control.")
                                    .arg(model),
                                QStringLiteral("unknown model"));
-    } else if (Status resolved = CommPort::ResolvePortName(comPort, &device); !resolved.IsOk()) {
+    } else if (Status resolved = core::ResolvePortName(serial.comPort, &device); !resolved.IsOk()) {
         status = resolved;
-    } else if (Status speed = CommPort::ParseBaudRate(baudRate, &bitsPerSecond); !speed.IsOk()) {
+    } else if (Status speed = core::ParseBaudRate(serial.baudRate, &bitsPerSecond); !speed.IsOk()) {
         status = speed;
     }
     if (!status.IsOk()) {
-        state.problem = status.Reason();
-        state.problemDetail = status.Message();
-        emit Problem(status.Message());
-        emit StateChanged();
+        Offline(status.Reason(), status.Message(), Trouble::Always, false);
         return status;
     }
-    state.endpoint = QStringLiteral("%1 on %2").arg(known.model, device);
+    Describe(QString::fromLatin1(rigconfig::kBackendHamlib),
+             QStringLiteral("%1 on %2").arg(known.model, device),
+             QStringLiteral("model %1").arg(model));
     if (!worker) {
         worker = std::make_shared<Worker>();
         worker->owner = this;
@@ -169,7 +167,7 @@ void HamlibTuner::Post(std::function<void(Worker&)> job) {
 }
 
 void HamlibTuner::Open() {
-    if (shutDown || opening || opened) {
+    if (shutDown || opening || IsConnected()) {
         return;
     }
     opening = true;
@@ -177,8 +175,8 @@ void HamlibTuner::Open() {
     const QString path = device;
     const QString speed = QString::number(bitsPerSecond);
     const QString timeout = TimeoutMs(ReplyBudget(), bitsPerSecond);
-    const bool icom = RIG_BACKEND_NUM(model) == RIG_ICOM && radioAddress != 0;
-    const QString civAddress = QStringLiteral("0x") + QString::number(radioAddress, kHexBase);
+    const bool icom = RIG_BACKEND_NUM(model) == RIG_ICOM && serial.radioAdress != 0;
+    const QString civAddress = QStringLiteral("0x") + QString::number(serial.radioAdress, kHexBase);
     Post([=](Worker& w) {
         w.CloseRig();
         {
@@ -234,31 +232,12 @@ void HamlibTuner::OnOpened(const QString& failure) {
                                          : QString()));
         return;
     }
-    opened = true;
-    toldOpen = false;
-    state.connected = true;
-    state.reconnecting = false;
-    state.problem.clear();
-    state.problemDetail.clear();
-    emit StateChanged();
+    Online();
 }
 
 void HamlibTuner::ReopenLater(const QString& reason, const QString& message) {
-    opened = false;
-    state.connected = false;
-    state.reconnecting = true;
-    state.problem = reason;
-    state.problemDetail = message;
-    emit StateChanged();
-    TellOnce(&toldOpen, message);
+    Offline(reason, message, Trouble::Unreachable);
     reopenTimer.start(kReopenInterval);
-}
-
-void HamlibTuner::TellOnce(bool* told, const QString& message) {
-    if (!*told) {
-        *told = true;
-        emit Problem(message);
-    }
 }
 
 void HamlibTuner::SetReplyBudget(std::chrono::milliseconds budget) {
@@ -271,16 +250,13 @@ void HamlibTuner::SetReplyBudget(std::chrono::milliseconds budget) {
     });
 }
 
+QString HamlibTuner::NotConnectedMessage() const {
+    return QStringLiteral("%1 is not open, so the radio cannot be tuned (%2). Tavmirok tries "
+                          "again every 2 s.")
+        .arg(ModelText(), ProblemReason().isEmpty() ? QStringLiteral("opening") : ProblemReason());
+}
+
 void HamlibTuner::StartSet(std::int32_t hz) {
-    if (!opened) {
-        SetDone(Status::Error(
-            QStringLiteral("%1 is not open, so the radio cannot be tuned (%2). Tavmirok tries "
-                           "again every 2 s.")
-                .arg(ModelText(),
-                     state.problem.isEmpty() ? QStringLiteral("opening") : state.problem),
-            QStringLiteral("not open")));
-        return;
-    }
     Post([hz](Worker& w) {
         const int result = w.rig != nullptr ? rig_set_freq(w.rig, RIG_VFO_CURR, hz) : -RIG_EIO;
         const QString error = result == RIG_OK ? QString() : ErrorText(result);
@@ -289,10 +265,6 @@ void HamlibTuner::StartSet(std::int32_t hz) {
 }
 
 void HamlibTuner::StartRead() {
-    if (!opened) {
-        ReadDone(std::nullopt);
-        return;
-    }
     Post([](Worker& w) {
         freq_t hz = 0;
         const int result = w.rig != nullptr ? rig_get_freq(w.rig, RIG_VFO_CURR, &hz) : -RIG_EIO;
@@ -307,33 +279,26 @@ void HamlibTuner::OnSetResult(int result, const QString& error, std::int32_t hz)
     // Icom models report a missing echo as a bus error: no answer either way.
     const bool answering = result != -RIG_ETIMEOUT && result != -RIG_BUSERROR;
     const bool refusing = result == -RIG_ERJCTED;
-    const bool newlyRefusing = refusing && !state.refusing;
-    if (answering != state.answering || refusing != state.refusing) {
-        state.answering = answering;
-        state.refusing = refusing;
-        emit StateChanged();
-    }
     if (result == RIG_OK) {
-        toldSilent = false;
-        toldFailing = false;
+        SetAnswered(false);
+        TroubleEnded(Trouble::Failing);
         SetDone(Status::Ok());
         return;
     }
     QString message = QStringLiteral("Hamlib could not tune %1 to %2: %3.")
-                          .arg(ModelText(), MegahertzText(hz), error);
+                          .arg(ModelText(), core::MegahertzText(hz), error);
     if (refusing) {
-        message += QStringLiteral(" The radio refused it and may not be following the sweep; "
-                                  "check that it can tune 2 to 30 MHz in its present band, mode "
-                                  "and VFO settings.");
-        if (newlyRefusing) {
-            emit Problem(message);
-        }
+        message += QStringLiteral(" The radio refused it and may not be following the sweep; ") +
+                   TuneAdvice();
+        SetAnswered(true, message);
     } else if (!answering) {
+        ReplyMissing();
         message += QStringLiteral(" The radio did not answer within %1 ms: check the cable, the "
                                   "speed and the radio's address.")
                        .arg(ReplyBudget().count());
-        TellOnce(&toldSilent, message);
+        TellOnce(Trouble::Silent, message);
     } else if (result == -RIG_EIO) {
+        SetAnswered(false);
         // The port itself failed (the interface went away): the rig is opened afresh.
         message += QStringLiteral(" The serial port %1 went away or failed; Tavmirok opens it "
                                   "again every 2 s.")
@@ -341,7 +306,8 @@ void HamlibTuner::OnSetResult(int result, const QString& error, std::int32_t hz)
         Post([](Worker& w) { w.CloseRig(); });
         ReopenLater(error, message);
     } else {
-        TellOnce(&toldFailing, message);
+        SetAnswered(false);
+        TellOnce(Trouble::Failing, message);
     }
     SetDone(Status::Error(message, error));
 }
@@ -376,10 +342,6 @@ void HamlibTuner::Shutdown() {
             thread.detach();
         }
     }
-    opened = false;
-    state.connected = false;
-    state.reconnecting = false;
     StopQueue(Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
                             QStringLiteral("closing")));
-    emit StateChanged();
 }

@@ -5,6 +5,7 @@
 // Hamlib call; results come back to the caller's thread as queued calls, so nothing waits for
 // the radio there. A worker stuck in a call is left to the process's exit, never waited for.
 
+#include "core/serialsettings.h"
 #include "rig/hamlibmodels.h"
 #include "rig/queuedtuner.h"
 
@@ -22,11 +23,10 @@ public:
     // How long Shutdown lets an idle worker close the rig before leaving it behind.
     static constexpr std::chrono::milliseconds kCloseWait{200};
 
-    // model: Hamlib's model number. comPort and baudRate as the settings hold them ("COM2",
-    // "/dev/ttyUSB0"; "19200"). radioAddress: the CI-V address passed to Icom models as
-    // civaddr; 0 keeps the model's own default.
-    HamlibTuner(int model, QString comPort, QString baudRate, int radioAddress,
-                QObject* parent = nullptr);
+    // model: Hamlib's model number. serial: the port and speed as the settings hold them
+    // ("COM2", "/dev/ttyUSB0"; "19200") and the CI-V address passed to Icom models as civaddr
+    // (0 keeps the model's own default), taken as they are now.
+    HamlibTuner(int model, SerialSettings serial, QObject* parent = nullptr);
     ~HamlibTuner() override;
 
     // Checks the model, port and speed and starts opening the rig on the worker; returns at
@@ -34,11 +34,11 @@ public:
     Status Connect() override;
     void SetReplyBudget(std::chrono::milliseconds budget) override;
     void Shutdown() override;
-    RigState State() const override { return state; }
 
 protected:
     void StartSet(std::int32_t hz) override;
     void StartRead() override;
+    QString NotConnectedMessage() const override;
 
 private:
     struct Worker;
@@ -50,24 +50,16 @@ private:
     void OnSetResult(int result, const QString& error, std::int32_t hz);
     void OnReadResult(int result, double hz);
     void ReopenLater(const QString& reason, const QString& message);
-    void TellOnce(bool* told, const QString& message);
     QString ModelText() const;
 
     int model;
-    QString comPort;
-    QString baudRate;
-    int radioAddress;
+    SerialSettings serial;
     HamlibModel known;
     QString device;
     qint32 bitsPerSecond = 0;
     std::shared_ptr<Worker> worker;
     std::thread thread;
     QTimer reopenTimer;
-    RigState state;
-    bool opened = false;
     bool opening = false;
     bool shutDown = false;
-    bool toldOpen = false;    // per run of failed opens
-    bool toldSilent = false;  // per run of unanswered calls
-    bool toldFailing = false; // per run of other failed calls
 };

@@ -1,19 +1,6 @@
 #include "rig/queuedtuner.h"
 
-#include "link/civ.h"
-
 #include <algorithm>
-
-namespace {
-
-constexpr double kHzPerMegahertz = 1e6;
-constexpr int kMegahertzDecimals = 3;
-
-} // namespace
-
-QString QueuedTuner::MegahertzText(std::int32_t hz) {
-    return QString::number(hz / kHzPerMegahertz, 'f', kMegahertzDecimals) + QStringLiteral(" MHz");
-}
 
 QueuedTuner::QueuedTuner(QObject* parent) : Tuner(parent) {
     idleTimer.setInterval(kIdleReadInterval);
@@ -25,6 +12,20 @@ void QueuedTuner::SetReplyBudget(std::chrono::milliseconds budget) {
     replyBudget = std::clamp(budget, std::chrono::milliseconds(1), kMaxReplyBudget);
 }
 
+void QueuedTuner::SetBand(std::int32_t lowHz, std::int32_t highHz) {
+    bandLowHz = lowHz;
+    bandHighHz = highHz;
+}
+
+QString QueuedTuner::TuneAdvice() const {
+    return QStringLiteral("check that it can tune %1 in its present band, mode and VFO settings.")
+        .arg(core::BandText(bandLowHz, bandHighHz));
+}
+
+bool QueuedTuner::StillConnecting() const {
+    return !stopped && !state.connected && state.problem.isEmpty();
+}
+
 void QueuedTuner::Tune(quint64 id, std::int32_t hz) {
     if (stopped) {
         emit TuneFinished(
@@ -33,10 +34,11 @@ void QueuedTuner::Tune(quint64 id, std::int32_t hz) {
                           QStringLiteral("closing")));
         return;
     }
-    if (inFlight == Command::None) {
+    if (inFlight == Command::None && !StillConnecting()) {
         Send({id, hz});
         return;
     }
+    // Behind the command in flight, or held until the backend has connected.
     if (waiting) {
         const Request replaced = *waiting;
         waiting.reset();
@@ -44,7 +46,7 @@ void QueuedTuner::Tune(quint64 id, std::int32_t hz) {
                           Status::Error(QStringLiteral("A newer step replaced it before the "
                                                        "radio was free."),
                                         QStringLiteral("replaced")));
-        if (!toldSlow) {
+        if (inFlight != Command::None && !toldSlow) {
             toldSlow = true;
             emit Problem(QStringLiteral(
                 "The radio cannot keep up with the sweep: a step came while the one before was "
@@ -56,6 +58,11 @@ void QueuedTuner::Tune(quint64 id, std::int32_t hz) {
 }
 
 void QueuedTuner::Send(const Request& request) {
+    if (!state.connected) {
+        emit TuneFinished(request.id, request.hz, TuneOutcome::Failed,
+                          Status::Error(NotConnectedMessage(), QStringLiteral("not connected")));
+        return;
+    }
     inFlight = Command::Set;
     current = request;
     idleTimer.start(); // the idle reads count from the last set
@@ -63,6 +70,9 @@ void QueuedTuner::Send(const Request& request) {
 }
 
 void QueuedTuner::Read() {
+    if (!state.connected) {
+        return;
+    }
     inFlight = Command::Read;
     StartRead();
 }
@@ -94,7 +104,7 @@ void QueuedTuner::ReadDone(std::optional<double> hz) {
     inFlight = Command::None;
     if (hz && !stopped) {
         emit DisplayText(QString());
-        emit DisplayText(civ::FormatKilohertz(*hz));
+        emit DisplayText(core::FormatKilohertz(*hz));
     }
     if (!stopped && waiting && inFlight == Command::None) {
         StartNext();
@@ -102,6 +112,9 @@ void QueuedTuner::ReadDone(std::optional<double> hz) {
 }
 
 void QueuedTuner::StartNext() {
+    if (StillConnecting()) {
+        return; // held until the backend has connected
+    }
     const Request next = *waiting;
     waiting.reset();
     Send(next);
@@ -113,17 +126,112 @@ void QueuedTuner::IdleRead() {
     }
 }
 
-void QueuedTuner::StopQueue(const Status& status) {
-    stopped = true;
-    idleTimer.stop();
-    const Command was = inFlight;
-    inFlight = Command::None;
-    if (was == Command::Set) {
-        emit TuneFinished(current.id, current.hz, TuneOutcome::Failed, status);
-    }
+void QueuedTuner::FailWaiting(const Status& status) {
     if (waiting) {
         const Request left = *waiting;
         waiting.reset();
         emit TuneFinished(left.id, left.hz, TuneOutcome::Failed, status);
     }
+}
+
+void QueuedTuner::StopQueue(const Status& status) {
+    stopped = true;
+    idleTimer.stop();
+    const Command was = inFlight;
+    inFlight = Command::None;
+    state.connected = false;
+    state.reconnecting = false;
+    if (was == Command::Set) {
+        emit TuneFinished(current.id, current.hz, TuneOutcome::Failed, status);
+    }
+    FailWaiting(status);
+    emit StateChanged();
+}
+
+void QueuedTuner::Describe(const QString& backend, const QString& endpoint, const QString& radio) {
+    state.backend = backend;
+    state.endpoint = endpoint;
+    state.radio = radio;
+}
+
+void QueuedTuner::Connecting() {
+    toldSlow = false;
+    state.problem.clear();
+    state.problemDetail.clear();
+}
+
+void QueuedTuner::Online() {
+    state.connected = true;
+    state.reconnecting = false;
+    state.problem.clear();
+    state.problemDetail.clear();
+    TroubleEnded(Trouble::Unreachable);
+    emit StateChanged();
+    if (!stopped && inFlight == Command::None && waiting) {
+        StartNext();
+    }
+}
+
+void QueuedTuner::Offline(const QString& reason, const QString& message, Trouble trouble,
+                          bool reconnecting) {
+    state.connected = false;
+    state.reconnecting = reconnecting;
+    state.problem = reason;
+    state.problemDetail = message;
+    emit StateChanged();
+    TellOnce(trouble, message);
+    if (inFlight == Command::None) {
+        // Held while connecting: the connection it waited for did not come.
+        FailWaiting(Status::Error(message, reason));
+    }
+}
+
+void QueuedTuner::ReplyArrived() {
+    TroubleEnded(Trouble::Silent);
+    TroubleEnded(Trouble::Garbled);
+    if (!state.answering) {
+        state.answering = true;
+        emit StateChanged();
+    }
+}
+
+void QueuedTuner::SetAnswered(bool refused, const QString& message) {
+    TroubleEnded(Trouble::Silent);
+    TroubleEnded(Trouble::Garbled);
+    if (!refused) {
+        TroubleEnded(Trouble::Refusing);
+    }
+    if (!state.answering || state.refusing != refused) {
+        state.answering = true;
+        state.refusing = refused;
+        emit StateChanged();
+    }
+    if (refused) {
+        TellOnce(Trouble::Refusing, message);
+    }
+}
+
+void QueuedTuner::ReplyMissing() {
+    TroubleEnded(Trouble::Refusing);
+    if (state.answering || state.refusing) {
+        state.answering = false;
+        state.refusing = false;
+        emit StateChanged();
+    }
+}
+
+void QueuedTuner::TellOnce(Trouble trouble, const QString& message) {
+    if (trouble == Trouble::Always) {
+        emit Problem(message);
+        return;
+    }
+    bool& wasTold = told.at(static_cast<std::size_t>(trouble));
+    if (!wasTold) {
+        wasTold = true;
+        emit Problem(message);
+    }
+}
+
+void QueuedTuner::TroubleEnded(Trouble trouble) {
+    told.at(static_cast<std::size_t>(trouble)) = false;
 }

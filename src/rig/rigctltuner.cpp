@@ -26,8 +26,7 @@ QString Quote(const QByteArray& line) {
 
 RigctlTuner::RigctlTuner(QString hostAndPort, QObject* parent)
     : QueuedTuner(parent), address(std::move(hostAndPort)) {
-    state.backend = QString::fromLatin1(rigconfig::kBackendNetwork);
-    state.endpoint = address;
+    Describe(QString::fromLatin1(rigconfig::kBackendNetwork), address, QString());
     replyTimer.setSingleShot(true);
     replyTimer.setTimerType(Qt::PreciseTimer);
     reconnectTimer.setSingleShot(true);
@@ -50,11 +49,9 @@ Status RigctlTuner::Connect() {
     if (shutDown) {
         return Status::Error(QStringLiteral("Tavmirok is closing."), QStringLiteral("closing"));
     }
-    ResetSlowNotice();
+    Connecting();
     if (Status parsed = rigconfig::ParseHostPort(address, &hostPort); !parsed.IsOk()) {
-        SetProblem(parsed.Reason(), parsed.Message());
-        emit Problem(parsed.Message());
-        emit StateChanged();
+        Offline(parsed.Reason(), parsed.Message(), Trouble::Always, false);
         return parsed;
     }
     TryConnect();
@@ -72,7 +69,7 @@ void RigctlTuner::TryConnect() {
 }
 
 void RigctlTuner::OnConnectTimeout() {
-    if (shutDown || state.connected) {
+    if (shutDown || IsConnected()) {
         return;
     }
     ConnectionFailed(
@@ -83,12 +80,7 @@ void RigctlTuner::OnConnectTimeout() {
 void RigctlTuner::OnConnected() {
     connectTimer.stop();
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    state.connected = true;
-    state.reconnecting = false;
-    state.problem.clear();
-    state.problemDetail.clear();
-    toldUnreachable = false;
-    emit StateChanged();
+    Online();
 }
 
 void RigctlTuner::OnSocketError(QAbstractSocket::SocketError error) {
@@ -115,7 +107,7 @@ void RigctlTuner::OnSocketError(QAbstractSocket::SocketError error) {
 }
 
 void RigctlTuner::ConnectionFailed(const QString& reason) {
-    const bool wasConnected = state.connected;
+    const bool wasConnected = IsConnected();
     const QString message =
         wasConnected
             ? QStringLiteral("The connection to rigctld at %1 was lost (%2). Tavmirok connects "
@@ -125,9 +117,7 @@ void RigctlTuner::ConnectionFailed(const QString& reason) {
                              "every 2 s.")
                   .arg(address, reason, QString::fromLatin1(kStartAdvice));
     Drop(kReconnectInterval);
-    SetProblem(reason, message);
-    emit StateChanged();
-    TellOnce(&toldUnreachable, message);
+    Offline(reason, message, Trouble::Unreachable);
     FailPending(message, reason);
 }
 
@@ -136,43 +126,21 @@ void RigctlTuner::Drop(std::chrono::milliseconds delay) {
     connectTimer.stop();
     socket.abort();
     received.clear();
-    state.connected = false;
-    state.reconnecting = true;
     reconnectTimer.start(delay);
-}
-
-void RigctlTuner::SetProblem(const QString& reason, const QString& detail) {
-    state.problem = reason;
-    state.problemDetail = detail;
-}
-
-void RigctlTuner::TellOnce(bool* told, const QString& message) {
-    if (!*told) {
-        *told = true;
-        emit Problem(message);
-    }
 }
 
 QString RigctlTuner::NotConnectedMessage() const {
     return QStringLiteral("Not connected to rigctld at %1 (%2), so the radio cannot be tuned. "
                           "Tavmirok tries again every 2 s.")
-        .arg(address, state.problem.isEmpty() ? QStringLiteral("connecting") : state.problem);
+        .arg(address, ProblemReason().isEmpty() ? QStringLiteral("connecting") : ProblemReason());
 }
 
 void RigctlTuner::StartSet(std::int32_t hz) {
-    if (!state.connected) {
-        SetDone(Status::Error(NotConnectedMessage(), QStringLiteral("not connected")));
-        return;
-    }
     pendingHz = hz;
     Send(Pending::Set, rigctl::SetFrequencyCommand(hz));
 }
 
 void RigctlTuner::StartRead() {
-    if (!state.connected) {
-        ReadDone(std::nullopt);
-        return;
-    }
     Send(Pending::Read, rigctl::ReadFrequencyCommand());
 }
 
@@ -213,12 +181,7 @@ void RigctlTuner::TakeLine(const QByteArray& line) {
     if (was == Pending::Read && reply.kind != rigctl::Reply::Kind::Garbled) {
         replyTimer.stop();
         pending = Pending::None;
-        if (!state.answering) {
-            state.answering = true;
-            emit StateChanged();
-        }
-        toldSilent = false;
-        toldGarbled = false;
+        ReplyArrived();
         ReadDone(reply.kind == rigctl::Reply::Kind::Value ? std::optional<double>(reply.value)
                                                           : std::nullopt);
         return;
@@ -234,45 +197,36 @@ void RigctlTuner::TakeLine(const QByteArray& line) {
                  command.isEmpty() ? QStringLiteral("any command sent")
                                    : QStringLiteral("\"%1\"").arg(command));
     Drop(std::chrono::milliseconds::zero());
-    SetProblem(QStringLiteral("unexpected answer"), message);
-    emit StateChanged();
-    TellOnce(&toldGarbled, message);
+    Offline(QStringLiteral("unexpected answer"), message, Trouble::Garbled);
     FailPending(message, QStringLiteral("unexpected answer"));
 }
 
 void RigctlTuner::SetAnswer(int code) {
     replyTimer.stop();
     pending = Pending::None;
-    toldSilent = false;
-    toldGarbled = false;
-    const bool answering = code != rigctl::kRprtTimeout;
     const bool refusing = code == rigctl::kRprtRejected;
-    const bool changed = answering != state.answering || refusing != state.refusing;
-    const bool newlyRefusing = refusing && !state.refusing;
-    state.answering = answering;
-    state.refusing = refusing;
-    if (changed) {
-        emit StateChanged();
-    }
     if (code == rigctl::kRprtOk) {
+        SetAnswered(false);
         SetDone(Status::Ok());
         return;
     }
     QString message = QStringLiteral("rigctld at %1 could not tune the radio to %2: it answered "
                                      "RPRT %3 (%4).")
-                          .arg(address, MegahertzText(pendingHz))
+                          .arg(address, core::MegahertzText(pendingHz))
                           .arg(code)
                           .arg(rigctl::ReportMeaning(code));
     if (refusing) {
-        message += QStringLiteral(" The radio may not be following the sweep; check that it can "
-                                  "tune 2 to 30 MHz in its present band, mode and VFO settings.");
-        if (newlyRefusing) {
-            // Told once per run of refusals.
-            emit Problem(message);
+        message += QStringLiteral(" The radio may not be following the sweep; ") + TuneAdvice();
+        SetAnswered(true, message);
+    } else if (code == rigctl::kRprtTimeout) {
+        // rigctld answered, the radio behind it did not.
+        ReplyMissing();
+    } else {
+        SetAnswered(false);
+        if (code == rigctl::kRprtInvalid || code == rigctl::kRprtNotAvailable) {
+            message += QLatin1Char(' ') + QString::fromLatin1(kVfoAdvice);
+            TellOnce(Trouble::Vfo, message);
         }
-    } else if (code == rigctl::kRprtInvalid || code == rigctl::kRprtNotAvailable) {
-        message += QLatin1Char(' ') + QString::fromLatin1(kVfoAdvice);
-        TellOnce(&toldVfo, message);
     }
     SetDone(Status::Error(message, QStringLiteral("RPRT %1").arg(code)));
 }
@@ -291,9 +245,8 @@ void RigctlTuner::OnReplyTimeout() {
             .arg(ReplyBudget().count())
             .arg(QString::fromLatin1(kVfoAdvice));
     Drop(std::chrono::milliseconds::zero());
-    state.answering = false;
-    emit StateChanged();
-    TellOnce(&toldSilent, message);
+    ReplyMissing();
+    Offline(QStringLiteral("no answer"), message, Trouble::Silent);
     FailPending(message, QStringLiteral("no answer"));
 }
 
@@ -318,9 +271,6 @@ void RigctlTuner::Shutdown() {
     connectTimer.stop();
     socket.abort();
     pending = Pending::None;
-    state.connected = false;
-    state.reconnecting = false;
     StopQueue(Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
                             QStringLiteral("closing")));
-    emit StateChanged();
 }

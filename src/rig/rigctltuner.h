@@ -27,11 +27,11 @@ public:
     // outcome arrives as StateChanged (and Problem when it fails).
     Status Connect() override;
     void Shutdown() override;
-    RigState State() const override { return state; }
 
 protected:
     void StartSet(std::int32_t hz) override;
     void StartRead() override;
+    QString NotConnectedMessage() const override;
 
 private:
     enum class Pending { None, Set, Read };
@@ -50,9 +50,6 @@ private:
     // Closes the connection at once and connects again: after `delay`, or at once when 0.
     void Drop(std::chrono::milliseconds delay);
     void TryConnect();
-    void TellOnce(bool* told, const QString& message);
-    void SetProblem(const QString& reason, const QString& detail);
-    QString NotConnectedMessage() const;
 
     QString address;
     rigconfig::HostPort hostPort;
@@ -63,10 +60,5 @@ private:
     QByteArray received;
     Pending pending = Pending::None;
     std::int32_t pendingHz = 0;
-    RigState state;
     bool shutDown = false;
-    bool toldUnreachable = false; // per run of failed connections
-    bool toldSilent = false;      // per run of unanswered commands
-    bool toldGarbled = false;     // per run of lines that are not replies
-    bool toldVfo = false;
 };

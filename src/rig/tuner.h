@@ -44,6 +44,9 @@ public:
     // The longest a backend may wait for one reply: the smaller of its own limit and what the
     // sweep allows per step (half a step).
     virtual void SetReplyBudget(std::chrono::milliseconds budget) = 0;
+    // The band the station tunes (the park frequency to the highest step), named in the advice
+    // when the radio refuses a frequency. A backend that gives no such advice ignores it.
+    virtual void SetBand(std::int32_t /*lowHz*/, std::int32_t /*highHz*/) {}
     // Connects (opens the port, the socket, the rig). A failure is also reported by Problem.
     virtual Status Connect() = 0;
     // Ends every wait at once and releases the radio; nothing is sent after it.

@@ -1,7 +1,7 @@
 #include "settings/ionogramstore.h"
 
+#include "core/decimal.h"
 #include "settings/storefile.h"
-#include "sweep/schedule.h"
 
 #include <QStandardPaths>
 #include <array>
@@ -16,19 +16,17 @@ constexpr const char* kArchiveSubfolder = "/Tavmirok/ionograms";
 
 struct Number {
     const char* key;
-    const char* fallback;
-    double IonogramChoice::*value;
+    double IonogramChoice::*value; // its default is that of IonogramChoice
 };
 
 constexpr std::array<Number, 3> kNumbers{{
-    {IonogramStore::kAudioDelayKey, IonogramStore::kDefaultAudioDelay,
-     &IonogramChoice::audioDelayMs},
-    {IonogramStore::kDelayFromKey, IonogramStore::kDefaultDelayFrom, &IonogramChoice::delayFromMs},
-    {IonogramStore::kDelayToKey, IonogramStore::kDefaultDelayTo, &IonogramChoice::delayToMs},
+    {IonogramStore::kAudioDelayKey, &IonogramChoice::audioDelayMs},
+    {IonogramStore::kDelayFromKey, &IonogramChoice::delayFromMs},
+    {IonogramStore::kDelayToKey, &IonogramChoice::delayToMs},
 }};
 
 QString Ms(double value) {
-    return sweep::FormatDecimal(value) + QStringLiteral(" ms");
+    return FormatDecimal(value) + QStringLiteral(" ms");
 }
 
 // The texts stored for a choice, key by key.
@@ -38,40 +36,12 @@ QList<std::pair<const char*, QString>> Texts(const IonogramChoice& choice) {
         {IonogramStore::kFolderKey, choice.folder},
         {IonogramStore::kSaveKey, QLatin1String(choice.save ? kTrue : kFalse)}};
     for (const Number& number : kNumbers) {
-        texts.append({number.key, sweep::FormatDecimal(choice.*number.value)});
+        texts.append({number.key, FormatDecimal(choice.*number.value)});
     }
     return texts;
 }
 
 } // namespace
-
-QString IonogramRefusal(const IonogramChoice& choice) {
-    if (choice.delayToMs > kHighestDelayToMs) {
-        return QStringLiteral("The delays shown can reach up to %1, not %2. Choose a smaller "
-                              "\"to\".")
-            .arg(Ms(kHighestDelayToMs), Ms(choice.delayToMs));
-    }
-    if (choice.delayFromMs < kLowestDelayFromMs) {
-        return QStringLiteral("The delays shown can start from %1 at the lowest, not %2. Choose "
-                              "a larger \"from\".")
-            .arg(Ms(kLowestDelayFromMs), Ms(choice.delayFromMs));
-    }
-    if (choice.delayFromMs >= choice.delayToMs) {
-        return QStringLiteral("The delays shown must run upwards: \"from\" (%1) is not below "
-                              "\"to\" (%2). For example 0 to 20 ms.")
-            .arg(Ms(choice.delayFromMs), Ms(choice.delayToMs));
-    }
-    if (std::abs(choice.audioDelayMs) > kLongestAudioDelayMs) {
-        return QStringLiteral("The audio delay %1 is too long: a receiver and sound card delay "
-                              "the audio by a few milliseconds, at most %2 either way.")
-            .arg(Ms(choice.audioDelayMs), Ms(kLongestAudioDelayMs));
-    }
-    if (choice.save && choice.folder.trimmed().isEmpty()) {
-        return QStringLiteral("Choose a folder for the ionograms, or turn off \"Save "
-                              "ionograms\".");
-    }
-    return QString();
-}
 
 IonogramStore::IonogramStore(QString iniFile, QLocale locale)
     : iniFile(std::move(iniFile)), locale(std::move(locale)) {}
@@ -94,7 +64,7 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
     IonogramChoice choice;
     choice.audioInput = storefile::ReadText(*store, kAudioInputKey, "");
     const QString defaultFolder = DefaultFolder();
-    choice.folder = storefile::ReadText(*store, kFolderKey, defaultFolder.toUtf8().constData());
+    choice.folder = storefile::ReadText(*store, kFolderKey, defaultFolder);
     const QString save = storefile::ReadText(*store, kSaveKey, kDefaultSave).trimmed();
     if (save == QLatin1String(kTrue) || save == QLatin1String(kFalse)) {
         choice.save = save == QLatin1String(kTrue);
@@ -102,12 +72,14 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
         notReadable(kSaveKey, save);
     }
     for (const Number& number : kNumbers) {
-        const QString text = storefile::ReadText(*store, number.key, number.fallback);
-        if (const std::optional<double> value = sweep::ParseDecimal(text, locale)) {
+        const double fallback = IonogramChoice{}.*number.value;
+        const QString text =
+            storefile::ReadText(*store, number.key, FormatDecimal(fallback).toUtf8().constData());
+        if (const std::optional<double> value = ParseDecimal(text, locale)) {
             choice.*number.value = *value;
         } else {
             notReadable(number.key, text);
-            choice.*number.value = *sweep::ParseDecimal(QLatin1String(number.fallback), locale);
+            choice.*number.value = fallback;
         }
     }
     store->endGroup();

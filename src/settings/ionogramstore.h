@@ -1,33 +1,14 @@
 #pragma once
 
-// What the ionogram is made from and where it goes: the audio input, its delay, the delays
-// shown and the archive, kept as text in the group "ionogram" of the per-user store, with the
-// checks that refuse values the ionogram cannot use. The dialog and the store share them.
+// The ionogram's choice (ionogram/ionogramchoice.h) kept as text in the group "ionogram" of the
+// per-user store.
 
 #include "core/status.h"
+#include "ionogram/ionogramchoice.h"
 
 #include <QLocale>
 #include <QString>
 #include <QStringList>
-
-struct IonogramChoice {
-    QString audioInput; // PulseAudio source name; empty: no capture
-    double audioDelayMs = 0;
-    double delayFromMs = 0;
-    double delayToMs = 20;
-    QString folder;
-    bool save = true;
-
-    bool operator==(const IonogramChoice&) const = default;
-};
-
-// Limits of the values the ionogram accepts, in ms.
-constexpr double kHighestDelayToMs = 100;
-constexpr double kLowestDelayFromMs = -kHighestDelayToMs;
-constexpr double kLongestAudioDelayMs = 1000; // either way
-
-// What is wrong with the delays or the folder, for the user; empty when they can be used.
-QString IonogramRefusal(const IonogramChoice& choice);
 
 class IonogramStore {
 public:
@@ -38,9 +19,6 @@ public:
     static constexpr const char* kDelayToKey = "DelayTo";       // ms
     static constexpr const char* kFolderKey = "Folder";
     static constexpr const char* kSaveKey = "Save"; // "true" or "false"
-    static constexpr const char* kDefaultAudioDelay = "0";
-    static constexpr const char* kDefaultDelayFrom = "0";
-    static constexpr const char* kDefaultDelayTo = "20";
     static constexpr const char* kDefaultSave = "true";
 
     // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf); a file path

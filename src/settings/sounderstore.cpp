@@ -1,7 +1,7 @@
 #include "settings/sounderstore.h"
 
+#include "core/decimal.h"
 #include "settings/storefile.h"
-#include "sweep/schedule.h"
 
 #include <array>
 #include <optional>
@@ -36,7 +36,7 @@ Profile ReadProfile(const QSettings& store, const QLocale& locale, std::optional
     Profile profile;
     for (const Field& field : kProfileFields) {
         const QString text = storefile::ReadText(store, field.key, field.fallback);
-        const std::optional<double> value = sweep::ParseDecimal(text, locale);
+        const std::optional<double> value = ParseDecimal(text, locale);
         if (value) {
             profile.*field.value = *value;
         } else if (!bad->has_value()) {
@@ -50,13 +50,13 @@ Profile ReadProfile(const QSettings& store, const QLocale& locale, std::optional
 QStringList ProfileTexts(const Profile& profile) {
     QStringList texts;
     for (const Field& field : kProfileFields) {
-        texts.append(sweep::FormatDecimal(profile.*field.value));
+        texts.append(FormatDecimal(profile.*field.value));
     }
     return texts;
 }
 
 QStringList SavedTexts(const SavedSounder& sounder) {
-    return QStringList{sounder.name, sweep::FormatDecimal(sounder.chirpTime)} +
+    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime)} +
            ProfileTexts(sounder.profile);
 }
 
@@ -132,7 +132,7 @@ std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
         const QString chirpText = storefile::ReadText(*store, kChirpTimeKey, kDefaultChirpTime);
         std::optional<BadValue> bad;
         sounder.profile = ReadProfile(*store, locale, &bad);
-        const std::optional<double> chirp = sweep::ParseDecimal(chirpText, locale);
+        const std::optional<double> chirp = ParseDecimal(chirpText, locale);
         if (!chirp && !bad) {
             bad = BadValue{QLatin1String(kChirpTimeKey), chirpText};
         }

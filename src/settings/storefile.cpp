@@ -10,12 +10,16 @@ std::unique_ptr<QSettings> Open(const QString& iniFile) {
                                        QStringLiteral("Tavmirok"), QStringLiteral("Tavmirok"));
 }
 
-QString ReadText(const QSettings& store, const char* key, const char* fallback) {
-    const QVariant value = store.value(QLatin1String(key), QString::fromLatin1(fallback));
+QString ReadText(const QSettings& store, const char* key, const QString& fallback) {
+    const QVariant value = store.value(QLatin1String(key), fallback);
     if (value.typeId() == QMetaType::QStringList) {
         return value.toStringList().join(QLatin1Char(','));
     }
     return value.toString();
+}
+
+QString ReadText(const QSettings& store, const char* key, const char* fallback) {
+    return ReadText(store, key, QString::fromLatin1(fallback));
 }
 
 bool Reached(const QSettings& written, const QString& iniFile,

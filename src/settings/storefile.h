@@ -18,6 +18,9 @@ std::unique_ptr<QSettings> Open(const QString& iniFile);
 
 // The text stored under key, or fallback when there is none. A value with a comma, which the
 // INI format reads back as a list, keeps its text whole.
+QString ReadText(const QSettings& store, const char* key, const QString& fallback);
+// The same with an ASCII literal as the fallback (a path or other text from outside the program
+// takes the QString form: these bytes are read as Latin-1).
 QString ReadText(const QSettings& store, const char* key, const char* fallback);
 
 // Whether what was just written reached the store. The first error of a QSettings sticks: a

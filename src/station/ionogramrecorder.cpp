@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <chrono>
-#include <span>
 
 namespace {
 
@@ -32,11 +31,6 @@ IonogramRecorder::IonogramRecorder(std::function<double()> clock, QObject* paren
     if (!epochClock) {
         epochClock = &SystemEpoch;
     }
-    connect(&capture, &ionogram::AudioCapture::Audio, this, &IonogramRecorder::AudioArrived);
-    connect(&capture, &ionogram::AudioCapture::Failed, this, &IonogramRecorder::CaptureFailed);
-    retry.setInterval(kRetryInterval);
-    retry.setSingleShot(true);
-    connect(&retry, &QTimer::timeout, this, &IonogramRecorder::StartCapture);
     finish.setInterval(kLastAudioWait);
     finish.setSingleShot(true);
     connect(&finish, &QTimer::timeout, this, &IonogramRecorder::FinishSweep);
@@ -55,10 +49,7 @@ void IonogramRecorder::Configure(const IonogramChoice& next, const sweep::Profil
     }
     choice = next;
     profile = nextProfile;
-    capture.Stop();
-    retry.stop();
     ionogram.reset();
-    lastCaptureProblem.clear();
     if (!Recording()) {
         return;
     }
@@ -71,51 +62,49 @@ void IonogramRecorder::Configure(const IonogramChoice& next, const sweep::Profil
     settings.delayToMs = choice.delayToMs;
     settings.audioDelayMs = choice.audioDelayMs;
     ionogram = std::make_unique<ionogram::Ionogram>(settings);
-    StartCapture();
 }
 
-void IonogramRecorder::StartCapture() {
-    if (Recording() && !stopped && !capture.Running()) {
-        capture.Start(choice.audioInput, kSampleRate);
-    }
-}
-
-void IonogramRecorder::CaptureFailed(const Status& status) {
-    if (stopped || !Recording()) {
+void IonogramRecorder::AudioPlaced(const ionogram::PlacedBlock& block) {
+    if (!ionogram || stopped) {
         return;
     }
-    // Told once per reason; the sweep goes on and the input is tried again.
-    if (status.Message() != lastCaptureProblem) {
-        lastCaptureProblem = status.Message();
-        emit Problem(status.Message());
-    }
-    retry.start();
-}
-
-void IonogramRecorder::AudioArrived(const QVector<qint16>& samples, double arrival) {
-    if (!ionogram) {
-        return;
-    }
-    lastCaptureProblem.clear(); // the input works again
-    ionogram->AddAudio(std::span<const qint16>(samples.constData(), samples.size()), arrival);
+    ionogram->AddAudio(block);
     if (inSweep && ionogram->ColumnsDone() != columnsShown) {
         columnsShown = ionogram->ColumnsDone();
         emit SweepUpdated(ionogram->Sweep(), columnsShown);
     }
 }
 
-void IonogramRecorder::StepPlanned(std::int32_t hz, double mark, double chirpTime) {
+void IonogramRecorder::SweepArmed(const QString& armedSounder, double, double armedChirpTime) {
+    sounder = armedSounder;
+    chirpTime = armedChirpTime;
+}
+
+void IonogramRecorder::SweepStarted(const QString& startedSounder, double) {
+    sounder = startedSounder;
+    if (ionogram && !stopped) {
+        BeginSweep();
+        cutShort = false;
+    }
+}
+
+void IonogramRecorder::BeginSweep() {
+    if (finish.isActive() || inSweep) {
+        FinishSweep(); // the next sweep comes before the last one's audio wait is over
+    }
+    inSweep = true;
+    cutShort = true; // unless it began with its first step
+    columnsShown = -1;
+    stepsByMark.clear();
+    ionogram->BeginSweep(chirpTime, sounder);
+}
+
+void IonogramRecorder::StepPlanned(std::int32_t hz, double mark) {
     if (!ionogram || stopped) {
         return;
     }
-    if (finish.isActive()) {
-        FinishSweep(); // the next sweep comes before the last one's audio wait is over
-    }
-    if (!inSweep) {
-        inSweep = true;
-        columnsShown = -1;
-        stepsByMark.clear();
-        ionogram->BeginSweep(chirpTime);
+    if (!inSweep || finish.isActive()) {
+        BeginSweep(); // recording began during a sweep: its first steps are missing
     }
     const double epochMark = ionogram::EpochFromSecondsOfDay(mark, epochClock());
     stepsByMark[mark] = ionogram->AddStep(hz / kHertzPerKilohertz, epochMark);
@@ -133,8 +122,9 @@ void IonogramRecorder::StepTuned(std::int32_t, double mark, bool reached) {
     stepsByMark.erase(step);
 }
 
-void IonogramRecorder::SweepEnded() {
+void IonogramRecorder::SweepEnded(const QString&, bool complete) {
     if (inSweep && !finish.isActive()) {
+        cutShort = cutShort || !complete;
         finish.start();
     }
 }
@@ -143,10 +133,12 @@ void IonogramRecorder::ClockChanged() {
     if (!inSweep) {
         return;
     }
-    emit Problem(QStringLiteral("The computer's clock jumped during the sweep: the ionogram's columns "
-                        "after the jump cannot be placed and are left empty. Keep the clock "
-                        "synchronised (timedatectl should say \"System clock synchronized: "
-                        "yes\")."));
+    emit Problem(
+        QStringLiteral("The computer's clock jumped during the sweep: the ionogram's columns "
+                       "after the jump cannot be placed and are left empty. Keep the clock "
+                       "synchronised (timedatectl should say \"System clock synchronized: "
+                       "yes\")."));
+    cutShort = true;
     FinishSweep();
 }
 
@@ -158,11 +150,16 @@ void IonogramRecorder::FinishSweep() {
     inSweep = false;
     stepsByMark.clear();
     lastComplete = ionogram->SweepComplete();
+    lastComplete.cutShort = lastComplete.cutShort || cutShort;
     haveComplete = true;
     emit SweepUpdated(lastComplete, -1);
-    if (!choice.save) {
-        return;
+    if (choice.save) {
+        Archive();
     }
+    emit SweepComplete(lastComplete);
+}
+
+void IonogramRecorder::Archive() {
     if (const Status written = ionogram::WriteArchive(lastComplete, choice.folder);
         !written.IsOk()) {
         // Told once until an archive is written again; the live window goes on.
@@ -181,9 +178,7 @@ void IonogramRecorder::FinishSweep() {
 
 void IonogramRecorder::Stop() {
     stopped = true;
-    retry.stop();
     finish.stop();
-    capture.Stop();
 }
 
 const ionogram::IonogramSweep* IonogramRecorder::Current() const {

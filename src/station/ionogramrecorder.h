@@ -1,11 +1,12 @@
 #pragma once
 
-// Makes the ionogram of every sweep from the radio's audio: captures the chosen input, learns
-// each step's mark and whether it reached the radio from the station, and at the end of a sweep
-// archives it. It only listens: nothing here ever delays a step, and every failure (input gone,
-// folder not writable) is told once while the sweep goes on.
+// Makes the ionogram of every sweep from the radio's audio: follows the placed audio of the
+// station's stream, learns the sweep events and each step's mark and whether it reached the
+// radio from the scheduler, and at the end of a sweep archives it and says it is complete. It
+// only listens: nothing here ever delays a step, and a folder that is not writable is told once
+// while the sweeps go on.
 
-#include "ionogram/audiocapture.h"
+#include "ionogram/audiostream.h"
 #include "ionogram/ionogram.h"
 #include "settings/ionogramstore.h"
 #include "sweep/profile.h"
@@ -20,9 +21,7 @@
 class IonogramRecorder : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kSampleRate = 48000;
-    // How often an input that failed is tried again.
-    static constexpr std::chrono::milliseconds kRetryInterval{2000};
+    static constexpr int kSampleRate = ionogram::AudioStream::kSampleRate;
     // How long after its last step a sweep waits for that step's audio before it is archived.
     static constexpr std::chrono::milliseconds kLastAudioWait{1500};
 
@@ -36,14 +35,19 @@ public:
     const IonogramChoice& Choice() const { return choice; }
     bool Recording() const { return !choice.audioInput.isEmpty(); }
 
-    // From the station. Marks are seconds since UTC midnight.
-    void StepPlanned(std::int32_t hz, double mark, double chirpTime);
+    // The scheduler's sweep events and steps. Times are seconds since UTC midnight.
+    void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
+    void SweepStarted(const QString& sounder, double mark);
+    void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
-    // The sweep's last step has been taken (the radio parks for the next one).
-    void SweepEnded();
+    // Complete: its last step was taken; the last column's audio is waited for, then the sweep
+    // is archived. Cut short: the same, but the sweep is marked so.
+    void SweepEnded(const QString& sounder, bool complete);
     // The computer's clock jumped: the columns of the sweep under way cannot be placed.
     void ClockChanged();
-    // Stops capturing for good, archiving nothing more.
+    // Audio from the station's stream.
+    void AudioPlaced(const ionogram::PlacedBlock& block);
+    // Stops for good, archiving nothing more.
     void Stop();
 
     // The sweep being received (or the last complete one), for the window.
@@ -54,26 +58,28 @@ signals:
     void Problem(const QString& message);
     // A sweep was written: the path of its PNG.
     void Archived(const QString& png);
+    // The sweep's ionogram is whole: its last column in (up to kLastAudioWait after its last
+    // step), and archived first when saving is on.
+    void SweepComplete(const ionogram::IonogramSweep& sweep);
 
 private:
-    void StartCapture();
-    void CaptureFailed(const Status& status);
-    void AudioArrived(const QVector<qint16>& samples, double arrival);
+    void BeginSweep();
     void FinishSweep();
+    void Archive();
 
     std::function<double()> epochClock;
     IonogramChoice choice;
     sweep::Profile profile;
-    ionogram::AudioCapture capture;
     std::unique_ptr<ionogram::Ionogram> ionogram;
     std::map<double, int> stepsByMark; // steps planned, waiting to learn whether they were tuned
+    QString sounder;                   // of the sweep armed last
+    double chirpTime = 0;              // of the sweep armed last
     bool inSweep = false;
+    bool cutShort = false; // the sweep under way was cut short
     bool stopped = false;
     int columnsShown = -1;
     ionogram::IonogramSweep lastComplete;
     bool haveComplete = false;
-    QTimer retry;
     QTimer finish;
-    QString lastCaptureProblem;
     QString lastArchiveProblem;
 };

@@ -7,8 +7,8 @@
 #include <utility>
 
 Station::Station(std::function<double()> clockFunction, QObject* parent)
-    : QObject(parent), clock(std::move(clockFunction)), link(this), civ(link, this), tuner(&civ),
-      rigChoice(rigconfig::DefaultRigChoice()) {
+    : QObject(parent), clock(std::move(clockFunction)), link(serial, this), civ(link, this),
+      tuner(&civ), rigChoice(rigconfig::DefaultRigChoice()) {
     if (!clock) {
         clock = &sweep::SecondsSinceUtcMidnight;
     }
@@ -17,32 +17,35 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
 
     Attach(*tuner);
-    connect(scheduler.get(), &SweepScheduler::problem, this, &Station::Problem);
-    connect(scheduler.get(), &SweepScheduler::notice, this, &Station::Notice);
-    connect(scheduler.get(), &SweepScheduler::progressChanged, this, &Station::StateChanged);
+    ApplyBand();
+    connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
+    connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
+    connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
     connect(scheduler.get(), &SweepScheduler::StepPlanned, this, &Station::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
 
-    // The ionogram listens to the sweep; it never holds a step up.
-    connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
-            [this](std::int32_t hz, double mark) {
-                recorder.StepPlanned(hz, mark, scheduler->ChirpTime());
-            });
+    // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
+    // event before the station passes it on.
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, &recorder, &IonogramRecorder::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, &recorder,
+            &IonogramRecorder::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, &recorder, &IonogramRecorder::SweepEnded);
+    connect(scheduler.get(), &SweepScheduler::StepPlanned, &recorder,
+            &IonogramRecorder::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, &recorder, &IonogramRecorder::StepTuned);
-    connect(scheduler.get(), &SweepScheduler::PhaseEntered, this,
-            [this](SweepScheduler::Phase phase) {
-                if (lastPhase == SweepScheduler::Phase::Stepping &&
-                    phase == SweepScheduler::Phase::Waiting) {
-                    recorder.SweepEnded();
-                }
-                lastPhase = phase;
-            });
     connect(scheduler.get(), &SweepScheduler::ClockJumped, &recorder,
             &IonogramRecorder::ClockChanged);
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, this, &Station::SweepArmed);
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, this, &Station::SweepStarted);
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, this, &Station::SweepEnded);
+    connect(&audio, &ionogram::AudioStream::Placed, &recorder, &IonogramRecorder::AudioPlaced);
+    connect(&audio, &ionogram::AudioStream::Problem, this, &Station::Problem);
+    connect(&audio, &ionogram::AudioStream::Notice, this, &Station::Notice);
     connect(&recorder, &IonogramRecorder::Problem, this, &Station::Problem);
     connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
     connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
+    connect(&recorder, &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
 }
 
 Station::~Station() {
@@ -50,18 +53,27 @@ Station::~Station() {
 }
 
 void Station::Apply(const StoredSettings& settings) {
-    link.comPort = settings.comPort;
-    link.baudRate = settings.baudRate;
+    serial.comPort = settings.comPort;
+    serial.baudRate = settings.baudRate;
     chirpText = settings.chirpTime;
-    link.SetRadioAddress(settings.radioAdress);
+    serial.radioAdress = settings.radioAdress;
+    emit StateChanged();
+}
+
+void Station::Apply(const StationSettings& settings) {
+    Apply(settings.basic);
+    ApplyProfile(settings.profile);
+    ChooseRig(settings.rig);
+    ConfigureIonogram(settings.ionogram);
+    SetSavedSounders(settings.saved);
 }
 
 StoredSettings Station::Current() const {
     StoredSettings settings;
-    settings.comPort = link.comPort;
-    settings.baudRate = link.baudRate;
+    settings.comPort = serial.comPort;
+    settings.baudRate = serial.baudRate;
     settings.chirpTime = chirpText;
-    settings.radioAdress = link.radioAdress;
+    settings.radioAdress = serial.radioAdress;
     return settings;
 }
 
@@ -79,12 +91,27 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
         return;
     }
     scheduler->SetProfile(profile);
+    ApplyBand();
     recorder.Configure(recorder.Choice(), profile);
     emit StateChanged();
 }
 
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     recorder.Configure(choice, scheduler->Profile());
+    if (shutDown || choice.audioInput.isEmpty()) {
+        audio.Stop();
+    } else {
+        audio.Listen(choice.audioInput);
+    }
+}
+
+void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {
+    std::vector<sweep::NamedSounder> named;
+    named.reserve(saved.size());
+    for (const SavedSounder& sounder : saved) {
+        named.push_back(sweep::NamedSounder{sounder.name, sounder.chirpTime, sounder.profile});
+    }
+    scheduler->SetSavedSounders(std::move(named));
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
@@ -92,8 +119,7 @@ std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {
         return std::make_unique<RigctlTuner>(choice.address);
     }
     if (choice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
-        return std::make_unique<HamlibTuner>(choice.model, link.comPort, link.baudRate,
-                                             link.radioAdress);
+        return std::make_unique<HamlibTuner>(choice.model, serial);
     }
     return nullptr; // the built-in link
 }
@@ -120,6 +146,7 @@ Status Station::UseRig(const RigChoice& choice) {
     tuner = &chosen;
     other = std::move(next); // the previous network or Hamlib backend goes here
     rigChoice = choice;
+    ApplyBand();
     emit StateChanged();
     return tuner->Connect();
 }
@@ -129,8 +156,17 @@ Status Station::Connect() {
     return UseRig(rigChoice);
 }
 
+void Station::ApplyBand() {
+    const sweep::Profile& profile = scheduler->Profile();
+    const int steps = sweep::StepCount(profile);
+    tuner->SetBand(sweep::ParkFrequency(profile), steps > 0
+                                                      ? sweep::StepFrequency(profile, steps - 1)
+                                                      : sweep::ParkFrequency(profile));
+}
+
 void Station::SetRadioAddress(int address) {
-    link.SetRadioAddress(address);
+    serial.radioAdress = address;
+    emit StateChanged();
     if (rigChoice.backend == QLatin1String(rigconfig::kBackendHamlib)) {
         Connect(); // Hamlib learns the address when it opens the rig; a failure is told there
     }
@@ -146,6 +182,7 @@ void Station::Shutdown() {
     }
     shutDown = true;
     recorder.Stop();
+    audio.Stop();
     scheduler->Stop();
     timer->onTick = nullptr;
     tuner->Shutdown();

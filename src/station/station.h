@@ -4,11 +4,14 @@
 // timer and the sweep scheduler from the settings, and wires them together. The main window and
 // the windowless run both drive a Station; everything it has to say crosses as a signal.
 
-#include "link/civtuner.h"
+#include "core/serialsettings.h"
+#include "ionogram/audiostream.h"
 #include "link/radiolink.h"
+#include "rig/civtuner.h"
 #include "rig/rigchoice.h"
 #include "settings/ionogramstore.h"
 #include "settings/settingsstore.h"
+#include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
@@ -29,6 +32,9 @@ public:
 
     // Takes the stored values (port, speed, chirp time, radio address) without opening anything.
     void Apply(const StoredSettings& settings);
+    // Takes all four groups as loaded: the values above, the profile, the ionogram and the way
+    // to the radio (chosen, not connected: the next Connect uses it).
+    void Apply(const StationSettings& settings);
     // The values in force, as they would be stored.
     StoredSettings Current() const;
 
@@ -42,12 +48,21 @@ public:
     // archive folder.
     void ConfigureIonogram(const IonogramChoice& choice);
     IonogramRecorder& Recorder() { return recorder; }
+    // The radio's placed audio, for any consumer; it runs while an audio input is chosen.
+    ionogram::AudioStream& Audio() { return audio; }
+    // The sounders the user saved: a sweep of one of them carries its name in the sweep events.
+    void SetSavedSounders(const std::vector<SavedSounder>& saved);
 
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
     const RigChoice& RigInUse() const { return rigChoice; }
 
-    // Opens the port (connects the rig) with the link's port, speed and address as they are now;
+    // The port, speed and address of the radio, handed to the backend in use: the built-in link
+    // reads them at each open and frame, Hamlib takes them at each Connect.
+    SerialSettings& Serial() { return serial; }
+    const SerialSettings& Serial() const { return serial; }
+
+    // Opens the port (connects the rig) with the port, speed and address as they are now;
     // a failure is returned for the caller to tell.
     Status Connect();
     // The radio's CI-V address, for the built-in link and for Icom models under Hamlib.
@@ -79,6 +94,12 @@ signals:
     // Anything the status line shows changed: port, radio, phase, step.
     void StateChanged();
     void PhaseEntered(SweepScheduler::Phase phase);
+    // The scheduler's sweep events (SweepScheduler).
+    void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
+    void SweepStarted(const QString& sounder, double mark);
+    void SweepEnded(const QString& sounder, bool complete);
+    // A sweep's ionogram is whole, archived first when saving is on (IonogramRecorder).
+    void SweepComplete(const ionogram::IonogramSweep& sweep);
     void StepPlanned(std::int32_t hz, double mark);
     void StepTuned(std::int32_t hz, double mark, bool reached);
     // Every answer of the backend in use, also to the park tuning.
@@ -91,9 +112,12 @@ signals:
 private:
     void Attach(Tuner& next);
     std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
+    // Tells the backend in use the band the profile tunes.
+    void ApplyBand();
 
     std::function<double()> clock;
     QString chirpText;
+    SerialSettings serial;
     RadioLink link;
     CivTuner civ;
     std::unique_ptr<Tuner> other; // the network or Hamlib backend, when one is in use
@@ -101,7 +125,7 @@ private:
     RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
     std::unique_ptr<SweepScheduler> scheduler;
+    ionogram::AudioStream audio;
     IonogramRecorder recorder;
-    SweepScheduler::Phase lastPhase = SweepScheduler::Phase::Idle;
     bool shutDown = false;
 };

@@ -1,5 +1,7 @@
 #include "sweep/profile.h"
 
+#include "core/units.h"
+
 #include <QString>
 #include <algorithm>
 #include <cmath>
@@ -8,9 +10,6 @@ namespace sweep {
 
 namespace {
 
-constexpr double kHertzPerKilohertz = 1000;
-constexpr double kKilohertzPerMegahertz = 1000;
-constexpr double kMillisecondsPerSecond = 1000;
 // Frequencies typed in MHz are not exact in binary: a band that holds a whole number of steps
 // up to this fraction of a step holds them.
 constexpr double kStepNoise = 1e-9;
@@ -21,12 +20,13 @@ QString Number(double x) {
 }
 
 QString Megahertz(double kilohertz) {
-    return Number(kilohertz / kKilohertzPerMegahertz);
+    return Number(kilohertz / units::kKilohertzPerMegahertz);
 }
 
 bool DividesDay(double period) {
     return period == std::floor(period) &&
-           static_cast<std::int64_t>(kSecondsPerDay) % static_cast<std::int64_t>(period) == 0;
+           static_cast<std::int64_t>(units::kSecondsPerDay) % static_cast<std::int64_t>(period) ==
+               0;
 }
 
 } // namespace
@@ -38,11 +38,11 @@ int StepCount(const Profile& p) {
 
 std::int32_t StepFrequency(const Profile& p, int k) {
     return static_cast<std::int32_t>(
-        std::llround((p.lowFrequency + (k + 1) * p.stepSize) * kHertzPerKilohertz));
+        std::llround((p.lowFrequency + (k + 1) * p.stepSize) * units::kHertzPerKilohertz));
 }
 
 std::int32_t ParkFrequency(const Profile& p) {
-    return static_cast<std::int32_t>(std::llround(p.lowFrequency * kHertzPerKilohertz));
+    return static_cast<std::int32_t>(std::llround(p.lowFrequency * units::kHertzPerKilohertz));
 }
 
 double StepInterval(const Profile& p) {
@@ -62,7 +62,7 @@ double StepOffset(const Profile& p, int k) {
 }
 
 double SmallestDayDivisor(double seconds) {
-    const auto day = static_cast<std::int64_t>(kSecondsPerDay);
+    const auto day = static_cast<std::int64_t>(units::kSecondsPerDay);
     for (auto d = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(seconds)));
          d <= day; ++d) {
         if (day % d == 0) {
@@ -149,7 +149,7 @@ Status ValidateProfile(const Profile& p) {
 
 std::chrono::milliseconds ReplyWaitBudget(const Profile& p) {
     const auto half = std::chrono::milliseconds{
-        static_cast<std::int64_t>(std::floor(HalfStep(p) * kMillisecondsPerSecond))};
+        static_cast<std::int64_t>(std::floor(HalfStep(p) * units::kMillisecondsPerSecond))};
     return std::min(half, kLongestReplyWait);
 }
 

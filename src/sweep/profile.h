@@ -5,6 +5,7 @@
 // the radio cannot follow. The default is the five-minute 2 to 30 MHz sweep at 100 kHz/s.
 
 #include "core/status.h"
+#include "core/units.h"
 
 #include <chrono>
 #include <cstdint>
@@ -27,7 +28,6 @@ constexpr double kHighestFrequency = 60000; // kHz
 constexpr double kShortestStep = 0.2;       // s: the radio must tune and answer within a step
 constexpr double kLongestStep = 60;         // s
 constexpr double kLongestPeriod = 3600;     // s
-constexpr double kSecondsPerDay = 86400;    // a period must divide it so marks survive midnight
 
 constexpr std::chrono::milliseconds kLongestReplyWait{500};
 

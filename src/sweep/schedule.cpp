@@ -1,6 +1,5 @@
 #include "sweep/schedule.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
 
@@ -15,17 +14,13 @@ double RoundHalfEven(double x) {
 }
 
 double AroundTheDay(double a, double b) {
-    double d = std::fmod(a - b, kDay);
+    double d = std::fmod(a - b, units::kSecondsPerDay);
     if (d >= kHalfDay) {
-        d -= kDay;
+        d -= units::kSecondsPerDay;
     } else if (d < -kHalfDay) {
-        d += kDay;
+        d += units::kSecondsPerDay;
     }
     return d;
-}
-
-double PeriodBase(double t) {
-    return PeriodBase(t, Profile{});
 }
 
 double PeriodBase(double t, const Profile& profile) {
@@ -38,10 +33,6 @@ double PeriodBase(double t, const Profile& profile) {
     return static_cast<double>(rounded / period * period); // integer division truncates toward 0
 }
 
-double StartTime(double firstReading, double secondReading, double chirpTime) {
-    return StartTime(firstReading, secondReading, chirpTime, Profile{});
-}
-
 double StartTime(double firstReading, double secondReading, double chirpTime,
                  const Profile& profile) {
     double start =
@@ -49,18 +40,14 @@ double StartTime(double firstReading, double secondReading, double chirpTime,
     if (start < secondReading) {
         start += profile.period;
     }
-    if (start >= kDay) {
-        start -= kDay;
+    if (start >= units::kSecondsPerDay) {
+        start -= units::kSecondsPerDay;
     }
     return start;
 }
 
 bool IsDue(double t, double nextStepTime) {
     return AroundTheDay(t, nextStepTime) >= 0;
-}
-
-ClockJump DetectClockJump(double t, double nextStepTime) {
-    return DetectClockJump(t, nextStepTime, Profile{});
 }
 
 double SetBackLimit(const Profile& profile) {
@@ -82,42 +69,14 @@ ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile)
     return ClockJump::None;
 }
 
-std::optional<double> ParseDecimal(const QString& text, const QLocale& locale) {
-    // Only plain decimals: no exponent, no group separators, no "inf" or "nan".
-    const QString separator = QRegularExpression::escape(locale.decimalPoint());
-    const QRegularExpression plainDecimal(
-        QStringLiteral("^[+-]?([0-9]+((\\.|%1)[0-9]*)?|(\\.|%1)[0-9]+)$").arg(separator));
-    const QString trimmed = text.trimmed();
-    if (!plainDecimal.match(trimmed).hasMatch()) {
-        return std::nullopt;
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime) {
+    for (const NamedSounder& sounder : saved) {
+        if (sounder.profile == profile && sounder.chirpTime == chirpTime) {
+            return sounder.name;
+        }
     }
-    QString normalized = trimmed;
-    normalized.replace(locale.decimalPoint(), QStringLiteral("."));
-    if (normalized.endsWith(u'.')) {
-        normalized.append(u'0');
-    }
-    bool ok = false;
-    const double value = QLocale::c().toDouble(normalized, &ok);
-    if (!ok || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value + 0.0; // "-0" reads as 0
-}
-
-QString FormatDecimal(double value) {
-    constexpr int kDecimals = 6;
-    QString text = QString::number(value, 'f', kDecimals);
-    while (text.endsWith(u'0')) {
-        text.chop(1);
-    }
-    if (text.endsWith(u'.')) {
-        text.chop(1);
-    }
-    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
-}
-
-std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale) {
-    return ParseChirpTime(text, locale, kChirpTimeEnd);
+    return FormatDecimal(profile.period) + u':' + FormatDecimal(chirpTime);
 }
 
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period) {
@@ -133,14 +92,14 @@ QString ChirpTimeRefusal(const QString& text) {
 }
 
 QString ChirpTimeRefusal(const QString& text, double period) {
-    constexpr double kSecondsPerMinute = 60;
     constexpr double kExample = 78;
     const auto whole = static_cast<long long>(std::ceil(period));
     QString length;
     if (period == kPeriod) {
         length = QStringLiteral("five-minute");
-    } else if (std::fmod(period, kSecondsPerMinute) == 0) {
-        length = QStringLiteral("%1-minute").arg(whole / static_cast<long long>(kSecondsPerMinute));
+    } else if (std::fmod(period, units::kSecondsPerMinute) == 0) {
+        length = QStringLiteral("%1-minute")
+                     .arg(whole / static_cast<long long>(units::kSecondsPerMinute));
     } else {
         length = QStringLiteral("%1-second").arg(whole);
     }
@@ -168,7 +127,6 @@ std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds per
 
 std::chrono::milliseconds NextShotDelay(double now, std::optional<double> nextStep,
                                         std::chrono::milliseconds tick) {
-    constexpr double kMillisecondsPerSecond = 1000.0;
     constexpr double kNoise = 1e-6; // ms: a step a hair past a whole millisecond is on it
     if (!nextStep) {
         return TimeToNextTick(now, kRestPeriod);
@@ -182,7 +140,7 @@ std::chrono::milliseconds NextShotDelay(double now, std::optional<double> nextSt
         return toTick;
     }
     const auto toStep = std::chrono::milliseconds{std::max<std::int64_t>(
-        static_cast<std::int64_t>(std::ceil(ahead * kMillisecondsPerSecond - kNoise)), 1)};
+        static_cast<std::int64_t>(std::ceil(ahead * units::kMillisecondsPerSecond - kNoise)), 1)};
     return std::min(toTick, toStep);
 }
 

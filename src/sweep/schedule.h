@@ -3,8 +3,10 @@
 // Schedule arithmetic of the chirp sweep: when a sweep starts, whether a step is due, whether the
 // clock jumped, how the chirp-time text is read, when the step timer fires next. Pure functions of
 // their arguments; times are seconds since midnight (0 <= t < 86400) with their fraction. The
-// overloads without a profile are those of the default five-minute sweep.
+// default sweep is Profile{}.
 
+#include "core/decimal.h"
+#include "core/units.h"
 #include "sweep/profile.h"
 
 #include <QLocale>
@@ -12,19 +14,13 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace sweep {
 
-constexpr double kPeriod = 300; // the sounder repeats its sweep every five minutes
-constexpr double kLeadIn = 20;  // taken off the clock before the period base, added to the start
+constexpr double kPeriod = 300;     // the sounder repeats its sweep every five minutes
 constexpr double kHalfSecond = 0.5; // steps fall on half seconds
-constexpr double kDay = 86400;      // step times wrap here
-constexpr double kHalfDay = kDay / 2;
-constexpr double kStepInterval = 1; // one step per second
-
-constexpr std::int32_t kParkFrequency = 2000000; // where the radio waits for the sweep
-constexpr std::int32_t kFrequencyStep = 100000;
-constexpr std::int32_t kTopFrequency = 30000000; // highest frequency tuned
+constexpr double kHalfDay = units::kSecondsPerDay / 2; // step times wrap at units::kSecondsPerDay
 
 constexpr std::chrono::milliseconds kTickPeriod{10};
 
@@ -38,15 +34,20 @@ constexpr double kSetBackMargin = 30;
 constexpr std::chrono::milliseconds kRestPeriod{1000};
 constexpr double kRestThreshold = 1;
 
-// A pending step further ahead of the clock than any arming can put it: the clock was set back.
-constexpr double kSetBackLimit = 330;
-// A pending step this far behind the clock is stale: the clock jumped forward (resume from sleep,
-// time zone change) or the radio held the sweep up for a whole period.
-constexpr double kForwardLimit = 300;
+// A sounder the user saved by name: its chirp time and profile.
+struct NamedSounder {
+    QString name;
+    double chirpTime = 0;
+    Profile profile;
+};
 
-// Accepted chirp times: kChirpTimeMin <= c < kChirpTimeEnd.
+// The sounder a sweep belongs to, as the sweep events and the archive name it: the name of the
+// first saved sounder with this profile and chirp time, else "period:chirp time" ("300:78").
+QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
+                     double chirpTime);
+
+// Accepted chirp times: kChirpTimeMin <= c < the period.
 constexpr double kChirpTimeMin = 0;
-constexpr double kChirpTimeEnd = kPeriod;
 
 // Nearest whole number; an exact half goes to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double x);
@@ -54,18 +55,15 @@ double RoundHalfEven(double x);
 // Signed distance from b to a around the day, in [-43200, 43200): positive when a lies after b.
 double AroundTheDay(double a, double b);
 
-// The multiple of 300 s below the clock that the sweep is counted from: t - 20 rounded half to
-// even, divided by 300 with the quotient truncated toward zero, times 300.
-double PeriodBase(double t);
-// The same for any sweep: t - (L/R + Δ/(2R) - 0.5) rounded half to even, truncated toward zero
-// to a multiple of the period.
+// The multiple of the period below the clock that the sweep is counted from: t - (L/R + Δ/(2R) -
+// 0.5) rounded half to even, truncated toward zero to a multiple of the period (for the default:
+// t - 20, to a multiple of 300 s).
 double PeriodBase(double t, const Profile& profile);
 
-// Start of the next sweep: period base of the first clock reading + 0.5 + chirp time + 20, one
-// period later if that is before the second clock reading, wrapped into the day.
-double StartTime(double firstReading, double secondReading, double chirpTime);
-// The same for any sweep: the first step lies Δ/(2R) + c + L/R after the period base, so that it
-// is tuned half a step before the sweep passes L + Δ.
+// Start of the next sweep: the first step lies Δ/(2R) + c + L/R after the period base of the
+// first clock reading (0.5 + c + 20 for the default), so that it is tuned half a step before the
+// sweep passes L + Δ; one period later if that is before the second clock reading, wrapped into
+// the day.
 double StartTime(double firstReading, double secondReading, double chirpTime,
                  const Profile& profile);
 
@@ -77,9 +75,8 @@ bool IsDue(double t, double nextStepTime);
 enum class ClockJump { None, SetBack, Forward };
 
 // Whether the pending step lies so far from the clock that the clock must have been changed:
-// more than kSetBackLimit ahead (SetBack) or more than kForwardLimit behind (Forward).
-ClockJump DetectClockJump(double t, double nextStepTime);
-// The same for any sweep, with the limits below.
+// further ahead than any arming can put it (SetBack), or so far behind that the clock jumped
+// forward (resume from sleep) or the radio held the sweep up for a whole period (Forward).
 ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile);
 
 // Furthest ahead a pending step may lie: a period plus kSetBackMargin, or plus a step interval
@@ -88,19 +85,14 @@ double SetBackLimit(const Profile& profile);
 // Furthest behind: one period (300 s for the default).
 double ForwardLimit(const Profile& profile);
 
-// Reads a chirp time: a plain decimal number, with the locale's decimal separator or ".", blanks
-// around it trimmed. Accepted only if finite and from 0 up to (not including) 300.
-std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale);
-// The same for a sweep of another period: from 0 up to (not including) the period.
+// Reads a chirp time: a plain decimal number (ParseDecimal), accepted only from 0 up to (not
+// including) the period.
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period);
 
-// Reads a plain decimal number as ParseChirpTime does, without a range: the locale's decimal
-// separator or ".", no exponent, no grouping, blanks around it trimmed; "-0" reads as 0.
-std::optional<double> ParseDecimal(const QString& text, const QLocale& locale);
-
-// Writes a number so that ParseDecimal reads it back in any locale: "." and at most six
-// decimals, no trailing zeros, no exponent (2.1, 300, 0.000001).
-QString FormatDecimal(double value);
+// The decimal text helpers of core/decimal.h, under the names the windowless front end and the
+// ionogram recorder still use.
+using ::FormatDecimal;
+using ::ParseDecimal;
 
 // What the user is told when a chirp-time text is refused.
 QString ChirpTimeRefusal(const QString& text);

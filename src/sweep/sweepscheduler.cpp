@@ -1,5 +1,6 @@
 #include "sweep/sweepscheduler.h"
 
+#include "core/units.h"
 #include "sweep/schedule.h"
 
 #include <QLocale>
@@ -9,18 +10,16 @@
 namespace {
 
 QString Megahertz(std::int32_t hz) {
-    constexpr double kHertzPerMegahertz = 1e6;
-    return QLocale().toString(hz / kHertzPerMegahertz, 'f', 1);
+    return QLocale().toString(hz / units::kHertzPerMegahertz, 'f', 1);
 }
 
 // "five minutes", "12 minutes", "450 s": a period as the clock-change notice names it.
 QString PeriodText(double period) {
-    constexpr double kSecondsPerMinute = 60;
     if (period == sweep::kPeriod) {
         return QStringLiteral("five minutes");
     }
-    if (std::fmod(period, kSecondsPerMinute) == 0) {
-        return QStringLiteral("%1 minutes").arg(period / kSecondsPerMinute);
+    if (std::fmod(period, units::kSecondsPerMinute) == 0) {
+        return QStringLiteral("%1 minutes").arg(period / units::kSecondsPerMinute);
     }
     return QStringLiteral("%1 s").arg(period);
 }
@@ -104,23 +103,28 @@ void SweepScheduler::Timer1Tick() {
                                          "for %1; the sweep starts again from the current time.")
                               .arg(PeriodText(profile.period)));
         emit ClockJumped();
+        EndSweep(false);
         Rearm();
     } else if (sweep::IsDue(t, nextStepTime)) {
         SetPhase(Phase::Stepping);
         Timer1.SetEnabled(false); // no tick may step while this one tunes
         const double mark = nextStepTime;
         ++stepIndex;
+        if (stepIndex == 0) {
+            emit SweepStarted(sounder, mark);
+        }
         // Each instant from the sweep's start, so steps that are not whole milliseconds apart
         // (82 kHz/s) gather no rounding.
-        nextStepTime =
-            std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1), sweep::kDay);
+        nextStepTime = std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1),
+                                 units::kSecondsPerDay);
         if (stepIndex < sweep::StepCount(profile)) {
             stepFrequency = sweep::StepFrequency(profile, stepIndex);
-            emit progressChanged();
+            emit ProgressChanged();
             Tune(stepFrequency, mark);
         } else {
             stepFrequency = sweep::StepFrequency(profile, stepIndex); // one step past the top
-            emit progressChanged();
+            emit ProgressChanged();
+            EndSweep(true);
             Rearm(); // back to the low frequency, not one step above the top
         }
     }
@@ -140,6 +144,7 @@ bool SweepScheduler::ArmSweep(const QString& chirpTime) {
 }
 
 void SweepScheduler::Arm(double chirpTime) {
+    EndSweep(false); // a sweep under way that was not ended otherwise is cut short here
     SetPhase(Phase::Waiting);
     const double firstReading = hooks.clock();
     const double secondReading = hooks.clock();
@@ -147,9 +152,11 @@ void SweepScheduler::Arm(double chirpTime) {
     sweepStart = nextStepTime;
     stepIndex = -1;
     lastAcceptedChirpTime = chirpTime;
+    sounder = sweep::SounderLabel(savedSounders, profile, chirpTime);
+    emit SweepArmed(sounder, nextStepTime, chirpTime);
     RestartTimer(); // before the tuning: ticks run inside its wait
     stepFrequency = sweep::ParkFrequency(profile);
-    emit progressChanged();
+    emit ProgressChanged();
     Tune(stepFrequency, std::nullopt);
 }
 
@@ -166,6 +173,18 @@ void SweepScheduler::Rearm() {
     }
     // A chirp time from a longer period may not fit a shorter one: it goes round the period.
     Arm(std::fmod(lastAcceptedChirpTime, profile.period));
+}
+
+void SweepScheduler::SetSavedSounders(std::vector<sweep::NamedSounder> saved) {
+    savedSounders = std::move(saved);
+}
+
+void SweepScheduler::EndSweep(bool complete) {
+    if (stepIndex < 0) {
+        return; // parked: no sweep started since the last arming
+    }
+    stepIndex = -1;
+    emit SweepEnded(sounder, complete);
 }
 
 void SweepScheduler::SetPhase(Phase next) {
@@ -219,6 +238,9 @@ void SweepScheduler::TunerStateChanged() {
 }
 
 void SweepScheduler::Stop() {
+    if (!stopped) {
+        EndSweep(false);
+    }
     stopped = true;
     Timer1.SetEnabled(false);
 }
@@ -241,9 +263,9 @@ void SweepScheduler::EmitMessages() {
     pending.swap(messages);
     for (const Message& message : pending) {
         if (message.isProblem) {
-            emit problem(message.text);
+            emit Problem(message.text);
         } else {
-            emit notice(message.text);
+            emit Notice(message.text);
         }
     }
 }

@@ -9,6 +9,7 @@
 #include "core/status.h"
 #include "rig/tuner.h"
 #include "sweep/profile.h"
+#include "sweep/schedule.h"
 #include "sweep/ticktimer.h"
 
 #include <QObject>
@@ -54,15 +55,28 @@ public:
     double NextStepTime() const { return nextStepTime; }
     // The chirp time the sweep in force was armed with.
     double ChirpTime() const { return lastAcceptedChirpTime; }
+    // The sounders the user saved by name: a sweep whose profile and chirp time are a saved
+    // one's carries its name in the sweep events from the next arming on.
+    void SetSavedSounders(std::vector<sweep::NamedSounder> saved);
+    // The sounder the sweep in force belongs to, as the sweep events name it.
+    const QString& Sounder() const { return sounder; }
     std::int32_t StepFrequency() const { return stepFrequency; }
 
 signals:
     // Emitted at the end of the click or tick that raised them, after the timer is running again,
     // so a slot that opens a modal box does not hold the sweep up.
-    void problem(const QString& message); // a refused chirp time, a failed tuning (once per run)
-    void notice(const QString& message);  // informational, e.g. re-armed after a clock change
+    void Problem(const QString& message); // a refused chirp time, a failed tuning (once per run)
+    void Notice(const QString& message);  // informational, e.g. re-armed after a clock change
     void ClockJumped();                   // the clock was set back or moved ahead
-    void progressChanged();               // phase, next step time or frequency changed
+    void ProgressChanged();               // phase, next step time or frequency changed
+    // The sweep events, each naming the sounder (sweep::SounderLabel); times are the clock's
+    // seconds since midnight. Armed: the radio parks and the first step is due at firstStep.
+    void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
+    // The first step is being taken; mark is its planned instant.
+    void SweepStarted(const QString& sounder, double mark);
+    // A sweep that started is over: complete after its last step, cut short when the clock
+    // jumped or a new arming (Start, another sounder) ended it first.
+    void SweepEnded(const QString& sounder, bool complete);
     // The phase was set: at every arming (Waiting) and every step (Stepping).
     void PhaseEntered(SweepScheduler::Phase phase);
     // A sweep step is about to be tuned: its frequency and its planned instant (the clock's
@@ -92,6 +106,8 @@ private:
     // Tunes the park again when the backend connects after refusing it.
     void TunerStateChanged();
     void SetPhase(Phase next);
+    // Ends the sweep under way, if one started, with SweepEnded.
+    void EndSweep(bool complete);
     void RestartTimer();
     void Tell(bool isProblem, QString text);
     void EmitMessages();
@@ -107,6 +123,8 @@ private:
     double nextStepTime = 0;
     std::int32_t stepFrequency = 0;
     double lastAcceptedChirpTime = 0;
+    std::vector<sweep::NamedSounder> savedSounders;
+    QString sounder; // the label of the sweep in force
     // The refused chirp text the user was last told about at a re-arm.
     std::optional<QString> reportedRefusal;
     bool tuningFailing = false; // the last tuning failed and the user has been told

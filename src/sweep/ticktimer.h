@@ -29,7 +29,7 @@ public:
 class AlignedTickTimer : public QObject, public TickTimer {
     Q_OBJECT
 public:
-    // clock: seconds since local midnight, with fraction. Starts with interval 0, enabled.
+    // clock: seconds since UTC midnight, with fraction. Starts with interval 0, enabled.
     explicit AlignedTickTimer(std::function<double()> clock, QObject* parent = nullptr);
 
     void SetInterval(std::chrono::milliseconds interval) override;

@@ -1,12 +1,14 @@
 #include "sweep/utcclock.h"
 
+#include "core/units.h"
+
 #include <QDateTime>
 
 namespace sweep {
 
 double SecondsSinceUtcMidnight() {
-    constexpr double kMillisecondsPerSecond = 1000.0;
-    return QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() / kMillisecondsPerSecond;
+    return QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() /
+           units::kMillisecondsPerSecond;
 }
 
 } // namespace sweep

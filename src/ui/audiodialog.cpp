@@ -1,6 +1,6 @@
 #include "ui/audiodialog.h"
 
-#include "sweep/schedule.h"
+#include "core/decimal.h"
 #include "ui/formlayout.h"
 
 #include <QCheckBox>
@@ -33,7 +33,7 @@ QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* pare
 }
 
 QString Shown(double value, const QLocale& locale) {
-    return sweep::FormatDecimal(value).replace(u'.', locale.decimalPoint());
+    return FormatDecimal(value).replace(u'.', locale.decimalPoint());
 }
 
 } // namespace
@@ -109,7 +109,7 @@ AudioDialog::Read AudioDialog::ReadChoice(const QString& audioInput, const QStri
         {&kDelayTo, &delayTo, &choice.delayToMs},
     }};
     for (const auto& [entry, text, value] : numbers) {
-        const std::optional<double> number = sweep::ParseDecimal(*text, locale);
+        const std::optional<double> number = ParseDecimal(*text, locale);
         if (!number) {
             return {std::nullopt,
                     QStringLiteral("The %1 \"%2\" is not a number. Type it in milliseconds, for "

@@ -1,8 +1,5 @@
 #include "ui/form1.h"
 
-#include "settings/ionogramstore.h"
-#include "settings/rigstore.h"
-#include "settings/sounderstore.h"
 #include "sweep/schedule.h"
 #include "ui/audiodialog.h"
 #include "ui/form2.h"
@@ -103,7 +100,8 @@ void Form1::BuildControls() {
 
     Text2 = new QLineEdit(QStringLiteral("78"), client);
     Text2->setObjectName(QStringLiteral("Text2"));
-    Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram (0-299)"));
+    Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram: the second of the "
+                                     "sweep period at which the sounder starts"));
     formlayout::Place(Text2, kText2);
 
     StartButton = new QPushButton(QStringLiteral("Start"), client);
@@ -176,18 +174,15 @@ void Form1::Load() {
         }
     });
     QStringList notices;
-    const StoredSettings settings = store.Load(&notices);
+    const StationSettings settings = store.Load(&notices);
     station.Apply(settings);
-    station.ApplyProfile(SounderStore(options.settingsFile).Load(&notices));
-    const RigChoice rig = RigStore(options.settingsFile).Load(&notices);
-    station.ConfigureIonogram(IonogramStore(options.settingsFile).Load(&notices));
-    Text2->setText(settings.chirpTime);
+    Text2->setText(settings.basic.chirpTime);
     for (const QString& notice : notices) {
         ShowMessage(notice);
     }
     // A port that cannot be opened is reported; the window is shown all the same and the user
     // can pick another port in Configure > Serial Port.
-    if (Status opened = station.UseRig(rig); !opened.IsOk()) {
+    if (Status opened = station.Connect(); !opened.IsOk()) {
         ShowMessage(opened.Message());
     }
     UpdateStatusLine();
@@ -248,6 +243,12 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+template <typename Group> void Form1::SaveGroup(const Group& group) {
+    if (const Status saved = store.Save(group); !saved.IsOk()) {
+        ShowMessage(saved.Message());
+    }
+}
+
 void Form1::ShowMessage(const QString& text) {
     messages->Show(text);
 }
@@ -292,22 +293,26 @@ void Form1::Raise(QWidget* dialog) {
     dialog->activateWindow();
 }
 
+void Form1::FollowSavedSounders() {
+    QStringList ignored; // a saved sounder the store cannot read is told by the Sounder dialog
+    station.SetSavedSounders(store.Sounders().LoadSaved(&ignored));
+}
+
 void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
-        const SounderStore store(options.settingsFile);
         const std::optional<double> chirp =
             sweep::ParseChirpTime(Text2->text(), QLocale(), station.Profile().period);
-        auto* dialog = new SounderDialog(station.Profile(), chirp.value_or(0), store, this);
+        auto* dialog =
+            new SounderDialog(station.Profile(), chirp.value_or(0), store.Sounders(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &SounderDialog::profileAccepted, this,
-                [this, store](const sweep::Profile& profile, std::optional<double> chirpTime) {
+                [this](const sweep::Profile& profile, std::optional<double> chirpTime) {
                     // The sounder's settings are kept as soon as they are chosen.
-                    if (const Status saved = store.Save(profile); !saved.IsOk()) {
-                        ShowMessage(saved.Message());
-                    }
+                    SaveGroup(profile);
                     if (chirpTime) {
                         Text2->setText(QLocale().toString(*chirpTime, 'g', 12));
                     }
+                    FollowSavedSounders(); // the dialog may have saved one meanwhile
                     station.ApplyProfile(profile);
                 });
         sounderDialog = dialog;
@@ -320,9 +325,7 @@ void Form1::ShowRigDialog() {
         auto* dialog = new RigDialog(station.RigInUse(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &RigDialog::Chosen, this, [this](const RigChoice& choice) {
-            if (const Status saved = RigStore(options.settingsFile).Save(choice); !saved.IsOk()) {
-                ShowMessage(saved.Message());
-            }
+            SaveGroup(choice);
             if (const Status connected = station.UseRig(choice); !connected.IsOk()) {
                 ShowMessage(connected.Message());
             }
@@ -338,10 +341,7 @@ void Form1::ShowAudioDialog() {
             new AudioDialog(station.Recorder().Choice(), ionogram::ListAudioInputs(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &AudioDialog::choiceAccepted, this, [this](const IonogramChoice& choice) {
-            if (const Status saved = IonogramStore(options.settingsFile).Save(choice);
-                !saved.IsOk()) {
-                ShowMessage(saved.Message());
-            }
+            SaveGroup(choice);
             station.ConfigureIonogram(choice);
         });
         audioDialog = dialog;

@@ -4,7 +4,7 @@
 // a view of the station behind them. It loads the settings and opens the port before it is
 // shown, writes the settings back when it closes, and opens the configuration dialogs.
 
-#include "settings/settingsstore.h"
+#include "settings/stationstore.h"
 #include "station/station.h"
 
 #include <QLabel>
@@ -28,7 +28,7 @@ class Form1 : public QMainWindow {
     Q_OBJECT
 public:
     struct Options {
-        std::function<double()> clock; // seconds since local midnight; the real clock if empty
+        std::function<double()> clock; // seconds since UTC midnight; the real clock if empty
         QString settingsFile;          // an INI file instead of the user's store, if set
     };
 
@@ -83,6 +83,8 @@ private:
     void ShowRadioDialog();
     void ShowAboutDialog();
     void ShowSounderDialog();
+    // Gives the station the saved sounders, so the sweep events name the one followed.
+    void FollowSavedSounders();
     void ShowRigDialog();
     void ShowAudioDialog();
     void ShowIonogramWindow();
@@ -90,9 +92,13 @@ private:
     void Raise(QWidget* dialog);
     void UpdateStatusLine();
     StoredSettings CurrentSettings() const;
+    // Writes the group a dialog's OK chose (the profile, the rig, the ionogram); a failure is
+    // shown.
+    template <typename Group> void SaveGroup(const Group& group);
 
     Options options;
-    SettingsStore store;
+    // Every group is read and written through it.
+    StationStore store;
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
     QPointer<Form2> form2;

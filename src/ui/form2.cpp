@@ -148,8 +148,8 @@ QStringList Form2::InNumberOrder(QStringList devices) {
 }
 
 void Form2::Load() {
-    SetComboText(Combo1, station->Link().comPort);
-    SetComboText(Combo2, station->Link().baudRate);
+    SetComboText(Combo1, station->Serial().comPort);
+    SetComboText(Combo2, station->Serial().baudRate);
 }
 
 void Form2::Command1Click() {
@@ -157,9 +157,9 @@ void Form2::Command1Click() {
         close();
         return;
     }
-    RadioLink& link = station->Link();
-    link.comPort = Combo1->currentText();
-    link.baudRate = Combo2->currentText();
+    SerialSettings& serial = station->Serial();
+    serial.comPort = Combo1->currentText();
+    serial.baudRate = Combo2->currentText();
     const Status opened = station->Connect();
     if (!opened.IsOk()) {
         // The dialog stays open with the texts as typed, so the user can correct them.

@@ -1,6 +1,6 @@
 #pragma once
 
-// The "Serial Port" dialog: edits the main window's port name and line speed and reopens the
+// The "Serial Port" dialog: edits the station's port name and line speed and reopens the
 // port with them. A plain top-level window, so Enter and Esc never press OK.
 
 #include <QComboBox>

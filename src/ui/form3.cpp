@@ -60,7 +60,7 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
 }
 
 void Form3::Load() {
-    Text1->setText(QString::number(station->Link().radioAdress, kHexBase).toUpper());
+    Text1->setText(QString::number(station->Serial().radioAdress, kHexBase).toUpper());
 }
 
 void Form3::Command1Click() {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The "Radio" dialog: edits the CI-V address of the radio, in hexadecimal, in the main
-// window's `radioAdress`. A plain top-level window, so Enter and Esc never press OK.
+// station's `radioAdress`. A plain top-level window, so Enter and Esc never press OK.
 
 #include "link/civ.h"
 

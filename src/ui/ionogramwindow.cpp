@@ -1,5 +1,7 @@
 #include "ui/ionogramwindow.h"
 
+#include "core/units.h"
+
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,7 +10,6 @@
 
 namespace {
 
-constexpr double kKhzPerMhz = 1000;
 // The window's first size, in lines of its font: room for 280 columns and 400 delay cells.
 constexpr int kWidthLines = 64;
 constexpr int kHeightLines = 36;
@@ -59,7 +60,7 @@ QString IonogramWindow::DescribeCell(double frequencyKhz, double delayMs, float 
     const QString snr = std::isnan(snrDb) ? QStringLiteral("no audio")
                                           : QStringLiteral("SNR %1 dB").arg(snrDb, 0, 'f', 1);
     return QStringLiteral("%1 MHz, delay %2 ms (%3 km), %4")
-        .arg(frequencyKhz / kKhzPerMhz, 0, 'f', 3)
+        .arg(frequencyKhz / units::kKilohertzPerMegahertz, 0, 'f', 3)
         .arg(delayMs, 0, 'f', 2)
         .arg(delayMs * ionogram::kKmPerMs, 0, 'f', 0)
         .arg(snr);

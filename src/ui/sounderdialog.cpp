@@ -1,5 +1,6 @@
 #include "ui/sounderdialog.h"
 
+#include "core/units.h"
 #include "sweep/schedule.h"
 #include "ui/formlayout.h"
 
@@ -17,11 +18,6 @@
 
 namespace {
 
-constexpr double kKilohertzPerMegahertz = 1000;
-// Frequencies typed in MHz are kept to the hertz, so 2.1 MHz is 2100 kHz exactly.
-constexpr double kHertzPerKilohertz = 1000;
-constexpr double kHertzPerMegahertz = kHertzPerKilohertz * kKilohertzPerMegahertz;
-
 // A value of the sweep as the user types it, for messages.
 struct Entry {
     const char* what;
@@ -35,7 +31,7 @@ constexpr Entry kHigh{"high frequency", "MHz", "30"};
 constexpr Entry kStep{"step size", "kHz", "100"};
 
 QString ShownNumber(double value, const QLocale& locale) {
-    QString text = sweep::FormatDecimal(value);
+    QString text = FormatDecimal(value);
     return text.replace(u'.', locale.decimalPoint());
 }
 
@@ -126,7 +122,7 @@ SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QStrin
     std::array<double, 5> values{};
     for (std::size_t i = 0; i < texts.size(); ++i) {
         const auto& [entry, text] = texts[i];
-        const std::optional<double> value = sweep::ParseDecimal(*text, locale);
+        const std::optional<double> value = ParseDecimal(*text, locale);
         if (!value) {
             return {std::nullopt,
                     QStringLiteral("The %1 \"%2\" is not a number. Type it in %3, for example %4.")
@@ -135,8 +131,9 @@ SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QStrin
         }
         values[i] = *value;
     }
+    // Frequencies typed in MHz are kept to the hertz, so 2.1 MHz is 2100 kHz exactly.
     const auto kilohertz = [](double megahertz) {
-        return std::round(megahertz * kHertzPerMegahertz) / kHertzPerKilohertz;
+        return std::round(megahertz * units::kHertzPerMegahertz) / units::kHertzPerKilohertz;
     };
     return {
         sweep::Profile{values[0], values[1], kilohertz(values[2]), kilohertz(values[3]), values[4]},
@@ -148,15 +145,19 @@ QString SounderDialog::Describe(const SavedSounder& sounder) {
     const sweep::Profile& p = sounder.profile;
     return QStringLiteral("%1  %2:%3  %4 kHz/s  %5 to %6 MHz  %7 kHz steps")
         .arg(sounder.name, ShownNumber(p.period, c), ShownNumber(sounder.chirpTime, c),
-             ShownNumber(p.sweepRate, c), ShownNumber(p.lowFrequency / kKilohertzPerMegahertz, c),
-             ShownNumber(p.highFrequency / kKilohertzPerMegahertz, c), ShownNumber(p.stepSize, c));
+             ShownNumber(p.sweepRate, c),
+             ShownNumber(p.lowFrequency / units::kKilohertzPerMegahertz, c),
+             ShownNumber(p.highFrequency / units::kKilohertzPerMegahertz, c),
+             ShownNumber(p.stepSize, c));
 }
 
 void SounderDialog::Show(const sweep::Profile& profile) {
     sweepRate->setText(ShownNumber(profile.sweepRate, locale));
     period->setText(ShownNumber(profile.period, locale));
-    lowFrequency->setText(ShownNumber(profile.lowFrequency / kKilohertzPerMegahertz, locale));
-    highFrequency->setText(ShownNumber(profile.highFrequency / kKilohertzPerMegahertz, locale));
+    lowFrequency->setText(
+        ShownNumber(profile.lowFrequency / units::kKilohertzPerMegahertz, locale));
+    highFrequency->setText(
+        ShownNumber(profile.highFrequency / units::kKilohertzPerMegahertz, locale));
     stepSize->setText(ShownNumber(profile.stepSize, locale));
 }
 

@@ -1,5 +1,6 @@
 #include "ui/statusline.h"
 
+#include "core/units.h"
 #include "link/civ.h"
 #include "rig/rigchoice.h"
 
@@ -8,8 +9,6 @@
 #include <cmath>
 
 namespace {
-
-constexpr int kSecondsPerMinute = 60;
 
 // ": reason." after "not open", or "." when there is no reason.
 QString ReasonSuffix(QString reason) {
@@ -24,10 +23,10 @@ QString ReasonSuffix(QString reason) {
 
 QString FormatCountdown(double seconds) {
     const int whole = static_cast<int>(std::ceil(std::max(seconds, 0.0)));
-    if (whole >= kSecondsPerMinute) {
+    if (whole >= units::kSecondsPerMinute) {
         return QStringLiteral("%1 min %2 s")
-            .arg(whole / kSecondsPerMinute)
-            .arg(whole % kSecondsPerMinute, 2, 10, QLatin1Char('0'));
+            .arg(whole / units::kSecondsPerMinute)
+            .arg(whole % units::kSecondsPerMinute, 2, 10, QLatin1Char('0'));
     }
     return QStringLiteral("%1 s").arg(whole);
 }

@@ -1,6 +1,7 @@
 #include "options.h"
 
-#include "sweep/schedule.h"
+#include "core/decimal.h"
+#include "core/units.h"
 
 #include <charconv>
 #include <limits>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr int kMaxMilliseconds = 86400 * 1000;
+constexpr int kMaxMilliseconds = int(units::kSecondsPerDay * units::kMillisecondsPerSecond);
 
 template <typename T> bool ParseWhole(std::string_view text, int base, T* value) {
     if (text.empty()) {
@@ -126,9 +127,9 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
             options->linkPath = value;
         } else if (name == "--print-sweep-start") {
             // Its range is the period's (--period), checked once every option is read.
-            const auto chirpTime =
-                takeValue() ? sweep::ParseDecimal(QString::fromStdString(value), QLocale::c())
-                            : std::nullopt;
+            const auto chirpTime = takeValue()
+                                       ? ParseDecimal(QString::fromStdString(value), QLocale::c())
+                                       : std::nullopt;
             if (!chirpTime) {
                 return "--print-sweep-start needs a chirp time, got \"" + value + "\"";
             }

@@ -1,5 +1,6 @@
 #include "radiosim.h"
 
+#include "core/units.h"
 #include "link/civ.h"
 
 #include <algorithm>
@@ -20,7 +21,6 @@ constexpr std::uint8_t kGarbage[] = {0x13, civ::kEndOfFrame, 0x00, civ::kEndOfDa
 constexpr std::uint8_t kCutReportData[] = {0x00, 0x40};
 
 constexpr std::size_t kReadChunk = 4096;
-constexpr double kHzPerKhz = 1000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -306,7 +306,7 @@ void RadioSim::ReportFrequency() {
 
 void RadioSim::RunDueTimers() {
     if (audio) {
-        audio->WriteDue(EpochNow(), radio.Frequency() / kHzPerKhz);
+        audio->WriteDue(EpochNow(), radio.Frequency() / units::kHertzPerKilohertz);
     }
     const auto now = Clock::now();
     while (!delayedAnswers.empty() && delayedAnswers.front().first <= now) {

@@ -1,5 +1,6 @@
 #include "testkit/headlessrun.h"
 
+#include "core/units.h"
 #include "link/civ.h"
 #include "sweep/schedule.h"
 
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr double kMsPerSecond = 1000;
 constexpr int kStopTimeoutMs = 5000;
 
 } // namespace
@@ -59,7 +59,8 @@ QString FaketimeLibrary() {
 }
 
 double UtcTimeOfDay() {
-    return QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() / kMsPerSecond;
+    return QDateTime::currentDateTimeUtc().time().msecsSinceStartOfDay() /
+           units::kMillisecondsPerSecond;
 }
 
 void PrepareWindowless(QProcess& program, const QTemporaryDir& folder) {

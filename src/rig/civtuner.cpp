@@ -1,4 +1,4 @@
-#include "link/civtuner.h"
+#include "rig/civtuner.h"
 
 CivTuner::CivTuner(RadioLink& radioLink, QObject* parent) : Tuner(parent), link(radioLink) {
     connect(&link, &RadioLink::DisplayText, this, &Tuner::DisplayText);
@@ -6,7 +6,6 @@ CivTuner::CivTuner(RadioLink& radioLink, QObject* parent) : Tuner(parent), link(
     connect(&link, &RadioLink::PortStateChanged, this, &Tuner::StateChanged);
     connect(&link, &RadioLink::RadioAnsweringChanged, this, &Tuner::StateChanged);
     connect(&link, &RadioLink::RadioRefusingChanged, this, &Tuner::StateChanged);
-    connect(&link, &RadioLink::RadioAddressChanged, this, &Tuner::StateChanged);
 }
 
 void CivTuner::Tune(quint64 id, std::int32_t hz) {
@@ -16,6 +15,10 @@ void CivTuner::Tune(quint64 id, std::int32_t hz) {
 
 void CivTuner::SetReplyBudget(std::chrono::milliseconds budget) {
     link.SetReplyTimeout(budget);
+}
+
+void CivTuner::SetBand(std::int32_t lowHz, std::int32_t highHz) {
+    link.SetBand(lowHz, highHz);
 }
 
 Status CivTuner::Connect() {
@@ -32,17 +35,18 @@ void CivTuner::Shutdown() {
 RigState CivTuner::State() const {
     RigState state;
     state.backend = QStringLiteral("civ");
+    const SerialSettings& serial = link.Serial();
     const QString device = link.Device();
-    state.endpoint = device.isEmpty() || device == link.comPort
-                         ? link.comPort
-                         : QStringLiteral("%1 (%2)").arg(link.comPort, device);
-    state.speed = link.baudRate;
+    state.endpoint = device.isEmpty() || device == serial.comPort
+                         ? serial.comPort
+                         : QStringLiteral("%1 (%2)").arg(serial.comPort, device);
+    state.speed = serial.baudRate;
     state.connected = link.PortIsOpen();
     state.reconnecting = link.IsReopening();
     state.problem = link.PortProblemReason();
     state.problemDetail = link.PortProblem();
     state.answering = link.RadioAnswering();
     state.refusing = link.RadioRefusing();
-    state.radio = QString::number(link.radioAdress, 16).toUpper();
+    state.radio = QString::number(serial.radioAdress, 16).toUpper();
     return state;
 }

@@ -13,6 +13,7 @@ public:
 
     void Tune(quint64 id, std::int32_t hz) override;
     void SetReplyBudget(std::chrono::milliseconds budget) override;
+    void SetBand(std::int32_t lowHz, std::int32_t highHz) override;
     Status Connect() override;
     void Shutdown() override;
     RigState State() const override;

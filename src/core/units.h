@@ -1,0 +1,17 @@
+#pragma once
+
+// Units of frequency and time, one definition each, for every layer.
+
+namespace units {
+
+constexpr double kHertzPerKilohertz = 1000;
+constexpr double kKilohertzPerMegahertz = 1000;
+constexpr double kHertzPerMegahertz = kHertzPerKilohertz * kKilohertzPerMegahertz;
+
+constexpr double kMillisecondsPerSecond = 1000;
+constexpr double kSecondsPerMillisecond = 1 / kMillisecondsPerSecond;
+constexpr int kSecondsPerMinute = 60;
+constexpr int kSecondsPerHour = 3600;
+constexpr double kSecondsPerDay = 86400; // times of day wrap here
+
+} // namespace units

@@ -1,0 +1,312 @@
+#include "headless/commandline.h"
+
+#include "core/version.h"
+#include "link/civ.h"
+#include "link/commport.h"
+#include "sweep/schedule.h"
+
+#include <QCommandLineParser>
+#include <QLocale>
+#include <algorithm>
+#include <cstring>
+
+namespace headless {
+
+namespace {
+
+constexpr int kHexBase = 16;
+
+QString Refusal(const Status& status) {
+    return status.IsOk() ? QString() : status.Message();
+}
+
+// A number among the settings (settings.*Group).*Field: a value of the sounder's profile or of
+// the ionogram. The profile is checked whole once all values are in.
+template <auto Group, auto Field>
+SettingOption NumberOption(const char* name, const char* unit, const char* description) {
+    return {name,
+            unit,
+            description,
+            [](const QString& value) {
+                return sweep::ParseDecimal(value, QLocale())
+                           ? QString()
+                           : QStringLiteral("\"%1\" is not a number.").arg(value);
+            },
+            [](StationSettings& settings, const QString& value) {
+                (settings.*Group).*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
+            },
+            [](const StationSettings& settings) {
+                return sweep::FormatDecimal((settings.*Group).*Field);
+            }};
+}
+
+std::optional<bool> YesNo(const QString& text) {
+    const QString word = text.trimmed().toLower();
+    if (word == QLatin1String("yes") || word == QLatin1String("true")) {
+        return true;
+    }
+    if (word == QLatin1String("no") || word == QLatin1String("false")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+const SettingOption kSettingOptions[] = {
+    {"port", "PORT", "Serial port of the radio: a device path, or COM1 ... COM255.",
+     [](const QString& value) {
+         QString device;
+         return Refusal(CommPort::ResolvePortName(value, &device));
+     },
+     [](StationSettings& settings, const QString& value) { settings.basic.comPort = value; },
+     [](const StationSettings& settings) { return settings.basic.comPort; }},
+    {"baud", "BITS", "Line speed in bit/s, such as 19200.",
+     [](const QString& value) {
+         qint32 bitsPerSecond = 0;
+         return Refusal(CommPort::ParseBaudRate(value, &bitsPerSecond));
+     },
+     [](StationSettings& settings, const QString& value) { settings.basic.baudRate = value; },
+     [](const StationSettings& settings) { return settings.basic.baudRate; }},
+    {"address", "HEX", "The radio's CI-V address in hexadecimal, such as 94.",
+     [](const QString& value) { return civ::ParseAddress(value).problem; },
+     [](StationSettings& settings, const QString& value) {
+         settings.basic.radioAdress = civ::ParseAddress(value).address.value_or(0);
+     },
+     [](const StationSettings& settings) {
+         return QString::number(settings.basic.radioAdress, kHexBase).toUpper();
+     }},
+    {"chirp", "SECONDS",
+     "The sounder's chirp time: the second of the period at which its sweep would pass 0 MHz, "
+     "0 to 299 for a 300 s period (fractions allowed).",
+     [](const QString& value) {
+         // Its range is the period's, checked once the period is known.
+         return sweep::ParseDecimal(value, QLocale()) ? QString() : sweep::ChirpTimeRefusal(value);
+     },
+     [](StationSettings& settings, const QString& value) { settings.basic.chirpTime = value; },
+     [](const StationSettings& settings) { return settings.basic.chirpTime; }},
+    NumberOption<&StationSettings::profile, &sweep::Profile::sweepRate>(
+        "sweep-rate", "KHZ/S", "The sounder's sweep rate in kHz per second (100)."),
+    NumberOption<&StationSettings::profile, &sweep::Profile::period>(
+        "period", "SECONDS", "How often the sounder sweeps, in seconds (300)."),
+    NumberOption<&StationSettings::profile, &sweep::Profile::lowFrequency>(
+        "low", "KHZ", "Where the radio waits between sweeps, in kHz (2000)."),
+    NumberOption<&StationSettings::profile, &sweep::Profile::highFrequency>(
+        "high", "KHZ", "The highest step, in kHz (30000)."),
+    NumberOption<&StationSettings::profile, &sweep::Profile::stepSize>("step", "KHZ",
+                                                                       "The step, in kHz (100)."),
+    {"rig", "BACKEND",
+     "How to reach the radio: civ (the built-in CI-V link), network (rigctld's protocol) or "
+     "hamlib (a Hamlib model on the serial port).",
+     [](const QString& value) {
+         RigChoice choice = rigconfig::DefaultRigChoice();
+         choice.backend = value.trimmed();
+         choice.model = 1; // the model is checked on its own
+         return Refusal(rigconfig::ValidateRigChoice(choice));
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.rig.backend = value.trimmed();
+     },
+     [](const StationSettings& settings) { return settings.rig.backend; }},
+    {"rig-address", "HOST:PORT", "rigctld's address for --rig network (localhost:4532).",
+     [](const QString& value) {
+         rigconfig::HostPort hostPort;
+         return Refusal(rigconfig::ParseHostPort(value, &hostPort));
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.rig.address = value.trimmed();
+     },
+     [](const StationSettings& settings) { return settings.rig.address; }},
+    {"model", "NUMBER", "Hamlib's model number for --rig hamlib (3073 is the IC-7300).",
+     [](const QString& value) {
+         bool ok = false;
+         return value.trimmed().toInt(&ok) > 0 && ok
+                    ? QString()
+                    : QStringLiteral("\"%1\" is not a Hamlib model number; rigctl --list shows "
+                                     "them.")
+                          .arg(value);
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.rig.model = value.trimmed().toInt();
+     },
+     [](const StationSettings& settings) { return QString::number(settings.rig.model); }},
+    {"audio-input", "NAME",
+     "The audio input that carries the radio's audio, as PulseAudio names it (pactl list short "
+     "sources); \"\" records no ionogram.",
+     [](const QString&) { return QString(); },
+     [](StationSettings& settings, const QString& value) {
+         settings.ionogram.audioInput = value.trimmed();
+     },
+     [](const StationSettings& settings) { return settings.ionogram.audioInput; }},
+    NumberOption<&StationSettings::ionogram, &IonogramChoice::audioDelayMs>(
+        "audio-delay", "MS", "The delay of the radio's and sound card's audio path, in ms (0)."),
+    NumberOption<&StationSettings::ionogram, &IonogramChoice::delayFromMs>(
+        "delay-from", "MS", "The ionogram's lowest delay, in ms (0)."),
+    NumberOption<&StationSettings::ionogram, &IonogramChoice::delayToMs>(
+        "delay-to", "MS", "The ionogram's highest delay, in ms (20)."),
+    {"folder", "PATH", "Where each sweep's PNG and CSV are archived.",
+     [](const QString&) { return QString(); },
+     [](StationSettings& settings, const QString& value) { settings.ionogram.folder = value; },
+     [](const StationSettings& settings) { return settings.ionogram.folder; }},
+    {"save", "yes|no", "Whether each sweep's ionogram is archived (yes).",
+     [](const QString& value) {
+         return YesNo(value) ? QString()
+                             : QStringLiteral("\"%1\" is neither yes nor no.").arg(value);
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.ionogram.save = YesNo(value).value_or(true);
+     },
+     [](const StationSettings& settings) {
+         return settings.ionogram.save ? QStringLiteral("yes") : QStringLiteral("no");
+     }},
+};
+
+constexpr const char* kHeadless = "headless";
+constexpr const char* kVerbose = "verbose";
+
+QString OptionText(const char* name) {
+    return QStringLiteral("--") + QLatin1String(name);
+}
+
+CommandLine Refused(const QString& reason) {
+    CommandLine result;
+    result.exitStatus = kExitRefused;
+    result.output = QStringLiteral("tavmirok: %1\n").arg(reason);
+    return result;
+}
+
+} // namespace
+
+std::span<const SettingOption> SettingOptions() {
+    return kSettingOptions;
+}
+
+bool Requested(int argc, const char* const* argv) {
+    QStringList names{OptionText(kHeadless),        OptionText(kVerbose),
+                      QStringLiteral("--help"),     QStringLiteral("-h"),
+                      QStringLiteral("--help-all"), QStringLiteral("--version"),
+                      QStringLiteral("-v")};
+    for (const SettingOption& option : SettingOptions()) {
+        names << OptionText(option.name);
+    }
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]).section(QLatin1Char('='), 0, 0);
+        if (names.contains(argument)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Follows the sweep of a chirp sounder (any period, sweep rate and band) "
+                       "with an ordinary receiver, tuned step by step over Icom CI-V, rigctld or "
+                       "Hamlib, and makes an ionogram of each sweep from the radio's audio, "
+                       "archived as a picture and a table. Without options it opens its window. "
+                       "With --headless it runs without one, from the stored settings, and logs "
+                       "to standard error; the options below change a stored value for this run "
+                       "only and are never saved."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption headlessOption(
+        QLatin1String(kHeadless),
+        QStringLiteral("Run without a window: open the port, start the sweep at once and follow "
+                       "it until SIGINT or SIGTERM."));
+    const QCommandLineOption verboseOption(QLatin1String(kVerbose),
+                                           QStringLiteral("Log every step of the sweep."));
+    parser.addOption(headlessOption);
+    parser.addOption(verboseOption);
+    std::vector<QCommandLineOption> settingOptions;
+    for (const SettingOption& option : SettingOptions()) {
+        settingOptions.emplace_back(QLatin1String(option.name),
+                                    QString::fromLatin1(option.description),
+                                    QLatin1String(option.valueName));
+        parser.addOption(settingOptions.back());
+    }
+
+    if (!parser.parse(arguments)) {
+        return Refused(parser.errorText() + QStringLiteral(" Try tavmirok --help."));
+    }
+    CommandLine result;
+    if (parser.isSet(help)) {
+        result.exitStatus = kExitOk;
+        result.output = parser.helpText();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.exitStatus = kExitOk;
+        result.output = QStringLiteral("Tavmirok %1\n").arg(QLatin1String(tavmirok::kVersion));
+        return result;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Refused(QStringLiteral("\"%1\" is not an option. Try tavmirok --help.")
+                           .arg(parser.positionalArguments().constFirst()));
+    }
+    result.headless = parser.isSet(headlessOption);
+    result.verbose = parser.isSet(verboseOption);
+    for (std::size_t i = 0; i < settingOptions.size(); ++i) {
+        if (!parser.isSet(settingOptions[i])) {
+            continue;
+        }
+        const SettingOption& option = SettingOptions()[i];
+        const QString value = parser.value(settingOptions[i]);
+        if (const QString refusal = option.check(value); !refusal.isEmpty()) {
+            return Refused(QStringLiteral("%1: %2").arg(OptionText(option.name), refusal));
+        }
+        result.overrides.emplace_back(&option, value);
+    }
+    if (!result.headless && (result.verbose || !result.overrides.empty())) {
+        return Refused(QStringLiteral("These options are for the run without a window: add %1.")
+                           .arg(OptionText(kHeadless)));
+    }
+    return result;
+}
+
+QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings,
+                       const QString& settingsLocation) {
+    for (const auto& [option, value] : commandLine.overrides) {
+        option->apply(*settings, value);
+    }
+    // Overrides were checked as they were read; a stored value may still be refused, and
+    // without a window nobody could correct it. The profile, the chirp time within its period and
+    // the way to the radio are checked whole.
+    const auto refused = [&](const QString& refusal, const QString& options) {
+        // A value given for this run is named as such; a stored one points at the file.
+        for (const auto& [option, value] : commandLine.overrides) {
+            if (options.contains(OptionText(option->name))) {
+                return QStringLiteral("%1: %2").arg(OptionText(option->name), refusal);
+            }
+        }
+        return QStringLiteral("The value stored in %1 is refused: %2 Give %3 for this run, or "
+                              "correct the file.")
+            .arg(settingsLocation, refusal, options);
+    };
+    for (const char* name : {"port", "baud", "address"}) {
+        const auto option = std::find_if(SettingOptions().begin(), SettingOptions().end(),
+                                         [name](const SettingOption& candidate) {
+                                             return std::strcmp(candidate.name, name) == 0;
+                                         });
+        if (const QString refusal = option->check(option->current(*settings)); !refusal.isEmpty()) {
+            return refused(refusal, OptionText(name));
+        }
+    }
+    if (const Status valid = sweep::ValidateProfile(settings->profile); !valid.IsOk()) {
+        return refused(valid.Message(), QStringLiteral("--sweep-rate, --period, --low, --high "
+                                                       "and --step"));
+    }
+    const double period = settings->profile.period;
+    if (!sweep::ParseChirpTime(settings->basic.chirpTime, QLocale(), period)) {
+        return refused(sweep::ChirpTimeRefusal(settings->basic.chirpTime, period),
+                       OptionText("chirp"));
+    }
+    if (const Status valid = rigconfig::ValidateRigChoice(settings->rig); !valid.IsOk()) {
+        return refused(valid.Message(), QStringLiteral("--rig, --rig-address or --model"));
+    }
+    if (const QString refusal = IonogramRefusal(settings->ionogram); !refusal.isEmpty()) {
+        return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder "
+                                               "or --save"));
+    }
+    return {};
+}
+
+} // namespace headless

@@ -1,0 +1,146 @@
+#include "headless/logtext.h"
+
+#include "core/version.h"
+
+#include <QTime>
+#include <cmath>
+#include <csignal>
+
+namespace headless {
+
+namespace {
+
+constexpr int kHexBase = 16;
+constexpr long long kMillisecondsPerSecond = 1000;
+constexpr long long kMillisecondsPerDay = 86400 * kMillisecondsPerSecond;
+constexpr double kHertzPerMegahertz = 1e6;
+
+QString Megahertz(std::int32_t hz) {
+    constexpr int kDecimals = 3;
+    return QString::number(hz / kHertzPerMegahertz, 'f', kDecimals);
+}
+
+QString SignalName(int signalNumber) {
+    switch (signalNumber) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QStringLiteral("signal %1").arg(signalNumber);
+    }
+}
+
+QString RadioName(const RigState& state) {
+    return state.backend == QLatin1String("civ")
+               ? QStringLiteral("radio at address %1").arg(state.radio)
+               : QStringLiteral("radio %1").arg(state.radio);
+}
+} // namespace
+
+QString LogLine(const QDateTime& utc, const QString& text) {
+    QString line = utc.toUTC().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return line;
+}
+
+QString TimeOfDay(double secondsSinceMidnight) {
+    long long ms =
+        std::llround(secondsSinceMidnight * kMillisecondsPerSecond) % kMillisecondsPerDay;
+    if (ms < 0) {
+        ms += kMillisecondsPerDay;
+    }
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms))
+        .toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+QString ClockSyncText(ClockSync sync) {
+    switch (sync) {
+    case ClockSync::Synchronised:
+        return QStringLiteral("clock: synchronised");
+    case ClockSync::Unsynchronised:
+        return QStringLiteral("clock: NOT synchronised; the steps are only as right as the clock. "
+                              "Check \"timedatectl\" (System clock synchronized: yes).");
+    case ClockSync::Unknown:
+        break;
+    }
+    return QStringLiteral("clock: whether it is synchronised cannot be read");
+}
+
+QString PortText(const RigState& state) {
+    if (state.connected) {
+        return state.speed.isEmpty()
+                   ? QStringLiteral("port %1: open").arg(state.endpoint)
+                   : QStringLiteral("port %1 at %2 bit/s: open").arg(state.endpoint, state.speed);
+    }
+    if (state.reconnecting) {
+        return QStringLiteral("port %1: gone, trying again").arg(state.endpoint);
+    }
+    if (!state.problem.isEmpty()) {
+        return QStringLiteral("port %1: not open: %2").arg(state.endpoint, state.problem);
+    }
+    return QStringLiteral("port %1: closed").arg(state.endpoint);
+}
+
+QString RadioText(const RigState& state) {
+    if (state.refusing) {
+        return RadioName(state) + QStringLiteral(": refuses commands (NG)");
+    }
+    return RadioName(state) +
+           (state.answering ? QStringLiteral(": answering") : QStringLiteral(": not answering"));
+}
+
+QStringList RigChanges(const RigState& before, const RigState& after) {
+    QStringList lines;
+    for (const auto text : {&PortText, &RadioText}) {
+        if (const QString told = text(after); told != text(before)) {
+            lines << told;
+        }
+    }
+    return lines;
+}
+
+QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t parkHz) {
+    return QStringLiteral("waiting at %1 MHz; the next sweep's first step is at %2 (chirp time %3)")
+        .arg(Megahertz(parkHz), TimeOfDay(nextStep), chirpTime);
+}
+
+QString SweepStartText(double mark) {
+    return QStringLiteral("sweep started: first step at %1").arg(TimeOfDay(mark));
+}
+
+QString SweepEndText(const SweepTally& tally, bool complete) {
+    return QStringLiteral("%1: %2 steps, %3 not answered by the radio, %4 not sent")
+        .arg(complete ? QStringLiteral("sweep ended") : QStringLiteral("sweep cut short"))
+        .arg(tally.steps)
+        .arg(tally.unanswered)
+        .arg(tally.failed);
+}
+
+QString StepText(std::int32_t hz, double mark, bool reached, bool answering) {
+    QString outcome = QStringLiteral("reached");
+    if (!reached) {
+        outcome = QStringLiteral("not sent");
+    } else if (!answering) {
+        outcome = QStringLiteral("sent, not answered");
+    }
+    return QStringLiteral("step %1 MHz, mark %2: %3").arg(Megahertz(hz), TimeOfDay(mark), outcome);
+}
+
+QString StartText(const StoredSettings& settings, const QString& settingsLocation) {
+    return QStringLiteral("Tavmirok %1 without a window; settings from %2 (not written by this "
+                          "run): port %3 at %4 bit/s, radio address %5, chirp time %6")
+        .arg(QLatin1String(tavmirok::kVersion), settingsLocation, settings.comPort,
+             settings.baudRate, QString::number(settings.radioAdress, kHexBase).toUpper(),
+             settings.chirpTime);
+}
+
+QString ArchivedText(const QString& png) {
+    return QStringLiteral("ionogram archived: %1 (and its .csv.gz)").arg(png);
+}
+
+QString StopText(int signalNumber) {
+    return QStringLiteral("%1 received: stopping").arg(SignalName(signalNumber));
+}
+
+} // namespace headless

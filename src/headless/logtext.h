@@ -1,0 +1,41 @@
+#pragma once
+
+// The windowless run's log: one line per event, built by pure functions of plain values.
+// Scripts read these lines, so their wording stays as it is; new events add lines.
+
+#include "headless/clocksync.h"
+#include "rig/tuner.h"
+#include "settings/settingsstore.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace headless {
+
+// What one sweep came to: steps tuned, steps after which the radio was not answering, steps
+// that could not be sent.
+struct SweepTally {
+    int steps = 0;
+    int unanswered = 0;
+    int failed = 0;
+};
+
+// The log's lines: pure functions of plain values.
+QString LogLine(const QDateTime& utc, const QString& text); // "2026-12-07T16:10:16.123Z text"
+QString TimeOfDay(double secondsSinceMidnight);             // "16:40:20.500"
+QString ClockSyncText(ClockSync sync);
+QString PortText(const RigState& state);
+QString RadioText(const RigState& state);
+// The port and radio lines that read differently after than before.
+QStringList RigChanges(const RigState& before, const RigState& after);
+QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t parkHz);
+QString SweepStartText(double mark);
+QString SweepEndText(const SweepTally& tally, bool complete);
+QString StepText(std::int32_t hz, double mark, bool reached, bool answering);
+QString StartText(const StoredSettings& settings, const QString& settingsLocation);
+QString ArchivedText(const QString& png); // "ionogram archived: PATH (and its .csv.gz)"
+QString StopText(int signalNumber);       // "SIGTERM received: stopping"
+
+} // namespace headless

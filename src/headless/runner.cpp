@@ -1,0 +1,213 @@
+#include "headless/runner.h"
+
+#include "headless/commandline.h"
+#include "headless/stopsignals.h"
+#include "link/radiolink.h"
+#include "settings/stationstore.h"
+#include "sweep/schedule.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace headless {
+
+namespace {
+
+void WriteError(const QString& line) {
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+Runner::Runner(Station& station, bool verbose, QObject* parent)
+    : QObject(parent), station(station), verbose(verbose) {
+    connect(&station, &Station::Problem, this, [this](const QString& message) {
+        if (!stopped) {
+            Log(QStringLiteral("problem: ") + message);
+        }
+    });
+    connect(&station, &Station::Notice, this, [this](const QString& message) {
+        if (!stopped) {
+            Log(QStringLiteral("notice: ") + message);
+        }
+    });
+    connect(&station, &Station::StateChanged, this, [this] { ObserveRig(false); });
+    connect(&station, &Station::Tuned, this, [this](TuneOutcome outcome) {
+        ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
+    });
+    connect(&station, &Station::SweepArmed, this,
+            [this](const QString&, double firstStep, double) {
+                if (!stopped) {
+                    Log(WaitingText(firstStep, this->station.ChirpText(),
+                                    sweep::ParkFrequency(this->station.Profile())));
+                }
+            });
+    connect(&station, &Station::SweepStarted, this, [this](const QString&, double mark) {
+        if (stopped) {
+            return;
+        }
+        stepping = true;
+        tally = {};
+        Log(SweepStartText(mark));
+    });
+    connect(&station, &Station::SweepEnded, this, [this](const QString&, bool complete) {
+        if (!stopped && stepping) {
+            EndSweep(complete);
+        }
+    });
+    connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
+    connect(&station, &Station::Archived, this,
+            [this](const QString& png) { Log(ArchivedText(png)); });
+
+    clockCheck.setInterval(kClockCheckPeriod);
+    connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
+    reconnect.setInterval(RadioLink::kReopenInterval);
+    connect(&reconnect, &QTimer::timeout, this, &Runner::RetryConnect);
+}
+
+void Runner::Log(const QString& text) {
+    WriteError(LogLine(QDateTime::currentDateTimeUtc(), text) + QLatin1Char('\n'));
+}
+
+void Runner::Begin(const QStringList& loadNotices) {
+    for (const QString& notice : loadNotices) {
+        Log(QStringLiteral("settings: ") + notice);
+    }
+    CheckClock();
+    clockCheck.start();
+    if (const Status opened = station.Connect(); !opened.IsOk()) {
+        // Without a window nobody can pick another port: keep trying this one.
+        connectProblem = opened.Message();
+        Log(QStringLiteral("problem: %1 Trying again every %2 s.")
+                .arg(connectProblem)
+                .arg(
+                    std::chrono::duration_cast<std::chrono::seconds>(reconnect.intervalAsDuration())
+                        .count()));
+        rig = station.Rig().State();
+        reconnect.start();
+    } else {
+        ObserveRig(false);
+    }
+    station.Start();
+}
+
+void Runner::ObserveRig(bool reportRadio) {
+    if (stopped) {
+        return;
+    }
+    const RigState state = station.Rig().State();
+    QStringList lines = rig ? RigChanges(*rig, state) : QStringList{PortText(state)};
+    // The radio's first answer (or silence) is told even when nothing changed.
+    if (reportRadio && state.connected) {
+        radioReported = true;
+        if (!lines.contains(RadioText(state))) {
+            lines << RadioText(state);
+        }
+    }
+    for (const QString& line : lines) {
+        Log(line);
+    }
+    rig = state;
+}
+
+void Runner::CheckClock() {
+    const ClockSync sync = QueryClockSync();
+    if (clockSync != sync) {
+        clockSync = sync;
+        Log(ClockSyncText(sync));
+    }
+}
+
+void Runner::RetryConnect() {
+    if (stopped || station.Rig().State().connected) {
+        reconnect.stop();
+        return;
+    }
+    if (const Status opened = station.Connect(); opened.IsOk()) {
+        reconnect.stop();
+        connectProblem.clear();
+    } else if (opened.Message() != connectProblem) {
+        connectProblem = opened.Message();
+        Log(QStringLiteral("problem: ") + connectProblem);
+    }
+}
+
+void Runner::StepTuned(std::int32_t hz, double mark, bool reached) {
+    if (stopped) {
+        return;
+    }
+    const bool answering = station.Rig().State().answering;
+    ++tally.steps;
+    if (!reached) {
+        ++tally.failed;
+    } else if (!answering) {
+        ++tally.unanswered;
+    }
+    if (verbose) {
+        Log(StepText(hz, mark, reached, answering));
+    }
+}
+
+void Runner::EndSweep(bool complete) {
+    stepping = false;
+    Log(SweepEndText(tally, complete));
+}
+
+void Runner::Stop(const QString& why) {
+    if (stopped) {
+        return;
+    }
+    Log(why);
+    if (stepping) {
+        EndSweep(false);
+    }
+    stopped = true;
+    clockCheck.stop();
+    reconnect.stop();
+    const QString endpoint = station.Rig().State().endpoint;
+    station.Shutdown();
+    Log(QStringLiteral("stopped; port %1 released").arg(endpoint));
+}
+
+int Main(const QStringList& arguments) {
+    const CommandLine commandLine = ParseCommandLine(arguments);
+    if (commandLine.exitStatus) {
+        if (*commandLine.exitStatus == kExitOk) {
+            std::fputs(commandLine.output.toLocal8Bit().constData(), stdout);
+        } else {
+            WriteError(commandLine.output);
+        }
+        return *commandLine.exitStatus;
+    }
+    const StationStore store;
+    QStringList notices;
+    StationSettings settings = store.Load(&notices);
+    if (const QString refusal = ApplyOverrides(commandLine, &settings, store.Location());
+        !refusal.isEmpty()) {
+        WriteError(QStringLiteral("tavmirok: %1\n").arg(refusal));
+        return kExitRefused;
+    }
+
+    StopSignals stopSignals;
+    Station station;
+    station.Apply(settings);
+    Runner runner(station, commandLine.verbose);
+    QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
+        runner.Stop(StopText(signalNumber));
+        QCoreApplication::exit(kExitOk);
+    });
+    runner.Log(StartText(settings.basic, store.Location()));
+    if (!stopSignals.Problem().isEmpty()) {
+        runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
+                                  "the program without releasing the port first.")
+                       .arg(stopSignals.Problem()));
+    }
+    // Begin inside the event loop, so that a signal during the first tuning ends it.
+    QTimer::singleShot(0, &runner, [&runner, &notices] { runner.Begin(notices); });
+    const int status = QCoreApplication::exec();
+    runner.Stop(QStringLiteral("the event loop ended: stopping"));
+    return status;
+}
+
+} // namespace headless

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "headless/clocksync.h"
+#include "headless/logtext.h"
+#include "rig/tuner.h"
+#include "station/station.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <chrono>
+#include <optional>
+
+namespace headless {
+
+// The unattended station: `tavmirok --headless` drives the same Station as the window, from the
+// stored settings with this run's overrides, and tells on standard error, one timestamped line
+// per event, what the window would have shown. It never writes the settings.
+
+// Drives a station without a window: opens the port, arms the sweep and follows it, logging
+// each event as one line.
+class Runner : public QObject {
+    Q_OBJECT
+public:
+    // How often the clock's synchronisation is read.
+    static constexpr std::chrono::seconds kClockCheckPeriod{60};
+
+    Runner(Station& station, bool verbose, QObject* parent = nullptr);
+
+    // Logs the load notices, opens the port and arms the sweep.
+    void Begin(const QStringList& loadNotices);
+    // Ends the sweep for good and releases the port; logs why.
+    void Stop(const QString& why);
+    void Log(const QString& text);
+
+private:
+    // Logs what changed in the rig; reportRadio tells whether the radio answers even if unchanged.
+    void ObserveRig(bool reportRadio);
+    void CheckClock();
+    void RetryConnect();
+    void StepTuned(std::int32_t hz, double mark, bool reached);
+    void EndSweep(bool complete);
+
+    Station& station;
+    bool verbose;
+    QTimer clockCheck;
+    QTimer reconnect;
+    std::optional<ClockSync> clockSync;
+    std::optional<RigState> rig; // as last logged
+    bool radioReported = false;
+    QString connectProblem;
+    bool stepping = false;
+    bool stopped = false;
+    SweepTally tally;
+};
+
+// The whole windowless run, from the arguments to the exit status. Needs an application object.
+int Main(const QStringList& arguments);
+
+} // namespace headless

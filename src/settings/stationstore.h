@@ -1,0 +1,51 @@
+#pragma once
+
+// The four groups of settings a station is built from, and the one place that reads them all
+// and writes each: the window and the windowless run load them here once and hand them to the
+// station whole. The window writes "settings" when it closes and each other group when its
+// dialog's OK is pressed; the windowless run never writes.
+
+#include "core/status.h"
+#include "rig/rigchoice.h"
+#include "settings/ionogramstore.h"
+#include "settings/rigstore.h"
+#include "settings/settingsstore.h"
+#include "settings/sounderstore.h"
+#include "sweep/profile.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+struct StationSettings {
+    StoredSettings basic; // port, speed, chirp time, radio address: the group "settings"
+    sweep::Profile profile;
+    RigChoice rig;
+    IonogramChoice ionogram;
+    std::vector<SavedSounder> saved; // the saved sounders, which name the sweeps they match
+};
+
+class StationStore {
+public:
+    // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf); a file path
+    // selects an INI file instead.
+    explicit StationStore(QString iniFile = QString());
+
+    // The four groups in force, each with its defaults and checks; what the user should be told
+    // about them is added to notices.
+    StationSettings Load(QStringList* notices) const;
+
+    // Each writes its own group and makes sure it reached the store.
+    Status Save(const StoredSettings& basic) const;
+    Status Save(const sweep::Profile& profile) const;
+    Status Save(const RigChoice& rig) const;
+    Status Save(const IonogramChoice& ionogram) const;
+
+    // The sounder group, for its list of saved sounders.
+    SounderStore Sounders() const { return SounderStore(iniFile); }
+    // Where the values live, for messages.
+    QString Location() const { return SettingsStore(iniFile).Location(); }
+
+private:
+    QString iniFile;
+};
