@@ -46,6 +46,8 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(&recorder, &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
     connect(&recorder, &IonogramRecorder::Archived, this, &Station::Archived);
     connect(&recorder, &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
+    connect(&audio, &ionogram::AudioStream::Placed, &listener, &Listener::AudioPlaced);
+    connect(&listener, &Listener::Problem, this, &Station::Problem);
 }
 
 Station::~Station() {
@@ -98,6 +100,7 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
 
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     recorder.Configure(choice, scheduler->Profile());
+    listener.SetArchiveFolder(choice.folder);
     if (shutDown || choice.audioInput.isEmpty()) {
         audio.Stop();
     } else {
@@ -157,6 +160,10 @@ Status Station::Connect() {
 }
 
 void Station::ApplyBand() {
+    listener.SetTuner(tuner); // while listening, parks it again on the frequency listened to
+    if (listener.Active()) {
+        return;
+    }
     const sweep::Profile& profile = scheduler->Profile();
     const int steps = sweep::StepCount(profile);
     tuner->SetBand(sweep::ParkFrequency(profile), steps > 0
@@ -173,7 +180,23 @@ void Station::SetRadioAddress(int address) {
 }
 
 void Station::Start() {
+    if (listener.Active()) {
+        StopListening();
+    }
     scheduler->StartButtonClick();
+}
+
+void Station::Listen(const std::vector<double>& frequenciesKhz) {
+    scheduler->Stop();
+    listener.SetTuner(tuner);
+    listener.Start(frequenciesKhz);
+    emit StateChanged();
+}
+
+void Station::StopListening() {
+    listener.Stop();
+    ApplyBand();
+    emit StateChanged();
 }
 
 void Station::Shutdown() {
@@ -181,6 +204,7 @@ void Station::Shutdown() {
         return;
     }
     shutDown = true;
+    listener.Stop();
     recorder.Stop();
     audio.Stop();
     scheduler->Stop();

@@ -13,6 +13,7 @@
 #include "settings/settingsstore.h"
 #include "settings/stationstore.h"
 #include "station/ionogramrecorder.h"
+#include "station/listener.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -74,6 +75,12 @@ public:
     void Start();
     // Ends the sweep for good, ends any wait for the radio and releases the port.
     void Shutdown();
+    // Parks the radio on the frequencies (kHz), in turn, and finds the sounders heard there;
+    // the sweep is not followed meanwhile (Start follows it again). Needs an audio input.
+    void Listen(const std::vector<double>& frequenciesKhz);
+    void StopListening();
+    Listener& Listening() { return listener; }
+    const Listener& Listening() const { return listener; }
 
     RadioLink& Link() { return link; }
     const RadioLink& Link() const { return link; }
@@ -127,5 +134,6 @@ private:
     std::unique_ptr<SweepScheduler> scheduler;
     ionogram::AudioStream audio;
     IonogramRecorder recorder;
+    Listener listener;
     bool shutDown = false;
 };
