@@ -160,6 +160,7 @@ const SettingOption kSettingOptions[] = {
 };
 
 constexpr const char* kHeadless = "headless";
+constexpr const char* kListen = "listen";
 constexpr const char* kVerbose = "verbose";
 
 QString OptionText(const char* name) {
@@ -179,11 +180,25 @@ std::span<const SettingOption> SettingOptions() {
     return kSettingOptions;
 }
 
+bool ParseListenList(const QString& text, std::vector<double>* khz) {
+    std::vector<double> parsed;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const double value = QLocale::c().toDouble(item.trimmed(), &ok);
+        if (!ok || value < sweep::kLowestFrequency || value > sweep::kHighestFrequency) {
+            return false;
+        }
+        parsed.push_back(value);
+    }
+    *khz = parsed;
+    return !parsed.empty();
+}
+
 bool Requested(int argc, const char* const* argv) {
-    QStringList names{OptionText(kHeadless),        OptionText(kVerbose),
-                      QStringLiteral("--help"),     QStringLiteral("-h"),
-                      QStringLiteral("--help-all"), QStringLiteral("--version"),
-                      QStringLiteral("-v")};
+    QStringList names{OptionText(kHeadless),       OptionText(kVerbose),
+                      OptionText(kListen),         QStringLiteral("--help"),
+                      QStringLiteral("-h"),        QStringLiteral("--help-all"),
+                      QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
         names << OptionText(option.name);
     }
@@ -214,8 +229,15 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "it until SIGINT or SIGTERM."));
     const QCommandLineOption verboseOption(QLatin1String(kVerbose),
                                            QStringLiteral("Log every step of the sweep."));
+    const QCommandLineOption listenOption(
+        QLatin1String(kListen),
+        QStringLiteral("Listen instead of following: park the radio on KHZ (or on each of a "
+                       "comma-separated list in turn) and find the sounders heard, written to "
+                       "sounders-heard.csv in the archive folder. Needs an audio input."),
+        QStringLiteral("KHZ"));
     parser.addOption(headlessOption);
     parser.addOption(verboseOption);
+    parser.addOption(listenOption);
     std::vector<QCommandLineOption> settingOptions;
     for (const SettingOption& option : SettingOptions()) {
         settingOptions.emplace_back(QLatin1String(option.name),
@@ -255,7 +277,27 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         }
         result.overrides.emplace_back(&option, value);
     }
-    if (!result.headless && (result.verbose || !result.overrides.empty())) {
+    if (parser.isSet(listenOption)) {
+        if (!ParseListenList(parser.value(listenOption), &result.listenKhz)) {
+            return Refused(QStringLiteral("%1: \"%2\" is not a frequency in kHz from %3 to %4 (or "
+                                          "a comma-separated list of them).")
+                               .arg(OptionText(kListen), parser.value(listenOption))
+                               .arg(sweep::kLowestFrequency)
+                               .arg(sweep::kHighestFrequency));
+        }
+        for (const auto& [option, value] : result.overrides) {
+            for (const char* follows :
+                 {"chirp", "sweep-rate", "period", "low", "high", "step", "follow"}) {
+                if (std::strcmp(option->name, follows) == 0) {
+                    return Refused(QStringLiteral("%1 listens instead of following a sounder: "
+                                                  "leave out %2.")
+                                       .arg(OptionText(kListen), OptionText(option->name)));
+                }
+            }
+        }
+    }
+    if (!result.headless &&
+        (result.verbose || !result.overrides.empty() || !result.listenKhz.empty())) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }
@@ -305,6 +347,11 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
     if (const QString refusal = IonogramRefusal(settings->ionogram); !refusal.isEmpty()) {
         return refused(refusal, QStringLiteral("--audio-delay, --delay-from, --delay-to, --folder "
                                                "or --save"));
+    }
+    if (!commandLine.listenKhz.empty() && settings->ionogram.audioInput.isEmpty()) {
+        return QStringLiteral("%1 needs the radio's audio: choose an audio input with "
+                              "--audio-input or in Configure > Audio Input.")
+            .arg(OptionText(kListen));
     }
     return {};
 }

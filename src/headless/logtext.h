@@ -4,13 +4,16 @@
 // Scripts read these lines, so their wording stays as it is; new events add lines.
 
 #include "headless/clocksync.h"
+#include "ionogram/soundergrouper.h"
 #include "rig/tuner.h"
 #include "settings/settingsstore.h"
 
 #include <QDateTime>
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 namespace headless {
 
@@ -37,5 +40,12 @@ QString StepText(std::int32_t hz, double mark, bool reached, bool answering);
 QString StartText(const StoredSettings& settings, const QString& settingsLocation);
 QString ArchivedText(const QString& png); // "ionogram archived: PATH (and its .csv.gz)"
 QString StopText(int signalNumber);       // "SIGTERM received: stopping"
+// "listening on 7,000.000 kHz for sounders" (a list: "in turn on ... and ...")
+QString ListeningText(const std::vector<double>& khz);
+// "heard at 7000 kHz: 500 kHz/s crossing at 19:04:20.123, 15.2 dB" (falling: "falling (LSB?)")
+QString DetectionText(double listenKhz, const ionogram::ChirpDetection& detection);
+// "sounder confirmed at 7000 kHz: 500 kHz/s 60:54.003, heard 3 times, 15.2 dB"
+QString ConfirmedText(double listenKhz, const ionogram::HeardSounder& sounder);
+QString LsbText();
 
 } // namespace headless
