@@ -171,6 +171,22 @@ void TestHeadless::logLine_data() {
         << DayRecordedText("/a/scaled-2026-12-07.csv", "/a/scaled-2026-12-07.png")
         << "day file: /a/scaled-2026-12-07.csv, day plot: /a/scaled-2026-12-07.png";
     QTest::newRow("no band crossed") << BandChangeTexts(14100, 14300, bands).join(u'|') << "";
+    QTest::newRow("listening") << ListeningText({7000})
+                               << "listening for sounders on 7000 kHz; the sweep is not followed";
+    QTest::newRow("listening in turn")
+        << ListeningText({7000, 10100.5})
+        << "listening for sounders on 7000 kHz, 10100.5 kHz in turn; the sweep is not followed";
+    // 1796669060.123 is 18:44:20.123 UTC.
+    QTest::newRow("detection") << DetectionText(7000, {1796669060.123, 500, 15.24, false})
+                               << "heard at 7000 kHz: 500 kHz/s rising crossing at 18:44:20.123, "
+                                  "15.2 dB";
+    QTest::newRow("falling detection")
+        << DetectionText(7000, {1796669060.123, 100, 9.96, true})
+        << "heard at 7000 kHz: 100 kHz/s falling (LSB?) crossing at 18:44:20.123, 10.0 dB";
+    ionogram::HeardSounder sounder{500, 60, 54.0034, 3, 15.26, 0, 0, true};
+    QTest::newRow("confirmed") << ConfirmedText(7000, sounder)
+                               << "sounder confirmed at 7000 kHz: 500 kHz/s 60:54.003, heard 3 "
+                                  "times, 15.3 dB";
 }
 
 void TestHeadless::logLine() {
@@ -237,6 +253,14 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
         << "tavmirok: --follow: The radio cannot listen to all of A, B, east: ";
     QTest::newRow("no --headless") << QStringList{"--chirp", "12"} << "78"
                                    << "tavmirok: These options are for the run without a window";
+    QTest::newRow("listen, not a frequency") << QStringList{headless, "--listen", "7 MHz"} << "78"
+                                             << "tavmirok: --listen: \"7 MHz\" is not a frequency";
+    QTest::newRow("listen and follow")
+        << QStringList{headless, "--listen", "7000", "--chirp", "12"} << "78"
+        << "tavmirok: --listen listens instead of following a sounder: leave out --chirp.";
+    QTest::newRow("listen without audio")
+        << QStringList{headless, "--listen", "7000", "--audio-input", ""} << "78"
+        << "tavmirok: --listen needs the radio's audio: choose an audio input";
 }
 
 void TestHeadless::refusedValue_endsBeforeThePortOpens() {

@@ -128,6 +128,8 @@ private slots:
         QFETCH(QStringList, confirmed);
         QFETCH(QStringList, unconfirmed);
         QFETCH(bool, lsb);
+        std::sort(detections.begin(), detections.end(),
+                  [](const auto& a, const auto& b) { return a.time < b.time; });
         SounderGrouper grouper(kListenKhz);
         for (const ChirpDetection& d : detections) {
             grouper.Add(d);

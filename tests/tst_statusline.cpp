@@ -89,6 +89,10 @@ private slots:
             << StatusValues{Civ(true), Phase::Stepping, 0, 30100000, 30000000, {}}
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nFollowing "
                "30,000.000 kHz.";
+        QTest::newRow("listening")
+            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 7000000}
+            << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nListening for "
+               "sounders on 7,000.000 kHz; the sweep is not followed.";
     }
     void otherBackends_data() {
         QTest::addColumn<QString>("backend");
@@ -135,7 +139,6 @@ private slots:
         QCOMPARE(StatusLineText(values, QLocale(QLocale::English)), expected);
     }
 };
-
 
 QTEST_GUILESS_MAIN(TestStatusLine)
 #include "tst_statusline.moc"

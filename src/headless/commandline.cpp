@@ -226,6 +226,7 @@ QStringList FollowedNames(const QStringList& values, const std::vector<SavedSoun
     }
     return names;
 }
+constexpr const char* kListen = "listen";
 constexpr const char* kVerbose = "verbose";
 
 QString OptionText(const char* name) {
@@ -245,9 +246,24 @@ std::span<const SettingOption> SettingOptions() {
     return kSettingOptions;
 }
 
+bool ParseListenList(const QString& text, std::vector<double>* khz) {
+    std::vector<double> parsed;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const double value = QLocale::c().toDouble(item.trimmed(), &ok);
+        if (!ok || value < sweep::kLowestFrequency || value > sweep::kHighestFrequency) {
+            return false;
+        }
+        parsed.push_back(value);
+    }
+    *khz = parsed;
+    return !parsed.empty();
+}
+
 bool Requested(int argc, const char* const* argv) {
     QStringList names{OptionText(kHeadless),       OptionText(kVerbose),
-                      OptionText(kFollow),         QStringLiteral("--help"),
+                      OptionText(kFollow),         OptionText(kListen),
+                      QStringLiteral("--help"),
                       QStringLiteral("-h"),        QStringLiteral("--help-all"),
                       QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
@@ -289,6 +305,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     parser.addOption(headlessOption);
     parser.addOption(verboseOption);
     parser.addOption(followOption);
+    const QCommandLineOption listenOption(
+        QLatin1String(kListen),
+        QStringLiteral("Listen instead of following: park the radio on KHZ (or on each of a "
+                       "comma-separated list in turn) and find the sounders heard, written to "
+                       "sounders-heard.csv in the archive folder. Needs an audio input."),
+        QStringLiteral("KHZ"));
+    parser.addOption(listenOption);
     std::vector<QCommandLineOption> settingOptions;
     for (const SettingOption& option : SettingOptions()) {
         settingOptions.emplace_back(QLatin1String(option.name),
@@ -340,8 +363,32 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             }
         }
     }
+    if (parser.isSet(listenOption)) {
+        if (!result.follow.isEmpty()) {
+            return Refused(QStringLiteral("%1 listens instead of following a sounder: leave out %2.")
+                               .arg(OptionText(kListen), OptionText(kFollow)));
+        }
+        if (!ParseListenList(parser.value(listenOption), &result.listenKhz)) {
+            return Refused(QStringLiteral("%1: \"%2\" is not a frequency in kHz from %3 to %4 (or "
+                                          "a comma-separated list of them).")
+                               .arg(OptionText(kListen), parser.value(listenOption))
+                               .arg(sweep::kLowestFrequency)
+                               .arg(sweep::kHighestFrequency));
+        }
+        for (const auto& [option, value] : result.overrides) {
+            for (const char* follows :
+                 {"chirp", "sweep-rate", "period", "low", "high", "step", "follow"}) {
+                if (std::strcmp(option->name, follows) == 0) {
+                    return Refused(QStringLiteral("%1 listens instead of following a sounder: "
+                                                  "leave out %2.")
+                                       .arg(OptionText(kListen), OptionText(option->name)));
+                }
+            }
+        }
+    }
     if (!result.headless &&
-        (result.verbose || !result.overrides.empty() || !result.follow.isEmpty())) {
+        (result.verbose || !result.overrides.empty() || !result.follow.isEmpty() ||
+         !result.listenKhz.empty())) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }
@@ -419,6 +466,11 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
         return commandLine.follow.isEmpty()
                    ? refused(served.Message(), OptionText(kFollow))
                    : QStringLiteral("%1: %2").arg(OptionText(kFollow), served.Message());
+    }
+    if (!commandLine.listenKhz.empty() && settings->ionogram.audioInput.isEmpty()) {
+        return QStringLiteral("%1 needs the radio's audio: choose an audio input with "
+                              "--audio-input or in Configure > Audio Input.")
+            .arg(OptionText(kListen));
     }
     return {};
 }

@@ -41,6 +41,8 @@ struct CommandLine {
     std::vector<std::pair<const SettingOption*, QString>> overrides;
     // --follow, as given (each a name, or names joined by commas); empty when not given.
     QStringList follow;
+    // --listen: the frequencies (kHz) to listen to in turn instead of following a sweep.
+    std::vector<double> listenKhz;
     // Set when the run ends here: --help and --version (text for standard output, status 0),
     // or a refused command line (one line for standard error, kExitRefused).
     std::optional<int> exitStatus;
@@ -50,6 +52,8 @@ struct CommandLine {
 // Whether the arguments are for the windowless run (or ask for help or the version), decided
 // before any application object exists.
 bool Requested(int argc, const char* const* argv);
+// "7000" or "7000,10100.5": frequencies in kHz the radio can be tuned to; false if any is not.
+bool ParseListenList(const QString& text, std::vector<double>* khz);
 // Reads the arguments (the program's name first) and checks every override's value.
 CommandLine ParseCommandLine(const QStringList& arguments);
 // Puts the overrides into settings, then checks every value in force: the first refusal, naming

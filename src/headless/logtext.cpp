@@ -186,3 +186,43 @@ QString StopText(int signalNumber) {
 }
 
 } // namespace headless
+
+namespace headless {
+
+QString ListeningText(const std::vector<double>& khz) {
+    QStringList names;
+    for (double f : khz) {
+        names << QString::number(f, 'g', 12) + QStringLiteral(" kHz");
+    }
+    return khz.size() == 1 ? QStringLiteral("listening for sounders on %1; the sweep is not "
+                                            "followed")
+                                 .arg(names.constFirst())
+                           : QStringLiteral("listening for sounders on %1 in turn; the sweep is "
+                                            "not followed")
+                                 .arg(names.join(QStringLiteral(", ")));
+}
+
+QString DetectionText(double listenKhz, const ionogram::ChirpDetection& detection) {
+    const double ofDay = std::fmod(detection.time, 86400.0);
+    return QStringLiteral("heard at %1 kHz: %2 kHz/s %3 crossing at %4, %5 dB")
+        .arg(QString::number(listenKhz, 'g', 12), QString::number(detection.rateKhzPerS, 'g', 12),
+             detection.falling ? QStringLiteral("falling (LSB?)") : QStringLiteral("rising"),
+             TimeOfDay(ofDay))
+        .arg(detection.snrDb, 0, 'f', 1);
+}
+
+QString ConfirmedText(double listenKhz, const ionogram::HeardSounder& sounder) {
+    return QStringLiteral("sounder confirmed at %1 kHz: %2 kHz/s %3:%4, heard %5 times, %6 dB")
+        .arg(QString::number(listenKhz, 'g', 12), QString::number(sounder.rateKhzPerS, 'g', 12),
+             QString::number(sounder.periodS, 'g', 12))
+        .arg(sounder.chirpTimeS, 0, 'f', 3)
+        .arg(sounder.heard)
+        .arg(sounder.snrDb, 0, 'f', 1);
+}
+
+QString LsbText() {
+    return QStringLiteral("notice: sounders are heard as falling chirps only: the radio seems to "
+                          "be in LSB; set it to USB");
+}
+
+} // namespace headless

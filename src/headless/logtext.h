@@ -6,13 +6,16 @@
 #include "headless/clocksync.h"
 #include "ionogram/dayplot.h"
 #include "ionogram/scaler.h"
+#include "ionogram/soundergrouper.h"
 #include "rig/tuner.h"
 #include "settings/settingsstore.h"
 
 #include <QDateTime>
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <vector>
 
 namespace headless {
 
@@ -48,5 +51,12 @@ QString ScaledText(const ionogram::ScaledSweep& scaled);
 // 13.85 MHz)", "band closed: 20 m (no trace, was 14.45 MHz)".
 QStringList BandChangeTexts(double mofBeforeKhz, double mofAfterKhz,
                             const std::vector<ionogram::AmateurBand>& bands);
+// "listening on 7,000.000 kHz for sounders" (a list: "in turn on ... and ...")
+QString ListeningText(const std::vector<double>& khz);
+// "heard at 7000 kHz: 500 kHz/s crossing at 19:04:20.123, 15.2 dB" (falling: "falling (LSB?)")
+QString DetectionText(double listenKhz, const ionogram::ChirpDetection& detection);
+// "sounder confirmed at 7000 kHz: 500 kHz/s 60:54.003, heard 3 times, 15.2 dB"
+QString ConfirmedText(double listenKhz, const ionogram::HeardSounder& sounder);
+QString LsbText();
 
 } // namespace headless

@@ -37,13 +37,12 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
     connect(&station, &Station::Tuned, this, [this](TuneOutcome outcome) {
         ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
     });
-    connect(&station, &Station::SweepArmed, this,
-            [this](const QString&, double firstStep, double) {
-                if (!stopped) {
-                    Log(WaitingText(firstStep, this->station.ChirpText(),
-                                    sweep::ParkFrequency(this->station.Profile())));
-                }
-            });
+    connect(&station, &Station::SweepArmed, this, [this](const QString&, double firstStep, double) {
+        if (!stopped) {
+            Log(WaitingText(firstStep, this->station.ChirpText(),
+                            sweep::ParkFrequency(this->station.Profile())));
+        }
+    });
     connect(&station, &Station::SweepStarted, this, [this](const QString&, double mark) {
         if (stopped) {
             return;
@@ -74,6 +73,13 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
     connect(&station, &Station::DayRecorded, this,
             [this](const QString& csv, const QString& png) { Log(DayRecordedText(csv, png)); });
 
+    Listener& listener = station.Listening();
+    connect(&listener, &Listener::Detected, this,
+            [this](double khz, const ionogram::ChirpDetection& d) { Log(DetectionText(khz, d)); });
+    connect(&listener, &Listener::SounderConfirmed, this,
+            [this](double khz, const ionogram::HeardSounder& s) { Log(ConfirmedText(khz, s)); });
+    connect(&listener, &Listener::LsbSuspected, this, [this] { Log(LsbText()); });
+
     clockCheck.setInterval(kClockCheckPeriod);
     connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
     reconnect.setInterval(RadioLink::kReopenInterval);
@@ -103,7 +109,12 @@ void Runner::Begin(const QStringList& loadNotices) {
     } else {
         ObserveRig(false);
     }
-    station.Start();
+    if (listenKhz.empty()) {
+        station.Start();
+        return;
+    }
+    Log(ListeningText(listenKhz));
+    station.Listen(listenKhz);
 }
 
 void Runner::ObserveRig(bool reportRadio) {
@@ -222,6 +233,7 @@ int Main(const QStringList& arguments) {
     Station station;
     station.Apply(settings);
     Runner runner(station, commandLine.verbose);
+    runner.ListenTo(commandLine.listenKhz);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
         runner.Stop(StopText(signalNumber));
         QCoreApplication::exit(kExitOk);

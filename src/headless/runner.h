@@ -31,6 +31,8 @@ public:
 
     // Logs the load notices, opens the port and arms the sweep.
     void Begin(const QStringList& loadNotices);
+    // Begin listens on these frequencies (kHz) instead of following the sweep.
+    void ListenTo(const std::vector<double>& khz) { listenKhz = khz; }
     // Ends the sweep for good and releases the port; logs why.
     void Stop(const QString& why);
     void Log(const QString& text);
@@ -53,6 +55,7 @@ private:
     bool radioReported = false;
     QString connectProblem;
     bool stepping = false;
+    std::vector<double> listenKhz;
     bool stopped = false;
     SweepTally tally;
     std::map<QString, double> lastMofKhz; // trace 1's MOF of each sounder's last sweep (NaN: none)

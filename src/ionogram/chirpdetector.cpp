@@ -25,6 +25,8 @@ constexpr int kFewestLagsForFloor = 64;       // a floor needs this many outputs
 // A bin whose power in one block exceeds its running average this many times holds a carrier
 // that has just appeared (noise alone does so in e^-4, 2 % of the bins).
 constexpr double kNewCarrierRatio = 4;
+constexpr int kSmoothBins = 5;     // of the spectrum's average, about 20 Hz at 8 kHz
+constexpr double kOwnBinRatio = 3; // a bin this far over its neighbours keeps its own level
 constexpr double kNotchRatio = 10; // a bin this far over the band's median is notched
 constexpr int kQuarters = 4;
 constexpr double kLeastQuarterShare = 0.1;
@@ -242,11 +244,29 @@ struct ChirpDetector::State {
         if (updateAverage) {
             ++blocksAveraged;
         }
+        // The average smoothed over neighbouring bins: whitening by a ragged spectrum would
+        // smear a strong sweep over the whole block. A carrier standing over the smoothed
+        // level keeps its own bin's.
+        float window = 0;
+        for (int k = 0; k < std::min(kSmoothBins / 2, bins); ++k) {
+            window += average[k];
+        }
+        for (int k = 0; k < bins; ++k) {
+            if (k + kSmoothBins / 2 < bins) {
+                window += average[k + kSmoothBins / 2];
+            }
+            if (k - kSmoothBins / 2 - 1 >= 0) {
+                window -= average[k - kSmoothBins / 2 - 1];
+            }
+            const int count =
+                std::min(bins - 1, k + kSmoothBins / 2) - std::max(0, k - kSmoothBins / 2) + 1;
+            estimate[k] = std::max(window / float(count), average[k] / float(kOwnBinRatio));
+        }
         for (int k = 0; k < bins; ++k) {
             const float p = std::norm(x[bandFrom + k]);
             // A carrier keyed on since the last blocks stands far over the average: it is
             // notched in this block already, before the average catches up.
-            estimate[k] = std::max(average[k], p / float(kNewCarrierRatio));
+            estimate[k] = std::max(estimate[k], p / float(kNewCarrierRatio));
             if (updateAverage) {
                 average[k] += weight * (p - average[k]);
             }

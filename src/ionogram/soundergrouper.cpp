@@ -15,8 +15,10 @@ constexpr int kLongestPeriod = 3600;
 constexpr int kConfirmingCrossings = 3;
 constexpr int kConfirmingIntervals = 2;
 
-double Passage(double rateKhzPerS) {
-    return (kPassHighHz - kPassLowHz) / (rateKhzPerS * kHzPerKhz);
+// How far apart one crossing's detections by different filters can lie: a filter matches part
+// of a slower sweep anywhere from 0 Hz up to the top of the passband.
+double CrossingSpan(double rateKhzPerS) {
+    return kPassHighHz / (rateKhzPerS * kHzPerKhz) + SounderGrouper::kToleranceS;
 }
 
 // Distance of x from the nearest whole multiple of period.
@@ -60,159 +62,202 @@ const std::vector<int>& CandidatePeriods() {
     return periods;
 }
 
+namespace {
+
+constexpr double kRecentSeconds = 1; // detections of one crossing arrive within this of each other
+
+// Crossings (in time order) as a sounder of the given period, unconfirmed; its chirp time is
+// the mean of the members' sweep starts modulo the period (of the day when it is open).
+HeardSounder Describe(const std::vector<const ChirpDetection*>& members, double period,
+                      double listenKhz) {
+    HeardSounder s;
+    s.rateKhzPerS = members.front()->rateKhzPerS;
+    s.periodS = period;
+    s.heard = int(members.size());
+    const double lead = listenKhz / s.rateKhzPerS;
+    const double first = members.front()->time - lead;
+    const double modulus = period > 0 ? period : kSecondsPerDay;
+    double offsets = 0;
+    std::vector<double> snr;
+    for (const ChirpDetection* c : members) {
+        const double start = c->time - lead;
+        offsets += (start - first) - modulus * std::round((start - first) / modulus);
+        snr.push_back(c->snrDb);
+    }
+    s.chirpTimeS =
+        std::fmod(std::fmod(first + offsets / double(members.size()), modulus) + modulus, modulus);
+    s.snrDb = Median(snr);
+    s.firstHeard = members.front()->time;
+    s.lastHeard = members.back()->time;
+    return s;
+}
+
+bool ByTime(const ChirpDetection& a, const ChirpDetection& b) {
+    return a.time < b.time;
+}
+
+} // namespace
+
 bool SounderGrouper::Add(const ChirpDetection& detection) {
-    // One crossing seen by several rates' filters: keep the rate heard best.
-    for (ChirpDetection& crossing : crossings) {
-        const double within =
-            std::max(Passage(crossing.rateKhzPerS), Passage(detection.rateKhzPerS));
-        if (std::abs(crossing.time - detection.time) <= within) {
-            if (detection.snrDb <= crossing.snrDb) {
-                return false;
+    // One crossing seen by several filters: the first taken stands unless this one is heard
+    // better; a weaker echo of a sounder's crossing changes nothing.
+    for (Track& track : tracks) {
+        const HeardSounder& s = track.shown;
+        if (std::abs(s.lastHeard - detection.time) <=
+            std::max(CrossingSpan(s.rateKhzPerS), CrossingSpan(detection.rateKhzPerS))) {
+            if (detection.rateKhzPerS == s.rateKhzPerS && detection.falling == track.falling &&
+                detection.snrDb > track.snr.back()) {
+                track.snr.back() = detection.snrDb;
+                const auto before = confirmed;
+                Show();
+                return confirmed != before;
             }
-            crossing = detection;
-            const auto before = confirmed;
-            std::sort(crossings.begin(), crossings.end(),
-                      [](const auto& a, const auto& b) { return a.time < b.time; });
-            Regroup();
-            return confirmed != before;
+            return false;
         }
     }
-    const auto place =
-        std::upper_bound(crossings.begin(), crossings.end(), detection,
-                         [](const auto& a, const auto& b) { return a.time < b.time; });
-    crossings.insert(place, detection);
-    const auto before = confirmed;
-    Regroup();
-    return confirmed != before;
+    bool replacing = false;
+    for (auto c = pool.rbegin(); c != pool.rend() && c->time >= detection.time - kRecentSeconds;
+         ++c) {
+        if (std::abs(c->time - detection.time) <=
+            std::max(CrossingSpan(c->rateKhzPerS), CrossingSpan(detection.rateKhzPerS))) {
+            if (detection.snrDb <= c->snrDb) {
+                return false;
+            }
+            pool.erase(std::next(c).base());
+            replacing = true;
+            break;
+        }
+    }
+    if (!replacing) {
+        ++crossingCount;
+    }
+    if (Join(detection)) {
+        return true;
+    }
+    pool.insert(std::upper_bound(pool.begin(), pool.end(), detection, ByTime), detection);
+    const double forgetBefore = pool.back().time - kPoolSeconds;
+    pool.erase(pool.begin(), std::find_if(pool.begin(), pool.end(), [forgetBefore](const auto& c) {
+                   return c.time >= forgetBefore;
+               }));
+    return ConfirmFromPool(detection);
+}
+
+bool SounderGrouper::Join(const ChirpDetection& crossing) {
+    for (Track& track : tracks) {
+        HeardSounder& s = track.shown;
+        if (crossing.rateKhzPerS != s.rateKhzPerS || crossing.falling != track.falling ||
+            crossing.time <= s.lastHeard ||
+            OffWhole(crossing.time - s.lastHeard, s.periodS) > kToleranceS) {
+            continue;
+        }
+        const double start = crossing.time - listenKhz / s.rateKhzPerS;
+        const double fromFirst = start - track.firstStart;
+        track.offsetSum += fromFirst - s.periodS * std::round(fromFirst / s.periodS);
+        track.snr.push_back(crossing.snrDb);
+        ++s.heard;
+        s.lastHeard = crossing.time;
+        Show();
+        return true;
+    }
+    return false;
+}
+
+bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
+    std::vector<std::size_t> alike;
+    for (std::size_t i = 0; i < pool.size(); ++i) {
+        if (pool[i].rateKhzPerS == crossing.rateKhzPerS && pool[i].falling == crossing.falling) {
+            alike.push_back(i);
+        }
+    }
+    if (int(alike.size()) < kConfirmingCrossings) {
+        return false;
+    }
+    for (int period : CandidatePeriods()) {
+        std::vector<std::size_t> group;
+        for (std::size_t i : alike) {
+            if (OffWhole(pool[i].time - crossing.time, period) <= kToleranceS) {
+                group.push_back(i);
+            }
+        }
+        int exact = 0;
+        for (std::size_t g = 1; g < group.size(); ++g) {
+            if (std::abs(pool[group[g]].time - pool[group[g - 1]].time - period) <= kToleranceS) {
+                ++exact;
+            }
+        }
+        if (int(group.size()) < kConfirmingCrossings || exact < kConfirmingIntervals) {
+            continue;
+        }
+        std::vector<const ChirpDetection*> members;
+        Track track;
+        for (std::size_t g : group) {
+            members.push_back(&pool[g]);
+            track.snr.push_back(pool[g].snrDb);
+        }
+        track.shown = Describe(members, period, listenKhz);
+        track.shown.confirmed = true;
+        track.falling = crossing.falling;
+        track.firstStart = members.front()->time - listenKhz / crossing.rateKhzPerS;
+        for (const ChirpDetection* c : members) {
+            const double fromFirst = c->time - listenKhz / crossing.rateKhzPerS - track.firstStart;
+            track.offsetSum += fromFirst - period * std::round(fromFirst / period);
+        }
+        for (auto g = group.rbegin(); g != group.rend(); ++g) {
+            pool.erase(pool.begin() + long(*g));
+        }
+        tracks.push_back(std::move(track));
+        Show();
+        return true;
+    }
+    return false;
+}
+
+void SounderGrouper::Show() {
+    confirmed.clear();
+    fallingConfirmed.clear();
+    for (Track& track : tracks) {
+        HeardSounder& s = track.shown;
+        const double mean = track.firstStart + track.offsetSum / double(s.heard);
+        s.chirpTimeS = std::fmod(std::fmod(mean, s.periodS) + s.periodS, s.periodS);
+        s.snrDb = Median(track.snr);
+        (track.falling ? fallingConfirmed : confirmed).push_back(s);
+    }
+    const auto byFirstHeard = [](const HeardSounder& a, const HeardSounder& b) {
+        return a.firstHeard < b.firstHeard;
+    };
+    std::sort(confirmed.begin(), confirmed.end(), byFirstHeard);
+    std::sort(fallingConfirmed.begin(), fallingConfirmed.end(), byFirstHeard);
 }
 
 bool SounderGrouper::SeemsLsb() const {
     return confirmed.empty() && !fallingConfirmed.empty();
 }
 
-void SounderGrouper::Regroup() {
-    std::vector<HeardSounder> fallingUnconfirmed;
-    Group(false, &confirmed, &unconfirmed);
-    Group(true, &fallingConfirmed, &fallingUnconfirmed);
-}
-
-void SounderGrouper::Group(bool falling, std::vector<HeardSounder>* confirmed,
-                           std::vector<HeardSounder>* unconfirmed) const {
-    confirmed->clear();
-    unconfirmed->clear();
-    std::vector<double> rates;
-    for (const ChirpDetection& c : crossings) {
-        if (c.falling == falling &&
-            std::find(rates.begin(), rates.end(), c.rateKhzPerS) == rates.end()) {
-            rates.push_back(c.rateKhzPerS);
+std::vector<HeardSounder> SounderGrouper::Unconfirmed() const {
+    std::vector<HeardSounder> out;
+    std::vector<bool> taken(pool.size(), false);
+    for (std::size_t i = 0; i < pool.size(); ++i) {
+        if (taken[i] || pool[i].falling) {
+            continue;
         }
-    }
-    std::sort(rates.begin(), rates.end());
-
-    // A group of crossings as a sounder: its period the largest candidate dividing every
-    // interval (given), its chirp time the mean of the members' sweep starts modulo it.
-    auto describe = [this](const std::vector<const ChirpDetection*>& members, double period) {
-        HeardSounder s;
-        s.rateKhzPerS = members.front()->rateKhzPerS;
-        s.periodS = period;
-        s.heard = int(members.size());
-        const double lead = listenKhz / s.rateKhzPerS;
-        const double first = members.front()->time - lead;
-        const double modulus = period > 0 ? period : kSecondsPerDay;
-        double offsets = 0;
-        std::vector<double> snr;
-        for (const ChirpDetection* c : members) {
-            const double start = c->time - lead;
-            offsets += (start - first) - modulus * std::round((start - first) / modulus);
-            snr.push_back(c->snrDb);
-        }
-        double chirp = std::fmod(first + offsets / double(members.size()), modulus);
-        if (chirp < 0) {
-            chirp += modulus;
-        }
-        s.chirpTimeS = chirp;
-        s.snrDb = Median(snr);
-        s.firstHeard = members.front()->time;
-        s.lastHeard = members.back()->time;
-        return s;
-    };
-
-    for (double rate : rates) {
-        std::vector<const ChirpDetection*> left;
-        for (const ChirpDetection& c : crossings) {
-            if (c.falling == falling && c.rateKhzPerS == rate) {
-                left.push_back(&c);
-            }
-        }
-        // Shortest periods first, so that a fast sounder's crossings are taken before they
-        // could pass for a slower one missing every other crossing.
-        for (int period : CandidatePeriods()) {
-            std::vector<bool> taken(left.size(), false);
-            for (std::size_t i = 0; i < left.size(); ++i) {
-                if (taken[i]) {
-                    continue;
-                }
-                std::vector<std::size_t> group{i};
-                for (std::size_t j = i + 1; j < left.size(); ++j) {
-                    if (!taken[j] &&
-                        OffWhole(left[j]->time - left[i]->time, period) <= kToleranceS) {
-                        group.push_back(j);
-                    }
-                }
-                int exact = 0;
-                for (std::size_t g = 1; g < group.size(); ++g) {
-                    const double interval = left[group[g]]->time - left[group[g - 1]]->time;
-                    if (std::abs(interval - period) <= kToleranceS) {
-                        ++exact;
-                    }
-                }
-                if (int(group.size()) < kConfirmingCrossings || exact < kConfirmingIntervals) {
-                    continue;
-                }
-                std::vector<const ChirpDetection*> members;
-                for (std::size_t g : group) {
-                    taken[g] = true;
-                    members.push_back(left[g]);
-                }
-                HeardSounder s = describe(members, period);
-                s.confirmed = true;
-                confirmed->push_back(s);
-            }
-            std::vector<const ChirpDetection*> rest;
-            for (std::size_t i = 0; i < left.size(); ++i) {
-                if (!taken[i]) {
-                    rest.push_back(left[i]);
-                }
-            }
-            left.swap(rest);
-        }
-        // What is left, kept apart: crossings whose intervals share a candidate period form a
-        // group with the largest such period; a lone crossing leaves the period open.
-        std::vector<bool> taken(left.size(), false);
-        for (std::size_t i = 0; i < left.size(); ++i) {
-            if (taken[i]) {
+        std::vector<const ChirpDetection*> members{&pool[i]};
+        taken[i] = true;
+        double period = 0;
+        for (std::size_t j = i + 1; j < pool.size(); ++j) {
+            if (taken[j] || pool[j].falling || pool[j].rateKhzPerS != pool[i].rateKhzPerS) {
                 continue;
             }
-            std::vector<const ChirpDetection*> members{left[i]};
-            taken[i] = true;
-            double period = 0;
-            for (std::size_t j = i + 1; j < left.size(); ++j) {
-                members.push_back(left[j]);
-                if (const double shared = SharedPeriod(members); !taken[j] && shared > 0) {
-                    taken[j] = true;
-                    period = shared;
-                } else {
-                    members.pop_back();
-                }
+            members.push_back(&pool[j]);
+            if (const double shared = SharedPeriod(members); shared > 0) {
+                taken[j] = true;
+                period = shared;
+            } else {
+                members.pop_back();
             }
-            unconfirmed->push_back(describe(members, period));
         }
+        out.push_back(Describe(members, period, listenKhz));
     }
-    const auto byFirstHeard = [](const HeardSounder& a, const HeardSounder& b) {
-        return a.firstHeard < b.firstHeard;
-    };
-    std::sort(confirmed->begin(), confirmed->end(), byFirstHeard);
-    std::sort(unconfirmed->begin(), unconfirmed->end(), byFirstHeard);
+    return out;
 }
 
 } // namespace ionogram

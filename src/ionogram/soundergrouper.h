@@ -2,7 +2,8 @@
 
 // Sorts the crossings heard on one frequency into sounders. A crossing shows in several rates'
 // filters, weaker in the other direction's too; detections within one passage of each other
-// are one crossing, at the rate and direction heard best. Crossings of one sounder lie whole
+// (from 0 Hz to the top of the passband at the slower rate) are one crossing, at the rate and
+// direction heard best. Crossings of one sounder lie whole
 // periods apart, and periods divide the day: a sounder's period is the largest divisor of 86400 s
 // from 60 to 3600 s that divides every interval between its crossings, and it is confirmed once
 // heard three times with two intervals of exactly one period. Its chirp time is (t_pass - f/R)
@@ -35,34 +36,54 @@ const std::vector<int>& CandidatePeriods();
 // order), within SounderGrouper::kToleranceS; 0 when none does or there is one crossing.
 double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
 
+// Crossings are taken one at a time: a crossing that continues a confirmed sounder (its rate
+// and direction, whole periods after its last) joins it; any other waits in a pool of the last
+// hours, where each new one is checked for a sounder it confirms, shortest periods first so that
+// a fast sounder's crossings are not taken for a slower one missing every other crossing. The
+// cost of a crossing grows with the pool only, never with the time listened.
 class SounderGrouper {
 public:
     static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
+    // Unconfirmed crossings are kept this long: three of the longest periods and a minute.
+    static constexpr double kPoolSeconds = 3 * 3600 + 60;
 
     explicit SounderGrouper(double listenKhz) : listenKhz(listenKhz) {}
 
-    // Takes a detection; returns true when the confirmed sounders changed.
+    // Takes a detection (in about time order); returns true when the confirmed sounders changed.
     bool Add(const ChirpDetection& detection);
 
     const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
-    const std::vector<HeardSounder>& Unconfirmed() const { return unconfirmed; }
+    // Rising crossings of the pool not in a confirmed sounder, grouped where their intervals
+    // share a candidate period.
+    std::vector<HeardSounder> Unconfirmed() const;
     // Sounders heard only as falling chirps (the radio in LSB), grouped as the rising ones are.
     const std::vector<HeardSounder>& FallingConfirmed() const { return fallingConfirmed; }
     // A sounder confirmed from falling chirps and none from rising ones: the radio seems to be
     // in LSB. Scattered falling detections (keyed carriers can make some) are not enough.
     bool SeemsLsb() const;
-    const std::vector<ChirpDetection>& Crossings() const { return crossings; }
+    // Crossings taken, after detections of one crossing by several filters are made one.
+    long long CrossingCount() const { return crossingCount; }
     double ListenKhz() const { return listenKhz; }
 
 private:
-    void Regroup();
-    void Group(bool falling, std::vector<HeardSounder>* confirmed,
-               std::vector<HeardSounder>* unconfirmed) const;
+    // A confirmed sounder with what its figures are made of.
+    struct Track {
+        HeardSounder shown;
+        bool falling = false;
+        double firstStart = 0;   // sweep start of the first crossing, epoch seconds
+        double offsetSum = 0;    // of later sweep starts from whole periods after it
+        std::vector<double> snr; // of every crossing
+    };
+
+    bool Join(const ChirpDetection& crossing);
+    bool ConfirmFromPool(const ChirpDetection& crossing);
+    void Show();
 
     double listenKhz;
-    std::vector<ChirpDetection> crossings; // by time
+    long long crossingCount = 0;
+    std::vector<ChirpDetection> pool; // by time
+    std::vector<Track> tracks;
     std::vector<HeardSounder> confirmed;
-    std::vector<HeardSounder> unconfirmed;
     std::vector<HeardSounder> fallingConfirmed;
 };
 

@@ -21,7 +21,12 @@ QString UtcText(double epochSeconds) {
 } // namespace
 
 QString SoundersHeardCsv(const std::vector<HeardSounder>& sounders, double listenKhz) {
-    QString text = QString::fromLatin1(kSoundersHeardHeader) + '\n';
+    return QString::fromLatin1(kSoundersHeardHeader) + '\n' +
+           SoundersHeardRows(sounders, listenKhz);
+}
+
+QString SoundersHeardRows(const std::vector<HeardSounder>& sounders, double listenKhz) {
+    QString text;
     for (const HeardSounder& s : sounders) {
         if (!s.confirmed) {
             continue;

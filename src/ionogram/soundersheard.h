@@ -18,6 +18,8 @@ inline constexpr char kSoundersHeardHeader[] =
 // The file's text: the header, then one line per confirmed sounder (unconfirmed ones are left
 // out), each line ended by a newline.
 QString SoundersHeardCsv(const std::vector<HeardSounder>& sounders, double listenKhz);
+// The lines after the header, for sounders heard on one frequency.
+QString SoundersHeardRows(const std::vector<HeardSounder>& sounders, double listenKhz);
 
 // Writes the text to path under a temporary name renamed at the end.
 Status WriteSoundersHeard(const QString& path, const QString& text);

@@ -98,6 +98,8 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(&propagation, &Propagation::Scaled, this, &Station::Scaled);
     connect(&propagation, &Propagation::DayRecorded, this, &Station::DayRecorded);
     connect(&propagation, &Propagation::Problem, this, &Station::Problem);
+    connect(&audio, &ionogram::AudioStream::Placed, &listener, &Listener::AudioPlaced);
+    connect(&listener, &Listener::Problem, this, &Station::Problem);
 }
 
 Station::~Station() {
@@ -192,6 +194,7 @@ void Station::ConfigureIonogram(const IonogramChoice& choice) {
     }
     recorder.Configure(choice, scheduler->Profile());
     propagation.Configure(choice);
+    listener.SetArchiveFolder(choice.folder);
     if (shutDown || choice.audioInput.isEmpty()) {
         audio.Stop();
     } else {
@@ -252,6 +255,10 @@ Status Station::Connect() {
 }
 
 void Station::ApplyBand() {
+    listener.SetTuner(tuner); // while listening, parks it again on the frequency listened to
+    if (listener.Active()) {
+        return;
+    }
     if (!followed.empty()) {
         // The band the plan tunes: from the lowest sounder's first step to the highest's last.
         std::int32_t low = INT32_MAX;
@@ -279,14 +286,31 @@ void Station::SetRadioAddress(int address) {
 }
 
 void Station::Start() {
+    if (listener.Active()) {
+        StopListening();
+    }
     started = true;
     if (followed.empty()) {
         plan->Follow({}, planSettings);
         scheduler->StartButtonClick();
         return;
     }
-    scheduler->Stop(); // the single sounder's sweep gives way to the plan for good
+    scheduler->Rest(); // the single sounder's sweep gives way to the plan
     plan->Follow(followed, planSettings);
+}
+
+void Station::Listen(const std::vector<double>& frequenciesKhz) {
+    scheduler->Rest();
+    plan->Follow({}, planSettings); // followed sounders give way to listening too
+    listener.SetTuner(tuner);
+    listener.Start(frequenciesKhz);
+    emit StateChanged();
+}
+
+void Station::StopListening() {
+    listener.Stop();
+    ApplyBand();
+    emit StateChanged();
 }
 
 void Station::Shutdown() {
@@ -298,6 +322,7 @@ void Station::Shutdown() {
     for (const auto& r : sounderRecorders) {
         r->Stop();
     }
+    listener.Stop();
     recorder.Stop();
     audio.Stop();
     scheduler->Stop();

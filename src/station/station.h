@@ -15,6 +15,7 @@
 #include "station/ionogramrecorder.h"
 #include "station/propagation.h"
 #include "sweep/planscheduler.h"
+#include "station/listener.h"
 #include "sweep/profile.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -86,6 +87,12 @@ public:
     void Start();
     // Ends the sweep for good, ends any wait for the radio and releases the port.
     void Shutdown();
+    // Parks the radio on the frequencies (kHz), in turn, and finds the sounders heard there;
+    // the sweep is not followed meanwhile (Start follows it again). Needs an audio input.
+    void Listen(const std::vector<double>& frequenciesKhz);
+    void StopListening();
+    Listener& Listening() { return listener; }
+    const Listener& Listening() const { return listener; }
 
     RadioLink& Link() { return link; }
     const RadioLink& Link() const { return link; }
@@ -158,5 +165,6 @@ private:
     ionogram::AudioStream audio;
     IonogramRecorder recorder;
     Propagation propagation;
+    Listener listener;
     bool shutDown = false;
 };

@@ -245,6 +245,16 @@ void SweepScheduler::Stop() {
     Timer1.SetEnabled(false);
 }
 
+void SweepScheduler::Rest() {
+    if (stopped || phase == Phase::Idle) {
+        return;
+    }
+    EndSweep(false);
+    SetPhase(Phase::Idle);
+    Timer1.SetEnabled(false);
+    emit ProgressChanged();
+}
+
 void SweepScheduler::RestartTimer() {
     if (stopped) {
         return;

@@ -40,6 +40,9 @@ public:
     // Ends the sweep for good, as the window closes: the timer stops and stays off, also when
     // a step that is still waiting for the radio returns afterwards.
     void Stop();
+    // Gives the radio to something else (listening, the plan): a sweep under way ends, the timer
+    // rests and nothing is tuned until the next StartButtonClick arms again.
+    void Rest();
     // Follows another sounder. A sweep under way re-arms at once: the radio parks at the new
     // low frequency and waits for the new schedule. The profile must have been validated.
     void SetProfile(const sweep::Profile& next);

@@ -405,6 +405,10 @@ void Form1::UpdateStatusLine() {
     values.stepFrequency = scheduler.StepFrequency();
     values.topFrequency = scheduler.TopFrequency();
     values.notice = lastNotice;
+    if (station.Listening().Active()) {
+        values.listeningFrequency =
+            static_cast<std::int32_t>(std::lround(station.Listening().FrequencyKhz() * 1000));
+    }
     statusLine->setText(StatusLineText(values));
     statusLine->setToolTip(values.rig.problemDetail);
 }

@@ -21,6 +21,10 @@ QString ReasonSuffix(QString reason) {
 
 } // namespace
 
+namespace {
+QString PhaseLine(const StatusValues& values, const QLocale& locale);
+} // namespace
+
 QString FormatCountdown(double seconds) {
     const int whole = static_cast<int>(std::ceil(std::max(seconds, 0.0)));
     if (whole >= units::kSecondsPerMinute) {
@@ -73,6 +77,22 @@ QString StatusLineText(const StatusValues& values, const QLocale& locale) {
     } else {
         lines << QStringLiteral("Radio: answering.");
     }
+    if (values.listeningFrequency > 0) {
+        lines << QStringLiteral("Listening for sounders on %1 kHz; the sweep is not followed.")
+                     .arg(civ::FormatKilohertz(values.listeningFrequency, locale));
+    } else {
+        lines << PhaseLine(values, locale);
+    }
+    if (!values.notice.isEmpty()) {
+        lines << values.notice;
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+namespace {
+
+QString PhaseLine(const StatusValues& values, const QLocale& locale) {
+    QStringList lines;
     switch (values.phase) {
     case SweepScheduler::Phase::Idle:
         lines << QStringLiteral("Press Start to follow the sounder.");
@@ -86,11 +106,10 @@ QString StatusLineText(const StatusValues& values, const QLocale& locale) {
                                                locale));
         break;
     }
-    if (!values.notice.isEmpty()) {
-        lines << values.notice;
-    }
     return lines.join(QLatin1Char('\n'));
 }
+
+} // namespace
 
 QString PhaseLabel(SweepScheduler::Phase phase) {
     switch (phase) {

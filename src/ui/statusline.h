@@ -13,10 +13,11 @@
 struct StatusValues {
     RigState rig;
     SweepScheduler::Phase phase = SweepScheduler::Phase::Idle;
-    double secondsToNextStep = 0;   // while waiting
-    std::int32_t stepFrequency = 0; // hertz, while stepping
-    std::int32_t topFrequency = 0;  // the highest step, hertz
-    QString notice;                 // the last passing remark, or ""
+    double secondsToNextStep = 0;        // while waiting
+    std::int32_t stepFrequency = 0;      // hertz, while stepping
+    std::int32_t topFrequency = 0;       // the highest step, hertz
+    QString notice;                      // the last passing remark, or ""
+    std::int32_t listeningFrequency = 0; // hertz, while the radio is parked listening, else 0
 };
 
 // "1 min 05 s", "42 s": a countdown rounded up to whole seconds.
