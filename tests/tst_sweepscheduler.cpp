@@ -536,6 +536,9 @@ private slots:
         QTest::newRow("another sounder mid-sweep")
             << "profile" << QStringList{armed, started, cut, "armed 600:78 36698.5 78"};
         QTest::newRow("Start while parked") << "parked" << QStringList{armed, armed};
+        // Rests mid-sweep (listening or the plan takes the radio), then Start arms anew.
+        QTest::newRow("rest mid-sweep, then Start")
+            << "rest" << QStringList{armed, started, cut, "armed 300:78 36398.5 78"};
         QTest::newRow("saved sounder")
             << "saved" << QStringList{"armed Cyprus 36098.5 78", "started Cyprus 36098.5"};
     }
@@ -562,6 +565,12 @@ private slots:
             rig.scheduler.StartButtonClick();
         } else if (action == QLatin1String("profile")) {
             rig.scheduler.SetProfile(sweep::Profile{100, 600, 2000, 30000, 100});
+        } else if (action == QLatin1String("rest")) {
+            rig.scheduler.Rest();
+            const auto tuned = rig.tunings.size();
+            rig.RunUntil(36200);
+            QCOMPARE(rig.tunings.size(), tuned); // nothing tuned while resting
+            rig.scheduler.StartButtonClick();
         }
         QCOMPARE(rig.events, events);
     }
