@@ -49,6 +49,8 @@ public:
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
     PlanScheduler& Plan() { return *plan; }
+    // Start was pressed (and the station not shut down since).
+    bool Started() const { return started && !shutDown; }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
     void ApplyProfile(const sweep::Profile& profile);

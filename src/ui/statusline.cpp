@@ -73,18 +73,37 @@ QString StatusLineText(const StatusValues& values, const QLocale& locale) {
     } else {
         lines << QStringLiteral("Radio: answering.");
     }
-    switch (values.phase) {
-    case SweepScheduler::Phase::Idle:
-        lines << QStringLiteral("Press Start to follow the sounder.");
-        break;
-    case SweepScheduler::Phase::Waiting:
-        lines << QStringLiteral("Next sweep in %1.").arg(FormatCountdown(values.secondsToNextStep));
-        break;
-    case SweepScheduler::Phase::Stepping:
-        lines << QStringLiteral("Following %1 kHz.")
-                     .arg(civ::FormatKilohertz(std::min(values.stepFrequency, values.topFrequency),
-                                               locale));
-        break;
+    if (!values.followed.isEmpty()) {
+        // The single sounder's sweep gives way to the plan: its phase says nothing then.
+        const QString names = values.followed.join(QStringLiteral(", "));
+        const qsizetype count = values.followed.size();
+        if (values.started) {
+            lines << (count == 1 ? QStringLiteral("Following the saved sounder %1.").arg(names)
+                                 : QStringLiteral("Following %1 sounders together: %2.")
+                                       .arg(count)
+                                       .arg(names));
+        } else {
+            lines << (count == 1
+                          ? QStringLiteral("Press Start to follow the saved sounder %1.").arg(names)
+                          : QStringLiteral("Press Start to follow %1 sounders together: %2.")
+                                .arg(count)
+                                .arg(names));
+        }
+    } else {
+        switch (values.phase) {
+        case SweepScheduler::Phase::Idle:
+            lines << QStringLiteral("Press Start to follow the sounder.");
+            break;
+        case SweepScheduler::Phase::Waiting:
+            lines << QStringLiteral("Next sweep in %1.")
+                         .arg(FormatCountdown(values.secondsToNextStep));
+            break;
+        case SweepScheduler::Phase::Stepping:
+            lines << QStringLiteral("Following %1 kHz.")
+                         .arg(civ::FormatKilohertz(
+                             std::min(values.stepFrequency, values.topFrequency), locale));
+            break;
+        }
     }
     if (!values.notice.isEmpty()) {
         lines << values.notice;
