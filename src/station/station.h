@@ -132,6 +132,9 @@ signals:
 
 private:
     void Attach(Tuner& next);
+    // Trace 1's MOF of a followed sounder's scaled sweep: its next sweep's fine steps centre there.
+    void TakeMof(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
+                 const QString& sounder);
     std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
     // Tells the backend in use the band the profile tunes.
     void ApplyBand();
