@@ -1,6 +1,7 @@
 // The main window as a widget: its controls, texts and layout, the start-up and shut-down
 // sequences against a settings file and a pseudo-terminal, the message boxes, Start.
 
+#include "settings/sounderstore.h"
 #include "support/hex.h"
 #include "support/pty.h"
 #include "support/settingsfile.h"
@@ -12,9 +13,11 @@
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
 #include "ui/messagequeue.h"
+#include "ui/sounderdialog.h"
 
 #include <QComboBox>
 #include <QFontDatabase>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStyleOptionButton>
@@ -239,6 +242,42 @@ private slots:
         QCOMPARE(form.Label3->text(), QStringLiteral("waiting..."));
         QCOMPARE(form.Scheduler().NextStepTime(), 36098.5);
         QVERIFY(form.statusLine->text().contains(QStringLiteral("Next sweep in 1 min 39 s")));
+    }
+
+    void followedSounders_disableChirpBox_untickedInDialog_enableIt() {
+        NewSettings(QStringLiteral("/dev/tavmirok-none"));
+        // 100 kHz/s over 4.1 to 7.0 MHz every 300 s: two such fit one radio.
+        const sweep::Profile band{100, 300, 4100, 7000, 100};
+        QVERIFY(SounderStore(settingsFile)
+                    .SaveSaved({{QStringLiteral("Alpha"), 10, band, true},
+                                {QStringLiteral("Beta"), 15, band, true},
+                                {QStringLiteral("Gamma"), 20, band, false}})
+                    .IsOk());
+        Form1 form({[] { return 36000.0; }, settingsFile});
+        form.Load();
+        CloseMessageBoxes(); // the missing port
+        const QString tip = QStringLiteral("Set to same time as in Orblenta Ionogram: the second "
+                                           "of the sweep period at which the sounder starts");
+        QVERIFY(!form.Text2->isEnabled());
+        QCOMPARE(form.Text2->text(), QStringLiteral("78"));
+        QVERIFY(form.Text2->toolTip().contains(QStringLiteral("Alpha, Beta")));
+        QVERIFY(form.statusLine->text().endsWith(
+            QStringLiteral("Press Start to follow 2 sounders together: Alpha, Beta.")));
+
+        form.Sounder->trigger();
+        QList<SounderDialog*> dialogs = VisibleWindows<SounderDialog>();
+        QCOMPARE(dialogs.size(), 1);
+        dialogs[0]->savedList->item(0)->setCheckState(Qt::Unchecked);
+        dialogs[0]->savedList->item(1)->setCheckState(Qt::Unchecked);
+        QTest::mouseClick(dialogs[0]->okButton, Qt::LeftButton);
+        QVERIFY(form.Text2->isEnabled());
+        QCOMPARE(form.Text2->toolTip(), tip);
+        QVERIFY(
+            form.statusLine->text().endsWith(QStringLiteral("Press Start to follow the sounder.")));
+        QStringList notices;
+        for (const SavedSounder& saved : SounderStore(settingsFile).LoadSaved(&notices)) {
+            QVERIFY(!saved.follow);
+        }
     }
 
     void close_writesSettingsAsTyped_andReleasesPort() {

@@ -4,6 +4,7 @@
 #include "sweep/planscheduler.h"
 
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -92,6 +93,51 @@ private slots:
         // Under way at the start, the one after midnight, and the next beginning at the end.
         sweeps.removeAll(QString());
         QCOMPARE(sweeps, (QStringList{"begins", "ends 1", "begins", "ends 1", "begins"}));
+    }
+
+    // With fine steps on, the MOF of the sweep just scaled reaches the next sweep although the
+    // plan already holds its first two minutes: from then on the slots are those of the plan
+    // around that MOF, fine steps every 25 kHz near it included.
+    void mofAfterSweep_nextSweepGetsFineSteps() {
+        sweep::FollowedSounder a = Sounder("A", 10);
+        const sweep::PlanSettings settings{0.05, 0.014, true};
+        std::int64_t nowMs = 0;
+        FakeTimer timer;
+        FakeTuner tuner;
+        PlanScheduler scheduler([&nowMs] { return nowMs / 1000.0; }, timer, tuner);
+        scheduler.Follow({a}, settings);
+        const auto runTo = [&](std::int64_t endMs) {
+            for (; nowMs < endMs; nowMs += 10) {
+                if (timer.enabled && timer.interval.count() > 0) {
+                    timer.onTick();
+                }
+            }
+        };
+        runTo(315000); // the first sweep, 31 to 310 s, on the 100 kHz grid
+        const auto fine = [](const std::vector<std::int32_t>& hz) {
+            return std::count_if(hz.begin(), hz.end(), [](std::int32_t f) {
+                return f % 100000 != 0 && f >= 9550000 && f <= 10550000;
+            });
+        };
+        QCOMPARE(fine(tuner.tuned), 0);
+        const std::size_t firstSweep = tuner.tuned.size();
+        const int lateBefore = scheduler.LateSlots(); // the sweep under way at midnight's first
+
+        scheduler.SetMof(QStringLiteral("A"), 10050);
+        runTo(615000);
+        a.mofKhz = 10050;
+        std::vector<std::int32_t> expected;
+        for (const sweep::Slot& slot : sweep::MakePlan({a}, settings, 315, 615).listening) {
+            if (slot.tuneAt >= 315 && slot.tuneAt < 614.99) {
+                expected.push_back(slot.listenHz);
+            }
+        }
+        const std::vector<std::int32_t> secondSweep(tuner.tuned.begin() + firstSweep,
+                                                    tuner.tuned.end());
+        QCOMPARE(secondSweep, expected);
+        // 9.55 to 10.55 MHz every 25 kHz: 41 frequencies, 10 of them on the 100 kHz grid.
+        QCOMPARE(fine(secondSweep), 31);
+        QCOMPARE(scheduler.LateSlots(), lateBefore);
     }
 
     void failingRadio_toldOnce() {

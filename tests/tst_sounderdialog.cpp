@@ -150,6 +150,59 @@ private slots:
         QVERIFY(accepted.empty());
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
     }
+
+    void followBoxes_atMostEight_checkedOnOk_keptWhenRefused() {
+        std::vector<SavedSounder> nine;
+        for (int i = 0; i < 9; ++i) {
+            nine.push_back({QStringLiteral("S%1").arg(i), 10.0 + i, {}});
+        }
+        nine[0].follow = true; // stored ticks are shown
+        QVERIFY(SounderStore(path).SaveSaved(nine).IsOk());
+        Open();
+        std::vector<std::vector<SavedSounder>> checked;
+        QString refusal; // the plan's own message, as the window's check would give it
+        dialog->SetFollowCheck([&](const std::vector<SavedSounder>& saved) {
+            checked.push_back(saved);
+            return refusal.isEmpty() ? Status::Ok() : Status::Error(refusal);
+        });
+        std::vector<std::vector<SavedSounder>> followAccepted;
+        connect(dialog.get(), &SounderDialog::followAccepted,
+                [&](const std::vector<SavedSounder>& saved) { followAccepted.push_back(saved); });
+        QCOMPARE(dialog->savedList->item(0)->checkState(), Qt::Checked);
+        for (int i = 1; i < 9; ++i) {
+            dialog->savedList->item(i)->setCheckState(Qt::Checked);
+        }
+        // The ninth is refused and unticked; the eight before it stay.
+        QCOMPARE(dialog->savedList->item(8)->checkState(), Qt::Unchecked);
+        QVERIFY(dialog->problem->isVisible());
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("One radio follows at most 8 sounders at once. Untick one of them "
+                                "before ticking S8."));
+
+        // A set the plan refuses: its message, the dialog stays open, nothing stored, ticks kept.
+        refusal = QStringLiteral("The radio cannot follow these sounders.");
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(), refusal);
+        QVERIFY(dialog->isVisible());
+        QVERIFY(followAccepted.empty());
+        QCOMPARE(Saved(), nine);
+        QCOMPARE(dialog->savedList->item(7)->checkState(), Qt::Checked);
+
+        // Untick two, the plan agrees: stored with the ticks and handed to the window.
+        dialog->savedList->item(0)->setCheckState(Qt::Unchecked);
+        dialog->savedList->item(7)->setCheckState(Qt::Unchecked);
+        refusal.clear();
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        std::vector<SavedSounder> expected = nine;
+        for (int i = 0; i < 9; ++i) {
+            expected[i].follow = i >= 1 && i <= 6;
+        }
+        QCOMPARE(checked.back(), expected);
+        QCOMPARE(Saved(), expected);
+        QCOMPARE(followAccepted.size(), std::size_t{1});
+        QCOMPARE(followAccepted[0], expected);
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
 };
 
 QTEST_MAIN(TestSounderDialog)

@@ -93,6 +93,23 @@ private slots:
             << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 7000000}
             << "Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio at address 4E.\nListening for "
                "sounders on 7,000.000 kHz; the sweep is not followed.";
+        // Saved sounders followed: the single sounder's phase gives way to their names.
+        const QString open = QStringLiteral("Port COM2 (/dev/ttyS1) at 19200 bit/s: open.\nRadio "
+                                            "at address 4E.\n");
+        const QStringList two{QStringLiteral("Cyprus"), QStringLiteral("Inskip")};
+        QTest::newRow("two followed, before Start")
+            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 0, two, false}
+            << open + "Press Start to follow 2 sounders together: Cyprus, Inskip.";
+        QTest::newRow("two followed, started, with a notice")
+            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, QStringLiteral("Late."),
+                            0,         two, true}
+            << open + "Following 2 sounders together: Cyprus, Inskip.\nLate.";
+        QTest::newRow("one followed, started, phase ignored")
+            << StatusValues{Civ(true), Phase::Stepping, 0, 12300000, 30000000, {}, 0, {two[0]}, true}
+            << open + "Following the saved sounder Cyprus.";
+        QTest::newRow("one followed, before Start")
+            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 0, {two[1]}, false}
+            << open + "Press Start to follow the saved sounder Inskip.";
     }
     void otherBackends_data() {
         QTest::addColumn<QString>("backend");

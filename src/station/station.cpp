@@ -96,6 +96,7 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     // Each complete sweep scaled, into the day file and day plot.
     connect(&recorder, &IonogramRecorder::SweepComplete, &propagation, &Propagation::Take);
     connect(&propagation, &Propagation::Scaled, this, &Station::Scaled);
+    connect(&propagation, &Propagation::Scaled, this, &Station::TakeMof);
     connect(&propagation, &Propagation::DayRecorded, this, &Station::DayRecorded);
     connect(&propagation, &Propagation::Problem, this, &Station::Problem);
     connect(&audio, &ionogram::AudioStream::Placed, &listener, &Listener::AudioPlaced);
@@ -160,6 +161,21 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
     ApplyBand();
     recorder.Configure(recorder.Choice(), profile);
     emit StateChanged();
+}
+
+void Station::TakeMof(const ionogram::IonogramSweep&, const ionogram::ScaledSweep& scaled,
+                      const QString& sounder) {
+    const auto first = std::find_if(scaled.traces.begin(), scaled.traces.end(),
+                                    [](const ionogram::ScaledTrace& t) { return t.number == 1; });
+    if (first == scaled.traces.end() || !(first->mofKhz > 0)) {
+        return; // nothing scaled: the fine steps stay where they were
+    }
+    for (sweep::FollowedSounder& s : followed) {
+        if (s.name == sounder) {
+            s.mofKhz = first->mofKhz;
+        }
+    }
+    plan->SetMof(sounder, first->mofKhz);
 }
 
 void Station::MakeSounderRecorders() {

@@ -50,6 +50,8 @@ public:
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
     PlanScheduler& Plan() { return *plan; }
+    // Start was pressed (and the station not shut down since).
+    bool Started() const { return started && !shutDown; }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
     void ApplyProfile(const sweep::Profile& profile);
@@ -137,6 +139,9 @@ signals:
 
 private:
     void Attach(Tuner& next);
+    // Trace 1's MOF of a followed sounder's scaled sweep: its next sweep's fine steps centre there.
+    void TakeMof(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
+                 const QString& sounder);
     std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
     // Tells the backend in use the band the profile tunes.
     void ApplyBand();

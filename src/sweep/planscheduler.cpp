@@ -4,6 +4,7 @@
 #include "sweep/schedule.h"
 
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -58,6 +59,34 @@ void PlanScheduler::PlanUpTo(double until) {
 
 const sweep::Slot* PlanScheduler::NextSlot() const {
     return pending.empty() ? nullptr : &pending.begin()->second;
+}
+
+void PlanScheduler::SetMof(const QString& sounder, double mofKhz) {
+    auto it =
+        std::find_if(sounders.begin(), sounders.end(),
+                     [&sounder](const sweep::FollowedSounder& s) { return s.name == sounder; });
+    if (it == sounders.end() || it->mofKhz == mofKhz) {
+        return;
+    }
+    it->mofKhz = mofKhz;
+    if (stopped || !settings.fineSteps) {
+        return;
+    }
+    // The next sweep may be planned already (the plan runs minutes ahead): plan what is not yet
+    // due again. The slots of the other sounders come out as they were; a slot already due stays.
+    const double now = Now();
+    pending.erase(pending.lower_bound(now), pending.end());
+    if (plannedTo > now) {
+        // A slot tunes before its sweep passes its frequency, so every slot still to tune lies
+        // in this span; the ones whose tuning instant has passed are tuned or due already.
+        for (const sweep::Slot& slot :
+             sweep::MakePlan(sounders, settings, now, plannedTo).listening) {
+            if (slot.tuneAt >= now) {
+                pending.emplace(slot.tuneAt, slot);
+            }
+        }
+    }
+    RestartTimer();
 }
 
 void PlanScheduler::Timer1Tick() {

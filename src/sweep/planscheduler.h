@@ -33,6 +33,9 @@ public:
     // passed sweep::CheckPlan. An empty list stops following and rests the timer.
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return sounders; }
+    // The MOF of the sounder's last scaled sweep, where its fine steps centre from now on: with
+    // fine steps on, the slots not yet due are planned anew around it.
+    void SetMof(const QString& sounder, double mofKhz);
     // Takes at most one due slot. A slot whose audio has already begun is skipped as late.
     void Timer1Tick();
     // Ends following for good; answers that come afterwards are still reported.

@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 
+#include "station/followplan.h"
 #include "sweep/schedule.h"
 #include "ui/audiodialog.h"
 #include "ui/form2.h"
@@ -103,6 +104,7 @@ void Form1::BuildControls() {
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setToolTip(QStringLiteral("Set to same time as in Orblenta Ionogram: the second of the "
                                      "sweep period at which the sounder starts"));
+    chirpToolTip = Text2->toolTip();
     formlayout::Place(Text2, kText2);
 
     StartButton = new QPushButton(QStringLiteral("Start"), client);
@@ -180,6 +182,7 @@ void Form1::Load() {
     const StationSettings settings = store.Load(&notices);
     station.Apply(settings);
     Text2->setText(settings.basic.chirpTime);
+    ShowFollowed();
     for (const QString& notice : notices) {
         ShowMessage(notice);
     }
@@ -302,6 +305,37 @@ void Form1::FollowSavedSounders() {
     station.SetSavedSounders(store.Sounders().LoadSaved(&ignored));
 }
 
+StationSettings Form1::WithSaved(const std::vector<SavedSounder>& saved) const {
+    QStringList ignored; // told when the settings were loaded
+    StationSettings settings = store.Load(&ignored);
+    settings.basic = CurrentSettings();
+    settings.rig = station.RigInUse();
+    settings.ionogram = station.IonogramInForce();
+    settings.saved = saved;
+    return settings;
+}
+
+void Form1::ApplyFollowed(const std::vector<SavedSounder>& saved) {
+    const StationSettings settings = WithSaved(saved);
+    station.Follow(PlanSounders(settings), PlanSettingsFor(settings));
+    ShowFollowed();
+}
+
+void Form1::ShowFollowed() {
+    QStringList names;
+    for (const sweep::FollowedSounder& s : station.Followed()) {
+        names << s.name;
+    }
+    Text2->setEnabled(names.isEmpty());
+    Text2->setToolTip(names.isEmpty()
+                          ? chirpToolTip
+                          : QStringLiteral("Following the saved sounders %1 at their own chirp "
+                                           "times. Untick Follow in Configure > Sounder... to use "
+                                           "this chirp time again.")
+                                .arg(names.join(QStringLiteral(", "))));
+    UpdateStatusLine();
+}
+
 void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
         const std::optional<double> chirp =
@@ -309,6 +343,10 @@ void Form1::ShowSounderDialog() {
         auto* dialog =
             new SounderDialog(station.Profile(), chirp.value_or(0), store.Sounders(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->SetFollowCheck([this](const std::vector<SavedSounder>& saved) {
+            return CheckFollowed(WithSaved(saved));
+        });
+        connect(dialog, &SounderDialog::followAccepted, this, &Form1::ApplyFollowed);
         connect(dialog, &SounderDialog::profileAccepted, this,
                 [this](const sweep::Profile& profile, std::optional<double> chirpTime) {
                     // The sounder's settings are kept as soon as they are chosen.
@@ -409,6 +447,10 @@ void Form1::UpdateStatusLine() {
         values.listeningFrequency =
             static_cast<std::int32_t>(std::lround(station.Listening().FrequencyKhz() * 1000));
     }
+    for (const sweep::FollowedSounder& s : station.Followed()) {
+        values.followed << s.name;
+    }
+    values.started = station.Started();
     statusLine->setText(StatusLineText(values));
     statusLine->setToolTip(values.rig.problemDetail);
 }

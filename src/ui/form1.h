@@ -87,6 +87,13 @@ private:
     void ShowSounderDialog();
     // Gives the station the saved sounders, so the sweep events name the one followed.
     void FollowSavedSounders();
+    // The stored settings with these saved sounders and the window's own values: what the plan
+    // is checked and made from.
+    StationSettings WithSaved(const std::vector<SavedSounder>& saved) const;
+    // Follows the saved sounders ticked (none: the single profile again) and shows it.
+    void ApplyFollowed(const std::vector<SavedSounder>& saved);
+    // The chirp-time box is the single sounder's: disabled while saved sounders are followed.
+    void ShowFollowed();
     void ShowRigDialog();
     void ShowAudioDialog();
     void ShowIonogramWindow();
@@ -104,6 +111,7 @@ private:
     StationStore store;
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
+    QString chirpToolTip; // Text2's own, given back when no saved sounder is followed
     QPointer<Form2> form2;
     QPointer<Form3> form3;
     QPointer<frmAbout> about;

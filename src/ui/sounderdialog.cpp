@@ -1,6 +1,7 @@
 #include "ui/sounderdialog.h"
 
 #include "core/units.h"
+#include "sweep/listeningplan.h"
 #include "sweep/schedule.h"
 #include "ui/formlayout.h"
 
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
@@ -85,6 +87,12 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     savedButtons->addWidget(deleteButton);
     savedButtons->addStretch();
     auto* savedLayout = new QVBoxLayout(savedBox);
+    auto* followHint = new QLabel(
+        QStringLiteral("Tick Follow for each sounder the radio follows together (up to %1).")
+            .arg(sweep::kMostFollowed),
+        savedBox);
+    followHint->setWordWrap(true);
+    savedLayout->addWidget(followHint);
     savedLayout->addWidget(savedList);
     savedLayout->addLayout(savedValues);
     savedLayout->addLayout(savedButtons);
@@ -104,6 +112,7 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     connect(renameButton, &QPushButton::clicked, this, &SounderDialog::RenameClick);
     connect(deleteButton, &QPushButton::clicked, this, &SounderDialog::DeleteClick);
     connect(savedList, &QListWidget::currentRowChanged, this, &SounderDialog::Pick);
+    connect(savedList, &QListWidget::itemChanged, this, &SounderDialog::FollowToggled);
 
     Show(profile);
     QStringList notices;
@@ -162,10 +171,37 @@ void SounderDialog::Show(const sweep::Profile& profile) {
 }
 
 void SounderDialog::ListSaved() {
+    const QSignalBlocker quiet(savedList); // filling the list toggles nothing
     savedList->clear();
     for (const SavedSounder& sounder : saved) {
-        savedList->addItem(Describe(sounder));
+        auto* item = new QListWidgetItem(Describe(sounder), savedList);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(sounder.follow ? Qt::Checked : Qt::Unchecked);
+        item->setToolTip(QStringLiteral("Follow: tick to follow %1 with the other sounders ticked")
+                             .arg(sounder.name));
     }
+}
+
+void SounderDialog::FollowToggled(QListWidgetItem* item) {
+    const int row = savedList->row(item);
+    if (row < 0 || row >= static_cast<int>(saved.size())) {
+        return;
+    }
+    const bool follow = item->checkState() == Qt::Checked;
+    const auto followed =
+        std::count_if(saved.begin(), saved.end(), [](const SavedSounder& s) { return s.follow; });
+    if (follow && !saved[static_cast<std::size_t>(row)].follow &&
+        followed >= sweep::kMostFollowed) {
+        const QSignalBlocker quiet(savedList);
+        item->setCheckState(Qt::Unchecked);
+        ShowProblem(QStringLiteral("One radio follows at most %1 sounders at once. Untick one of "
+                                   "them before ticking %2.")
+                        .arg(sweep::kMostFollowed)
+                        .arg(saved[static_cast<std::size_t>(row)].name));
+        return;
+    }
+    saved[static_cast<std::size_t>(row)].follow = follow;
+    problem->hide();
 }
 
 void SounderDialog::Pick() {
@@ -222,7 +258,20 @@ void SounderDialog::OkClick() {
         ShowProblem(followable.Message());
         return;
     }
+    // The ticks stay as the user set them when the radio cannot follow them: the dialog stays
+    // open saying why, and nothing is stored.
+    if (followCheck) {
+        if (const Status servable = followCheck(saved); !servable.IsOk()) {
+            ShowProblem(servable.Message());
+            return;
+        }
+    }
+    QStringList unread;
+    if (saved != store.LoadSaved(&unread) && !Store(saved)) {
+        return;
+    }
     emit profileAccepted(*read.profile, chirp);
+    emit followAccepted(saved);
     accept();
 }
 
@@ -240,6 +289,7 @@ void SounderDialog::SaveClick() {
     auto same = std::find_if(changed.begin(), changed.end(),
                              [&typed](const SavedSounder& s) { return s.name == typed->name; });
     if (same != changed.end()) {
+        typed->follow = same->follow; // saving a sounder anew keeps its Follow tick
         *same = *typed;
     } else {
         changed.push_back(*typed);

@@ -2,19 +2,22 @@
 
 // Configure > Sounder: the sweep the radio follows (rate, period, band, step) in the units a
 // listener reads them in, and the sounders the user saved by name with their chirp times. OK
-// emits the accepted values; the dialog changes no other window.
+// emits the accepted values; the dialog changes no other window. Each saved sounder has a Follow
+// box: the ones ticked are followed together through the listening plan.
 
 #include "settings/sounderstore.h"
 #include "sweep/profile.h"
 
 #include <QDialog>
 #include <QLocale>
+#include <functional>
 #include <optional>
 #include <vector>
 
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 class SounderDialog : public QDialog {
@@ -33,6 +36,11 @@ public:
     };
     static Read ReadProfile(const QString& rate, const QString& period, const QString& low,
                             const QString& high, const QString& step, const QLocale& locale);
+
+    // Whether the radio can follow the sounders ticked in this list; OK asks it before keeping
+    // the ticks. Unset: every set of at most sweep::kMostFollowed is taken.
+    using FollowCheck = std::function<Status(const std::vector<SavedSounder>&)>;
+    void SetFollowCheck(FollowCheck check) { followCheck = std::move(check); }
 
     // How a saved sounder is listed: "Cyprus  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps".
     static QString Describe(const SavedSounder& sounder);
@@ -57,11 +65,14 @@ signals:
     // OK with values the radio can follow: the profile, and the chirp time of the saved sounder
     // picked, if one was.
     void profileAccepted(const sweep::Profile& profile, std::optional<double> chirpTime);
+    // OK kept the saved sounders with these Follow ticks (emitted after profileAccepted).
+    void followAccepted(const std::vector<SavedSounder>& saved);
 
 private:
     void Show(const sweep::Profile& profile);
     void ListSaved();
     void Pick();
+    void FollowToggled(QListWidgetItem* item);
     void SaveClick();
     void RenameClick();
     void DeleteClick();
@@ -76,4 +87,5 @@ private:
     QLocale locale;
     std::vector<SavedSounder> saved;
     std::optional<double> pickedChirpTime;
+    FollowCheck followCheck;
 };

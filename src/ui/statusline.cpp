@@ -92,6 +92,21 @@ QString StatusLineText(const StatusValues& values, const QLocale& locale) {
 namespace {
 
 QString PhaseLine(const StatusValues& values, const QLocale& locale) {
+    if (!values.followed.isEmpty()) {
+        // The single sounder's sweep gives way to the plan: its phase says nothing then.
+        const QString names = values.followed.join(QStringLiteral(", "));
+        const qsizetype count = values.followed.size();
+        if (values.started) {
+            return count == 1 ? QStringLiteral("Following the saved sounder %1.").arg(names)
+                              : QStringLiteral("Following %1 sounders together: %2.")
+                                    .arg(count)
+                                    .arg(names);
+        }
+        return count == 1 ? QStringLiteral("Press Start to follow the saved sounder %1.").arg(names)
+                          : QStringLiteral("Press Start to follow %1 sounders together: %2.")
+                                .arg(count)
+                                .arg(names);
+    }
     QStringList lines;
     switch (values.phase) {
     case SweepScheduler::Phase::Idle:

@@ -8,6 +8,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 struct StatusValues {
@@ -18,6 +19,8 @@ struct StatusValues {
     std::int32_t topFrequency = 0;       // the highest step, hertz
     QString notice;                      // the last passing remark, or ""
     std::int32_t listeningFrequency = 0; // hertz, while the radio is parked listening, else 0
+    QStringList followed;                // the saved sounders followed together, or none
+    bool started = false; // Start was pressed (what the line says while following)
 };
 
 // "1 min 05 s", "42 s": a countdown rounded up to whole seconds.
