@@ -4,7 +4,7 @@
 
 #include "benchrow.h"
 #include "ionogram/dechirp.h"
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <QElapsedTimer>
 #include <QString>

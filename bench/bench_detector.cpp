@@ -12,7 +12,7 @@
 
 #include "benchrow.h"
 #include "ionogram/chirpdetector.h"
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 #include "ionogram/soundergrouper.h"
 
 #include <QString>

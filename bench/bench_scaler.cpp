@@ -7,9 +7,9 @@
 // TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead.
 
 #include "benchrow.h"
-#include "ionogram/ionolayer.h"
+#include "simulation/ionolayer.h"
 #include "ionogram/scaler.h"
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 #include "testkit/syntheticsweep.h"
 
 #include <QString>

@@ -5,7 +5,7 @@
 #include "ionogram/dechirp.h"
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramimage.h"
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 #include "support/gzip.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // detector fed the placed audio with its gaps, sounders-heard.csv rewritten as sounders are
 // confirmed, and a list of frequencies listened to in turn.
 
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 #include "ionogram/soundersheard.h"
 #include "station/listener.h"
 #include "support/recordingtuner.h"

@@ -4,7 +4,7 @@
 
 #include "ionogram/dayfile.h"
 #include "ionogram/dayplot.h"
-#include "ionogram/ionolayer.h"
+#include "simulation/ionolayer.h"
 #include "ionogram/scaler.h"
 
 #include <QDir>

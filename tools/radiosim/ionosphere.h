@@ -3,7 +3,7 @@
 // What the simulated radio hears: the chirp sounder's timing, the propagation modes, the noise
 // and the sound card's clock error, read from the command line, and the help text for them.
 
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <functional>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "testkit/syntheticsweep.h"
 
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <cmath>
 #include <numbers>

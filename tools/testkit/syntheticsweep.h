@@ -6,7 +6,7 @@
 
 #include "ionogram/dechirp.h"
 #include "ionogram/ionogram.h"
-#include "ionogram/ionolayer.h"
+#include "simulation/ionolayer.h"
 
 #include <QDateTime>
 #include <memory>

@@ -5,7 +5,7 @@
 // plus noise, through a Butterworth passband. The simulated radio writes it as its audio and
 // the tests feed it to the ionogram with exactly known delays.
 
-#include "ionogram/ionolayer.h"
+#include "simulation/ionolayer.h"
 #include "ionogram/sounder.h"
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ionogram/ionolayer.h"
+#include "simulation/ionolayer.h"
 
 #include "ionogram/sounder.h"
 

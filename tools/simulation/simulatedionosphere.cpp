@@ -1,4 +1,4 @@
-#include "ionogram/simulatedionosphere.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <cmath>
 #include <complex>
