@@ -479,17 +479,10 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     for (const Chain& chain : chains) {
         const int first = chain.front().position;
         const int last = chain.back().position;
-        int spanned = 0;
-        for (std::size_t i = 0; i < chain.size(); ++i) {
-            spanned += i == 0 || chain[i].position != chain[i - 1].position;
-        }
-        double peak = -INFINITY;
-        for (const Point& point : chain) {
-            peak = std::max(peak, point.snrDb);
-        }
-        if (spanned < kMinColumns || peak < kTraceDb) {
+        if (!IsTrace(chain)) {
             continue;
         }
+        const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
         // Half a step beyond the last column, the step being this column's own.
