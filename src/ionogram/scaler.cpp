@@ -15,8 +15,8 @@ constexpr double kNoseMs = 1.0;       // ... this close in delay
 constexpr double kEndDropDb = 10;     // see TrimEnds
 // A high ray comes down onto its low ray at least this fast (ms per column).
 constexpr double kDescendingMsPerColumn = 0.01;
-constexpr int kSmoothing = 2;   // columns either side in the least delay's running median
-constexpr double kFlatMs = 0.1; // the least delay is taken over columns this near the least
+constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
+constexpr double kFlatMs = 0.15; // the least delay is taken over columns this near the least
 constexpr double kHalf = 0.5;
 constexpr int kSlopePoints = 4;              // peaks a trace's course is fitted to
 constexpr double kSteepestMsPerColumn = 1.5; // a high ray far from its nose falls this fast
