@@ -219,6 +219,29 @@ private slots:
             QTest::newRow("noise at a trace's end is not the trace")
                 << s << std::vector<Expected>{{2100, 4050, 6.0, 25}};
         }
+        {
+            // A weak low ray fades for ten columns and comes back, a little later, further on.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                if (c < 10 || c >= 20) {
+                    Mark(&s, c, c < 10 ? 5.0 : 5.2, 14);
+                }
+            }
+            QTest::newRow("low ray joined across a long fade")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 14}};
+        }
+        {
+            // A high ray fades long before its nose, above a low ray that runs on.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 5.0, 20);
+            }
+            for (int c = 10; c < 17; ++c) {
+                Mark(&s, c, 12.0 - 0.2 * (c - 10), 16);
+            }
+            QTest::newRow("high ray fragment belongs to the trace under it")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
+        }
         QTest::newRow("nothing over the noise") << Cells(Grid(2100, 40)) << std::vector<Expected>{};
     }
     void scaleSweep() {

@@ -15,12 +15,19 @@ constexpr double kNoseMs = 1.0;       // ... this close in delay
 constexpr double kEndDropDb = 10;     // see TrimEnds
 // A high ray comes down onto its low ray at least this fast (ms per column).
 constexpr double kDescendingMsPerColumn = 0.01;
-constexpr int kSmoothing = 2;   // columns either side in the least delay's running median
-constexpr double kFlatMs = 0.1; // the least delay is taken over columns this near the least
+constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
+constexpr double kFlatMs = 0.15; // the least delay is taken over columns this near the least
 constexpr double kHalf = 0.5;
 constexpr int kSlopePoints = 4;              // peaks a trace's course is fitted to
 constexpr double kSteepestMsPerColumn = 1.5; // a high ray far from its nose falls this fast
 constexpr int kStitchColumns = 4;            // columns between two chains that may be one trace
+// A weak low ray sinks into the noise for longer stretches: a later piece at nearly its delay
+// (the low ray rises a little towards its nose) continues a trace across this many columns.
+constexpr int kJoinColumns = 60;
+constexpr double kJoinBelowMs = 0.25;
+constexpr double kJoinAboveMs = 0.5;
+constexpr int kJoinPoints = 3;   // peaks at a piece's end whose median delay stands for it
+constexpr int kPieceColumns = 3; // a piece this long, or with a peak over kTraceDb, may be joined
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -244,6 +251,117 @@ void JoinAtNoses(std::vector<Chain>* chains) {
     }
 }
 
+// The median delay of the chain's first (or last) few peaks.
+double EndDelay(const Chain& chain, bool last) {
+    const std::size_t count = std::min<std::size_t>(chain.size(), kJoinPoints);
+    std::vector<double> delays;
+    for (std::size_t i = 0; i < count; ++i) {
+        delays.push_back(last ? chain[chain.size() - 1 - i].delayMs : chain[i].delayMs);
+    }
+    return Median(delays);
+}
+
+int Spanned(const Chain& chain) {
+    int spanned = 0;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        spanned += i == 0 || chain[i].position != chain[i - 1].position;
+    }
+    return spanned;
+}
+
+double PeakSnr(const Chain& chain) {
+    double peak = -INFINITY;
+    for (const Point& point : chain) {
+        peak = std::max(peak, point.snrDb);
+    }
+    return peak;
+}
+
+bool IsTrace(const Chain& chain) {
+    return Spanned(chain) >= kMinColumns && PeakSnr(chain) >= kTraceDb;
+}
+
+// Pieces of one low ray split by a long fade: a piece that begins after a trace ends, at nearly
+// the delay where the trace ended, continues it. One of the two must be a trace on its own and
+// the other long or strong enough not to be noise; the nearest such piece is joined first.
+void JoinAcrossGaps(std::vector<Chain>* chains) {
+    bool joined = true;
+    while (joined) {
+        joined = false;
+        int bestA = -1;
+        int bestB = -1;
+        int bestGap = 0;
+        std::vector<bool> trace(chains->size());
+        std::vector<bool> piece(chains->size());
+        for (std::size_t i = 0; i < chains->size(); ++i) {
+            const Chain& chain = (*chains)[i];
+            trace[i] = IsTrace(chain);
+            piece[i] = trace[i] || Spanned(chain) >= kPieceColumns ||
+                       (chain.size() >= 2 && PeakSnr(chain) >= kTraceDb);
+        }
+        for (std::size_t a = 0; a < chains->size(); ++a) {
+            if (!piece[a]) {
+                continue;
+            }
+            const Chain& before = (*chains)[a];
+            const double tail = EndDelay(before, true);
+            for (std::size_t b = 0; b < chains->size(); ++b) {
+                const Chain& after = (*chains)[b];
+                const int gap = after.front().position - before.back().position;
+                if (b == a || !piece[b] || !(trace[a] || trace[b]) || gap <= 0 ||
+                    gap > kJoinColumns || (bestA >= 0 && gap >= bestGap)) {
+                    continue;
+                }
+                const double rise = EndDelay(after, false) - tail;
+                if (rise >= -kJoinBelowMs && rise <= kJoinAboveMs) {
+                    bestA = int(a);
+                    bestB = int(b);
+                    bestGap = gap;
+                }
+            }
+        }
+        if (bestA >= 0) {
+            Chain& target = (*chains)[bestA];
+            target.insert(target.end(), (*chains)[bestB].begin(), (*chains)[bestB].end());
+            chains->erase(chains->begin() + bestB);
+            joined = true;
+        }
+    }
+}
+
+// A piece of a high ray that fades before it meets its low ray comes down from longer delays
+// over a trace that runs on at least as far: it belongs to the nearest such trace under it.
+void MergeHighRays(std::vector<Chain>* chains) {
+    for (std::size_t h = 0; h < chains->size();) {
+        const Chain& high = (*chains)[h];
+        const bool descends = high.size() >= 2 && Spanned(high) >= 2 &&
+                              EndDelay(high, false) - EndDelay(high, true) > kJoinAboveMs;
+        int below = -1;
+        double nearest = 0;
+        for (std::size_t l = 0; descends && l < chains->size(); ++l) {
+            const Chain& low = (*chains)[l];
+            if (l == h || !IsTrace(low) || low.front().position > high.front().position ||
+                low.back().position + kNoseColumns < high.back().position) {
+                continue;
+            }
+            const double apart = high.back().delayMs - DelayNear(low, high.back().position);
+            if (apart > 0 && (below < 0 || apart < nearest)) {
+                below = int(l);
+                nearest = apart;
+            }
+        }
+        if (below < 0) {
+            ++h;
+            continue;
+        }
+        Chain& low = (*chains)[below];
+        low.insert(low.end(), high.begin(), high.end());
+        std::stable_sort(low.begin(), low.end(),
+                         [](const Point& x, const Point& y) { return x.position < y.position; });
+        chains->erase(chains->begin() + std::ptrdiff_t(h));
+    }
+}
+
 // The least delay along the trace: per column the lowest peak, smoothed by a running median to
 // find where the trace is least; then a line fitted to the peaks of the stretch around it that
 // lies within kFlatMs of the least, read there. Over a flat stretch that is the mean of many
@@ -354,22 +472,17 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         TrimEnds(&chain);
     }
     JoinAtNoses(&chains);
+    JoinAcrossGaps(&chains);
+    MergeHighRays(&chains);
 
     ScaledSweep scaled;
     for (const Chain& chain : chains) {
         const int first = chain.front().position;
         const int last = chain.back().position;
-        int spanned = 0;
-        for (std::size_t i = 0; i < chain.size(); ++i) {
-            spanned += i == 0 || chain[i].position != chain[i - 1].position;
-        }
-        double peak = -INFINITY;
-        for (const Point& point : chain) {
-            peak = std::max(peak, point.snrDb);
-        }
-        if (spanned < kMinColumns || peak < kTraceDb) {
+        if (!IsTrace(chain)) {
             continue;
         }
+        const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
         // Half a step beyond the last column, the step being this column's own.
