@@ -12,8 +12,8 @@
 
 #include "benchrow.h"
 #include "ionogram/chirpdetector.h"
-#include "simulation/simulatedionosphere.h"
 #include "ionogram/soundergrouper.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <QString>
 #include <algorithm>

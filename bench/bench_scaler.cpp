@@ -7,8 +7,8 @@
 // TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead.
 
 #include "benchrow.h"
-#include "simulation/ionolayer.h"
 #include "ionogram/scaler.h"
+#include "simulation/ionolayer.h"
 #include "simulation/simulatedionosphere.h"
 #include "testkit/syntheticsweep.h"
 

@@ -19,7 +19,7 @@
 namespace {
 
 constexpr int kLastState = ReceiveParser::kSquelchData; // kComplete never outlives one byte
-constexpr double kLargestFrequency = 16666666665; // ten nibbles of at most 15, in hertz
+constexpr double kLargestFrequency = 16666666665;       // ten nibbles of at most 15, in hertz
 constexpr int kMaxChunk = 23;
 
 // The radio addresses tried: the listener's radio is taken from the input.

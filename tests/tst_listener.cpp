@@ -2,8 +2,8 @@
 // detector fed the placed audio with its gaps, sounders-heard.csv rewritten as sounders are
 // confirmed, and a list of frequencies listened to in turn.
 
-#include "simulation/simulatedionosphere.h"
 #include "ionogram/soundersheard.h"
+#include "simulation/simulatedionosphere.h"
 #include "station/listener.h"
 #include "support/recordingtuner.h"
 

@@ -4,8 +4,8 @@
 
 #include "ionogram/dayfile.h"
 #include "ionogram/dayplot.h"
-#include "simulation/ionolayer.h"
 #include "ionogram/scaler.h"
+#include "simulation/ionolayer.h"
 
 #include <QDir>
 #include <QFile>

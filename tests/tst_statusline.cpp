@@ -101,11 +101,12 @@ private slots:
             << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 0, two, false}
             << open + "Press Start to follow 2 sounders together: Cyprus, Inskip.";
         QTest::newRow("two followed, started, with a notice")
-            << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, QStringLiteral("Late."),
-                            0,         two, true}
+            << StatusValues{Civ(true), Phase::Idle, 0,   0, 30000000, QStringLiteral("Late."),
+                            0,         two,         true}
             << open + "Following 2 sounders together: Cyprus, Inskip.\nLate.";
         QTest::newRow("one followed, started, phase ignored")
-            << StatusValues{Civ(true), Phase::Stepping, 0, 12300000, 30000000, {}, 0, {two[0]}, true}
+            << StatusValues{Civ(true), Phase::Stepping, 0,   12300000, 30000000, {},
+                            0,         {two[0]},        true}
             << open + "Following the saved sounder Cyprus.";
         QTest::newRow("one followed, before Start")
             << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}, 0, {two[1]}, false}

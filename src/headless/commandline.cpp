@@ -261,11 +261,10 @@ bool ParseListenList(const QString& text, std::vector<double>* khz) {
 }
 
 bool Requested(int argc, const char* const* argv) {
-    QStringList names{OptionText(kHeadless),       OptionText(kVerbose),
-                      OptionText(kFollow),         OptionText(kListen),
-                      QStringLiteral("--help"),
-                      QStringLiteral("-h"),        QStringLiteral("--help-all"),
-                      QStringLiteral("--version"), QStringLiteral("-v")};
+    QStringList names{
+        OptionText(kHeadless),        OptionText(kVerbose),        OptionText(kFollow),
+        OptionText(kListen),          QStringLiteral("--help"),    QStringLiteral("-h"),
+        QStringLiteral("--help-all"), QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
         names << OptionText(option.name);
     }
@@ -365,8 +364,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (parser.isSet(listenOption)) {
         if (!result.follow.isEmpty()) {
-            return Refused(QStringLiteral("%1 listens instead of following a sounder: leave out %2.")
-                               .arg(OptionText(kListen), OptionText(kFollow)));
+            return Refused(
+                QStringLiteral("%1 listens instead of following a sounder: leave out %2.")
+                    .arg(OptionText(kListen), OptionText(kFollow)));
         }
         if (!ParseListenList(parser.value(listenOption), &result.listenKhz)) {
             return Refused(QStringLiteral("%1: \"%2\" is not a frequency in kHz from %3 to %4 (or "
@@ -386,9 +386,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             }
         }
     }
-    if (!result.headless &&
-        (result.verbose || !result.overrides.empty() || !result.follow.isEmpty() ||
-         !result.listenKhz.empty())) {
+    if (!result.headless && (result.verbose || !result.overrides.empty() ||
+                             !result.follow.isEmpty() || !result.listenKhz.empty())) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }

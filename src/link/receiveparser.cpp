@@ -4,7 +4,6 @@
 
 #include <utility>
 
-
 ReceiveParser::ReceiveParser(std::function<void(const QString&)> setDisplay,
                              std::function<void()> raiseReply,
                              std::function<void(bool accepted)> onAnswer)

@@ -20,7 +20,7 @@ struct StatusValues {
     QString notice;                      // the last passing remark, or ""
     std::int32_t listeningFrequency = 0; // hertz, while the radio is parked listening, else 0
     QStringList followed;                // the saved sounders followed together, or none
-    bool started = false; // Start was pressed (what the line says while following)
+    bool started = false;                // Start was pressed (what the line says while following)
 };
 
 // "1 min 05 s", "42 s": a countdown rounded up to whole seconds.

@@ -17,8 +17,9 @@ int PrintSweepStart(double chirpTime, const sweep::Profile& profile) {
         return 2;
     }
     if (chirpTime < 0 || chirpTime >= profile.period) {
-        std::fprintf(stderr, "tavmirok-radiosim: --print-sweep-start needs a chirp time from 0 to "
-                             "%g, below the period\n",
+        std::fprintf(stderr,
+                     "tavmirok-radiosim: --print-sweep-start needs a chirp time from 0 to "
+                     "%g, below the period\n",
                      profile.period);
         return 2;
     }

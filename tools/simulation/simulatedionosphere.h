@@ -5,8 +5,8 @@
 // plus noise, through a Butterworth passband. The simulated radio writes it as its audio and
 // the tests feed it to the ionogram with exactly known delays.
 
-#include "simulation/ionolayer.h"
 #include "ionogram/sounder.h"
+#include "simulation/ionolayer.h"
 
 #include <cstdint>
 #include <random>
