@@ -446,7 +446,7 @@ void Form1::ShowHeardWindow() {
 
 void Form1::FollowHeard(const sweep::Profile& profile, double chirpTime) {
     SaveGroup(profile);
-    Text2->setText(QLocale().toString(chirpTime, 'f', 3));
+    Text2->setText(QLocale().toString(chirpTime, 'g', 12));
     station.ApplyProfile(profile);
     if (!station.Followed().empty()) {
         // The single sounder in place of the saved ones followed: their Follow ticks go.

@@ -159,8 +159,7 @@ sweep::Profile HeardWindow::ProfileOf(const ionogram::HeardSounder& sounder) {
 }
 
 double HeardWindow::ChirpTimeOf(const ionogram::HeardSounder& sounder) {
-    const double chirp =
-        std::round(sounder.chirpTimeS * kMillisecondsPerSecond) / kMillisecondsPerSecond;
+    const double chirp = std::round(sounder.chirpTimeS);
     return sounder.periodS > 0 && chirp >= sounder.periodS ? chirp - sounder.periodS : chirp;
 }
 
@@ -168,8 +167,11 @@ QString HeardWindow::Timing(const ionogram::HeardSounder& sounder) {
     if (sounder.periodS <= 0) {
         return QStringLiteral("-");
     }
+    // To the millisecond, and 299.9996 as 0.000 rather than 300.000.
+    const double ms = std::round(sounder.chirpTimeS * kMillisecondsPerSecond);
+    const double chirp = std::fmod(ms / kMillisecondsPerSecond, sounder.periodS);
     return QStringLiteral("%1:%2").arg(QString::number(sounder.periodS, 'g', 12),
-                                       QString::number(ChirpTimeOf(sounder), 'f', 3));
+                                       QString::number(chirp, 'f', 3));
 }
 
 const SavedSounder* HeardWindow::SavedMatch(const ionogram::HeardSounder& sounder,
@@ -254,7 +256,8 @@ void HeardWindow::Refresh() {
                                             "there if you know it."));
             auto* follow = new QPushButton(QStringLiteral("Follow"), confirmedList);
             follow->setToolTip(QStringLiteral("Stops listening and follows this sounder: its "
-                                              "sweep and chirp time are put in force."));
+                                              "sweep and the whole second of its chirp time "
+                                              "are put in force."));
             connect(save, &QPushButton::clicked, this, [this, s] { SaveClick(s); });
             connect(follow, &QPushButton::clicked, this, [this, s] { FollowClick(s); });
             confirmedList->setCellWidget(row, kSave, save);

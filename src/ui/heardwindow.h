@@ -39,7 +39,9 @@ public:
     // its rate and period, the top lowered to the last step one period holds when the whole band
     // does not fit (100 kHz/s every 120 s: 2 to 13.9 MHz).
     static sweep::Profile ProfileOf(const ionogram::HeardSounder& sounder);
-    // The chirp time to the millisecond, as the notation shows it, within the period.
+    // The chirp time a heard sounder is saved and followed with: the whole second nearest the
+    // heard one. Sounders start on whole seconds; the fraction heard is the path's delay and the
+    // audio path's, which the ionogram is to show as the echoes' delay rather than take away.
     static double ChirpTimeOf(const ionogram::HeardSounder& sounder);
     // The listeners' notation "period:chirp time", "300:78.004"; "-" while the period is open.
     static QString Timing(const ionogram::HeardSounder& sounder);
