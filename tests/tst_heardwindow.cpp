@@ -9,6 +9,7 @@
 #include "ui/form1.h"
 #include "ui/heardwindow.h"
 
+#include <QFile>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -83,7 +84,8 @@ private slots:
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("Tavmirok.conf"));
         WriteSettingsFile(ini, {.comPort = QStringLiteral("/dev/tavmirok-none")});
-        IonogramChoice audio{.audioInput = QStringLiteral("tavmirok-none"), .folder = dir.path()};
+        IonogramChoice audio{.audioInput = QStringLiteral("tavmirok-none"),
+                             .folder = dir.filePath("archive")};
         QVERIFY(StationStore(ini).Save(audio).IsOk());
         const SavedSounder akrotiri{QStringLiteral("Akrotiri"), 54, kFastProfile, false};
         QVERIFY(SounderStore(ini).SaveSaved({akrotiri, kCyprus}).IsOk());
@@ -100,6 +102,7 @@ private slots:
                       {{500, 60, 54, 3}, {100, 120, 20, 5}, {82, 720, 10, 4}}, 7000,
                       kMidnight + kFrom, kMidnight + kUntil);
         QTRY_COMPARE(window->confirmedList->rowCount(), 2);
+        QVERIFY(QFile::exists(dir.filePath("archive/sounders-heard.csv"))); // the folder made
         const auto cell = [window](int row, int column) {
             return window->confirmedList->item(row, column)->text();
         };

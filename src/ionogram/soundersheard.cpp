@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cmath>
 
@@ -44,6 +45,8 @@ Status WriteSoundersHeard(const QString& path, const QString& text) {
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
     QString reason;
+    // The archive folder is made on first use, as the ionogram archive makes it.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
         return Status::Ok();
     }
