@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -49,6 +50,18 @@ QTableWidget* NewList(const QStringList& headers, const QString& objectName, QWi
     list->setMinimumHeight(list->horizontalHeader()->sizeHint().height() +
                            rowHeight * kVisibleRows + 2 * list->frameWidth());
     return list;
+}
+
+// Widens the list to show every column whole, as the rows now need.
+void FitColumns(QTableWidget* list) {
+    int width = 2 * list->frameWidth() + list->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < list->columnCount(); ++column) {
+        if (!list->isColumnHidden(column)) {
+            width += std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(column),
+                              list->horizontalHeader()->sectionSizeHint(column));
+        }
+    }
+    list->setMinimumWidth(width);
 }
 
 void SetCell(QTableWidget* list, int row, int column, const QString& text) {
@@ -269,6 +282,8 @@ void HeardWindow::Refresh() {
             ShowFigures(unconfirmedList, row, s, grouper->ListenKhz());
         }
     }
+    FitColumns(confirmedList);
+    FitColumns(unconfirmedList);
     lsbNotice->setText(QStringLiteral(
         "Sounders are heard as falling chirps only: the radio seems to be in LSB. Set it to USB; "
         "the sounders are then heard as rising chirps and listed here."));
