@@ -6,6 +6,7 @@
 #include "ui/formlayout.h"
 #include "ui/sounderdialog.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -306,6 +307,15 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
     const std::optional<sweep::Profile> profile = Followable(sounder);
     if (!profile) {
         return;
+    }
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (qobject_cast<SounderDialog*>(window) != nullptr && window->isVisible()) {
+            // Its OK writes the list it holds, which would drop the sounder saved here.
+            ShowProblem(QStringLiteral("Configure > Sounder is open with its own copy of the saved "
+                                       "sounders: press OK or Cancel there first, then Save "
+                                       "again."));
+            return;
+        }
     }
     QStringList unread;
     const std::vector<SavedSounder> before = store.LoadSaved(&unread);
