@@ -47,6 +47,7 @@ QTableWidget* NewList(const QStringList& headers, const QString& objectName, QWi
     list->setFocusPolicy(Qt::NoFocus);
     list->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     list->horizontalHeader()->setStretchLastSection(true);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // widened to fit instead
     const int rowHeight = list->verticalHeader()->defaultSectionSize();
     list->setMinimumHeight(list->horizontalHeader()->sizeHint().height() +
                            rowHeight * kVisibleRows + 2 * list->frameWidth());
