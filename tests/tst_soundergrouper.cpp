@@ -187,9 +187,11 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("new\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{kSoundersHeardFile});
 
-        const Status failed = WriteSoundersHeard(dir.filePath("missing/sounders-heard.csv"), "x\n");
+        // A missing folder is made; one that is a file cannot be.
+        QVERIFY(WriteSoundersHeard(dir.filePath("made/sounders-heard.csv"), "x\n").IsOk());
+        const Status failed = WriteSoundersHeard(path + "/sounders-heard.csv", "x\n");
         QVERIFY(!failed.IsOk());
-        QVERIFY(failed.Message().contains("missing"));
+        QVERIFY(failed.Message().contains(path));
         QVERIFY(failed.Message().contains("Check that the archive folder is writable"));
     }
 };
