@@ -287,6 +287,18 @@ private slots:
             QTest::newRow("a weaker mode 1 ms above is a trace of its own")
                 << s << std::vector<Expected>{{2100, 5050, 5.0, 25}, {2600, 4550, 6.0, 15}};
         }
+        {
+            // A weak trace whose last two columns before the MOF stay under the peak level, and
+            // a stronger one whose end is followed by as weak a peak on its track.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 4.0, c < 18 ? 12 : 7.5);
+                Mark(&s, c, 8.0, 24);
+            }
+            Mark(&s, 20, 8.0, 7.5);
+            QTest::newRow("a weak trace's end held at a lower level along its track")
+                << s << std::vector<Expected>{{2100, 4050, 4.0, 12}, {2100, 4050, 8.0, 24}};
+        }
         QTest::newRow("nothing over the noise") << Cells(Grid(2100, 40)) << std::vector<Expected>{};
     }
     void scaleSweep() {

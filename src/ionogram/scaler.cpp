@@ -14,7 +14,10 @@ constexpr int kNoseColumns = 3;       // the low and high ray of a mode end this
 constexpr double kNoseMs = 1.0;       // ... this close in delay
 constexpr double kEndDropDb = 10;     // see TrimEnds
 constexpr double kNoseDropDb = 8;     // see ExtendToNoses
-constexpr int kShadowPoints = 2;      // see MergeShadows
+constexpr int kHoldColumns = 2;       // see HoldWeakEnds
+constexpr double kHoldDb = 7;
+constexpr double kHoldMs = 0.1;
+constexpr int kShadowPoints = 2; // see MergeShadows
 constexpr double kShadowMs = 0.9;
 constexpr double kShadowDb = 3;
 // A high ray comes down onto its low ray at least this fast (ms per column).
@@ -534,6 +537,45 @@ void ExtendToNoses(std::vector<Chain>* chains, const std::vector<std::vector<Col
         }
     }
 }
+
+// A weak trace's last columns before its MOF often stay under kCellDb. Once the trace is sure, a
+// column after its end continues it where its best cell within kHoldMs of where the trace points
+// reaches kHoldDb and is not far weaker than the trace's end: a lower level along a known track.
+void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vector<float>*>& rows,
+                  double delayFromMs) {
+    for (Chain& chain : *chains) {
+        if (!IsTrace(chain)) {
+            continue;
+        }
+        for (int held = 0; held < kHoldColumns; ++held) {
+            const int next = chain.back().position + 1;
+            if (next >= int(rows.size()) || rows[next] == nullptr) {
+                break;
+            }
+            std::vector<double> snr;
+            for (auto point = chain.rbegin();
+                 point != chain.rend() && int(snr.size()) < kJoinPoints; ++point) {
+                snr.push_back(point->snrDb);
+            }
+            const double floor = std::max(kHoldDb, Median(snr) - kNoseDropDb);
+            double expected = 0;
+            double tolerance = 0;
+            Expect(chain, next, &expected, &tolerance);
+            const std::vector<float>& row = *rows[next];
+            int best = -1;
+            for (int i = 0; i < int(row.size()); ++i) {
+                const double delay = delayFromMs + i * kDelayGridMs;
+                if (std::abs(delay - expected) <= kHoldMs && (best < 0 || row[i] > row[best])) {
+                    best = i;
+                }
+            }
+            if (best < 0 || !(row[best] >= floor)) {
+                break;
+            }
+            chain.push_back({next, delayFromMs + best * kDelayGridMs, row[best]});
+        }
+    }
+}
 } // namespace
 
 bool ColumnFlooded(const std::vector<float>& snrDb) {
@@ -593,11 +635,13 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     });
     std::vector<double> khz(columns);
     std::vector<std::vector<ColumnPeak>> peaks(columns);
+    std::vector<const std::vector<float>*> rows(columns, nullptr); // usable ones
     for (int position = 0; position < columns; ++position) {
         const std::vector<float>& row = sweep.snrDb[order[position]];
         khz[position] = sweep.frequenciesKhz[order[position]];
         if (IonogramSweep::Usable(row) && !ColumnFlooded(row)) {
             peaks[position] = ColumnPeaks(row, sweep.delayFromMs);
+            rows[position] = &row;
         }
     }
     std::vector<Chain> chains = Link(peaks);
@@ -610,6 +654,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     MergeHighRays(&chains);
     MergeShadows(&chains);
     ExtendToNoses(&chains, peaks);
+    HoldWeakEnds(&chains, rows, sweep.delayFromMs);
 
     ScaledSweep scaled;
     for (const Chain& chain : chains) {
