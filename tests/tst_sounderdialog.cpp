@@ -29,6 +29,8 @@ void TypeInto(QLineEdit* edit, const QString& text) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(std::optional<DelayRange>)
+
 class TestSounderDialog : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
@@ -121,6 +123,65 @@ private slots:
         QCOMPARE(accepted.size(), std::size_t{1});
         QCOMPARE(accepted[0].profile, k720At82);
         QCOMPARE(accepted[0].chirpTime, std::optional<double>(41));
+    }
+
+    void delayRange_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<std::optional<DelayRange>>("delays");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("both empty: the ionogram's")
+            << ""
+            << " " << std::optional<DelayRange>() << QString();
+        QTest::newRow("far, decimal comma")
+            << "20"
+            << "40,5" << std::optional<DelayRange>({20, 40.5}) << QString();
+        QTest::newRow("one empty")
+            << "20"
+            << "" << std::optional<DelayRange>()
+            << "The delay shown to \"\" is not a number. Type it in milliseconds, for example "
+               "40. Leave both delays empty to show the ionogram's.";
+        QTest::newRow("downwards")
+            << "40"
+            << "20" << std::optional<DelayRange>() << DelayRangeRefusal({40, 20});
+        QTest::newRow("beyond the ionogram's")
+            << "20"
+            << "140" << std::optional<DelayRange>() << DelayRangeRefusal({20, 140});
+    }
+    void delayRange() {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(std::optional<DelayRange>, delays);
+        QFETCH(QString, problem);
+        const SounderDialog::ReadDelays read =
+            SounderDialog::ReadDelayRange(from, to, QLocale(QStringLiteral("de_DE")));
+        QCOMPARE(read.delays, delays);
+        QCOMPARE(read.problem, problem);
+    }
+
+    void ownDelays_savedListedAndKeptOnOk() {
+        Open();
+        TypeInto(dialog->savedName, QStringLiteral("Far"));
+        TypeInto(dialog->savedDelayFrom, QStringLiteral("40"));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("20"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(), DelayRangeRefusal({40, 20}));
+        QVERIFY(Saved().empty());
+        TypeInto(dialog->savedDelayFrom, QStringLiteral("20"));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("40"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).delays, std::optional<DelayRange>({20, 40}));
+        QCOMPARE(dialog->savedList->item(0)->text(),
+                 QStringLiteral("Far  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps  20 to 40 ms"));
+
+        // Picked again, its delays changed and OK: kept with it.
+        Open();
+        dialog->savedList->setCurrentRow(0);
+        QCOMPARE(dialog->savedDelayTo->text(), QStringLiteral("40"));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("35"));
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(accepted.size(), std::size_t{1});
+        QCOMPARE(Saved().at(0).delays, std::optional<DelayRange>({20, 35}));
     }
 
     void renameAndDelete_changeTheStore() {
