@@ -125,41 +125,15 @@ private slots:
         QCOMPARE(accepted[0].chirpTime, std::optional<double>(41));
     }
 
-    void delayRange_data() {
-        QTest::addColumn<QString>("from");
-        QTest::addColumn<QString>("to");
-        QTest::addColumn<std::optional<DelayRange>>("delays");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("both empty: the ionogram's")
-            << ""
-            << " " << std::optional<DelayRange>() << QString();
-        QTest::newRow("far, decimal comma")
-            << "20"
-            << "40,5" << std::optional<DelayRange>({20, 40.5}) << QString();
-        QTest::newRow("one empty")
-            << "20"
-            << "" << std::optional<DelayRange>()
-            << "The delay shown to \"\" is not a number. Type it in milliseconds, for example "
-               "40. Leave both delays empty to show the ionogram's.";
-        QTest::newRow("beyond the ionogram's")
-            << "20"
-            << "140" << std::optional<DelayRange>() << DelayRangeRefusal({20, 140});
-    }
-    void delayRange() {
-        QFETCH(QString, from);
-        QFETCH(QString, to);
-        QFETCH(std::optional<DelayRange>, delays);
-        QFETCH(QString, problem);
-        const SounderDialog::ReadDelays read =
-            SounderDialog::ReadDelayRange(from, to, QLocale(QStringLiteral("de_DE")));
-        QCOMPARE(read.delays, delays);
-        QCOMPARE(read.problem, problem);
-    }
-
     void ownDelays_savedListedAndKeptOnOk() {
         Open();
         TypeInto(dialog->savedName, QStringLiteral("Far"));
         TypeInto(dialog->savedDelayFrom, QStringLiteral("40"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("The delay shown to \"\" is not a number. Type it in "
+                                "milliseconds, for example 40. Leave both delays empty to show "
+                                "the ionogram's."));
         TypeInto(dialog->savedDelayTo, QStringLiteral("20"));
         QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
         QCOMPARE(dialog->problem->text(), DelayRangeRefusal({40, 20}));
