@@ -29,8 +29,6 @@ void TypeInto(QLineEdit* edit, const QString& text) {
 
 } // namespace
 
-Q_DECLARE_METATYPE(std::optional<DelayRange>)
-
 class TestSounderDialog : public QObject {
     Q_OBJECT
     QTemporaryDir dir;
