@@ -342,6 +342,9 @@ void Form1::ShowFollowed() {
                                            "times. Untick Follow in Configure > Sounder... to use "
                                            "this chirp time again.")
                                 .arg(names.join(QStringLiteral(", "))));
+    if (ionogramWindow) {
+        ionogramWindow->SetSounders(names);
+    }
     UpdateStatusLine();
 }
 
@@ -415,7 +418,8 @@ void Form1::ShowIonogramWindow() {
         connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
                 &IonogramWindow::ShowSweep);
         connect(&station, &Station::Scaled, ionogramWindow.data(), &IonogramWindow::ShowScaled);
-        if (const ionogram::IonogramSweep* sweep = station.Recorder().Current()) {
+        ShowFollowed(); // the window's sounder tabs
+        for (const ionogram::IonogramSweep* sweep : station.CurrentSweeps()) {
             ionogramWindow->ShowSweep(*sweep, -1);
         }
     }
