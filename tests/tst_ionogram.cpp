@@ -183,6 +183,32 @@ private slots:
                  qPrintable(QString::number(CellMs(peak))));
     }
 
+    void neededSpanIsTheColumns_data() {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<double>("fromMs");
+        QTest::addColumn<double>("toMs");
+        QTest::addColumn<double>("audioMs");
+        QTest::newRow("100 kHz/s, 0 to 20 ms") << 100.0 << 0.0 << 20.0 << 0.0;
+        QTest::newRow("far sounder, 20 to 40 ms, card 3 ms") << 100.0 << 20.0 << 40.0 << 3.0;
+        QTest::newRow("500 kHz/s, 0 to 10 ms") << 500.0 << 0.0 << 10.0 << 0.0;
+    }
+    void neededSpanIsTheColumns() {
+        // The plan sizes its slots from NeededSpan; the column takes what it computes itself.
+        ionogram::DechirpSettings settings;
+        QFETCH(double, rate);
+        settings.sweepRateKhzPerS = rate;
+        QFETCH(double, fromMs);
+        settings.delayFromMs = fromMs;
+        QFETCH(double, toMs);
+        settings.delayToMs = toMs;
+        QFETCH(double, audioMs);
+        settings.audioDelayMs = audioMs;
+        const ionogram::DechirpColumn column(settings);
+        const ionogram::DechirpColumn::Span span = ionogram::DechirpColumn::NeededSpan(settings);
+        QCOMPARE(span.from, column.NeedFrom());
+        QCOMPARE(span.to, column.NeedTo());
+    }
+
     void equalModesAtAndAboveTwentyMsEqualStrength() {
         // A flat window: a mode at 20 ms is as strong as one at 5 ms.
         const std::vector<float> near = Column(48000, {Mode(5, 0.1)});

@@ -78,22 +78,51 @@ struct DechirpColumn::Plans {
     }
 };
 
+namespace {
+
+// Where a column's flat window lies and how much audio it takes, relative to t_F.
+struct Geometry {
+    double windowFrom = 0;
+    double windowTo = 0;
+    double needFrom = 0;
+    double needTo = 0;
+    int segmentLength = 0;
+};
+
+Geometry GeometryOf(const DechirpSettings& settings) {
+    const double fs = settings.sampleRate;
+    const double rateHz = settings.sweepRateKhzPerS * kHzPerKhz;
+    const double audioDelay = settings.audioDelayMs * kSecondsPerMs;
+    Geometry g;
+    g.windowFrom = audioDelay + settings.delayFromMs * kSecondsPerMs - kLeadSeconds;
+    g.windowTo = audioDelay + settings.delayToMs * kSecondsPerMs + kPassHighHz / rateHz;
+    g.needFrom = g.windowFrom - kMarginSeconds;
+    g.segmentLength = FastSize(int(std::ceil((g.windowTo + kMarginSeconds - g.needFrom) * fs)) + 2);
+    g.needTo = g.needFrom + double(g.segmentLength + 1) / fs; // all that Compute takes
+    return g;
+}
+
+} // namespace
+
+DechirpColumn::Span DechirpColumn::NeededSpan(const DechirpSettings& settings) {
+    const Geometry g = GeometryOf(settings);
+    return {g.needFrom, g.needTo};
+}
+
 DechirpColumn::DechirpColumn(const DechirpSettings& dechirpSettings)
     : settings(dechirpSettings), rateHz(settings.sweepRateKhzPerS * kHzPerKhz),
       plans(std::make_unique<Plans>()) {
+    const Geometry g = GeometryOf(settings);
     const double fs = settings.sampleRate;
-    const double audioDelay = settings.audioDelayMs * kSecondsPerMs;
-    windowFrom = audioDelay + settings.delayFromMs * kSecondsPerMs - kLeadSeconds;
-    const double windowTo = audioDelay + settings.delayToMs * kSecondsPerMs + kPassHighHz / rateHz;
-    needFrom = windowFrom - kMarginSeconds;
-    needTo = windowTo + kMarginSeconds;
+    windowFrom = g.windowFrom;
+    needFrom = g.needFrom;
+    needTo = g.needTo;
+    segmentLength = g.segmentLength;
     delayCount = int(std::lround((settings.delayToMs - settings.delayFromMs) / kDelayGridMs)) + 1;
-    windowLength = int(std::ceil((windowTo - windowFrom) * fs)) + 1;
-    segmentLength = FastSize(int(std::ceil((needTo - needFrom) * fs)) + 2);
+    windowLength = int(std::ceil((g.windowTo - windowFrom) * fs)) + 1;
     const int gridBins =
         int(std::ceil(kCellsPerBin * fs / (rateHz * kDelayGridMs * kSecondsPerMs)));
     spectrumLength = FastSize(std::max(windowLength, gridBins));
-    needTo = needFrom + double(segmentLength + 1) / fs; // all that Compute takes
 
     passTaper.resize(segmentLength / 2 + 1);
     for (std::size_t bin = 0; bin < passTaper.size(); ++bin) {

@@ -34,6 +34,14 @@ public:
     double NeedFrom() const { return needFrom; }
     double NeedTo() const { return needTo; }
 
+    // The same span for these settings without making a column (no FFT plans are made): what
+    // the listening plan needs to know of each sounder's columns.
+    struct Span {
+        double from = 0;
+        double to = 0;
+    };
+    static Span NeededSpan(const DechirpSettings& settings);
+
     int DelayCount() const { return delayCount; }
     double DelayMs(int cell) const;
 

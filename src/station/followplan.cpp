@@ -24,9 +24,9 @@ std::vector<sweep::FollowedSounder> PlanSounders(const StationSettings& settings
         dechirp.delayFromMs = own.delayFromMs;
         dechirp.delayToMs = own.delayToMs;
         dechirp.sweepRateKhzPerS = saved.profile.sweepRate;
-        const ionogram::DechirpColumn column(dechirp);
-        sounders.push_back({saved.name, saved.profile, saved.chirpTime, column.NeedFrom(),
-                            column.NeedTo(), std::nullopt});
+        const ionogram::DechirpColumn::Span span = ionogram::DechirpColumn::NeededSpan(dechirp);
+        sounders.push_back(
+            {saved.name, saved.profile, saved.chirpTime, span.from, span.to, std::nullopt});
     }
     return sounders;
 }
