@@ -22,6 +22,8 @@ void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
     settings = nextSettings;
     sweepUnderWay.assign(sounders.size(), std::nan(""));
     pending.clear();
+    // Slots come as little as the command spacing apart: no read may stand between two.
+    tuner->SetReadBack(sounders.empty() || stopped);
     if (stopped) {
         return;
     }
@@ -150,6 +152,7 @@ void PlanScheduler::Stop() {
     stopped = true;
     pending.clear();
     Timer1.SetEnabled(false);
+    tuner->SetReadBack(true);
 }
 
 void PlanScheduler::SetTuner(Tuner& next) {
@@ -157,9 +160,11 @@ void PlanScheduler::SetTuner(Tuner& next) {
         return;
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+    tuner->SetReadBack(true);
     std::map<quint64, Request> unanswered;
     unanswered.swap(requests);
     tuner = &next;
+    tuner->SetReadBack(sounders.empty() || stopped);
     connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     for (const auto& [id, request] : unanswered) {
         emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);
