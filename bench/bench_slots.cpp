@@ -186,6 +186,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         bench::Note(QStringLiteral("The simulated radio did not start: ") + radio.ErrorString());
         return false;
     }
+    if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+        bench::Note(QStringLiteral("radio started at %1").arg(UtcTimeOfDay(), 0, 'f', 3));
+    }
     const QString file = folder.filePath(QStringLiteral("Tavmirok/Tavmirok.conf"));
     WriteSettings(file, device, c.sounders, chirp0, steps, folder.filePath("archive"));
 
@@ -238,7 +241,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         }
         environment.remove(QStringLiteral("DISPLAY"));
         tavmirok.setProcessEnvironment(environment);
-        tavmirok.start(QStringLiteral(TAVMIROK_PROGRAM),
+        tavmirok.start(qEnvironmentVariable("BENCH_SLOTS_PROGRAM", TAVMIROK_PROGRAM),
                        QStringList{"--headless", "--follow", names.join(','), "--audio-input",
                                    "radio", "--folder", folder.filePath("archive")} +
                            arguments);
@@ -291,11 +294,14 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         (void)QTest::qWaitFor(
             [&] {
                 output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
-                return output.contains(QStringLiteral(" bit/s: open")) ||
+                return output.contains(QStringLiteral(": open\n")) ||
                        tavmirok.state() != QProcess::Running;
             },
             int((lead + steps) * 1000));
         ready = UtcTimeOfDay();
+    }
+    if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+        bench::Note(QStringLiteral("ready at %1").arg(ready, 0, 'f', 3));
     }
     // Until the last slot's instant has passed, resizing the ionogram window all the while.
     for (bool wide = false; sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) < 0 &&
@@ -365,7 +371,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    int steps = 40;
+    int steps = 30;
     QString only;
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--steps")) {
