@@ -9,10 +9,17 @@
 // the crossing). The sounders' own chirp times put the sweep a few seconds after launch, so the
 // clocks are left as they are.
 //
+// A floor is measured the same way with no program at all: the benchmark writes the frames
+// itself from a bare precise timer, so the rows can be read against what the machine's load alone
+// does to a timer and to the simulated radio's log.
+//
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
+// BENCH_SLOTS_DEBUG=1 prints every slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM
+// runs another program in its place (a wrapper under strace or perf, say) in the windowless rows.
 
 #include "benchrow.h"
 
+#include "link/civ.h"
 #include "settings/stationstore.h"
 #include "station/followplan.h"
 #include "support/pulseserver.h"
@@ -24,13 +31,18 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QSerialPort>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,7 +60,10 @@ constexpr int kResizeEveryMs = 40;
 constexpr int kStartTimeoutMs = 20000;
 const QString kRadioAddress = QStringLiteral("94");
 
-enum class Front { Windowless, Window };
+// Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
+// Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
+// timer and nothing else to do, which shows what the machine's load alone does.
+enum class Front { Windowless, Window, StillWindow, Floor };
 enum class Rig { Civ, Rigctld };
 
 struct Case {
@@ -64,6 +79,12 @@ struct Case {
                 .arg(rig == Rig::Civ ? QStringLiteral("built-in link") : QStringLiteral("rigctld"));
         if (front == Front::Window) {
             name += QStringLiteral(", ionogram window open and resizing");
+        } else if (front == Front::StillWindow) {
+            name += QStringLiteral(", ionogram window open");
+        } else if (front == Front::Floor) {
+            name = QStringLiteral("Floor: frames written at the slots' instants by a bare timer, "
+                                  "%1 sounders")
+                       .arg(sounders);
         } else {
             name += QStringLiteral(", windowless");
         }
@@ -129,6 +150,7 @@ struct Figures {
     std::vector<double> lateMs; // of the slots whose frame came
     int planned = 0;
     int lost = 0;
+    int missing = 0; // of the lost, those that never reached the radio
     int over5 = 0;
 };
 
@@ -150,6 +172,7 @@ Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames
         }
         if (found == frames.size()) {
             ++figures.lost;
+            ++figures.missing;
             continue;
         }
         next = found + 1;
@@ -174,7 +197,7 @@ Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames
 bool Measure(const Case& c, int steps, const QString& fifo) {
     QTemporaryDir folder;
     const double now = UtcTimeOfDay();
-    const double lead = c.front == Front::Window ? kWindowLead : kHeadlessLead;
+    const double lead = c.front == Front::Windowless ? kHeadlessLead : kWindowLead;
     const double firstCrossing = (kLowKhz + kStepKhz) / kRate;
     const double chirp0 = std::fmod(std::ceil(now + lead - firstCrossing) + 86400, 300);
 
@@ -230,11 +253,54 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
 
     QProcess xvfb;
     QProcess tavmirok;
+    QSerialPort port;
+    QTimer shot;
+    std::vector<sweep::Slot> floorSlots;
+    std::size_t nextSlot = 0;
+    std::function<void()> aim; // the floor's timer, at the next slot
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
     QString window;
     double ready = 0; // when the program follows the plan
-    if (c.front == Front::Windowless) {
+    // On the plan's axis, which goes on past midnight.
+    const auto axisNow = [now] {
+        const double t = UtcTimeOfDay();
+        return t < now - 43200 ? t + 86400 : t;
+    };
+    if (c.front == Front::Floor) {
+        port.setPortName(device);
+        port.setBaudRate(kLineSpeed);
+        if (!port.open(QIODevice::ReadWrite)) {
+            bench::Note(QStringLiteral("Cannot open the radio's port: ") + port.errorString());
+            return false;
+        }
+        QObject::connect(&port, &QSerialPort::readyRead, [&port] { port.readAll(); });
+        ready = axisNow();
+        floorSlots = sweep::MakePlan(sounders, planSettings, ready, until).listening;
+        shot.setSingleShot(true);
+        shot.setTimerType(Qt::PreciseTimer);
+        aim = [&] {
+            if (nextSlot < floorSlots.size()) {
+                const double ahead = floorSlots[nextSlot].tuneAt - axisNow();
+                shot.start(std::max(0, int(std::ceil(ahead * 1000))));
+            }
+        };
+        QObject::connect(&shot, &QTimer::timeout, [&] {
+            if (axisNow() >= floorSlots[nextSlot].tuneAt) {
+                std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
+                (void)civ::FreqToBcd(floorSlots[nextSlot].listenHz, bcd);
+                QByteArray frame;
+                (void)civ::BuildFrame(kRadioAddress.toInt(nullptr, 16), civ::kCmdSetFrequency,
+                                      civ::kNoSubCommand,
+                                      QByteArrayView(bcd.data(), qsizetype(bcd.size())), &frame);
+                port.write(frame);
+                port.flush();
+                ++nextSlot;
+            }
+            aim();
+        });
+        aim();
+    } else if (c.front == Front::Windowless) {
         QStringList names;
         for (const sweep::FollowedSounder& s : sounders) {
             names << s.name;
@@ -284,7 +350,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
             return false;
         }
     }
-    if (!tavmirok.waitForStarted()) {
+    if (c.front != Front::Floor && !tavmirok.waitForStarted()) {
         bench::Note(QStringLiteral("The program did not start."));
         return false;
     }
@@ -304,14 +370,22 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         bench::Note(QStringLiteral("ready at %1").arg(ready, 0, 'f', 3));
     }
     // Until the last slot's instant has passed, resizing the ionogram window all the while.
-    for (bool wide = false; sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) < 0 &&
-                            tavmirok.state() == QProcess::Running;
-         wide = !wide) {
-        if (!window.isEmpty()) {
+    // An event loop of its own: QTest::qWait sleeps in 10 ms pieces, which would hold up the
+    // floor's timer.
+    QEventLoop loop;
+    QTimer pace;
+    bool wide = false;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        if (sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) >= 0 ||
+            (c.front != Front::Floor && tavmirok.state() != QProcess::Running)) {
+            loop.quit();
+        } else if (c.front == Front::Window) {
             Run("xdotool", {"windowsize", window, wide ? "1000" : "640", wide ? "760" : "480"});
+            wide = !wide;
         }
-        QTest::qWait(kResizeEveryMs);
-    }
+    });
+    pace.start(kResizeEveryMs);
+    loop.exec();
     output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
     tavmirok.terminate();
     tavmirok.waitForFinished();
@@ -348,13 +422,14 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     bench::PrintRow(
         c.Name(),
         QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms; %4 of %5 slots later than 5 ms, "
-                       "%6 lost (%7 % listened)")
+                       "%6 lost, %7 of them never sent (%8 % listened)")
             .arg(bench::Median(f.lateMs), 0, 'f', 1)
             .arg(bench::Percentile(f.lateMs, 0.99), 0, 'f', 1)
             .arg(bench::Percentile(f.lateMs, 1.0), 0, 'f', 1)
             .arg(f.over5)
             .arg(f.planned)
             .arg(f.lost)
+            .arg(f.missing)
             .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1),
         QStringLiteral("one sweep of %1 steps (100 kHz/s, 100 kHz steps from 4.1 MHz, 0-20 ms, "
                        "tuning time %2 ms), chirp times whole seconds one apart; the simulated "
@@ -397,14 +472,15 @@ int main(int argc, char* argv[]) {
     const bool haveRigctld = !QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty();
     bool allRan = true;
     for (const Case& c :
-         {Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
+         {Case{2, 0, Front::Floor, Rig::Civ}, Case{2, 2, Front::Floor, Rig::Civ},
+          Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
           Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
-          Case{2, 0, Front::Window, Rig::Civ}, Case{4, 0, Front::Window, Rig::Civ},
-          Case{2, 0, Front::Windowless, Rig::Rigctld}}) {
+          Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
+          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld}}) {
         if (!only.isEmpty() && !c.Name().contains(only)) {
             continue;
         }
-        if ((c.front == Front::Window && !haveX) || (c.rig == Rig::Rigctld && !haveRigctld)) {
+        if ((c.front != Front::Windowless && !haveX) || (c.rig == Rig::Rigctld && !haveRigctld)) {
             bench::Note(QStringLiteral("Not measured (Xvfb, xdotool or rigctld missing): ") +
                         c.Name());
             continue;
