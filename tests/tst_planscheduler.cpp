@@ -29,11 +29,13 @@ public:
                           failing ? Status::Error(QStringLiteral("no answer")) : Status::Ok());
     }
     void SetReplyBudget(std::chrono::milliseconds) override {}
+    void SetReadBack(bool on) override { readBack = on; }
     Status Connect() override { return Status::Ok(); }
     void Shutdown() override {}
     RigState State() const override { return {}; }
     std::vector<std::int32_t> tuned;
     bool failing = false;
+    bool readBack = true;
 };
 
 sweep::FollowedSounder Sounder(const char* name, double chirp) {
@@ -70,6 +72,7 @@ private slots:
                                                : QString());
         });
         scheduler.Follow(sounders, settings);
+        QVERIFY(!tuner.readBack); // no read may hold a slot up
         for (; nowMs < 86750000; nowMs += 10) {
             if (timer.enabled && timer.interval.count() > 0) {
                 timer.onTick();
@@ -93,6 +96,8 @@ private slots:
         // Under way at the start, the one after midnight, and the next beginning at the end.
         sweeps.removeAll(QString());
         QCOMPARE(sweeps, (QStringList{"begins", "ends 1", "begins", "ends 1", "begins"}));
+        scheduler.Follow({}, settings);
+        QVERIFY(tuner.readBack);
     }
 
     // With fine steps on, the MOF of the sweep just scaled reaches the next sweep although the

@@ -72,6 +72,24 @@ private slots:
         QVERIFY(recorder.problems.isEmpty());
     }
 
+    // While a plan tunes, no read stands between two sets; the display shows each frequency the
+    // radio acknowledged, and with read-back on again each set is read back.
+    void readBackOff_setsFollowEachOther() {
+        Session session;
+        QVERIFY(session.Connect());
+        session.tuner->SetReadBack(false);
+        TuneRecorder& recorder = *session.recorder;
+        QCOMPARE(recorder.TuneAndWait(1, 7074000, kWaitMs).outcome, TuneOutcome::Reached);
+        QCOMPARE(recorder.TuneAndWait(2, 7174000, kWaitMs).outcome, TuneOutcome::Reached);
+        QCOMPARE(recorder.display, QStringList({QString(), "7,074.000", QString(), "7,174.000"}));
+        session.tuner->SetReadBack(true);
+        QCOMPARE(recorder.TuneAndWait(3, 7274000, kWaitMs).outcome, TuneOutcome::Reached);
+        QVERIFY(session.server.WaitForLines(4));
+        QCOMPARE(session.server.lines,
+                 QList<QByteArray>({"F 7074000", "F 7174000", "F 7274000", "f"}));
+        QVERIFY(recorder.problems.isEmpty());
+    }
+
     void failedSet_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("refusing");

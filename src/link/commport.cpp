@@ -78,6 +78,9 @@ Status CommPort::Output(const QByteArray& bytes) {
         port.clearError();
         return Status::Error(message);
     }
+    // Out now, not at the next pass of the event loop, where other work may come first; a write
+    // that fails is reported through the port's error signal.
+    port.flush();
     return Status::Ok();
 }
 

@@ -88,9 +88,13 @@ void QueuedTuner::SetDone(const Status& status) {
     if (stopped) {
         return;
     }
+    if (status.IsOk() && !readBack) {
+        // The radio acknowledged this frequency; the idle reads show a knob turned later.
+        ShowFrequency(current.hz);
+    }
     if (waiting) {
         StartNext();
-    } else if (status.IsOk()) {
+    } else if (status.IsOk() && readBack) {
         // A failed set changed nothing worth a read, and a silent radio would hold the next
         // step up for a second wait.
         Read();
@@ -103,12 +107,16 @@ void QueuedTuner::ReadDone(std::optional<double> hz) {
     }
     inFlight = Command::None;
     if (hz && !stopped) {
-        emit DisplayText(QString());
-        emit DisplayText(core::FormatKilohertz(*hz));
+        ShowFrequency(*hz);
     }
     if (!stopped && waiting && inFlight == Command::None) {
         StartNext();
     }
+}
+
+void QueuedTuner::ShowFrequency(double hz) {
+    emit DisplayText(QString());
+    emit DisplayText(core::FormatKilohertz(hz));
 }
 
 void QueuedTuner::StartNext() {

@@ -3,8 +3,9 @@
 // The part the network and Hamlib backends share: the backend's state and the queue. One command
 // in flight at a time, the newest frequency waiting behind it (a request it replaces finishes
 // Superseded), a request that comes while the backend is still connecting held until it has
-// connected, a read of the radio's frequency after each set that went through and every 2 s
-// while idle, and the display fed only from those reads. A backend supplies the commands
+// connected, a read of the radio's frequency after each set that went through (unless read-back
+// is off) and every 2 s while idle, and the display fed from those reads, or with read-back off
+// from each set the radio acknowledged. A backend supplies the commands
 // themselves, reports each one's end, and reports what it saw of the rig through a few verbs;
 // the state, the "tell once" bookkeeping and the change signals live here.
 
@@ -30,6 +31,7 @@ public:
     void Tune(quint64 id, std::int32_t hz) final;
     void SetReplyBudget(std::chrono::milliseconds budget) override;
     void SetBand(std::int32_t lowHz, std::int32_t highHz) final;
+    void SetReadBack(bool on) final { readBack = on; }
     RigState State() const final { return state; }
 
 protected:
@@ -104,6 +106,7 @@ private:
     void Read();
     void StartNext();
     void IdleRead();
+    void ShowFrequency(double hz);
     void FailWaiting(const Status& status);
 
     RigState state;
@@ -117,4 +120,5 @@ private:
     std::array<bool, kTroubleKinds> told{};
     bool stopped = false;
     bool toldSlow = false;
+    bool readBack = true;
 };

@@ -47,6 +47,11 @@ public:
     // The band the station tunes (the park frequency to the highest step), named in the advice
     // when the radio refuses a frequency. A backend that gives no such advice ignores it.
     virtual void SetBand(std::int32_t /*lowHz*/, std::int32_t /*highHz*/) {}
+    // Whether the radio's frequency is read back after each set, for the display (on at first).
+    // Off while sets follow each other closely, as a listening plan sends them: a read in flight
+    // would hold the next set up by a whole round trip. A backend that reads nothing back
+    // ignores it.
+    virtual void SetReadBack(bool /*on*/) {}
     // Connects (opens the port, the socket, the rig). A failure is also reported by Problem.
     virtual Status Connect() = 0;
     // Ends every wait at once and releases the radio; nothing is sent after it.

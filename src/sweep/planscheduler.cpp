@@ -22,6 +22,8 @@ void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
     settings = nextSettings;
     sweepUnderWay.assign(sounders.size(), std::nan(""));
     pending.clear();
+    // Slots come as little as the command spacing apart: no read may stand between two.
+    tuner->SetReadBack(sounders.empty() || stopped);
     if (stopped) {
         return;
     }
@@ -113,11 +115,10 @@ void PlanScheduler::Timer1Tick() {
             continue;
         }
         Timer1.SetEnabled(false); // no tick may tune while this one does
-        const quint64 id = ++lastRequest;
         const QString name = sounders.at(slot.sounder).name;
         const double tuneAt = std::fmod(slot.tuneAt, units::kSecondsPerDay);
         const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
-        requests[id] = Request{name, slot.listenHz, tuneAt, crossing};
+        const quint64 id = requests.Add(Request{name, slot.listenHz, tuneAt, crossing});
         emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
         tuner->Tune(id, slot.listenHz); // a backend that waits for the radio answers in here
         break;
@@ -127,22 +128,17 @@ void PlanScheduler::Timer1Tick() {
 
 void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
                                  const Status& status) {
-    const auto found = requests.find(id);
-    if (found == requests.end()) {
+    const std::optional<Request> request = requests.Take(id);
+    if (!request) {
         return;
     }
-    const Request request = found->second;
-    requests.erase(found);
-    if (outcome == TuneOutcome::Reached) {
-        tuningFailing = false;
-    } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
-        tuningFailing = true;
+    if (requests.FailureToTell(outcome)) {
         emit Problem(
             QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan goes "
                            "on and keeps trying.")
-                .arg(QLocale().toString(hz / 1e6, 'f', 3), request.sounder, status.Message()));
+                .arg(QLocale().toString(hz / 1e6, 'f', 3), request->sounder, status.Message()));
     }
-    emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing,
+    emit SlotTuned(request->sounder, request->hz, request->tuneAt, request->crossing,
                    outcome == TuneOutcome::Reached);
 }
 
@@ -150,6 +146,7 @@ void PlanScheduler::Stop() {
     stopped = true;
     pending.clear();
     Timer1.SetEnabled(false);
+    tuner->SetReadBack(true);
 }
 
 void PlanScheduler::SetTuner(Tuner& next) {
@@ -157,9 +154,10 @@ void PlanScheduler::SetTuner(Tuner& next) {
         return;
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
-    std::map<quint64, Request> unanswered;
-    unanswered.swap(requests);
+    tuner->SetReadBack(true);
+    const std::map<quint64, Request> unanswered = requests.TakeAll();
     tuner = &next;
+    tuner->SetReadBack(sounders.empty() || stopped);
     connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     for (const auto& [id, request] : unanswered) {
         emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);

@@ -8,6 +8,7 @@
 #include "rig/tuner.h"
 #include "sweep/listeningplan.h"
 #include "sweep/ticktimer.h"
+#include "sweep/tunerequests.h"
 
 #include <QObject>
 #include <QString>
@@ -88,9 +89,7 @@ private:
     double dayBase = 0; // the continuous axis is dayBase + the clock's seconds of the day
     double lastReading = -1;
     bool stopped = false;
-    bool tuningFailing = false;
     int late = 0;
-    quint64 lastRequest = 0;
-    std::map<quint64, Request> requests;
+    TuneRequests<Request> requests;
     std::vector<double> sweepUnderWay; // per sounder: its period's start, NaN between sweeps
 };

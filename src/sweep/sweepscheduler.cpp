@@ -40,8 +40,7 @@ void SweepScheduler::SetTuner(Tuner& next) {
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     disconnect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
-    std::map<quint64, Request> unanswered;
-    unanswered.swap(requests);
+    const std::map<quint64, Request> unanswered = requests.TakeAll();
     tuner = &next;
     connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
@@ -193,8 +192,7 @@ void SweepScheduler::SetPhase(Phase next) {
 }
 
 void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
-    const quint64 id = ++lastRequest;
-    requests[id] = Request{frequency, mark};
+    const quint64 id = requests.Add(Request{frequency, mark});
     if (mark) {
         emit StepPlanned(frequency, *mark);
     }
@@ -203,25 +201,20 @@ void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
                                   const Status& status) {
-    const auto found = requests.find(id);
-    if (found == requests.end()) {
+    const std::optional<Request> request = requests.Take(id);
+    if (!request) {
         return;
     }
-    const Request request = found->second;
-    requests.erase(found);
-    if (!request.mark) {
+    if (!request->mark) {
         parkUnreached = outcome != TuneOutcome::Reached;
     }
-    if (outcome == TuneOutcome::Reached) {
-        tuningFailing = false;
-    } else if (outcome == TuneOutcome::Failed && !tuningFailing) {
-        tuningFailing = true;
+    if (requests.FailureToTell(outcome)) {
         Tell(true, QStringLiteral("Could not tune the radio to %1 MHz (%2). The sweep goes on and "
                                   "keeps trying.")
                        .arg(Megahertz(hz), status.Message()));
     }
-    if (request.mark) {
-        emit StepTuned(hz, *request.mark, outcome == TuneOutcome::Reached);
+    if (request->mark) {
+        emit StepTuned(hz, *request->mark, outcome == TuneOutcome::Reached);
     }
     if (handling == 0) {
         EmitMessages(); // a late answer: no click or tick will send its message

@@ -11,6 +11,7 @@
 #include "sweep/profile.h"
 #include "sweep/schedule.h"
 #include "sweep/ticktimer.h"
+#include "sweep/tunerequests.h"
 
 #include <QObject>
 #include <QString>
@@ -130,11 +131,9 @@ private:
     QString sounder; // the label of the sweep in force
     // The refused chirp text the user was last told about at a re-arm.
     std::optional<QString> reportedRefusal;
-    bool tuningFailing = false; // the last tuning failed and the user has been told
     bool parkUnreached = false; // the last park tuning did not reach the radio
     bool stopped = false;
     int handling = 0; // clicks and ticks under way; their messages go out when they end
-    quint64 lastRequest = 0;
-    std::map<quint64, Request> requests;
+    TuneRequests<Request> requests;
     std::vector<Message> messages;
 };

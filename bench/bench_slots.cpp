@@ -1,0 +1,491 @@
+// Slot lateness at the radio while following several sounders: the whole program (windowless,
+// or with its windows under Xvfb and the ionogram window open and being resized) follows two or
+// four saved sounders whose chirp times are whole seconds one apart, so every step of each falls
+// on the same fraction of a second as a step of every other: the worst case for the plan. The
+// simulated radio logs the arrival of each set-frequency frame; the benchmark makes the same
+// listening plan from the same settings and sets each slot's frame against its tuning instant.
+// A slot is lost when its frame never came or came so late that the sweep had passed its
+// frequency by the time the radio could be on it (tuning instant + lateness + tuning time after
+// the crossing). The sounders' own chirp times put the sweep a few seconds after launch, so the
+// clocks are left as they are.
+//
+// A floor is measured the same way with no program at all: the benchmark writes the frames
+// itself from a bare precise timer, so the rows can be read against what the machine's load alone
+// does to a timer and to the simulated radio's log.
+//
+// Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
+// BENCH_SLOTS_DEBUG=1 prints every slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM
+// runs another program in its place (a wrapper under strace or perf, say) in the windowless rows.
+
+#include "benchrow.h"
+
+#include "link/civ.h"
+#include "settings/stationstore.h"
+#include "station/followplan.h"
+#include "support/pulseserver.h"
+#include "sweep/listeningplan.h"
+#include "sweep/schedule.h"
+#include "testkit/headlessrun.h"
+#include "testkit/radiosimprocess.h"
+#include "testkit/tunerecorder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr double kLowKhz = 4000; // the first step is 4.1 MHz, crossed 41 s after the chirp time
+constexpr double kRate = 100;    // kHz/s
+constexpr double kStepKhz = 100;
+constexpr int kIc7300 = 3073;
+constexpr int kLineSpeed = 19200;
+// From launch to the first slot: on a loaded machine the program may take seconds to start.
+constexpr double kHeadlessLead = 10;
+constexpr double kWindowLead = 16; // the window has to come and Start be pressed first
+constexpr int kResizeEveryMs = 40;
+constexpr int kStartTimeoutMs = 20000;
+const QString kRadioAddress = QStringLiteral("94");
+
+// Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
+// Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
+// timer and nothing else to do, which shows what the machine's load alone does.
+enum class Front { Windowless, Window, StillWindow, Floor };
+enum class Rig { Civ, Rigctld };
+
+struct Case {
+    int sounders;
+    int busyLoops;
+    Front front;
+    Rig rig;
+
+    QString Name() const {
+        QString name =
+            QStringLiteral("Slot lateness at the radio, %1 sounders, %2")
+                .arg(sounders)
+                .arg(rig == Rig::Civ ? QStringLiteral("built-in link") : QStringLiteral("rigctld"));
+        if (front == Front::Window) {
+            name += QStringLiteral(", ionogram window open and resizing");
+        } else if (front == Front::StillWindow) {
+            name += QStringLiteral(", ionogram window open");
+        } else if (front == Front::Floor) {
+            name = QStringLiteral("Floor: frames written at the slots' instants by a bare timer, "
+                                  "%1 sounders")
+                       .arg(sounders);
+        } else {
+            name += QStringLiteral(", windowless");
+        }
+        if (busyLoops > 0) {
+            name += QStringLiteral(", %1 busy loops").arg(busyLoops);
+        }
+        return name;
+    }
+};
+
+QString Run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(kStartTimeoutMs);
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+}
+
+// Xvfb on a display it picks itself; empty when it did not start.
+QString StartXvfb(QProcess& xvfb, const QTemporaryDir& folder) {
+    const QString file = folder.filePath(QStringLiteral("display"));
+    xvfb.start(QStringLiteral("sh"),
+               {QStringLiteral("-c"),
+                QStringLiteral("exec Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "
+                               "-noreset 3>'%1' 2>/dev/null")
+                    .arg(file)});
+    QString display;
+    (void)QTest::qWaitFor(
+        [&] {
+            QFile f(file);
+            if (f.open(QIODevice::ReadOnly)) {
+                display = QString::fromLatin1(f.readAll()).trimmed();
+            }
+            return !display.isEmpty();
+        },
+        kStartTimeoutMs);
+    return display.isEmpty() ? QString() : QStringLiteral(":") + display;
+}
+
+// The saved sounders, all followed: chirp times chirp0, chirp0 + 1, ...
+void WriteSettings(const QString& file, const QString& device, int sounders, double chirp0,
+                   int steps, const QString& archive) {
+    QSettings store(file, QSettings::IniFormat);
+    store.setValue(QStringLiteral("settings/comport"), device);
+    store.setValue(QStringLiteral("settings/BaudRate"), QString::number(kLineSpeed));
+    store.setValue(QStringLiteral("settings/ChirpTime"), QStringLiteral("0"));
+    store.setValue(QStringLiteral("settings/RadioAddress"),
+                   QString::number(kRadioAddress.toInt(nullptr, 16)));
+    store.setValue(QStringLiteral("ionogram/AudioInput"), QStringLiteral("radio"));
+    store.setValue(QStringLiteral("ionogram/Folder"), archive);
+    store.beginWriteArray(QStringLiteral("sounders"), sounders);
+    for (int i = 0; i < sounders; ++i) {
+        store.setArrayIndex(i);
+        store.setValue("Name", QString(QChar('A' + i)));
+        store.setValue("ChirpTime", QString::number(std::fmod(chirp0 + i, 300)));
+        store.setValue("LowFrequency", QString::number(kLowKhz));
+        store.setValue("HighFrequency", QString::number(kLowKhz + steps * kStepKhz));
+        store.setValue("Follow", "true");
+    }
+    store.endArray();
+}
+
+struct Figures {
+    std::vector<double> lateMs; // of the slots whose frame came
+    int planned = 0;
+    int lost = 0;
+    int missing = 0; // of the lost, those that never reached the radio
+    int over5 = 0;
+};
+
+// Each planned slot against the first frame with its frequency not before 0.5 s ahead of it,
+// taken in order; `from` is the axis' reading at launch, for frames logged past midnight.
+Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames,
+                const sweep::PlanSettings& settings, double from) {
+    Figures figures;
+    qsizetype next = 0;
+    for (const sweep::Slot& slot : plan.listening) {
+        ++figures.planned;
+        qsizetype found = next;
+        double arrival = 0;
+        for (; found < frames.size(); ++found) {
+            arrival = frames[found].time + (frames[found].time < from - 43200 ? 86400 : 0);
+            if (frames[found].hz == slot.listenHz && arrival > slot.tuneAt - 0.5) {
+                break;
+            }
+        }
+        if (found == frames.size()) {
+            ++figures.lost;
+            ++figures.missing;
+            continue;
+        }
+        next = found + 1;
+        const double late = arrival - slot.tuneAt;
+        if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+            bench::Note(QStringLiteral("%1 %2 Hz tune %3 window %4..%5 crossing %6 arrival %7")
+                            .arg(slot.sounder)
+                            .arg(slot.listenHz)
+                            .arg(slot.tuneAt, 0, 'f', 3)
+                            .arg(slot.windowFrom, 0, 'f', 3)
+                            .arg(slot.windowTo, 0, 'f', 3)
+                            .arg(slot.crossing, 0, 'f', 3)
+                            .arg(arrival, 0, 'f', 3));
+        }
+        figures.lateMs.push_back(late * 1000);
+        figures.over5 += late > 0.005 ? 1 : 0;
+        figures.lost += slot.tuneAt + late + settings.tuningTime > slot.crossing ? 1 : 0;
+    }
+    return figures;
+}
+
+bool Measure(const Case& c, int steps, const QString& fifo) {
+    QTemporaryDir folder;
+    const double now = UtcTimeOfDay();
+    const double lead = c.front == Front::Windowless ? kHeadlessLead : kWindowLead;
+    const double firstCrossing = (kLowKhz + kStepKhz) / kRate;
+    const double chirp0 = std::fmod(std::ceil(now + lead - firstCrossing) + 86400, 300);
+
+    RadioSimProcess radio;
+    const QString device =
+        radio.Start({"--address", kRadioAddress, "--chirp", QString::number(chirp0), "--audio",
+                     fifo, "--noise", "0.01", "--mode", "2:2000-30000:0.04"});
+    if (device.isEmpty()) {
+        bench::Note(QStringLiteral("The simulated radio did not start: ") + radio.ErrorString());
+        return false;
+    }
+    if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+        bench::Note(QStringLiteral("radio started at %1").arg(UtcTimeOfDay(), 0, 'f', 3));
+    }
+    const QString file = folder.filePath(QStringLiteral("Tavmirok/Tavmirok.conf"));
+    WriteSettings(file, device, c.sounders, chirp0, steps, folder.filePath("archive"));
+
+    QProcess rigctld;
+    QStringList arguments;
+    if (c.rig == Rig::Rigctld) {
+        const quint16 port = FreeLocalPort();
+        QString error;
+        if (!StartRigctld(rigctld, kIc7300, device, kLineSpeed, port, {}, &error)) {
+            bench::Note(error);
+            return false;
+        }
+        arguments << "--rig"
+                  << "network"
+                  << "--rig-address" << QStringLiteral("127.0.0.1:%1").arg(port);
+    }
+
+    // The plan the program makes, from the same settings.
+    QStringList notices;
+    StationSettings settings = StationStore(file).Load(&notices);
+    if (c.rig == Rig::Rigctld) { // as --rig network gives it
+        settings.rig.backend = QStringLiteral("network");
+    }
+    const std::vector<sweep::FollowedSounder> sounders = PlanSounders(settings);
+    const sweep::PlanSettings planSettings = PlanSettingsFor(settings);
+    const double until = now + lead + steps * kStepKhz / kRate + c.sounders + 1;
+    if (int(sounders.size()) != c.sounders) {
+        bench::Note(
+            QStringLiteral("The settings written do not follow %1 sounders.").arg(c.sounders));
+        return false;
+    }
+
+    std::vector<std::unique_ptr<QProcess>> busy;
+    for (int i = 0; i < c.busyLoops; ++i) {
+        busy.push_back(std::make_unique<QProcess>());
+        busy.back()->start(QStringLiteral("sh"),
+                           {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+    }
+
+    QProcess xvfb;
+    QProcess tavmirok;
+    QSerialPort port;
+    QTimer shot;
+    std::vector<sweep::Slot> floorSlots;
+    std::size_t nextSlot = 0;
+    std::function<void()> aim; // the floor's timer, at the next slot
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
+    QString window;
+    double ready = 0; // when the program follows the plan
+    // On the plan's axis, which goes on past midnight.
+    const auto axisNow = [now] {
+        const double t = UtcTimeOfDay();
+        return t < now - 43200 ? t + 86400 : t;
+    };
+    if (c.front == Front::Floor) {
+        port.setPortName(device);
+        port.setBaudRate(kLineSpeed);
+        if (!port.open(QIODevice::ReadWrite)) {
+            bench::Note(QStringLiteral("Cannot open the radio's port: ") + port.errorString());
+            return false;
+        }
+        QObject::connect(&port, &QSerialPort::readyRead, [&port] { port.readAll(); });
+        ready = axisNow();
+        floorSlots = sweep::MakePlan(sounders, planSettings, ready, until).listening;
+        shot.setSingleShot(true);
+        shot.setTimerType(Qt::PreciseTimer);
+        aim = [&] {
+            if (nextSlot < floorSlots.size()) {
+                const double ahead = floorSlots[nextSlot].tuneAt - axisNow();
+                shot.start(std::max(0, int(std::ceil(ahead * 1000))));
+            }
+        };
+        QObject::connect(&shot, &QTimer::timeout, [&] {
+            if (axisNow() >= floorSlots[nextSlot].tuneAt) {
+                std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
+                (void)civ::FreqToBcd(floorSlots[nextSlot].listenHz, bcd);
+                QByteArray frame;
+                (void)civ::BuildFrame(kRadioAddress.toInt(nullptr, 16), civ::kCmdSetFrequency,
+                                      civ::kNoSubCommand,
+                                      QByteArrayView(bcd.data(), qsizetype(bcd.size())), &frame);
+                port.write(frame);
+                port.flush();
+                ++nextSlot;
+            }
+            aim();
+        });
+        aim();
+    } else if (c.front == Front::Windowless) {
+        QStringList names;
+        for (const sweep::FollowedSounder& s : sounders) {
+            names << s.name;
+        }
+        environment.remove(QStringLiteral("DISPLAY"));
+        tavmirok.setProcessEnvironment(environment);
+        tavmirok.start(qEnvironmentVariable("BENCH_SLOTS_PROGRAM", TAVMIROK_PROGRAM),
+                       QStringList{"--headless", "--follow", names.join(','), "--audio-input",
+                                   "radio", "--folder", folder.filePath("archive")} +
+                           arguments);
+    } else {
+        const QString display = StartXvfb(xvfb, folder);
+        if (display.isEmpty()) {
+            bench::Note(QStringLiteral("Xvfb did not start."));
+            return false;
+        }
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        tavmirok.setProcessEnvironment(environment);
+        tavmirok.start(QStringLiteral(TAVMIROK_PROGRAM), QStringList{});
+        qputenv("DISPLAY", display.toLatin1());
+        const QString main = Run("timeout", {"15", "xdotool", "search", "--sync", "--onlyvisible",
+                                             "--name", "^Tavmirok \\(BETA\\)$"})
+                                 .section('\n', 0, 0);
+        if (main.isEmpty()) {
+            bench::Note(QStringLiteral("The main window did not appear."));
+            return false;
+        }
+        Run("xdotool", {"windowfocus", "--sync", main});
+        Run("xdotool", {"key", "--delay", "80", "Tab", "space"});
+        ready = UtcTimeOfDay();
+        Run("xdotool", {"key", "--delay", "150", "alt+v", "i"});
+        (void)QTest::qWaitFor(
+            [&] {
+                const QStringList shown =
+                    Run("xdotool", {"search", "--onlyvisible", "--pid",
+                                    QString::number(tavmirok.processId()), "--name", "."})
+                        .split('\n', Qt::SkipEmptyParts);
+                for (const QString& id : shown) {
+                    window = id != main ? id : window;
+                }
+                return !window.isEmpty();
+            },
+            kStartTimeoutMs);
+        if (window.isEmpty()) {
+            bench::Note(QStringLiteral("The ionogram window did not appear."));
+            return false;
+        }
+    }
+    if (c.front != Front::Floor && !tavmirok.waitForStarted()) {
+        bench::Note(QStringLiteral("The program did not start."));
+        return false;
+    }
+    // Slots before the program follows the plan are not counted.
+    QString output;
+    if (c.front == Front::Windowless) {
+        (void)QTest::qWaitFor(
+            [&] {
+                output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
+                return output.contains(QStringLiteral(": open\n")) ||
+                       tavmirok.state() != QProcess::Running;
+            },
+            int((lead + steps) * 1000));
+        ready = UtcTimeOfDay();
+    }
+    if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+        bench::Note(QStringLiteral("ready at %1").arg(ready, 0, 'f', 3));
+    }
+    // Until the last slot's instant has passed, resizing the ionogram window all the while.
+    // An event loop of its own: QTest::qWait sleeps in 10 ms pieces, which would hold up the
+    // floor's timer.
+    QEventLoop loop;
+    QTimer pace;
+    bool wide = false;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        if (sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) >= 0 ||
+            (c.front != Front::Floor && tavmirok.state() != QProcess::Running)) {
+            loop.quit();
+        } else if (c.front == Front::Window) {
+            Run("xdotool", {"windowsize", window, wide ? "1000" : "640", wide ? "760" : "480"});
+            wide = !wide;
+        }
+    });
+    pace.start(kResizeEveryMs);
+    loop.exec();
+    output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
+    tavmirok.terminate();
+    tavmirok.waitForFinished();
+    for (auto& loop : busy) {
+        loop->kill();
+        loop->waitForFinished();
+    }
+    rigctld.terminate();
+    rigctld.waitForFinished();
+    xvfb.terminate();
+    xvfb.waitForFinished();
+
+    if (ready < now) {
+        ready += 86400; // past midnight
+    }
+    const sweep::ListeningPlan plan = sweep::MakePlan(sounders, planSettings, ready, until);
+    if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+        bench::Note(QStringLiteral("launched at %1\n").arg(now, 0, 'f', 3) + output + "\n" +
+                    radio.LogLines().join('\n'));
+    }
+    const Figures f = Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now);
+    const int before =
+        int(sweep::MakePlan(sounders, planSettings, now, until).listening.size()) - f.planned;
+    if (before > 0) {
+        bench::Note(QStringLiteral("%1 slots came before the program was ready (%2 s after "
+                                   "launch): not counted")
+                        .arg(before)
+                        .arg(ready - now, 0, 'f', 1));
+    }
+    if (f.planned == 0 || f.lateMs.empty()) {
+        bench::Note(QStringLiteral("No slot reached the radio; the program said:\n") + output);
+        return false;
+    }
+    bench::PrintRow(
+        c.Name(),
+        QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms; %4 of %5 slots later than 5 ms, "
+                       "%6 lost, %7 of them never sent (%8 % listened)")
+            .arg(bench::Median(f.lateMs), 0, 'f', 1)
+            .arg(bench::Percentile(f.lateMs, 0.99), 0, 'f', 1)
+            .arg(bench::Percentile(f.lateMs, 1.0), 0, 'f', 1)
+            .arg(f.over5)
+            .arg(f.planned)
+            .arg(f.lost)
+            .arg(f.missing)
+            .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1),
+        QStringLiteral("one sweep of %1 steps (100 kHz/s, 100 kHz steps from 4.1 MHz, 0-20 ms, "
+                       "tuning time %2 ms), chirp times whole seconds one apart; the simulated "
+                       "radio's log time of each set-frequency frame minus its slot's tuning "
+                       "instant from the same plan (log resolution 1 ms); lost: no frame, or the "
+                       "radio on frequency only after the sweep passed it")
+            .arg(steps)
+            .arg(planSettings.tuningTime * 1000, 0, 'f', 0));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int steps = 30;
+    QString only;
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--steps")) {
+            steps = std::max(1, args[i + 1].toInt());
+        } else if (args[i] == QLatin1String("--only")) {
+            only = args[i + 1];
+        }
+    }
+    if (!PulseServer::Installed()) {
+        bench::Note(QStringLiteral("pulseaudio is not installed: no figures."));
+        return 1;
+    }
+    PulseServer pulse;
+    QString error;
+    const QString fifo = pulse.FilePath(QStringLiteral("radio.fifo"));
+    if (!pulse.Start(&error) ||
+        !pulse.AddPipeSource(QStringLiteral("radio"), fifo, 48000, &error)) {
+        bench::Note(error);
+        return 1;
+    }
+    const bool haveX = !QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() &&
+                       !QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty();
+    const bool haveRigctld = !QStandardPaths::findExecutable(QStringLiteral("rigctld")).isEmpty();
+    bool allRan = true;
+    for (const Case& c :
+         {Case{2, 0, Front::Floor, Rig::Civ}, Case{2, 2, Front::Floor, Rig::Civ},
+          Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
+          Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
+          Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
+          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld}}) {
+        if (!only.isEmpty() && !c.Name().contains(only)) {
+            continue;
+        }
+        if ((c.front != Front::Windowless && !haveX) || (c.rig == Rig::Rigctld && !haveRigctld)) {
+            bench::Note(QStringLiteral("Not measured (Xvfb, xdotool or rigctld missing): ") +
+                        c.Name());
+            continue;
+        }
+        allRan = Measure(c, steps, fifo) && allRan;
+    }
+    return allRan ? 0 : 1;
+}
