@@ -187,9 +187,13 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("new\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{kSoundersHeardFile});
 
-        const Status failed = WriteSoundersHeard(dir.filePath("missing/sounders-heard.csv"), "x\n");
+        // A folder not made yet is made; one that cannot be (a file is in the way) is told.
+        QVERIFY(WriteSoundersHeard(dir.filePath("new/archive/sounders-heard.csv"), "x\n").IsOk());
+        QVERIFY(QFile::exists(dir.filePath("new/archive/sounders-heard.csv")));
+        const Status failed =
+            WriteSoundersHeard(dir.filePath("sounders-heard.csv/inside/sounders-heard.csv"), "x\n");
         QVERIFY(!failed.IsOk());
-        QVERIFY(failed.Message().contains("missing"));
+        QVERIFY(failed.Message().contains("inside"));
         QVERIFY(failed.Message().contains("Check that the archive folder is writable"));
     }
 };

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <cmath>
 
@@ -41,6 +42,9 @@ QString SoundersHeardRows(const std::vector<HeardSounder>& sounders, double list
 }
 
 Status WriteSoundersHeard(const QString& path, const QString& text) {
+    // The archive folder is made here when nothing was archived into it yet: the list is
+    // written whether or not ionograms are saved.
+    QFileInfo(path).dir().mkpath(QStringLiteral("."));
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
     QString reason;
