@@ -4,7 +4,8 @@
 // scaled trace matched to its mode. Also sweeps of noise alone and of noise with a carrier
 // keyed inside 5 % of the columns, counting the traces found there (all false), and the CPU
 // time the scaler takes per sweep. Figures are printed, never judged.
-// TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead.
+// TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead;
+// TAVMIROK_SCALER_SEED=N (N > 0) draws another set of sweeps, to check a threshold on.
 
 #include "benchrow.h"
 #include "ionogram/scaler.h"
@@ -121,7 +122,9 @@ void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
 int main() {
     SyntheticSweeps maker(kFs, kChirpTime, kNoiseRms);
     bool dump = false;
-    std::mt19937 random(20261207);
+    const std::uint32_t seedSet = qEnvironmentVariableIntValue("TAVMIROK_SCALER_SEED");
+    const std::uint32_t shift = 10000 * seedSet; // noise seeds of the set
+    std::mt19937 random(20261207 + seedSet);
     std::vector<double> mofErrors;   // kHz, absolute
     std::vector<double> delayErrors; // ms, signed
     std::vector<double> cpuMs;
@@ -135,7 +138,7 @@ int main() {
         for (const ModelMode& mode : modes) {
             layers.push_back(mode.layer);
         }
-        const IonogramSweep sweep = maker.Make(layers, 1000 + s);
+        const IonogramSweep sweep = maker.Make(layers, 1000 + s + shift);
         if (qEnvironmentVariableIntValue(kDumpVariable, &dump) == s && dump) {
             Dump(modes, sweep);
             return 0;
@@ -182,9 +185,11 @@ int main() {
         delayWithin += std::abs(error - offset) <= 0.1;
     }
     const QString method =
-        QString("%1 sweeps of 280 steps (100 kHz) through the dechirp at 48 kHz, 1-3 modes "
-                "(1F, 2F, E-like) from parabolic layers, MOF uniform 4-28 MHz (E 4-12)")
-            .arg(kSignalSweeps);
+        QString(
+            "%1 sweeps of 280 steps (100 kHz) through the dechirp at 48 kHz, 1-3 modes "
+            "(1F, 2F, E-like) from parabolic layers, MOF uniform 4-28 MHz (E 4-12); seed set %2")
+            .arg(kSignalSweeps)
+            .arg(seedSet);
     bench::PrintRow("scaler: modes matched by a trace",
                     QString("%1 of %2").arg(modesMatched).arg(modesDrawn), method);
     bench::PrintRow("scaler: MOF absolute error",
@@ -210,7 +215,7 @@ int main() {
     int keyedTraces = 0;
     std::uniform_real_distribution<double> unit(0, 1);
     for (int s = 0; s < kNoiseSweeps; ++s) {
-        noiseTraces += int(ScaleSweep(maker.Make({}, 5000 + s)).traces.size());
+        noiseTraces += int(ScaleSweep(maker.Make({}, 5000 + s + shift)).traces.size());
         std::vector<std::optional<KeyedCarrier>> keyed(sweep::StepCount(SounderProfile{}));
         for (auto& column : keyed) {
             if (unit(random) < kKeyedShare) {
@@ -222,7 +227,7 @@ int main() {
                                       unit(random) < 0.5};
             }
         }
-        keyedTraces += int(ScaleSweep(maker.Make({}, 7000 + s, keyed)).traces.size());
+        keyedTraces += int(ScaleSweep(maker.Make({}, 7000 + s + shift, keyed)).traces.size());
     }
     bench::PrintRow("scaler: false traces, noise alone",
                     QString("%1 per 100 sweeps").arg(100.0 * noiseTraces / kNoiseSweeps),

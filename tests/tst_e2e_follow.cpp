@@ -2,8 +2,10 @@
 // sounder A through a mode at 2 ms and sounder B (chirp time 5 s later, so every step of one falls
 // on the same fraction of a second as a step of the other) through a mode at 6 ms, and writes its
 // audio into a private PulseAudio server; `--follow A,B` must archive one ionogram per sounder,
-// each with its columns on its own mode's delay and none on the other's.
+// each with its columns on its own mode's delay and none on the other's, B over the delays saved
+// with it and A over the ionogram's, and scale both into the day file.
 
+#include "ionogram/dayfile.h"
 #include "support/gzip.h"
 #include "support/ionogramtable.h"
 #include "support/pulseserver.h"
@@ -30,6 +32,9 @@ constexpr int kSteps = 30;
 constexpr double kLead = 12;
 constexpr double kDelayA = 2;
 constexpr double kDelayB = 6;
+// B's own delays shown (saved with it); A shows the ionogram's, 0 to 20 ms.
+constexpr double kOwnFromB = 1;
+constexpr double kOwnToB = 15;
 constexpr double kOnDelayMs = 1.0; // a peak this near the mode's delay (filter and audio path)
 constexpr double kFoundDb = 12;    // over the row's median: a mode
 constexpr int kArchiveTimeoutMs = int((kLead + 36 + 2) * 1000) + 30000;
@@ -94,6 +99,10 @@ private slots:
                 store.setValue("ChirpTime", QString::number(i == 0 ? chirpA : chirpB));
                 store.setValue("LowFrequency", "4000");
                 store.setValue("HighFrequency", "7000");
+                if (i == 1) {
+                    store.setValue("MinDelay", QString::number(kOwnFromB));
+                    store.setValue("MaxDelay", QString::number(kOwnToB));
+                }
             }
             store.endArray();
         }
@@ -106,16 +115,29 @@ private slots:
         QVERIFY(program.waitForStarted(kRunTimeoutMs));
         QString log;
         const QRegularExpression archived(QStringLiteral("Z ionogram archived: (\\S+\\.png) "));
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            (log += QString::fromLocal8Bit(program.readAllStandardError()),
-             log.count(archived) >= 2 || program.state() == QProcess::NotRunning),
-            qPrintable(log), kArchiveTimeoutMs);
+        const QRegularExpression dayFile(QStringLiteral("day file: (\\S+\\.csv),"));
+        QTRY_VERIFY2_WITH_TIMEOUT((log += QString::fromLocal8Bit(program.readAllStandardError()),
+                                   (log.count(archived) >= 2 && log.count(dayFile) >= 2) ||
+                                       program.state() == QProcess::NotRunning),
+                                  qPrintable(log), kArchiveTimeoutMs);
         program.terminate();
         QVERIFY(program.waitForFinished(kRunTimeoutMs));
         QVERIFY2(!log.contains(QStringLiteral("problem: ")), qPrintable(log));
 
-        for (const auto& [name, own, other] :
-             {std::tuple{"A", kDelayA, kDelayB}, std::tuple{"B", kDelayB, kDelayA}}) {
+        // Both sweeps scaled into the day file under their sounders' names.
+        QFile day(dayFile.match(log).captured(1));
+        QVERIFY2(day.open(QIODevice::ReadOnly), qPrintable(log));
+        int skipped = 0;
+        QStringList scaledSounders;
+        for (const ionogram::DayRow& row : ionogram::ParseDayFile(day.readAll(), &skipped)) {
+            scaledSounders.append(row.sounder);
+        }
+        QVERIFY2(scaledSounders.contains("A") && scaledSounders.contains("B"),
+                 qPrintable(scaledSounders.join(',')));
+
+        for (const auto& [name, own, other, from, to] :
+             {std::tuple{"A", kDelayA, kDelayB, 0.0, 20.0},
+              std::tuple{"B", kDelayB, kDelayA, kOwnFromB, kOwnToB}}) {
             QString png;
             for (auto it = archived.globalMatch(log); it.hasNext();) {
                 const QString path = it.next().captured(1);
@@ -128,6 +150,8 @@ private slots:
             QVERIFY(text.contains(QByteArray("# sounder: ") + name + "\n"));
             const Table table = ReadTable(text);
             QCOMPARE(int(table.frequenciesKhz.size()), kSteps);
+            QCOMPARE(table.delaysMs.front(), from);
+            QVERIFY2(std::abs(table.delaysMs.back() - to) < 0.1, qPrintable(csv.fileName()));
             int onOwn = 0;
             for (std::size_t row = 0; row < table.snrDb.size(); ++row) {
                 onOwn += StrengthNear(table, row, own) >= kFoundDb ? 1 : 0;

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
@@ -482,6 +483,29 @@ private slots:
         const IonogramLayout layout = LayoutIonogram(QRect(0, 0, 1200, 700), 15, sweep);
         QCOMPARE(layout.lowMhz, lowMhz);
         QCOMPARE(layout.highMhz, highMhz);
+    }
+
+    void columnOffTheGrid_meetsItsNeighbourButALeftOutOneShows() {
+        // 2300 kHz moved to 2330 (another sounder's slot), 2500 left out.
+        IonogramSweep sweep;
+        sweep.lowKhz = 2000;
+        sweep.highKhz = 2700;
+        sweep.frequenciesKhz = {2100, 2200, 2330, 2400, 2600};
+        const float strong = kPaletteHighDb;
+        sweep.snrDb.assign(sweep.frequenciesKhz.size(),
+                           std::vector<float>(std::size_t(sweep.DelayCount()), strong));
+        QImage image(700, 400, QImage::Format_RGB32);
+        QPainter painter(&image);
+        IonogramPaintOptions plain;
+        plain.text = false;
+        const IonogramLayout layout = PaintIonogram(painter, image.rect(), sweep, plain);
+        painter.end();
+        const int y = layout.plot.center().y();
+        const auto colourAt = [&](double khz) {
+            return image.pixel(int(std::lround(layout.XOf(khz / 1000))), y) & RGB_MASK;
+        };
+        QCOMPARE(colourAt(2265), Viridis(1) & RGB_MASK); // between 2200's strip and 2330's
+        QVERIFY(colourAt(2500) != (Viridis(1) & RGB_MASK));
     }
 
     void archiveName_data() {

@@ -1,9 +1,12 @@
 // The recorder's "ionogram complete" event: each sweep's ionogram is handed on once, with its
 // sounder, and marked cut short when a clock jump or a new arming ended it or most of its audio
-// was missing.
+// was missing. When saving, it is complete once its archive is written, which happens off the
+// event loop that times the radio's steps.
 
 #include "station/ionogramrecorder.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <random>
 
@@ -88,6 +91,35 @@ private slots:
         QCOMPARE(int(std::count_if(sweep.snrDb.begin(), sweep.snrDb.end(), &IonogramSweep::Usable)),
                  usable);
         QCOMPARE(sweep.cutShort, cutShort);
+    }
+
+    void saved_completeOnceWrittenOffTheEventLoop() {
+        QTemporaryDir dir;
+        IonogramRecorder recorder([] { return kEpochNow; });
+        IonogramChoice choice;
+        choice.audioInput = QStringLiteral("radio");
+        choice.folder = dir.path();
+        recorder.Configure(choice, sweep::Profile{});
+        recorder.NameArchivesBySounder(true);
+        std::vector<IonogramSweep> complete;
+        connect(&recorder, &IonogramRecorder::SweepComplete, this,
+                [&complete](const IonogramSweep& sweep) { complete.push_back(sweep); });
+        QStringList archived;
+        connect(&recorder, &IonogramRecorder::Archived, this,
+                [&archived](const QString& png) { archived << png; });
+
+        recorder.SweepArmed(QStringLiteral("Far"), kFirstMark, 78);
+        recorder.SweepStarted(QStringLiteral("Far"), kFirstMark);
+        recorder.StepPlanned(2100000, kFirstMark);
+        recorder.StepTuned(2100000, kFirstMark, true);
+        recorder.AudioPlaced(Noise(kEpochFirstMark - 0.5, 1.5));
+        recorder.ClockChanged();   // ends the sweep at once
+        QVERIFY(complete.empty()); // the writing has not held up the caller
+        QTRY_COMPARE(complete.size(), std::size_t(1));
+        QCOMPARE(archived.size(), 1);
+        QVERIFY(archived[0].endsWith(QStringLiteral("Z-c78-Far.png")));
+        QVERIFY(QFile::exists(archived[0]));
+        QVERIFY(QFile::exists(archived[0].chopped(4) + QStringLiteral(".csv.gz")));
     }
 };
 

@@ -2,7 +2,8 @@
 // layout puts its cell at any window size, pointing there reads its frequency, delay and SNR,
 // and the last complete sweep stays on screen where the new one has no column yet; the scaled
 // values show above it with each MOF marked under the frequency axis, and the day's archived
-// sweeps are paged through with the keys.
+// sweeps are paged through with the keys; with several sounders followed, a tab each chooses
+// the one shown.
 
 #include "ionogram/archive.h"
 #include "ionogram/ionogramimage.h"
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -259,6 +261,69 @@ private slots:
                  QStringLiteral("Latest sweep. Page Up: archived sweeps of the day."));
         QCOMPARE(window.scaledValues->text(),
                  QStringLiteral("Scaled values follow when the sweep is complete."));
+    }
+
+    void sounderTabs_chooseTheSounderShown_keptWhileOthersArrive() {
+        QTemporaryDir dir;
+        IonogramWindow window;
+        window.SetArchiveFolder(dir.path());
+        window.SetSounders({QStringLiteral("A")});
+        QVERIFY(window.sounderTabs->isHidden()); // one sounder: as from the single profile
+        window.SetSounders({QStringLiteral("A"), QStringLiteral("B-2")});
+        QVERIFY(!window.sounderTabs->isHidden());
+        QCOMPARE(window.sounderTabs->count(), 2);
+
+        IonogramSweep a = WithEcho();
+        a.sounder = QStringLiteral("A");
+        IonogramSweep b = Sweep(25, 0);
+        b.sounder = QStringLiteral("B-2");
+        IonogramSweep other = WithEcho();
+        other.sounder = QStringLiteral("not followed");
+        other.startUtc = other.startUtc.addSecs(60);
+        // Each archived under its own name; B-2's twice ("-" in a name does not confuse them).
+        for (const IonogramSweep& archived : {a, b, Sweep(5, 0)}) {
+            IonogramSweep named = archived;
+            named.sounder = named.sounder.isEmpty() ? b.sounder : named.sounder;
+            QVERIFY(WriteArchive(named, dir.path(), true).IsOk());
+        }
+        window.ShowSweep(a, -1);
+        window.ShowSweep(b, 3);
+        window.ShowSweep(other, 3);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const QString titleA = IonogramTitle(a);
+        const QPoint echo = LayoutOf(window, a).CellRect(kEchoKhz, kEchoCell).center();
+        QCOMPARE(window.ShownSounder(), QStringLiteral("A"));
+        QCOMPARE(window.windowTitle(), titleA);
+        QCOMPARE(PixelAt(window, echo), Viridis(1) & RGB_MASK);
+
+        QTest::keyClick(&window, Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(window.windowTitle(), IonogramTitle(b));
+        QCOMPARE(PixelAt(window, echo), Viridis(0) & RGB_MASK);
+        // A's sweep scaled and its next sweep coming in leave B-2 on screen.
+        window.ShowScaled(a, ScaledSweep{{Trace(1, 7350, 5)}});
+        IonogramSweep nextA = a;
+        nextA.startUtc = nextA.startUtc.addSecs(300);
+        window.ShowSweep(nextA, 1);
+        QCOMPARE(window.windowTitle(), IonogramTitle(b));
+        QCOMPARE(window.scaledValues->text(),
+                 QStringLiteral("Scaled values follow when the sweep is complete."));
+        // Paging keeps to B-2's tables.
+        QTest::keyClick(&window, Qt::Key_PageUp);
+        QCOMPARE(window.paging->text(), QStringLiteral("Archived sweep 1 of 2 on 2026-12-07."));
+        QCOMPARE(window.windowTitle(), IonogramTitle(Sweep(5, 0)));
+
+        // Back on A: its newest sweep, with the last one's echo where the new has no column.
+        window.sounderTabs->setCurrentIndex(0);
+        QCOMPARE(window.windowTitle(), IonogramTitle(nextA));
+        QCOMPARE(window.paging->text(),
+                 QStringLiteral("Latest sweep. Page Up: archived sweeps of the day."));
+        QCOMPARE(PixelAt(window, echo), Viridis(1) & RGB_MASK);
+        // B-2 no longer followed: its tab goes, A's choice stays.
+        window.SetSounders({QStringLiteral("C"), QStringLiteral("A")});
+        QCOMPARE(window.ShownSounder(), QStringLiteral("A"));
+        QCOMPARE(window.windowTitle(), IonogramTitle(nextA));
     }
 };
 

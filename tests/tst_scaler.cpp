@@ -242,6 +242,63 @@ private slots:
             QTest::newRow("high ray fragment belongs to the trace under it")
                 << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
         }
+        {
+            // The low ray rises faster and faster towards its nose; in the last column before
+            // the MOF low and high ray are one peak, 0.8 ms above the column before.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 5.0 + (c < 16 ? 0 : 0.1 * (c - 15)), 22);
+            }
+            Mark(&s, 20, 6.2, 20);
+            QTest::newRow("the nose's peak ends the trace")
+                << s << std::vector<Expected>{{2100, 4150, 5.0, 22}};
+        }
+        {
+            // A trace that pieces together from two chains overlapping by three columns.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 5.0, 20);
+            }
+            for (int c = 17; c < 30; ++c) {
+                Mark(&s, c, 5.45, 18);
+            }
+            QTest::newRow("overlapping pieces at nearly one delay: one trace")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
+        }
+        {
+            // Beside a strong trace: a weak piece 0.6 ms above it (its high ray near the nose,
+            // or a sidelobe), and a mode of its own 1 ms above.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 5.0, 25);
+                if (c >= 10 && c < 18) {
+                    Mark(&s, c, 5.6, 15);
+                }
+            }
+            QTest::newRow("a weak piece just above a trace is that trace")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 25}};
+            s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 5.0, 25);
+                if (c >= 5 && c < 25) {
+                    Mark(&s, c, 6.0, 15);
+                }
+            }
+            QTest::newRow("a weaker mode 1 ms above is a trace of its own")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 25}, {2600, 4550, 6.0, 15}};
+        }
+        {
+            // A weak trace whose last two columns before the MOF stay under the peak level, and
+            // a stronger one whose end is followed by as weak a peak on its track.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 20; ++c) {
+                Mark(&s, c, 4.0, c < 18 ? 12 : 7.5);
+                Mark(&s, c, 8.0, 24);
+            }
+            Mark(&s, 20, 8.0, 7.5);
+            QTest::newRow("a weak trace's end held at a lower level along its track")
+                << s << std::vector<Expected>{{2100, 4050, 4.0, 12}, {2100, 4050, 8.0, 24}};
+        }
         QTest::newRow("nothing over the noise") << Cells(Grid(2100, 40)) << std::vector<Expected>{};
     }
     void scaleSweep() {

@@ -123,6 +123,36 @@ private slots:
         QCOMPARE(accepted[0].chirpTime, std::optional<double>(41));
     }
 
+    void ownDelays_savedListedAndKeptOnOk() {
+        Open();
+        TypeInto(dialog->savedName, QStringLiteral("Far"));
+        TypeInto(dialog->savedDelayFrom, QStringLiteral("40"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(),
+                 QStringLiteral("The delay shown to \"\" is not a number. Type it in "
+                                "milliseconds, for example 40. Leave both delays empty to show "
+                                "the ionogram's."));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("20"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(dialog->problem->text(), DelayRangeRefusal({40, 20}));
+        QVERIFY(Saved().empty());
+        TypeInto(dialog->savedDelayFrom, QStringLiteral("20"));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("40"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).delays, std::optional<DelayRange>({20, 40}));
+        QCOMPARE(dialog->savedList->item(0)->text(),
+                 QStringLiteral("Far  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps  20 to 40 ms"));
+
+        // Picked again, its delays changed and OK: kept with it.
+        Open();
+        dialog->savedList->setCurrentRow(0);
+        QCOMPARE(dialog->savedDelayTo->text(), QStringLiteral("40"));
+        TypeInto(dialog->savedDelayTo, QStringLiteral("35"));
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        QCOMPARE(accepted.size(), std::size_t{1});
+        QCOMPARE(Saved().at(0).delays, std::optional<DelayRange>({20, 35}));
+    }
+
     void renameAndDelete_changeTheStore() {
         QVERIFY(SounderStore(path)
                     .SaveSaved({{QStringLiteral("A"), 10, {}}, {QStringLiteral("B"), 20, {}}})

@@ -187,13 +187,11 @@ private slots:
         QCOMPARE(file.readAll(), QByteArray("new\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{kSoundersHeardFile});
 
-        // A folder not made yet is made; one that cannot be (a file is in the way) is told.
-        QVERIFY(WriteSoundersHeard(dir.filePath("new/archive/sounders-heard.csv"), "x\n").IsOk());
-        QVERIFY(QFile::exists(dir.filePath("new/archive/sounders-heard.csv")));
-        const Status failed =
-            WriteSoundersHeard(dir.filePath("sounders-heard.csv/inside/sounders-heard.csv"), "x\n");
+        // A missing folder is made; one that is a file cannot be.
+        QVERIFY(WriteSoundersHeard(dir.filePath("made/sounders-heard.csv"), "x\n").IsOk());
+        const Status failed = WriteSoundersHeard(path + "/sounders-heard.csv", "x\n");
         QVERIFY(!failed.IsOk());
-        QVERIFY(failed.Message().contains("inside"));
+        QVERIFY(failed.Message().contains(path));
         QVERIFY(failed.Message().contains("Check that the archive folder is writable"));
     }
 };

@@ -9,6 +9,7 @@
 #include <QTest>
 
 Q_DECLARE_METATYPE(sweep::Profile)
+Q_DECLARE_METATYPE(std::optional<DelayRange>)
 
 class TestSounderStore : public QObject {
     Q_OBJECT
@@ -87,7 +88,7 @@ private slots:
         const QString path = NewFile();
         const std::vector<SavedSounder> sounders{
             {QStringLiteral("Cyprus, 300:78"), 78, {}},
-            {QStringLiteral("Hourly"), 1800.5, {100, 3600, 2000, 30000, 100}, true},
+            {QStringLiteral("Hourly"), 1800.5, {100, 3600, 2000, 30000, 100}, true, {{20, 40.5}}},
         };
         QVERIFY(SounderStore(path).SaveSaved(sounders).IsOk());
         QSettings raw(path, QSettings::IniFormat);
@@ -98,6 +99,9 @@ private slots:
         QCOMPARE(raw.value(QStringLiteral("sounders/1/Follow")).toString(),
                  QStringLiteral("false"));
         QCOMPARE(raw.value(QStringLiteral("sounders/2/Follow")).toString(), QStringLiteral("true"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/2/MaxDelay")).toString(),
+                 QStringLiteral("40.5"));
+        QVERIFY(!raw.contains(QStringLiteral("sounders/1/MinDelay"))); // the ionogram's delays
         QStringList notices;
         QCOMPARE(SounderStore(path).LoadSaved(&notices), sounders);
         QVERIFY(notices.isEmpty());
@@ -121,6 +125,39 @@ private slots:
                                  "dropped when the list is next changed. Save it again in "
                                  "Configure > Sounder.")
                                  .arg(path)});
+    }
+
+    void savedDelays_data() {
+        QTest::addColumn<QByteArray>("keys");
+        QTest::addColumn<std::optional<DelayRange>>("delays");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("none: the ionogram's")
+            << QByteArray() << std::optional<DelayRange>() << QString();
+        QTest::newRow("far sounder, decimal comma")
+            << QByteArray("1\\MinDelay=20\n1\\MaxDelay=\"40,5\"\n")
+            << std::optional<DelayRange>({20, 40.5}) << QString();
+        QTest::newRow("one end only")
+            << QByteArray("1\\MinDelay=20\n") << std::optional<DelayRange>()
+            << "MinDelay \"20\" and MaxDelay \"\" are not both numbers of milliseconds.";
+        QTest::newRow("downwards: the ionogram's check")
+            << QByteArray("1\\MinDelay=40\n1\\MaxDelay=20\n") << std::optional<DelayRange>()
+            << DelayRangeRefusal({40, 20});
+    }
+    void savedDelays() {
+        QFETCH(QByteArray, keys);
+        QFETCH(std::optional<DelayRange>, delays);
+        QFETCH(QString, problem);
+        const QString path = NewFile("[sounders]\nsize=1\n1\\Name=Far\n1\\ChirpTime=41\n" + keys);
+        QStringList notices;
+        const std::vector<SavedSounder> loaded =
+            SounderStore(path, QLocale(QStringLiteral("de_DE"))).LoadSaved(&notices);
+        QCOMPARE(loaded.size(), std::size_t(1)); // kept either way
+        QCOMPARE(loaded[0].delays, delays);
+        const QString told = QStringLiteral("The saved sounder \"Far\" in %1 has delays that "
+                                            "cannot be used: %2 Its ionogram shows the ionogram's "
+                                            "delays until you set its own in Configure > Sounder.")
+                                 .arg(path, problem);
+        QCOMPARE(notices, problem.isEmpty() ? QStringList() : QStringList{told});
     }
 
     void unwritable_saysWhere() {

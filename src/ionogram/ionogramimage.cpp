@@ -144,8 +144,11 @@ std::optional<IonogramCell> CellAt(const IonogramLayout& layout, const IonogramS
 namespace {
 
 // One step's column: a strip image one pixel wide, cell 0 at the bottom, scaled into place.
+// *lastRight: the right edge of the column painted before, at a lower frequency; a column moved
+// off the grid by less than half a step reaches back to it, so no sliver of background shows
+// between neighbours, while a column left out still shows as a gap.
 void PaintColumn(QPainter& painter, const IonogramLayout& layout, double frequencyKhz,
-                 const std::vector<float>& row) {
+                 const std::vector<float>& row, std::optional<int>* lastRight) {
     QImage strip(1, layout.cells, QImage::Format_RGB32);
     const bool usable = IonogramSweep::Usable(row) && int(row.size()) == layout.cells;
     for (int cell = 0; cell < layout.cells; ++cell) {
@@ -154,7 +157,12 @@ void PaintColumn(QPainter& painter, const IonogramLayout& layout, double frequen
                                    : kNoAudio;
         strip.setPixel(0, layout.cells - 1 - cell, colour);
     }
-    painter.drawImage(layout.Strip(frequencyKhz), strip);
+    QRect area = layout.Strip(frequencyKhz);
+    if (*lastRight && **lastRight < area.left() && area.left() - **lastRight < area.width() / 2) {
+        area.setLeft(**lastRight);
+    }
+    *lastRight = area.left() + area.width();
+    painter.drawImage(area, strip);
 }
 
 // The columns of sweep; where it has none yet, those of the previous sweep at the same
@@ -164,15 +172,18 @@ void PaintColumns(QPainter& painter, const IonogramLayout& layout, const Ionogra
     const bool samePlot = previous != nullptr && previous->delayFromMs == sweep.delayFromMs &&
                           previous->delayToMs == sweep.delayToMs;
     std::vector<double> shown; // frequencies with a column of the previous sweep
+    std::optional<int> lastRight;
     if (samePlot) {
         const std::size_t steps = std::min(previous->frequenciesKhz.size(), previous->snrDb.size());
         for (std::size_t step = 0; step < steps; ++step) {
             if (IonogramSweep::Usable(previous->snrDb[step])) {
-                PaintColumn(painter, layout, previous->frequenciesKhz[step], previous->snrDb[step]);
+                PaintColumn(painter, layout, previous->frequenciesKhz[step], previous->snrDb[step],
+                            &lastRight);
                 shown.push_back(previous->frequenciesKhz[step]);
             }
         }
     }
+    lastRight.reset();
     const double half = layout.stepKhz / 2;
     const std::size_t steps = std::min(sweep.frequenciesKhz.size(), sweep.snrDb.size());
     for (std::size_t step = 0; step < steps; ++step) {
@@ -180,7 +191,7 @@ void PaintColumns(QPainter& painter, const IonogramLayout& layout, const Ionogra
         const bool covered = std::any_of(
             shown.begin(), shown.end(), [khz, half](double f) { return std::abs(f - khz) < half; });
         if (IonogramSweep::Usable(sweep.snrDb[step]) || !covered) {
-            PaintColumn(painter, layout, khz, sweep.snrDb[step]);
+            PaintColumn(painter, layout, khz, sweep.snrDb[step], &lastRight);
         }
     }
 }

@@ -13,6 +13,13 @@ constexpr int kLargestGap = 1;        // columns a trace may skip
 constexpr int kNoseColumns = 3;       // the low and high ray of a mode end this close together
 constexpr double kNoseMs = 1.0;       // ... this close in delay
 constexpr double kEndDropDb = 10;     // see TrimEnds
+constexpr double kNoseDropDb = 8;     // see ExtendToNoses
+constexpr int kHoldColumns = 2;       // see HoldWeakEnds
+constexpr double kHoldDb = 7;
+constexpr double kHoldMs = 0.1;
+constexpr int kShadowPoints = 2; // see MergeShadows
+constexpr double kShadowMs = 0.9;
+constexpr double kShadowDb = 3;
 // A high ray comes down onto its low ray at least this fast (ms per column).
 constexpr double kDescendingMsPerColumn = 0.01;
 constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
@@ -92,6 +99,7 @@ std::vector<Chain> Link(const std::vector<std::vector<ColumnPeak>>& peaks) {
     std::vector<Chain> chains;
     for (int position = 0; position < int(peaks.size()); ++position) {
         struct Pair {
+            bool established; // a chain long enough to be a trace takes its peak first
             double distance;
             int chain;
             int peak;
@@ -108,12 +116,13 @@ std::vector<Chain> Link(const std::vector<std::vector<ColumnPeak>>& peaks) {
             for (int p = 0; p < int(column.size()); ++p) {
                 const double distance = std::abs(column[p].delayMs - expected);
                 if (distance <= tolerance) {
-                    pairs.push_back({distance, c, p});
+                    pairs.push_back({int(chains[c].size()) >= kMinColumns, distance, c, p});
                 }
             }
         }
-        std::sort(pairs.begin(), pairs.end(),
-                  [](const Pair& a, const Pair& b) { return a.distance < b.distance; });
+        std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) {
+            return a.established != b.established ? a.established : a.distance < b.distance;
+        });
         std::vector<bool> chainTaken(chains.size(), false);
         std::vector<bool> peakTaken(column.size(), false);
         for (const Pair& pair : pairs) {
@@ -400,6 +409,173 @@ void LeastDelay(const Chain& chain, const std::vector<double>& khz, ScaledTrace*
     trace->minDelayKhz = khz[positions[least]];
 }
 
+// The lowest delay of the chain's peaks at the nearest position at or before position.
+double LowestNear(const Chain& chain, int position) {
+    int at = chain.front().position;
+    double lowest = INFINITY;
+    for (const Point& point : chain) {
+        if (point.position > position) {
+            break;
+        }
+        if (point.position != at) {
+            at = point.position;
+            lowest = INFINITY;
+        }
+        lowest = std::min(lowest, point.delayMs);
+    }
+    return lowest;
+}
+
+double MedianSnr(const Chain& chain) {
+    std::vector<double> snr;
+    for (const Point& point : chain) {
+        snr.push_back(point.snrDb);
+    }
+    return Median(snr);
+}
+
+// What looks like a second trace over the span of a longer one, at nearly its delay, is that
+// trace again: pieces of a weak trace that linked through different noisy peaks, or a weak piece
+// just above a strong trace (its high ray near the nose, or the dechirp's sidelobe, which lies
+// 20 dB under it). Such a shadow adds nothing where the trace already is; beyond its ends it
+// continues the trace.
+void MergeShadows(std::vector<Chain>* chains) {
+    bool merged = true;
+    while (merged) {
+        merged = false;
+        for (std::size_t a = 0; a < chains->size() && !merged; ++a) {
+            for (std::size_t b = 0; b < chains->size() && !merged; ++b) {
+                const Chain& trace = (*chains)[a];
+                const Chain& shadow = (*chains)[b];
+                if (a == b || !IsTrace(trace) || !IsTrace(shadow) ||
+                    Spanned(shadow) > Spanned(trace)) {
+                    continue;
+                }
+                std::vector<double> apart;
+                for (const Point& point : shadow) {
+                    if (point.position >= trace.front().position &&
+                        point.position <= trace.back().position) {
+                        apart.push_back(point.delayMs - LowestNear(trace, point.position));
+                    }
+                }
+                if (int(apart.size()) < kShadowPoints) {
+                    continue;
+                }
+                const double offset = Median(apart);
+                const bool again = std::abs(offset) <= kJoinAboveMs;
+                const bool above = offset > 0 && offset <= kShadowMs &&
+                                   MedianSnr(shadow) <= MedianSnr(trace) - kShadowDb;
+                if (!again && !above) {
+                    continue;
+                }
+                Chain& target = (*chains)[a];
+                const int from = target.front().position;
+                const int to = target.back().position;
+                for (const Point& point : shadow) {
+                    if (point.position < from || point.position > to) {
+                        target.push_back(point);
+                    }
+                }
+                std::stable_sort(target.begin(), target.end(), [](const Point& x, const Point& y) {
+                    return x.position < y.position;
+                });
+                chains->erase(chains->begin() + std::ptrdiff_t(b));
+                merged = true;
+            }
+        }
+    }
+}
+
+// Towards its nose the low ray's delay rises ever faster, and in the last column before the MOF
+// the low and high ray are one peak, up to kNoseMs above where the trace last was: faster than
+// the trace's course lets it link. A trace takes that peak when it is not another trace's and
+// not far weaker than the trace's end.
+void ExtendToNoses(std::vector<Chain>* chains, const std::vector<std::vector<ColumnPeak>>& peaks) {
+    std::vector<std::vector<bool>> taken(peaks.size());
+    for (std::size_t position = 0; position < peaks.size(); ++position) {
+        taken[position].assign(peaks[position].size(), false);
+    }
+    auto mark = [&](const Point& point) {
+        const std::vector<ColumnPeak>& column = peaks[point.position];
+        for (std::size_t p = 0; p < column.size(); ++p) {
+            taken[point.position][p] =
+                taken[point.position][p] || column[p].delayMs == point.delayMs;
+        }
+    };
+    for (const Chain& chain : *chains) {
+        if (IsTrace(chain)) {
+            std::for_each(chain.begin(), chain.end(), mark);
+        }
+    }
+    for (Chain& chain : *chains) {
+        const int next = chain.back().position + 1;
+        if (!IsTrace(chain) || next >= int(peaks.size())) {
+            continue;
+        }
+        double lowest = INFINITY;
+        std::vector<double> snr;
+        for (auto point = chain.rbegin(); point != chain.rend() && int(snr.size()) < kJoinPoints;
+             ++point) {
+            if (point->position == next - 1) {
+                lowest = std::min(lowest, point->delayMs);
+            }
+            snr.push_back(point->snrDb);
+        }
+        const double floor = Median(snr) - kNoseDropDb;
+        int best = -1;
+        for (int p = 0; p < int(peaks[next].size()); ++p) {
+            const ColumnPeak& peak = peaks[next][p];
+            const double rise = peak.delayMs - lowest;
+            if (!taken[next][p] && rise >= -kLinkMs && rise <= kNoseMs && peak.snrDb >= floor &&
+                (best < 0 || peak.snrDb > peaks[next][best].snrDb)) {
+                best = p;
+            }
+        }
+        if (best >= 0) {
+            taken[next][best] = true;
+            chain.push_back({next, peaks[next][best].delayMs, peaks[next][best].snrDb});
+        }
+    }
+}
+
+// A weak trace's last columns before its MOF often stay under kCellDb. Once the trace is sure, a
+// column after its end continues it where its best cell within kHoldMs of where the trace points
+// reaches kHoldDb and is not far weaker than the trace's end: a lower level along a known track.
+void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vector<float>*>& rows,
+                  double delayFromMs) {
+    for (Chain& chain : *chains) {
+        if (!IsTrace(chain)) {
+            continue;
+        }
+        for (int held = 0; held < kHoldColumns; ++held) {
+            const int next = chain.back().position + 1;
+            if (next >= int(rows.size()) || rows[next] == nullptr) {
+                break;
+            }
+            std::vector<double> snr;
+            for (auto point = chain.rbegin();
+                 point != chain.rend() && int(snr.size()) < kJoinPoints; ++point) {
+                snr.push_back(point->snrDb);
+            }
+            const double floor = std::max(kHoldDb, Median(snr) - kNoseDropDb);
+            double expected = 0;
+            double tolerance = 0;
+            Expect(chain, next, &expected, &tolerance);
+            const std::vector<float>& row = *rows[next];
+            int best = -1;
+            for (int i = 0; i < int(row.size()); ++i) {
+                const double delay = delayFromMs + i * kDelayGridMs;
+                if (std::abs(delay - expected) <= kHoldMs && (best < 0 || row[i] > row[best])) {
+                    best = i;
+                }
+            }
+            if (best < 0 || !(row[best] >= floor)) {
+                break;
+            }
+            chain.push_back({next, delayFromMs + best * kDelayGridMs, row[best]});
+        }
+    }
+}
 } // namespace
 
 bool ColumnFlooded(const std::vector<float>& snrDb) {
@@ -459,11 +635,13 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     });
     std::vector<double> khz(columns);
     std::vector<std::vector<ColumnPeak>> peaks(columns);
+    std::vector<const std::vector<float>*> rows(columns, nullptr); // usable ones
     for (int position = 0; position < columns; ++position) {
         const std::vector<float>& row = sweep.snrDb[order[position]];
         khz[position] = sweep.frequenciesKhz[order[position]];
         if (IonogramSweep::Usable(row) && !ColumnFlooded(row)) {
             peaks[position] = ColumnPeaks(row, sweep.delayFromMs);
+            rows[position] = &row;
         }
     }
     std::vector<Chain> chains = Link(peaks);
@@ -474,6 +652,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     JoinAtNoses(&chains);
     JoinAcrossGaps(&chains);
     MergeHighRays(&chains);
+    MergeShadows(&chains);
+    ExtendToNoses(&chains, peaks);
+    HoldWeakEnds(&chains, rows, sweep.delayFromMs);
 
     ScaledSweep scaled;
     for (const Chain& chain : chains) {

@@ -42,12 +42,11 @@ QString SoundersHeardRows(const std::vector<HeardSounder>& sounders, double list
 }
 
 Status WriteSoundersHeard(const QString& path, const QString& text) {
-    // The archive folder is made here when nothing was archived into it yet: the list is
-    // written whether or not ionograms are saved.
-    QFileInfo(path).dir().mkpath(QStringLiteral("."));
     QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
     QString reason;
+    // The archive folder is made on first use, as the ionogram archive makes it.
+    QDir().mkpath(QFileInfo(path).absolutePath());
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
         return Status::Ok();
     }

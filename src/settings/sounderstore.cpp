@@ -1,6 +1,7 @@
 #include "settings/sounderstore.h"
 
 #include "core/decimal.h"
+#include "ionogram/ionogramchoice.h"
 #include "settings/storefile.h"
 
 #include <array>
@@ -58,17 +59,21 @@ QStringList ProfileTexts(const Profile& profile) {
 constexpr char kTrue[] = "true";
 constexpr char kFalse[] = "false";
 
-// Name, chirp time, Follow, then the profile's values.
-QStringList SavedTexts(const SavedSounder& sounder) {
-    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime),
-                       QLatin1String(sounder.follow ? kTrue : kFalse)} +
-           ProfileTexts(sounder.profile);
-}
+// The keys of a saved sounder's entry besides the profile's, in the order of SavedTexts.
+constexpr std::array<const char*, 5> kEntryKeys{
+    SounderStore::kNameKey, SounderStore::kChirpTimeKey, SounderStore::kFollowKey,
+    SounderStore::kMinDelayKey, SounderStore::kMaxDelayKey};
 
-void WriteProfileTexts(QSettings& store, const QStringList& texts) {
-    for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
-        store.setValue(QLatin1String(kProfileFields[i].key), texts.at(static_cast<qsizetype>(i)));
-    }
+// Name, chirp time, Follow, the delays ("" for none: the keys are not written), then the
+// profile's values.
+QStringList SavedTexts(const SavedSounder& sounder) {
+    const auto delay = [&sounder](double DelayRange::*end) {
+        return sounder.delays ? FormatDecimal((*sounder.delays).*end) : QString();
+    };
+    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime),
+                       QLatin1String(sounder.follow ? kTrue : kFalse), delay(&DelayRange::fromMs),
+                       delay(&DelayRange::toMs)} +
+           ProfileTexts(sounder.profile);
 }
 
 QStringList ReadProfileTexts(const QSettings& store) {
@@ -79,7 +84,53 @@ QStringList ReadProfileTexts(const QSettings& store) {
     return texts;
 }
 
+QStringList ReadEntryTexts(const QSettings& store) {
+    QStringList texts;
+    for (const char* key : kEntryKeys) {
+        texts.append(storefile::ReadText(store, key, ""));
+    }
+    return texts + ReadProfileTexts(store);
+}
+
+// The delays of the current array entry: none when neither key is there; what is wrong with them
+// when they cannot be used.
+std::optional<DelayRange> ReadDelays(const QSettings& store, const QLocale& locale,
+                                     QString* problem) {
+    const QString from = storefile::ReadText(store, SounderStore::kMinDelayKey, "");
+    const QString to = storefile::ReadText(store, SounderStore::kMaxDelayKey, "");
+    if (from.isEmpty() && to.isEmpty()) {
+        return std::nullopt;
+    }
+    const std::optional<double> fromMs = ParseDecimal(from, locale);
+    const std::optional<double> toMs = ParseDecimal(to, locale);
+    if (!fromMs || !toMs) {
+        *problem = QStringLiteral("%1 \"%2\" and %3 \"%4\" are not both numbers of "
+                                  "milliseconds.")
+                       .arg(QLatin1String(SounderStore::kMinDelayKey), from,
+                            QLatin1String(SounderStore::kMaxDelayKey), to);
+        return std::nullopt;
+    }
+    const DelayRange delays{*fromMs, *toMs};
+    *problem = DelayRangeRefusal(delays);
+    return problem->isEmpty() ? std::optional(delays) : std::nullopt;
+}
+
+void WriteProfileTexts(QSettings& store, const QStringList& texts) {
+    for (std::size_t i = 0; i < kProfileFields.size(); ++i) {
+        store.setValue(QLatin1String(kProfileFields[i].key), texts.at(static_cast<qsizetype>(i)));
+    }
+}
+
 } // namespace
+
+QString DelayRangeRefusal(const DelayRange& delays) {
+    // The ionogram's own check of its delays shown, with nothing else of its choice to refuse.
+    IonogramChoice choice;
+    choice.delayFromMs = delays.fromMs;
+    choice.delayToMs = delays.toMs;
+    choice.save = false;
+    return IonogramRefusal(choice);
+}
 
 SounderStore::SounderStore(QString iniFile, QLocale locale)
     : iniFile(std::move(iniFile)), locale(std::move(locale)) {}
@@ -152,6 +203,15 @@ std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
         sounder.chirpTime = *chirp;
         // An entry without the key (saved before there was a plan) is not followed.
         sounder.follow = storefile::ReadText(*store, kFollowKey, kFalse) == QLatin1String(kTrue);
+        // Without delays of its own (saved before they could be), the ionogram's are shown.
+        QString unusable;
+        sounder.delays = ReadDelays(*store, locale, &unusable);
+        if (!unusable.isEmpty()) {
+            notices->append(QStringLiteral("The saved sounder \"%1\" in %2 has delays that cannot "
+                                           "be used: %3 Its ionogram shows the ionogram's delays "
+                                           "until you set its own in Configure > Sounder.")
+                                .arg(sounder.name, store->fileName(), unusable));
+        }
         sounders.push_back(sounder);
     }
     store->endArray();
@@ -168,10 +228,13 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
     store->beginWriteArray(QLatin1String(kArray), static_cast<int>(written.size()));
     for (qsizetype i = 0; i < written.size(); ++i) {
         store->setArrayIndex(static_cast<int>(i));
-        store->setValue(QLatin1String(kNameKey), written.at(i).at(0));
-        store->setValue(QLatin1String(kChirpTimeKey), written.at(i).at(1));
-        store->setValue(QLatin1String(kFollowKey), written.at(i).at(2));
-        WriteProfileTexts(*store, written.at(i).mid(3));
+        for (std::size_t key = 0; key < kEntryKeys.size(); ++key) {
+            const QString& text = written.at(i).at(static_cast<qsizetype>(key));
+            if (!text.isEmpty() || key < 2) { // a sounder without delays has no delay keys
+                store->setValue(QLatin1String(kEntryKeys[key]), text);
+            }
+        }
+        WriteProfileTexts(*store, written.at(i).mid(kEntryKeys.size()));
     }
     store->endArray();
     store->sync();
@@ -180,10 +243,7 @@ Status SounderStore::SaveSaved(const std::vector<SavedSounder>& sounders) const 
         const int count = fresh.beginReadArray(QLatin1String(kArray));
         for (int i = 0; i < count; ++i) {
             fresh.setArrayIndex(i);
-            back.append(QStringList{storefile::ReadText(fresh, kNameKey, ""),
-                                    storefile::ReadText(fresh, kChirpTimeKey, ""),
-                                    storefile::ReadText(fresh, kFollowKey, "")} +
-                        ReadProfileTexts(fresh));
+            back.append(ReadEntryTexts(fresh));
         }
         return back == written;
     });

@@ -10,13 +10,27 @@
 #include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
+
+// The delays a saved sounder's ionogram shows, in ms: a far sounder's echoes come at 20 to 40 ms.
+struct DelayRange {
+    double fromMs = 0;
+    double toMs = 0;
+
+    bool operator==(const DelayRange&) const = default;
+};
+
+// What is wrong with a sounder's own delays, for the user (the ionogram's limits); empty when
+// they can be used.
+QString DelayRangeRefusal(const DelayRange& delays);
 
 struct SavedSounder {
     QString name;
     double chirpTime = 0; // s after the start of the period
     sweep::Profile profile;
     bool follow = false; // the radio follows it, with the others followed, through the plan
+    std::optional<DelayRange> delays; // none: the ionogram's delays in force
 
     bool operator==(const SavedSounder&) const = default;
 };
@@ -33,6 +47,8 @@ public:
     static constexpr const char* kHighFrequencyKey = "HighFrequency"; // kHz
     static constexpr const char* kStepSizeKey = "StepSize";           // kHz
     static constexpr const char* kFollowKey = "Follow";               // "true" or "false"
+    static constexpr const char* kMinDelayKey = "MinDelay";           // ms, with MaxDelay
+    static constexpr const char* kMaxDelayKey = "MaxDelay";           // ms, with MinDelay
     static constexpr const char* kDefaultSweepRate = "100";
     static constexpr const char* kDefaultPeriod = "300";
     static constexpr const char* kDefaultLowFrequency = "2000";
@@ -52,7 +68,8 @@ public:
     Status Save(const sweep::Profile& profile) const;
 
     // The saved sounders in their order. One with a value that is not a number is left out, and
-    // the user is told through notices.
+    // the user is told through notices; one whose own delays cannot be used keeps the
+    // ionogram's, and the user is told too.
     std::vector<SavedSounder> LoadSaved(QStringList* notices) const;
     // Replaces the saved sounders with these.
     Status SaveSaved(const std::vector<SavedSounder>& sounders) const;

@@ -5,14 +5,24 @@
 
 #include <chrono>
 
+IonogramChoice SounderIonogram(IonogramChoice choice, const std::optional<DelayRange>& delays) {
+    if (delays) {
+        choice.delayFromMs = delays->fromMs;
+        choice.delayToMs = delays->toMs;
+    }
+    return choice;
+}
+
 std::vector<sweep::FollowedSounder> PlanSounders(const StationSettings& settings) {
     ionogram::DechirpSettings dechirp;
     dechirp.sampleRate = IonogramRecorder::kSampleRate;
-    dechirp.delayFromMs = settings.ionogram.delayFromMs;
-    dechirp.delayToMs = settings.ionogram.delayToMs;
     dechirp.audioDelayMs = settings.ionogram.audioDelayMs;
     std::vector<sweep::FollowedSounder> sounders;
     for (const SavedSounder& saved : FollowedSounders(settings)) {
+        // A far sounder's longer delays make its slots longer.
+        const IonogramChoice own = SounderIonogram(settings.ionogram, saved.delays);
+        dechirp.delayFromMs = own.delayFromMs;
+        dechirp.delayToMs = own.delayToMs;
         dechirp.sweepRateKhzPerS = saved.profile.sweepRate;
         const ionogram::DechirpColumn column(dechirp);
         sounders.push_back({saved.name, saved.profile, saved.chirpTime, column.NeedFrom(),

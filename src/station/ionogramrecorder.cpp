@@ -1,6 +1,7 @@
 #include "station/ionogramrecorder.h"
 
 #include "ionogram/archive.h"
+#include "station/offthread.h"
 #include "sweep/schedule.h"
 
 #include <QDateTime>
@@ -31,6 +32,7 @@ IonogramRecorder::IonogramRecorder(std::function<double()> clock, QObject* paren
     if (!epochClock) {
         epochClock = &SystemEpoch;
     }
+    archiveWriter.setMaxThreadCount(1);
     finish.setInterval(kLastAudioWait);
     finish.setSingleShot(true);
     connect(&finish, &QTimer::timeout, this, &IonogramRecorder::FinishSweep);
@@ -154,27 +156,42 @@ void IonogramRecorder::FinishSweep() {
     haveComplete = true;
     emit SweepUpdated(lastComplete, -1);
     if (choice.save) {
-        Archive();
+        Archive(); // complete once written
+        return;
     }
     emit SweepComplete(lastComplete);
 }
 
 void IonogramRecorder::Archive() {
-    if (const Status written = ionogram::WriteArchive(lastComplete, choice.folder, namedBySounder);
-        !written.IsOk()) {
+    const ionogram::IonogramSweep sweep = lastComplete;
+    const QString folder = choice.folder;
+    const bool named = namedBySounder;
+    const QString png =
+        QDir(folder).filePath(ionogram::ArchiveBaseName(sweep.startUtc, sweep.chirpTime,
+                                                        named ? sweep.sounder : QString()) +
+                              QStringLiteral(".png"));
+    RunOffThread<Status>(
+        archiveWriter, this,
+        [sweep, folder, named] { return ionogram::WriteArchive(sweep, folder, named); },
+        [this, sweep, png](const Status& written) { TellArchived(sweep, png, written); });
+}
+
+void IonogramRecorder::TellArchived(const ionogram::IonogramSweep& sweep, const QString& png,
+                                    const Status& written) {
+    if (stopped) {
+        return;
+    }
+    if (!written.IsOk()) {
         // Told once until an archive is written again; the live window goes on.
         if (written.Message() != lastArchiveProblem) {
             lastArchiveProblem = written.Message();
             emit Problem(written.Message());
         }
-        return;
+    } else {
+        lastArchiveProblem.clear();
+        emit Archived(png);
     }
-    lastArchiveProblem.clear();
-    emit Archived(
-        QDir(choice.folder)
-            .filePath(ionogram::ArchiveBaseName(lastComplete.startUtc, lastComplete.chirpTime,
-                                                namedBySounder ? lastComplete.sounder : QString()) +
-                      QStringLiteral(".png")));
+    emit SweepComplete(sweep);
 }
 
 void IonogramRecorder::Stop() {

@@ -3,8 +3,9 @@
 // Makes the ionogram of every sweep from the radio's audio: follows the placed audio of the
 // station's stream, learns the sweep events and each step's mark and whether it reached the
 // radio from the scheduler, and at the end of a sweep archives it and says it is complete. It
-// only listens: nothing here ever delays a step, and a folder that is not writable is told once
-// while the sweeps go on.
+// only listens: nothing here ever delays a step (the archive is written on a thread of its own,
+// a quarter of a second per sweep), and a folder that is not writable is told once while the
+// sweeps go on.
 
 #include "ionogram/audiostream.h"
 #include "ionogram/ionogram.h"
@@ -13,6 +14,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -68,6 +70,9 @@ private:
     void BeginSweep();
     void FinishSweep();
     void Archive();
+    // The sweep written (or not): tells so, then that the sweep is complete.
+    void TellArchived(const ionogram::IonogramSweep& sweep, const QString& png,
+                      const Status& written);
 
     std::function<double()> epochClock;
     IonogramChoice choice;
@@ -85,4 +90,6 @@ private:
     QTimer finish;
     QString lastArchiveProblem;
     bool namedBySounder = false;
+    // Writes the archives one after the other; waits for the last one when the recorder goes.
+    QThreadPool archiveWriter;
 };

@@ -2,10 +2,13 @@
 
 #include "ionogram/dayfile.h"
 #include "ionogram/dayplot.h"
+#include "station/offthread.h"
 
 #include <QDir>
 
-Propagation::Propagation(QObject* parent) : QObject(parent) {}
+Propagation::Propagation(QObject* parent) : QObject(parent) {
+    dayWriter.setMaxThreadCount(1);
+}
 
 void Propagation::Configure(const IonogramChoice& next) {
     choice = next;
@@ -16,15 +19,29 @@ void Propagation::Take(const ionogram::IonogramSweep& sweep) {
         return;
     }
     const ionogram::ScaledSweep scaled = ionogram::ScaleSweep(sweep);
-    emit Scaled(sweep, scaled, sweep.sounder);
     if (!choice.save) {
+        emit Scaled(sweep, scaled, sweep.sounder);
         return;
     }
     const QDate day = sweep.startUtc.toUTC().date();
-    Status written = ionogram::AppendDayFile(choice.folder, sweep.startUtc, sweep.sounder, scaled);
-    if (written.IsOk()) {
-        written = ionogram::WriteDayPlot(choice.folder, day, choice.iaruRegion);
-    }
+    const QDir folder(choice.folder);
+    const QString csv = folder.filePath(ionogram::DayFileName(day));
+    const QString png = folder.filePath(ionogram::DayPlotName(day));
+    RunOffThread<Status>(
+        dayWriter, this,
+        [folder = choice.folder, region = choice.iaruRegion, start = sweep.startUtc,
+         sounder = sweep.sounder, scaled, day] {
+            Status written = ionogram::AppendDayFile(folder, start, sounder, scaled);
+            return written.IsOk() ? ionogram::WriteDayPlot(folder, day, region) : written;
+        },
+        [this, sweep, scaled, csv, png](const Status& written) {
+            // Told once its rows are in the day file: the day plot's window reads them then.
+            emit Scaled(sweep, scaled, sweep.sounder);
+            TellRecorded(written, csv, png);
+        });
+}
+
+void Propagation::TellRecorded(const Status& written, const QString& csv, const QString& png) {
     if (!written.IsOk()) {
         if (written.Message() != lastProblem) {
             lastProblem = written.Message();
@@ -33,7 +50,5 @@ void Propagation::Take(const ionogram::IonogramSweep& sweep) {
         return;
     }
     lastProblem.clear();
-    const QDir folder(choice.folder);
-    emit DayRecorded(folder.filePath(ionogram::DayFileName(day)),
-                     folder.filePath(ionogram::DayPlotName(day)));
+    emit DayRecorded(csv, png);
 }

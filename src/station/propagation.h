@@ -2,7 +2,9 @@
 
 // Scales every complete sweep and keeps the day's record of it: the scaled values appended to
 // the day file and the day plot redrawn, in the archive folder when saving is on. A folder that
-// cannot be written is told once, until writing works again; the scaling goes on regardless.
+// cannot be written is told once, until writing works again; the scaling goes on regardless. The
+// day file and plot are written on a thread of their own, one sweep after the other, so that
+// redrawing the plot never holds up the radio's steps.
 
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramchoice.h"
@@ -10,6 +12,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QThreadPool>
 
 class Propagation : public QObject {
     Q_OBJECT
@@ -23,6 +26,7 @@ public:
     void Take(const ionogram::IonogramSweep& sweep);
 
 signals:
+    // The sweep scaled: when saving, once its rows are in the day file.
     void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
                 const QString& sounder);
     // The day file and day plot the sweep went into.
@@ -30,6 +34,9 @@ signals:
     void Problem(const QString& message);
 
 private:
+    void TellRecorded(const Status& written, const QString& csv, const QString& png);
+
     IonogramChoice choice;
     QString lastProblem;
+    QThreadPool dayWriter; // one thread: sweeps go into the day file in their order
 };

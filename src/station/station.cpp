@@ -183,12 +183,15 @@ void Station::MakeSounderRecorders() {
     for (const sweep::FollowedSounder& s : followed) {
         auto r = std::make_unique<IonogramRecorder>();
         r->NameArchivesBySounder(true);
-        r->Configure(ionogramChoice, s.profile);
+        r->Configure(ChoiceOf(s.name), s.profile);
         connect(&audio, &ionogram::AudioStream::Placed, r.get(), &IonogramRecorder::AudioPlaced);
         connect(r.get(), &IonogramRecorder::Problem, this, &Station::Problem);
         connect(r.get(), &IonogramRecorder::SweepUpdated, this, &Station::IonogramUpdated);
         connect(r.get(), &IonogramRecorder::Archived, this, &Station::Archived);
         connect(r.get(), &IonogramRecorder::SweepComplete, this, &Station::SweepComplete);
+        // Scaled into the day file and plot like the single sounder's, which also gives the
+        // plan the MOF its fine steps centre on.
+        connect(r.get(), &IonogramRecorder::SweepComplete, &propagation, &Propagation::Take);
         sounderRecorders.push_back(std::move(r));
     }
 }
@@ -203,10 +206,23 @@ IonogramRecorder* Station::RecorderOf(const QString& sounder, double* halfStep) 
     return nullptr;
 }
 
+std::vector<const ionogram::IonogramSweep*> Station::CurrentSweeps() const {
+    std::vector<const ionogram::IonogramSweep*> sweeps;
+    for (const auto& r : sounderRecorders) {
+        if (const ionogram::IonogramSweep* sweep = r->Current()) {
+            sweeps.push_back(sweep);
+        }
+    }
+    if (sounderRecorders.empty() && recorder.Current() != nullptr) {
+        sweeps.push_back(recorder.Current());
+    }
+    return sweeps;
+}
+
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     ionogramChoice = choice;
     for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
-        sounderRecorders[i]->Configure(choice, followed[i].profile);
+        sounderRecorders[i]->Configure(ChoiceOf(followed[i].name), followed[i].profile);
     }
     recorder.Configure(choice, scheduler->Profile());
     propagation.Configure(choice);
@@ -218,7 +234,24 @@ void Station::ConfigureIonogram(const IonogramChoice& choice) {
     }
 }
 
+IonogramChoice Station::ChoiceOf(const QString& sounder) const {
+    const auto saved =
+        std::find_if(savedSounders.begin(), savedSounders.end(),
+                     [&sounder](const SavedSounder& s) { return s.name == sounder; });
+    return SounderIonogram(ionogramChoice,
+                           saved == savedSounders.end() ? std::nullopt : saved->delays);
+}
+
 void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {
+    savedSounders = saved;
+    // A followed sounder whose delays changed records with them at once (a sweep under way is
+    // ended and archived first, as for any change of the ionogram).
+    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
+        if (const IonogramChoice own = ChoiceOf(followed[i].name);
+            !(own == sounderRecorders[i]->Choice())) {
+            sounderRecorders[i]->Configure(own, followed[i].profile);
+        }
+    }
     std::vector<sweep::NamedSounder> named;
     named.reserve(saved.size());
     for (const SavedSounder& sounder : saved) {

@@ -63,6 +63,9 @@ public:
     // archive folder.
     void ConfigureIonogram(const IonogramChoice& choice);
     IonogramRecorder& Recorder() { return recorder; }
+    // The sweep being received (or the last complete one) of each followed sounder, or of the
+    // single sounder when none is followed; a recorder without one yet is passed over.
+    std::vector<const ionogram::IonogramSweep*> CurrentSweeps() const;
     // The radio's placed audio, for any consumer; it runs while an audio input is chosen.
     ionogram::AudioStream& Audio() { return audio; }
     // The sounders the user saved: a sweep of one of them carries its name in the sweep events.
@@ -163,6 +166,9 @@ private:
     // While sounders are followed: one ionogram each, fed by the plan's slots and the same audio.
     std::vector<std::unique_ptr<IonogramRecorder>> sounderRecorders;
     IonogramChoice ionogramChoice;
+    std::vector<SavedSounder> savedSounders; // for each followed sounder's own delays
+    // The ionogram of a followed sounder: ionogramChoice with its saved delays, where it has them.
+    IonogramChoice ChoiceOf(const QString& sounder) const;
     void MakeSounderRecorders();
     // The recorder of a followed sounder and the half step its marks are counted back by.
     IonogramRecorder* RecorderOf(const QString& sounder, double* halfStep);

@@ -7,6 +7,7 @@
 #include "ui/form3.h"
 #include "ui/formlayout.h"
 #include "ui/frmabout.h"
+#include "ui/heardwindow.h"
 #include "ui/ionogramwindow.h"
 #include "ui/messagequeue.h"
 #include "ui/propagationwindow.h"
@@ -69,6 +70,7 @@ Form1::~Form1() {
     // Dialogs act on the station: they must not outlive it.
     delete form2.data();
     delete form3.data();
+    delete heardWindow.data();
     station.Shutdown();
 }
 
@@ -162,6 +164,8 @@ void Form1::BuildMenus() {
     connect(IonogramView, &QAction::triggered, this, &Form1::ShowIonogramWindow);
     PropagationView = view->addAction(QStringLiteral("&Propagation"));
     connect(PropagationView, &QAction::triggered, this, &Form1::ShowPropagationWindow);
+    HeardView = view->addAction(QStringLiteral("&Sounders Heard"));
+    connect(HeardView, &QAction::triggered, this, &Form1::ShowHeardWindow);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About = help->addAction(QStringLiteral("About"));
@@ -235,7 +239,8 @@ void Form1::closeEvent(QCloseEvent* event) {
         }
         for (QWidget* dialog : {sounderDialog.data(), rigDialog.data(), audioDialog.data(),
                                 static_cast<QWidget*>(ionogramWindow.data()),
-                                static_cast<QWidget*>(propagationWindow.data())}) {
+                                static_cast<QWidget*>(propagationWindow.data()),
+                                static_cast<QWidget*>(heardWindow.data())}) {
             if (dialog) {
                 dialog->close();
             }
@@ -274,6 +279,10 @@ frmAbout* Form1::AboutDialog() const {
 
 RigDialog* Form1::RigControlDialog() const {
     return qobject_cast<RigDialog*>(rigDialog.data());
+}
+
+HeardWindow* Form1::SoundersHeardWindow() const {
+    return heardWindow;
 }
 
 void Form1::ShowSerialPortDialog() {
@@ -333,6 +342,9 @@ void Form1::ShowFollowed() {
                                            "times. Untick Follow in Configure > Sounder... to use "
                                            "this chirp time again.")
                                 .arg(names.join(QStringLiteral(", "))));
+    if (ionogramWindow) {
+        ionogramWindow->SetSounders(names);
+    }
     UpdateStatusLine();
 }
 
@@ -406,7 +418,8 @@ void Form1::ShowIonogramWindow() {
         connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
                 &IonogramWindow::ShowSweep);
         connect(&station, &Station::Scaled, ionogramWindow.data(), &IonogramWindow::ShowScaled);
-        if (const ionogram::IonogramSweep* sweep = station.Recorder().Current()) {
+        ShowFollowed(); // the window's sounder tabs
+        for (const ionogram::IonogramSweep* sweep : station.CurrentSweeps()) {
             ionogramWindow->ShowSweep(*sweep, -1);
         }
     }
@@ -423,6 +436,37 @@ void Form1::ShowPropagationWindow() {
                 &PropagationWindow::ShowScaled);
     }
     Raise(propagationWindow);
+}
+
+void Form1::ShowHeardWindow() {
+    if (!heardWindow) {
+        heardWindow = new HeardWindow(station, store.Sounders());
+        heardWindow->setAttribute(Qt::WA_DeleteOnClose);
+        connect(heardWindow.data(), &HeardWindow::savedChanged, this, &Form1::FollowSavedSounders);
+        connect(heardWindow.data(), &HeardWindow::followClicked, this, &Form1::FollowHeard);
+    }
+    Raise(heardWindow);
+}
+
+void Form1::FollowHeard(const sweep::Profile& profile, double chirpTime) {
+    SaveGroup(profile);
+    Text2->setText(QLocale().toString(chirpTime, 'g', 12));
+    station.ApplyProfile(profile);
+    if (!station.Followed().empty()) {
+        // The single sounder in place of the saved ones followed: their Follow ticks go.
+        QStringList unread; // told by Configure > Sounder; the list is left as it is then
+        std::vector<SavedSounder> saved = store.Sounders().LoadSaved(&unread);
+        for (SavedSounder& s : saved) {
+            s.follow = false;
+        }
+        if (unread.isEmpty()) {
+            if (const Status stored = store.Sounders().SaveSaved(saved); !stored.IsOk()) {
+                ShowMessage(stored.Message());
+            }
+        }
+        ApplyFollowed(saved);
+    }
+    station.Start(); // stops listening and arms the sweep
 }
 
 void Form1::ShowAboutDialog() {

@@ -24,6 +24,7 @@ class RigDialog;
 class QAction;
 class IonogramWindow;
 class PropagationWindow;
+class HeardWindow;
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -63,6 +64,7 @@ public:
     QAction* AudioInput = nullptr;
     QAction* IonogramView = nullptr;
     QAction* PropagationView = nullptr;
+    QAction* HeardView = nullptr;
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return station.Scheduler(); }
@@ -72,6 +74,7 @@ public:
     Form3* RadioDialog() const;
     frmAbout* AboutDialog() const;
     RigDialog* RigControlDialog() const;
+    HeardWindow* SoundersHeardWindow() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,6 +101,10 @@ private:
     void ShowAudioDialog();
     void ShowIonogramWindow();
     void ShowPropagationWindow();
+    void ShowHeardWindow();
+    // Follow in the Sounders Heard window: the heard sounder becomes the single profile and chirp
+    // time, stored as Configure > Sounder and the chirp box store them, and the sweep is armed.
+    void FollowHeard(const sweep::Profile& profile, double chirpTime);
     // A dialog of this window's, made once and brought to the front when asked for again.
     void Raise(QWidget* dialog);
     void UpdateStatusLine();
@@ -120,6 +127,7 @@ private:
     QPointer<QWidget> audioDialog;
     QPointer<IonogramWindow> ionogramWindow;
     QPointer<PropagationWindow> propagationWindow;
+    QPointer<HeardWindow> heardWindow;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;

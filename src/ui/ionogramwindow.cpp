@@ -10,6 +10,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabBar>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -37,6 +39,15 @@ QString StartKey(const ionogram::IonogramSweep& sweep) {
     return ionogram::ArchiveBaseName(sweep.startUtc, sweep.chirpTime).left(kStartNameLength);
 }
 
+// The end of an archived table's name that names its sounder: "-NAME.csv.gz", the name as the
+// archive writes it.
+QString SounderEnding(const QString& sounder) {
+    const QDateTime any = QDateTime::fromSecsSinceEpoch(0, Qt::UTC);
+    return ionogram::ArchiveBaseName(any, 0, sounder)
+               .mid(ionogram::ArchiveBaseName(any, 0).size()) +
+           QStringLiteral(".csv.gz");
+}
+
 } // namespace
 
 // The painted ionogram; the window does the painting and reads the pointer.
@@ -60,7 +71,12 @@ private:
 };
 
 IonogramWindow::IonogramWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
-    setWindowTitle(ionogram::IonogramTitle(sweep));
+    sounderTabs = new QTabBar(this);
+    sounderTabs->setObjectName(QStringLiteral("sounderTabs"));
+    sounderTabs->setToolTip(QStringLiteral("The sounder whose ionogram is shown"));
+    sounderTabs->setExpanding(false);
+    sounderTabs->hide();
+    connect(sounderTabs, &QTabBar::currentChanged, this, &IonogramWindow::ChooseTab);
     canvas = new IonogramCanvas(this);
     canvas->setObjectName(QStringLiteral("canvas"));
     pointed = new QLabel(kHint, this);
@@ -91,6 +107,7 @@ IonogramWindow::IonogramWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     pager->addWidget(latestButton);
     pager->addWidget(paging, 1);
     auto* column = new QVBoxLayout(this);
+    column->addWidget(sounderTabs);
     column->addLayout(pager);
     column->addWidget(scaledValues);
     column->addWidget(canvas, 1);
@@ -126,31 +143,77 @@ void IonogramWindow::SetArchiveFolder(const QString& archiveFolder) {
     folder = archiveFolder;
 }
 
-void IonogramWindow::ShowSweep(const ionogram::IonogramSweep& shown, int columnBeingReceived) {
-    if (shown.startUtc != sweep.startUtc) {
-        if (!sweep.frequenciesKhz.empty()) {
-            previous = std::move(sweep);
+void IonogramWindow::SetSounders(const QStringList& names) {
+    const QString chosen = ShownSounder();
+    sounders = names.size() >= 2 ? names : QStringList();
+    // The live sweeps of sounders no longer followed go; with one or none, all share one place.
+    for (auto it = lives.begin(); it != lives.end();) {
+        it = it->first.isEmpty() || sounders.contains(it->first) ? std::next(it) : lives.erase(it);
+    }
+    {
+        const QSignalBlocker quiet(sounderTabs);
+        while (sounderTabs->count() > 0) {
+            sounderTabs->removeTab(0);
         }
-        liveScaled.reset();
+        for (const QString& name : sounders) {
+            sounderTabs->addTab(name);
+        }
+        sounderTabs->setCurrentIndex(std::max(0, static_cast<int>(sounders.indexOf(chosen))));
     }
-    sweep = shown;
-    receiving = columnBeingReceived;
-    if (archived) {
-        return; // kept for ShowLatest
+    sounderTabs->setVisible(!sounders.isEmpty());
+    if (ShownSounder() != chosen) {
+        ShowLatest();
     }
-    setWindowTitle(ionogram::IonogramTitle(sweep));
-    ShowScaledValues();
-    canvas->update();
-    Point(pointer);
+}
+
+QString IonogramWindow::ShownSounder() const {
+    return sounders.value(sounderTabs->currentIndex());
+}
+
+IonogramWindow::Live* IonogramWindow::LiveOf(const QString& sounder) {
+    if (sounders.isEmpty()) {
+        return &lives[QString()];
+    }
+    return sounders.contains(sounder) ? &lives[sounder] : nullptr;
+}
+
+const IonogramWindow::Live& IonogramWindow::ShownLive() const {
+    static const Live kNone;
+    const auto live = lives.find(ShownSounder());
+    return live == lives.end() ? kNone : live->second;
+}
+
+void IonogramWindow::ChooseTab(int) {
+    ShowLatest(); // another sounder's archive is paged from its latest sweep
+}
+
+void IonogramWindow::ShowSweep(const ionogram::IonogramSweep& shown, int columnBeingReceived) {
+    Live* live = LiveOf(shown.sounder);
+    if (live == nullptr) {
+        return; // a sounder not followed
+    }
+    if (shown.startUtc != live->sweep.startUtc) {
+        if (!live->sweep.frequenciesKhz.empty()) {
+            live->previous = std::move(live->sweep);
+        }
+        live->scaled.reset();
+    }
+    live->sweep = shown;
+    live->receiving = columnBeingReceived;
+    if (archived || live != &ShownLive()) {
+        return; // kept for ShowLatest, or for its tab
+    }
+    ShowChosenLive();
 }
 
 void IonogramWindow::ShowScaled(const ionogram::IonogramSweep& scaledSweep,
                                 const ionogram::ScaledSweep& scaled) {
-    if (scaledSweep.startUtc != sweep.startUtc) {
+    Live* live = LiveOf(scaledSweep.sounder);
+    if (live == nullptr || scaledSweep.startUtc != live->sweep.startUtc) {
         return;
     }
-    liveScaled = scaled;
-    if (!archived) {
+    live->scaled = scaled;
+    if (!archived && live == &ShownLive()) {
         ShowScaledValues();
         canvas->update();
     }
@@ -169,7 +232,11 @@ void IonogramWindow::ShowLatest() {
     paging->setText(kLatestShown);
     nextButton->setEnabled(false);
     latestButton->setEnabled(false);
-    setWindowTitle(ionogram::IonogramTitle(sweep));
+    ShowChosenLive();
+}
+
+void IonogramWindow::ShowChosenLive() {
+    setWindowTitle(ionogram::IonogramTitle(ShownLive().sweep));
     ShowScaledValues();
     canvas->update();
     Point(pointer);
@@ -186,13 +253,36 @@ void IonogramWindow::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
         ShowLatest();
         break;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        // Ctrl+Tab and Ctrl+Shift+Tab: the next or the previous sounder's tab.
+        if (event->modifiers().testFlag(Qt::ControlModifier) && sounderTabs->count() > 1) {
+            const int step = event->key() == Qt::Key_Tab ? 1 : -1;
+            sounderTabs->setCurrentIndex(
+                (sounderTabs->currentIndex() + step + sounderTabs->count()) % sounderTabs->count());
+        } else {
+            QWidget::keyPressEvent(event);
+        }
+        break;
     default:
         QWidget::keyPressEvent(event);
     }
 }
 
 const ionogram::IonogramSweep& IonogramWindow::Shown() const {
-    return archived ? *archived : sweep;
+    return archived ? *archived : ShownLive().sweep;
+}
+
+bool IonogramWindow::TableOfShownSounder(const QString& path) const {
+    if (sounders.isEmpty()) {
+        return true;
+    }
+    // "20261207-101638Z-c78-NAME.csv.gz": the chirp time has no "-", so what follows it is the
+    // name, however many "-" it has itself.
+    const QString name = QFileInfo(path).fileName();
+    const qsizetype chirp = kStartNameLength + QStringLiteral("Z-c").size();
+    const qsizetype afterChirp = name.indexOf(u'-', chirp);
+    return afterChirp > 0 && name.mid(afterChirp) == SounderEnding(ShownSounder());
 }
 
 void IonogramWindow::Page(bool forward) {
@@ -201,7 +291,8 @@ void IonogramWindow::Page(bool forward) {
     const QDate day = shown.startUtc.isValid() ? shown.startUtc.toUTC().date()
                                                : QDateTime::currentDateTimeUtc().date();
     const QString key = shown.startUtc.isValid() ? StartKey(shown) : QStringLiteral("~");
-    const QStringList tables = ionogram::ArchivedTables(folder, day);
+    QStringList tables = ionogram::ArchivedTables(folder, day);
+    tables.removeIf([this](const QString& path) { return !TableOfShownSounder(path); });
     // The live sweep's own table (once archived) is the latest, not a page before it.
     QStringList pages;
     for (const QString& path : tables) {
@@ -254,6 +345,7 @@ void IonogramWindow::Page(bool forward) {
 }
 
 void IonogramWindow::ShowScaledValues() {
+    const std::optional<ionogram::ScaledSweep>& liveScaled = ShownLive().scaled;
     const ionogram::ScaledSweep* scaled = archived     ? &archivedScaled
                                           : liveScaled ? &*liveScaled
                                                        : nullptr;
@@ -262,13 +354,15 @@ void IonogramWindow::ShowScaledValues() {
 
 void IonogramWindow::Paint(QPainter& painter, const QRect& area) {
     ionogram::IonogramPaintOptions options;
-    options.receivingColumn = archived ? -1 : receiving;
-    options.previous = previous && !archived ? &*previous : nullptr;
+    const Live& live = ShownLive();
+    options.receivingColumn = archived ? -1 : live.receiving;
+    options.previous = live.previous && !archived ? &*live.previous : nullptr;
     layout = ionogram::PaintIonogram(painter, area, Shown(), options);
     PaintMofMarks(painter);
 }
 
 void IonogramWindow::PaintMofMarks(QPainter& painter) const {
+    const std::optional<ionogram::ScaledSweep>& liveScaled = ShownLive().scaled;
     const ionogram::ScaledSweep* scaled = archived     ? &archivedScaled
                                           : liveScaled ? &*liveScaled
                                                        : nullptr;
@@ -299,9 +393,11 @@ void IonogramWindow::Point(std::optional<QPoint> position) {
         layout = ionogram::LayoutIonogram(canvas->rect(), canvas->fontMetrics().height(), onScreen);
     }
     // The column on screen: this sweep's, or where it has none yet, the last sweep's.
+    const Live& live = ShownLive();
+    const std::optional<ionogram::IonogramSweep>& previous = live.previous;
     const bool previousShown = !archived && previous &&
-                               previous->delayFromMs == sweep.delayFromMs &&
-                               previous->delayToMs == sweep.delayToMs;
+                               previous->delayFromMs == live.sweep.delayFromMs &&
+                               previous->delayToMs == live.sweep.delayToMs;
     std::optional<QString> text;
     std::optional<QString> noAudio;
     const ionogram::IonogramSweep* last = previousShown ? &*previous : nullptr;

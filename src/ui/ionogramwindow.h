@@ -3,16 +3,21 @@
 // The live ionogram: the sweep being received, column by column, over the last complete one,
 // painted by the same function as the archive's picture and sized by the font, so it follows
 // the screen's resolution. Pointing at a cell shows its frequency, delay and SNR underneath.
+// While several sounders are followed, a tab for each chooses the one shown; each keeps its own
+// sweeps, and the choice stays while the others' sweeps come in.
 
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramimage.h"
 #include "ionogram/scaler.h"
 
+#include <QStringList>
 #include <QWidget>
+#include <map>
 #include <optional>
 
 class QLabel;
 class QPushButton;
+class QTabBar;
 
 class IonogramWindow : public QWidget {
     Q_OBJECT
@@ -29,6 +34,15 @@ public:
 
     // Where the archive's tables are read from when paging.
     void SetArchiveFolder(const QString& folder);
+    // The sounders followed, in their order: with two or more, a tab each chooses the one shown
+    // (the one chosen stays where it is still followed), sweeps go to their sounder's tab and
+    // paging keeps to its tables. With one or none, every sweep is shown, as from one sounder.
+    void SetSounders(const QStringList& names);
+    // The sounder whose sweeps are shown; empty with fewer than two followed.
+    QString ShownSounder() const;
+
+    // One tab per sounder followed (Ctrl+Tab: the next); hidden with fewer than two.
+    QTabBar* sounderTabs = nullptr;
 
     // The scaled values of the sweep on screen.
     QLabel* scaledValues = nullptr;
@@ -56,10 +70,28 @@ public slots:
     void ShowLatest();
 
 protected:
-    // Page Up, Page Down and End page wherever the focus is in the window.
+    // Page Up, Page Down and End page wherever the focus is in the window; Ctrl+Tab and
+    // Ctrl+Shift+Tab choose the next and the previous sounder.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The live sweeps of one sounder (or of all, with fewer than two followed).
+    struct Live {
+        ionogram::IonogramSweep sweep;
+        std::optional<ionogram::IonogramSweep> previous;
+        int receiving = -1;
+        std::optional<ionogram::ScaledSweep> scaled; // of sweep, once it is scaled
+    };
+    // Where a sweep of this sounder goes; nothing for a sounder not followed.
+    Live* LiveOf(const QString& sounder);
+    Live& ShownLive() { return lives[ShownSounder()]; }
+    const Live& ShownLive() const;
+    void ChooseTab(int index);
+    // The live sweep of the sounder chosen, repainted with its title and values.
+    void ShowChosenLive();
+    // Whether an archived table of this day belongs to the sounder shown.
+    bool TableOfShownSounder(const QString& path) const;
+
     // The sweep on screen: the archived one paged to, else the live one.
     const ionogram::IonogramSweep& Shown() const;
     void Page(bool forward);
@@ -70,12 +102,10 @@ private:
     void Paint(QPainter& painter, const QRect& area);
     void Point(std::optional<QPoint> position);
 
-    ionogram::IonogramSweep sweep;
-    std::optional<ionogram::IonogramSweep> previous;
-    int receiving = -1;
+    QStringList sounders;
+    std::map<QString, Live> lives;   // by sounder; "" with fewer than two followed
     ionogram::IonogramLayout layout; // as last painted, for pointing
     std::optional<QPoint> pointer;
-    std::optional<ionogram::ScaledSweep> liveScaled; // of sweep, once it is scaled
     QString folder;
     std::optional<ionogram::IonogramSweep> archived;
     ionogram::ScaledSweep archivedScaled;

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -31,6 +32,15 @@ constexpr Entry kPeriod{"period", "seconds", "300"};
 constexpr Entry kLow{"low frequency", "MHz", "2"};
 constexpr Entry kHigh{"high frequency", "MHz", "30"};
 constexpr Entry kStep{"step size", "kHz", "100"};
+constexpr Entry kDelayFrom{"delay shown from", "milliseconds", "20"};
+constexpr Entry kDelayTo{"delay shown to", "milliseconds", "40"};
+
+// "The sweep rate "fast" is not a number. Type it in kHz/s, for example 100."
+QString NotANumber(const Entry& entry, const QString& text) {
+    return QStringLiteral("The %1 \"%2\" is not a number. Type it in %3, for example %4.")
+        .arg(QLatin1String(entry.what), text, QLatin1String(entry.unit),
+             QLatin1String(entry.example));
+}
 
 QString ShownNumber(double value, const QLocale& locale) {
     QString text = FormatDecimal(value);
@@ -66,15 +76,29 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     savedList = new QListWidget(savedBox);
     savedList->setObjectName(QStringLiteral("savedList"));
     // Wide enough for a typical line in full.
-    const SavedSounder typical{QStringLiteral("Station name"), 1800, {100, 3600, 2000, 30000, 100}};
+    const SavedSounder typical{
+        QStringLiteral("Station name"), 1800, {100, 3600, 2000, 30000, 100}, false, {{20, 40}}};
     savedList->setMinimumWidth(savedList->fontMetrics().horizontalAdvance(Describe(typical)) +
                                savedList->fontMetrics().averageCharWidth() * 4);
     savedName = NewEdit(QStringLiteral("savedName"), savedBox);
     savedChirpTime = NewEdit(QStringLiteral("savedChirpTime"), savedBox);
     savedChirpTime->setText(ShownNumber(chirpTime, locale));
+    savedDelayFrom = NewEdit(QStringLiteral("savedDelayFrom"), savedBox);
+    savedDelayTo = NewEdit(QStringLiteral("savedDelayTo"), savedBox);
+    for (QLineEdit* edit : {savedDelayFrom, savedDelayTo}) {
+        edit->setPlaceholderText(QStringLiteral("ionogram's"));
+        edit->setToolTip(QStringLiteral("The delays this sounder's ionogram shows, such as 20 to "
+                                        "40 ms for a far one; leave both empty for the delays of "
+                                        "Configure > Audio Input"));
+    }
+    auto* savedDelays = new QHBoxLayout;
+    savedDelays->addWidget(savedDelayFrom);
+    savedDelays->addWidget(new QLabel(QStringLiteral("to"), savedBox));
+    savedDelays->addWidget(savedDelayTo);
     auto* savedValues = new QFormLayout;
     savedValues->addRow(QStringLiteral("Name"), savedName);
     savedValues->addRow(QStringLiteral("Chirp time (s)"), savedChirpTime);
+    savedValues->addRow(QStringLiteral("Delays shown (ms)"), savedDelays);
     saveButton =
         formlayout::NewButton(QStringLiteral("Save"), QStringLiteral("saveButton"), savedBox);
     renameButton =
@@ -133,10 +157,7 @@ SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QStrin
         const auto& [entry, text] = texts[i];
         const std::optional<double> value = ParseDecimal(*text, locale);
         if (!value) {
-            return {std::nullopt,
-                    QStringLiteral("The %1 \"%2\" is not a number. Type it in %3, for example %4.")
-                        .arg(QLatin1String(entry->what), *text, QLatin1String(entry->unit),
-                             QLatin1String(entry->example))};
+            return {std::nullopt, NotANumber(*entry, *text)};
         }
         values[i] = *value;
     }
@@ -149,15 +170,41 @@ SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QStrin
         QString()};
 }
 
+SounderDialog::ReadDelays SounderDialog::ReadDelayRange(const QString& from, const QString& to,
+                                                        const QLocale& locale) {
+    if (from.trimmed().isEmpty() && to.trimmed().isEmpty()) {
+        return {std::nullopt, QString()};
+    }
+    DelayRange delays;
+    for (const auto& [entry, text, value] : {std::tuple{&kDelayFrom, &from, &delays.fromMs},
+                                             std::tuple{&kDelayTo, &to, &delays.toMs}}) {
+        const std::optional<double> number = ParseDecimal(*text, locale);
+        if (!number) {
+            return {std::nullopt,
+                    NotANumber(*entry, *text) +
+                        QStringLiteral(" Leave both delays empty to show the ionogram's.")};
+        }
+        *value = *number;
+    }
+    if (const QString refusal = DelayRangeRefusal(delays); !refusal.isEmpty()) {
+        return {std::nullopt, refusal};
+    }
+    return {delays, QString()};
+}
+
 QString SounderDialog::Describe(const SavedSounder& sounder) {
     const QLocale c = QLocale::c();
     const sweep::Profile& p = sounder.profile;
-    return QStringLiteral("%1  %2:%3  %4 kHz/s  %5 to %6 MHz  %7 kHz steps")
+    const QString delays = sounder.delays ? QStringLiteral("  %1 to %2 ms")
+                                                .arg(ShownNumber(sounder.delays->fromMs, c),
+                                                     ShownNumber(sounder.delays->toMs, c))
+                                          : QString();
+    return QStringLiteral("%1  %2:%3  %4 kHz/s  %5 to %6 MHz  %7 kHz steps%8")
         .arg(sounder.name, ShownNumber(p.period, c), ShownNumber(sounder.chirpTime, c),
              ShownNumber(p.sweepRate, c),
              ShownNumber(p.lowFrequency / units::kKilohertzPerMegahertz, c),
              ShownNumber(p.highFrequency / units::kKilohertzPerMegahertz, c),
-             ShownNumber(p.stepSize, c));
+             ShownNumber(p.stepSize, c), delays);
 }
 
 void SounderDialog::Show(const sweep::Profile& profile) {
@@ -213,6 +260,9 @@ void SounderDialog::Pick() {
     Show(sounder.profile);
     savedName->setText(sounder.name);
     savedChirpTime->setText(ShownNumber(sounder.chirpTime, locale));
+    savedDelayFrom->setText(sounder.delays ? ShownNumber(sounder.delays->fromMs, locale)
+                                           : QString());
+    savedDelayTo->setText(sounder.delays ? ShownNumber(sounder.delays->toMs, locale) : QString());
     pickedChirpTime = sounder.chirpTime;
     problem->hide();
 }
@@ -235,7 +285,12 @@ std::optional<SavedSounder> SounderDialog::Typed() {
         ShowProblem(sweep::ChirpTimeRefusal(savedChirpTime->text(), read.profile->period));
         return std::nullopt;
     }
-    return SavedSounder{savedName->text().trimmed(), *chirp, *read.profile};
+    const ReadDelays delays = ReadDelayRange(savedDelayFrom->text(), savedDelayTo->text(), locale);
+    if (!delays.problem.isEmpty()) {
+        ShowProblem(delays.problem);
+        return std::nullopt;
+    }
+    return SavedSounder{savedName->text().trimmed(), *chirp, *read.profile, false, delays.delays};
 }
 
 void SounderDialog::OkClick() {
@@ -253,6 +308,12 @@ void SounderDialog::OkClick() {
             return;
         }
         chirp = typed->chirpTime;
+        // Its delays as they now stand in the boxes are kept with it.
+        for (SavedSounder& sounder : saved) {
+            if (sounder.name == typed->name) {
+                sounder.delays = typed->delays;
+            }
+        }
     } else if (const Status followable = sweep::ValidateProfile(*read.profile);
                !followable.IsOk()) {
         ShowProblem(followable.Message());

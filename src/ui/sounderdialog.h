@@ -3,7 +3,9 @@
 // Configure > Sounder: the sweep the radio follows (rate, period, band, step) in the units a
 // listener reads them in, and the sounders the user saved by name with their chirp times. OK
 // emits the accepted values; the dialog changes no other window. Each saved sounder has a Follow
-// box: the ones ticked are followed together through the listening plan.
+// box: the ones ticked are followed together through the listening plan. A saved sounder may
+// have delays of its own (a far one needs 20 to 40 ms); without, its ionogram shows the
+// ionogram's.
 
 #include "settings/sounderstore.h"
 #include "sweep/profile.h"
@@ -42,8 +44,17 @@ public:
     using FollowCheck = std::function<Status(const std::vector<SavedSounder>&)>;
     void SetFollowCheck(FollowCheck check) { followCheck = std::move(check); }
 
-    // How a saved sounder is listed: "Cyprus  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps".
+    // How a saved sounder is listed: "Cyprus  300:78  100 kHz/s  2 to 30 MHz  100 kHz steps",
+    // and "  20 to 40 ms" where it has delays of its own.
     static QString Describe(const SavedSounder& sounder);
+
+    // A saved sounder's own delays as typed (both empty: none, the ionogram's), or what is wrong
+    // with them.
+    struct ReadDelays {
+        std::optional<DelayRange> delays;
+        QString problem;
+    };
+    static ReadDelays ReadDelayRange(const QString& from, const QString& to, const QLocale& locale);
 
     QLineEdit* sweepRate = nullptr;     // kHz/s
     QLineEdit* period = nullptr;        // s
@@ -53,6 +64,8 @@ public:
     QListWidget* savedList = nullptr;
     QLineEdit* savedName = nullptr;
     QLineEdit* savedChirpTime = nullptr; // s
+    QLineEdit* savedDelayFrom = nullptr; // ms; empty with savedDelayTo: the ionogram's delays
+    QLineEdit* savedDelayTo = nullptr;   // ms
     QPushButton* saveButton = nullptr;
     QPushButton* renameButton = nullptr;
     QPushButton* deleteButton = nullptr;

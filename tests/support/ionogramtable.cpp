@@ -1,24 +1,19 @@
 #include "support/ionogramtable.h"
 
-#include <QList>
+#include "ionogram/archive.h"
 
 Table ReadTable(const QByteArray& csv) {
     Table table;
-    for (const QByteArray& line : csv.split('\n')) {
-        if (line.isEmpty() || line.startsWith('#')) {
-            continue;
-        }
-        const QList<QByteArray> fields = line.split(',');
-        std::vector<double> values;
-        for (qsizetype i = 1; i < fields.size(); ++i) {
-            values.push_back(fields[i].toDouble());
-        }
-        if (fields.first() == "frequency_khz") {
-            table.delaysMs = values;
-        } else {
-            table.frequenciesKhz.push_back(fields.first().toDouble());
-            table.snrDb.push_back(values);
-        }
+    const std::optional<ionogram::IonogramSweep> sweep = ionogram::ParseCsvText(csv);
+    if (!sweep) {
+        return table;
+    }
+    for (int cell = 0; cell < sweep->DelayCount(); ++cell) {
+        table.delaysMs.push_back(sweep->DelayMs(cell));
+    }
+    table.frequenciesKhz = sweep->frequenciesKhz;
+    for (const std::vector<float>& row : sweep->snrDb) {
+        table.snrDb.emplace_back(row.begin(), row.end());
     }
     return table;
 }

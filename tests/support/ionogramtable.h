@@ -1,6 +1,7 @@
 #pragma once
 
-// An archived ionogram's table read back: its delays, its rows' frequencies and SNR values.
+// An archived ionogram's table read back, by the program's own reader, as plain numbers: its
+// delays, its rows' frequencies and SNR values.
 
 #include <QByteArray>
 #include <vector>
@@ -11,5 +12,6 @@ struct Table {
     std::vector<std::vector<double>> snrDb;
 };
 
-// The archive's table: "#" comments, the header of delays, one row per step.
+// The archive's table: "#" comments, the header of delays, one row per step; empty when it is
+// not such a table.
 Table ReadTable(const QByteArray& csv);

@@ -24,6 +24,18 @@ SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise)
 IonogramSweep SyntheticSweeps::Make(const std::vector<IonosphericLayer>& layers, std::uint32_t seed,
                                     const std::vector<std::optional<KeyedCarrier>>& keyed) {
     const SounderProfile profile;
+    std::vector<double> columnsKhz;
+    for (int step = 0; step < sweep::StepCount(profile); ++step) {
+        columnsKhz.push_back(sweep::StepFrequency(profile, step) / kHzPerKhz);
+    }
+    return MakeAt(columnsKhz, layers, seed, keyed);
+}
+
+IonogramSweep SyntheticSweeps::MakeAt(const std::vector<double>& columnsKhz,
+                                      const std::vector<IonosphericLayer>& layers,
+                                      std::uint32_t seed,
+                                      const std::vector<std::optional<KeyedCarrier>>& keyed) {
+    const SounderProfile profile;
     SimulatedIonosphere::Settings sky;
     sky.sampleRate = sampleRate;
     sky.chirpTime = chirpTime;
@@ -33,11 +45,10 @@ IonogramSweep SyntheticSweeps::Make(const std::vector<IonosphericLayer>& layers,
     SimulatedIonosphere ionosphere(sky);
     IonogramSweep sweep;
     sweep.chirpTime = chirpTime;
-    const int steps = sweep::StepCount(profile);
     std::vector<float> audio;
     std::vector<float> snr;
-    for (int step = 0; step < steps; ++step) {
-        const double khz = sweep::StepFrequency(profile, step) / kHzPerKhz;
+    for (int step = 0; step < int(columnsKhz.size()); ++step) {
+        const double khz = columnsKhz[step];
         const double crossing = sweep::CrossingInPeriod(profile, chirpTime, khz);
         const double first = crossing + dechirp->NeedFrom() - kWarmUp;
         audio.resize(std::size_t((dechirp->NeedTo() - dechirp->NeedFrom() + kWarmUp) * sampleRate) +

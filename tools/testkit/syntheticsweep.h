@@ -30,6 +30,12 @@ public:
     ionogram::IonogramSweep Make(const std::vector<ionogram::IonosphericLayer>& layers,
                                  std::uint32_t seed,
                                  const std::vector<std::optional<KeyedCarrier>>& keyed = {});
+    // The same with a column at each of columnsKhz (any frequencies the sweep passes, in the
+    // order listened to), as a listening plan with fine steps makes them.
+    ionogram::IonogramSweep MakeAt(const std::vector<double>& columnsKhz,
+                                   const std::vector<ionogram::IonosphericLayer>& layers,
+                                   std::uint32_t seed,
+                                   const std::vector<std::optional<KeyedCarrier>>& keyed = {});
 
     // The span of audio a column takes, in seconds around its crossing.
     double WindowFrom() const { return dechirp->NeedFrom(); }
