@@ -25,7 +25,6 @@
 
 namespace {
 
-constexpr int kSampleRate = 48000;
 constexpr double kPeriod = 300;
 constexpr double kFirstStepKhz = 4100; // 4.1 to 7.0 MHz in 100 kHz steps at 100 kHz/s
 constexpr int kSteps = 30;
@@ -68,10 +67,8 @@ private slots:
         }
         PulseServer pulse;
         QString error;
-        QVERIFY2(pulse.Start(&error), qPrintable(error));
-        const QString fifo = pulse.FilePath(QStringLiteral("radio.fifo"));
-        QVERIFY2(pulse.AddPipeSource(QStringLiteral("radio"), fifo, kSampleRate, &error),
-                 qPrintable(error));
+        const QString fifo = pulse.StartWithRadioInput(&error);
+        QVERIFY2(!fifo.isEmpty(), qPrintable(error));
 
         // Whole-second chirp times whose first steps come kLead and kLead + 5 s from now.
         const QTime now = QDateTime::currentDateTimeUtc().time();

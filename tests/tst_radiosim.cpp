@@ -506,6 +506,8 @@ private slots:
         QTest::newRow("sounder without its mode") << QStringList{"--sounder", "500:60:54"};
         QTest::newRow("sounder chirp past its period")
             << QStringList{"--sounder", "500:60:60:3:0.1"};
+        QTest::newRow("chirp past the period given after it")
+            << QStringList{"--chirp", "100", "--period", "60"};
         QTest::newRow("sounder mode before any sounder")
             << QStringList{"--sounder-mode", "3:2000-9000:0.1"};
         QTest::newRow("carrier of unknown keying") << QStringList{"--carrier", "1000:0.1:psk"};
@@ -519,6 +521,15 @@ private slots:
         QCOMPARE(process.exitCode(), 2);
         QVERIFY(process.readAllStandardOutput().isEmpty());
         QVERIFY(!process.readAllStandardError().isEmpty());
+    }
+
+    // A chirp time is bounded by the period, not by the five-minute one.
+    void chirpOverFiveMinutes_acceptedForALongerPeriod() {
+        QProcess process;
+        process.start(QStringLiteral(TAVMIROK_RADIOSIM),
+                      {"--chirp", "400.5", "--period", "600", "--print-sweep-start", "0"});
+        QVERIFY(process.waitForFinished(kIoTimeoutMs));
+        QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
     }
 
     void help_documentsEveryOptionAndCommand() {

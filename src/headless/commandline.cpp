@@ -78,7 +78,8 @@ const SettingOption kSettingOptions[] = {
      }},
     {"chirp", "SECONDS",
      "The sounder's chirp time: the second of the period at which its sweep would pass 0 MHz, "
-     "0 to 299 for a 300 s period (fractions allowed).",
+     "from 0 to below the period (--period): 0 to 299 for 300 s, 0 to 59 for 60 s, fractions "
+     "such as 299.5 allowed.",
      [](const QString& value) {
          // Its range is the period's, checked once the period is known.
          return sweep::ParseDecimal(value, QLocale()) ? QString() : sweep::ChirpTimeRefusal(value);

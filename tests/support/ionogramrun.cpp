@@ -18,9 +18,8 @@ constexpr int kPollMs = 100;
 bool IonogramRun::Start(const QString& programPath, const QStringList& profile, double period,
                         double lead, const QStringList& radioArguments,
                         const QStringList& programArguments, const QString& home) {
-    const QString fifo = pulse.FilePath(QStringLiteral("radio.fifo"));
-    if (!pulse.Start(&error) ||
-        !pulse.AddPipeSource(QStringLiteral("radio"), fifo, kSampleRate, &error)) {
+    const QString fifo = pulse.StartWithRadioInput(&error);
+    if (fifo.isEmpty()) {
         return false;
     }
     // The chirp time whose sweep takes its first step `lead` seconds from now.

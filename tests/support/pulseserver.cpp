@@ -11,6 +11,7 @@ constexpr int kStartWaitMs = 15000;
 constexpr int kPollMs = 50;
 constexpr int kPactlWaitMs = 10000;
 constexpr int kStopWaitMs = 3000;
+constexpr int kRadioSampleRate = 48000;
 
 } // namespace
 
@@ -79,6 +80,13 @@ bool PulseServer::Start(QString* error) {
     }
     *error = QStringLiteral("pulseaudio does not answer: ") + last;
     return false;
+}
+
+QString PulseServer::StartWithRadioInput(QString* error) {
+    const QString fifo = FilePath(QStringLiteral("radio.fifo"));
+    return Start(error) && AddPipeSource(QStringLiteral("radio"), fifo, kRadioSampleRate, error)
+               ? fifo
+               : QString();
 }
 
 bool PulseServer::AddPipeSource(const QString& name, const QString& fifo, int sampleRate,

@@ -20,6 +20,9 @@ public:
 
     // Starts the server and waits until it answers; false with the reason in error otherwise.
     bool Start(QString* error);
+    // Starts the server with the radio's input: "radio", 48000 Hz, fed from the FIFO whose path
+    // it returns; an empty string with the reason in error otherwise.
+    QString StartWithRadioInput(QString* error);
     // Adds a mono 16-bit input named name, fed from a FIFO it creates at fifo.
     bool AddPipeSource(const QString& name, const QString& fifo, int sampleRate, QString* error);
     // Runs pactl with these arguments against the server; false with its output in error.

@@ -138,7 +138,8 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
     ionogram::SounderProfile& profile = options->profile;
     const Number numbers[] = {
         {"--audio-ppm", &options->ppm, -kMaxPpm, kMaxPpm, "parts per million"},
-        {"--chirp", &options->chirpTime, 0, 299.999, "seconds from 0 to 299"},
+        // Its upper bound is the period's, checked once every option is read.
+        {"--chirp", &options->chirpTime, 0, 86400, "seconds from 0 to below the period"},
         {"--sweep-rate", &profile.sweepRate, 1, 10000, "kHz per second"},
         {"--step", &profile.stepSize, 1, 10000, "kHz"},
         {"--low", &profile.lowFrequency, 0, 1e6, "kHz"},
@@ -228,7 +229,8 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
   --audio-ppm N       the sound card's sample clock runs N parts per million fast (negative:
                       slow) against the computer's clock (default 0)
   --chirp SECONDS     the sounder's chirp time: its sweep passes F kHz at SECONDS + F / rate
-                      after each period's start, periods counted from midnight UTC (default 78)
+                      after each period's start, periods counted from midnight UTC; from 0 to
+                      below the period (0 to 299 for 300 s, fractions allowed; default 78)
   --sweep-rate KHZ    sweep rate in kHz per second (default 100)
   --step KHZ          the tuning step (default 100)
   --low KHZ, --high KHZ  the band the sounder sweeps (default 2000 to 30000)

@@ -4,12 +4,14 @@
 #include "core/units.h"
 
 #include <charconv>
+#include <cstdio>
 #include <limits>
 #include <string_view>
 #include <tuple>
 
 namespace {
 
+constexpr int kNumberText = 64;
 constexpr int kMaxMilliseconds = int(units::kSecondsPerDay * units::kMillisecondsPerSecond);
 
 template <typename T> bool ParseWhole(std::string_view text, int base, T* value) {
@@ -60,6 +62,7 @@ bool ParseMilliseconds(const std::string& text, int* value) {
 }
 
 std::string ParseOptions(int argc, char** argv, SimOptions* options) {
+    bool chirpGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         std::string value;
@@ -69,6 +72,7 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
             name.resize(equals);
             hasValue = true;
         }
+        chirpGiven = chirpGiven || name == "--chirp";
         auto takeValue = [&]() -> bool {
             if (hasValue) {
                 return true;
@@ -142,6 +146,13 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
             return "unknown option \"" + std::string(argv[i]) + "\"";
         }
     }
+    // A chirp time given lies within the period, whichever of the two came first.
+    if (chirpGiven && options->audio.chirpTime >= options->audio.profile.period) {
+        char text[kNumberText];
+        std::snprintf(text, sizeof text, "%g s), got %g", options->audio.profile.period,
+                      options->audio.chirpTime);
+        return std::string("--chirp needs seconds from 0 to below the period (") + text;
+    }
     return {};
 }
 
@@ -185,11 +196,12 @@ Options
   --exit-on-eof       quit when standard input ends (by default the radio keeps running, so
                       it can be started in the background with no input)
   --print-sweep-start CHIRP
-                      print when the next sweep of chirp time CHIRP (seconds, 0 to 299, a
-                      fraction allowed) takes its first step, as Tavmirok computes it when
-                      Start is pressed now, and exit without opening a device. One line: the
-                      seconds from now and the UTC time of day in seconds since midnight,
-                      "20.500 43220.500". Scripts use it instead of redoing the arithmetic.
+                      print when the next sweep of chirp time CHIRP (seconds from 0 to below
+                      the period, --period: 0 to 299 for 300 s, fractions allowed) takes its
+                      first step, as Tavmirok computes it when Start is pressed now, and exit
+                      without opening a device. One line: the seconds from now and the UTC
+                      time of day in seconds since midnight, "20.500 43220.500". Scripts use
+                      it instead of redoing the arithmetic.
   -h, --help          show this text
 
 Control commands (one per line on standard input; each is answered with one line on standard
