@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -124,6 +125,32 @@ private slots:
         QCOMPARE(PointAt(window, layout.plot.topLeft() - QPoint(2, 2)),
                  QStringLiteral("Point at the ionogram to read a cell's frequency, delay and "
                                 "SNR."));
+    }
+
+    void resized_paintedWholeOnceTheSizeSettles() {
+        // While the size changes the last picture is only stretched; once it settles the
+        // window must show the whole picture at the new size, as painted afresh.
+        IonogramWindow window;
+        const IonogramSweep sweep = WithEcho();
+        window.ShowSweep(sweep, 60);
+        window.resize(600, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.canvas->grab();
+        window.resize(1200, 800);
+        QTRY_VERIFY(window.canvas->width() > 700);
+        QImage whole(window.canvas->size(), QImage::Format_RGB32);
+        {
+            QPainter painter(&whole);
+            painter.setFont(window.canvas->font());
+            IonogramPaintOptions options;
+            options.receivingColumn = 60;
+            PaintIonogram(painter, whole.rect(), sweep, options);
+        }
+        const auto shown = [&window] {
+            return window.canvas->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        QTRY_VERIFY(shown() == whole);
     }
 
     void lastSweepShownWhereNewHasNoColumn() {

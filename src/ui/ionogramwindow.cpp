@@ -34,6 +34,8 @@ constexpr double kMofMarkLines = 0.7;
 // An archived table's name starts with the sweep's start, "20261207-101638": names in this order
 // are sweeps in order of start.
 constexpr int kStartNameLength = 15;
+// How long the window's size must stay put before the stretched picture is painted whole again.
+constexpr int kResizeSettledMs = 150;
 
 QString StartKey(const ionogram::IonogramSweep& sweep) {
     return ionogram::ArchiveBaseName(sweep.startUtc, sweep.chirpTime).left(kStartNameLength);
@@ -79,6 +81,9 @@ IonogramWindow::IonogramWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(sounderTabs, &QTabBar::currentChanged, this, &IonogramWindow::ChooseTab);
     canvas = new IonogramCanvas(this);
     canvas->setObjectName(QStringLiteral("canvas"));
+    settled.setSingleShot(true);
+    settled.setInterval(kResizeSettledMs);
+    connect(&settled, &QTimer::timeout, this, &IonogramWindow::Repaint);
     pointed = new QLabel(kHint, this);
     pointed->setObjectName(QStringLiteral("pointed"));
     pointed->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -215,7 +220,7 @@ void IonogramWindow::ShowScaled(const ionogram::IonogramSweep& scaledSweep,
     live->scaled = scaled;
     if (!archived && live == &ShownLive()) {
         ShowScaledValues();
-        canvas->update();
+        Repaint();
     }
 }
 
@@ -238,7 +243,7 @@ void IonogramWindow::ShowLatest() {
 void IonogramWindow::ShowChosenLive() {
     setWindowTitle(ionogram::IonogramTitle(ShownLive().sweep));
     ShowScaledValues();
-    canvas->update();
+    Repaint();
     Point(pointer);
 }
 
@@ -340,7 +345,7 @@ void IonogramWindow::Page(bool forward) {
     latestButton->setEnabled(true);
     setWindowTitle(ionogram::IonogramTitle(*archived));
     ShowScaledValues();
-    canvas->update();
+    Repaint();
     Point(pointer);
 }
 
@@ -352,13 +357,39 @@ void IonogramWindow::ShowScaledValues() {
     scaledValues->setText(scaled ? ScaledText(*scaled) : kNotScaled);
 }
 
+void IonogramWindow::Repaint() {
+    pictureCurrent = false;
+    canvas->update();
+}
+
 void IonogramWindow::Paint(QPainter& painter, const QRect& area) {
-    ionogram::IonogramPaintOptions options;
-    const Live& live = ShownLive();
-    options.receivingColumn = archived ? -1 : live.receiving;
-    options.previous = live.previous && !archived ? &*live.previous : nullptr;
-    layout = ionogram::PaintIonogram(painter, area, Shown(), options);
-    PaintMofMarks(painter);
+    const qreal ratio = canvas->devicePixelRatioF();
+    const QSize pixels = area.size() * ratio;
+    if (pictureCurrent && picture.size() != pixels) {
+        // Being resized: the last picture stretched, the whole one once the size settles.
+        painter.drawImage(area, picture);
+        layout = ionogram::LayoutIonogram(area, canvas->fontMetrics().height(), Shown());
+        if (stretchedTo != pixels) {
+            stretchedTo = pixels;
+            settled.start(); // counts from the last change of size, not the last paint
+        }
+        return;
+    }
+    if (!pictureCurrent) {
+        picture = QImage(pixels, QImage::Format_RGB32);
+        picture.setDevicePixelRatio(ratio);
+        QPainter onPicture(&picture);
+        onPicture.setFont(canvas->font());
+        ionogram::IonogramPaintOptions options;
+        const Live& live = ShownLive();
+        options.receivingColumn = archived ? -1 : live.receiving;
+        options.previous = live.previous && !archived ? &*live.previous : nullptr;
+        layout =
+            ionogram::PaintIonogram(onPicture, QRect(QPoint(0, 0), area.size()), Shown(), options);
+        PaintMofMarks(onPicture);
+        pictureCurrent = true;
+    }
+    painter.drawImage(area.topLeft(), picture);
 }
 
 void IonogramWindow::PaintMofMarks(QPainter& painter) const {

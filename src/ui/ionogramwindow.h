@@ -10,7 +10,9 @@
 #include "ionogram/ionogramimage.h"
 #include "ionogram/scaler.h"
 
+#include <QImage>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <optional>
@@ -100,11 +102,21 @@ private:
 
     friend class IonogramCanvas;
     void Paint(QPainter& painter, const QRect& area);
+    // The picture changed: painted afresh at the next paint.
+    void Repaint();
     void Point(std::optional<QPoint> position);
 
     QStringList sounders;
     std::map<QString, Live> lives;   // by sounder; "" with fewer than two followed
     ionogram::IonogramLayout layout; // as last painted, for pointing
+    // The picture as last painted whole. While the window is being resized it is only stretched
+    // to the new size, and painted whole again once the size has settled: painting runs on the
+    // thread that times the radio's tuning, so a resize must not paint the whole picture at every
+    // step of the drag.
+    QImage picture;
+    bool pictureCurrent = false;
+    QSize stretchedTo;
+    QTimer settled;
     std::optional<QPoint> pointer;
     QString folder;
     std::optional<ionogram::IonogramSweep> archived;
