@@ -1,7 +1,7 @@
 // The recorder's "ionogram complete" event: each sweep's ionogram is handed on once, with its
-// sounder, and marked cut short when a clock jump or a new arming ended it or most of its audio
-// was missing. When saving, it is complete once its archive is written, which happens off the
-// event loop that times the radio's steps.
+// sounder, and marked cut short when a clock jump, a new arming or the end of following ended it or
+// most of its audio was missing. When saving, it is complete once its archive is written, which
+// happens off the event loop that times the radio's steps.
 
 #include "station/ionogramrecorder.h"
 
@@ -48,6 +48,7 @@ private slots:
         QTest::newRow("audio for one column of three") << "complete" << 1.5 << 1 << true;
         QTest::newRow("ended by a new arming") << "rearmed" << 5.0 << 3 << true;
         QTest::newRow("clock jumped") << "clock" << 5.0 << 3 << true;
+        QTest::newRow("no longer followed") << "ended" << 5.0 << 3 << true;
     }
     void sweepComplete() {
         QFETCH(QString, end);
@@ -76,6 +77,9 @@ private slots:
         if (end == QLatin1String("clock")) {
             recorder.ClockChanged();
             QCOMPARE(problems.size(), 1);
+        } else if (end == QLatin1String("ended")) {
+            QVERIFY(recorder.EndSweep());
+            QVERIFY(!recorder.EndSweep()); // handed on once
         } else {
             recorder.SweepEnded(QStringLiteral("Cyprus"), end == QLatin1String("complete"));
             QVERIFY(complete.empty()); // its last column may still be waiting for audio

@@ -194,6 +194,15 @@ void IonogramRecorder::TellArchived(const ionogram::IonogramSweep& sweep, const 
     emit SweepComplete(sweep);
 }
 
+bool IonogramRecorder::EndSweep() {
+    if (stopped || !ionogram || !inSweep) {
+        return false;
+    }
+    cutShort = true;
+    FinishSweep();
+    return true;
+}
+
 void IonogramRecorder::Stop() {
     stopped = true;
     finish.stop();

@@ -51,6 +51,9 @@ public:
     void ClockChanged();
     // Audio from the station's stream.
     void AudioPlaced(const ionogram::PlacedBlock& block);
+    // Ends the sweep under way here, cut short, and hands it on (archived first when saving), as
+    // when the station stops following its sounder. False when no sweep was under way.
+    bool EndSweep();
     // Stops for good, archiving nothing more.
     void Stop();
 

@@ -179,6 +179,17 @@ void Station::TakeMof(const ionogram::IonogramSweep&, const ionogram::ScaledSwee
 }
 
 void Station::MakeSounderRecorders() {
+    // A sweep under way when the followed set changes is archived, cut short, by its recorder,
+    // which goes once the sweep is handed on (its archive written).
+    for (std::unique_ptr<IonogramRecorder>& old : sounderRecorders) {
+        IonogramRecorder* retiring = old.get();
+        disconnect(&audio, nullptr, retiring, nullptr);
+        connect(retiring, &IonogramRecorder::SweepComplete, retiring, &QObject::deleteLater);
+        if (retiring->EndSweep()) {
+            retiring->setParent(this); // gone with the station at the latest
+            old.release();
+        }
+    }
     sounderRecorders.clear();
     for (const sweep::FollowedSounder& s : followed) {
         auto r = std::make_unique<IonogramRecorder>();
