@@ -99,6 +99,10 @@ RadioSim::RadioSim(const SimOptions& simOptions)
     : options(simOptions), radio(simOptions.address, simOptions.frequency),
       device(simOptions.linkPath) {}
 
+RadioSim::~RadioSim() {
+    StopAudio();
+}
+
 void RadioSim::Say(const std::string& line) {
     std::fputs((line + '\n').c_str(), stdout);
     std::fflush(stdout);
@@ -127,6 +131,7 @@ int RadioSim::Run() {
         return 1;
     }
     Say(device.SlavePath());
+    StartAudio();
 
     while (!exitStatus) {
         std::array<pollfd, 3> fds{};
@@ -155,9 +160,11 @@ int RadioSim::Run() {
         if (device.IsOpen() && deviceIndex != 0 && (fds[deviceIndex].revents & POLLIN)) {
             ReadDevice();
         }
+        dialHz.store(radio.Frequency());
         RunDueTimers();
         FlushOutput();
     }
+    StopAudio();
     for (const BusPiece& piece : splitter.Reset()) {
         log.Write(piece, UtcSecondsOfDay());
     }
@@ -169,13 +176,6 @@ int RadioSim::PollTimeoutMs() const {
     std::optional<Clock::time_point> next = reopenAt;
     if (!delayedAnswers.empty() && (!next || delayedAnswers.front().first < *next)) {
         next = delayedAnswers.front().first;
-    }
-    if (audio) { // never early: rounded up to the next millisecond
-        const auto untilAudio = std::chrono::duration<double>(audio->NextDue() - EpochNow());
-        const auto at = Clock::now() + std::chrono::ceil<std::chrono::milliseconds>(untilAudio);
-        if (!next || at < *next) {
-            next = at;
-        }
     }
     if (!next) {
         return -1;
@@ -304,10 +304,42 @@ void RadioSim::ReportFrequency() {
     }
 }
 
-void RadioSim::RunDueTimers() {
-    if (audio) {
-        audio->WriteDue(EpochNow(), radio.Frequency() / units::kHertzPerKilohertz);
+void RadioSim::StartAudio() {
+    if (!audio) {
+        return;
     }
+    dialHz.store(radio.Frequency());
+    audioThread = std::thread([this] { AudioLoop(); });
+}
+
+void RadioSim::StopAudio() {
+    if (!audioThread.joinable()) {
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(audioMutex);
+        audioStop = true;
+    }
+    audioWake.notify_all();
+    audioThread.join();
+}
+
+void RadioSim::AudioLoop() {
+    std::unique_lock<std::mutex> lock(audioMutex);
+    while (!audioStop) {
+        // Never early: each block is written once its last sample is due.
+        const auto untilDue = std::chrono::duration<double>(audio->NextDue() - EpochNow());
+        if (untilDue.count() > 0) {
+            audioWake.wait_for(lock, untilDue);
+            continue;
+        }
+        lock.unlock();
+        audio->WriteDue(EpochNow(), double(dialHz.load()) / units::kHertzPerKilohertz);
+        lock.lock();
+    }
+}
+
+void RadioSim::RunDueTimers() {
     const auto now = Clock::now();
     while (!delayedAnswers.empty() && delayedAnswers.front().first <= now) {
         for (const Bytes& frame : delayedAnswers.front().second) {

@@ -2,7 +2,9 @@
 
 // The simulated radio's event loop: one poll() over the pseudo-terminal, standard input and a
 // signal pipe, with deadlines for delayed answers and for the end of a vanish pause. It ties
-// the framing, the radio, the log and the control commands together.
+// the framing, the radio, the log and the control commands together. The receiver's audio is
+// made on a thread of its own, as a radio's audio path runs beside its CI-V port: a block takes
+// milliseconds to make, and the bus is read (and each frame's arrival logged) meanwhile.
 
 #include "audiowriter.h"
 #include "framelog.h"
@@ -11,15 +13,22 @@
 #include "ptydevice.h"
 #include "simradio.h"
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 class RadioSim {
 public:
     explicit RadioSim(const SimOptions& options);
+    ~RadioSim();
+    RadioSim(const RadioSim&) = delete;
+    RadioSim& operator=(const RadioSim&) = delete;
 
     // Opens the log and the device, prints the device path and runs until told to stop.
     // Returns the exit status.
@@ -39,6 +48,9 @@ private:
     void ReadControl();
     void ReadSignals();
     void RunDueTimers();
+    void StartAudio();
+    void StopAudio();
+    void AudioLoop();
     int PollTimeoutMs() const;
 
     // Returns the answer line, or nothing when the answer comes later (vanish).
@@ -61,6 +73,11 @@ private:
     FrameLog log;
     PtyDevice device;
     std::unique_ptr<AudioWriter> audio; // the receiver's audio, with --audio
+    std::thread audioThread;
+    std::mutex audioMutex; // guards audioStop for the wait
+    std::condition_variable audioWake;
+    bool audioStop = false;
+    std::atomic<std::int64_t> dialHz{0}; // the frequency the audio is made for
 
     Bytes pending; // bytes for the line that the pseudo-terminal has not taken yet
     std::deque<std::pair<Clock::time_point, std::vector<Bytes>>> delayedAnswers;
