@@ -772,6 +772,34 @@ private slots:
         QVERIFY(timer.RemainingTime() <= 10ms);
     }
 
+    // With a lead the shot is aimed that much before the step's instant and waits out the rest
+    // itself: the tick never comes before the instant.
+    void alignedTimer_leadAimsEarlyButTicksOnTheInstant() {
+        AlignedTickTimer aimed([] { return 36000.0; });
+        aimed.SetLead(20ms);
+        aimed.SetNextDue(36000.5);
+        aimed.SetInterval(100000ms); // no interval boundary before the step
+        QVERIFY(aimed.IsRunning());
+        QVERIFY(aimed.RemainingTime() <= 480ms);
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const auto clock = [&] { return 36000.0 + elapsed.nsecsElapsed() / 1e9; };
+        AlignedTickTimer timer(clock);
+        double tickedAt = 0;
+        timer.onTick = [&] {
+            tickedAt = clock();
+            timer.SetEnabled(false);
+        };
+        timer.SetLead(20ms);
+        const double due = clock() + 0.3;
+        timer.SetNextDue(due);
+        timer.SetInterval(100000ms);
+        QTRY_VERIFY_WITH_TIMEOUT(tickedAt > 0, 30000);
+        QVERIFY2(tickedAt >= due,
+                 qPrintable(QString::number((due - tickedAt) * 1000) + " ms early"));
+    }
+
     void alignedTimer_tickThatDisablesStops() {
         QElapsedTimer elapsed;
         elapsed.start();

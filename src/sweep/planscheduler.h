@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <map>
 #include <vector>
@@ -24,6 +25,10 @@ public:
     static constexpr double kRefill = 60;   // s
     // A reading further than this from the last means the clock was changed: plan anew.
     static constexpr double kClockJump = 30; // s
+    // How long before a slot's tuning instant its timer fires and then waits for the instant
+    // (AlignedTickTimer::SetLead): longer than the event loop's longest piece of work (a whole
+    // paint of the live ionogram takes some 5 ms), so no such piece can make a slot late.
+    static constexpr std::chrono::milliseconds kTimerLead{8};
 
     // clock: seconds since UTC midnight with fraction. Timer1 must outlive the scheduler, which
     // takes over its onTick.

@@ -39,6 +39,11 @@ public:
     // From a second before the step, and through a sweep, shots come on the interval's
     // boundaries and on the step's own instant; further ahead, once a second, on the second.
     void SetNextDue(std::optional<double> due) override;
+    // Aims the shot for a step this much before its instant, and waits out the rest in the shot,
+    // off the event loop: work that the loop would start in that time (a column, a paint) waits
+    // for the step instead, and the tick comes within a fraction of a millisecond of the instant
+    // rather than when the loop gets round to its timer. 0 (the default) waits for nothing.
+    void SetLead(std::chrono::milliseconds lead);
 
     // Whether a tick is pending, and how long until it fires.
     bool IsRunning() const { return shot.isActive(); }
@@ -52,5 +57,6 @@ private:
     QTimer shot;
     std::chrono::milliseconds interval{0};
     std::optional<double> nextDue;
+    std::chrono::milliseconds lead{0};
     bool enabled = true;
 };

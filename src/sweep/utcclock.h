@@ -6,7 +6,8 @@
 
 namespace sweep {
 
-// Seconds since UTC midnight, with the fraction to the millisecond.
+// Seconds since UTC midnight, with the fraction to the microsecond (a slot is timed to less than
+// a millisecond).
 double SecondsSinceUtcMidnight();
 
 } // namespace sweep
