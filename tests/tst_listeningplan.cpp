@@ -79,16 +79,22 @@ private slots:
         QTest::addColumn<QList<int>>("offsets");
         QTest::addColumn<int>("lastShifted");
         QTest::addColumn<int>("lastLeftOut");
-        QTest::newRow("two") << 2 << 0.05 << 0.014 << QList<int>{0, 12000} << 279 << 0;
+        QTest::addColumn<double>("reach");
+        QTest::newRow("two") << 2 << 0.05 << 0.014 << QList<int>{0, 12000} << 279 << 0 << 0.0;
         QTest::newRow("four") << 4 << 0.05 << 0.014 << QList<int>{0, 12000, -12000, 24000} << 279
-                              << 0;
-        QTest::newRow("tuning 60 ms") << 2 << 0.06 << 0.014 << QList<int>{0, 13000} << 279 << 0;
+                              << 0 << 0.0;
+        QTest::newRow("tuning 60 ms")
+            << 2 << 0.06 << 0.014 << QList<int>{0, 13000} << 279 << 0 << 0.0;
         QTest::newRow("rigctld's reply wait")
-            << 2 << 0.05 << 0.06 << QList<int>{0, 12000} << 279 << 0;
+            << 2 << 0.05 << 0.06 << QList<int>{0, 12000} << 279 << 0 << 0.0;
         QTest::newRow("reply wait beyond the slot")
-            << 2 << 0.05 << 0.15 << QList<int>{0, 15000} << 279 << 0;
+            << 2 << 0.05 << 0.15 << QList<int>{0, 15000} << 279 << 0 << 0.0;
         QTest::newRow("no room for the fourth")
-            << 4 << 0.2 << 0.014 << QList<int>{0, 27000, -27000, kLeftOut} << 2 << 277;
+            << 4 << 0.2 << 0.014 << QList<int>{0, 27000, -27000, kLeftOut} << 2 << 277 << 0.0;
+        // Hamlib's read before the set: each slot begins 15 ms earlier, so the second moves
+        // 15 ms (1.5 kHz) further.
+        QTest::newRow("Hamlib's read before the set")
+            << 2 << 0.05 << 0.06 << QList<int>{0, 13500} << 279 << 0 << 0.015;
     }
     void collisions() {
         QFETCH(int, count);
@@ -97,7 +103,9 @@ private slots:
         QFETCH(QList<int>, offsets);
         QFETCH(int, lastShifted);
         QFETCH(int, lastLeftOut);
-        const PlanSettings settings{tuning, spacing, false};
+        QFETCH(double, reach);
+        PlanSettings settings{tuning, spacing, false};
+        settings.commandReach = reach;
         const auto plan = sweep::MakePlan(WholeSeconds(count), settings, 20, 330);
         VerifyNoOverlap(plan, settings);
         for (int i = 0; i < count; ++i) {
@@ -232,6 +240,8 @@ private slots:
         QFETCH(int, baudRate);
         QFETCH(double, spacing);
         QCOMPARE(sweep::CommandSpacing(backend, baudRate), spacing);
+        // The built-in link writes the set to the bus at once; Hamlib may read first.
+        QCOMPARE(sweep::CommandReach(backend), backend == "civ" ? 0.0 : 0.015);
     }
 };
 

@@ -37,6 +37,7 @@ sweep::PlanSettings PlanSettingsFor(const StationSettings& settings) {
     plan.commandSpacing =
         sweep::CommandSpacing(settings.rig.backend, settings.basic.baudRate.toInt());
     plan.fineSteps = settings.plan.fineSteps;
+    plan.commandReach = sweep::CommandReach(settings.rig.backend);
     return plan;
 }
 

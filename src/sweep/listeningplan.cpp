@@ -31,6 +31,9 @@ constexpr int kAnswerBytes = 6;
 constexpr int kBitsPerByte = 10;
 constexpr double kRadioTurnaround = 0.005; // s
 constexpr double kReplyWait = 0.060;       // s
+// Hamlib's read before a set: the 7-byte request and the 12-byte report on the bus at 19200 bit/s,
+// the radio's turnaround, and the daemon's own time to act on the line it was sent.
+constexpr double kHamlibReadBack = 0.015; // s
 
 struct Column {
     double periodStart = 0;
@@ -131,7 +134,7 @@ Slot SlotAt(int index, const FollowedSounder& s, const PlanSettings& settings, c
         column.periodStart + CrossingInPeriod(s.profile, s.chirpTime, hz / kHertzPerKilohertz);
     slot.windowFrom = slot.crossing + s.windowFrom;
     slot.windowTo = slot.crossing + s.windowTo;
-    slot.tuneAt = slot.windowFrom - settings.tuningTime;
+    slot.tuneAt = slot.windowFrom - settings.tuningTime - settings.commandReach;
     return slot;
 }
 
@@ -239,7 +242,8 @@ std::optional<double> FittingTuningTime(const std::vector<FollowedSounder>& soun
     }
     PlanSettings fitting = settings;
     fitting.tuningTime =
-        std::floor((1 - listening) / steps * kMillisecondsPerSecond + kShareNoise) /
+        std::floor(((1 - listening) / steps - settings.commandReach) * kMillisecondsPerSecond +
+                   kShareNoise) /
         kMillisecondsPerSecond;
     double total = 0;
     for (const FollowedSounder& s : sounders) {
@@ -291,7 +295,7 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
     for (const FollowedSounder& s : sounders) {
         margin = std::max(margin, StepInterval(s.profile) + std::fabs(s.windowFrom) +
                                       std::fabs(s.windowTo) + settings.tuningTime +
-                                      settings.commandSpacing);
+                                      settings.commandReach + settings.commandSpacing);
     }
     margin *= 2;
     double low = from;
@@ -359,7 +363,8 @@ ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanS
 }
 
 double RadioShare(const FollowedSounder& sounder, const PlanSettings& settings) {
-    const double slot = std::max(settings.tuningTime + sounder.windowTo - sounder.windowFrom,
+    const double slot = std::max(settings.tuningTime + settings.commandReach + sounder.windowTo -
+                                     sounder.windowFrom,
                                  settings.commandSpacing);
     return slot / StepInterval(sounder.profile);
 }
@@ -410,12 +415,18 @@ Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSetting
         advice += QStringLiteral(" A tuning time of %1 ms or less fits them all.")
                       .arg(Milliseconds(*tuning));
     }
+    const QString reach =
+        settings.commandReach > 0
+            ? QStringLiteral(", %1 ms for the command to reach the radio through Hamlib,")
+                  .arg(Milliseconds(settings.commandReach))
+            : QString();
     return Status::Error(
         QStringLiteral("The radio cannot listen to all of %1: their columns need %2 % of its "
                        "time, and it holds one frequency at a time (each column takes the tuning "
-                       "time of %3 ms and the audio it is made from: %4). %5")
+                       "time of %3 ms%4 and the audio it is made from: %5). %6")
             .arg(Names(sounders, sounders.size()), QString::number(std::llround(total * 100)),
-                 Milliseconds(settings.tuningTime), needs.join(QStringLiteral(", ")), advice),
+                 Milliseconds(settings.tuningTime), reach, needs.join(QStringLiteral(", ")),
+                 advice),
         QStringLiteral("the sounders need more than the radio's time"));
 }
 
@@ -424,6 +435,10 @@ double CommandSpacing(const QString& backend, int baudRate) {
         return double((kSetFrameBytes + kAnswerBytes) * kBitsPerByte) / baudRate + kRadioTurnaround;
     }
     return kReplyWait;
+}
+
+double CommandReach(const QString& backend) {
+    return backend == QLatin1String(rigconfig::kBackendCiv) ? 0 : kHamlibReadBack;
 }
 
 } // namespace sweep

@@ -52,6 +52,9 @@ struct PlanSettings {
     // The shortest time from one command to the next that the backend allows (CommandSpacing).
     double commandSpacing = 0; // s
     bool fineSteps = false;
+    // How much later than it is sent a command may reach the radio through the backend, beyond
+    // what the tuning time allows for (CommandReach): each slot's command goes this much earlier.
+    double commandReach = 0; // s
 };
 
 struct Slot {
@@ -105,5 +108,10 @@ Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSetting
 // The shortest time between two tuning commands, in seconds, for a backend by its settings name
 // ("civ", "network", "hamlib") and, for the built-in link, the line speed in bit/s.
 double CommandSpacing(const QString& backend, int baudRate);
+// How much later than it is sent a tuning command may reach the radio, in seconds, for a backend
+// by its settings name: the built-in link writes it to the bus at once; Hamlib (and so rigctld)
+// first reads the frequency back when the one it keeps is older than half a second, which every
+// slot after a pause finds.
+double CommandReach(const QString& backend);
 
 } // namespace sweep
