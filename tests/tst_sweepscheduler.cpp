@@ -5,8 +5,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -798,6 +800,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tickedAt > 0, 30000);
         QVERIFY2(tickedAt >= due,
                  qPrintable(QString::number((due - tickedAt) * 1000) + " ms early"));
+    }
+
+    // A shot the event loop held up makes the lead grow by that much for the next step.
+    void alignedTimer_leadGrowsWhileTheLoopHoldsShots() {
+        double clock = 36000.0;
+        AlignedTickTimer timer([&] { return clock; });
+        std::optional<std::chrono::milliseconds> remaining;
+        timer.onTick = [&] {
+            timer.SetNextDue(36001.3);
+            QTimer::singleShot(0, [&] { remaining = timer.RemainingTime(); });
+        };
+        timer.SetLead(8ms);
+        timer.SetNextDue(36000.3);
+        timer.SetInterval(100000ms); // aimed at 36000.292
+        clock = 36000.317;           // the shot is read 25 ms late
+        QTRY_VERIFY_WITH_TIMEOUT(remaining.has_value(), 30000);
+        QCOMPARE(timer.Lead(), 33ms);
+        QVERIFY(*remaining <= 950ms); // 983 ms ahead, 33 ms early; with the lead unchanged, 975
     }
 
     void alignedTimer_tickThatDisablesStops() {

@@ -1,5 +1,6 @@
 #include "sweep/ticktimer.h"
 
+#include "core/units.h"
 #include "sweep/schedule.h"
 
 #include <algorithm>
@@ -56,17 +57,28 @@ void AlignedTickTimer::SetLead(std::chrono::milliseconds next) {
     }
 }
 
+std::chrono::milliseconds AlignedTickTimer::Lead() const {
+    if (lead.count() <= 0) {
+        return lead;
+    }
+    constexpr double kNoise = 1e-6; // ms: a hold a hair past a whole millisecond is on it
+    return std::min(lead + std::chrono::milliseconds{std::int64_t(std::ceil(held - kNoise))},
+                    kLongestLead);
+}
+
 void AlignedTickTimer::AimNextShot() {
     const double now = clock();
     std::chrono::milliseconds delay = nextDue ? sweep::NextShotDelay(now, nextDue, interval)
                                               : sweep::TimeToNextTick(now, interval);
-    if (nextDue && lead.count() > 0) {
+    const std::chrono::milliseconds early = Lead();
+    if (nextDue && early.count() > 0) {
         const double ahead = sweep::AroundTheDay(*nextDue, now) * 1000; // ms
         if (ahead > 0) {
             delay = std::min(delay, std::chrono::milliseconds{std::max<std::int64_t>(
-                                        std::int64_t(std::floor(ahead)) - lead.count(), 0)});
+                                        std::int64_t(std::floor(ahead)) - early.count(), 0)});
         }
     }
+    aimedAt = std::fmod(now + double(delay.count()) / 1000, units::kSecondsPerDay);
     shot.start(delay);
 }
 
@@ -74,11 +86,19 @@ void AlignedTickTimer::OnShot() {
     if (!enabled || interval.count() <= 0) {
         return;
     }
+    // The clock is read once: the wait is measured on the steady clock, so it ends even where
+    // the clock given stands still.
+    const double now = clock();
+    if (lead.count() > 0 && aimedAt >= 0) {
+        const double late = std::max(sweep::AroundTheDay(now, aimedAt) * 1000, 0.0); // ms
+        if (late >= held || sweep::AroundTheDay(now, heldSince) > kHoldMemory) {
+            held = late;
+            heldSince = now;
+        }
+    }
     if (nextDue && lead.count() > 0) {
-        // The clock is read once: the wait is measured on the steady clock, so it ends even where
-        // the clock given stands still.
-        const double ahead = sweep::AroundTheDay(*nextDue, clock()); // s
-        if (ahead > 0 && ahead * 1000 <= double(lead.count() + 1)) {
+        const double ahead = sweep::AroundTheDay(*nextDue, now); // s
+        if (ahead > 0 && ahead * 1000 <= double(Lead().count() + 1)) {
             std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
         }
     }

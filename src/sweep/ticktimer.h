@@ -43,7 +43,14 @@ public:
     // off the event loop: work that the loop would start in that time (a column, a paint) waits
     // for the step instead, and the tick comes within a fraction of a millisecond of the instant
     // rather than when the loop gets round to its timer. 0 (the default) waits for nothing.
+    // While the loop holds shots up (a window being resized can hold it for 10 to 20 ms at a
+    // time), the lead grows by the longest hold of the last kHoldMemory, up to kLongestLead.
     void SetLead(std::chrono::milliseconds lead);
+    // The lead in force now: the one set, grown by the loop's recent holds.
+    std::chrono::milliseconds Lead() const;
+
+    static constexpr std::chrono::milliseconds kLongestLead{40};
+    static constexpr double kHoldMemory = 2; // s
 
     // Whether a tick is pending, and how long until it fires.
     bool IsRunning() const { return shot.isActive(); }
@@ -58,5 +65,8 @@ private:
     std::chrono::milliseconds interval{0};
     std::optional<double> nextDue;
     std::chrono::milliseconds lead{0};
+    double aimedAt = -1;  // the clock's reading the shot was aimed at (seconds of the day)
+    double held = 0;      // ms: the longest a shot came late within the hold memory
+    double heldSince = 0; // when that was
     bool enabled = true;
 };
