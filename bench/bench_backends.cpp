@@ -45,15 +45,11 @@ bool Measure(const Backend& backend, const QString& faketime) {
     QStringList arguments;
     QProcess rigctld;
     if (backend.rig == Rig::Network) {
-        const quint16 port = FreeLocalPort();
         QString error;
-        if (!StartRigctld(rigctld, kIc7300, device, kLineSpeed, port, {}, &error)) {
+        if (!StartRigctldFor(rigctld, kIc7300, device, kLineSpeed, &arguments, &error)) {
             bench::Note(error);
             return false;
         }
-        arguments << "--rig"
-                  << "network"
-                  << "--rig-address" << QStringLiteral("127.0.0.1:%1").arg(port);
     } else {
         arguments << "--port" << device << "--baud" << QString::number(kLineSpeed) << "--address"
                   << "94";

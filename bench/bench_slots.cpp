@@ -10,8 +10,9 @@
 // clocks are left as they are.
 //
 // A floor is measured the same way with no program at all: the benchmark writes the frames
-// itself from a bare precise timer, so the rows can be read against what the machine's load alone
-// does to a timer and to the simulated radio's log.
+// itself from the program's own plan timer (the same lead and wait) with nothing else to do, so
+// the rows can be read against what the machine's load alone does to a timer and to the
+// simulated radio's log.
 //
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
 // BENCH_SLOTS_DEBUG=1 prints every slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM
@@ -24,7 +25,10 @@
 #include "station/followplan.h"
 #include "support/pulseserver.h"
 #include "sweep/listeningplan.h"
+#include "sweep/planscheduler.h"
 #include "sweep/schedule.h"
+#include "sweep/ticktimer.h"
+#include "sweep/utcclock.h"
 #include "testkit/headlessrun.h"
 #include "testkit/radiosimprocess.h"
 #include "testkit/tunerecorder.h"
@@ -82,8 +86,8 @@ struct Case {
         } else if (front == Front::StillWindow) {
             name += QStringLiteral(", ionogram window open");
         } else if (front == Front::Floor) {
-            name = QStringLiteral("Floor: frames written at the slots' instants by a bare timer, "
-                                  "%1 sounders")
+            name = QStringLiteral("Floor: frames written at the slots' instants by the plan's "
+                                  "timer alone, %1 sounders")
                        .arg(sounders);
         } else {
             name += QStringLiteral(", windowless");
@@ -218,15 +222,11 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     QProcess rigctld;
     QStringList arguments;
     if (c.rig == Rig::Rigctld) {
-        const quint16 port = FreeLocalPort();
         QString error;
-        if (!StartRigctld(rigctld, kIc7300, device, kLineSpeed, port, {}, &error)) {
+        if (!StartRigctldFor(rigctld, kIc7300, device, kLineSpeed, &arguments, &error)) {
             bench::Note(error);
             return false;
         }
-        arguments << "--rig"
-                  << "network"
-                  << "--rig-address" << QStringLiteral("127.0.0.1:%1").arg(port);
     }
 
     // The plan the program makes, from the same settings.
@@ -254,17 +254,16 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     QProcess xvfb;
     QProcess tavmirok;
     QSerialPort port;
-    QTimer shot;
+    std::unique_ptr<AlignedTickTimer> floorTimer;
     std::vector<sweep::Slot> floorSlots;
     std::size_t nextSlot = 0;
-    std::function<void()> aim; // the floor's timer, at the next slot
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
     QString window;
     double ready = 0; // when the program follows the plan
     // On the plan's axis, which goes on past midnight.
     const auto axisNow = [now] {
-        const double t = UtcTimeOfDay();
+        const double t = sweep::SecondsSinceUtcMidnight();
         return t < now - 43200 ? t + 86400 : t;
     };
     if (c.front == Front::Floor) {
@@ -277,16 +276,17 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         QObject::connect(&port, &QSerialPort::readyRead, [&port] { port.readAll(); });
         ready = axisNow();
         floorSlots = sweep::MakePlan(sounders, planSettings, ready, until).listening;
-        shot.setSingleShot(true);
-        shot.setTimerType(Qt::PreciseTimer);
-        aim = [&] {
-            if (nextSlot < floorSlots.size()) {
-                const double ahead = floorSlots[nextSlot].tuneAt - axisNow();
-                shot.start(std::max(0, int(std::ceil(ahead * 1000))));
-            }
+        // The program's own timer for the plan, with its lead, and nothing else to do.
+        floorTimer = std::make_unique<AlignedTickTimer>(&sweep::SecondsSinceUtcMidnight);
+        floorTimer->SetLead(PlanScheduler::kTimerLead);
+        const auto aim = [&] {
+            floorTimer->SetNextDue(
+                nextSlot < floorSlots.size()
+                    ? std::optional<double>(std::fmod(floorSlots[nextSlot].tuneAt, 86400))
+                    : std::nullopt);
         };
-        QObject::connect(&shot, &QTimer::timeout, [&] {
-            if (axisNow() >= floorSlots[nextSlot].tuneAt) {
+        floorTimer->onTick = [&, aim] {
+            if (nextSlot < floorSlots.size() && axisNow() >= floorSlots[nextSlot].tuneAt) {
                 std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
                 (void)civ::FreqToBcd(floorSlots[nextSlot].listenHz, bcd);
                 QByteArray frame;
@@ -298,8 +298,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
                 ++nextSlot;
             }
             aim();
-        });
+        };
         aim();
+        floorTimer->SetInterval(sweep::kTickPeriod);
     } else if (c.front == Front::Windowless) {
         QStringList names;
         for (const sweep::FollowedSounder& s : sounders) {

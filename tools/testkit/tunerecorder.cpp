@@ -103,3 +103,14 @@ bool StartRigctld(QProcess& process, int model, const QString& device, int speed
     *error = QStringLiteral("rigctld did not accept connections on port %1").arg(port);
     return false;
 }
+
+bool StartRigctldFor(QProcess& process, int model, const QString& device, int speed,
+                     QStringList* arguments, QString* error) {
+    const quint16 port = FreeLocalPort();
+    if (!StartRigctld(process, model, device, speed, port, {}, error)) {
+        return false;
+    }
+    *arguments << QStringLiteral("--rig") << QStringLiteral("network")
+               << QStringLiteral("--rig-address") << QStringLiteral("127.0.0.1:%1").arg(port);
+    return true;
+}

@@ -57,3 +57,8 @@ quint16 FreeLocalPort();
 // false (with the reason in *error) when it did not.
 bool StartRigctld(QProcess& process, int model, const QString& device, int speed, quint16 port,
                   const QStringList& extraArguments, QString* error);
+
+// Starts rigctld for the radio on device (model, speed) on a free port, and appends the program's
+// options that reach it (--rig network --rig-address 127.0.0.1:PORT) to *arguments.
+bool StartRigctldFor(QProcess& process, int model, const QString& device, int speed,
+                     QStringList* arguments, QString* error);
