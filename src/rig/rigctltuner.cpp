@@ -1,5 +1,6 @@
 #include "rig/rigctltuner.h"
 
+#include "core/urgency.h"
 #include "rig/rigctlprotocol.h"
 
 namespace {
@@ -148,7 +149,8 @@ void RigctlTuner::Send(Pending command, const QByteArray& line) {
     pending = command;
     replyTimer.start(ReplyBudget());
     socket.write(line);
-    socket.flush(); // now, not at the next pass of the event loop
+    socket.flush();                   // now, not at the next pass of the event loop
+    UrgentSection::EndOnThisThread(); // sent: the wait for the reply is not urgent
 }
 
 void RigctlTuner::OnReadyRead() {
