@@ -90,6 +90,7 @@ std::string ParseOptions(int argc, char** argv, SimOptions* options) {
             {"--transceive", &options->transceive, true},
             {"--garbage", &options->garbage, true},
             {"--exit-on-eof", &options->exitOnEof, true},
+            {"--realtime-bus", &options->realtimeBus, true},
             {"--help", &options->help, true},
             {"-h", &options->help, true},
         };
@@ -195,6 +196,9 @@ Options
                       none. The first output line is still the real device path, not PATH.
   --exit-on-eof       quit when standard input ends (by default the radio keeps running, so
                       it can be started in the background with no input)
+  --realtime-bus      serve the bus at a real-time priority where the system allows it, as a
+                      radio's own processor reads its serial line whatever the computer does;
+                      for timing benchmarks (the audio is still made at the ordinary priority)
   --print-sweep-start CHIRP
                       print when the next sweep of chirp time CHIRP (seconds from 0 to below
                       the period, --period: 0 to 299 for 300 s, fractions allowed) takes its

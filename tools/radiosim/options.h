@@ -20,6 +20,7 @@ struct SimOptions {
     bool transceive = false;
     bool garbage = false;
     bool exitOnEof = false;
+    bool realtimeBus = false; // --realtime-bus
     int replyDelayMs = 0;
     std::string logPath;
     std::string linkPath;

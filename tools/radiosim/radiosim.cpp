@@ -1,6 +1,7 @@
 #include "radiosim.h"
 
 #include "core/units.h"
+#include "core/urgency.h"
 #include "link/civ.h"
 
 #include <algorithm>
@@ -131,7 +132,15 @@ int RadioSim::Run() {
         return 1;
     }
     Say(device.SlavePath());
-    StartAudio();
+    StartAudio(); // its thread keeps the ordinary priority
+    std::optional<UrgentSection> urgency;
+    if (options.realtimeBus) {
+        urgency.emplace();
+        if (!urgency->Raised()) {
+            std::fprintf(stderr, "tavmirok-radiosim: no real-time priority for the bus (%s)\n",
+                         urgency->Refusal().c_str());
+        }
+    }
 
     while (!exitStatus) {
         std::array<pollfd, 3> fds{};
