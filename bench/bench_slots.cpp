@@ -14,12 +14,20 @@
 // the rows can be read against what the machine's load alone does to a timer and to the
 // simulated radio's log.
 //
+// The simulated radio serves its bus at a real-time priority (--realtime-bus), as a radio's own
+// processor reads its serial line whatever the computer does; its log time is still what it reads
+// off the pseudo-terminal, after the kernel has passed the bytes on. Beside each row a thread at a
+// real-time priority sleeps 2 ms at a time and notes each wake-up kStallMs or more late: a stall
+// in which this virtual machine ran nothing at all, which no program could have beaten. Late and
+// lost slots are counted apart where their lateness overlaps such a stall.
+//
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
 // BENCH_SLOTS_DEBUG=1 prints every slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM
 // runs another program in its place (a wrapper under strace or perf, say) in the windowless rows.
 
 #include "benchrow.h"
 
+#include "core/urgency.h"
 #include "link/civ.h"
 #include "settings/stationstore.h"
 #include "station/followplan.h"
@@ -45,9 +53,13 @@
 #include <QTest>
 #include <QTimer>
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -63,6 +75,8 @@ constexpr double kWindowLead = 16; // the window has to come and Start be presse
 constexpr int kResizeEveryMs = 40;
 constexpr int kStartTimeoutMs = 20000;
 const QString kRadioAddress = QStringLiteral("94");
+constexpr double kStallMs = 8;          // a wake-up this late counts as a stall of the machine
+constexpr long kMeterSleepNs = 2000000; // the stall meter's sleep
 
 // Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
 // Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
@@ -97,6 +111,55 @@ struct Case {
         }
         return name;
     }
+};
+
+// Stalls of the whole machine, seen by a thread at a real-time priority that does nothing but
+// sleep: while it wakes late, nothing of this system ran.
+class StallMeter {
+public:
+    struct Stall {
+        double from; // seconds of the day (UTC) when the sleep should have ended
+        double to;   // when it did
+    };
+
+    StallMeter() : thread([this] { Run(); }) {}
+    ~StallMeter() { Stop(); }
+
+    void Stop() {
+        stop = true;
+        if (thread.joinable()) {
+            thread.join();
+        }
+    }
+    // Valid once stopped.
+    const std::vector<Stall>& Stalls() const { return stalls; }
+    bool RealTime() const { return realTime; }
+
+private:
+    void Run() {
+        const UrgentSection urgency;
+        realTime = urgency.Raised();
+        const auto seconds = [](clockid_t clock) {
+            timespec t{};
+            clock_gettime(clock, &t);
+            return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+        };
+        while (!stop) {
+            const double asleep = seconds(CLOCK_MONOTONIC);
+            const timespec pause{0, kMeterSleepNs};
+            clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
+            const double late = seconds(CLOCK_MONOTONIC) - asleep - kMeterSleepNs / 1e9;
+            if (late * 1000 >= kStallMs) {
+                const double woke = std::fmod(seconds(CLOCK_REALTIME), 86400);
+                stalls.push_back(Stall{woke - late, woke});
+            }
+        }
+    }
+
+    std::atomic<bool> stop{false};
+    std::atomic<bool> realTime{false};
+    std::vector<Stall> stalls;
+    std::thread thread;
 };
 
 QString Run(const QString& program, const QStringList& arguments) {
@@ -156,12 +219,21 @@ struct Figures {
     int lost = 0;
     int missing = 0; // of the lost, those that never reached the radio
     int over5 = 0;
+    int over5InStall = 0; // of those later than 5 ms, those whose lateness overlaps a stall
+    int lostInStall = 0;  // of the lost that came, those whose lateness overlaps a stall
 };
 
 // Each planned slot against the first frame with its frequency not before 0.5 s ahead of it,
 // taken in order; `from` is the axis' reading at launch, for frames logged past midnight.
 Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames,
-                const sweep::PlanSettings& settings, double from) {
+                const sweep::PlanSettings& settings, double from,
+                const std::vector<StallMeter::Stall>& stalls) {
+    const auto onAxis = [from](double t) { return t + (t < from - 43200 ? 86400 : 0); };
+    const auto inStall = [&](double begin, double end) {
+        return std::any_of(stalls.begin(), stalls.end(), [&](const StallMeter::Stall& stall) {
+            return onAxis(stall.from) < end && onAxis(stall.to) > begin;
+        });
+    };
     Figures figures;
     qsizetype next = 0;
     for (const sweep::Slot& slot : plan.listening) {
@@ -169,7 +241,7 @@ Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames
         qsizetype found = next;
         double arrival = 0;
         for (; found < frames.size(); ++found) {
-            arrival = frames[found].time + (frames[found].time < from - 43200 ? 86400 : 0);
+            arrival = onAxis(frames[found].time);
             if (frames[found].hz == slot.listenHz && arrival > slot.tuneAt - 0.5) {
                 break;
             }
@@ -192,8 +264,15 @@ Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames
                             .arg(arrival, 0, 'f', 3));
         }
         figures.lateMs.push_back(late * 1000);
-        figures.over5 += late > 0.005 ? 1 : 0;
-        figures.lost += slot.tuneAt + late + settings.tuningTime > slot.crossing ? 1 : 0;
+        const bool stalled = inStall(slot.tuneAt, arrival);
+        if (late > 0.005) {
+            ++figures.over5;
+            figures.over5InStall += stalled ? 1 : 0;
+        }
+        if (slot.tuneAt + late + settings.tuningTime > slot.crossing) {
+            ++figures.lost;
+            figures.lostInStall += stalled ? 1 : 0;
+        }
     }
     return figures;
 }
@@ -208,7 +287,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     RadioSimProcess radio;
     const QString device =
         radio.Start({"--address", kRadioAddress, "--chirp", QString::number(chirp0), "--audio",
-                     fifo, "--noise", "0.01", "--mode", "2:2000-30000:0.04"});
+                     fifo, "--noise", "0.01", "--mode", "2:2000-30000:0.04", "--realtime-bus"});
     if (device.isEmpty()) {
         bench::Note(QStringLiteral("The simulated radio did not start: ") + radio.ErrorString());
         return false;
@@ -279,6 +358,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         // The program's own timer for the plan, with its lead, and nothing else to do.
         floorTimer = std::make_unique<AlignedTickTimer>(&sweep::SecondsSinceUtcMidnight);
         floorTimer->SetLead(PlanScheduler::kTimerLead);
+        floorTimer->SetUrgent(true);
         const auto aim = [&] {
             floorTimer->SetNextDue(
                 nextSlot < floorSlots.size()
@@ -373,6 +453,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     // Until the last slot's instant has passed, resizing the ionogram window all the while.
     // An event loop of its own: QTest::qWait sleeps in 10 ms pieces, which would hold up the
     // floor's timer.
+    StallMeter meter;
     QEventLoop loop;
     QTimer pace;
     bool wide = false;
@@ -387,6 +468,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     });
     pace.start(kResizeEveryMs);
     loop.exec();
+    meter.Stop();
     output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
     tavmirok.terminate();
     tavmirok.waitForFinished();
@@ -407,7 +489,12 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         bench::Note(QStringLiteral("launched at %1\n").arg(now, 0, 'f', 3) + output + "\n" +
                     radio.LogLines().join('\n'));
     }
-    const Figures f = Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now);
+    const Figures f =
+        Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now, meter.Stalls());
+    double longestStall = 0;
+    for (const StallMeter::Stall& stall : meter.Stalls()) {
+        longestStall = std::max(longestStall, (stall.to - stall.from) * 1000);
+    }
     const int before =
         int(sweep::MakePlan(sounders, planSettings, now, until).listening.size()) - f.planned;
     if (before > 0) {
@@ -422,21 +509,29 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     }
     bench::PrintRow(
         c.Name(),
-        QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms; %4 of %5 slots later than 5 ms, "
-                       "%6 lost, %7 of them never sent (%8 % listened)")
+        QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms; %4 of %5 slots later than 5 ms "
+                       "(%6 in a stall), %7 lost (%8 in a stall, %9 never sent) (%10 % listened); "
+                       "%11 stalls of the machine, longest %12 ms%13")
             .arg(bench::Median(f.lateMs), 0, 'f', 1)
             .arg(bench::Percentile(f.lateMs, 0.99), 0, 'f', 1)
             .arg(bench::Percentile(f.lateMs, 1.0), 0, 'f', 1)
             .arg(f.over5)
             .arg(f.planned)
+            .arg(f.over5InStall)
             .arg(f.lost)
+            .arg(f.lostInStall)
             .arg(f.missing)
-            .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1),
+            .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1)
+            .arg(meter.Stalls().size())
+            .arg(longestStall, 0, 'f', 1)
+            .arg(meter.RealTime() ? QString()
+                                  : QStringLiteral(" (the meter had no real-time priority)")),
         QStringLiteral("one sweep of %1 steps (100 kHz/s, 100 kHz steps from 4.1 MHz, 0-20 ms, "
                        "tuning time %2 ms), chirp times whole seconds one apart; the simulated "
                        "radio's log time of each set-frequency frame minus its slot's tuning "
                        "instant from the same plan (log resolution 1 ms); lost: no frame, or the "
-                       "radio on frequency only after the sweep passed it")
+                       "radio on frequency only after the sweep passed it; a stall: a real-time "
+                       "thread that sleeps 2 ms woke 8 ms or more late")
             .arg(steps)
             .arg(planSettings.tuningTime * 1000, 0, 'f', 0));
     return true;
