@@ -22,8 +22,9 @@
 // lost slots are counted apart where their lateness overlaps such a stall.
 //
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
-// BENCH_SLOTS_DEBUG=1 prints every slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM
-// runs another program in its place (a wrapper under strace or perf, say) in the windowless rows.
+// BENCH_SLOTS_NO_METER=1 runs the rows without the stall meter; BENCH_SLOTS_DEBUG=1 prints every
+// slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM runs another program in its place
+// (a wrapper under strace or perf, or another build) in the windowless rows.
 
 #include "benchrow.h"
 
@@ -122,7 +123,14 @@ public:
         double to;   // when it did
     };
 
-    StallMeter() : thread([this] { Run(); }) {}
+    // BENCH_SLOTS_NO_METER=1 leaves the thread out (its wake-ups every 2 ms keep a core from
+    // resting, which may itself shorten the others' wake-ups).
+    StallMeter() {
+        if (!qEnvironmentVariableIsSet("BENCH_SLOTS_NO_METER")) {
+            measured = true;
+            thread = std::thread([this] { Run(); });
+        }
+    }
     ~StallMeter() { Stop(); }
 
     void Stop() {
@@ -134,6 +142,7 @@ public:
     // Valid once stopped.
     const std::vector<Stall>& Stalls() const { return stalls; }
     bool RealTime() const { return realTime; }
+    bool Measured() const { return measured; }
 
 private:
     void Run() {
@@ -158,6 +167,7 @@ private:
 
     std::atomic<bool> stop{false};
     std::atomic<bool> realTime{false};
+    bool measured = false;
     std::vector<Stall> stalls;
     std::thread thread;
 };
@@ -469,7 +479,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     pace.start(kResizeEveryMs);
     loop.exec();
     meter.Stop();
-    output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
+    if (c.front != Front::Floor) {
+        output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
+    }
     tavmirok.terminate();
     tavmirok.waitForFinished();
     for (auto& loop : busy) {
@@ -524,8 +536,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
             .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1)
             .arg(meter.Stalls().size())
             .arg(longestStall, 0, 'f', 1)
-            .arg(meter.RealTime() ? QString()
-                                  : QStringLiteral(" (the meter had no real-time priority)")),
+            .arg(!meter.Measured()  ? QStringLiteral(" (not measured: no stall meter)")
+                 : meter.RealTime() ? QString()
+                                    : QStringLiteral(" (the meter had no real-time priority)")),
         QStringLiteral("one sweep of %1 steps (100 kHz/s, 100 kHz steps from 4.1 MHz, 0-20 ms, "
                        "tuning time %2 ms), chirp times whole seconds one apart; the simulated "
                        "radio's log time of each set-frequency frame minus its slot's tuning "
