@@ -28,7 +28,6 @@
 
 #include "benchrow.h"
 
-#include "core/urgency.h"
 #include "link/civ.h"
 #include "settings/stationstore.h"
 #include "station/followplan.h"
@@ -40,6 +39,7 @@
 #include "sweep/utcclock.h"
 #include "testkit/headlessrun.h"
 #include "testkit/radiosimprocess.h"
+#include "testkit/realtime.h"
 #include "testkit/tunerecorder.h"
 
 #include <QCoreApplication>
@@ -146,8 +146,7 @@ public:
 
 private:
     void Run() {
-        const UrgentSection urgency;
-        realTime = urgency.Raised();
+        realTime = testkit::RaiseToRealTime().empty();
         const auto seconds = [](clockid_t clock) {
             timespec t{};
             clock_gettime(clock, &t);
@@ -368,7 +367,6 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         // The program's own timer for the plan, with its lead, and nothing else to do.
         floorTimer = std::make_unique<AlignedTickTimer>(&sweep::SecondsSinceUtcMidnight);
         floorTimer->SetLead(PlanScheduler::kTimerLead);
-        floorTimer->SetUrgent(true);
         const auto aim = [&] {
             floorTimer->SetNextDue(
                 nextSlot < floorSlots.size()

@@ -1,5 +1,3 @@
-#include "core/urgency.h"
-#include "sweep/planscheduler.h"
 #include "sweep/schedule.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
@@ -10,12 +8,7 @@
 #include <QTimer>
 #include <cmath>
 #include <cstdint>
-#include <linux/capability.h>
 #include <optional>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -197,23 +190,6 @@ void VerifySweep(const SimulatedSweep& rig, std::size_t first, double start, int
                                  .arg(tuning.clock)));
         }
     }
-}
-
-// Takes CAP_SYS_NICE out of this thread's effective capabilities, or puts it back (it stays
-// permitted, so it can come back); with it out and a real-time limit of 0 the system refuses a
-// real-time priority. False where that cannot be done.
-bool SetNiceCapability(bool on) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
-    if (::syscall(SYS_capget, &header, data) != 0) {
-        return false;
-    }
-    const std::uint32_t nice = 1u << CAP_SYS_NICE;
-    if ((data[0].permitted & nice) == 0) {
-        return !on; // never had it
-    }
-    data[0].effective = on ? (data[0].effective | nice) : (data[0].effective & ~nice);
-    return ::syscall(SYS_capset, &header, data) == 0;
 }
 
 } // namespace
@@ -842,74 +818,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(remaining.has_value(), 30000);
         QCOMPARE(timer.Lead(), 33ms);
         QVERIFY(*remaining <= 950ms); // 983 ms ahead, 33 ms early; with the lead unchanged, 975
-    }
-
-    // A lead timer set urgent runs the wait and the tick at a real-time priority and leaves the
-    // thread as it was; the code that sends ends the priority once its bytes are out. Where the
-    // system refuses, the timer says so once and goes on.
-    void alignedTimer_urgentTickRunsAtRealTimePriority_data() {
-        QTest::addColumn<bool>("allowed");
-        QTest::newRow("allowed") << true;
-        QTest::newRow("refused") << false;
-    }
-    void alignedTimer_urgentTickRunsAtRealTimePriority() {
-        QFETCH(bool, allowed);
-        rlimit limit{};
-        QVERIFY(::getrlimit(RLIMIT_RTPRIO, &limit) == 0);
-        const rlimit kept = limit;
-        if (allowed) {
-            if (!SetNiceCapability(true) && limit.rlim_cur < rlim_t(UrgentSection::kPriority)) {
-                QSKIP("This user may not take a real-time priority.");
-            }
-        } else {
-            limit.rlim_cur = 0;
-            if (::setrlimit(RLIMIT_RTPRIO, &limit) != 0 || !SetNiceCapability(false)) {
-                QSKIP("A refusal cannot be made here.");
-            }
-        }
-        QElapsedTimer elapsed;
-        elapsed.start();
-        const auto clock = [&] { return 36000.0 + elapsed.nsecsElapsed() / 1e9; };
-        AlignedTickTimer timer(clock);
-        QStringList refusals;
-        QObject::connect(&timer, &AlignedTickTimer::UrgencyRefused,
-                         [&](const QString& why) { refusals << why; });
-        std::vector<int> inTick;
-        std::vector<int> afterSend;
-        timer.onTick = [&] {
-            inTick.push_back(::sched_getscheduler(0));
-            UrgentSection::EndOnThisThread(); // as the port does once the frame is written
-            afterSend.push_back(::sched_getscheduler(0));
-            if (inTick.size() < 2) {
-                timer.SetNextDue(clock() + 0.1);
-            } else {
-                timer.SetEnabled(false);
-            }
-        };
-        timer.SetLead(8ms);
-        timer.SetUrgent(true);
-        timer.SetNextDue(clock() + 0.1);
-        timer.SetInterval(100000ms);
-        QTRY_VERIFY_WITH_TIMEOUT(inTick.size() == 2, 30000);
-        const int afterTick = ::sched_getscheduler(0);
-        SetNiceCapability(true);
-        ::setrlimit(RLIMIT_RTPRIO, &kept);
-
-        const std::vector<int> expected(2, allowed ? SCHED_FIFO : SCHED_OTHER);
-        QCOMPARE(inTick, expected);
-        QCOMPARE(afterSend, std::vector<int>(2, SCHED_OTHER));
-        QCOMPARE(afterTick, SCHED_OTHER);
-        QCOMPARE(refusals.size(), allowed ? 0 : 1); // told once, not asked again
-        if (!allowed) {
-            QCOMPARE(PlanScheduler::UrgencyRefusedText(refusals.front()),
-                     QStringLiteral(
-                         "Tavmirok may not raise the priority of its tunings (Operation not "
-                         "permitted), so while other programs keep the processor busy a slot's "
-                         "tuning can go out a few milliseconds late. To allow it, give your user a "
-                         "real-time priority limit, for example the line \"@audio - rtprio 10\" in "
-                         "/etc/security/limits.d/audio.conf with your user in the group audio, and "
-                         "log in again."));
-        }
     }
 
     void alignedTimer_tickThatDisablesStops() {

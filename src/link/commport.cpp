@@ -1,7 +1,5 @@
 #include "link/commport.h"
 
-#include "core/urgency.h"
-
 #include <QFileInfo>
 
 #ifdef Q_OS_UNIX
@@ -83,8 +81,6 @@ Status CommPort::Output(const QByteArray& bytes) {
     // Out now, not at the next pass of the event loop, where other work may come first; a write
     // that fails is reported through the port's error signal.
     port.flush();
-    // The bytes are out: what follows (the wait for the reply) need not come before other work.
-    UrgentSection::EndOnThisThread();
     return Status::Ok();
 }
 

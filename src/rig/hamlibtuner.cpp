@@ -1,7 +1,6 @@
 #include "rig/hamlibtuner.h"
 
 #include "core/portname.h"
-#include "core/urgency.h"
 #include "rig/rigchoice.h"
 
 #include <hamlib/rig.h>
@@ -61,10 +60,6 @@ struct HamlibTuner::Worker {
     RIG* rig = nullptr;           // the worker thread's alone
 
     void Run() {
-        // The thread sleeps until the plan hands it a command that is due now; at a real-time
-        // priority, where the system allows it, it starts at once even while other programs keep
-        // the cores busy. It does little but wait for the radio.
-        const UrgentSection urgency;
         for (;;) {
             std::function<void(Worker&)> job;
             {

@@ -1,6 +1,5 @@
 #include "rig/rigctltuner.h"
 
-#include "core/urgency.h"
 #include "rig/rigctlprotocol.h"
 
 namespace {
@@ -149,8 +148,7 @@ void RigctlTuner::Send(Pending command, const QByteArray& line) {
     pending = command;
     replyTimer.start(ReplyBudget());
     socket.write(line);
-    socket.flush();                   // now, not at the next pass of the event loop
-    UrgentSection::EndOnThisThread(); // sent: the wait for the reply is not urgent
+    socket.flush(); // now, not at the next pass of the event loop
 }
 
 void RigctlTuner::OnReadyRead() {

@@ -25,9 +25,6 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     planTimer = std::make_unique<AlignedTickTimer>(clock);
     planTimer->SetInterval(std::chrono::milliseconds{0});
     planTimer->SetLead(PlanScheduler::kTimerLead);
-    planTimer->SetUrgent(true);
-    connect(planTimer.get(), &AlignedTickTimer::UrgencyRefused, this,
-            [this](const QString& why) { emit Notice(PlanScheduler::UrgencyRefusedText(why)); });
     plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
     connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
     // Each followed sounder's slots go to its own ionogram. The ionogram counts a column's

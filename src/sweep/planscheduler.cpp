@@ -15,16 +15,6 @@ PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& Timer1, T
     connect(&tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
 }
 
-QString PlanScheduler::UrgencyRefusedText(const QString& reason) {
-    return QStringLiteral(
-               "Tavmirok may not raise the priority of its tunings (%1), so while other programs "
-               "keep the processor busy a slot's tuning can go out a few milliseconds late. To "
-               "allow it, give your user a real-time priority limit, for example the line "
-               "\"@audio - rtprio 10\" in /etc/security/limits.d/audio.conf with your user in "
-               "the group audio, and log in again.")
-        .arg(reason);
-}
-
 void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
                            const sweep::PlanSettings& nextSettings) {
     EndSweeps(0, true);

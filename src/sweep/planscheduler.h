@@ -30,10 +30,6 @@ public:
     // paint of the live ionogram takes some 5 ms), so no such piece can make a slot late.
     static constexpr std::chrono::milliseconds kTimerLead{8};
 
-    // The remark for the user when the system does not let the plan's timer run each slot's
-    // tuning at a real-time priority (reason: the system's own words).
-    static QString UrgencyRefusedText(const QString& reason);
-
     // clock: seconds since UTC midnight with fraction. Timer1 must outlive the scheduler, which
     // takes over its onTick.
     PlanScheduler(std::function<double()> clock, TickTimer& Timer1, Tuner& tuner,

@@ -1,12 +1,10 @@
 #include "sweep/ticktimer.h"
 
 #include "core/units.h"
-#include "core/urgency.h"
 #include "sweep/schedule.h"
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 #include <thread>
 #include <utility>
 
@@ -98,29 +96,14 @@ void AlignedTickTimer::OnShot() {
             heldSince = now;
         }
     }
-    std::optional<UrgentSection> urgency;
-    QString refused; // told after the tick, which it must not hold up
     if (nextDue && lead.count() > 0) {
         const double ahead = sweep::AroundTheDay(*nextDue, now); // s
-        if (ahead * 1000 <= double(Lead().count() + 1)) {
-            if (urgent) {
-                urgency.emplace();
-                if (!urgency->Raised() && !urgency->Refusal().empty()) {
-                    urgent = false;
-                    refused = QString::fromStdString(urgency->Refusal());
-                }
-            }
-            if (ahead > 0) {
-                std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
-            }
+        if (ahead > 0 && ahead * 1000 <= double(Lead().count() + 1)) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
         }
     }
     if (onTick) {
         onTick();
-    }
-    urgency.reset();
-    if (!refused.isEmpty()) {
-        emit UrgencyRefused(refused);
     }
     // The tick may have stopped and restarted the timer itself (or run a nested tick that did);
     // a shot already aimed stands.

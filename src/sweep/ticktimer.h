@@ -48,16 +48,7 @@ public:
     void SetLead(std::chrono::milliseconds lead);
     // The lead in force now: the one set, grown by the loop's recent holds.
     std::chrono::milliseconds Lead() const;
-    // With a lead: the wait before a step and the tick itself run at a real-time priority where
-    // the system allows it (UrgentSection), so a core kept busy by other programs does not hold
-    // the step's command up until the scheduler's next tick. Off by default. Where the system
-    // refuses, UrgencyRefused is emitted once and the timer goes on at the ordinary priority.
-    void SetUrgent(bool on) { urgent = on; }
 
-signals:
-    void UrgencyRefused(const QString& reason);
-
-public:
     static constexpr std::chrono::milliseconds kLongestLead{40};
     static constexpr double kHoldMemory = 2; // s
 
@@ -78,5 +69,4 @@ private:
     double held = 0;      // ms: the longest a shot came late within the hold memory
     double heldSince = 0; // when that was
     bool enabled = true;
-    bool urgent = false;
 };

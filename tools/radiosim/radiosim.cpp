@@ -1,8 +1,8 @@
 #include "radiosim.h"
 
 #include "core/units.h"
-#include "core/urgency.h"
 #include "link/civ.h"
+#include "testkit/realtime.h"
 
 #include <algorithm>
 #include <array>
@@ -133,12 +133,10 @@ int RadioSim::Run() {
     }
     Say(device.SlavePath());
     StartAudio(); // its thread keeps the ordinary priority
-    std::optional<UrgentSection> urgency;
     if (options.realtimeBus) {
-        urgency.emplace();
-        if (!urgency->Raised()) {
+        if (const std::string refusal = testkit::RaiseToRealTime(); !refusal.empty()) {
             std::fprintf(stderr, "tavmirok-radiosim: no real-time priority for the bus (%s)\n",
-                         urgency->Refusal().c_str());
+                         refusal.c_str());
         }
     }
 
