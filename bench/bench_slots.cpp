@@ -59,7 +59,6 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 

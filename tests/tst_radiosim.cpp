@@ -23,6 +23,8 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <sched.h>
+#include <thread>
 
 namespace {
 
@@ -544,9 +546,28 @@ private slots:
               "silent on|off",  "echo on|off",   "garbage on|off", "frequency HZ", "send HEX",
               "vanish MS",      "quit",          "SIGUSR1",        "--audio",      "--audio-ppm",
               "--chirp",        "--mode",        "--noise",        "--sweep-rate", "--sounder",
-              "--sounder-mode", "--carrier"}) {
+              "--sounder-mode", "--carrier",     "--realtime-bus"}) {
             QVERIFY2(help.contains(QLatin1String(word)), word);
         }
+    }
+
+    // With --realtime-bus the bus is served at a real-time priority, as a radio's own processor
+    // reads its line whatever the computer does, and still serves its commands.
+    void realtimeBus_servedAtRealTimePriority() {
+        bool allowed = false; // as this user, in a thread of its own that ends at once
+        std::thread([&] {
+            const sched_param urgent{1};
+            allowed = ::sched_setscheduler(0, SCHED_FIFO, &urgent) == 0;
+        }).join();
+        if (!allowed) {
+            QSKIP("This user may not take a real-time priority.");
+        }
+        RadioSimProcess radio;
+        const QString device = radio.Start({QStringLiteral("--realtime-bus")});
+        QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
+        QCOMPARE(::sched_getscheduler(pid_t(radio.Process().processId())), SCHED_FIFO);
+        QCOMPARE(radio.Command(QStringLiteral("frequency 7074000")),
+                 QStringLiteral("ok frequency 7074000"));
     }
 
     // The audio file grows at 48000 samples a second and holds the sounder at the dial

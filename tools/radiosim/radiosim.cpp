@@ -131,7 +131,6 @@ int RadioSim::Run() {
         std::fprintf(stderr, "tavmirok-radiosim: %s\n", error.c_str());
         return 1;
     }
-    Say(device.SlavePath());
     StartAudio(); // its thread keeps the ordinary priority
     if (options.realtimeBus) {
         if (const std::string refusal = testkit::RaiseToRealTime(); !refusal.empty()) {
@@ -139,6 +138,7 @@ int RadioSim::Run() {
                          refusal.c_str());
         }
     }
+    Say(device.SlavePath()); // ready: the bus is served as asked from here on
 
     while (!exitStatus) {
         std::array<pollfd, 3> fds{};
