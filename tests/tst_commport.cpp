@@ -5,10 +5,13 @@
 #include "link/radiolink.h"
 #include "support/hex.h"
 #include "support/pty.h"
+#include "testkit/realtime.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 class TestCommPort : public QObject {
@@ -171,6 +174,32 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(received.size(), all.size(), 5000);
         QCOMPARE(received, all);
         QVERIFY(notifications >= 1);
+    }
+
+    // The thread that writes timed frames asks for a real-time priority, so a busy core does not
+    // hold a frame back by a time slice; where the system refuses one, it writes all the same.
+    void timedWriter_writesAtRealTimePriorityWhereAllowed() {
+        bool allowed = false;
+        std::thread([&allowed] { allowed = testkit::RaiseToRealTime().empty(); }).join();
+        int pipeFds[2];
+        QCOMPARE(::pipe(pipeFds), 0);
+        std::atomic<int> policy{-1};
+        std::atomic<qint64> written{-1};
+        {
+            TimedWriter writer;
+            QVERIFY(writer.Submit(pipeFds[1], QByteArrayLiteral("\xFE\xFD"),
+                                  TimedWriter::Clock::now(), [&](TimedWriter::Outcome outcome) {
+                                      policy = ::sched_getscheduler(0);
+                                      written = outcome.written;
+                                  }));
+            QTRY_VERIFY_WITH_TIMEOUT(written.load() >= 0, 5000);
+        }
+        char got[2] = {};
+        QCOMPARE(::read(pipeFds[0], got, sizeof got), ssize_t(2));
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        QCOMPARE(written.load(), qint64(2));
+        QCOMPARE(policy.load(), allowed ? SCHED_FIFO : SCHED_OTHER);
     }
 
     void deviceGoneAway_isReportedOnce_andReopened() {

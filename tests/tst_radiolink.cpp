@@ -111,6 +111,65 @@ private slots:
         QCOMPARE(rig.pty.Read(2000, frame.size()), frame);
     }
 
+    // A set for later is written by the port's writer thread at its instant while the event
+    // loop is held up, as by a long paint: not before the instant, once, and the echo then ends
+    // the wait as it does for a set sent at once.
+    void timedSetfreq_writtenOnItsInstantWhileTheLoopIsHeld() {
+        LinkOnPty rig;
+        QVERIFY(rig.Open());
+        const auto at = std::chrono::steady_clock::now() + std::chrono::milliseconds{100};
+        QByteArray sent;
+        std::chrono::steady_clock::time_point arrived;
+        bool loopSawTheWrite = true;
+        rig.onDispatch = [&](int n) {
+            if (n == 1) {
+                sent = rig.pty.Read(5000, 11, false); // the loop stays held
+                arrived = std::chrono::steady_clock::now();
+                loopSawTheWrite = !rig.link.Port().WritePending();
+                rig.pty.Write(sent);
+            }
+        };
+        QVERIFY(rig.link.Setfreq(14074000, at).IsOk());
+        QCOMPARE(sent, hex("FE FE 00 4D 05 00 40 07 14 00 FD"));
+        QVERIFY(arrived >= at);
+        QVERIFY(!loopSawTheWrite); // written while the loop was held
+        QVERIFY(rig.link.RadioAnswering());
+        QCOMPARE(rig.display.last(), QStringLiteral("14,074.000"));
+        QCOMPARE(rig.pty.Read(50), QByteArray());
+    }
+
+    void timedSetfreq_portGoneBeforeItsInstant_sendsNothingAndFails_data() {
+        QTest::addColumn<bool>("deviceGone");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("program closing")
+            << false << QStringLiteral("Tavmirok is closing; nothing more is sent.");
+        QTest::newRow("device gone")
+            << true
+            << QStringLiteral("The serial port %1 closed before the frame for the radio "
+                              "was sent.");
+    }
+    void timedSetfreq_portGoneBeforeItsInstant_sendsNothingAndFails() {
+        QFETCH(bool, deviceGone);
+        QFETCH(QString, message);
+        LinkOnPty rig;
+        QVERIFY(rig.Open());
+        rig.onDispatch = [&](int n) {
+            if (n == 1 && deviceGone) {
+                rig.pty.CloseMaster();
+            } else if (n == 1) {
+                rig.link.Shutdown();
+            }
+        };
+        const Status sent = rig.link.Setfreq(2000000, std::chrono::steady_clock::now() +
+                                                          std::chrono::milliseconds{2000});
+        QVERIFY(!sent.IsOk());
+        QCOMPARE(sent.Message(), message.arg(rig.pty.SlavePath()));
+        QVERIFY(!rig.link.PortIsOpen());
+        if (!deviceGone) {
+            QCOMPARE(rig.pty.Read(300), QByteArray());
+        }
+    }
+
     void staleReplyFlag_endsNextWaitAfterOneDispatch() {
         LinkOnPty rig;
         QVERIFY(rig.Open());

@@ -1,6 +1,10 @@
 #include "link/commport.h"
 
 #include <QFileInfo>
+#include <thread>
+
+#include <cstring>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -62,6 +66,7 @@ Status CommPort::OpenFailure() const {
 }
 
 void CommPort::Close() {
+    DropTimedWrite();
     if (port.isOpen()) {
         port.close();
     }
@@ -84,6 +89,79 @@ Status CommPort::Output(const QByteArray& bytes) {
     return Status::Ok();
 }
 
+Status CommPort::OutputAt(const QByteArray& bytes, std::chrono::steady_clock::time_point at) {
+    if (!port.isOpen()) {
+        return NotOpen(device, QString());
+    }
+    if (timedPending) {
+        return Status::Error(QStringLiteral("A frame for the serial port %1 is still waiting for "
+                                            "its instant.")
+                                 .arg(device));
+    }
+#ifdef Q_OS_UNIX
+    // The thread writes on the descriptor itself: only once nothing the port holds could be
+    // overtaken.
+    if (port.bytesToWrite() > 0) {
+        port.flush();
+    }
+    if (port.bytesToWrite() == 0 && port.handle() >= 0) {
+        const quint64 generation = ++timedGeneration;
+        const bool queued = writer.Submit(port.handle(), bytes, at,
+                                          [this, generation, bytes](TimedWriter::Outcome outcome) {
+                                              QMetaObject::invokeMethod(
+                                                  this,
+                                                  [this, generation, bytes, outcome] {
+                                                      TimedWriteDone(generation, bytes, outcome);
+                                                  },
+                                                  Qt::QueuedConnection);
+                                          });
+        if (queued) {
+            timedPending = true;
+            timedOutcome = Status::Ok();
+            return Status::Ok();
+        }
+    }
+#endif
+    std::this_thread::sleep_until(at);
+    return Output(bytes);
+}
+
+void CommPort::TimedWriteDone(quint64 generation, const QByteArray& bytes,
+                              TimedWriter::Outcome outcome) {
+    if (generation != timedGeneration || !timedPending) {
+        return; // dropped when the port closed
+    }
+    timedPending = false;
+    if (outcome.error != 0) {
+        timedOutcome =
+            Status::Error(QStringLiteral("Writing to the serial port %1 failed: %2.")
+                              .arg(device, QString::fromLocal8Bit(std::strerror(outcome.error))));
+    } else if (outcome.written < bytes.size()) {
+        // The device stayed full: the rest goes through the port's own queue, in order.
+        timedOutcome = Output(bytes.mid(outcome.written));
+    }
+    emit TimedWriteEnded();
+}
+
+Status CommPort::TakeWriteOutcome() {
+    if (timedPending) {
+        return Status::Error(QStringLiteral("The frame has not been written yet."));
+    }
+    return std::exchange(timedOutcome, Status::Ok());
+}
+
+void CommPort::DropTimedWrite() {
+    writer.Cancel();
+    if (timedPending) {
+        timedPending = false;
+        timedOutcome = Status::Error(
+            QStringLiteral("The serial port %1 closed before the frame for the radio was sent.")
+                .arg(device),
+            QStringLiteral("not sent"));
+        emit TimedWriteEnded();
+    }
+}
+
 Status CommPort::NotOpen(const QString& comPort, const QString& problem) {
     return Status::Error(
         QStringLiteral("The serial port %1 is not open, so the radio cannot be tuned. %2")
@@ -101,6 +179,7 @@ void CommPort::HandleError(QSerialPort::SerialPortError error) {
         return;
     }
     const QString reason = port.errorString();
+    DropTimedWrite();
     port.close();
     port.clearError();
     emit DeviceLost(QStringLiteral("The serial port %1 went away (%2). Tavmirok tries to open it "

@@ -7,15 +7,18 @@
 
 #include "core/portname.h"
 #include "core/status.h"
+#include "link/timedwriter.h"
 
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <chrono>
 
 class CommPort : public QObject {
     Q_OBJECT
 public:
     explicit CommPort(QObject* parent = nullptr);
+    ~CommPort() override { writer.Cancel(); }
 
     // The port-name and speed checks every backend shares (core/portname.h).
     static Status ResolvePortName(const QString& comPort, QString* device) {
@@ -36,6 +39,14 @@ public:
     QByteArray ReadAll() { return port.readAll(); }
     // Queues one whole frame for sending, in order and unchanged.
     Status Output(const QByteArray& bytes);
+    // Writes one whole frame at `at` from a thread of its own, so it leaves on time while the
+    // event loop is busy; WritePending is true until it has been written (or dropped because
+    // the port closed), then TakeWriteOutcome says how it went. Where the frame cannot be
+    // handed over (bytes still queued before it, or no such thread on this system) the call
+    // waits for the instant and writes it as Output does.
+    Status OutputAt(const QByteArray& bytes, std::chrono::steady_clock::time_point at);
+    bool WritePending() const { return timedPending; }
+    Status TakeWriteOutcome();
 
     // What the user is told when something is to be sent on a port that is not open; problem
     // is why it is not (its message), or empty.
@@ -46,11 +57,20 @@ signals:
     void OnComm();
     // The open device went away; the port has been closed. The message says what to do.
     void DeviceLost(const QString& message);
+    // A frame given to OutputAt has been written or dropped.
+    void TimedWriteEnded();
 
 private:
     void HandleError(QSerialPort::SerialPortError error);
     Status OpenFailure() const;
+    // Drops a timed frame not yet written: the port is about to close.
+    void DropTimedWrite();
+    void TimedWriteDone(quint64 generation, const QByteArray& bytes, TimedWriter::Outcome outcome);
 
     QSerialPort port;
     QString device;
+    TimedWriter writer;
+    bool timedPending = false;
+    quint64 timedGeneration = 0; // tells a dropped write's late report from the current one's
+    Status timedOutcome = Status::Ok();
 };

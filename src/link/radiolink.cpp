@@ -8,6 +8,14 @@
 #include <QDeadlineTimer>
 #include <array>
 
+namespace {
+
+Status Closing() {
+    return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."));
+}
+
+} // namespace
+
 RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
     : QObject(parent), serial(settings), MSComm1(this),
       parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
@@ -114,9 +122,9 @@ void RadioLink::AnswerReceived(bool accepted) {
     }
 }
 
-Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
+Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at) {
     if (shuttingDown) {
-        return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."));
+        return Closing();
     }
     QByteArray frame;
     if (Status built = civ::BuildFrame(serial.radioAdress, cmd, subcmd, data, &frame);
@@ -126,7 +134,19 @@ Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
     if (!portIsOpen()) {
         return CommPort::NotOpen(serial.comPort, PortProblem());
     }
-    if (Status written = MSComm1.Output(frame); !written.IsOk()) {
+    if (at) {
+        if (Status queued = MSComm1.OutputAt(frame, *at); !queued.IsOk()) {
+            return queued;
+        }
+        // The writer thread sends it at its instant; the loop goes on meanwhile, and the port
+        // posts the end of the write (or drops it on closing, which also ends this).
+        while (MSComm1.WritePending()) {
+            dispatch(true);
+        }
+        if (Status written = MSComm1.TakeWriteOutcome(); !written.IsOk()) {
+            return shuttingDown ? Closing() : written;
+        }
+    } else if (Status written = MSComm1.Output(frame); !written.IsOk()) {
         return written;
     }
 
@@ -150,13 +170,13 @@ Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data) {
     return Status::Ok();
 }
 
-Status RadioLink::Setfreq(std::int32_t frequency) {
+Status RadioLink::Setfreq(std::int32_t frequency, WriteTime at) {
     std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
     if (Status encoded = civ::FreqToBcd(frequency, bcd); !encoded.IsOk()) {
         return encoded;
     }
     return SendCommand(civ::kCmdSetFrequency, civ::kNoSubCommand,
-                       QByteArrayView(reinterpret_cast<const char*>(bcd.data()), bcd.size()));
+                       QByteArrayView(reinterpret_cast<const char*>(bcd.data()), bcd.size()), at);
 }
 
 void RadioLink::Shutdown() {

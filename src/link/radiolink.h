@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class RadioLink : public QObject {
     Q_OBJECT
@@ -48,12 +49,16 @@ public:
     Status OpenPort();
     void ClosePort();
 
+    using WriteTime = std::optional<std::chrono::steady_clock::time_point>;
+
     // Sends FE FE <radioAdress> 4D <cmd> [<subcmd>] <data> FD as one write, then waits until the
     // receive parser has taken in a recognised frame, the reply timeout has passed, or the link
     // shuts down. subcmd civ::kNoSubCommand sends none; empty data sends no data bytes.
-    Status SendCommand(int cmd, int subcmd, QByteArrayView data);
+    // With `at`, the frame is written at that instant by the port's writer thread (the event
+    // loop runs meanwhile) and the reply timeout counts from the write.
+    Status SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at = std::nullopt);
     // Tunes the radio: command 0x05 with the frequency as five packed-BCD bytes.
-    Status Setfreq(std::int32_t frequency);
+    Status Setfreq(std::int32_t frequency, WriteTime at = std::nullopt);
 
     // Ends every wait at once, stops trying to reopen, and releases the port. Sends fail after it.
     void Shutdown();

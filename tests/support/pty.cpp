@@ -41,11 +41,13 @@ void PtyPair::Write(const QByteArray& bytes) {
     }
 }
 
-QByteArray PtyPair::Read(int timeoutMs, int expected) {
+QByteArray PtyPair::Read(int timeoutMs, int expected, bool dispatch) {
     QByteArray got;
     QDeadlineTimer deadline(timeoutMs);
     while (masterFd >= 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (dispatch) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
         pollfd p{masterFd, POLLIN, 0};
         if (::poll(&p, 1, 2) > 0 && (p.revents & POLLIN)) {
             char buffer[4096];

@@ -18,8 +18,9 @@ public:
 
     void Write(const QByteArray& bytes);
     // Reads what has arrived at the master side within timeoutMs (returns early once
-    // `expected` bytes are in, when expected > 0). Dispatches Qt events while it waits.
-    QByteArray Read(int timeoutMs, int expected = 0);
+    // `expected` bytes are in, when expected > 0). Dispatches Qt events while it waits, unless
+    // told not to (to read while the event loop is held up).
+    QByteArray Read(int timeoutMs, int expected = 0, bool dispatch = true);
     // Closes the master side: the slave side then sees end of file.
     void CloseMaster();
 

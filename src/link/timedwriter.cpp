@@ -1,0 +1,113 @@
+#include "link/timedwriter.h"
+
+#include <QtGlobal>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+#endif
+
+TimedWriter::~TimedWriter() {
+    {
+        std::lock_guard lock(mutex);
+        quit = true;
+        job.reset();
+    }
+    changed.notify_all();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+bool TimedWriter::Submit(int fd, QByteArray bytes, Clock::time_point at,
+                         std::function<void(Outcome)> done) {
+    {
+        std::lock_guard lock(mutex);
+        if (job || writing || quit) {
+            return false;
+        }
+        job = Job{fd, std::move(bytes), at, std::move(done)};
+        if (!thread.joinable()) {
+            thread = std::thread([this] { Run(); });
+        }
+    }
+    changed.notify_all();
+    return true;
+}
+
+void TimedWriter::Cancel() {
+    std::unique_lock lock(mutex);
+    job.reset();
+    changed.notify_all();
+    changed.wait(lock, [this] { return !writing; });
+}
+
+void TimedWriter::Run() {
+#ifdef Q_OS_UNIX
+    // Ahead of ordinary threads, so a busy core does not hold the write back by a time slice;
+    // where the system refuses (no rtprio limit), it runs at the ordinary priority.
+    sched_param param{};
+    param.sched_priority = kRealTimePriority;
+    (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+#endif
+    std::unique_lock lock(mutex);
+    while (!quit) {
+        if (!job) {
+            changed.wait(lock);
+            continue;
+        }
+        // Waits out the instant; a cancelled or replaced job is seen on waking.
+        if (Clock::now() < job->at) {
+            changed.wait_until(lock, job->at);
+            continue;
+        }
+        Job now = std::move(*job);
+        job.reset();
+        writing = true;
+        lock.unlock();
+        const Outcome outcome = Write(now.fd, now.bytes);
+        if (now.done) {
+            now.done(outcome);
+        }
+        lock.lock();
+        writing = false;
+        changed.notify_all();
+    }
+}
+
+TimedWriter::Outcome TimedWriter::Write(int fd, const QByteArray& bytes) {
+    Outcome outcome;
+#ifdef Q_OS_UNIX
+    const Clock::time_point giveUp = Clock::now() + kFullWait;
+    while (outcome.written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + outcome.written,
+                                  size_t(bytes.size() - outcome.written));
+        if (n >= 0) {
+            outcome.written += n;
+            continue;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+        if ((errno == EAGAIN || errno == EWOULDBLOCK) && left.count() > 0) {
+            pollfd out{fd, POLLOUT, 0};
+            ::poll(&out, 1, int(left.count())); // the port's non-blocking descriptor is full
+            continue;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            outcome.error = errno;
+        }
+        break;
+    }
+#else
+    (void)fd;
+    (void)bytes;
+    outcome.error = -1;
+#endif
+    return outcome;
+}
