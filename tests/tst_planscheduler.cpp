@@ -16,7 +16,14 @@ public:
     void SetEnabled(bool on) override { enabled = on; }
     std::chrono::milliseconds Interval() const override { return interval; }
     bool IsEnabled() const override { return enabled; }
+    void SetLead(std::chrono::milliseconds ms) override { lead = ms; }
+    void SetWaitForStep(bool wait) override { waitForStep = wait; }
+    std::chrono::milliseconds Early() const override {
+        return waitForStep ? std::chrono::milliseconds{0} : lead;
+    }
     std::chrono::milliseconds interval{0};
+    std::chrono::milliseconds lead{0};
+    bool waitForStep = true;
     bool enabled = true;
 };
 
@@ -28,12 +35,19 @@ public:
         emit TuneFinished(id, hz, failing ? TuneOutcome::Failed : TuneOutcome::Reached,
                           failing ? Status::Error(QStringLiteral("no answer")) : Status::Ok());
     }
+    void TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds delay) override {
+        delays.push_back(delay);
+        Tune(id, hz);
+    }
+    bool TunesOnTime() const override { return onTime; }
     void SetReplyBudget(std::chrono::milliseconds) override {}
     void SetReadBack(bool on) override { readBack = on; }
     Status Connect() override { return Status::Ok(); }
     void Shutdown() override {}
     RigState State() const override { return {}; }
     std::vector<std::int32_t> tuned;
+    std::vector<std::chrono::microseconds> delays;
+    bool onTime = false; // writes at the instant itself, as the built-in link does
     bool failing = false;
     bool readBack = true;
 };
@@ -47,22 +61,39 @@ sweep::FollowedSounder Sounder(const char* name, double chirp) {
 class TestPlanScheduler : public QObject {
     Q_OBJECT
 private slots:
+    void slots_tunedAtTheirInstants_data() {
+        QTest::addColumn<bool>("onTime");
+        QTest::newRow("backend sends at once, tick on the instant") << false;
+        QTest::newRow("backend sends at the instant, slot handed over ahead") << true;
+    }
+
     // Two sounders whose sweeps overlap, from 50 s before midnight for 400 s: every slot the
-    // plan holds is tuned, in order, within a tick of its instant.
+    // plan holds is tuned, in order, within a tick of its instant; a backend that writes at the
+    // instant itself gets each slot up to the timer's lead ahead, with exactly the time left.
     void slots_tunedAtTheirInstants() {
+        QFETCH(bool, onTime);
         const std::vector sounders{Sounder("A", 10), Sounder("B", 15)};
         const sweep::PlanSettings settings{0.05, 0.014, false};
         std::int64_t nowMs = 86350000;
         FakeTimer timer;
         FakeTuner tuner;
+        tuner.onTime = onTime;
         PlanScheduler scheduler([&nowMs] { return (nowMs % 86400000) / 1000.0; }, timer, tuner);
-        std::vector<double> lateness;
+        QCOMPARE(timer.waitForStep, !onTime);
+        QCOMPARE(timer.lead, onTime ? PlanScheduler::kHandOverLead : PlanScheduler::kTimerLead);
+        std::vector<double> lateness; // of the tick, and of the instant the frame is sent for
+        std::vector<double> sentLateness;
         QStringList names;
         connect(&scheduler, &PlanScheduler::SlotPlanned,
                 [&](const QString& sounder, std::int32_t, double tuneAt, double) {
-                    lateness.push_back(std::fmod(nowMs / 1000.0 - tuneAt + 86400, 86400));
+                    // Signed, across midnight: a slot may be handed over before its instant.
+                    lateness.push_back(std::remainder(nowMs / 1000.0 - tuneAt, 86400));
                     names << sounder;
                 });
+        connect(&tuner, &Tuner::TuneFinished, [&] {
+            const double delay = tuner.delays.back().count() / 1e6;
+            sentLateness.push_back(lateness.back() + delay);
+        });
         QStringList sweeps; // A's sweep events
         connect(&scheduler, &PlanScheduler::SweepBegins, [&](const QString& s, double, double) {
             sweeps << (s == QLatin1String("A") ? QStringLiteral("begins") : QString());
@@ -92,6 +123,17 @@ private slots:
         QCOMPARE(tuner.tuned, expected);
         QCOMPARE(names.count(QStringLiteral("A")), ofA);
         QVERIFY(*std::max_element(lateness.begin(), lateness.end()) < 0.010 + 1e-9);
+        if (onTime) {
+            const auto [soonest, latest] =
+                std::minmax_element(sentLateness.begin(), sentLateness.end());
+            QVERIFY(std::fabs(*soonest) < 2e-6 && std::fabs(*latest) < 2e-6);
+            QVERIFY(*std::min_element(lateness.begin(), lateness.end()) >= -0.030 - 1e-9);
+            QVERIFY(*std::min_element(lateness.begin(), lateness.end()) < -0.019);
+        } else {
+            QVERIFY(*std::min_element(lateness.begin(), lateness.end()) >= -1e-9);
+            QCOMPARE(*std::max_element(tuner.delays.begin(), tuner.delays.end()),
+                     std::chrono::microseconds{0});
+        }
         QCOMPARE(scheduler.LateSlots(), 1);
         // Under way at the start, the one after midnight, and the next beginning at the end.
         sweeps.removeAll(QString());

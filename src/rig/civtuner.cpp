@@ -9,7 +9,15 @@ CivTuner::CivTuner(RadioLink& radioLink, QObject* parent) : Tuner(parent), link(
 }
 
 void CivTuner::Tune(quint64 id, std::int32_t hz) {
-    const Status sent = link.Setfreq(hz);
+    Send(id, hz, std::nullopt);
+}
+
+void CivTuner::TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds delay) {
+    Send(id, hz, std::chrono::steady_clock::now() + delay);
+}
+
+void CivTuner::Send(quint64 id, std::int32_t hz, RadioLink::WriteTime at) {
+    const Status sent = link.Setfreq(hz, at);
     emit TuneFinished(id, hz, sent.IsOk() ? TuneOutcome::Reached : TuneOutcome::Failed, sent);
 }
 

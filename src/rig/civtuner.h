@@ -1,7 +1,8 @@
 #pragma once
 
 // The built-in CI-V link as a rig backend: each request is sent with Setfreq, which waits for the
-// radio inside the event loop, so every request is answered before Tune returns.
+// radio inside the event loop, so every request is answered before Tune returns. A request for
+// later is written at its instant by the port's writer thread.
 
 #include "link/radiolink.h"
 #include "rig/tuner.h"
@@ -12,6 +13,8 @@ public:
     explicit CivTuner(RadioLink& link, QObject* parent = nullptr);
 
     void Tune(quint64 id, std::int32_t hz) override;
+    void TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds delay) override;
+    bool TunesOnTime() const override { return true; }
     void SetReplyBudget(std::chrono::milliseconds budget) override;
     void SetBand(std::int32_t lowHz, std::int32_t highHz) override;
     Status Connect() override;
@@ -19,5 +22,7 @@ public:
     RigState State() const override;
 
 private:
+    void Send(quint64 id, std::int32_t hz, RadioLink::WriteTime at);
+
     RadioLink& link;
 };

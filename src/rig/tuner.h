@@ -41,6 +41,14 @@ public:
     // Asks the radio to tune to hz. Every request is answered by exactly one TuneFinished with
     // the same id, possibly from inside this call.
     virtual void Tune(quint64 id, std::int32_t hz) = 0;
+    // The same, for a command that should reach the radio `delay` from now. A backend that
+    // TunesOnTime sends it at that instant itself, off the caller's event loop; the others
+    // send it at once, the caller having waited out the instant.
+    virtual void TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds delay) {
+        (void)delay;
+        Tune(id, hz);
+    }
+    virtual bool TunesOnTime() const { return false; }
     // The longest a backend may wait for one reply: the smaller of its own limit and what the
     // sweep allows per step (half a step).
     virtual void SetReplyBudget(std::chrono::milliseconds budget) = 0;

@@ -24,7 +24,6 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
 
     planTimer = std::make_unique<AlignedTickTimer>(clock);
     planTimer->SetInterval(std::chrono::milliseconds{0});
-    planTimer->SetLead(PlanScheduler::kTimerLead);
     plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
     connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
     // Each followed sounder's slots go to its own ionogram. The ionogram counts a column's

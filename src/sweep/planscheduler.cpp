@@ -13,6 +13,13 @@ PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& Timer1, T
     : QObject(parent), clock(std::move(clock)), Timer1(Timer1), tuner(&tuner) {
     Timer1.onTick = [this] { Timer1Tick(); };
     connect(&tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+    AimForTuner();
+}
+
+void PlanScheduler::AimForTuner() {
+    const bool onTime = tuner->TunesOnTime();
+    Timer1.SetWaitForStep(!onTime);
+    Timer1.SetLead(onTime ? kHandOverLead : kTimerLead);
 }
 
 void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
@@ -106,7 +113,9 @@ void PlanScheduler::Timer1Tick() {
         PlanUpTo(now + kHorizon);
     }
     EndSweeps(now, false);
-    while (!pending.empty() && pending.begin()->first <= now) {
+    // A timer that leaves the wait to the backend ticks up to its lead before the instant.
+    const double early = std::chrono::duration<double>(Timer1.Early()).count();
+    while (!pending.empty() && pending.begin()->first <= now + early) {
         const sweep::Slot slot = pending.begin()->second;
         pending.erase(pending.begin());
         NoteSweep(slot);
@@ -120,7 +129,10 @@ void PlanScheduler::Timer1Tick() {
         const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
         const quint64 id = requests.Add(Request{name, slot.listenHz, tuneAt, crossing});
         emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
-        tuner->Tune(id, slot.listenHz); // a backend that waits for the radio answers in here
+        const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::duration<double>(std::max(slot.tuneAt - now, 0.0)));
+        // A backend that waits for the radio answers in here.
+        tuner->TuneIn(id, slot.listenHz, delay);
         break;
     }
     RestartTimer();
@@ -159,6 +171,7 @@ void PlanScheduler::SetTuner(Tuner& next) {
     tuner = &next;
     tuner->SetReadBack(sounders.empty() || stopped);
     connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
+    AimForTuner();
     for (const auto& [id, request] : unanswered) {
         emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);
     }

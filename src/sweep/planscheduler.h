@@ -3,7 +3,8 @@
 // Makes the radio follow several sounders through the listening plan: each slot's frequency is
 // tuned at the slot's instant, the plan made a couple of minutes ahead, span after span. It drives
 // its own step timer, aimed at the next slot, and reaches the radio through a Tuner, whose
-// answers may come at once or later; it never waits for one itself.
+// answers may come at once or later; it never waits for one itself. A backend that writes at an
+// instant itself gets each slot a little ahead, with the time left until its instant.
 
 #include "rig/tuner.h"
 #include "sweep/listeningplan.h"
@@ -29,6 +30,10 @@ public:
     // (AlignedTickTimer::SetLead): longer than the event loop's longest piece of work (a whole
     // paint of the live ionogram takes some 5 ms), so no such piece can make a slot late.
     static constexpr std::chrono::milliseconds kTimerLead{8};
+    // With a backend that writes at the instant itself (TunesOnTime) the tick needs to come only
+    // before the instant, not on it: it comes this much early and hands the slot over, so the
+    // loop may be held up to that long (a window being resized) without making a slot late.
+    static constexpr std::chrono::milliseconds kHandOverLead{30};
 
     // clock: seconds since UTC midnight with fraction. Timer1 must outlive the scheduler, which
     // takes over its onTick.
@@ -79,6 +84,8 @@ private:
     void PlanUpTo(double until);
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
     void RestartTimer();
+    // Sets the timer's lead for the backend in use.
+    void AimForTuner();
     // The sweep a slot belongs to begins, if it is not under way.
     void NoteSweep(const sweep::Slot& slot);
     // Sweeps whose last step has passed end; all of them when `all` (cut short).

@@ -96,7 +96,7 @@ void AlignedTickTimer::OnShot() {
             heldSince = now;
         }
     }
-    if (nextDue && lead.count() > 0) {
+    if (nextDue && lead.count() > 0 && waitForStep) {
         const double ahead = sweep::AroundTheDay(*nextDue, now); // s
         if (ahead > 0 && ahead * 1000 <= double(Lead().count() + 1)) {
             std::this_thread::sleep_for(std::chrono::duration<double>(ahead));

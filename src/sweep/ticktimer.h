@@ -19,6 +19,13 @@ public:
     // The instant of the next step (seconds since midnight): a timer may rest until shortly
     // before it, since no tick in between can find a step due. A fake timer may ignore it.
     virtual void SetNextDue(std::optional<double> due) { (void)due; }
+    // How long before the step's instant a shot is aimed, and whether the shot waits out the
+    // rest before it ticks or ticks at once, leaving the wait to the one it ticks for. A fake
+    // timer may ignore them.
+    virtual void SetLead(std::chrono::milliseconds lead) { (void)lead; }
+    virtual void SetWaitForStep(bool wait) { (void)wait; }
+    // How long before the next step's instant a tick may come: 0 while shots wait for it.
+    virtual std::chrono::milliseconds Early() const { return std::chrono::milliseconds{0}; }
 
     std::function<void()> onTick;
 };
@@ -45,9 +52,15 @@ public:
     // rather than when the loop gets round to its timer. 0 (the default) waits for nothing.
     // While the loop holds shots up (a window being resized can hold it for 10 to 20 ms at a
     // time), the lead grows by the longest hold of the last kHoldMemory, up to kLongestLead.
-    void SetLead(std::chrono::milliseconds lead);
+    void SetLead(std::chrono::milliseconds lead) override;
     // The lead in force now: the one set, grown by the loop's recent holds.
     std::chrono::milliseconds Lead() const;
+    // Off: a shot ticks as soon as it comes, up to Lead() before the step; the one it ticks
+    // for hands the instant on (to a thread that writes at it) instead of holding the loop.
+    void SetWaitForStep(bool wait) override { waitForStep = wait; }
+    std::chrono::milliseconds Early() const override {
+        return waitForStep ? std::chrono::milliseconds{0} : Lead();
+    }
 
     static constexpr std::chrono::milliseconds kLongestLead{40};
     static constexpr double kHoldMemory = 2; // s
@@ -69,4 +82,5 @@ private:
     double held = 0;      // ms: the longest a shot came late within the hold memory
     double heldSince = 0; // when that was
     bool enabled = true;
+    bool waitForStep = true;
 };
