@@ -802,8 +802,23 @@ private slots:
                  qPrintable(QString::number((due - tickedAt) * 1000) + " ms early"));
     }
 
-    // A shot the event loop held up makes the lead grow by that much for the next step.
+    void alignedTimer_leadGrowsWhileTheLoopHoldsShots_data() {
+        QTest::addColumn<bool>("waitForStep");
+        QTest::addColumn<int>("leadMs");
+        QTest::addColumn<int>("heldMs");
+        QTest::addColumn<int>("grownMs");
+        QTest::newRow("waits for the step") << true << 8 << 25 << 33;
+        QTest::newRow("waits for the step, longest lead") << true << 8 << 60 << 40;
+        QTest::newRow("hands the step over") << false << 50 << 30 << 80;
+        QTest::newRow("hands the step over, longest lead") << false << 50 << 70 << 100;
+    }
+    // A shot the event loop held up makes the lead grow by that much for the next step, up to
+    // a limit that is higher where the shot does not wait for the step on the loop.
     void alignedTimer_leadGrowsWhileTheLoopHoldsShots() {
+        QFETCH(bool, waitForStep);
+        QFETCH(int, leadMs);
+        QFETCH(int, heldMs);
+        QFETCH(int, grownMs);
         double clock = 36000.0;
         AlignedTickTimer timer([&] { return clock; });
         std::optional<std::chrono::milliseconds> remaining;
@@ -811,13 +826,16 @@ private slots:
             timer.SetNextDue(36001.3);
             QTimer::singleShot(0, [&] { remaining = timer.RemainingTime(); });
         };
-        timer.SetLead(8ms);
+        timer.SetWaitForStep(waitForStep);
+        timer.SetLead(std::chrono::milliseconds{leadMs});
         timer.SetNextDue(36000.3);
-        timer.SetInterval(100000ms); // aimed at 36000.292
-        clock = 36000.317;           // the shot is read 25 ms late
+        timer.SetInterval(100000ms);               // aimed at 36000.3 less the lead
+        clock = 36000.3 + (heldMs - leadMs) / 1e3; // the shot is read this late
         QTRY_VERIFY_WITH_TIMEOUT(remaining.has_value(), 30000);
-        QCOMPARE(timer.Lead(), 33ms);
-        QVERIFY(*remaining <= 950ms); // 983 ms ahead, 33 ms early; with the lead unchanged, 975
+        QCOMPARE(timer.Lead(), std::chrono::milliseconds{grownMs});
+        QCOMPARE(timer.Early(), waitForStep ? 0ms : std::chrono::milliseconds{grownMs});
+        // The next step is 1000 + lead - held ms ahead; the shot comes the grown lead early.
+        QVERIFY(*remaining <= std::chrono::milliseconds{1000 + leadMs - heldMs - grownMs});
     }
 
     void alignedTimer_tickThatDisablesStops() {

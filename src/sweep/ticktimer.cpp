@@ -63,7 +63,7 @@ std::chrono::milliseconds AlignedTickTimer::Lead() const {
     }
     constexpr double kNoise = 1e-6; // ms: a hold a hair past a whole millisecond is on it
     return std::min(lead + std::chrono::milliseconds{std::int64_t(std::ceil(held - kNoise))},
-                    kLongestLead);
+                    waitForStep ? kLongestLead : kLongestHandOver);
 }
 
 void AlignedTickTimer::AimNextShot() {

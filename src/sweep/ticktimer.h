@@ -51,7 +51,8 @@ public:
     // for the step instead, and the tick comes within a fraction of a millisecond of the instant
     // rather than when the loop gets round to its timer. 0 (the default) waits for nothing.
     // While the loop holds shots up (a window being resized can hold it for 10 to 20 ms at a
-    // time), the lead grows by the longest hold of the last kHoldMemory, up to kLongestLead.
+    // time), the lead grows by the longest hold of the last kHoldMemory, up to kLongestLead
+    // (kLongestHandOver while shots do not wait for the step).
     void SetLead(std::chrono::milliseconds lead) override;
     // The lead in force now: the one set, grown by the loop's recent holds.
     std::chrono::milliseconds Lead() const;
@@ -63,6 +64,8 @@ public:
     }
 
     static constexpr std::chrono::milliseconds kLongestLead{40};
+    // The same for shots that do not wait for the step: the loop is not held by the lead.
+    static constexpr std::chrono::milliseconds kLongestHandOver{100};
     static constexpr double kHoldMemory = 2; // s
 
     // Whether a tick is pending, and how long until it fires.
