@@ -138,36 +138,22 @@ private slots:
         QCOMPARE(rig.pty.Read(50), QByteArray());
     }
 
-    void timedSetfreq_portGoneBeforeItsInstant_sendsNothingAndFails_data() {
-        QTest::addColumn<bool>("deviceGone");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("program closing")
-            << false << QStringLiteral("Tavmirok is closing; nothing more is sent.");
-        QTest::newRow("device gone")
-            << true
-            << QStringLiteral("The serial port %1 closed before the frame for the radio "
-                              "was sent.");
-    }
-    void timedSetfreq_portGoneBeforeItsInstant_sendsNothingAndFails() {
-        QFETCH(bool, deviceGone);
-        QFETCH(QString, message);
+    // The device goes away while a timed set waits for its instant: the frame is dropped, not
+    // written to a closed descriptor, and the set fails rather than report it sent.
+    void timedSetfreq_deviceGoneBeforeItsInstant_fails() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.onDispatch = [&](int n) {
-            if (n == 1 && deviceGone) {
+            if (n == 1) {
                 rig.pty.CloseMaster();
-            } else if (n == 1) {
-                rig.link.Shutdown();
             }
         };
         const Status sent = rig.link.Setfreq(2000000, std::chrono::steady_clock::now() +
                                                           std::chrono::milliseconds{2000});
-        QVERIFY(!sent.IsOk());
-        QCOMPARE(sent.Message(), message.arg(rig.pty.SlavePath()));
+        QCOMPARE(sent.Message(), QStringLiteral("The serial port %1 closed before the frame for "
+                                                "the radio was sent.")
+                                     .arg(rig.pty.SlavePath()));
         QVERIFY(!rig.link.PortIsOpen());
-        if (!deviceGone) {
-            QCOMPARE(rig.pty.Read(300), QByteArray());
-        }
     }
 
     void staleReplyFlag_endsNextWaitAfterOneDispatch() {

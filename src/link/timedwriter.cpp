@@ -59,18 +59,25 @@ void TimedWriter::Run() {
             changed.wait(lock);
             continue;
         }
-        // Waits out the instant; a cancelled or replaced job is seen on waking.
-        if (Clock::now() < job->at) {
+        // Waits out the instant in two steps: a core that has been idle a while can take some
+        // milliseconds to wake (virtual machines, deep sleep states), one that has just run wakes
+        // at once. A cancelled or replaced job is seen on waking.
+        const Clock::time_point now = Clock::now();
+        if (now < job->at - kWakeEarly) {
+            changed.wait_until(lock, job->at - kWakeEarly);
+            continue;
+        }
+        if (now < job->at) {
             changed.wait_until(lock, job->at);
             continue;
         }
-        Job now = std::move(*job);
+        Job due = std::move(*job);
         job.reset();
         writing = true;
         lock.unlock();
-        const Outcome outcome = Write(now.fd, now.bytes);
-        if (now.done) {
-            now.done(outcome);
+        const Outcome outcome = Write(due.fd, due.bytes);
+        if (due.done) {
+            due.done(outcome);
         }
         lock.lock();
         writing = false;

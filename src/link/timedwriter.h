@@ -24,6 +24,8 @@ public:
     static constexpr std::chrono::milliseconds kFullWait{100};
     // The writer's SCHED_FIFO priority where the system grants one: low, below audio servers.
     static constexpr int kRealTimePriority = 10;
+    // How long before the instant the writer wakes first, to be awake and quick at the instant.
+    static constexpr std::chrono::milliseconds kWakeEarly{4};
 
     TimedWriter() = default;
     ~TimedWriter(); // drops a write not yet made, waits for one being made
