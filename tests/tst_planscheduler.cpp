@@ -1,7 +1,11 @@
 // The plan's scheduler in simulated time: each slot tuned at its instant through midnight, with
 // its sounder named, and a failing radio told once.
 
+#include "rig/rigctltuner.h"
+#include "support/fakerigctld.h"
 #include "sweep/planscheduler.h"
+#include "sweep/sweepscheduler.h"
+#include "testkit/tunerecorder.h"
 
 #include <QTest>
 #include <algorithm>
@@ -202,6 +206,47 @@ private slots:
         QCOMPARE(problems, QStringList{QStringLiteral("Could not tune the radio to 2.100 MHz for "
                                                       "A (no answer). The plan goes on and keeps "
                                                       "trying.")});
+    }
+    // The radio passes from the plan to the single sounder while rigctld still owes the answer
+    // to the plan's slot: that answer, a refusal, reaches the plan alone, and the single
+    // sounder's park, answered next, is not taken for it.
+    void answerOwedAcrossHandOver_reachesOnlyWhoAsked() {
+        FakeRigctld server;
+        server.setReply.clear(); // answers only when told
+        QVERIFY(server.Listen());
+        RigctlTuner tuner(server.Address());
+        TuneRecorder answers(tuner);
+        QVERIFY(tuner.Connect().IsOk());
+        QVERIFY(WaitForConnected(tuner, FakeRigctld::kWaitMs));
+        std::int64_t nowMs = 36016000;
+        const auto clock = [&nowMs] { return nowMs / 1000.0; };
+        FakeTimer planTimer, sweepTimer;
+        PlanScheduler plan(clock, planTimer, tuner);
+        QList<bool> slotsReached;
+        connect(&plan, &PlanScheduler::SlotTuned,
+                [&](const QString&, std::int32_t, double, double, bool reached) {
+                    slotsReached << reached;
+                });
+        bool planned = false;
+        connect(&plan, &PlanScheduler::SlotPlanned, [&] { planned = true; });
+        plan.Follow({Sounder("A", 10)}, {});
+        while (!planned && nowMs < 36100000) {
+            nowMs += 10;
+            planTimer.onTick();
+        }
+        QVERIFY(server.WaitForLines(1));
+        plan.Stop();
+
+        SweepScheduler single({clock, [] { return QStringLiteral("78"); }}, sweepTimer, tuner);
+        QStringList problems;
+        connect(&single, &SweepScheduler::Problem, [&](const QString& m) { problems << m; });
+        single.StartButtonClick(); // parks at 2 MHz, queued behind the slot
+        server.Send("RPRT -9\n");
+        QVERIFY(server.WaitForLines(2));
+        server.Send("RPRT 0\n");
+        QVERIFY(answers.WaitForResults(2, FakeRigctld::kWaitMs));
+        QCOMPARE(slotsReached, QList<bool>{false});
+        QCOMPARE(problems, QStringList{});
     }
 };
 

@@ -9,6 +9,7 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -37,6 +38,14 @@ class Tuner : public QObject {
 public:
     using QObject::QObject;
     ~Tuner() override = default;
+
+    // An id for a new request, never given before in this program: whoever hears a backend's
+    // answers (the schedulers, the listener, one after another on the same radio) finds only
+    // its own among them.
+    static quint64 NewRequestId() {
+        static std::atomic<quint64> last{0};
+        return ++last;
+    }
 
     // Asks the radio to tune to hz. Every request is answered by exactly one TuneFinished with
     // the same id, possibly from inside this call.

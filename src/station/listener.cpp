@@ -9,12 +9,11 @@
 
 namespace {
 
-constexpr double kSweptKhz = 30000 - 2000;   // the band a sounder sweeps, for the dwell
-constexpr quint64 kFirstTuneId = 1ull << 60; // apart from the scheduler's ids
+constexpr double kSweptKhz = 30000 - 2000; // the band a sounder sweeps, for the dwell
 
 } // namespace
 
-Listener::Listener(QObject* parent) : QObject(parent), tuneId(kFirstTuneId) {}
+Listener::Listener(QObject* parent) : QObject(parent) {}
 
 Listener::~Listener() = default;
 
@@ -67,7 +66,7 @@ void Listener::Park() {
     }
     const auto hz = static_cast<std::int32_t>(std::lround(frequencies[current] * 1000));
     tuner->SetBand(hz, hz);
-    tuner->Tune(++tuneId, hz);
+    tuner->Tune(Tuner::NewRequestId(), hz);
     emit Tuning(frequencies[current]);
 }
 

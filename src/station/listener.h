@@ -70,5 +70,4 @@ private:
     double switchAt = 0; // epoch seconds at which the next frequency is due; 0: not yet known
     bool active = false;
     bool lsbTold = false;
-    quint64 tuneId = 0;
 };

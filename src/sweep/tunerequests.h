@@ -15,8 +15,9 @@ template <typename Request> class TuneRequests {
 public:
     // Keeps the request and returns the id to tune it with.
     quint64 Add(Request request) {
-        requests.emplace(++last, std::move(request));
-        return last;
+        const quint64 id = Tuner::NewRequestId();
+        requests.emplace(id, std::move(request));
+        return id;
     }
     // The request the answer with this id belongs to, taken out; none for an id not asked here
     // or answered already.
@@ -44,6 +45,5 @@ public:
 
 private:
     std::map<quint64, Request> requests;
-    quint64 last = 0;
     bool failing = false;
 };
