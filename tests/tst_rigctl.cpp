@@ -63,7 +63,6 @@ private slots:
         Session session;
         QVERIFY(session.Connect());
         FakeRigctld& server = session.server;
-        RigctlTuner& tuner = *session.tuner;
         TuneRecorder& recorder = *session.recorder;
 
         QCOMPARE(recorder.TuneAndWait(1, 7074000, kWaitMs).outcome, TuneOutcome::Reached);
@@ -289,7 +288,6 @@ private slots:
         Session session;
         QVERIFY(session.Connect());
         FakeRigctld& server = session.server;
-        RigctlTuner& tuner = *session.tuner;
         TuneRecorder& recorder = *session.recorder;
         server.frequency = "3500000"; // turned at the knob
         QTRY_COMPARE_WITH_TIMEOUT(recorder.display, QStringList({QString(), "3,500.000"}),

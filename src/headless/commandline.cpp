@@ -247,20 +247,6 @@ std::span<const SettingOption> SettingOptions() {
     return kSettingOptions;
 }
 
-bool ParseListenList(const QString& text, std::vector<double>* khz) {
-    std::vector<double> parsed;
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const double value = QLocale::c().toDouble(item.trimmed(), &ok);
-        if (!ok || value < sweep::kLowestFrequency || value > sweep::kHighestFrequency) {
-            return false;
-        }
-        parsed.push_back(value);
-    }
-    *khz = parsed;
-    return !parsed.empty();
-}
-
 bool Requested(int argc, const char* const* argv) {
     QStringList names{
         OptionText(kHeadless),        OptionText(kVerbose),        OptionText(kFollow),
@@ -369,7 +355,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                 QStringLiteral("%1 listens instead of following a sounder: leave out %2.")
                     .arg(OptionText(kListen), OptionText(kFollow)));
         }
-        if (!ParseListenList(parser.value(listenOption), &result.listenKhz)) {
+        if (!sweep::ParseListenList(parser.value(listenOption), &result.listenKhz)) {
             return Refused(QStringLiteral("%1: \"%2\" is not a frequency in kHz from %3 to %4 (or "
                                           "a comma-separated list of them).")
                                .arg(OptionText(kListen), parser.value(listenOption))

@@ -52,8 +52,6 @@ struct CommandLine {
 // Whether the arguments are for the windowless run (or ask for help or the version), decided
 // before any application object exists.
 bool Requested(int argc, const char* const* argv);
-// "7000" or "7000,10100.5": frequencies in kHz the radio can be tuned to; false if any is not.
-bool ParseListenList(const QString& text, std::vector<double>* khz);
 // Reads the arguments (the program's name first) and checks every override's value.
 CommandLine ParseCommandLine(const QStringList& arguments);
 // Puts the overrides into settings, then checks every value in force: the first refusal, naming

@@ -2,6 +2,7 @@
 
 #include "core/units.h"
 
+#include <QLocale>
 #include <QString>
 #include <algorithm>
 #include <cmath>
@@ -155,6 +156,20 @@ std::chrono::milliseconds ReplyWaitBudget(const Profile& p) {
 
 double CrossingInPeriod(const Profile& p, double chirpTime, double frequencyKhz) {
     return chirpTime + frequencyKhz / p.sweepRate;
+}
+
+bool ParseListenList(const QString& text, std::vector<double>* khz) {
+    std::vector<double> parsed;
+    for (const QString& item : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const double value = QLocale::c().toDouble(item.trimmed(), &ok);
+        if (!ok || value < kLowestFrequency || value > kHighestFrequency) {
+            return false;
+        }
+        parsed.push_back(value);
+    }
+    *khz = parsed;
+    return !parsed.empty();
 }
 
 } // namespace sweep

@@ -7,8 +7,10 @@
 #include "core/status.h"
 #include "core/units.h"
 
+#include <QString>
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 namespace sweep {
 
@@ -64,5 +66,8 @@ double SmallestDayDivisor(double seconds);
 
 // How long a tuning may wait for the radio's answer: half a step, at most half a second.
 std::chrono::milliseconds ReplyWaitBudget(const Profile& p);
+
+// "7000" or "7000,10100.5": frequencies in kHz the radio can be tuned to; false if any is not.
+bool ParseListenList(const QString& text, std::vector<double>* khz);
 
 } // namespace sweep

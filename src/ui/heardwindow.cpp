@@ -1,7 +1,6 @@
 #include "ui/heardwindow.h"
 
 #include "core/frequencytext.h"
-#include "headless/commandline.h"
 #include "station/station.h"
 #include "ui/formlayout.h"
 #include "ui/sounderdialog.h"
@@ -206,7 +205,7 @@ const SavedSounder* HeardWindow::SavedMatch(const ionogram::HeardSounder& sounde
 
 void HeardWindow::ListenClick() {
     std::vector<double> khz;
-    if (!headless::ParseListenList(frequencies->text(), &khz)) {
+    if (!sweep::ParseListenList(frequencies->text(), &khz)) {
         ShowProblem(QStringLiteral("\"%1\" is not a frequency to listen on. Type it in kHz, from "
                                    "100 to 60000, such as 7000, or several separated by commas, "
                                    "such as 7000, 10100.")
