@@ -30,6 +30,7 @@ constexpr double kMissingColumnShare = 0.08;
 constexpr double kSweepStartKhz = 2000;
 constexpr double kSweepEndKhz = 30000;
 constexpr double kLowestBaseKm = 100; // no F layer's base lies lower
+constexpr double kShorterKm = 2500;
 constexpr int kDays = 4;
 constexpr int kSweepsPerDay = 24;
 constexpr std::uint32_t kDefaultSeed = 20261208;
@@ -139,6 +140,7 @@ struct Errors {
 
 void Paths(std::mt19937& random) {
     Errors sweeps;
+    Errors shorter; // the same, paths below kShorterKm
     Errors alone;
     std::vector<double> modelMofErrors;
     std::vector<double> cpuMs;
@@ -166,6 +168,9 @@ void Paths(std::mt19937& random) {
         cpuMs.push_back(1000.0 * (std::clock() - begin) / CLOCKS_PER_SEC / traces.size());
         for (std::size_t k = 0; k < traces.size(); ++k) {
             sweeps.Add(found[k], modes[k].path);
+            if (sky.path.groundKm < kShorterKm) {
+                shorter.Add(found[k], modes[k].path);
+            }
             const auto& truth = modes[k].path.layer;
             if (std::abs(found[k].criticalKhz / truth.criticalKhz - 1) > 0.08 ||
                 std::abs(found[k].peakKm - truth.peakKm) > 30 ||
@@ -196,6 +201,9 @@ void Paths(std::mt19937& random) {
     sweeps.Print("every trace of a sweep",
                  paths + "; each sweep shows the path's mode and every lower one (a 3-hop path "
                          "also 1F and 2F), fitted together");
+    shorter.Print(QString("every trace, paths below %1 km").arg(kShorterKm),
+                  "the same sweeps, those of paths shorter than that (longer ones' 1-hop rays "
+                  "leave near the horizon, where the equivalent path strays most)");
     alone.Print("a trace alone", paths + "; the path's own mode fitted without the others");
     bench::PrintRow("geometry: equivalent-path MOF against the ray trace",
                     QString("median %1 %, largest %2 %")

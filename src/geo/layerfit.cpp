@@ -5,6 +5,7 @@
 #include <functional>
 #include <iomanip>
 #include <limits>
+#include <locale>
 #include <sstream>
 
 namespace geo {
@@ -22,6 +23,7 @@ constexpr double kDelayScaleMs = 0.05;
 // The nose: the model's MOF should lie within the column past the trace's last one. It weighs
 // as much as this many cells.
 constexpr double kNoseWeight = 4;
+constexpr double kHighRayTrustMs = 0.5;
 // The layers a sky has. A trace fits about as well through fewer, higher hops as through more,
 // lower ones; what tells them apart is that no F2 layer peaks at 150 km and no E layer reflects
 // 8 MHz at vertical incidence.
@@ -44,6 +46,7 @@ constexpr int kFitIterations = 180;
 // peaks of one layer's modes agree.
 constexpr double kHopCost = 0.03;
 constexpr double kPeakAgreement = 0.1;
+constexpr std::size_t kMostJointTraces = 6; // 4^6 combinations at the most
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -54,7 +57,7 @@ constexpr double kAudioDelayStepMs = 0.25;
 constexpr double kTypicalMirrorKm = 280;
 constexpr double kFallbackPeakAboveKm = 80;
 constexpr double kELayerMirrorKm = 110;
-constexpr double kFallbackHopKm = 3000;
+constexpr double kMufHopKm = 3000; // M(3000)F2 and MUF(3000)F2
 
 struct Observed {
     const std::vector<TracePoint>* points;
@@ -100,7 +103,7 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
         return kHuge;
     }
     double total = 0;
-    int count = 0;
+    double count = 0;
     for (const Observed& observed : traces) {
         const std::vector<ObliquePoint> model = ObliqueTrace(layer, observed.hops, groundKm);
         if (model.size() < 2) {
@@ -121,8 +124,13 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
             if (first == last) {
                 nearest = SegmentDistance(cell, offsetMs, *first, *first);
             }
-            total += SoftLoss(nearest);
-            ++count;
+            // Far out on the high ray the equivalent path strays from the true ray (it grazes
+            // the curved peak): those cells count for less.
+            const double beyondNose = cell.high ? (cell.delayMs - offsetMs - nose->delayMs) : 0;
+            const double weight =
+                1 / (1 + std::pow(std::max(0.0, beyondNose) / kHighRayTrustMs, 2));
+            total += weight * SoftLoss(nearest);
+            count += weight;
             lastKhz = std::max(lastKhz, cell.khz);
         }
         const double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
@@ -299,6 +307,7 @@ std::string ModeLabel(int hops, double peakKm) {
 std::string ImpossibleDelay(double leastMs, double groundKm) {
     const double shortestMs = groundKm / kLightKmPerMs;
     std::ostringstream text;
+    text.imbue(std::locale::classic());
     text.setf(std::ios::fixed);
     text.precision(2);
     text << "the least delay, " << leastMs << " ms, is shorter than the " << std::setprecision(0)
@@ -335,7 +344,7 @@ PathLayer FallBack(const std::vector<TracePoint>& trace, double groundKm) {
         result.peakKm = result.leastDelayHeightKm + kFallbackPeakAboveKm;
         result.m3000 = P533M3000(result.peakKm);
         result.criticalKhz = P533FoF2Khz({0, result.m3000, 0, 0}, hopKm, mof);
-        result.muf3000Khz = P533F2MufKhz({result.criticalKhz, result.m3000, 0, 0}, kFallbackHopKm);
+        result.muf3000Khz = P533F2MufKhz({result.criticalKhz, result.m3000, 0, 0}, kMufHopKm);
     }
     result.mode = ModeLabel(result.hops, result.peakKm);
     return result;
@@ -384,14 +393,14 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     // the F traces' peaks disagree (they are one layer seen over different hops). Over a flat
     // earth a trace fits exactly as well over n hops of a layer as over 2n hops of one half as
     // high: only the earth's curvature, the layers a sky has, and the other modes tell them apart.
-    std::vector<int> hops(fitted.size(), 1);
+    std::vector<int> hops(std::min(fitted.size(), kMostJointTraces), 1);
     std::vector<int> best;
     double bestScore = kHuge;
     for (;;) {
         double score = 0;
         double logSum = 0;
         int fLayers = 0;
-        for (std::size_t k = 0; k < fitted.size(); ++k) {
+        for (std::size_t k = 0; k < hops.size(); ++k) {
             const Fitted& fit = fits[fitted[k]][hops[k] - 1];
             score += fit.loss + kHopCost * (hops[k] - 1);
             if (fit.layer.peakKm >= kHighestELayerKm) {
@@ -399,7 +408,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
                 ++fLayers;
             }
         }
-        for (std::size_t k = 0; k < fitted.size() && fLayers > 1; ++k) {
+        for (std::size_t k = 0; k < hops.size() && fLayers > 1; ++k) {
             const Fitted& fit = fits[fitted[k]][hops[k] - 1];
             if (fit.layer.peakKm >= kHighestELayerKm) {
                 score +=
@@ -418,6 +427,17 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
             break;
         }
     }
+    // Traces past the few that are weighed together take their own best hop count.
+    for (std::size_t k = best.size(); k < fitted.size(); ++k) {
+        int own = 1;
+        for (int n = 2; n <= kMaxHops; ++n) {
+            const auto& fit = fits[fitted[k]];
+            if (fit[n - 1].loss + kHopCost * (n - 1) < fit[own - 1].loss + kHopCost * (own - 1)) {
+                own = n;
+            }
+        }
+        best.push_back(own);
+    }
     for (std::size_t k = 0; k < fitted.size(); ++k) {
         const std::size_t i = fitted[k];
         const Fitted& fit = fits[i][best[k] - 1];
@@ -429,7 +449,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         result.peakKm = fit.layer.peakKm;
         result.semiThicknessKm = fit.layer.semiThicknessKm;
         result.leastDelayHeightKm = ApexHeightKm(LeastDelayMs(traces[i]), best[k], groundKm);
-        result.muf3000Khz = ObliqueMofKhz(fit.layer, 1, kFallbackHopKm);
+        result.muf3000Khz = ObliqueMofKhz(fit.layer, 1, kMufHopKm);
         result.m3000 = result.muf3000Khz / fit.layer.criticalKhz;
         result.misfit = fit.loss;
     }

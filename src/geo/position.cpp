@@ -1,5 +1,6 @@
 #include "geo/position.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
