@@ -38,12 +38,18 @@ private slots:
     void greatCircle();
     void verticalHeight_matchesParabolaAndRayTrace_data();
     void verticalHeight_matchesParabolaAndRayTrace();
+    void apexHeight_undoesTheSlant_data();
+    void apexHeight_undoesTheSlant();
+    void obliquePath_followsTheRayTrace_data();
+    void obliquePath_followsTheRayTrace();
     void p533_invertedReturnsFoF2();
     void fit_recoversRayTracedLayer_data();
     void fit_recoversRayTracedLayer();
     void fit_shortTraceFallsBackToP533();
     void fit_delayShorterThanGroundIsAnError();
     void audioDelay_fromOneAndTwoHops();
+    void medianAudioDelay_data();
+    void medianAudioDelay();
 };
 
 void TestGeo::locator_cellHoldsItsPoint_data() {
@@ -181,6 +187,71 @@ void TestGeo::verticalHeight_matchesParabolaAndRayTrace() {
     QVERIFY(std::isnan(VerticalVirtualHeightKm(layer, layer.criticalKhz)));
 }
 
+void TestGeo::apexHeight_undoesTheSlant_data() {
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<double>("apexKm");  // NaN: the delay is too short for any apex
+    QTest::addColumn<double>("delayMs"); // used where apexKm is NaN
+    QTest::newRow("vertical") << 0.0 << 1 << 300.0 << 0.0;
+    QTest::newRow("1F over 1500 km") << 1500.0 << 1 << 300.0 << 0.0;
+    QTest::newRow("3F over 4000 km") << 4000.0 << 3 << 250.0 << 0.0;
+    QTest::newRow("shorter than the ground") << 1500.0 << 1 << std::nan("") << 4.9;
+    QTest::newRow("no hops") << 1500.0 << 0 << std::nan("") << 10.0;
+}
+
+void TestGeo::apexHeight_undoesTheSlant() {
+    QFETCH(double, groundKm);
+    QFETCH(int, hops);
+    QFETCH(double, apexKm);
+    QFETCH(double, delayMs);
+    if (std::isnan(apexKm)) {
+        QVERIFY(std::isnan(ApexHeightKm(delayMs, hops, groundKm)));
+        return;
+    }
+    const double delay = hops * 2 * SlantKm(groundKm / hops, apexKm) / kLightKmPerMs;
+    QVERIFY(std::abs(ApexHeightKm(delay, hops, groundKm) - apexKm) < 1e-6);
+}
+
+void TestGeo::obliquePath_followsTheRayTrace_data() {
+    QTest::addColumn<double>("criticalKhz");
+    QTest::addColumn<double>("peakKm");
+    QTest::addColumn<double>("semiThicknessKm");
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<int>("hops");
+    QTest::newRow("1F, 500 km") << 10000.0 << 300.0 << 100.0 << 500.0 << 1;
+    QTest::newRow("1F, 1500 km") << 10000.0 << 300.0 << 100.0 << 1500.0 << 1;
+    QTest::newRow("1F, 3000 km") << 10000.0 << 300.0 << 100.0 << 3000.0 << 1;
+    QTest::newRow("2F, 3000 km, thin") << 6000.0 << 250.0 << 60.0 << 3000.0 << 2;
+    QTest::newRow("1E, 1500 km") << 3000.0 << 110.0 << 20.0 << 1500.0 << 1;
+    // Its high ray would have to graze the peak for 3000 km: no such ray may come back early.
+    QTest::newRow("1F, 3328 km") << 10293.0 << 297.0 << 63.0 << 3328.0 << 1;
+}
+
+void TestGeo::obliquePath_followsTheRayTrace() {
+    QFETCH(double, criticalKhz);
+    QFETCH(double, peakKm);
+    QFETCH(double, semiThicknessKm);
+    QFETCH(double, groundKm);
+    QFETCH(int, hops);
+    const Layer layer{criticalKhz, peakKm, semiThicknessKm};
+    const ionogram::SphericalPath path{layer, groundKm, hops};
+    const double traced = ionogram::TracedMofKhz(path);
+    // Martyn's theorem alone puts it 3 % low at 1500 km and 9 % at 3000 km.
+    QVERIFY2(
+        std::abs(ObliqueMofKhz(layer, hops, groundKm) / traced - 1) < 0.02,
+        qPrintable(QString("%1 against %2").arg(ObliqueMofKhz(layer, hops, groundKm)).arg(traced)));
+    QVERIFY(ionogram::TraceRays(path, traced * 1.01).empty());
+    for (double share : {0.4, 0.5, 0.8, 0.95, 0.999}) {
+        const auto rays = ionogram::TraceRays(path, share * traced);
+        QVERIFY(!rays.empty());
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            QVERIFY(rays[i].delayMs * kLightKmPerMs > groundKm);
+            QVERIFY(i == 0 || rays[i].delayMs >= rays[i - 1].delayMs);
+        }
+        QVERIFY(std::count_if(rays.begin(), rays.end(), [](auto& ray) { return !ray.high; }) <= 1);
+    }
+}
+
 void TestGeo::p533_invertedReturnsFoF2() {
     QVERIFY(std::abs(P533M3000(300) - 3.13) < 0.005);
     QCOMPARE(P533PeakKm(P533M3000(300)), 300.0);
@@ -264,6 +335,21 @@ void TestGeo::audioDelay_fromOneAndTwoHops() {
     QVERIFY2(std::abs(estimate.delayMs - 1.1) < 0.02,
              qPrintable(QString::number(estimate.delayMs)));
     QVERIFY(std::abs(estimate.layer.criticalKhz / layer.criticalKhz - 1) < 0.03);
+}
+
+void TestGeo::medianAudioDelay_data() {
+    QTest::addColumn<std::vector<double>>("estimates");
+    QTest::addColumn<double>("median"); // NaN: none
+    QTest::newRow("none") << std::vector<double>{} << std::nan("");
+    QTest::newRow("odd, one wrong pair") << std::vector<double>{1.1, 4.0, 1.0} << 1.1;
+    QTest::newRow("even") << std::vector<double>{1.3, 0.9, 1.0, 1.2} << 1.1;
+}
+
+void TestGeo::medianAudioDelay() {
+    QFETCH(std::vector<double>, estimates);
+    QFETCH(double, median);
+    const double found = MedianAudioDelay(estimates);
+    QVERIFY(std::isnan(median) ? std::isnan(found) : std::abs(found - median) < 1e-12);
 }
 
 QTEST_APPLESS_MAIN(TestGeo)
