@@ -1,0 +1,483 @@
+#include "geo/layerfit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <iomanip>
+#include <limits>
+#include <locale>
+#include <sstream>
+
+namespace geo {
+
+namespace {
+
+constexpr double kHuge = 1e30;
+// A trace is fitted when it has this many cells; its highest is taken for the column below its
+// MOF (the nose), as the scaler reports it.
+constexpr int kLeastFitPoints = 8;
+// The loss measures each cell's distance from the model's trace in these units: half a column
+// across, one delay cell (0.05 ms) up.
+constexpr double kKhzScale = kStepKhz / 2;
+constexpr double kDelayScaleMs = 0.05;
+// The nose: the model's MOF should lie within the column past the trace's last one. It weighs
+// as much as this many cells.
+constexpr double kNoseWeight = 4;
+constexpr double kHighRayTrustMs = 0.5;
+// The layers a sky has. A trace fits about as well through fewer, higher hops as through more,
+// lower ones; what tells them apart is that no F2 layer peaks at 150 km and no E layer reflects
+// 8 MHz at vertical incidence.
+struct LayerBounds {
+    double lowestPeakKm, highestPeakKm, thinnestKm, thickestKm, highestCriticalKhz;
+};
+constexpr LayerBounds kELayer{90, kHighestELayerKm, 5, 40, 5000};
+constexpr LayerBounds kFLayer{180, 600, 25, 250, 30000};
+constexpr double kLeastCriticalKhz = 100;
+constexpr double kLowestBaseKm = 80;
+// Starting layers: the base this far under the least delay's height, this thick (F layer, and E
+// layer where the least delay comes from low enough).
+constexpr double kBaseDepthsKm[] = {0, 15, 40};
+constexpr double kStartThicknessesKm[] = {30, 60, 100, 150, 200};
+constexpr double kStartEThicknessesKm[] = {10, 25};
+constexpr double kHighestEMirrorKm = 200;
+constexpr int kRefinedStarts = 2;
+constexpr int kFitIterations = 180;
+// Choosing hop counts: the loss each further hop costs, and how closely (log of the ratio) the
+// peaks of one layer's modes agree.
+constexpr double kHopCost = 0.03;
+constexpr double kPeakAgreement = 0.1;
+constexpr std::size_t kMostJointTraces = 6; // 4^6 combinations at the most
+// The audio delay is searched from this much too little to this much too much (ms).
+constexpr double kLeastAudioDelayMs = -1;
+constexpr double kMostAudioDelayMs = 3;
+constexpr double kAudioDelayStepMs = 0.25;
+// P.533's fallback: the hop count is the one whose least delay comes from nearest this height
+// (by ratio); the peak is taken this far above the least delay's height (a layer of about 100 km
+// semi-thickness, seen a little above its base), and an E layer's reflection this high.
+constexpr double kTypicalMirrorKm = 280;
+constexpr double kFallbackPeakAboveKm = 80;
+constexpr double kELayerMirrorKm = 110;
+constexpr double kMufHopKm = 3000; // M(3000)F2 and MUF(3000)F2
+
+struct Observed {
+    const std::vector<TracePoint>* points;
+    int hops;
+};
+
+double SoftLoss(double squared) {
+    return 2 * (std::sqrt(1 + squared) - 1);
+}
+
+// Squared distance, in loss units, from a cell to the segment between two model points.
+double SegmentDistance(const TracePoint& cell, double offsetMs, const ObliquePoint& a,
+                       const ObliquePoint& b) {
+    const double px = cell.khz / kKhzScale;
+    const double py = (cell.delayMs - offsetMs) / kDelayScaleMs;
+    const double ax = a.khz / kKhzScale;
+    const double ay = a.delayMs / kDelayScaleMs;
+    const double dx = b.khz / kKhzScale - ax;
+    const double dy = b.delayMs / kDelayScaleMs - ay;
+    const double length = dx * dx + dy * dy;
+    const double t =
+        length > 0 ? std::clamp(((px - ax) * dx + (py - ay) * dy) / length, 0.0, 1.0) : 0.0;
+    return std::pow(px - ax - t * dx, 2) + std::pow(py - ay - t * dy, 2);
+}
+
+bool Within(const Layer& layer, const LayerBounds& bounds) {
+    return layer.peakKm >= bounds.lowestPeakKm && layer.peakKm <= bounds.highestPeakKm &&
+           layer.semiThicknessKm >= bounds.thinnestKm &&
+           layer.semiThicknessKm <= bounds.thickestKm &&
+           layer.criticalKhz <= bounds.highestCriticalKhz;
+}
+
+bool Plausible(const Layer& layer) {
+    return layer.criticalKhz >= kLeastCriticalKhz &&
+           layer.peakKm - layer.semiThicknessKm >= kLowestBaseKm &&
+           (Within(layer, kELayer) || Within(layer, kFLayer));
+}
+
+// Mean loss per cell of the layer against the traces, their delays less offsetMs.
+double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& traces,
+            double groundKm) {
+    if (!Plausible(layer)) {
+        return kHuge;
+    }
+    double total = 0;
+    double count = 0;
+    for (const Observed& observed : traces) {
+        const std::vector<ObliquePoint> model = ObliqueTrace(layer, observed.hops, groundKm);
+        if (model.size() < 2) {
+            return kHuge;
+        }
+        // The low ray's branch ends at the nose, where the high ray's begins.
+        const auto nose =
+            std::find_if(model.begin(), model.end(), [](const ObliquePoint& p) { return p.high; }) -
+            1;
+        double lastKhz = 0;
+        for (const TracePoint& cell : *observed.points) {
+            const auto first = cell.high ? nose : model.begin();
+            const auto last = cell.high ? model.end() - 1 : nose;
+            double nearest = kHuge;
+            for (auto it = first; it < last; ++it) {
+                nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
+            }
+            if (first == last) {
+                nearest = SegmentDistance(cell, offsetMs, *first, *first);
+            }
+            // Far out on the high ray the equivalent path strays from the true ray (it grazes
+            // the curved peak): those cells count for less.
+            const double beyondNose = cell.high ? (cell.delayMs - offsetMs - nose->delayMs) : 0;
+            const double weight =
+                1 / (1 + std::pow(std::max(0.0, beyondNose) / kHighRayTrustMs, 2));
+            total += weight * SoftLoss(nearest);
+            count += weight;
+            lastKhz = std::max(lastKhz, cell.khz);
+        }
+        const double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
+        total += kNoseWeight * SoftLoss(miss * miss);
+        count += kNoseWeight;
+    }
+    return count > 0 ? total / count : kHuge;
+}
+
+// Nelder–Mead from start, with the first simplex spread by steps.
+std::vector<double> Minimize(const std::function<double(const std::vector<double>&)>& cost,
+                             const std::vector<double>& start, const std::vector<double>& steps,
+                             int iterations) {
+    const std::size_t n = start.size();
+    std::vector<std::vector<double>> simplex(n + 1, start);
+    std::vector<double> values(n + 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        simplex[i + 1][i] += steps[i];
+    }
+    for (std::size_t i = 0; i <= n; ++i) {
+        values[i] = cost(simplex[i]);
+    }
+    auto along = [&](const std::vector<double>& centre, const std::vector<double>& worst,
+                     double scale) {
+        std::vector<double> point(n);
+        for (std::size_t k = 0; k < n; ++k) {
+            point[k] = centre[k] + scale * (worst[k] - centre[k]);
+        }
+        return point;
+    };
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        std::vector<std::size_t> order(n + 1);
+        for (std::size_t i = 0; i <= n; ++i) {
+            order[i] = i;
+        }
+        std::sort(order.begin(), order.end(),
+                  [&](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+        const std::size_t best = order.front();
+        const std::size_t worst = order.back();
+        const std::size_t second = order[n - 1];
+        std::vector<double> centre(n, 0.0);
+        for (std::size_t i = 0; i <= n; ++i) {
+            if (i != worst) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    centre[k] += simplex[i][k] / n;
+                }
+            }
+        }
+        const auto reflected = along(centre, simplex[worst], -1);
+        const double reflectedValue = cost(reflected);
+        if (reflectedValue < values[best]) {
+            const auto expanded = along(centre, simplex[worst], -2);
+            const double expandedValue = cost(expanded);
+            const bool expand = expandedValue < reflectedValue;
+            simplex[worst] = expand ? expanded : reflected;
+            values[worst] = expand ? expandedValue : reflectedValue;
+        } else if (reflectedValue < values[second]) {
+            simplex[worst] = reflected;
+            values[worst] = reflectedValue;
+        } else {
+            const auto contracted = along(centre, simplex[worst], 0.5);
+            const double contractedValue = cost(contracted);
+            if (contractedValue < values[worst]) {
+                simplex[worst] = contracted;
+                values[worst] = contractedValue;
+            } else {
+                for (std::size_t i = 0; i <= n; ++i) {
+                    if (i != best) {
+                        simplex[i] = along(simplex[best], simplex[i], 0.5);
+                        values[i] = cost(simplex[i]);
+                    }
+                }
+            }
+        }
+    }
+    return simplex[std::min_element(values.begin(), values.end()) - values.begin()];
+}
+
+double LeastDelayMs(const std::vector<TracePoint>& trace) {
+    double least = kHuge;
+    for (const TracePoint& cell : trace) {
+        least = std::min(least, cell.delayMs);
+    }
+    return least;
+}
+
+double HighestKhz(const std::vector<TracePoint>& trace) {
+    double highest = 0;
+    for (const TracePoint& cell : trace) {
+        highest = std::max(highest, cell.khz);
+    }
+    return highest;
+}
+
+// Layers to start a fit from: bases a little under the least delay's height, a range of
+// thicknesses, each with the critical frequency that puts its MOF on the trace's nose (a
+// layer's MOF grows in proportion to its critical frequency).
+std::vector<Layer> StartingLayers(const std::vector<TracePoint>& trace, int hops, double groundKm,
+                                  double offsetMs) {
+    const double apex = ApexHeightKm(LeastDelayMs(trace) - offsetMs, hops, groundKm);
+    std::vector<Layer> layers;
+    if (!std::isfinite(apex)) {
+        return layers;
+    }
+    auto add = [&](double depth, double thickness) {
+        Layer layer{1000, apex - depth + thickness, thickness};
+        const double mof = ObliqueMofKhz(layer, hops, groundKm);
+        if (mof > 0) {
+            layer.criticalKhz = 1000 * (HighestKhz(trace) + kKhzScale) / mof;
+            if (Plausible(layer)) {
+                layers.push_back(layer);
+            }
+        }
+    };
+    for (double depth : kBaseDepthsKm) {
+        for (double thickness : kStartThicknessesKm) {
+            add(depth, thickness);
+        }
+        for (double thickness : kStartEThicknessesKm) {
+            if (apex < kHighestEMirrorKm) {
+                add(depth, thickness);
+            }
+        }
+    }
+    return layers;
+}
+
+struct Fitted {
+    Layer layer;
+    double offsetMs = 0;
+    double loss = kHuge;
+};
+
+// The best layer (and offset, when freeOffset) for the traces, refined from the best of the
+// starting layers.
+Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeOffset) {
+    std::vector<Fitted> starts;
+    const double firstOffset = freeOffset ? kLeastAudioDelayMs : 0;
+    const double lastOffset = freeOffset ? kMostAudioDelayMs : 0;
+    for (double offset = firstOffset; offset <= lastOffset + 1e-9; offset += kAudioDelayStepMs) {
+        for (const Layer& layer :
+             StartingLayers(*traces.front().points, traces.front().hops, groundKm, offset)) {
+            starts.push_back({layer, offset, Loss(layer, offset, traces, groundKm)});
+        }
+    }
+    std::sort(starts.begin(), starts.end(),
+              [](const Fitted& a, const Fitted& b) { return a.loss < b.loss; });
+    Fitted best;
+    for (int i = 0; i < std::min<int>(kRefinedStarts, starts.size()); ++i) {
+        const Fitted& start = starts[i];
+        std::vector<double> x{start.layer.criticalKhz, start.layer.peakKm,
+                              start.layer.semiThicknessKm};
+        std::vector<double> steps{0.05 * start.layer.criticalKhz, 20, 20};
+        if (freeOffset) {
+            x.push_back(start.offsetMs);
+            steps.push_back(kAudioDelayStepMs);
+        }
+        auto cost = [&](const std::vector<double>& v) {
+            return Loss({v[0], v[1], v[2]}, freeOffset ? v[3] : 0, traces, groundKm);
+        };
+        const std::vector<double> found = Minimize(cost, x, steps, kFitIterations);
+        const double loss = cost(found);
+        if (loss < best.loss) {
+            best = {{found[0], found[1], found[2]}, freeOffset ? found[3] : 0, loss};
+        }
+    }
+    return best;
+}
+
+std::string ModeLabel(int hops, double peakKm) {
+    return std::to_string(hops) + (peakKm < kHighestELayerKm ? "E" : "F");
+}
+
+std::string ImpossibleDelay(double leastMs, double groundKm) {
+    const double shortestMs = groundKm / kLightKmPerMs;
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text.setf(std::ios::fixed);
+    text.precision(2);
+    text << "the least delay, " << leastMs << " ms, is shorter than the " << std::setprecision(0)
+         << groundKm << " km path allows (" << std::setprecision(2) << shortestMs
+         << " ms): the audio delay setting is too large by at least " << shortestMs - leastMs
+         << " ms";
+    return text.str();
+}
+
+// P.533's relations from the trace's MOF and least delay alone.
+PathLayer FallBack(const std::vector<TracePoint>& trace, double groundKm) {
+    const double least = LeastDelayMs(trace);
+    PathLayer result;
+    result.method = "p533";
+    double nearest = kHuge;
+    for (int hops = 1; hops <= kMaxHops; ++hops) {
+        const double apex = ApexHeightKm(least, hops, groundKm);
+        if (apex > 0 && std::abs(std::log(apex / kTypicalMirrorKm)) < nearest) {
+            nearest = std::abs(std::log(apex / kTypicalMirrorKm));
+            result.hops = hops;
+            result.leastDelayHeightKm = apex;
+        }
+    }
+    if (result.hops == 0) {
+        result.error = "no hop count brings the least delay down from above the ground";
+        return result;
+    }
+    const double hopKm = groundKm / result.hops;
+    const double mof = HighestKhz(trace);
+    if (result.leastDelayHeightKm < kHighestELayerKm) {
+        result.peakKm = kELayerMirrorKm;
+        result.criticalKhz = mof * IncidenceCos(hopKm, kELayerMirrorKm);
+    } else {
+        result.peakKm = result.leastDelayHeightKm + kFallbackPeakAboveKm;
+        result.m3000 = P533M3000(result.peakKm);
+        result.criticalKhz = P533FoF2Khz({0, result.m3000, 0, 0}, hopKm, mof);
+        result.muf3000Khz = P533F2MufKhz({result.criticalKhz, result.m3000, 0, 0}, kMufHopKm);
+    }
+    result.mode = ModeLabel(result.hops, result.peakKm);
+    return result;
+}
+
+} // namespace
+
+PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm) {
+    return FitSweep({trace}, groundKm).front();
+}
+
+std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces,
+                                double groundKm) {
+    std::vector<PathLayer> results(traces.size());
+    // Each trace's best layer for every hop count, and which traces are fitted at all.
+    std::vector<std::vector<Fitted>> fits(traces.size());
+    std::vector<std::size_t> fitted;
+    for (std::size_t i = 0; i < traces.size(); ++i) {
+        const std::vector<TracePoint>& trace = traces[i];
+        if (trace.empty() || !(groundKm > 0)) {
+            results[i].error = "no trace or no ground distance";
+            continue;
+        }
+        const double least = LeastDelayMs(trace);
+        if (least * kLightKmPerMs < groundKm) {
+            results[i].error = ImpossibleDelay(least, groundKm);
+            continue;
+        }
+        if (static_cast<int>(trace.size()) < kLeastFitPoints) {
+            results[i] = FallBack(trace, groundKm);
+            continue;
+        }
+        bool any = false;
+        for (int hops = 1; hops <= kMaxHops; ++hops) {
+            fits[i].push_back(FitLayer({{&trace, hops}}, groundKm, false));
+            any = any || fits[i].back().loss < kHuge;
+        }
+        if (!any) {
+            results[i] = FallBack(trace, groundKm);
+            continue;
+        }
+        fitted.push_back(i);
+    }
+    // Hop counts for the fitted traces together: every combination, scored by the fits' losses,
+    // a little per hop (the lowest-order mode that explains a trace is the likelier), and how far
+    // the F traces' peaks disagree (they are one layer seen over different hops). Over a flat
+    // earth a trace fits exactly as well over n hops of a layer as over 2n hops of one half as
+    // high: only the earth's curvature, the layers a sky has, and the other modes tell them apart.
+    std::vector<int> hops(std::min(fitted.size(), kMostJointTraces), 1);
+    std::vector<int> best;
+    double bestScore = kHuge;
+    for (;;) {
+        double score = 0;
+        double logSum = 0;
+        int fLayers = 0;
+        for (std::size_t k = 0; k < hops.size(); ++k) {
+            const Fitted& fit = fits[fitted[k]][hops[k] - 1];
+            score += fit.loss + kHopCost * (hops[k] - 1);
+            if (fit.layer.peakKm >= kHighestELayerKm) {
+                logSum += std::log(fit.layer.peakKm);
+                ++fLayers;
+            }
+        }
+        for (std::size_t k = 0; k < hops.size() && fLayers > 1; ++k) {
+            const Fitted& fit = fits[fitted[k]][hops[k] - 1];
+            if (fit.layer.peakKm >= kHighestELayerKm) {
+                score +=
+                    std::pow((std::log(fit.layer.peakKm) - logSum / fLayers) / kPeakAgreement, 2);
+            }
+        }
+        if (score < bestScore) {
+            bestScore = score;
+            best = hops;
+        }
+        std::size_t k = 0;
+        while (k < hops.size() && ++hops[k] > kMaxHops) {
+            hops[k++] = 1;
+        }
+        if (k == hops.size()) {
+            break;
+        }
+    }
+    // Traces past the few that are weighed together take their own best hop count.
+    for (std::size_t k = best.size(); k < fitted.size(); ++k) {
+        int own = 1;
+        for (int n = 2; n <= kMaxHops; ++n) {
+            const auto& fit = fits[fitted[k]];
+            if (fit[n - 1].loss + kHopCost * (n - 1) < fit[own - 1].loss + kHopCost * (own - 1)) {
+                own = n;
+            }
+        }
+        best.push_back(own);
+    }
+    for (std::size_t k = 0; k < fitted.size(); ++k) {
+        const std::size_t i = fitted[k];
+        const Fitted& fit = fits[i][best[k] - 1];
+        PathLayer& result = results[i];
+        result.method = "fit";
+        result.hops = best[k];
+        result.mode = ModeLabel(best[k], fit.layer.peakKm);
+        result.criticalKhz = fit.layer.criticalKhz;
+        result.peakKm = fit.layer.peakKm;
+        result.semiThicknessKm = fit.layer.semiThicknessKm;
+        result.leastDelayHeightKm = ApexHeightKm(LeastDelayMs(traces[i]), best[k], groundKm);
+        result.muf3000Khz = ObliqueMofKhz(fit.layer, 1, kMufHopKm);
+        result.m3000 = result.muf3000Khz / fit.layer.criticalKhz;
+        result.misfit = fit.loss;
+    }
+    return results;
+}
+
+AudioDelayEstimate EstimateAudioDelay(const std::vector<TracePoint>& oneHop,
+                                      const std::vector<TracePoint>& twoHops, double groundKm) {
+    if (static_cast<int>(oneHop.size()) < kLeastFitPoints || twoHops.empty() || !(groundKm > 0)) {
+        return {};
+    }
+    const Fitted fitted = FitLayer({{&oneHop, 1}, {&twoHops, 2}}, groundKm, true);
+    if (fitted.loss >= kHuge) {
+        return {};
+    }
+    return {true, fitted.offsetMs, fitted.layer};
+}
+
+double MedianAudioDelay(std::vector<double> estimatesMs) {
+    if (estimatesMs.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const auto middle = estimatesMs.begin() + estimatesMs.size() / 2;
+    std::nth_element(estimatesMs.begin(), middle, estimatesMs.end());
+    if (estimatesMs.size() % 2 == 1) {
+        return *middle;
+    }
+    return (*middle + *std::max_element(estimatesMs.begin(), middle)) / 2;
+}
+
+} // namespace geo

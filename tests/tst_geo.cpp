@@ -1,0 +1,356 @@
+// The path's geometry: locators and great circles against public vectors, typed positions and
+// their errors, the vertical virtual height against the parabolic layer's formula and the ray
+// tracer, P.533 both ways, and the layer fit recovering known layers from ray-traced traces.
+
+#include "geo/layerfit.h"
+#include "geo/position.h"
+#include "simulation/raytrace.h"
+
+#include <QTest>
+#include <cmath>
+
+using namespace geo;
+
+namespace {
+
+// The path's ray-traced trace at the ionogram's 100 kHz columns from fromKhz, every delay
+// lengthened by extraMs.
+std::vector<TracePoint> Traced(const Layer& layer, double groundKm, int hops, double fromKhz,
+                               double extraMs = 0) {
+    std::vector<TracePoint> trace = ionogram::TracedTrace({layer, groundKm, hops}, fromKhz, 100);
+    for (TracePoint& point : trace) {
+        point.delayMs += extraMs;
+    }
+    return trace;
+}
+
+} // namespace
+
+class TestGeo : public QObject {
+    Q_OBJECT
+
+private slots:
+    void locator_cellHoldsItsPoint_data();
+    void locator_cellHoldsItsPoint();
+    void parsePosition_data();
+    void parsePosition();
+    void greatCircle_data();
+    void greatCircle();
+    void verticalHeight_matchesParabolaAndRayTrace_data();
+    void verticalHeight_matchesParabolaAndRayTrace();
+    void apexHeight_undoesTheSlant_data();
+    void apexHeight_undoesTheSlant();
+    void obliquePath_followsTheRayTrace_data();
+    void obliquePath_followsTheRayTrace();
+    void p533_invertedReturnsFoF2();
+    void fit_recoversRayTracedLayer_data();
+    void fit_recoversRayTracedLayer();
+    void fit_shortTraceFallsBackToP533();
+    void fit_delayShorterThanGroundIsAnError();
+    void audioDelay_fromOneAndTwoHops();
+    void medianAudioDelay_data();
+    void medianAudioDelay();
+};
+
+void TestGeo::locator_cellHoldsItsPoint_data() {
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QString>("locator");
+    QTest::newRow("Paris, 6") << 48.86471 << 2.37305 << "JN18eu";
+    QTest::newRow("Paris, 4") << 48.86471 << 2.37305 << "JN18";
+    QTest::newRow("Newington CT, 6") << 41.714775 << -72.727260 << "FN31pr";
+    QTest::newRow("south-west corner") << -90.0 << -180.0 << "AA00aa00aa";
+    QTest::newRow("north pole, date line") << 90.0 << 180.0 << "RR99xx99xx";
+    QTest::newRow("Sydney, 8") << -33.8688 << 151.2093 << "QF56od51";
+}
+
+void TestGeo::locator_cellHoldsItsPoint() {
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QString, locator);
+    const std::string text = locator.toStdString();
+    QCOMPARE(QString::fromStdString(LocatorOf({latitude, longitude}, text.size())), locator);
+    // The centre lies in the same cell, within half a cell of the point.
+    const auto centre = LocatorCentre(text);
+    QVERIFY(centre);
+    QCOMPARE(QString::fromStdString(LocatorOf(*centre, text.size())), locator);
+    const double cells[] = {10, 1, 1.0 / 24, 1.0 / 240, 1.0 / 5760};
+    QVERIFY(std::abs(centre->latitude - latitude) <= cells[text.size() / 2 - 1] / 2 + 1e-9);
+    QVERIFY(std::abs(centre->longitude - longitude) <= cells[text.size() / 2 - 1] + 1e-9);
+}
+
+void TestGeo::parsePosition_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("latitude"); // NaN: refused
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QString>("error");
+    const double no = std::nan("");
+    QTest::newRow("locator") << "jn18EU" << 48.854167 << 2.375 << "";
+    QTest::newRow("lat,lon") << " -33.87, 151.2 " << -33.87 << 151.2 << "";
+    QTest::newRow("field beyond R")
+        << "ZZ99" << no << no
+        << "\"ZZ99\" is not a Maidenhead locator (letters A-R, digits, letters A-X, digits, "
+           "letters A-X)";
+    QTest::newRow("latitude 95") << "95,10" << no << no
+                                 << "latitude 95 lies outside -90 to 90 degrees";
+    QTest::newRow("longitude 200")
+        << "10,200" << no << no << "longitude 200 lies outside -180 to 180 degrees";
+    QTest::newRow("odd length") << "JN1" << no << no
+                                << "\"JN1\" is neither a locator of 4, 6, 8 or 10 characters "
+                                   "nor a latitude and longitude such as 48.86,2.37";
+    QTest::newRow("words") << "north,east" << no << no
+                           << "\"north,east\" is not a latitude and longitude in degrees such "
+                              "as 48.86,2.37";
+    QTest::newRow("trailing junk") << "48.8x,2.3" << no << no
+                                   << "\"48.8x,2.3\" is not a latitude and longitude in degrees "
+                                      "such as 48.86,2.37";
+}
+
+void TestGeo::parsePosition() {
+    QFETCH(QString, text);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QString, error);
+    const PositionText parsed = ParsePosition(text.toStdString());
+    QCOMPARE(QString::fromStdString(parsed.error), error);
+    QCOMPARE(parsed.position.has_value(), !std::isnan(latitude));
+    if (parsed.position) {
+        QVERIFY(std::abs(parsed.position->latitude - latitude) < 1e-6);
+        QVERIFY(std::abs(parsed.position->longitude - longitude) < 1e-6);
+    }
+}
+
+void TestGeo::greatCircle_data() {
+    QTest::addColumn<double>("lat1");
+    QTest::addColumn<double>("lon1");
+    QTest::addColumn<double>("lat2");
+    QTest::addColumn<double>("lon2");
+    QTest::addColumn<double>("distanceKm");
+    QTest::addColumn<double>("bearingDeg");
+    QTest::addColumn<double>("midLat");
+    QTest::addColumn<double>("midLon");
+    // Nashville to Los Angeles on a 6371 km sphere (the midpoint: the normalised sum of the two
+    // points' unit vectors).
+    QTest::newRow("BNA-LAX") << 36.12 << -86.67 << 33.94 << -118.40 << 2886.4 << 274.6 << 36.082
+                             << -102.752;
+    const double quarter = kEarthRadiusKm * M_PI / 2;
+    QTest::newRow("along the equator")
+        << 0.0 << 0.0 << 0.0 << 90.0 << quarter << 90.0 << 0.0 << 45.0;
+    QTest::newRow("to the pole") << 0.0 << 10.0 << 90.0 << 0.0 << quarter << 0.0 << 45.0 << 10.0;
+    QTest::newRow("across the date line")
+        << 0.0 << 179.0 << 0.0 << -179.0 << kEarthRadiusKm * M_PI / 90 << 90.0 << 0.0 << 180.0;
+}
+
+void TestGeo::greatCircle() {
+    QFETCH(double, lat1);
+    QFETCH(double, lon1);
+    QFETCH(double, lat2);
+    QFETCH(double, lon2);
+    QFETCH(double, distanceKm);
+    QFETCH(double, bearingDeg);
+    QFETCH(double, midLat);
+    QFETCH(double, midLon);
+    const GreatCircle path = PathBetween({lat1, lon1}, {lat2, lon2});
+    QVERIFY2(std::abs(path.distanceKm - distanceKm) < 0.05,
+             qPrintable(QString::number(path.distanceKm)));
+    QVERIFY2(std::abs(path.bearingDeg - bearingDeg) < 0.05,
+             qPrintable(QString::number(path.bearingDeg)));
+    QVERIFY(std::abs(path.midpoint.latitude - midLat) < 0.005);
+    QVERIFY(std::abs(std::remainder(path.midpoint.longitude - midLon, 360.0)) < 0.005);
+    QCOMPARE(QString::fromStdString(path.midpointLocator),
+             QString::fromStdString(LocatorOf(path.midpoint, 6)));
+}
+
+void TestGeo::verticalHeight_matchesParabolaAndRayTrace_data() {
+    QTest::addColumn<double>("share"); // f / f_c
+    QTest::addColumn<double>("semiThicknessKm");
+    QTest::newRow("low in a thick layer") << 0.2 << 120.0;
+    QTest::newRow("half way") << 0.5 << 100.0;
+    QTest::newRow("near the peak") << 0.95 << 100.0;
+    QTest::newRow("thin E layer, near its peak") << 0.9 << 20.0;
+}
+
+void TestGeo::verticalHeight_matchesParabolaAndRayTrace() {
+    QFETCH(double, share);
+    QFETCH(double, semiThicknessKm);
+    const Layer layer{6000, 300, semiThicknessKm};
+    const double height = VerticalVirtualHeightKm(layer, share * layer.criticalKhz);
+    // The flat parabolic layer: h' = h_b + y_m/2 · x · ln((1 + x) / (1 - x)); the quasi-parabolic
+    // layer bends it by the few per cent r_b/r makes.
+    const double parabola = layer.peakKm - semiThicknessKm +
+                            semiThicknessKm / 2 * share * std::log((1 + share) / (1 - share));
+    QVERIFY2(std::abs(height - parabola) < 0.03 * (parabola - layer.peakKm + semiThicknessKm) + 0.5,
+             qPrintable(QString("%1 against %2").arg(height).arg(parabola)));
+    // A ray launched straight up comes back after twice the virtual height.
+    const double traced = ionogram::TraceHop(layer, share * layer.criticalKhz, 90).groupKm / 2;
+    QVERIFY2(std::abs(traced - height) < 0.01, qPrintable(QString::number(traced)));
+    QVERIFY(std::isnan(VerticalVirtualHeightKm(layer, layer.criticalKhz)));
+}
+
+void TestGeo::apexHeight_undoesTheSlant_data() {
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<double>("apexKm");  // NaN: the delay is too short for any apex
+    QTest::addColumn<double>("delayMs"); // used where apexKm is NaN
+    QTest::newRow("vertical") << 0.0 << 1 << 300.0 << 0.0;
+    QTest::newRow("1F over 1500 km") << 1500.0 << 1 << 300.0 << 0.0;
+    QTest::newRow("3F over 4000 km") << 4000.0 << 3 << 250.0 << 0.0;
+    QTest::newRow("shorter than the ground") << 1500.0 << 1 << std::nan("") << 4.9;
+    QTest::newRow("no hops") << 1500.0 << 0 << std::nan("") << 10.0;
+}
+
+void TestGeo::apexHeight_undoesTheSlant() {
+    QFETCH(double, groundKm);
+    QFETCH(int, hops);
+    QFETCH(double, apexKm);
+    QFETCH(double, delayMs);
+    if (std::isnan(apexKm)) {
+        QVERIFY(std::isnan(ApexHeightKm(delayMs, hops, groundKm)));
+        return;
+    }
+    const double delay = hops * 2 * SlantKm(groundKm / hops, apexKm) / kLightKmPerMs;
+    QVERIFY(std::abs(ApexHeightKm(delay, hops, groundKm) - apexKm) < 1e-6);
+}
+
+void TestGeo::obliquePath_followsTheRayTrace_data() {
+    QTest::addColumn<double>("criticalKhz");
+    QTest::addColumn<double>("peakKm");
+    QTest::addColumn<double>("semiThicknessKm");
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<int>("hops");
+    QTest::newRow("1F, 500 km") << 10000.0 << 300.0 << 100.0 << 500.0 << 1;
+    QTest::newRow("1F, 1500 km") << 10000.0 << 300.0 << 100.0 << 1500.0 << 1;
+    QTest::newRow("1F, 3000 km") << 10000.0 << 300.0 << 100.0 << 3000.0 << 1;
+    QTest::newRow("2F, 3000 km, thin") << 6000.0 << 250.0 << 60.0 << 3000.0 << 2;
+    QTest::newRow("1E, 1500 km") << 3000.0 << 110.0 << 20.0 << 1500.0 << 1;
+    // Its high ray would have to graze the peak for 3000 km: no such ray may come back early.
+    QTest::newRow("1F, 3328 km") << 10293.0 << 297.0 << 63.0 << 3328.0 << 1;
+}
+
+void TestGeo::obliquePath_followsTheRayTrace() {
+    QFETCH(double, criticalKhz);
+    QFETCH(double, peakKm);
+    QFETCH(double, semiThicknessKm);
+    QFETCH(double, groundKm);
+    QFETCH(int, hops);
+    const Layer layer{criticalKhz, peakKm, semiThicknessKm};
+    const ionogram::SphericalPath path{layer, groundKm, hops};
+    const double traced = ionogram::TracedMofKhz(path);
+    // Martyn's theorem alone puts it 3 % low at 1500 km and 9 % at 3000 km.
+    QVERIFY2(
+        std::abs(ObliqueMofKhz(layer, hops, groundKm) / traced - 1) < 0.02,
+        qPrintable(QString("%1 against %2").arg(ObliqueMofKhz(layer, hops, groundKm)).arg(traced)));
+    QVERIFY(ionogram::TraceRays(path, traced * 1.01).empty());
+    for (double share : {0.4, 0.5, 0.8, 0.95, 0.999}) {
+        const auto rays = ionogram::TraceRays(path, share * traced);
+        QVERIFY(!rays.empty());
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            QVERIFY(rays[i].delayMs * kLightKmPerMs > groundKm);
+            QVERIFY(i == 0 || rays[i].delayMs >= rays[i - 1].delayMs);
+        }
+        QVERIFY(std::count_if(rays.begin(), rays.end(), [](auto& ray) { return !ray.high; }) <= 1);
+    }
+}
+
+void TestGeo::p533_invertedReturnsFoF2() {
+    QVERIFY(std::abs(P533M3000(300) - 3.13) < 0.005);
+    QCOMPARE(P533PeakKm(P533M3000(300)), 300.0);
+    const P533Sky skies[] = {{7000, 3.0, 0, 0}, {10000, 3.3, 3500, 1200}, {4000, 2.7, 2200, 0}};
+    for (const P533Sky& sky : skies) {
+        for (double hopKm : {300.0, 1500.0, 3000.0, 4500.0}) {
+            const double muf = P533F2MufKhz(sky, hopKm);
+            QVERIFY(muf > sky.foF2Khz);
+            QVERIFY2(std::abs(P533FoF2Khz(sky, hopKm, muf) / sky.foF2Khz - 1) < 0.001,
+                     qPrintable(QString("%1 kHz over %2 km").arg(sky.foF2Khz).arg(hopKm)));
+        }
+    }
+}
+
+void TestGeo::fit_recoversRayTracedLayer_data() {
+    QTest::addColumn<double>("criticalKhz");
+    QTest::addColumn<double>("peakKm");
+    QTest::addColumn<double>("semiThicknessKm");
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<int>("hops"); // the sweep shows every mode from one hop to this
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F";
+    QTest::newRow("1F and 2F at 1200 km") << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F";
+    QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E";
+}
+
+void TestGeo::fit_recoversRayTracedLayer() {
+    QFETCH(double, criticalKhz);
+    QFETCH(double, peakKm);
+    QFETCH(double, semiThicknessKm);
+    QFETCH(double, groundKm);
+    QFETCH(int, hops);
+    QFETCH(QString, mode);
+    const Layer layer{criticalKhz, peakKm, semiThicknessKm};
+    std::vector<std::vector<TracePoint>> traces;
+    for (int n = 1; n <= hops; ++n) {
+        traces.push_back(Traced(layer, groundKm, n, 2000));
+    }
+    const PathLayer found = FitSweep(traces, groundKm).back();
+    QCOMPARE(QString::fromStdString(found.method), QString("fit"));
+    QCOMPARE(QString::fromStdString(found.mode), mode);
+    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
+             qPrintable(QString::number(found.criticalKhz)));
+    QVERIFY2(std::abs(found.peakKm - peakKm) < (peakKm < kHighestELayerKm ? 10 : 30),
+             qPrintable(QString::number(found.peakKm)));
+    // M(3000)F2 is the fitted layer's own MOF over a 3000 km hop.
+    QCOMPARE(found.muf3000Khz,
+             ObliqueMofKhz({found.criticalKhz, found.peakKm, found.semiThicknessKm}, 1, 3000));
+}
+
+void TestGeo::fit_shortTraceFallsBackToP533() {
+    const Layer layer{8000, 300, 100};
+    std::vector<TracePoint> trace = Traced(layer, 1500, 1, 2000);
+    trace.erase(trace.begin(), trace.end() - 5); // the last five cells: nose and high ray
+    const PathLayer found = FitTrace(trace, 1500);
+    QCOMPARE(QString::fromStdString(found.method), QString("p533"));
+    QCOMPARE(QString::fromStdString(found.mode), QString("1F"));
+    // P.533's relations are good to some 15 % of a layer's own foF2.
+    QVERIFY2(std::abs(found.criticalKhz / layer.criticalKhz - 1) < 0.15,
+             qPrintable(QString::number(found.criticalKhz)));
+}
+
+void TestGeo::fit_delayShorterThanGroundIsAnError() {
+    std::vector<TracePoint> trace = Traced({8000, 300, 100}, 1500, 1, 2000);
+    const double least = trace.front().delayMs;
+    for (TracePoint& point : trace) {
+        point.delayMs -= least - 4.5; // an audio delay setting far too large
+    }
+    const PathLayer found = FitTrace(trace, 1500);
+    QCOMPARE(QString::fromStdString(found.error),
+             QString("the least delay, 4.50 ms, is shorter than the 1500 km path allows (5.00 "
+                     "ms): the audio delay setting is too large by at least 0.50 ms"));
+    QVERIFY(found.mode.empty());
+}
+
+void TestGeo::audioDelay_fromOneAndTwoHops() {
+    const Layer layer{9000, 320, 90};
+    const AudioDelayEstimate estimate = EstimateAudioDelay(Traced(layer, 1400, 1, 2000, 1.1),
+                                                           Traced(layer, 1400, 2, 2000, 1.1), 1400);
+    QVERIFY(estimate.valid);
+    QVERIFY2(std::abs(estimate.delayMs - 1.1) < 0.02,
+             qPrintable(QString::number(estimate.delayMs)));
+    QVERIFY(std::abs(estimate.layer.criticalKhz / layer.criticalKhz - 1) < 0.03);
+}
+
+void TestGeo::medianAudioDelay_data() {
+    QTest::addColumn<std::vector<double>>("estimates");
+    QTest::addColumn<double>("median"); // NaN: none
+    QTest::newRow("none") << std::vector<double>{} << std::nan("");
+    QTest::newRow("odd, one wrong pair") << std::vector<double>{1.1, 4.0, 1.0} << 1.1;
+    QTest::newRow("even") << std::vector<double>{1.3, 0.9, 1.0, 1.2} << 1.1;
+}
+
+void TestGeo::medianAudioDelay() {
+    QFETCH(std::vector<double>, estimates);
+    QFETCH(double, median);
+    const double found = MedianAudioDelay(estimates);
+    QVERIFY(std::isnan(median) ? std::isnan(found) : std::abs(found - median) < 1e-12);
+}
+
+QTEST_APPLESS_MAIN(TestGeo)
+#include "tst_geo.moc"
