@@ -673,6 +673,16 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         trace.mofKhz = khz[last] + kHalf * step;
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
+        std::vector<TracePoint>& points = trace.points;
+        for (const Point& point : chain) {
+            points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
+        }
+        std::sort(points.begin(), points.end(), [](const TracePoint& a, const TracePoint& b) {
+            return a.khz != b.khz ? a.khz < b.khz : a.delayMs < b.delayMs;
+        });
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            points[i].high = points[i].khz == points[i - 1].khz;
+        }
         scaled.traces.push_back(trace);
     }
     std::sort(
