@@ -320,7 +320,7 @@ RealisticSkySettings PresetSky(double noiseRms) {
     sky.seed = 27;
     sky.sweptFromKhz = 2000;
     sky.sweptToKhz = 30000;
-    IonosphericLayer f{1000, 320, 80, 3500, 1, 0};
+    IonosphericLayer f{1000, 350, 60, 3000, 1, 0};
     f = WithMof(f, 19000);
     const double levels[] = {28, 22, 17};
     for (int n = 1; n <= 3; ++n) {
@@ -334,7 +334,7 @@ RealisticSkySettings PresetSky(double noiseRms) {
         mode.highFadeMs = 2;
         sky.modes.push_back(mode);
     }
-    // 1F's nose at 19 MHz, 2F's near 11.3, 3F's near 7.9: silent between 2F's and 1F's.
+    // 1F's nose at 19 MHz, 2F's at 10.3, 3F's at 7.7: silent between 2F's and 1F's.
     sky.silentFromKhz = 14000;
     sky.silentToKhz = 16000;
     sky.broadcast = BroadcastBands(30);
