@@ -17,6 +17,7 @@
 #include "testkit/syntheticsweep.h"
 
 #include <QString>
+#include <QStringList>
 #include <cmath>
 #include <ctime>
 #include <functional>
@@ -131,23 +132,38 @@ void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
     }
 }
 
-// Which modes' curves (O or X, low or high ray, over its multipath spread) each cell of a trace
-// lies on, within kCurveMs: where two modes' low rays run together, both.
-std::vector<std::vector<bool>> CellModes(const RealisticSky& sky, const ScaledTrace& trace) {
+// Which modes' curves (O or X, low or high ray, over its multipath spread) a trace's cell lies
+// on, within kCurveMs: where two modes' low rays run together, both; and the nearest of them
+// (by the middle of the strongest paths), or -1.
+struct CellModes {
+    std::vector<bool> on;
+    int nearest = -1;
+};
+
+std::vector<CellModes> OnCurves(const RealisticSky& sky, const ScaledTrace& trace) {
     const int modes = int(sky.Config().modes.size());
-    std::vector<std::vector<bool>> on;
+    std::vector<CellModes> cells;
     for (const TracePoint& point : trace.points) {
-        on.emplace_back(modes, false);
+        CellModes cell{std::vector<bool>(modes, false), -1};
+        double nearest = INFINITY;
         for (int m = 0; m < modes; ++m) {
             const double spread = sky.Config().modes[m].spreadMs;
             for (const LayerRay& ray : sky.ModeCurves(m, point.khz)) {
                 const double apart = std::max(
                     {0.0, ray.delayMs - point.delayMs, point.delayMs - ray.delayMs - spread});
-                on.back()[m] = on.back()[m] || apart <= kCurveMs;
+                const double middle = std::abs(point.delayMs - ray.delayMs - spread / 3);
+                if (apart <= kCurveMs) {
+                    cell.on[m] = true;
+                    if (middle < nearest) {
+                        nearest = middle;
+                        cell.nearest = m;
+                    }
+                }
             }
         }
+        cells.push_back(cell);
     }
-    return on;
+    return cells;
 }
 
 // The cell SNR expected at a mode's nose: in the last column at or under its MOF, where the
@@ -259,19 +275,19 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         std::vector<std::vector<int>> owned(modes); // the traces each mode owns
         std::vector<bool> mergedInto(modes, false); // held by a trace another mode owns
         for (int t = 0; t < int(scaled.traces.size()); ++t) {
-            const std::vector<std::vector<bool>> cells = CellModes(*sky, scaled.traces[t]);
+            const std::vector<CellModes> cells = OnCurves(*sky, scaled.traces[t]);
             std::vector<int> count(modes, 0);
-            for (const std::vector<bool>& cell : cells) {
-                for (int m = 0; m < modes; ++m) {
-                    count[m] += cell[m];
+            for (const CellModes& cell : cells) {
+                if (cell.nearest >= 0) {
+                    ++count[cell.nearest];
                 }
             }
             const int best = int(std::max_element(count.begin(), count.end()) - count.begin());
             // Cells of another mode that are not the owner's: the trace holds that mode too.
             std::vector<int> only(modes, 0);
-            for (const std::vector<bool>& cell : cells) {
+            for (const CellModes& cell : cells) {
                 for (int m = 0; m < modes; ++m) {
-                    only[m] += cell[m] && !cell[best];
+                    only[m] += cell.on[m] && !cell.on[best];
                 }
             }
             if (modes == 0 || count[best] < kOwnedShare * double(cells.size())) {
@@ -319,6 +335,10 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                 std::printf("trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n",
                             t.number, t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat),
                             int(t.points.size()));
+                for (const TracePoint& p : t.points) {
+                    std::printf(" %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
+                }
+                std::printf("\n");
             }
             std::exit(0);
         }
@@ -397,6 +417,49 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(flatFlagged)
                         .arg(flatModes),
                     method);
+}
+
+// The simulated radio's preset sky (--sky long-path) over a few noise seeds: each mode's MOF
+// against the trace whose cells lie on its curves.
+void PresetSet(SyntheticSweeps* maker, std::uint32_t seedSet) {
+    constexpr int kSeeds = 10;
+    constexpr double kWithinKhz = 150;
+    const auto sky = std::make_shared<RealisticSky>(PresetSky(kNoiseRms));
+    const int modes = int(sky->Config().modes.size());
+    int within = 0;
+    int extra = 0;
+    for (int s = 0; s < kSeeds; ++s) {
+        const ScaledSweep scaled =
+            ScaleSweep(maker->Make({}, 40000 + s + 10000 * seedSet, {}, sky));
+        std::vector<int> owned(modes, 0);
+        std::vector<double> error(modes, INFINITY);
+        for (const ScaledTrace& trace : scaled.traces) {
+            std::vector<int> count(modes, 0);
+            for (const CellModes& cell : OnCurves(*sky, trace)) {
+                count[std::max(0, cell.nearest)] += cell.nearest >= 0;
+            }
+            const int best = int(std::max_element(count.begin(), count.end()) - count.begin());
+            if (count[best] == 0) {
+                ++extra;
+                continue;
+            }
+            ++owned[best];
+            error[best] = std::abs(trace.mofKhz - sky->MofKhz(best));
+        }
+        QStringList line;
+        for (int m = 0; m < modes; ++m) {
+            within += owned[m] == 1 && error[m] <= kWithinKhz;
+            line << QString("%1 %2 trace(s) MOF off %3 kHz")
+                        .arg(sky->Config().modes[m].name.c_str())
+                        .arg(owned[m])
+                        .arg(error[m], 0, 'f', 0);
+        }
+        bench::Note(QString("preset sky, seed %1: %2").arg(s).arg(line.join("; ")));
+    }
+    bench::PrintRow(
+        "scaler, preset sky: modes as one trace within 150 kHz",
+        QString("%1 of %2; %3 traces on no mode").arg(within).arg(kSeeds * modes).arg(extra),
+        QString("the simulated radio's --sky long-path over %1 noise seeds").arg(kSeeds));
 }
 
 } // namespace
@@ -527,6 +590,7 @@ int main() {
                         .arg(kNoiseSweeps));
     std::vector<double> realCpuMs;
     RealisticSet(&maker, seedSet, &realCpuMs);
+    PresetSet(&maker, seedSet);
     bench::PrintRow("scaler, real skies: CPU per 280-step sweep",
                     QString("median %1 ms, 95% %2 ms")
                         .arg(bench::Median(realCpuMs), 0, 'f', 2)
