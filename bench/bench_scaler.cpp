@@ -21,6 +21,7 @@
 #include <cmath>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <random>
@@ -249,6 +250,7 @@ private:
 void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
     std::mt19937 random(20261208 + seedSet);
     SweepCache cache;
+    std::map<QString, int> drawn; // modes by name
     std::vector<double> mofErrors;
     std::vector<double> oErrors;
     int standing = 0;
@@ -272,6 +274,9 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         const ScaledSweep scaled = ScaleSweep(sweep);
         cpuMs->push_back((CpuSeconds() - before) * 1e3);
         const int modes = int(settings.modes.size());
+        for (const SkyMode& mode : settings.modes) {
+            ++drawn[QString::fromStdString(mode.name)];
+        }
         std::vector<std::vector<int>> owned(modes); // the traces each mode owns
         std::vector<bool> mergedInto(modes, false); // held by a trace another mode owns
         for (int t = 0; t < int(scaled.traces.size()); ++t) {
@@ -381,12 +386,18 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             }
         }
     }
+    QStringList kinds;
+    for (const auto& [name, count] : drawn) {
+        kinds << QString("%1 %2").arg(count).arg(name);
+    }
     const QString method =
-        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, E or sporadic E, thick "
-                "fading traces, silent bands, broadcast bands); modes whose nose stands "
-                ">= 10 dB; matched by the truth's curves; seed set %2")
+        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, E or sporadic E where 0.3 "
+                "ms clear of the F modes, thick fading traces, silent bands, broadcast bands; "
+                "modes drawn: %3); modes whose nose stands >= 10 dB; matched by the truth's "
+                "curves; seed set %2")
             .arg(kRealisticSweeps)
-            .arg(seedSet);
+            .arg(seedSet)
+            .arg(kinds.join(", "));
     bench::PrintRow("scaler, real skies: modes reported as one trace",
                     QString("%1 of %2 (%3 %): missed %4, split %5, merged %6")
                         .arg(one)
