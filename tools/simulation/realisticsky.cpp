@@ -21,6 +21,7 @@ constexpr double kSyllableHz = 3.7; // programme audio's envelope
 constexpr double kPhraseHz = 0.6;
 constexpr double kDepth = 0.8;
 constexpr double kCarrierOverProgrammeDb = 6; // a broadcaster's carrier heard beside it
+constexpr double kBlanketDb = 60;
 
 // A number in [0, 1) fixed by its arguments: the same column fades the same whenever heard.
 double Unit(std::uint32_t seed, std::uint64_t a, std::int64_t b) {
@@ -116,6 +117,11 @@ std::vector<LayerRay> RealisticSky::ModeCurves(int mode, double dialKhz) const {
         }
         const double rise = kFlatRiseMs * std::pow(dialKhz / m.topKhz, 4);
         return {{LayerLeastDelayMs(m.layer) + rise, m.layer.amplitude, false}};
+    }
+    for (const SkyMode& other : settings.modes) {
+        if (other.flat && dialKhz < other.topKhz && other.blanketDb >= kBlanketDb) {
+            return {}; // hidden whole under sporadic E
+        }
     }
     std::vector<LayerRay> rays = LayerRays(m.layer, dialKhz);
     if (m.xSplitKhz > 0) {
@@ -270,7 +276,10 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
                       Amplitude(noiseRms, in(14, 28), cellGainDb)};
         mode.layer = WithMof(mode.layer, in(4000, 11000));
         mode.topKhz = mode.flat ? in(4000, 12000) : 0;
-        mode.blanketDb = mode.flat && unit(*random) < 0.5 ? in(10, 20) : 0;
+        // On a long path its multi-hop delay lies within a few tenths of a millisecond of
+        // 1F's: sporadic E is drawn blanketing the F modes under its top (they are heard
+        // above it only), where the two never run together.
+        mode.blanketDb = mode.flat ? kBlanketDb : 0;
         fading(&mode);
         if (mode.flat) {
             mode.spreadMs = in(0.1, 0.2);
@@ -281,7 +290,7 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
             RealisticSkySettings alone;
             alone.modes = {mode};
             const std::vector<LayerRay> own = RealisticSky(alone).ModeCurves(0, khz);
-            for (int m = 0; m < int(sky.modes.size()) && !own.empty(); ++m) {
+            for (int m = 0; m < int(sky.modes.size()) && !own.empty() && !mode.flat; ++m) {
                 const std::vector<LayerRay> rays = check.ModeCurves(m, khz);
                 if (!rays.empty() && std::abs(rays[0].delayMs - own[0].delayMs) < 0.3) {
                     clear = false;

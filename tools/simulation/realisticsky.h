@@ -61,7 +61,8 @@ public:
 
     // One mode's rays at the dial, as they are heard (faded, blanketed, silenced).
     std::vector<LayerRay> ModeRays(int mode, double dialKhz) const;
-    // One mode's rays as the layer makes them, O and X, unfaded: its curves.
+    // One mode's rays as the layer makes them, O and X, unfaded: its curves (none where
+    // sporadic E blankets it whole).
     std::vector<LayerRay> ModeCurves(int mode, double dialKhz) const;
     // The mode's MOF (its X nose, or its top for a flat one) and its O nose (0 without X).
     double MofKhz(int mode) const;
