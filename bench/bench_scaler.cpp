@@ -6,16 +6,23 @@
 // time the scaler takes per sweep. Figures are printed, never judged.
 // TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead;
 // TAVMIROK_SCALER_SEED=N (N > 0) draws another set of sweeps, to check a threshold on.
+// The realistic set (skies of long paths, see realisticsky.h) follows; TAVMIROK_SCALER_DUMP_REAL=N
+// prints its sweep N instead, TAVMIROK_SCALER_REAL_ONLY=1 runs it alone.
 
 #include "benchrow.h"
 #include "ionogram/scaler.h"
 #include "simulation/ionolayer.h"
+#include "simulation/realisticsky.h"
 #include "simulation/simulatedionosphere.h"
 #include "testkit/syntheticsweep.h"
 
 #include <QString>
+#include <QStringList>
 #include <cmath>
 #include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -34,6 +41,15 @@ constexpr double kDechirpGainDb = 19; // a mode's cell SNR over its level in the
 constexpr double kMatchMs = 0.5;      // a trace belongs to the mode whose least delay is this near
 constexpr double kResolvedMs = 1.0;   // modes drawn at least this far apart
 constexpr double kKeyedShare = 0.05;
+constexpr int kRealisticSweeps = 300;
+constexpr char kRealisticDumpVariable[] = "TAVMIROK_SCALER_DUMP_REAL";
+constexpr char kRealisticOnlyVariable[] = "TAVMIROK_SCALER_REAL_ONLY";
+constexpr double kCurveMs = 0.3;     // a trace's cell lies on a mode's curve this near it
+constexpr double kStandingDb = 10;   // a nose standing this far over the noise must be scaled
+constexpr double kGrossKhz = 500;    // a MOF off by more is a gross error
+constexpr double kOwnedShare = 0.5;  // a trace is a mode's when this share of its cells is
+constexpr double kMergedShare = 0.2; // ... and holds another mode too when this share is
+constexpr int kMergedCells = 4;
 
 double CpuSeconds() {
     timespec now{};
@@ -117,6 +133,346 @@ void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
     }
 }
 
+// Which modes' curves (O or X, low or high ray, over its multipath spread) a trace's cell lies
+// on, within kCurveMs: where two modes' low rays run together, both; and the nearest of them
+// (by the middle of the strongest paths), or -1.
+struct CellModes {
+    std::vector<bool> on;
+    int nearest = -1;
+};
+
+std::vector<CellModes> OnCurves(const RealisticSky& sky, const ScaledTrace& trace) {
+    const int modes = int(sky.Config().modes.size());
+    std::vector<CellModes> cells;
+    for (const TracePoint& point : trace.points) {
+        CellModes cell{std::vector<bool>(modes, false), -1};
+        double nearest = INFINITY;
+        for (int m = 0; m < modes; ++m) {
+            const double spread = sky.Config().modes[m].spreadMs;
+            for (const LayerRay& ray : sky.ModeCurves(m, point.khz)) {
+                const double apart = std::max(
+                    {0.0, ray.delayMs - point.delayMs, point.delayMs - ray.delayMs - spread});
+                const double middle = std::abs(point.delayMs - ray.delayMs - spread / 3);
+                if (apart <= kCurveMs) {
+                    cell.on[m] = true;
+                    if (middle < nearest) {
+                        nearest = middle;
+                        cell.nearest = m;
+                    }
+                }
+            }
+        }
+        cells.push_back(cell);
+    }
+    return cells;
+}
+
+// The cell SNR expected at a mode's nose: in the last column at or under its MOF, where the
+// sounder is heard and no broadcaster floods it (else -inf: the nose does not stand).
+double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    double khz = -1;
+    for (double column : sweep.frequenciesKhz) {
+        if (column <= sky.MofKhz(mode)) {
+            khz = std::max(khz, column);
+        }
+    }
+    if (khz < 0 || sky.MofKhz(mode) - khz > 100 || !sky.Transmitting(khz) || sky.Flooded(khz)) {
+        return -INFINITY;
+    }
+    double amplitude = 0;
+    for (const LayerRay& ray : sky.ModeRays(mode, khz)) {
+        amplitude += ray.amplitude; // the paths add at the nose's peak, roughly
+    }
+    return 20 * std::log10(amplitude / (kNoiseRms * std::sqrt(2.0))) + kDechirpGainDb;
+}
+
+// TAVMIROK_SCALER_CACHE=FILE keeps the realistic set's sweeps in FILE, made on the first run and
+// read back on the next (the skies are drawn alike every run): to try the scaler quickly.
+class SweepCache {
+public:
+    SweepCache() {
+        const QByteArray path = qgetenv("TAVMIROK_SCALER_CACHE");
+        if (path.isEmpty()) {
+            return;
+        }
+        file = std::fopen(path.constData(), "rb");
+        reading = file != nullptr;
+        if (!reading) {
+            file = std::fopen(path.constData(), "wb");
+        }
+    }
+    ~SweepCache() {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+    IonogramSweep Get(const std::function<IonogramSweep()>& make) {
+        if (reading) {
+            IonogramSweep sweep;
+            std::uint32_t columns = 0;
+            std::uint32_t cells = 0;
+            if (std::fread(&columns, 4, 1, file) == 1 && std::fread(&cells, 4, 1, file) == 1) {
+                sweep.frequenciesKhz.resize(columns);
+                sweep.snrDb.assign(columns, std::vector<float>(cells));
+                bool whole = std::fread(sweep.frequenciesKhz.data(), 8, columns, file) == columns;
+                for (auto& row : sweep.snrDb) {
+                    whole = whole && std::fread(row.data(), 4, cells, file) == cells;
+                }
+                if (whole) {
+                    return sweep;
+                }
+            }
+            reading = false;
+            std::fclose(file);
+            file = nullptr;
+        }
+        IonogramSweep sweep = make();
+        if (file != nullptr && !sweep.snrDb.empty()) {
+            const std::uint32_t columns = std::uint32_t(sweep.frequenciesKhz.size());
+            const std::uint32_t cells = std::uint32_t(sweep.snrDb[0].size());
+            std::fwrite(&columns, 4, 1, file);
+            std::fwrite(&cells, 4, 1, file);
+            std::fwrite(sweep.frequenciesKhz.data(), 8, columns, file);
+            for (const auto& row : sweep.snrDb) {
+                std::fwrite(row.data(), 4, cells, file);
+            }
+        }
+        return sweep;
+    }
+
+private:
+    std::FILE* file = nullptr;
+    bool reading = false;
+};
+
+// The realistic set: skies of long paths (see realisticsky.h) scaled and matched to the modes
+// by the truth's curves.
+void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
+    std::mt19937 random(20261208 + seedSet);
+    SweepCache cache;
+    std::map<QString, int> drawn; // modes by name
+    std::vector<double> mofErrors;
+    std::vector<double> oErrors;
+    int standing = 0;
+    int one = 0;
+    int gross = 0;
+    int falseTraces = 0;
+    int flatModes = 0;
+    int flatFlagged = 0;
+    int split = 0;
+    int merged = 0;
+    int missed = 0;
+    int bad = 0;
+    bool dump = false;
+    const int dumpSweep = qEnvironmentVariableIntValue(kRealisticDumpVariable, &dump);
+    for (int s = 0; s < kRealisticSweeps; ++s) {
+        const RealisticSkySettings settings = DrawRealisticSky(&random, kNoiseRms, kDechirpGainDb);
+        const auto sky = std::make_shared<RealisticSky>(settings);
+        const IonogramSweep sweep =
+            cache.Get([&] { return maker->Make({}, 30000 + s + 10000 * seedSet, {}, sky); });
+        const double before = CpuSeconds();
+        const ScaledSweep scaled = ScaleSweep(sweep);
+        cpuMs->push_back((CpuSeconds() - before) * 1e3);
+        const int modes = int(settings.modes.size());
+        for (const SkyMode& mode : settings.modes) {
+            ++drawn[QString::fromStdString(mode.name)];
+        }
+        std::vector<std::vector<int>> owned(modes); // the traces each mode owns
+        std::vector<bool> mergedInto(modes, false); // held by a trace another mode owns
+        for (int t = 0; t < int(scaled.traces.size()); ++t) {
+            const std::vector<CellModes> cells = OnCurves(*sky, scaled.traces[t]);
+            std::vector<int> count(modes, 0);
+            for (const CellModes& cell : cells) {
+                if (cell.nearest >= 0) {
+                    ++count[cell.nearest];
+                }
+            }
+            const int best = int(std::max_element(count.begin(), count.end()) - count.begin());
+            // Cells of another mode that are not the owner's: the trace holds that mode too.
+            std::vector<int> only(modes, 0);
+            for (const CellModes& cell : cells) {
+                for (int m = 0; m < modes; ++m) {
+                    only[m] += cell.on[m] && !cell.on[best];
+                }
+            }
+            if (modes == 0 || count[best] < kOwnedShare * double(cells.size())) {
+                ++falseTraces;
+                bench::Note(QString("real sweep %1: trace at %2 ms, MOF %3 kHz matches no mode")
+                                .arg(s)
+                                .arg(scaled.traces[t].minDelayMs, 0, 'f', 2)
+                                .arg(scaled.traces[t].mofKhz, 0, 'f', 0));
+                continue;
+            }
+            owned[best].push_back(t);
+            for (int m = 0; m < modes; ++m) {
+                if (m != best && only[m] >= std::max<double>(kMergedCells,
+                                                             kMergedShare * double(cells.size()))) {
+                    mergedInto[m] = true;
+                }
+            }
+        }
+        if (dump && dumpSweep == s) {
+            for (int m = 0; m < modes; ++m) {
+                std::printf("mode %d %s MOF %.0f O %.0f nose %.1f dB traces %d%s\n", m,
+                            settings.modes[m].name.c_str(), sky->MofKhz(m), sky->OMofKhz(m),
+                            NoseSnrDb(*sky, m, sweep), int(owned[m].size()),
+                            mergedInto[m] ? " merged" : "");
+            }
+            std::printf("swept %.0f-%.0f silent %.0f-%.0f\n", settings.sweptFromKhz,
+                        settings.sweptToKhz, settings.silentFromKhz, settings.silentToKhz);
+            for (double khz : settings.floodedKhz) {
+                std::printf("flooded %.0f\n", khz);
+            }
+            for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
+                std::printf("%.0f %d:", sweep.frequenciesKhz[c],
+                            int(ColumnFlooded(sweep.snrDb[c])));
+                for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
+                    std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
+                }
+                for (int m = 0; m < modes; ++m) {
+                    for (const LayerRay& r : sky->ModeCurves(m, sweep.frequenciesKhz[c])) {
+                        std::printf(" [%d:%.2f]", m, r.delayMs);
+                    }
+                }
+                std::printf("\n");
+            }
+            for (const ScaledTrace& t : scaled.traces) {
+                std::printf("trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n",
+                            t.number, t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat),
+                            int(t.points.size()));
+                for (const TracePoint& p : t.points) {
+                    std::printf(" %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
+                }
+                std::printf("\n");
+            }
+            std::exit(0);
+        }
+        for (int m = 0; m < modes; ++m) {
+            if (owned[m].size() == 1 && settings.modes[m].flat) {
+                ++flatModes;
+                flatFlagged += scaled.traces[owned[m][0]].flat;
+            }
+            if (NoseSnrDb(*sky, m, sweep) < kStandingDb) {
+                continue;
+            }
+            ++standing;
+            const bool single = owned[m].size() == 1 && !mergedInto[m];
+            const double error = owned[m].empty()
+                                     ? INFINITY
+                                     : std::abs(scaled.traces[owned[m][0]].mofKhz - sky->MofKhz(m));
+            split += owned[m].size() > 1;
+            missed += owned[m].empty();
+            merged += mergedInto[m];
+            one += single;
+            if (!owned[m].empty()) {
+                mofErrors.push_back(error);
+                const double oMof = scaled.traces[owned[m][0]].oMofKhz;
+                if (oMof > 0 && sky->OMofKhz(m) > 0) {
+                    oErrors.push_back(std::abs(oMof - sky->OMofKhz(m)));
+                }
+            }
+            if (!single || error > kGrossKhz) {
+                ++gross;
+                if (bad++ < 40) {
+                    bench::Note(QString("real sweep %1: %2 MOF %3 kHz: %4 trace(s)%5, MOF %6 kHz")
+                                    .arg(s)
+                                    .arg(settings.modes[m].name.c_str())
+                                    .arg(sky->MofKhz(m), 0, 'f', 0)
+                                    .arg(owned[m].size())
+                                    .arg(mergedInto[m] ? " merged with another mode" : "")
+                                    .arg(owned[m].empty() ? 0.0 : scaled.traces[owned[m][0]].mofKhz,
+                                         0, 'f', 0));
+                }
+            }
+        }
+    }
+    QStringList kinds;
+    for (const auto& [name, count] : drawn) {
+        kinds << QString("%1 %2").arg(count).arg(name);
+    }
+    const QString method =
+        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, E or sporadic E where 0.3 "
+                "ms clear of the F modes, thick fading traces, silent bands, broadcast bands; "
+                "modes drawn: %3); modes whose nose stands >= 10 dB; matched by the truth's "
+                "curves; seed set %2")
+            .arg(kRealisticSweeps)
+            .arg(seedSet)
+            .arg(kinds.join(", "));
+    bench::PrintRow("scaler, real skies: modes reported as one trace",
+                    QString("%1 of %2 (%3 %): missed %4, split %5, merged %6")
+                        .arg(one)
+                        .arg(standing)
+                        .arg(100.0 * one / std::max(1, standing), 0, 'f', 1)
+                        .arg(missed)
+                        .arg(split)
+                        .arg(merged),
+                    method);
+    bench::PrintRow("scaler, real skies: MOF absolute error",
+                    QString("median %1 kHz, 90% %2 kHz")
+                        .arg(bench::Median(mofErrors), 0, 'f', 0)
+                        .arg(bench::Percentile(mofErrors, 0.9), 0, 'f', 0),
+                    method);
+    bench::PrintRow("scaler, real skies: gross errors",
+                    QString("%1 of %2 (%3 %)")
+                        .arg(gross)
+                        .arg(standing)
+                        .arg(100.0 * gross / std::max(1, standing), 0, 'f', 1),
+                    method + "; missed, split, merged or MOF off by more than 500 kHz");
+    bench::PrintRow("scaler, real skies: false traces",
+                    QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
+                    method + "; traces whose cells lie on no mode's curve");
+    bench::PrintRow("scaler, real skies: O nose where reported",
+                    QString("%1 traces, median error %2 kHz; sporadic E flagged flat %3 of %4")
+                        .arg(oErrors.size())
+                        .arg(bench::Median(oErrors), 0, 'f', 0)
+                        .arg(flatFlagged)
+                        .arg(flatModes),
+                    method);
+}
+
+// The simulated radio's preset sky (--sky long-path) over a few noise seeds: each mode's MOF
+// against the trace whose cells lie on its curves.
+void PresetSet(SyntheticSweeps* maker, std::uint32_t seedSet) {
+    constexpr int kSeeds = 10;
+    constexpr double kWithinKhz = 150;
+    const auto sky = std::make_shared<RealisticSky>(PresetSky(kNoiseRms));
+    const int modes = int(sky->Config().modes.size());
+    int within = 0;
+    int extra = 0;
+    for (int s = 0; s < kSeeds; ++s) {
+        const ScaledSweep scaled =
+            ScaleSweep(maker->Make({}, 40000 + s + 10000 * seedSet, {}, sky));
+        std::vector<int> owned(modes, 0);
+        std::vector<double> error(modes, INFINITY);
+        for (const ScaledTrace& trace : scaled.traces) {
+            std::vector<int> count(modes, 0);
+            for (const CellModes& cell : OnCurves(*sky, trace)) {
+                count[std::max(0, cell.nearest)] += cell.nearest >= 0;
+            }
+            const int best = int(std::max_element(count.begin(), count.end()) - count.begin());
+            if (count[best] == 0) {
+                ++extra;
+                continue;
+            }
+            ++owned[best];
+            error[best] = std::abs(trace.mofKhz - sky->MofKhz(best));
+        }
+        QStringList line;
+        for (int m = 0; m < modes; ++m) {
+            within += owned[m] == 1 && error[m] <= kWithinKhz;
+            line << QString("%1 %2 trace(s) MOF off %3 kHz")
+                        .arg(sky->Config().modes[m].name.c_str())
+                        .arg(owned[m])
+                        .arg(error[m], 0, 'f', 0);
+        }
+        bench::Note(QString("preset sky, seed %1: %2").arg(s).arg(line.join("; ")));
+    }
+    bench::PrintRow(
+        "scaler, preset sky: modes as one trace within 150 kHz",
+        QString("%1 of %2; %3 traces on no mode").arg(within).arg(kSeeds * modes).arg(extra),
+        QString("the simulated radio's --sky long-path over %1 noise seeds").arg(kSeeds));
+}
+
 } // namespace
 
 int main() {
@@ -124,6 +480,12 @@ int main() {
     bool dump = false;
     const std::uint32_t seedSet = qEnvironmentVariableIntValue("TAVMIROK_SCALER_SEED");
     const std::uint32_t shift = 10000 * seedSet; // noise seeds of the set
+    if (qEnvironmentVariableIsSet(kRealisticDumpVariable) ||
+        qEnvironmentVariableIsSet(kRealisticOnlyVariable)) {
+        std::vector<double> realCpuMs;
+        RealisticSet(&maker, seedSet, &realCpuMs);
+        return 0;
+    }
     std::mt19937 random(20261207 + seedSet);
     std::vector<double> mofErrors;   // kHz, absolute
     std::vector<double> delayErrors; // ms, signed
@@ -237,6 +599,15 @@ int main() {
                     QString("%1 sweeps of noise with a carrier (10-30 dB over the noise) "
                             "switched on or off inside the window of 5 % of the columns")
                         .arg(kNoiseSweeps));
+    std::vector<double> realCpuMs;
+    RealisticSet(&maker, seedSet, &realCpuMs);
+    PresetSet(&maker, seedSet);
+    bench::PrintRow("scaler, real skies: CPU per 280-step sweep",
+                    QString("median %1 ms, 95% %2 ms")
+                        .arg(bench::Median(realCpuMs), 0, 'f', 2)
+                        .arg(bench::Percentile(realCpuMs, 0.95), 0, 'f', 2),
+                    QString("thread CPU time of ScaleSweep over the %1 realistic sweeps")
+                        .arg(kRealisticSweeps));
     bench::PrintRow(
         "scaler: CPU per 280-step sweep",
         QString("median %1 ms, 95% %2 ms")

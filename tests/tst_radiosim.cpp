@@ -514,6 +514,7 @@ private slots:
             << QStringList{"--sounder-mode", "3:2000-9000:0.1"};
         QTest::newRow("carrier of unknown keying") << QStringList{"--carrier", "1000:0.1:psk"};
         QTest::newRow("carrier stronger than full scale") << QStringList{"--carrier", "1000:1.5"};
+        QTest::newRow("sky of unknown name") << QStringList{"--sky", "short-path"};
     }
     void badOptions() {
         QFETCH(QStringList, args);

@@ -58,10 +58,17 @@ struct Expected {
     double lofKhz, mofKhz, minDelayMs, peakSnrDb;
 };
 
+struct Mode {
+    double mofKhz, oMofKhz;
+    bool flat;
+    double minDelayMs;
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(IonogramSweep)
 Q_DECLARE_METATYPE(std::vector<Expected>)
+Q_DECLARE_METATYPE(std::vector<Mode>)
 
 class TestScaler : public QObject {
     Q_OBJECT
@@ -266,8 +273,9 @@ private slots:
                 << s << std::vector<Expected>{{2100, 5050, 5.0, 20}};
         }
         {
-            // Beside a strong trace: a weak piece 0.6 ms above it (its high ray near the nose,
-            // or a sidelobe), and a mode of its own 1 ms above.
+            // Beside a strong trace: a weaker piece 0.6 ms above it that runs level (a mode of
+            // its own: it is not the high ray, which comes down, nor a sidelobe, 20 dB under),
+            // and a mode of its own 1 ms above.
             IonogramSweep s = Cells(Grid(2100, 40));
             for (int c = 0; c < 30; ++c) {
                 Mark(&s, c, 5.0, 25);
@@ -275,8 +283,8 @@ private slots:
                     Mark(&s, c, 5.6, 15);
                 }
             }
-            QTest::newRow("a weak piece just above a trace is that trace")
-                << s << std::vector<Expected>{{2100, 5050, 5.0, 25}};
+            QTest::newRow("a weaker level piece 0.6 ms above a trace is a mode")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 25}, {3100, 3850, 5.6, 15}};
             s = Cells(Grid(2100, 40));
             for (int c = 0; c < 30; ++c) {
                 Mark(&s, c, 5.0, 25);
@@ -319,6 +327,110 @@ private slots:
                      qPrintable(got));
             QVERIFY2(std::abs(t.minDelayMs - traces[i].minDelayMs) <= 0.02, qPrintable(got));
             QVERIFY2(std::abs(t.peakSnrDb - traces[i].peakSnrDb) <= 0.1, qPrintable(got));
+        }
+    }
+
+    // Skies as long paths show them: each case's modes with their MOF, O nose and flatness.
+    void readsRealSkies_data() {
+        QTest::addColumn<IonogramSweep>("sweep");
+        QTest::addColumn<std::vector<Mode>>("modes");
+        // A low ray at delayMs over columns [from, to], rising into its nose over the last
+        // three columns (0.15, 0.35, 0.6 ms) unless flat.
+        auto lowRay = [](IonogramSweep* s, int from, int to, double delayMs, double snrDb,
+                         bool flat = false) {
+            const double rise[] = {0.6, 0.35, 0.15};
+            for (int c = from; c <= to; ++c) {
+                Mark(s, c, delayMs + (!flat && to - c < 3 ? rise[to - c] : 0), snrDb);
+            }
+        };
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 29, 5.0, 25);
+            lowRay(&s, 0, 19, 5.4, 16);
+            QTest::newRow("a weaker mode 0.4 ms above a stronger one")
+                << s << std::vector<Mode>{{5050, 0, false, 5.0}, {4050, 0, false, 5.4}};
+        }
+        {
+            // The sounder is silent over columns 15-24, from 2F's nose on; above, 1F's high ray
+            // comes down from 0.4 ms above where 2F's low ray ended below.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 14, 6.0, 18);
+            lowRay(&s, 0, 14, 5.0, 25, true);
+            lowRay(&s, 25, 39, 5.0, 25);
+            for (int c = 25; c < 37; ++c) {
+                Mark(&s, c, 6.4 - 0.08 * (c - 25), 16);
+            }
+            QTest::newRow("a silent band between two modes")
+                << s << std::vector<Mode>{{6050, 0, false, 5.0}, {3550, 0, false, 6.0}};
+        }
+        {
+            // One low ray up to column 19; then the O trace rises into its nose at column 24,
+            // the X trace 6 columns (600 kHz) later.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 19, 5.0, 22, true);
+            lowRay(&s, 20, 24, 5.05, 18);
+            lowRay(&s, 20, 30, 5.0, 20);
+            for (int c = 20; c < 24; ++c) {
+                Mark(&s, c, 6.6 - 0.25 * (c - 20), 14); // the O trace's high ray
+            }
+            QTest::newRow("an O/X pair") << s << std::vector<Mode>{{5150, 4550, false, 5.0}};
+        }
+        {
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 25, 4.0, 20, true);
+            lowRay(&s, 0, 39, 5.5, 22);
+            for (int c = 30; c < 39; ++c) {
+                Mark(&s, c, 7.0 - 0.15 * (c - 30), 15);
+            }
+            QTest::newRow("sporadic E under an F mode")
+                << s << std::vector<Mode>{{4650, 0, true, 4.0}, {6050, 0, false, 5.5}};
+        }
+        {
+            // Column 21 flooded by a keyed carrier; the trace's last two columns are weak.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 20, 5.0, 20, true);
+            lowRay(&s, 22, 23, 5.0, 11, true);
+            for (float& cell : s.snrDb[21]) {
+                cell = 12;
+            }
+            QTest::newRow("a weak tip beyond a flooded column")
+                << s << std::vector<Mode>{{4450, 0, true, 5.0}};
+        }
+        {
+            // The high ray falls steeply from 12 ms, fades over three columns, then comes down
+            // into the nose.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 29, 5.0, 24);
+            for (int c = 15; c < 20; ++c) {
+                Mark(&s, c, 12.0 - 0.75 * (c - 15), 16);
+            }
+            for (int c = 23; c < 29; ++c) {
+                Mark(&s, c, 7.0 - 0.25 * (c - 23), 16);
+            }
+            QTest::newRow("a steep high ray") << s << std::vector<Mode>{{5050, 0, false, 5.0}};
+        }
+    }
+    void readsRealSkies() {
+        QFETCH(IonogramSweep, sweep);
+        QFETCH(std::vector<Mode>, modes);
+        const ScaledSweep scaled = ScaleSweep(sweep);
+        QString got;
+        for (const ScaledTrace& t : scaled.traces) {
+            got += QString("MOF %1 O %2 flat %3 least %4; ")
+                       .arg(t.mofKhz)
+                       .arg(t.oMofKhz)
+                       .arg(t.flat)
+                       .arg(t.minDelayMs);
+        }
+        QVERIFY2(scaled.traces.size() == modes.size(), qPrintable(got));
+        for (std::size_t i = 0; i < modes.size(); ++i) {
+            const ScaledTrace& t = scaled.traces[i];
+            QVERIFY2(std::abs(t.mofKhz - modes[i].mofKhz) < 1e-6 &&
+                         std::abs(t.oMofKhz - modes[i].oMofKhz) < 1e-6 && t.flat == modes[i].flat &&
+                         std::abs(t.minDelayMs - modes[i].minDelayMs) <= 0.02,
+                     qPrintable(got));
+            QVERIFY(!t.points.empty() && t.points.front().khz == t.lofKhz &&
+                    !t.points.front().high);
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numeric>
 
 namespace ionogram {
@@ -19,7 +20,16 @@ constexpr double kHoldDb = 7;
 constexpr double kHoldMs = 0.1;
 constexpr int kShadowPoints = 2; // see MergeShadows
 constexpr double kShadowMs = 0.9;
-constexpr double kShadowDb = 3;
+constexpr double kAgainMs = 0.25;
+// A level piece this far under a trace just below it is the dechirp's sidelobe (a weaker mode
+// above lies a few dB under, a hop's ground reflection or two).
+constexpr double kShadowDb = 12;
+constexpr double kSameMs = 0.15;    // see MergeOneDelay
+constexpr double kNoseRiseMs = 0.4; // a low ray's last peaks rise this far into its nose
+constexpr int kNoseRunPoints = 5;
+// An X nose lies about half the gyrofrequency (0.6-0.7 MHz) above its O nose.
+constexpr double kSplitFromKhz = 300;
+constexpr double kSplitToKhz = 1000;
 // A high ray comes down onto its low ray at least this fast (ms per column).
 constexpr double kDescendingMsPerColumn = 0.01;
 constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
@@ -243,7 +253,12 @@ void JoinAtNoses(std::vector<Chain>* chains) {
                 const double apart = second.back().delayMs - below;
                 // Both rays end together at the nose; or the high ray comes down onto the low
                 // one and the two are one peak from there on.
-                const bool together = endA - endB <= kNoseColumns && std::abs(apart) <= kNoseMs;
+                // (Two rays ending together a full resolution apart meet only if the upper one
+                // comes down: two modes' pieces cut by a silent band end together too.)
+                const Chain& upper = apart > 0 ? second : first;
+                const bool together =
+                    endA - endB <= kNoseColumns && std::abs(apart) <= kNoseMs &&
+                    (std::abs(apart) <= kJoinAboveMs || Slope(upper) < -kDescendingMsPerColumn);
                 const bool descends =
                     apart > 0 && apart <= kNoseMs && Slope(second) < -kDescendingMsPerColumn;
                 if (!together && !descends) {
@@ -260,14 +275,23 @@ void JoinAtNoses(std::vector<Chain>* chains) {
     }
 }
 
-// The median delay of the chain's first (or last) few peaks.
-double EndDelay(const Chain& chain, bool last) {
-    const std::size_t count = std::min<std::size_t>(chain.size(), kJoinPoints);
-    std::vector<double> delays;
-    for (std::size_t i = 0; i < count; ++i) {
-        delays.push_back(last ? chain[chain.size() - 1 - i].delayMs : chain[i].delayMs);
+// The median of the lowest delays of the chain's first (or last) few positions: where its low
+// ray begins (or ends), whatever high ray runs beside it.
+double EndLowDelay(const Chain& chain, bool last) {
+    std::vector<double> lowest;
+    int at = -1;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        const Point& point = last ? chain[chain.size() - 1 - i] : chain[i];
+        if (point.position != at) {
+            if (int(lowest.size()) == kJoinPoints) {
+                break;
+            }
+            at = point.position;
+            lowest.push_back(point.delayMs);
+        }
+        lowest.back() = std::min(lowest.back(), point.delayMs);
     }
-    return Median(delays);
+    return Median(lowest);
 }
 
 int Spanned(const Chain& chain) {
@@ -288,6 +312,38 @@ double PeakSnr(const Chain& chain) {
 
 bool IsTrace(const Chain& chain) {
     return Spanned(chain) >= kMinColumns && PeakSnr(chain) >= kTraceDb;
+}
+
+// Whether the chain comes down from longer delays as a high ray does.
+bool Descends(const Chain& chain) {
+    return chain.size() >= 2 && Spanned(chain) >= 2 &&
+           EndLowDelay(chain, false) - EndLowDelay(chain, true) > kJoinAboveMs;
+}
+
+// Whether the chain's course falls at all over its length, as a high ray's does (a low ray's
+// rises towards its nose).
+bool Falls(const Chain& chain) {
+    std::vector<double> x;
+    std::vector<double> y;
+    for (const Point& point : chain) {
+        x.push_back(point.position);
+        y.push_back(point.delayMs);
+    }
+    return FitLine(x, y).slope < 0;
+}
+
+// Whether the chain ends rising into a nose, beyond which its mode is not heard: its last peaks
+// stand clearly above where it ran before (a thick trace's peaks wander by a quarter of a ms).
+bool EndsInNose(const Chain& chain) {
+    if (int(chain.size()) < 2 * kNoseRunPoints) {
+        return false;
+    }
+    std::vector<double> before;
+    for (std::size_t i = chain.size() - 2 * kNoseRunPoints; i + 2 < chain.size(); ++i) {
+        before.push_back(chain[i].delayMs);
+    }
+    return Median({chain[chain.size() - 2].delayMs, chain.back().delayMs}) - Median(before) >
+           kNoseRiseMs;
 }
 
 // Pieces of one low ray split by a long fade: a piece that begins after a trace ends, at nearly
@@ -313,7 +369,7 @@ void JoinAcrossGaps(std::vector<Chain>* chains) {
                 continue;
             }
             const Chain& before = (*chains)[a];
-            const double tail = EndDelay(before, true);
+            const double tail = EndLowDelay(before, true);
             for (std::size_t b = 0; b < chains->size(); ++b) {
                 const Chain& after = (*chains)[b];
                 const int gap = after.front().position - before.back().position;
@@ -321,8 +377,10 @@ void JoinAcrossGaps(std::vector<Chain>* chains) {
                     gap > kJoinColumns || (bestA >= 0 && gap >= bestGap)) {
                     continue;
                 }
-                const double rise = EndDelay(after, false) - tail;
-                if (rise >= -kJoinBelowMs && rise <= kJoinAboveMs) {
+                // Across the gap the low ray runs on as it was, and never onto a high ray.
+                const double rise = EndLowDelay(after, false) - tail;
+                if (rise >= -kJoinBelowMs && rise <= kJoinAboveMs && !Descends(after) &&
+                    !EndsInNose(before)) {
                     bestA = int(a);
                     bestB = int(b);
                     bestGap = gap;
@@ -338,18 +396,18 @@ void JoinAcrossGaps(std::vector<Chain>* chains) {
     }
 }
 
-// A piece of a high ray that fades before it meets its low ray comes down from longer delays
-// over a trace that runs on at least as far: it belongs to the nearest such trace under it.
+// A piece of a high ray that fades before it meets its low ray (or the steep upper part of one,
+// cut from the rest where it fades) comes down from longer delays over a trace that runs on at
+// least as far: it belongs to the nearest such trace under it.
 void MergeHighRays(std::vector<Chain>* chains) {
     for (std::size_t h = 0; h < chains->size();) {
         const Chain& high = (*chains)[h];
-        const bool descends = high.size() >= 2 && Spanned(high) >= 2 &&
-                              EndDelay(high, false) - EndDelay(high, true) > kJoinAboveMs;
+        const bool descends = Descends(high);
         int below = -1;
         double nearest = 0;
         for (std::size_t l = 0; descends && l < chains->size(); ++l) {
             const Chain& low = (*chains)[l];
-            if (l == h || !IsTrace(low) || low.front().position > high.front().position ||
+            if (l == h || !IsTrace(low) || low.front().position > high.back().position ||
                 low.back().position + kNoseColumns < high.back().position) {
                 continue;
             }
@@ -426,6 +484,18 @@ double LowestNear(const Chain& chain, int position) {
     return lowest;
 }
 
+// The position of the chain's peaks LowestNear reads.
+int LowestPosition(const Chain& chain, int position) {
+    int at = chain.front().position;
+    for (const Point& point : chain) {
+        if (point.position > position) {
+            break;
+        }
+        at = point.position;
+    }
+    return at;
+}
+
 double MedianSnr(const Chain& chain) {
     std::vector<double> snr;
     for (const Point& point : chain) {
@@ -434,45 +504,28 @@ double MedianSnr(const Chain& chain) {
     return Median(snr);
 }
 
-// What looks like a second trace over the span of a longer one, at nearly its delay, is that
-// trace again: pieces of a weak trace that linked through different noisy peaks, or a weak piece
-// just above a strong trace (its high ray near the nose, or the dechirp's sidelobe, which lies
-// 20 dB under it). Such a shadow adds nothing where the trace already is; beyond its ends it
-// continues the trace.
-void MergeShadows(std::vector<Chain>* chains) {
+// Merges into a trace, one pair at a time until none is left, a trace no longer than it for which
+// same(trace, other) holds: other's peaks at positions the trace has none of join it.
+void MergePairs(std::vector<Chain>* chains,
+                const std::function<bool(const Chain&, const Chain&)>& same) {
     bool merged = true;
     while (merged) {
         merged = false;
         for (std::size_t a = 0; a < chains->size() && !merged; ++a) {
             for (std::size_t b = 0; b < chains->size() && !merged; ++b) {
                 const Chain& trace = (*chains)[a];
-                const Chain& shadow = (*chains)[b];
-                if (a == b || !IsTrace(trace) || !IsTrace(shadow) ||
-                    Spanned(shadow) > Spanned(trace)) {
-                    continue;
-                }
-                std::vector<double> apart;
-                for (const Point& point : shadow) {
-                    if (point.position >= trace.front().position &&
-                        point.position <= trace.back().position) {
-                        apart.push_back(point.delayMs - LowestNear(trace, point.position));
-                    }
-                }
-                if (int(apart.size()) < kShadowPoints) {
-                    continue;
-                }
-                const double offset = Median(apart);
-                const bool again = std::abs(offset) <= kJoinAboveMs;
-                const bool above = offset > 0 && offset <= kShadowMs &&
-                                   MedianSnr(shadow) <= MedianSnr(trace) - kShadowDb;
-                if (!again && !above) {
+                const Chain& other = (*chains)[b];
+                if (a == b || !IsTrace(trace) || !IsTrace(other) ||
+                    Spanned(other) > Spanned(trace) || !same(trace, other)) {
                     continue;
                 }
                 Chain& target = (*chains)[a];
-                const int from = target.front().position;
-                const int to = target.back().position;
-                for (const Point& point : shadow) {
-                    if (point.position < from || point.position > to) {
+                std::vector<bool> held(target.back().position + 1, false);
+                for (const Point& point : target) {
+                    held[point.position] = true;
+                }
+                for (const Point& point : other) {
+                    if (point.position >= int(held.size()) || !held[point.position]) {
                         target.push_back(point);
                     }
                 }
@@ -484,6 +537,44 @@ void MergeShadows(std::vector<Chain>* chains) {
             }
         }
     }
+}
+
+// What looks like a second trace over the span of a longer one, at nearly its delay, is that
+// trace again: pieces of a weak trace that linked through different noisy peaks, or a weak piece
+// just above a strong trace (its high ray near the nose, or the dechirp's sidelobe, which lies
+// 20 dB under it). Such a shadow adds nothing where the trace already is; beyond its ends it
+// continues the trace.
+void MergeShadows(std::vector<Chain>* chains) {
+    MergePairs(chains, [](const Chain& trace, const Chain& shadow) {
+        std::vector<double> apart;
+        int within = 0;
+        for (const Point& point : shadow) {
+            if (point.position >= trace.front().position &&
+                point.position <= trace.back().position) {
+                ++within;
+                // Only where the trace is heard nearby: across its gaps it may have
+                // risen or wandered.
+                const double at = LowestNear(trace, point.position);
+                if (std::abs(LowestPosition(trace, point.position) - point.position) <=
+                    kLargestGap) {
+                    apart.push_back(point.delayMs - at);
+                }
+            }
+        }
+        const bool continues = int(shadow.size()) - within > within;
+        if (int(apart.size()) < kShadowPoints) {
+            return false;
+        }
+        // A weaker mode running just above is no shadow: only a high ray coming down (however
+        // slowly, far from its nose) or what lies near a sidelobe's level under the trace is; and a
+        // piece at nearly the trace's delay that runs on mostly beyond the trace continues it.
+        const double offset = Median(apart);
+        const bool again =
+            offset >= -kJoinAboveMs && offset <= (continues ? kJoinAboveMs : kAgainMs);
+        const bool above = offset > 0 && offset <= kShadowMs &&
+                           (Falls(shadow) || MedianSnr(shadow) <= MedianSnr(trace) - kShadowDb);
+        return again || above;
+    });
 }
 
 // Towards its nose the low ray's delay rises ever faster, and in the last column before the MOF
@@ -576,6 +667,152 @@ void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vecto
         }
     }
 }
+// The chain's low ray: per position its lowest peak, smoothed by a running median over
+// kSmoothing positions either side (a thick trace's peak wanders within it).
+std::vector<std::pair<int, double>> LowRay(const Chain& chain) {
+    std::vector<std::pair<int, double>> lowest;
+    for (const Point& point : chain) {
+        if (!lowest.empty() && lowest.back().first == point.position) {
+            lowest.back().second = std::min(lowest.back().second, point.delayMs);
+        } else {
+            lowest.emplace_back(point.position, point.delayMs);
+        }
+    }
+    std::vector<std::pair<int, double>> smooth = lowest;
+    for (int i = 0; i < int(lowest.size()); ++i) {
+        std::vector<double> around;
+        for (int j = std::max(0, i - kSmoothing);
+             j <= std::min(int(lowest.size()) - 1, i + kSmoothing); ++j) {
+            around.push_back(lowest[j].second);
+        }
+        smooth[i].second = Median(around);
+    }
+    return smooth;
+}
+
+// The low ray's delay at position, between its neighbouring positions; NaN outside its span.
+double LowRayAt(const std::vector<std::pair<int, double>>& ray, int position) {
+    if (ray.empty() || position < ray.front().first || position > ray.back().first) {
+        return NAN;
+    }
+    const auto after =
+        std::lower_bound(ray.begin(), ray.end(), std::make_pair(position, -double(INFINITY)));
+    if (after->first == position || after == ray.begin()) {
+        return after->second;
+    }
+    const auto before = after - 1;
+    return before->second + (after->second - before->second) * (position - before->first) /
+                                double(after->first - before->first);
+}
+
+// Fading cuts a thick trace into pieces that interleave along one delay: traces whose low rays
+// run at one delay (within kSameMs, by their medians where both are heard) are one. Another
+// mode's low ray keeps its own delay, kSameMs or more away.
+void MergeOneDelay(std::vector<Chain>* chains) {
+    MergePairs(chains, [](const Chain& trace, const Chain& other) {
+        const auto ray = LowRay(trace);
+        std::vector<double> apart;
+        for (const auto& [position, delay] : LowRay(other)) {
+            const double at = LowRayAt(ray, position);
+            if (!std::isnan(at)) {
+                apart.push_back(delay - at);
+            }
+        }
+        return int(apart.size()) >= kJoinPoints && std::abs(Median(apart)) <= kSameMs;
+    });
+}
+
+// An O/X pair: the O trace runs with the X trace's low ray where the two merge, far below the
+// noses, and ends kSplitFromKhz to kSplitToKhz before the X trace's nose. It joins the X trace,
+// and its end is kept as the O nose (the position, per chain; -1 where none is resolved).
+std::vector<int> PairMagnetoionic(std::vector<Chain>* chains, const std::vector<double>& khz,
+                                  const std::vector<double>& nextKhz) {
+    std::vector<int> oEnds(chains->size(), -1);
+    bool paired = true;
+    while (paired) {
+        paired = false;
+        for (std::size_t x = 0; x < chains->size() && !paired; ++x) {
+            for (std::size_t o = 0; o < chains->size() && !paired; ++o) {
+                const Chain& xChain = (*chains)[x];
+                const Chain& oChain = (*chains)[o];
+                if (o == x || oEnds[o] >= 0 || !IsTrace(xChain) || !IsTrace(oChain) ||
+                    Descends(oChain) || oChain.front().position < xChain.front().position) {
+                    continue;
+                }
+                const double split =
+                    nextKhz[xChain.back().position] - nextKhz[oChain.back().position];
+                if (split < kSplitFromKhz || split > kSplitToKhz) {
+                    continue;
+                }
+                std::vector<double> apart;
+                for (std::size_t i = 0; i < oChain.size() && int(apart.size()) < kJoinPoints; ++i) {
+                    apart.push_back(oChain[i].delayMs - LowestNear(xChain, oChain[i].position));
+                }
+                if (std::abs(Median(apart)) > kLinkMs) {
+                    continue;
+                }
+                const int oEnd = oChain.back().position;
+                Chain& target = (*chains)[x];
+                target.insert(target.end(), oChain.begin(), oChain.end());
+                std::stable_sort(target.begin(), target.end(), [](const Point& a, const Point& b) {
+                    return a.position < b.position;
+                });
+                oEnds[x] = oEnd;
+                chains->erase(chains->begin() + std::ptrdiff_t(o));
+                oEnds.erase(oEnds.begin() + std::ptrdiff_t(o));
+                paired = true;
+            }
+        }
+    }
+    (void)khz;
+    return oEnds;
+}
+
+// Where the O trace's low ray runs within the X trace's peaks until near its nose, the O nose
+// shows in the X trace as a second ray (the O trace's nose and high ray) that ends kSplitFromKhz
+// to kSplitToKhz under the X nose, with no second ray in the next kNoseColumns - 1 columns: its
+// position, or -1.
+int ONoseWithin(const Chain& chain, const std::vector<double>& nextKhz) {
+    const double mof = nextKhz[chain.back().position];
+    std::vector<int> doubled;
+    for (std::size_t i = 1; i < chain.size(); ++i) {
+        if (chain[i].position == chain[i - 1].position) {
+            doubled.push_back(chain[i].position);
+        }
+    }
+    for (auto at = doubled.rbegin(); at != doubled.rend(); ++at) {
+        const double split = mof - nextKhz[*at];
+        const bool alone = at == doubled.rbegin() || *(at - 1) - *at >= kNoseColumns;
+        // A high ray that merges with its own low ray's nose is no O nose: the low ray has come
+        // up to it a few columns on; the X low ray stays well under the O nose.
+        double second = -INFINITY;
+        for (const Point& point : chain) {
+            if (point.position == *at) {
+                second = std::max(second, point.delayMs);
+            }
+        }
+        const double under = second - LowestNear(chain, *at + kNoseColumns);
+        if (split >= kSplitFromKhz && split <= kSplitToKhz && alone && under >= kResolutionMs) {
+            return *at;
+        }
+    }
+    return -1;
+}
+
+// Sporadic E: a trace with no high ray whose delay does not rise towards its top.
+bool Flat(const Chain& chain) {
+    std::vector<double> lowest;
+    for (const Point& point : chain) {
+        if (!lowest.empty() && point.position == chain[&point - chain.data() - 1].position) {
+            return false; // a second ray
+        }
+        lowest.push_back(point.delayMs);
+    }
+    const std::vector<double> top(lowest.end() - std::min<std::size_t>(lowest.size(), kJoinPoints),
+                                  lowest.end());
+    return Median(top) - Median(lowest) <= kFlatMs;
+}
+
 } // namespace
 
 bool ColumnFlooded(const std::vector<float>& snrDb) {
@@ -633,15 +870,27 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         return sweep.frequenciesKhz[a] < sweep.frequenciesKhz[b];
     });
-    std::vector<double> khz(columns);
-    std::vector<std::vector<ColumnPeak>> peaks(columns);
-    std::vector<const std::vector<float>*> rows(columns, nullptr); // usable ones
+    std::vector<double> allKhz(columns);
+    // The usable columns alone, by frequency: a flooded or missing column is not there at all,
+    // so a trace runs on across it where its own cells continue it.
+    std::vector<double> khz;
+    std::vector<double> nextKhz; // the sweep's next column, usable or not
+    std::vector<std::vector<ColumnPeak>> peaks;
+    std::vector<const std::vector<float>*> rows;
+    for (int position = 0; position < columns; ++position) {
+        allKhz[position] = sweep.frequenciesKhz[order[position]];
+    }
     for (int position = 0; position < columns; ++position) {
         const std::vector<float>& row = sweep.snrDb[order[position]];
-        khz[position] = sweep.frequenciesKhz[order[position]];
         if (IonogramSweep::Usable(row) && !ColumnFlooded(row)) {
-            peaks[position] = ColumnPeaks(row, sweep.delayFromMs);
-            rows[position] = &row;
+            // Half a step beyond the column, the step being this column's own.
+            const double step = position + 1 < columns ? allKhz[position + 1] - allKhz[position]
+                                : position > 0         ? allKhz[position] - allKhz[position - 1]
+                                                       : 0;
+            khz.push_back(allKhz[position]);
+            nextKhz.push_back(allKhz[position] + step);
+            peaks.push_back(ColumnPeaks(row, sweep.delayFromMs));
+            rows.push_back(&row);
         }
     }
     std::vector<Chain> chains = Link(peaks);
@@ -655,9 +904,13 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     MergeShadows(&chains);
     ExtendToNoses(&chains, peaks);
     HoldWeakEnds(&chains, rows, sweep.delayFromMs);
+    MergeHighRays(&chains); // again, for what the joins above left of high rays
+    MergeOneDelay(&chains);
+    const std::vector<int> oEnds = PairMagnetoionic(&chains, khz, nextKhz);
 
     ScaledSweep scaled;
-    for (const Chain& chain : chains) {
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        const Chain& chain = chains[c];
         const int first = chain.front().position;
         const int last = chain.back().position;
         if (!IsTrace(chain)) {
@@ -666,13 +919,24 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
-        // Half a step beyond the last column, the step being this column's own.
-        const double step = last + 1 < columns ? khz[last + 1] - khz[last]
-                            : last > 0         ? khz[last] - khz[last - 1]
-                                               : 0;
-        trace.mofKhz = khz[last] + kHalf * step;
+        trace.mofKhz = (khz[last] + nextKhz[last]) * kHalf;
+        const int oEnd = oEnds[c] >= 0 ? oEnds[c] : ONoseWithin(chain, nextKhz);
+        if (oEnd >= 0) {
+            trace.oMofKhz = (khz[oEnd] + nextKhz[oEnd]) * kHalf;
+        }
+        trace.flat = Flat(chain);
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
+        std::vector<TracePoint>& points = trace.points;
+        for (const Point& point : chain) {
+            points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
+        }
+        std::sort(points.begin(), points.end(), [](const TracePoint& a, const TracePoint& b) {
+            return a.khz != b.khz ? a.khz < b.khz : a.delayMs < b.delayMs;
+        });
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            points[i].high = points[i].khz == points[i - 1].khz;
+        }
         scaled.traces.push_back(trace);
     }
     std::sort(

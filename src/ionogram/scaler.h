@@ -29,13 +29,24 @@ constexpr double kWidestTraceMs = 2.5;
 constexpr double kSidelobeSpanMs = 2.0;
 constexpr double kSidelobeDb = 18;
 
+// A cell the trace occupies: one per column and ray.
+struct TracePoint {
+    double khz = 0;
+    double delayMs = 0;
+    double snrDb = 0;
+    bool high = false; // on the high ray (above the low ray of its column)
+};
+
 struct ScaledTrace {
     int number = 0; // from 1, by increasing least delay
     double lofKhz = 0;
-    double mofKhz = 0;
+    double mofKhz = 0; // the highest nose: the X trace's where the mode is split
     double minDelayMs = 0;
     double minDelayKhz = 0;
     double peakSnrDb = 0;
+    double oMofKhz = 0; // the O trace's nose where it stands apart from the X nose, else 0
+    bool flat = false;  // its delay does not rise towards its top (sporadic E)
+    std::vector<TracePoint> points; // by frequency, the low ray first in each column
 };
 
 struct ScaledSweep {

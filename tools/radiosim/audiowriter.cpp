@@ -1,5 +1,7 @@
 #include "audiowriter.h"
 
+#include "simulation/realisticsky.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -26,6 +28,9 @@ ionogram::SimulatedIonosphere::Settings Sky(const AudioOptions& options) {
     sky.otherSounders = options.sounders;
     sky.interferers = options.carriers;
     sky.seed = std::uint32_t(std::time(nullptr));
+    if (options.longPathSky) {
+        sky.sky = std::make_shared<ionogram::RealisticSky>(ionogram::PresetSky(options.noiseRms));
+    }
     return sky;
 }
 

@@ -175,6 +175,13 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
         options->modes.push_back(mode);
         return std::string();
     }
+    if (name == "--sky") {
+        if (!takeValue() || value != "long-path") {
+            return "--sky needs long-path, got \"" + value + "\"";
+        }
+        options->longPathSky = true;
+        return std::string();
+    }
     if (name == "--layer") {
         ionogram::IonosphericLayer layer;
         if (!takeValue() || !ParseLayer(value, &layer)) {
@@ -249,6 +256,10 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       of hops and the low ray's amplitude, e.g. 6000:300:100:1500:1:0.1 (MOF
                       13.47 MHz, least delay 5.18 ms). Its low ray and, above the critical
                       frequency, its weaker high ray meet at the MOF; nothing passes above it.
+  --sky long-path      a sky of a 3000 km path: 1F, 2F and 3F 0.55 and 0.9 ms apart, each
+                      weaker than the one below, noses at 19.0, 10.3 and 7.7 MHz, thick and
+                      fading; the sounder silent from 14 to 16 MHz; the broadcast bands full of
+                      programme audio 30 dB over the noise (scaled to --noise)
   --sounder RATE:PERIOD:CHIRP:DELAY_MS:STRENGTH
                       another sounder heard at the same time, e.g. 500:60:54:3:0.05: its sweep
                       rate in kHz/s, period and chirp time in seconds, sweeping 2 to 30 MHz,

@@ -23,6 +23,7 @@ struct AudioOptions {
     std::vector<ionogram::IonosphericLayer> layers;
     std::vector<ionogram::SimulatedSounder> sounders; // heard besides the one above
     std::vector<ionogram::Interferer> carriers;
+    bool longPathSky = false; // the realistic sky preset (realisticsky.h) besides the above
 };
 
 // Reads "DELAY_MS:LOW-HIGH:STRENGTH" such as "3.2:2000-9000:0.5" (kHz, amplitude 0..1).

@@ -192,14 +192,24 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
     const double blockSpan = double(out.size()) * sampleInterval;
     // The main sounder's modes: the fixed ones, and each layer's rays at the dial frequency.
     SimulatedSounder main{settings.profile, settings.chirpTime, settings.modes};
-    for (const IonosphericLayer& layer : settings.layers) {
-        for (const LayerRay& ray : LayerRays(layer, dialKhz)) {
+    auto hear = [&](const std::vector<LayerRay>& rays) {
+        for (const LayerRay& ray : rays) {
             // The ray's carrier phase at the dial frequency, as its path length sets it.
             const double phase = 2 * kPi * std::fmod(dialKhz * ray.delayMs, 1.0);
             main.modes.push_back({ray.delayMs, dialKhz, dialKhz, ray.amplitude, phase});
         }
+    };
+    for (const IonosphericLayer& layer : settings.layers) {
+        hear(LayerRays(layer, dialKhz));
+    }
+    if (settings.sky) {
+        hear(settings.sky->Rays(dialKhz));
     }
     AddTones(main, dialKhz, firstSampleTime, blockSpan, &tones);
+    std::vector<double> heard(settings.sky ? out.size() : 0, 0.0);
+    if (settings.sky) {
+        settings.sky->AddAudio(dialKhz, firstSampleTime, sampleInterval, whiteRms, heard);
+    }
     for (const SimulatedSounder& sounder : settings.otherSounders) {
         AddTones(sounder, dialKhz, firstSampleTime, blockSpan, &tones);
     }
@@ -220,6 +230,9 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
         }
         if (!settings.interferers.empty()) {
             x += Interference(firstSampleTime + t, sampleInterval);
+        }
+        if (!heard.empty()) {
+            x += heard[k];
         }
         out[k] = filter.Process(x);
     }

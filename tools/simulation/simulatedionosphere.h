@@ -9,6 +9,7 @@
 #include "simulation/ionolayer.h"
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <span>
 #include <vector>
@@ -76,6 +77,17 @@ private:
     std::vector<Section> sections;
 };
 
+// A sky drawn elsewhere (see realisticsky.h): the main sounder's rays at a dial frequency, and
+// what else the receiver hears there (programme audio), added before the receiver's passband.
+class SkyModel {
+public:
+    virtual ~SkyModel() = default;
+    virtual std::vector<LayerRay> Rays(double dialKhz) const = 0;
+    // Adds to x[k] the audio at firstSampleTime + k * sampleInterval; whiteRms is the noise's.
+    virtual void AddAudio(double dialKhz, double firstSampleTime, double sampleInterval,
+                          double whiteRms, std::span<double> x) const = 0;
+};
+
 class SimulatedIonosphere {
 public:
     struct Settings {
@@ -89,6 +101,7 @@ public:
         std::uint32_t seed = 1;
         std::vector<SimulatedSounder> otherSounders;
         std::vector<Interferer> interferers;
+        std::shared_ptr<const SkyModel> sky;
     };
 
     explicit SimulatedIonosphere(Settings settings);

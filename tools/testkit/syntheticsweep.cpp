@@ -22,19 +22,21 @@ SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise)
 }
 
 IonogramSweep SyntheticSweeps::Make(const std::vector<IonosphericLayer>& layers, std::uint32_t seed,
-                                    const std::vector<std::optional<KeyedCarrier>>& keyed) {
+                                    const std::vector<std::optional<KeyedCarrier>>& keyed,
+                                    std::shared_ptr<const SkyModel> sky) {
     const SounderProfile profile;
     std::vector<double> columnsKhz;
     for (int step = 0; step < sweep::StepCount(profile); ++step) {
         columnsKhz.push_back(sweep::StepFrequency(profile, step) / kHzPerKhz);
     }
-    return MakeAt(columnsKhz, layers, seed, keyed);
+    return MakeAt(columnsKhz, layers, seed, keyed, std::move(sky));
 }
 
 IonogramSweep SyntheticSweeps::MakeAt(const std::vector<double>& columnsKhz,
                                       const std::vector<IonosphericLayer>& layers,
                                       std::uint32_t seed,
-                                      const std::vector<std::optional<KeyedCarrier>>& keyed) {
+                                      const std::vector<std::optional<KeyedCarrier>>& keyed,
+                                      std::shared_ptr<const SkyModel> model) {
     const SounderProfile profile;
     SimulatedIonosphere::Settings sky;
     sky.sampleRate = sampleRate;
@@ -42,6 +44,7 @@ IonogramSweep SyntheticSweeps::MakeAt(const std::vector<double>& columnsKhz,
     sky.noiseRms = noiseRms;
     sky.layers = layers;
     sky.seed = seed;
+    sky.sky = std::move(model);
     SimulatedIonosphere ionosphere(sky);
     IonogramSweep sweep;
     sweep.chirpTime = chirpTime;

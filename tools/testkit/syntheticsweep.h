@@ -7,6 +7,7 @@
 #include "ionogram/dechirp.h"
 #include "ionogram/ionogram.h"
 #include "simulation/ionolayer.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <QDateTime>
 #include <memory>
@@ -26,16 +27,19 @@ public:
     // The dechirp calibrated for the receiver's filter, as the audio delay setting would be.
     SyntheticSweeps(double sampleRate, double chirpTime, double noiseRms);
 
-    // One sweep over layers with noise from seed; keyed[step], when given, adds a carrier.
+    // One sweep over layers with noise from seed; keyed[step], when given, adds a carrier; sky,
+    // when given, adds its rays and audio.
     ionogram::IonogramSweep Make(const std::vector<ionogram::IonosphericLayer>& layers,
                                  std::uint32_t seed,
-                                 const std::vector<std::optional<KeyedCarrier>>& keyed = {});
+                                 const std::vector<std::optional<KeyedCarrier>>& keyed = {},
+                                 std::shared_ptr<const ionogram::SkyModel> sky = {});
     // The same with a column at each of columnsKhz (any frequencies the sweep passes, in the
     // order listened to), as a listening plan with fine steps makes them.
     ionogram::IonogramSweep MakeAt(const std::vector<double>& columnsKhz,
                                    const std::vector<ionogram::IonosphericLayer>& layers,
                                    std::uint32_t seed,
-                                   const std::vector<std::optional<KeyedCarrier>>& keyed = {});
+                                   const std::vector<std::optional<KeyedCarrier>>& keyed = {},
+                                   std::shared_ptr<const ionogram::SkyModel> sky = {});
 
     // The span of audio a column takes, in seconds around its crossing.
     double WindowFrom() const { return dechirp->NeedFrom(); }
