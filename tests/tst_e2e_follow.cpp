@@ -138,6 +138,12 @@ private slots:
         for (const auto& [name, own, other, from, to] :
              {std::tuple{"A", kDelayA, kDelayB, 0.0, 20.0},
               std::tuple{"B", kDelayB, kDelayA, kOwnFromB, kOwnToB}}) {
+            // Each sweep's lines name its sounder.
+            for (const char* line : {"Z sweep started (%1): first step at ",
+                                     "Z sweep ended (%1): ", "Z sweep scaled (%1): "}) {
+                QVERIFY2(log.contains(QString::fromLatin1(line).arg(name)),
+                         qPrintable(QString::fromLatin1(line).arg(name) + log));
+            }
             QString png;
             for (auto it = archived.globalMatch(log); it.hasNext();) {
                 const QString path = it.next().captured(1);

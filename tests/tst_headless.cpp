@@ -144,6 +144,11 @@ void TestHeadless::logLine_data() {
     QTest::newRow("sweep cut short")
         << SweepEndText({12, 0, 0}, false)
         << "sweep cut short: 12 steps, 0 not answered by the radio, 0 not sent";
+    QTest::newRow("followed sweep start")
+        << SweepStartText(58838.5, QStringLiteral("Cyprus")) + u'|' +
+               SweepEndText({140, 0, 2}, false, QStringLiteral("Cyprus"))
+        << "sweep started (Cyprus): first step at 16:20:38.500|sweep cut short (Cyprus): 140 "
+           "steps, 0 not answered by the radio, 2 not sent";
     QTest::newRow("step reached") << StepText(2100000, 58838.5, true, true)
                                   << "step 2.100 MHz, mark 16:20:38.500: reached";
     QTest::newRow("step unanswered") << StepText(30000000, 59117.5, true, false)
@@ -159,6 +164,18 @@ void TestHeadless::logLine_data() {
     scaled.traces = {{1, 2100, 13450, 5.9249, 4400, 27.3}, {2, 2100, 9050, 7.06, 2100, 14}};
     QTest::newRow("scaled") << ScaledText(scaled)
                             << "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms";
+    QTest::newRow("followed, scaled") << ScaledText(scaled, QStringLiteral("A"))
+                                      << "sweep scaled (A): trace 1 MOF 13.45 MHz, least delay "
+                                         "5.92 ms";
+    geo::PathLayer f2{.mode = "1F", .hops = 1, .method = "fit", .criticalKhz = 6104};
+    f2.peakKm = 300;
+    scaled.geometry = ionogram::SweepGeometry{{2590, 120, {40, 20}, "KN20aa"}, {f2, {}}};
+    scaled.geometry->layers[1].error = "the least delay is shorter than the path allows";
+    QTest::newRow("scaled, with the path")
+        << ScaledText(scaled)
+        << "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms, mode 1F, foF2 6.10 MHz at "
+           "the midpoint KN20aa; trace 2 MOF 9.05 MHz, least delay 7.06 ms (the least delay is "
+           "shorter than the path allows)";
     const auto bands = ionogram::AmateurBands(ionogram::kDefaultIaruRegion);
     QTest::newRow("band opened") << BandChangeTexts(13850, 14450, bands).join(u'|')
                                  << "band opened: 20 m (trace 1 MOF 14.45 MHz, was 13.85 MHz)";
@@ -258,6 +275,11 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
     QTest::newRow("listen and follow")
         << QStringList{headless, "--listen", "7000", "--chirp", "12"} << "78"
         << "tavmirok: --listen listens instead of following a sounder: leave out --chirp.";
+    QTest::newRow("locator") << QStringList{headless, "--locator", "ZZ99"} << "78"
+                             << "tavmirok: --locator: \"ZZ99\" is not a Maidenhead locator";
+    QTest::newRow("sounder position off the globe")
+        << QStringList{headless, "--sounder-at", "95,10"} << "78"
+        << "tavmirok: --sounder-at: latitude 95 lies outside -90 to 90 degrees.";
     QTest::newRow("listen without audio")
         << QStringList{headless, "--listen", "7000", "--audio-input", ""} << "78"
         << "tavmirok: --listen needs the radio's audio: choose an audio input";

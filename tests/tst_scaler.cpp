@@ -438,15 +438,20 @@ private slots:
         QTest::addColumn<QString>("sounder");
         QTest::addColumn<bool>("withTraces");
         QTest::addColumn<QByteArray>("rows");
+        // Trace 1 read as a layer over the path's midpoint, trace 2 saying nothing of one.
         QTest::newRow("two traces")
             << "Cyprus" << true
-            << QByteArray("2026-12-07T19:04:20Z,Cyprus,1,2100.0,13450.0,5.92,4400.0,27.3\n"
-                          "2026-12-07T19:04:20Z,Cyprus,2,2100.0,9050.0,7.06,2100.0,14.0\n");
+            << QByteArray("2026-12-07T19:04:20Z,Cyprus,1,2100.0,13450.0,5.92,4400.0,27.3,1F,1,"
+                          "2590.1,135.0,40.0000,25.5000,KN15fa,310.0,6.10,305.0,2.900,17.70,fit\n"
+                          "2026-12-07T19:04:20Z,Cyprus,2,2100.0,9050.0,7.06,2100.0,14.0,,,,,,,,,"
+                          ",,,,\n");
         QTest::newRow("no trace") << "300:78" << false
-                                  << QByteArray("2026-12-07T19:04:20Z,300:78,0,,,,,\n");
+                                  << QByteArray("2026-12-07T19:04:20Z,300:78,0,,,,,,,,,,,,,,,,,"
+                                                ",\n");
         QTest::newRow("comma and quote quoted")
             << "Cyprus, \"north\"" << false
-            << QByteArray("2026-12-07T19:04:20Z,\"Cyprus, \"\"north\"\"\",0,,,,,\n");
+            << QByteArray("2026-12-07T19:04:20Z,\"Cyprus, \"\"north\"\"\",0,,,,,,,,,,,,,,,,,,"
+                          "\n");
     }
     void dayRows() {
         QFETCH(QString, sounder);
@@ -459,6 +464,10 @@ private slots:
         if (withTraces) {
             scaled.traces = {{1, 2100, 13450, 5.9249, 4400, 27.26},
                              {2, 2100, 9050, 7.056, 2100, 13.96}};
+            geo::PathLayer f1{{}, "1F", 1, "fit", 6104, 305, 100, 310, 2.9, 17700};
+            geo::PathLayer none;
+            none.error = "too short";
+            scaled.geometry = SweepGeometry{{2590.1, 135, {40, 25.5}, "KN15fa"}, {f1, none}};
         }
         QCOMPARE(DayRows(start, sounder, scaled), rows);
         // Read back as written.
@@ -468,6 +477,8 @@ private slots:
         QCOMPARE(read[0].sweepStartUtc, QDateTime(QDate(2026, 12, 7), QTime(19, 4, 20), Qt::UTC));
         QCOMPARE(read[0].trace.number, withTraces ? 1 : 0);
         QCOMPARE(std::isnan(read[0].trace.mofKhz), !withTraces);
+        QCOMPARE(read[0].mode, withTraces ? QStringLiteral("1F") : QString());
+        QCOMPARE(read[0].fof2Mhz, withTraces ? 6.1 : std::nan(""));
         std::setlocale(LC_NUMERIC, "C");
         QLocale::setDefault(QLocale::c());
     }
@@ -488,8 +499,19 @@ private slots:
         QVERIFY(AppendDayFile(folder, first.addSecs(300), "Cyprus", scaled).IsOk());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines[0], QByteArray(kDayFileHeader));
-        QCOMPARE(lines.count(QByteArray(kDayFileHeader)), 1);
+        QCOMPARE(lines[0], DayFileHeader());
+        QCOMPARE(lines.count(DayFileHeader()), 1);
+        // A file begun with the eight columns of old goes on in them.
+        QFile old(QDir(folder).filePath("scaled-2026-12-06.csv"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(kDayFileHeader) + "\n");
+        old.close();
+        QVERIFY(AppendDayFile(folder, first.addDays(-1), "Cyprus", scaled).IsOk());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray(kDayFileHeader) +
+                                    "\n2026-12-06T23:55:00Z,Cyprus,1,2100.0,13450.0,5.92,"
+                                    "4400.0,27.3\n");
+        QCOMPARE(int(ReadDayFile(folder, QDate(2026, 12, 6)).size()), 1);
         const std::vector<DayRow> today = ReadDayFile(folder, QDate(2026, 12, 7));
         QCOMPARE(int(today.size()), 2);
         QCOMPARE(today[1].trace.number, 0);

@@ -121,6 +121,19 @@ private slots:
         QCOMPARE(accepted.size(), std::size_t{1});
         QCOMPARE(accepted[0].profile, k720At82);
         QCOMPARE(accepted[0].chirpTime, std::optional<double>(41));
+
+        // Saved anew from the boxes, it keeps where it stands.
+        std::vector<SavedSounder> placed = Saved();
+        placed[0].site = QStringLiteral("Troodos");
+        placed[0].at = QStringLiteral("KM64");
+        QVERIFY(SounderStore(path).SaveSaved(placed).IsOk());
+        Open();
+        TypeInto(dialog->savedName, QStringLiteral("Cyprus"));
+        TypeInto(dialog->savedChirpTime, QStringLiteral("42"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).chirpTime, 42.0);
+        QCOMPARE(Saved().at(0).site, QStringLiteral("Troodos"));
+        QCOMPARE(Saved().at(0).at, QStringLiteral("KM64"));
     }
 
     void ownDelays_savedListedAndKeptOnOk() {

@@ -89,10 +89,29 @@ private slots:
         const std::vector<SavedSounder> sounders{
             {QStringLiteral("Cyprus, 300:78"), 78, {}},
             {QStringLiteral("Hourly"), 1800.5, {100, 3600, 2000, 30000, 100}, true, {{20, 40.5}}},
+            {QStringLiteral("Sodankyl\u00e4"),
+             12,
+             {},
+             false,
+             {},
+             QStringLiteral("Lapland"),
+             QStringLiteral("67.3637,26.6343")},
+            {QStringLiteral("Cyprus"), 78, {}, false, {}, QString(), QStringLiteral("KM65jc")},
         };
         QVERIFY(SounderStore(path).SaveSaved(sounders).IsOk());
         QSettings raw(path, QSettings::IniFormat);
-        QCOMPARE(raw.value(QStringLiteral("sounders/size")).toInt(), 2);
+        QCOMPARE(raw.value(QStringLiteral("sounders/size")).toInt(), 4);
+        // Where a sounder stands: a locator, or a latitude and longitude, as typed.
+        QCOMPARE(raw.value(QStringLiteral("sounders/3/Site")).toString(),
+                 QStringLiteral("Lapland"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/3/Latitude")).toString(),
+                 QStringLiteral("67.3637"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/3/Longitude")).toString(),
+                 QStringLiteral("26.6343"));
+        QCOMPARE(raw.value(QStringLiteral("sounders/4/Locator")).toString(),
+                 QStringLiteral("KM65jc"));
+        QVERIFY(!raw.contains(QStringLiteral("sounders/4/Latitude")));
+        QVERIFY(!raw.contains(QStringLiteral("sounders/1/Site")));
         QCOMPARE(raw.value(QStringLiteral("sounders/2/ChirpTime")).toString(),
                  QStringLiteral("1800.5"));
         QCOMPARE(raw.value(QStringLiteral("sounders/2/Period")).toString(), QStringLiteral("3600"));

@@ -1,6 +1,7 @@
 #include "headless/commandline.h"
 
 #include "core/version.h"
+#include "geo/position.h"
 #include "link/civ.h"
 #include "link/commport.h"
 #include "settings/planstore.h"
@@ -20,6 +21,15 @@ constexpr int kHexBase = 16;
 
 QString Refusal(const Status& status) {
     return status.IsOk() ? QString() : status.Message();
+}
+
+// A position typed on the command line: a locator or "LAT,LON" (empty: unknown).
+QString PositionRefusal(const QString& value) {
+    if (value.trimmed().isEmpty()) {
+        return QString();
+    }
+    const geo::PositionText parsed = geo::ParsePosition(value.trimmed().toStdString());
+    return parsed.position ? QString() : QString::fromStdString(parsed.error) + QLatin1Char('.');
 }
 
 // A number among the settings (settings.*Group).*Field: a value of the sounder's profile or of
@@ -200,13 +210,25 @@ const SettingOption kSettingOptions[] = {
      [](const StationSettings& settings) {
          return settings.plan.fineSteps ? QStringLiteral("yes") : QStringLiteral("no");
      }},
+    {"locator", "LOCATOR",
+     "Where the station stands: a Maidenhead locator (JO62qm) or LAT,LON in degrees "
+     "(52.5,13.4). With the sounder's position it gives the path and the ionosphere over its "
+     "midpoint.",
+     PositionRefusal,
+     [](StationSettings& settings, const QString& value) { settings.stationAt = value.trimmed(); },
+     [](const StationSettings& settings) { return settings.stationAt; }},
+    {"sounder-at", "LOCATOR",
+     "Where the sounder of the options above stands: a locator or LAT,LON in degrees.",
+     PositionRefusal,
+     [](StationSettings& settings, const QString& value) { settings.sounderAt = value.trimmed(); },
+     [](const StationSettings& settings) { return settings.sounderAt; }},
 };
 
 constexpr const char* kHeadless = "headless";
 constexpr const char* kFollow = "follow";
 // The options of the single sounder, which --follow replaces.
-constexpr const char* kSingleSounderOptions[] = {"chirp", "sweep-rate", "period",
-                                                 "low",   "high",       "step"};
+constexpr const char* kSingleSounderOptions[] = {"chirp", "sweep-rate", "period",    "low",
+                                                 "high",  "step",       "sounder-at"};
 
 // The saved sounders named by --follow: a value that is a saved name is taken whole, any other
 // is split at its commas. The names not saved go to unknown.

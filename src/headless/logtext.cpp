@@ -2,6 +2,7 @@
 
 #include "core/units.h"
 #include "core/version.h"
+#include "ionogram/pathgeometry.h"
 
 #include <QTime>
 #include <cmath>
@@ -106,13 +107,23 @@ QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t park
         .arg(Megahertz(parkHz), TimeOfDay(nextStep), chirpTime);
 }
 
-QString SweepStartText(double mark) {
-    return QStringLiteral("sweep started: first step at %1").arg(TimeOfDay(mark));
+namespace {
+
+// " (NAME)" after the words that open a followed sounder's sweep line; nothing for the single one.
+QString Named(const QString& sounder) {
+    return sounder.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(sounder);
 }
 
-QString SweepEndText(const SweepTally& tally, bool complete) {
-    return QStringLiteral("%1: %2 steps, %3 not answered by the radio, %4 not sent")
-        .arg(complete ? QStringLiteral("sweep ended") : QStringLiteral("sweep cut short"))
+} // namespace
+
+QString SweepStartText(double mark, const QString& sounder) {
+    return QStringLiteral("sweep started%1: first step at %2").arg(Named(sounder), TimeOfDay(mark));
+}
+
+QString SweepEndText(const SweepTally& tally, bool complete, const QString& sounder) {
+    return QStringLiteral("%1%2: %3 steps, %4 not answered by the radio, %5 not sent")
+        .arg(complete ? QStringLiteral("sweep ended") : QStringLiteral("sweep cut short"),
+             Named(sounder))
         .arg(tally.steps)
         .arg(tally.unanswered)
         .arg(tally.failed);
@@ -128,12 +139,15 @@ QString StepText(std::int32_t hz, double mark, bool reached, bool answering) {
     return QStringLiteral("step %1 MHz, mark %2: %3").arg(Megahertz(hz), TimeOfDay(mark), outcome);
 }
 
-QString StartText(const StoredSettings& settings, const QString& settingsLocation) {
+QString StartText(const StoredSettings& settings, const QString& settingsLocation,
+                  const QStringList& followed) {
     return QStringLiteral("Tavmirok %1 without a window; settings from %2 (not written by this "
-                          "run): port %3 at %4 bit/s, radio address %5, chirp time %6")
+                          "run): port %3 at %4 bit/s, radio address %5, %6")
         .arg(QLatin1String(tavmirok::kVersion), settingsLocation, settings.comPort,
              settings.baudRate, QString::number(settings.radioAdress, kHexBase).toUpper(),
-             settings.chirpTime);
+             followed.isEmpty()
+                 ? QStringLiteral("chirp time ") + settings.chirpTime
+                 : QStringLiteral("following ") + followed.join(QStringLiteral(", ")));
 }
 
 QString ArchivedText(const QString& png) {
@@ -144,14 +158,37 @@ QString DayRecordedText(const QString& csv, const QString& png) {
     return QStringLiteral("day file: %1, day plot: %2").arg(csv, png);
 }
 
-QString ScaledText(const ionogram::ScaledSweep& scaled) {
+QString ScaledText(const ionogram::ScaledSweep& scaled, const QString& sounder) {
+    const QString opening = QStringLiteral("sweep scaled%1: ").arg(Named(sounder));
     if (scaled.traces.empty()) {
-        return QStringLiteral("sweep scaled: no trace");
+        return opening + QStringLiteral("no trace");
     }
-    const ionogram::ScaledTrace& first = scaled.traces.front();
-    return QStringLiteral("sweep scaled: trace 1 MOF %1 MHz, least delay %2 ms")
-        .arg(first.mofKhz / units::kKilohertzPerMegahertz, 0, 'f', 2)
-        .arg(first.minDelayMs, 0, 'f', 2);
+    const auto trace = [&scaled](std::size_t i) {
+        const ionogram::ScaledTrace& t = scaled.traces[i];
+        QString text = QStringLiteral("trace %1 MOF %2 MHz, least delay %3 ms")
+                           .arg(t.number)
+                           .arg(t.mofKhz / units::kKilohertzPerMegahertz, 0, 'f', 2)
+                           .arg(t.minDelayMs, 0, 'f', 2);
+        if (!scaled.geometry || i >= scaled.geometry->layers.size()) {
+            return text;
+        }
+        const geo::PathLayer& layer = scaled.geometry->layers[i];
+        if (!layer.error.empty()) {
+            return text + QStringLiteral(" (%1)").arg(QString::fromStdString(layer.error));
+        }
+        return text + QStringLiteral(", mode %1, fo%2 %3 MHz at the midpoint %4")
+                          .arg(QString::fromStdString(layer.mode),
+                               layer.peakKm < geo::kHighestELayerKm ? QStringLiteral("E")
+                                                                    : QStringLiteral("F2"))
+                          .arg(layer.criticalKhz / units::kKilohertzPerMegahertz, 0, 'f', 2)
+                          .arg(QString::fromStdString(scaled.geometry->path.midpointLocator));
+    };
+    // Without the path, the first trace as always; with it, every trace and its layer.
+    QStringList traces{trace(0)};
+    for (std::size_t i = 1; scaled.geometry && i < scaled.traces.size(); ++i) {
+        traces << trace(i);
+    }
+    return opening + traces.join(QStringLiteral("; "));
 }
 
 QStringList BandChangeTexts(double mofBeforeKhz, double mofAfterKhz,

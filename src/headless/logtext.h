@@ -36,16 +36,22 @@ QString RadioText(const RigState& state);
 // The port and radio lines that read differently after than before.
 QStringList RigChanges(const RigState& before, const RigState& after);
 QString WaitingText(double nextStep, const QString& chirpTime, std::int32_t parkHz);
-QString SweepStartText(double mark);
-QString SweepEndText(const SweepTally& tally, bool complete);
+// A sweep's lines name its sounder in brackets while several are followed ("sweep started
+// (Cyprus): ..."); the single sounder's (sounder empty) name none.
+QString SweepStartText(double mark, const QString& sounder = {});
+QString SweepEndText(const SweepTally& tally, bool complete, const QString& sounder = {});
 QString StepText(std::int32_t hz, double mark, bool reached, bool answering);
-QString StartText(const StoredSettings& settings, const QString& settingsLocation);
+// The opening line: where the settings come from, the radio, and the chirp time of the single
+// sounder or the names of the sounders followed.
+QString StartText(const StoredSettings& settings, const QString& settingsLocation,
+                  const QStringList& followed = {});
 QString ArchivedText(const QString& png); // "ionogram archived: PATH (and its .csv.gz)"
 QString StopText(int signalNumber);       // "SIGTERM received: stopping"
 // "day file: PATH, day plot: PATH"
 QString DayRecordedText(const QString& csv, const QString& png);
-// "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms" or "sweep scaled: no trace".
-QString ScaledText(const ionogram::ScaledSweep& scaled);
+// "sweep scaled: trace 1 MOF 13.45 MHz, least delay 5.92 ms" or "sweep scaled: no trace"; where
+// the path is known, every trace with its mode and the layer's critical frequency at the midpoint.
+QString ScaledText(const ionogram::ScaledSweep& scaled, const QString& sounder = {});
 // The bands that opened or closed from one sweep of a sounder to its next: trace 1's MOF (NaN
 // for no trace) crossed the band's lower edge. "band opened: 20 m (trace 1 MOF 14.45 MHz, was
 // 13.85 MHz)", "band closed: 20 m (no trace, was 14.45 MHz)".

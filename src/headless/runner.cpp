@@ -43,23 +43,29 @@ Runner::Runner(Station& station, bool verbose, QObject* parent)
                             sweep::ParkFrequency(this->station.Profile())));
         }
     });
-    connect(&station, &Station::SweepStarted, this, [this](const QString&, double mark) {
+    connect(&station, &Station::SweepStarted, this, [this](const QString& sounder, double mark) {
         if (stopped) {
             return;
         }
-        stepping = true;
-        tally = {};
-        Log(SweepStartText(mark));
+        underWay[SweepName(sounder)] = {};
+        Log(SweepStartText(mark, SweepName(sounder)));
     });
-    connect(&station, &Station::SweepEnded, this, [this](const QString&, bool complete) {
-        if (!stopped && stepping) {
-            EndSweep(complete);
+    connect(&station, &Station::SweepEnded, this, [this](const QString& sounder, bool complete) {
+        if (!stopped && underWay.contains(SweepName(sounder))) {
+            EndSweep(SweepName(sounder), complete);
         }
     });
-    connect(&station, &Station::StepTuned, this, &Runner::StepTuned);
+    connect(&station, &Station::StepTuned, this,
+            [this](std::int32_t hz, double mark, bool reached) {
+                StepTuned(QString(), reached);
+                if (this->verbose && !stopped) {
+                    Log(StepText(hz, mark, reached, this->station.Rig().State().answering));
+                }
+            });
     // A slot of the listening plan is logged as a step, with its sounder's name.
     connect(&station, &Station::SlotTuned, this,
             [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
+                StepTuned(SweepName(sounder), reached);
                 if (this->verbose && !stopped) {
                     Log(sounder + QStringLiteral(": ") +
                         StepText(hz, tuneAt, reached, this->station.Rig().State().answering));
@@ -158,25 +164,27 @@ void Runner::RetryConnect() {
     }
 }
 
-void Runner::StepTuned(std::int32_t hz, double mark, bool reached) {
-    if (stopped) {
+QString Runner::SweepName(const QString& sounder) const {
+    return station.Followed().empty() ? QString() : sounder;
+}
+
+void Runner::StepTuned(const QString& sweep, bool reached) {
+    const auto under = underWay.find(sweep);
+    if (stopped || under == underWay.end()) {
         return;
     }
-    const bool answering = station.Rig().State().answering;
+    SweepTally& tally = under->second;
     ++tally.steps;
     if (!reached) {
         ++tally.failed;
-    } else if (!answering) {
+    } else if (!station.Rig().State().answering) {
         ++tally.unanswered;
-    }
-    if (verbose) {
-        Log(StepText(hz, mark, reached, answering));
     }
 }
 
-void Runner::EndSweep(bool complete) {
-    stepping = false;
-    Log(SweepEndText(tally, complete));
+void Runner::EndSweep(const QString& sweep, bool complete) {
+    Log(SweepEndText(underWay[sweep], complete, sweep));
+    underWay.erase(sweep);
 }
 
 void Runner::Stop(const QString& why) {
@@ -184,8 +192,8 @@ void Runner::Stop(const QString& why) {
         return;
     }
     Log(why);
-    if (stepping) {
-        EndSweep(false);
+    while (!underWay.empty()) {
+        EndSweep(underWay.begin()->first, false);
     }
     stopped = true;
     clockCheck.stop();
@@ -199,7 +207,7 @@ void Runner::SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sou
     if (stopped) {
         return;
     }
-    Log(ScaledText(scaled));
+    Log(ScaledText(scaled, SweepName(sounder)));
     const double mof = scaled.traces.empty() ? std::nan("") : scaled.traces.front().mofKhz;
     if (const auto before = lastMofKhz.find(sounder); before != lastMofKhz.end()) {
         const auto bands = ionogram::AmateurBands(station.IonogramInForce().iaruRegion);
@@ -238,7 +246,11 @@ int Main(const QStringList& arguments) {
         runner.Stop(StopText(signalNumber));
         QCoreApplication::exit(kExitOk);
     });
-    runner.Log(StartText(settings.basic, store.Location()));
+    QStringList followed;
+    for (const SavedSounder& sounder : FollowedSounders(settings)) {
+        followed << sounder.name;
+    }
+    runner.Log(StartText(settings.basic, store.Location(), followed));
     if (!stopSignals.Problem().isEmpty()) {
         runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
                                   "the program without releasing the port first.")

@@ -42,8 +42,12 @@ private:
     void ObserveRig(bool reportRadio);
     void CheckClock();
     void RetryConnect();
-    void StepTuned(std::int32_t hz, double mark, bool reached);
-    void EndSweep(bool complete);
+    // A step of the single sweep, or a slot of a followed sounder's, counted in its sweep's tally.
+    void StepTuned(const QString& sweep, bool reached);
+    void EndSweep(const QString& sweep, bool complete);
+    // The name a sweep's lines carry: the sounder's while sounders are followed, none for the
+    // single sounder.
+    QString SweepName(const QString& sounder) const;
     void SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sounder);
 
     Station& station;
@@ -54,10 +58,9 @@ private:
     std::optional<RigState> rig; // as last logged
     bool radioReported = false;
     QString connectProblem;
-    bool stepping = false;
     std::vector<double> listenKhz;
     bool stopped = false;
-    SweepTally tally;
+    std::map<QString, SweepTally> underWay; // by SweepName: each sweep started and not yet ended
     std::map<QString, double> lastMofKhz; // trace 1's MOF of each sounder's last sweep (NaN: none)
 };
 

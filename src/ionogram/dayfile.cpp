@@ -1,6 +1,8 @@
 #include "ionogram/dayfile.h"
 
+#include "core/units.h"
 #include "ionogram/archive.h"
+#include "ionogram/pathgeometry.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,14 @@ constexpr int kKhzDecimals = 1;
 constexpr int kMsDecimals = 2;
 constexpr int kDbDecimals = 1;
 constexpr int kFieldCount = 8;
+constexpr int kGeometryFieldCount = 13;
+constexpr int kModeField = kFieldCount;
+constexpr int kFof2Field = kFieldCount + 8;
+constexpr int kDegreeDecimals = 4;
+constexpr int kKmDecimals = 1;
+constexpr int kBearingDecimals = 1;
+constexpr int kMhzDecimals = 2;
+constexpr int kFactorDecimals = 3;
 constexpr char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ssZ";
 
 void AppendField(QByteArray* out, const QString& text) {
@@ -83,16 +93,22 @@ QString DayPlotName(const QDate& dayUtc) {
     return "scaled-" + dayUtc.toString("yyyy-MM-dd") + ".png";
 }
 
+QByteArray DayFileHeader() {
+    return QByteArray(kDayFileHeader) + ',' + kDayFileGeometryColumns;
+}
+
 QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
-                   const ScaledSweep& scaled) {
+                   const ScaledSweep& scaled, bool withGeometry) {
     QByteArray start = sweepStartUtc.toUTC().toString(kTimeFormat).toLatin1() + ',';
     AppendField(&start, sounder);
     start += ',';
+    const QByteArray noGeometry = withGeometry ? QByteArray(kGeometryFieldCount, ',') : "";
     QByteArray out;
     if (scaled.traces.empty()) {
-        return out + start + "0,,,,,\n";
+        return out + start + "0,,,,," + noGeometry + '\n';
     }
-    for (const ScaledTrace& trace : scaled.traces) {
+    for (std::size_t i = 0; i < scaled.traces.size(); ++i) {
+        const ScaledTrace& trace = scaled.traces[i];
         out += start + QByteArray::number(trace.number);
         for (auto [value, decimals] :
              {std::pair{trace.lofKhz, kKhzDecimals}, std::pair{trace.mofKhz, kKhzDecimals},
@@ -100,6 +116,34 @@ QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
               std::pair{trace.peakSnrDb, kDbDecimals}}) {
             out += ',';
             AppendFixed(&out, value, decimals);
+        }
+        const geo::PathLayer* layer = scaled.geometry && i < scaled.geometry->layers.size() &&
+                                              scaled.geometry->layers[i].error.empty()
+                                          ? &scaled.geometry->layers[i]
+                                          : nullptr;
+        if (withGeometry && layer == nullptr) {
+            out += noGeometry;
+        } else if (withGeometry) {
+            const geo::GreatCircle& path = scaled.geometry->path;
+            out += ',' + QByteArray::fromStdString(layer->mode) + ',' +
+                   QByteArray::number(layer->hops);
+            for (auto [value, decimals] : {std::pair{path.distanceKm, kKmDecimals},
+                                           std::pair{path.bearingDeg, kBearingDecimals},
+                                           std::pair{path.midpoint.latitude, kDegreeDecimals},
+                                           std::pair{path.midpoint.longitude, kDegreeDecimals}}) {
+                out += ',';
+                AppendFixed(&out, value, decimals);
+            }
+            out += ',' + QByteArray::fromStdString(path.midpointLocator);
+            for (auto [value, decimals] :
+                 {std::pair{layer->leastDelayHeightKm, kKmDecimals},
+                  std::pair{layer->criticalKhz / units::kKilohertzPerMegahertz, kMhzDecimals},
+                  std::pair{layer->peakKm, kKmDecimals}, std::pair{layer->m3000, kFactorDecimals},
+                  std::pair{layer->muf3000Khz / units::kKilohertzPerMegahertz, kMhzDecimals}}) {
+                out += ',';
+                AppendFixed(&out, value, decimals);
+            }
+            out += ',' + QByteArray::fromStdString(layer->method);
         }
         out += '\n';
     }
@@ -117,12 +161,18 @@ Status AppendDayFile(const QString& folder, const QDateTime& sweepStartUtc, cons
         reason = file.errorString();
     } else {
         QByteArray out;
+        bool withGeometry = true;
         if (file.size() == 0) {
-            out = QByteArray(kDayFileHeader) + '\n';
-        } else if (file.seek(file.size() - 1) && file.read(1) != "\n") {
-            out = "\n"; // the last row was cut short: keep it apart from this sweep's
+            out = DayFileHeader() + '\n';
+        } else {
+            // A file begun with the old eight columns goes on in them.
+            file.seek(0);
+            withGeometry = file.readLine().trimmed() != kDayFileHeader;
+            if (file.seek(file.size() - 1) && file.read(1) != "\n") {
+                out = "\n"; // the last row was cut short: keep it apart from this sweep's
+            }
         }
-        out += DayRows(sweepStartUtc, sounder, scaled);
+        out += DayRows(sweepStartUtc, sounder, scaled, withGeometry);
         if (file.write(out) == out.size() && file.flush()) {
             return Status::Ok();
         }
@@ -145,13 +195,15 @@ std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped) {
         if (fields.size() == 1 && fields[0].isEmpty()) {
             continue;
         }
-        if (header && fields.join(',') == kDayFileHeader) {
+        if (header && (fields.join(',') == kDayFileHeader ||
+                       fields.join(',').toLatin1() == DayFileHeader())) {
             header = false;
             continue;
         }
         header = false;
         DayRow row;
-        row.sweepStartUtc = fields.size() == kFieldCount
+        const bool withGeometry = fields.size() == kFieldCount + kGeometryFieldCount;
+        row.sweepStartUtc = fields.size() == kFieldCount || withGeometry
                                 ? QDateTime::fromString(fields[0], Qt::ISODate).toUTC()
                                 : QDateTime();
         bool ok = row.sweepStartUtc.isValid();
@@ -163,6 +215,10 @@ std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped) {
         for (int i = 0; ok && i < 5; ++i) {
             double* value[] = {&t.lofKhz, &t.mofKhz, &t.minDelayMs, &t.minDelayKhz, &t.peakSnrDb};
             ok = ParseNumber(fields[3 + i], value[i]) && (t.number == 0 || !std::isnan(*value[i]));
+        }
+        if (ok && withGeometry) {
+            row.mode = fields[kModeField];
+            ok = ParseNumber(fields[kFof2Field], &row.fof2Mhz);
         }
         if (ok && t.number >= 0) {
             rows.push_back(row);

@@ -13,23 +13,36 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <cmath>
 #include <vector>
 
 namespace ionogram {
 
+// The header of day files begun before the path's geometry was kept; such a file is continued in
+// its own layout.
 constexpr char kDayFileHeader[] =
     "sweep_start_utc,sounder,trace,lof_khz,mof_khz,min_delay_ms,min_delay_khz,peak_snr_db";
+// The columns after those eight: the trace's mode and the ionosphere over the path's midpoint,
+// empty where a position is unknown or the trace says nothing of the layer.
+constexpr char kDayFileGeometryColumns[] =
+    "mode,hops,distance_km,bearing_deg,midpoint_lat,midpoint_lon,midpoint_locator,"
+    "virtual_height_km,fof2_mhz,hmf2_km,md,mufd_mhz,method";
 
 // "scaled-2026-12-07.csv" and "scaled-2026-12-07.png".
 QString DayFileName(const QDate& dayUtc);
 QString DayPlotName(const QDate& dayUtc);
 
-// The rows one sweep adds, each ending in a newline.
+// The header of a new day file.
+QByteArray DayFileHeader();
+
+// The rows one sweep adds, each ending in a newline; withGeometry adds the geometry columns
+// (from scaled.geometry, empty without it).
 QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
-                   const ScaledSweep& scaled);
+                   const ScaledSweep& scaled, bool withGeometry = true);
 
 // Appends the sweep's rows to the day file of its start's UTC date in folder (made if missing),
-// the header first when the file is new. The error names the file and says what to do.
+// the header first when the file is new; a file begun with the eight columns of old gets rows of
+// eight. The error names the file and says what to do.
 Status AppendDayFile(const QString& folder, const QDateTime& sweepStartUtc, const QString& sounder,
                      const ScaledSweep& scaled);
 
@@ -38,6 +51,8 @@ struct DayRow {
     QDateTime sweepStartUtc;
     QString sounder;
     ScaledTrace trace;
+    QString mode;                  // "1F"..., empty where unknown
+    double fof2Mhz = std::nan(""); // foF2 (foE for an E mode) at the midpoint, where known
 };
 
 // The rows of a day file's text, in file order; lines that do not parse are skipped and

@@ -11,7 +11,9 @@
 // of at least kTraceDb (12 dB: 1.7e-5 of noise cells, about 1 in 150 columns of 20 ms).
 
 #include "ionogram/ionogram.h"
+#include "ionogram/pathgeometry.h"
 
+#include <optional>
 #include <vector>
 
 namespace ionogram {
@@ -51,6 +53,8 @@ struct ScaledTrace {
 
 struct ScaledSweep {
     std::vector<ScaledTrace> traces; // numbered from 1 by least delay
+    // The path and the layer behind each trace, where both ends of the path are known.
+    std::optional<SweepGeometry> geometry;
 };
 
 // A column's peaks that may belong to traces: delay (interpolated between cells) and SNR.

@@ -2,6 +2,7 @@
 
 #include "core/decimal.h"
 #include "ionogram/ionogramchoice.h"
+#include "settings/positionkeys.h"
 #include "settings/storefile.h"
 
 #include <array>
@@ -60,20 +61,24 @@ constexpr char kTrue[] = "true";
 constexpr char kFalse[] = "false";
 
 // The keys of a saved sounder's entry besides the profile's, in the order of SavedTexts.
-constexpr std::array<const char*, 5> kEntryKeys{
-    SounderStore::kNameKey, SounderStore::kChirpTimeKey, SounderStore::kFollowKey,
-    SounderStore::kMinDelayKey, SounderStore::kMaxDelayKey};
+constexpr std::array<const char*, 9> kEntryKeys{
+    SounderStore::kNameKey,     SounderStore::kChirpTimeKey, SounderStore::kFollowKey,
+    SounderStore::kMinDelayKey, SounderStore::kMaxDelayKey,  SounderStore::kSiteKey,
+    positionkeys::kLocatorKey,  positionkeys::kLatitudeKey,  positionkeys::kLongitudeKey};
 
-// Name, chirp time, Follow, the delays ("" for none: the keys are not written), then the
-// profile's values.
+// Name, chirp time, Follow, the delays, the site and the position ("" for none: the keys are not
+// written), then the profile's values.
 QStringList SavedTexts(const SavedSounder& sounder) {
     const auto delay = [&sounder](double DelayRange::*end) {
         return sounder.delays ? FormatDecimal((*sounder.delays).*end) : QString();
     };
-    return QStringList{sounder.name, FormatDecimal(sounder.chirpTime),
-                       QLatin1String(sounder.follow ? kTrue : kFalse), delay(&DelayRange::fromMs),
-                       delay(&DelayRange::toMs)} +
-           ProfileTexts(sounder.profile);
+    return QStringList{sounder.name,
+                       FormatDecimal(sounder.chirpTime),
+                       QLatin1String(sounder.follow ? kTrue : kFalse),
+                       delay(&DelayRange::fromMs),
+                       delay(&DelayRange::toMs),
+                       sounder.site} +
+           positionkeys::Texts(sounder.at) + ProfileTexts(sounder.profile);
 }
 
 QStringList ReadProfileTexts(const QSettings& store) {
@@ -211,6 +216,15 @@ std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
                                            "be used: %3 Its ionogram shows the ionogram's delays "
                                            "until you set its own in Configure > Sounder.")
                                 .arg(sounder.name, store->fileName(), unusable));
+        }
+        sounder.site = storefile::ReadText(*store, kSiteKey, "");
+        QString badPosition;
+        sounder.at = positionkeys::Read(*store, &badPosition);
+        if (!badPosition.isEmpty()) {
+            notices->append(QStringLiteral("The saved sounder \"%1\" in %2 has a position that "
+                                           "cannot be used: %3. Its path is not worked out until "
+                                           "you give its position again.")
+                                .arg(sounder.name, store->fileName(), badPosition));
         }
         sounders.push_back(sounder);
     }

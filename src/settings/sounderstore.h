@@ -31,6 +31,8 @@ struct SavedSounder {
     sweep::Profile profile;
     bool follow = false; // the radio follows it, with the others followed, through the plan
     std::optional<DelayRange> delays; // none: the ionogram's delays in force
+    QString site;                     // a short name of where it stands ("Cyprus"), may be empty
+    QString at; // its position as typed: a locator or "LAT,LON"; empty when unknown
 
     bool operator==(const SavedSounder&) const = default;
 };
@@ -49,6 +51,7 @@ public:
     static constexpr const char* kFollowKey = "Follow";               // "true" or "false"
     static constexpr const char* kMinDelayKey = "MinDelay";           // ms, with MaxDelay
     static constexpr const char* kMaxDelayKey = "MaxDelay";           // ms, with MinDelay
+    static constexpr const char* kSiteKey = "Site"; // with Locator, or Latitude and Longitude
     static constexpr const char* kDefaultSweepRate = "100";
     static constexpr const char* kDefaultPeriod = "300";
     static constexpr const char* kDefaultLowFrequency = "2000";

@@ -1,5 +1,28 @@
 #include "settings/stationstore.h"
 
+#include "settings/positionkeys.h"
+#include "settings/storefile.h"
+
+namespace {
+
+// The position kept in a group; one that cannot be used is told and read as unknown.
+QString ReadPosition(const QString& iniFile, const char* group, const QString& whose,
+                     QStringList* notices) {
+    auto store = storefile::Open(iniFile);
+    store->beginGroup(QLatin1String(group));
+    QString problem;
+    const QString position = positionkeys::Read(*store, &problem);
+    store->endGroup();
+    if (!problem.isEmpty()) {
+        notices->append(QStringLiteral("The stored position of %1 in %2 cannot be used: %3. No "
+                                       "path is worked out until it is given again.")
+                            .arg(whose, store->fileName(), problem));
+    }
+    return position;
+}
+
+} // namespace
+
 std::vector<SavedSounder> FollowedSounders(const StationSettings& settings) {
     std::vector<SavedSounder> followed;
     for (const SavedSounder& saved : settings.saved) {
@@ -21,6 +44,10 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.plan = PlanStore(iniFile).Load(notices);
     QStringList ignored; // a saved sounder that cannot be read is told by the Sounder dialog
     settings.saved = SounderStore(iniFile).LoadSaved(&ignored);
+    settings.stationAt =
+        ReadPosition(iniFile, kStationGroup, QStringLiteral("the station"), notices);
+    settings.sounderAt =
+        ReadPosition(iniFile, SounderStore::kGroup, QStringLiteral("the sounder"), notices);
     return settings;
 }
 

@@ -28,6 +28,10 @@ struct StationSettings {
     // marked Follow, the station follows those through the plan (the order is the priority)
     // instead of the single profile.
     std::vector<SavedSounder> saved;
+    // Where the station stands, and the single sounder (the profile's): a locator or "LAT,LON"
+    // as typed, empty when unknown (then no path is worked out).
+    QString stationAt; // the group "station"
+    QString sounderAt; // the group "sounder", beside the profile
 };
 
 // The saved sounders marked Follow, in the list's order.
@@ -35,6 +39,8 @@ std::vector<SavedSounder> FollowedSounders(const StationSettings& settings);
 
 class StationStore {
 public:
+    static constexpr const char* kStationGroup = "station";
+
     // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf); a file path
     // selects an INI file instead.
     explicit StationStore(QString iniFile = QString());

@@ -2,6 +2,7 @@
 
 #include "ionogram/dayfile.h"
 #include "ionogram/dayplot.h"
+#include "ionogram/pathgeometry.h"
 #include "station/offthread.h"
 
 #include <QDir>
@@ -14,30 +15,55 @@ void Propagation::Configure(const IonogramChoice& next) {
     choice = next;
 }
 
+void Propagation::SetPositions(std::optional<geo::Position> stationAt,
+                               std::map<QString, geo::Position> savedAt,
+                               std::optional<geo::Position> singleAt) {
+    station = stationAt;
+    saved = std::move(savedAt);
+    single = singleAt;
+}
+
 void Propagation::Take(const ionogram::IonogramSweep& sweep) {
     if (sweep.cutShort || !sweep.startUtc.isValid()) {
         return;
     }
-    const ionogram::ScaledSweep scaled = ionogram::ScaleSweep(sweep);
-    if (!choice.save) {
-        emit Scaled(sweep, scaled, sweep.sounder);
-        return;
+    std::optional<geo::Position> sounder = single;
+    if (const auto named = saved.find(sweep.sounder); named != saved.end()) {
+        sounder = named->second;
     }
+    struct Outcome {
+        ionogram::ScaledSweep scaled;
+        Status written = Status::Ok();
+    };
+    const bool save = choice.save;
     const QDate day = sweep.startUtc.toUTC().date();
     const QDir folder(choice.folder);
     const QString csv = folder.filePath(ionogram::DayFileName(day));
     const QString png = folder.filePath(ionogram::DayPlotName(day));
-    RunOffThread<Status>(
+    RunOffThread<Outcome>(
         dayWriter, this,
-        [folder = choice.folder, region = choice.iaruRegion, start = sweep.startUtc,
-         sounder = sweep.sounder, scaled, day] {
-            Status written = ionogram::AppendDayFile(folder, start, sounder, scaled);
-            return written.IsOk() ? ionogram::WriteDayPlot(folder, day, region) : written;
+        [save, folder = choice.folder, region = choice.iaruRegion, sweep, day, station = station,
+         sounder] {
+            Outcome outcome;
+            outcome.scaled = ionogram::ScaleSweep(sweep);
+            if (station && sounder) {
+                outcome.scaled.geometry = ionogram::GeometryOf(outcome.scaled, *station, *sounder);
+            }
+            if (save) {
+                outcome.written =
+                    ionogram::AppendDayFile(folder, sweep.startUtc, sweep.sounder, outcome.scaled);
+                if (outcome.written.IsOk()) {
+                    outcome.written = ionogram::WriteDayPlot(folder, day, region);
+                }
+            }
+            return outcome;
         },
-        [this, sweep, scaled, csv, png](const Status& written) {
+        [this, sweep, save, csv, png](const Outcome& outcome) {
             // Told once its rows are in the day file: the day plot's window reads them then.
-            emit Scaled(sweep, scaled, sweep.sounder);
-            TellRecorded(written, csv, png);
+            emit Scaled(sweep, outcome.scaled, sweep.sounder);
+            if (save) {
+                TellRecorded(outcome.written, csv, png);
+            }
         });
 }
 

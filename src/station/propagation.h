@@ -1,18 +1,24 @@
 #pragma once
 
 // Scales every complete sweep and keeps the day's record of it: the scaled values appended to
-// the day file and the day plot redrawn, in the archive folder when saving is on. A folder that
-// cannot be written is told once, until writing works again; the scaling goes on regardless. The
-// day file and plot are written on a thread of their own, one sweep after the other, so that
-// redrawing the plot never holds up the radio's steps.
+// the day file and the day plot redrawn, in the archive folder when saving is on. Where the
+// station's and the sweep's sounder's positions are known, each trace is also read as the layer
+// over the path's midpoint. A folder that cannot be written is told once, until writing works
+// again; the scaling goes on regardless. Scaling, the layer fit, the day file and the plot run on
+// a thread of their own, one sweep after the other, so that none of it holds up the radio's
+// steps.
 
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramchoice.h"
 #include "ionogram/scaler.h"
 
+#include "geo/position.h"
+
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <map>
+#include <optional>
 
 class Propagation : public QObject {
     Q_OBJECT
@@ -24,6 +30,11 @@ public:
     // A sweep's ionogram is whole (and archived first when saving is on). A sweep cut short is
     // neither scaled nor recorded; the rows name the sweep's sounder.
     void Take(const ionogram::IonogramSweep& sweep);
+    // Where the station stands, where the sounders saved by name stand, and where the single
+    // sounder (any sweep not named after a saved one) stands; a sounder missing here has no path.
+    void SetPositions(std::optional<geo::Position> station,
+                      std::map<QString, geo::Position> savedSounders,
+                      std::optional<geo::Position> singleSounder);
 
 signals:
     // The sweep scaled: when saving, once its rows are in the day file.
@@ -37,6 +48,9 @@ private:
     void TellRecorded(const Status& written, const QString& csv, const QString& png);
 
     IonogramChoice choice;
+    std::optional<geo::Position> station;
+    std::map<QString, geo::Position> saved;
+    std::optional<geo::Position> single;
     QString lastProblem;
     QThreadPool dayWriter; // one thread: sweeps go into the day file in their order
 };

@@ -1,5 +1,6 @@
 #include "station/station.h"
 
+#include "geo/position.h"
 #include "rig/hamlibtuner.h"
 #include "rig/rigctltuner.h"
 #include "station/followplan.h"
@@ -38,6 +39,7 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
                     r->SweepArmed(sounder, mark, chirp);
                     r->SweepStarted(sounder, mark);
                 }
+                emit SweepStarted(sounder, mark);
             });
     connect(plan.get(), &PlanScheduler::SlotPlanned, this,
             [this, markOf](const QString& sounder, std::int32_t hz, double, double crossing) {
@@ -61,6 +63,7 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
                 if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
                     r->SweepEnded(sounder, complete);
                 }
+                emit SweepEnded(sounder, complete);
             });
     Attach(*tuner);
     ApplyBand();
@@ -121,7 +124,23 @@ void Station::Apply(const StationSettings& settings) {
     ChooseRig(settings.rig);
     ConfigureIonogram(settings.ionogram);
     SetSavedSounders(settings.saved);
+    SetPositions(settings.stationAt, settings.sounderAt);
     Follow(PlanSounders(settings), PlanSettingsFor(settings));
+}
+
+void Station::SetPositions(const QString& station, const QString& sounder) {
+    stationAt = station;
+    sounderAt = sounder;
+    const auto position = [](const QString& text) {
+        return geo::ParsePosition(text.trimmed().toStdString()).position;
+    };
+    std::map<QString, geo::Position> saved;
+    for (const SavedSounder& s : savedSounders) {
+        if (const auto at = position(s.at)) {
+            saved.emplace(s.name, *at);
+        }
+    }
+    propagation.SetPositions(position(stationAt), std::move(saved), position(sounderAt));
 }
 
 void Station::Follow(std::vector<sweep::FollowedSounder> sounders,
@@ -269,6 +288,7 @@ void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {
         named.push_back(sweep::NamedSounder{sounder.name, sounder.chirpTime, sounder.profile});
     }
     scheduler->SetSavedSounders(std::move(named));
+    SetPositions(stationAt, sounderAt);
 }
 
 std::unique_ptr<Tuner> Station::MakeTuner(const RigChoice& choice) {

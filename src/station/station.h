@@ -70,6 +70,9 @@ public:
     ionogram::AudioStream& Audio() { return audio; }
     // The sounders the user saved: a sweep of one of them carries its name in the sweep events.
     void SetSavedSounders(const std::vector<SavedSounder>& saved);
+    // Where the station and the single sounder stand (a locator or "LAT,LON", empty when
+    // unknown): with a sounder's position each of its sweeps is read as the layer over the path.
+    void SetPositions(const QString& stationAt, const QString& sounderAt);
 
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
@@ -118,7 +121,8 @@ signals:
     // Anything the status line shows changed: port, radio, phase, step.
     void StateChanged();
     void PhaseEntered(SweepScheduler::Phase phase);
-    // The scheduler's sweep events (SweepScheduler).
+    // The single sounder's sweep events (SweepScheduler); SweepStarted and SweepEnded also come
+    // for each followed sounder's sweeps, named after it.
     void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
     void SweepStarted(const QString& sounder, double mark);
     void SweepEnded(const QString& sounder, bool complete);
@@ -166,7 +170,9 @@ private:
     // While sounders are followed: one ionogram each, fed by the plan's slots and the same audio.
     std::vector<std::unique_ptr<IonogramRecorder>> sounderRecorders;
     IonogramChoice ionogramChoice;
-    std::vector<SavedSounder> savedSounders; // for each followed sounder's own delays
+    std::vector<SavedSounder> savedSounders; // for each followed sounder's own delays and position
+    QString stationAt;
+    QString sounderAt;
     // The ionogram of a followed sounder: ionogramChoice with its saved delays, where it has them.
     IonogramChoice ChoiceOf(const QString& sounder) const;
     void MakeSounderRecorders();

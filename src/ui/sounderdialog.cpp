@@ -76,8 +76,11 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     savedList = new QListWidget(savedBox);
     savedList->setObjectName(QStringLiteral("savedList"));
     // Wide enough for a typical line in full.
-    const SavedSounder typical{
-        QStringLiteral("Station name"), 1800, {100, 3600, 2000, 30000, 100}, false, {{20, 40}}};
+    SavedSounder typical;
+    typical.name = QStringLiteral("Station name");
+    typical.chirpTime = 1800;
+    typical.profile = {100, 3600, 2000, 30000, 100};
+    typical.delays = DelayRange{20, 40};
     savedList->setMinimumWidth(savedList->fontMetrics().horizontalAdvance(Describe(typical)) +
                                savedList->fontMetrics().averageCharWidth() * 4);
     savedName = NewEdit(QStringLiteral("savedName"), savedBox);
@@ -290,7 +293,12 @@ std::optional<SavedSounder> SounderDialog::Typed() {
         ShowProblem(delays.problem);
         return std::nullopt;
     }
-    return SavedSounder{savedName->text().trimmed(), *chirp, *read.profile, false, delays.delays};
+    SavedSounder typed;
+    typed.name = savedName->text().trimmed();
+    typed.chirpTime = *chirp;
+    typed.profile = *read.profile;
+    typed.delays = delays.delays;
+    return typed;
 }
 
 void SounderDialog::OkClick() {
@@ -350,7 +358,10 @@ void SounderDialog::SaveClick() {
     auto same = std::find_if(changed.begin(), changed.end(),
                              [&typed](const SavedSounder& s) { return s.name == typed->name; });
     if (same != changed.end()) {
-        typed->follow = same->follow; // saving a sounder anew keeps its Follow tick
+        // Saving a sounder anew keeps its Follow tick and where it stands.
+        typed->follow = same->follow;
+        typed->site = same->site;
+        typed->at = same->at;
         *same = *typed;
     } else {
         changed.push_back(*typed);

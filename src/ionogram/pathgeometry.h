@@ -1,0 +1,26 @@
+#pragma once
+
+// What a scaled sweep says of the ionosphere over its path's midpoint, where both ends of the
+// path are known: the great circle from the station to the sounder, and for each trace the layer
+// and hop count behind it (mode, foF2, hmF2, MUF(3000)F2). The traces' delays have the audio
+// delay setting already taken off, as everything the ionogram measures.
+
+#include "geo/layerfit.h"
+#include "geo/position.h"
+
+#include <vector>
+
+namespace ionogram {
+
+struct ScaledSweep;
+
+struct SweepGeometry {
+    geo::GreatCircle path;              // from the station; the bearing is the station's
+    std::vector<geo::PathLayer> layers; // one per trace, in the traces' order
+};
+
+// The sweep's geometry; the traces are fitted together, so modes of one layer agree.
+SweepGeometry GeometryOf(const ScaledSweep& scaled, const geo::Position& station,
+                         const geo::Position& sounder);
+
+} // namespace ionogram
