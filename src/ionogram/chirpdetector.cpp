@@ -19,9 +19,12 @@ constexpr double kFirWindowWidth = 5.5;       // Blackman: transition width in b
 constexpr int kShortestBlock = 2048;          // decimated samples per transform
 constexpr int kBlocksPerTemplate = 4;         // a block holds this many of the longest template
 constexpr double kWhiteningSeconds = 3;       // time constant of the spectrum's running average
-constexpr double kJoinToleranceS = 0.002;     // a block this far off the stream's end starts anew
-constexpr double kModeSpreadS = 0.020;        // modes of one crossing this far apart are one
-constexpr int kFewestLagsForFloor = 64;       // a floor needs this many outputs to be a median
+// Nothing is judged before the average holds this much audio: whitened by the first block
+// alone, a keyed carrier's edges stand out over the whole band (heard at every start).
+constexpr double kSettlingSeconds = 1;
+constexpr double kJoinToleranceS = 0.002; // a block this far off the stream's end starts anew
+constexpr double kModeSpreadS = 0.020;    // modes of one crossing this far apart are one
+constexpr int kFewestLagsForFloor = 64;   // a floor needs this many outputs to be a median
 // A bin whose power in one block exceeds its running average this many times holds a carrier
 // that has just appeared (noise alone does so in e^-4, 2 % of the bins).
 constexpr double kNewCarrierRatio = 4;
@@ -136,6 +139,7 @@ struct ChirpDetector::State {
     // The spectrum's running average over the passband bins.
     std::vector<float> average;
     int blocksAveraged = 0;
+    int settlingBlocks = 0;
 
     // Transforms.
     float* real = nullptr;
@@ -323,6 +327,9 @@ struct ChirpDetector::State {
         const int half = n / 2;
         auto* product = reinterpret_cast<Complex*>(this->product);
         const auto* y = reinterpret_cast<const Complex*>(output);
+        if (blocksAveraged < settlingBlocks) {
+            return;
+        }
         for (Filter& filter : filters) {
             // The filter's own valid lags: its template lies between the guards.
             const int valid = std::min(lags, available - 2 * kGuardSamples - filter.length + 1) / 2;
@@ -431,6 +438,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
     s.bandFrom = int(std::ceil(kPassLowHz / binHz));
     s.bandTo = int(std::floor(kPassHighHz / binHz));
     s.alpha = std::min(1.0, s.advance / s.rate / kWhiteningSeconds);
+    s.settlingBlocks = int(std::ceil(kSettlingSeconds * s.rate / s.advance));
     const int bins = s.bandTo - s.bandFrom + 1;
     s.average.assign(bins, 0);
     s.whitened.assign(bins, {});

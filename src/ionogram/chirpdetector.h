@@ -20,7 +20,7 @@ namespace ionogram {
 struct ChirpDetectorSettings {
     double sampleRate = 48000; // of the audio fed; 8000 and up
     std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
-    double thresholdDb = 12; // matched filter output over its floor
+    double thresholdDb = 13; // matched filter output over its floor; slower rates need more
 };
 
 // One sweep heard crossing the dial frequency.
