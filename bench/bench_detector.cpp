@@ -7,8 +7,14 @@
 //    delay. Only the audio around the crossings is fed, with gaps between (Gap());
 //  - 24 hours of noise with steady and keyed carriers (on-off and RTTY-like shifts) fed at
 //    8 kHz, which the detector takes as it is: false detections and false sounders;
+//  - the test band again with a busy ham band beside it (Morse, RTTY, PSK at 10-30 dB);
+//  - hours of a busy band (a new draw of Morse at 12-30 words per minute, RTTY at 45 or 75 baud,
+//    a PSK-like carrier and a steady one, each 10-30 dB over the noise, every ten minutes), and
+//    a quarter as long with SSB speech-like bursts at 0-30 dB added: false crossings per rate;
+//  - the grouping's cost per crossing and per refresh of the lists with a day of crossings;
 //  - the CPU time the detector takes per second of 48 kHz audio, all rates together.
-// Usage: bench_detector [runs [hours]] (defaults 100 and 24).
+// Usage: bench_detector [runs [hours]] (defaults 100 and 24; both sets of test band runs and
+// the 24 h sets take their size from these).
 
 #include "benchrow.h"
 #include "ionogram/chirpdetector.h"
@@ -19,6 +25,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <map>
 #include <random>
 
 using namespace ionogram;
@@ -82,7 +89,27 @@ double OffPeriod(double a, double b, double period) {
     return std::min(d, period - d);
 }
 
-void TestBand(int runs) {
+// A busy band's draw: Morse, RTTY, a PSK-like carrier and a steady one at 10-30 dB over the
+// noise, anywhere in the passband; SSB speech-like bursts at 0-30 dB too when `speech`.
+std::vector<Interferer> BusyBand(std::mt19937* random, bool speech) {
+    std::uniform_real_distribution<double> uniform(0, 1);
+    const auto hz = [&] { return 400 + 1900 * uniform(*random); };
+    const auto level = [&](double low) {
+        return AmplitudeOverNoise(kNoiseRms, low + (30 - low) * uniform(*random));
+    };
+    using Keying = Interferer::Keying;
+    std::vector<Interferer> band{
+        {hz(), level(10), Keying::OnOff, MorseDotSeconds(12 + 18 * uniform(*random))},
+        {hz(), level(10), Keying::Shift, uniform(*random) < 0.5 ? 1 / 45.45 : 1 / 75.0},
+        {hz(), level(10), Keying::Psk, 1 / 31.25},
+        {hz(), level(10), Keying::Steady}};
+    if (speech) {
+        band.push_back({500 + 1500 * uniform(*random), level(0), Keying::Speech});
+    }
+    return band;
+}
+
+void TestBand(int runs, bool busy) {
     std::vector<int> found(std::size(kBand), 0);
     std::vector<std::vector<double>> chirpErrorsMs(std::size(kBand));
     std::vector<double> falseSounders;
@@ -105,6 +132,10 @@ void TestBand(int runs) {
         for (int c = 0; c < 2; ++c) {
             sky.interferers.push_back(
                 {400 + 2000 * uniform(random), kNoiseRms * std::sqrt(2 * kCarrierPowerOverNoise)});
+        }
+        if (busy) {
+            const auto band = BusyBand(&random, false);
+            sky.interferers.insert(sky.interferers.end(), band.begin(), band.end());
         }
         // Windows around every crossing within three of the slowest period, joined where they
         // overlap.
@@ -205,14 +236,19 @@ void TestBand(int runs) {
         falseSounders.push_back(ghosts);
         ghostRuns += ghosts > 0 ? 1 : 0;
     }
+    const QString beside = busy ? ", Morse, RTTY and PSK at 10-30 dB" : "";
     for (std::size_t i = 0; i < std::size(kBand); ++i) {
         const Truth& t = kBand[i];
-        const QString name = QString("%1 kHz/s %2:%3").arg(t.rate).arg(t.period).arg(t.chirp);
+        const QString name = QString("%1 kHz/s %2:%3%4")
+                                 .arg(t.rate)
+                                 .arg(t.period)
+                                 .arg(t.chirp)
+                                 .arg(busy ? " on a busy band" : "");
         bench::PrintRow(QString("listen: %1 at 6 dB found within 3 periods").arg(name),
                         QString("%1 of %2 runs").arg(found[i]).arg(runs),
                         "bench_detector: test band at 7000 kHz, 48 kHz audio around the crossings, "
-                        "random start, path delay 1-20 ms, two carriers 7x the noise; rate, "
-                        "period right and chirp time within 5 ms");
+                        "random start, path delay 1-20 ms, two carriers 7x the noise" +
+                            beside + "; rate, period right and chirp time within 5 ms");
         bench::PrintRow(
             QString("listen: %1 crossings at 6 dB, SNR 10th percentile / median").arg(name),
             QString("%1 / %2 dB (%3 detected)")
@@ -232,7 +268,8 @@ void TestBand(int runs) {
             "bench_detector: against chirp time + path delay, the simulated "
             "passband's own 0.3 ms included");
     }
-    bench::PrintRow("listen: false sounders in the test band runs",
+    bench::PrintRow(QString("listen: false sounders in the test band runs%1")
+                        .arg(busy ? " on a busy band" : ""),
                     QString("%1 runs of %2 with one").arg(ghostRuns).arg(runs),
                     "bench_detector: confirmed sounders matching no true rate and period");
 }
@@ -280,6 +317,108 @@ void Interference(double hours) {
                     "bench_detector: thread CPU time of Feed over the 24 h run");
 }
 
+// Hours of busy band at 8 kHz, a new draw of signals every ten minutes: false crossings per
+// rate (both directions), and what the grouping makes of them.
+void Busy(double hours, bool speech) {
+    constexpr double fs = 8000;
+    constexpr double kDrawS = 600;
+    std::mt19937 random(speech ? 31 : 13);
+    ChirpDetector detector({fs});
+    SounderGrouper grouper(kDialKhz);
+    std::map<double, int> perRate;
+    for (double rate : detector.Settings().ratesKhzPerS) {
+        perRate[rate] = 0;
+    }
+    int total = 0;
+    std::size_t mostUnconfirmed = 0;
+    for (double t = kMidnight; t < kMidnight + hours * 3600; t += kDrawS) {
+        SimulatedIonosphere::Settings sky;
+        sky.sampleRate = fs;
+        sky.noiseRms = kNoiseRms;
+        sky.seed = std::uint32_t(random());
+        sky.interferers = BusyBand(&random, speech);
+        SimulatedIonosphere ionosphere(sky);
+        std::vector<ChirpDetection> found;
+        Feed(&ionosphere, &detector, t, t + kDrawS, &found);
+        // Each draw is heard as after a retune: every signal cut off at once would be a click
+        // at whole ten minutes, which the grouping would take for a sounder.
+        const auto rest = detector.Gap();
+        found.insert(found.end(), rest.begin(), rest.end());
+        detector.Reset();
+        for (const ChirpDetection& d : found) {
+            ++perRate[d.rateKhzPerS];
+            ++total;
+            grouper.Add(d);
+        }
+        mostUnconfirmed = std::max(mostUnconfirmed, grouper.Unconfirmed().size());
+    }
+    QString rates;
+    for (const auto& [rate, count] : perRate) {
+        rates += QString("%1%2: %3")
+                     .arg(rates.isEmpty() ? "" : ", ")
+                     .arg(rate)
+                     .arg(count / hours, 0, 'f', 1);
+    }
+    const QString what = speech ? "busy band with SSB speech" : "busy band";
+    bench::PrintRow(QString("listen: false crossings per hour of %1, by rate (kHz/s)").arg(what),
+                    QString("%1 (all: %2 in %3 h)").arg(rates).arg(total).arg(hours),
+                    QString("bench_detector: 8 kHz audio, a new draw every 10 min (as after a "
+                            "retune) of Morse at "
+                            "12-30 wpm with 5 ms edges, RTTY 170 Hz at 45 or 75 baud, PSK31-like "
+                            "and a steady carrier, each 10-30 dB over the noise in the passband%1")
+                        .arg(speech ? ", and SSB speech-like bursts at 0-30 dB" : ""));
+    bench::PrintRow(QString("listen: false sounders in %1 h of %2").arg(hours).arg(what),
+                    QString("%1 confirmed, at most %2 unconfirmed rows")
+                        .arg(grouper.Confirmed().size())
+                        .arg(mostUnconfirmed),
+                    "bench_detector: the same audio through the grouping, unconfirmed rows "
+                    "counted after every draw");
+}
+
+// A day of crossings as a busy band gave them before the detector told chirps from keyed
+// carriers (about 1000 an hour at random, mostly 500 kHz/s), with the test band's sounders:
+// the grouping's cost per crossing, and the worst refresh of both lists.
+void Grouping() {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> uniform(0, 1);
+    std::vector<ChirpDetection> day;
+    const double rates[] = {50, 82, 100, 125, 500, 500, 500, 500};
+    for (int i = 0; i < 24000; ++i) {
+        day.push_back({kMidnight + 86400 * uniform(random), rates[random() % std::size(rates)],
+                       12 + 4 * uniform(random), (random() & 1) != 0});
+    }
+    for (const Truth& truth : kBand) {
+        for (double t = kMidnight + truth.chirp + kDialKhz / truth.rate; t < kMidnight + 86400;
+             t += truth.period) {
+            day.push_back({t, truth.rate, 20, false});
+        }
+    }
+    std::sort(day.begin(), day.end(),
+              [](const ChirpDetection& a, const ChirpDetection& b) { return a.time < b.time; });
+    SounderGrouper grouper(kDialKhz);
+    double adding = 0;
+    double worstRefresh = 0;
+    std::size_t rows = 0;
+    for (std::size_t i = 0; i < day.size(); ++i) {
+        double start = CpuSeconds();
+        grouper.Add(day[i]);
+        adding += CpuSeconds() - start;
+        if (i % 100 == 0) {
+            start = CpuSeconds();
+            rows = grouper.Confirmed().size() + grouper.Unconfirmed().size();
+            worstRefresh = std::max(worstRefresh, CpuSeconds() - start);
+        }
+    }
+    bench::PrintRow("listen: grouping a day of crossings, per crossing / worst refresh",
+                    QString("%1 us / %2 ms (%3 rows at the end)")
+                        .arg(1e6 * adding / double(day.size()), 0, 'f', 1)
+                        .arg(1000 * worstRefresh, 0, 'f', 3)
+                        .arg(rows),
+                    QString("bench_detector: %1 crossings over 24 h, 24000 of them false at "
+                            "random; both lists read every 100 crossings")
+                        .arg(day.size()));
+}
+
 void CpuAt48k() {
     constexpr double seconds = 120;
     SimulatedIonosphere::Settings sky;
@@ -308,9 +447,13 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(0, std::atoi(argv[1])) : 100;
     const double hours = argc > 2 ? std::max(0.01, std::atof(argv[2])) : 24;
     CpuAt48k();
+    Grouping();
     if (runs > 0) {
-        TestBand(runs);
+        TestBand(runs, false);
+        TestBand(runs, true);
     }
     Interference(hours);
+    Busy(hours, false);
+    Busy(hours / 4, true);
     return 0;
 }

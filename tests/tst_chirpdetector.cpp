@@ -1,7 +1,9 @@
 // The chirp detector on synthetic audio with exactly known crossings: each rate and direction
-// at its true instant, audio fed in pieces and with gaps, and a strong carrier notched.
+// at its true instant, audio fed in pieces and with gaps, a strong carrier notched, and the
+// signals of a busy band (Morse, RTTY, PSK, carriers) never taken for a sweep.
 
 #include "ionogram/chirpdetector.h"
+#include "simulation/simulatedionosphere.h"
 
 #include <QTest>
 #include <cmath>
@@ -9,6 +11,8 @@
 #include <random>
 
 using namespace ionogram;
+
+Q_DECLARE_METATYPE(ionogram::Interferer)
 
 namespace {
 
@@ -25,14 +29,14 @@ struct Chirp {
     bool falling = false;
 };
 
-struct Interferer {
+struct Carrier {
     double hz;
     double powerOverNoise;
 };
 
 // White noise with kNoiseInBand in the passband, the chirps' tones and steady carriers.
 std::vector<float> Audio(double fs, double first, double seconds, const std::vector<Chirp>& chirps,
-                         const std::vector<Interferer>& carriers = {}, unsigned seed = 1) {
+                         const std::vector<Carrier>& carriers = {}, unsigned seed = 1) {
     std::mt19937 random(seed);
     std::normal_distribution<double> gauss;
     const double whiteRms = kNoiseInBand * std::sqrt(fs / 2 / 2400);
@@ -52,7 +56,7 @@ std::vector<float> Audio(double fs, double first, double seconds, const std::vec
                 x += fade * amplitude * std::cos(kPi * rate * u * u);
             }
         }
-        for (const Interferer& carrier : carriers) {
+        for (const Carrier& carrier : carriers) {
             const double amplitude = kNoiseInBand * std::sqrt(2 * carrier.powerOverNoise);
             x += amplitude * std::cos(2 * kPi * carrier.hz * (t - first));
         }
@@ -180,6 +184,58 @@ private slots:
         }
     }
 
+    // Keyed and shifted carriers 30 dB over the noise make edges in part of the band only;
+    // none is a sweep, and a 500 kHz/s crossing at 10 dB among them is heard all the same. The
+    // threshold is raised so that noise alone stays under it (e^-31 per lag).
+    void busyBand_onlyTheSweepIsHeard_data() {
+        QTest::addColumn<Interferer>("signal");
+        using Keying = Interferer::Keying;
+        const double level = AmplitudeOverNoise(kNoiseInBand, 30);
+        QTest::newRow("Morse 12 wpm") << Interferer{700, level, Keying::OnOff, MorseDotSeconds(12)};
+        QTest::newRow("Morse 20 wpm") << Interferer{700, level, Keying::OnOff, MorseDotSeconds(20)};
+        QTest::newRow("Morse 30 wpm")
+            << Interferer{1500, level, Keying::OnOff, MorseDotSeconds(30)};
+        QTest::newRow("RTTY 45 baud") << Interferer{2125, level, Keying::Shift, 1 / 45.45};
+        QTest::newRow("RTTY 75 baud") << Interferer{1275, level, Keying::Shift, 1 / 75.0};
+        QTest::newRow("PSK31") << Interferer{1000, level, Keying::Psk, 1 / 31.25};
+        QTest::newRow("steady carrier") << Interferer{1800, level, Keying::Steady};
+    }
+    void busyBand_onlyTheSweepIsHeard() {
+        QFETCH(Interferer, signal);
+        constexpr double fs = 8000;
+        constexpr double kSeconds = 40;
+        SimulatedIonosphere::Settings sky;
+        sky.sampleRate = fs;
+        sky.noiseRms = kNoiseInBand;
+        sky.interferers = {signal};
+        SimulatedSounder sounder;
+        sounder.profile.sweepRate = 500;
+        sounder.profile.period = 60;
+        sounder.chirpTime = 6;
+        sounder.modes = {{0, 0, 1e6, AmplitudeOverNoise(kNoiseInBand, 10), 0}};
+        sky.otherSounders = {sounder};
+        SimulatedIonosphere ionosphere(sky);
+        // The sweep passes 7000 kHz 14 s after its period starts, at 20 s into the minute.
+        const double first = kBase;
+        const double pass = first + 20 + ionosphere.Filter().MeanGroupDelay();
+        std::vector<float> audio(std::size_t(kSeconds * fs));
+        ionosphere.Generate(7000, first, 1 / fs, audio);
+        ChirpDetectorSettings settings;
+        settings.sampleRate = fs;
+        settings.thresholdDb = 15;
+        ChirpDetector detector(settings);
+        const auto found = Detect(&detector, audio, first, fs, 0.02);
+        QVERIFY(Best(found, pass) != nullptr);
+        QCOMPARE(Best(found, pass)->rateKhzPerS, 500.0);
+        for (const ChirpDetection& d : found) {
+            QVERIFY2(std::abs(d.time - pass) < 0.05,
+                     qPrintable(QString("heard at %1 s, %2 kHz/s, %3 dB")
+                                    .arg(d.time - first)
+                                    .arg(d.rateKhzPerS)
+                                    .arg(d.snrDb)));
+        }
+    }
+
     // A carrier far stronger than the noise is notched: the crossing stands about as far over
     // the floor as without it.
     void strongCarriers_areNotched() {
@@ -190,8 +246,8 @@ private slots:
         double withCarriers = 0;
         for (bool carriers : {false, true}) {
             const auto audio = Audio(fs, first, 8, {chirp},
-                                     carriers ? std::vector<Interferer>{{1000, 30}, {1875.5, 30}}
-                                              : std::vector<Interferer>{});
+                                     carriers ? std::vector<Carrier>{{1000, 30}, {1875.5, 30}}
+                                              : std::vector<Carrier>{});
             ChirpDetector detector({fs});
             const auto found = Detect(&detector, audio, first, fs, 0.02);
             const ChirpDetection* best = Best(found, chirp.pass);

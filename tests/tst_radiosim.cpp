@@ -512,7 +512,8 @@ private slots:
             << QStringList{"--chirp", "100", "--period", "60"};
         QTest::newRow("sounder mode before any sounder")
             << QStringList{"--sounder-mode", "3:2000-9000:0.1"};
-        QTest::newRow("carrier of unknown keying") << QStringList{"--carrier", "1000:0.1:psk"};
+        QTest::newRow("carrier of unknown keying") << QStringList{"--carrier", "1000:0.1:fm"};
+        QTest::newRow("Morse too fast") << QStringList{"--carrier", "1000:0.1:cw:200"};
         QTest::newRow("carrier stronger than full scale") << QStringList{"--carrier", "1000:1.5"};
         QTest::newRow("sky of unknown name") << QStringList{"--sky", "short-path"};
     }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <random>
 
 using namespace ionogram;
 
@@ -137,6 +138,52 @@ private slots:
         QCOMPARE(Describe(grouper.Confirmed()), confirmed);
         QCOMPARE(Describe(grouper.Unconfirmed()), unconfirmed);
         QCOMPARE(grouper.SeemsLsb(), lsb);
+    }
+
+    // The unconfirmed list keeps a group while a crossing could still join it: two of its
+    // periods after its last crossing, or two of the longest while its period is open.
+    void unconfirmed_forgetsWhatCanNoLongerBeConfirmed_data() {
+        QTest::addColumn<std::vector<ChirpDetection>>("detections");
+        QTest::addColumn<QStringList>("unconfirmed");
+        QTest::newRow("a pair within two periods")
+            << Heard(100, 300, 78, {0, 1}) + Heard(500, 60, 3, {16})
+            << QStringList{"100 300:78.003 x2", "500 0:36963.003 x1"};
+        QTest::newRow("a pair past two periods")
+            << Heard(100, 300, 78, {0, 1}) + Heard(500, 60, 3, {18})
+            << QStringList{"500 0:37083.003 x1"};
+        QTest::newRow("a lone crossing within two hours")
+            << Heard(100, 300, 78, {0}) + Heard(500, 60, 3, {119})
+            << QStringList{"100 0:36078.003 x1", "500 0:43143.003 x1"};
+        QTest::newRow("a lone crossing past two hours")
+            << Heard(100, 300, 78, {0}) + Heard(500, 60, 3, {125})
+            << QStringList{"500 0:43503.003 x1"};
+    }
+    void unconfirmed_forgetsWhatCanNoLongerBeConfirmed() {
+        QFETCH(std::vector<ChirpDetection>, detections);
+        QFETCH(QStringList, unconfirmed);
+        SounderGrouper grouper(kListenKhz);
+        for (const ChirpDetection& d : detections) {
+            grouper.Add(d);
+        }
+        QCOMPARE(Describe(grouper.Unconfirmed()), unconfirmed);
+    }
+
+    // Crossings at random for hours: the list holds the newest groups only, newest first.
+    void unconfirmed_isBoundedNewestFirst() {
+        SounderGrouper grouper(kListenKhz);
+        std::mt19937 random(3);
+        std::uniform_real_distribution<double> gap(5, 40);
+        double t = kMidnight;
+        for (int i = 0; i < 2000; ++i) {
+            t += gap(random);
+            grouper.Add({t, i % 3 == 0 ? 100.0 : 500.0, 13, false});
+        }
+        const auto listed = grouper.Unconfirmed();
+        QCOMPARE(listed.size(), SounderGrouper::kMostUnconfirmed);
+        QCOMPARE(listed.front().lastHeard, t);
+        for (std::size_t i = 1; i < listed.size(); ++i) {
+            QVERIFY(listed[i].lastHeard < listed[i - 1].lastHeard);
+        }
     }
 
     // Add says when the confirmed list changed: at the third crossing, and at each after it.

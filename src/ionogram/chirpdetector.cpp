@@ -19,17 +19,38 @@ constexpr double kFirWindowWidth = 5.5;       // Blackman: transition width in b
 constexpr int kShortestBlock = 2048;          // decimated samples per transform
 constexpr int kBlocksPerTemplate = 4;         // a block holds this many of the longest template
 constexpr double kWhiteningSeconds = 3;       // time constant of the spectrum's running average
-constexpr double kJoinToleranceS = 0.002;     // a block this far off the stream's end starts anew
-constexpr double kModeSpreadS = 0.020;        // modes of one crossing this far apart are one
-constexpr int kFewestLagsForFloor = 64;       // a floor needs this many outputs to be a median
+// Nothing is judged before the average holds this much audio: whitened by the first block
+// alone, a keyed carrier's edges stand out over the whole band (heard at every start).
+constexpr double kSettlingSeconds = 1;
+constexpr double kJoinToleranceS = 0.002; // a block this far off the stream's end starts anew
+constexpr double kModeSpreadS = 0.020;    // modes of one crossing this far apart are one
+constexpr int kFewestLagsForFloor = 64;   // a floor needs this many outputs to be a median
 // A bin whose power in one block exceeds its running average this many times holds a carrier
 // that has just appeared (noise alone does so in e^-4, 2 % of the bins).
 constexpr double kNewCarrierRatio = 4;
 constexpr int kSmoothBins = 5;     // of the spectrum's average, about 20 Hz at 8 kHz
 constexpr double kOwnBinRatio = 3; // a bin this far over its neighbours keeps its own level
 constexpr double kNotchRatio = 10; // a bin this far over the band's median is notched
-constexpr int kQuarters = 4;
-constexpr double kLeastQuarterShare = 0.1;
+// The block's first and last kGuardSamples are tapered (raised cosine) and no template that
+// overlaps them is judged: a carrier cut off square at the block's edges would leak over the
+// whole band and make a click there after whitening.
+constexpr int kGuardSamples = 128; // 16 ms at 8 kHz
+// A sweep fills the whole passband in turn, so its matched filter's output is made evenly of
+// kSubBands parts of the template (each 300 Hz of the band); the edge of a keyed carrier, an RTTY
+// shift or a PSK reversal is a burst in a few of them. The parts' powers must spread over at
+// least kLeastSubBands of them: (sum of powers)^2 / (sum of squared powers). Noise alone spreads
+// over about four; a sweep at the threshold over five to seven.
+constexpr int kSubBands = 8;
+constexpr double kLeastSubBands = 3;
+// The floor is also taken near each peak, as the mean output within kLocalLags of it outside
+// its main lobe (kLobeLags): keying edges, shifts and reversals come in runs that raise the
+// output for a while, which the block's median does not see.
+constexpr int kLocalLags = 100; // 50 ms at the output's 4 kHz
+constexpr int kLobeLags = 2;
+// A slower sweep's filter gains more (2.4 kHz times its passage): its threshold is raised by
+// this share of its gain over the fastest rate's, so that every rate hears a crossing of the same
+// strength alike, and noise and keying do not reach the slow filters' thresholds.
+constexpr double kRaiseOfGain = 0.5;
 
 using Complex = std::complex<float>;
 
@@ -78,6 +99,7 @@ struct ChirpDetector::State {
         std::vector<Complex> spectrum;  // conjugate of the template's transform, band bins
         std::vector<Complex> conjugate; // the template itself, conjugated, in time
         double window = 0;              // seconds within which peaks are one crossing
+        double raiseDb = 0;             // over the settings' threshold, see kRaiseOfGain
         bool pending = false;           // the strongest peak seen, not yet passed by `window`
         double pendingStart = 0;        // epoch seconds of the template's first sample
         double pendingPower = 0;
@@ -97,7 +119,8 @@ struct ChirpDetector::State {
     double rate = 0; // decimated
     std::vector<float> fir;
     int blockLength = 0;
-    int advance = 0; // decimated samples consumed per block (even)
+    int advance = 0;          // decimated samples consumed per block (even)
+    std::vector<float> taper; // of the block's first kGuardSamples
     int bandFrom = 0;
     int bandTo = 0; // bins of the passband, inclusive
     double alpha = 0;
@@ -116,6 +139,7 @@ struct ChirpDetector::State {
     // The spectrum's running average over the passband bins.
     std::vector<float> average;
     int blocksAveraged = 0;
+    int settlingBlocks = 0;
 
     // Transforms.
     float* real = nullptr;
@@ -187,23 +211,33 @@ struct ChirpDetector::State {
         }
     }
 
-    // A sweep fills the whole passband in turn: the template's quarters (each a quarter of the
-    // band) all match it, while a burst or a keyed carrier's edge matches one or two. Each
-    // quarter's power must reach kLeastQuarterShare of their mean.
+    // Whether the whitened audio at `lag` fills the band as the filter's sweep would.
     bool SpreadOverTheBand(const Filter& filter, int lag) const {
         const int length = filter.length;
-        double quarters[kQuarters];
-        double mean = 0;
-        for (int q = 0; q < kQuarters; ++q) {
-            Complex sum(0, 0);
-            for (int k = q * length / kQuarters; k < (q + 1) * length / kQuarters; ++k) {
-                sum += whitenedAudio[lag + k] * filter.conjugate[k];
+        double sum = 0;
+        double squares = 0;
+        for (int b = 0; b < kSubBands; ++b) {
+            Complex part(0, 0);
+            for (int k = b * length / kSubBands; k < (b + 1) * length / kSubBands; ++k) {
+                part += whitenedAudio[lag + k] * filter.conjugate[k];
             }
-            quarters[q] = std::norm(sum);
-            mean += quarters[q] / kQuarters;
+            sum += std::norm(part);
+            squares += std::norm(part) * std::norm(part);
         }
-        return std::all_of(std::begin(quarters), std::end(quarters),
-                           [mean](double power) { return power >= kLeastQuarterShare * mean; });
+        return squares > 0 && sum * sum >= kLeastSubBands * squares;
+    }
+
+    // Mean of power[] within kLocalLags of j (of the first `valid`), its main lobe left out.
+    double LocalFloor(int j, int valid) const {
+        double sum = 0;
+        int count = 0;
+        for (int i = std::max(0, j - kLocalLags); i < std::min(valid, j + kLocalLags + 1); ++i) {
+            if (std::abs(i - j) > kLobeLags) {
+                sum += power[i];
+                ++count;
+            }
+        }
+        return count > 0 ? sum / count : 0;
     }
 
     // Emits a filter's pending peak as a detection.
@@ -229,7 +263,12 @@ struct ChirpDetector::State {
                  std::vector<ChirpDetection>* out) {
         const int n = blockLength;
         std::fill(real, real + n, 0.0f);
-        std::copy(decimated.begin(), decimated.begin() + std::min(available, n), real);
+        const int filled = std::min(available, n);
+        std::copy(decimated.begin(), decimated.begin() + filled, real);
+        for (int i = 0; i < std::min(kGuardSamples, filled / 2); ++i) {
+            real[i] *= taper[i];
+            real[filled - 1 - i] *= taper[i];
+        }
         fftwf_execute(forward);
         const auto* x = reinterpret_cast<const Complex*>(spectrum);
         const int bins = bandTo - bandFrom + 1;
@@ -285,16 +324,19 @@ struct ChirpDetector::State {
         std::fill(white, white + n / 2 + 1, Complex(0, 0));
         std::copy(whitened.begin(), whitened.end(), white + bandFrom);
         fftwf_execute(inverse);
-        const double threshold = std::pow(10.0, thresholdDb / 10);
         const int half = n / 2;
         auto* product = reinterpret_cast<Complex*>(this->product);
         const auto* y = reinterpret_cast<const Complex*>(output);
+        if (blocksAveraged < settlingBlocks) {
+            return;
+        }
         for (Filter& filter : filters) {
-            // The filter's own valid lags: its template lies inside the real samples.
-            const int valid = std::min(lags, available - filter.length + 1) / 2;
+            // The filter's own valid lags: its template lies between the guards.
+            const int valid = std::min(lags, available - 2 * kGuardSamples - filter.length + 1) / 2;
             if (valid < kFewestLagsForFloor / 2) {
                 continue;
             }
+            const double threshold = std::pow(10.0, (thresholdDb + filter.raiseDb) / 10);
             std::fill(product, product + half, Complex(0, 0));
             for (int k = 0; k < bins; ++k) {
                 product[bandFrom + k] = whitened[k] * filter.spectrum[k];
@@ -302,14 +344,16 @@ struct ChirpDetector::State {
             // Only positive frequencies below rate/2 are present: half the points give the
             // complex output at half the decimated rate, lag 2j at j.
             fftwf_execute(backward);
+            const int first = kGuardSamples / 2; // output j is lag 2j
             for (int j = 0; j < valid; ++j) {
-                power[j] = std::norm(y[j]);
+                power[j] = std::norm(y[first + j]);
             }
             sorted.assign(power.begin(), power.begin() + valid);
             std::nth_element(sorted.begin(), sorted.begin() + valid / 2, sorted.end());
             const double floor = std::max(double(sorted[valid / 2]) / std::numbers::ln2, 1e-30);
             for (int j = 0; j < valid; ++j) {
-                const double lagTime = decimatedTime[2 * j];
+                const int lag = kGuardSamples + 2 * j;
+                const double lagTime = decimatedTime[lag];
                 if (filter.pending && lagTime > filter.pendingStart + filter.window) {
                     Emit(filter, out);
                 }
@@ -318,6 +362,10 @@ struct ChirpDetector::State {
                 }
                 if (filter.pending &&
                     power[j] / floor <= filter.pendingPower / filter.pendingFloor) {
+                    continue;
+                }
+                // The SNR stays the one over the block's floor; the local one only gates.
+                if (power[j] < threshold * LocalFloor(j, valid)) {
                     continue;
                 }
                 // Parabola through the neighbours for the peak's place and height between lags.
@@ -331,10 +379,10 @@ struct ChirpDetector::State {
                         peak = b - 0.25 * (a - c) * offset;
                     }
                 }
-                if (!SpreadOverTheBand(filter, 2 * j)) {
+                if (!SpreadOverTheBand(filter, lag)) {
                     continue; // a burst in part of the band, not a sweep through all of it
                 }
-                const double step = decimatedTime[2 * j + 1] - decimatedTime[2 * j];
+                const double step = decimatedTime[lag + 1] - decimatedTime[lag];
                 filter.pending = true;
                 filter.pendingStart = lagTime + offset * 2 * step;
                 filter.pendingPower = peak;
@@ -382,11 +430,15 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
         longest = std::max(longest, int(std::ceil(seconds * s.rate)));
     }
     s.blockLength = NextPowerOfTwo(std::max(kShortestBlock, kBlocksPerTemplate * longest));
-    s.advance = (s.blockLength - longest + 1) & ~1;
+    s.advance = (s.blockLength - 2 * kGuardSamples - longest + 1) & ~1;
+    for (int i = 0; i < kGuardSamples; ++i) {
+        s.taper.push_back(float(0.5 - 0.5 * std::cos(kPi * (i + 0.5) / kGuardSamples)));
+    }
     const double binHz = s.rate / s.blockLength;
     s.bandFrom = int(std::ceil(kPassLowHz / binHz));
     s.bandTo = int(std::floor(kPassHighHz / binHz));
     s.alpha = std::min(1.0, s.advance / s.rate / kWhiteningSeconds);
+    s.settlingBlocks = int(std::ceil(kSettlingSeconds * s.rate / s.advance));
     const int bins = s.bandTo - s.bandFrom + 1;
     s.average.assign(bins, 0);
     s.whitened.assign(bins, {});
@@ -437,6 +489,13 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
             }
             s.filters.push_back(std::move(filter));
         }
+    }
+    double shortest = s.blockLength;
+    for (const State::Filter& filter : s.filters) {
+        shortest = std::min(shortest, double(filter.length));
+    }
+    for (State::Filter& filter : s.filters) {
+        filter.raiseDb = kRaiseOfGain * 10 * std::log10(filter.length / shortest);
     }
     fftwf_destroy_plan(chirpPlan);
     fftwf_free(chirp);

@@ -4,7 +4,11 @@
 // decimated to about 8 kHz, whitened (what stays put in its spectrum, such as carriers, is
 // notched by a running average of the spectrum) and run through one matched filter per
 // candidate sweep rate, for rising tones (USB) and falling ones (LSB). Each filter's output is
-// judged against its own median, so the SNR is the matched filter's output over its noise floor.
+// judged against its own median and against its mean near the peak, so the SNR is the matched
+// filter's output over its noise floor, and keyed signals' runs of edges raise the floor where
+// they are. A peak is a sweep only if its energy comes from all over the passband (the parts of
+// the template, each a slice of the band, share it), not from the few slices a keyed carrier's
+// edge, an RTTY shift or a PSK reversal fills. Slower rates' filters, which gain more, need more.
 // FFTW plans are made once, at construction.
 
 #include <memory>
@@ -16,7 +20,7 @@ namespace ionogram {
 struct ChirpDetectorSettings {
     double sampleRate = 48000; // of the audio fed; 8000 and up
     std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
-    double thresholdDb = 12; // matched filter output over its floor
+    double thresholdDb = 13; // matched filter output over its floor; slower rates need more
 };
 
 // One sweep heard crossing the dial frequency.

@@ -14,6 +14,7 @@ constexpr int kShortestPeriod = 60;
 constexpr int kLongestPeriod = 3600;
 constexpr int kConfirmingCrossings = 3;
 constexpr int kConfirmingIntervals = 2;
+constexpr double kListedPeriods = 2; // a group is listed this many periods after its last crossing
 
 // How far apart one crossing's detections by different filters can lie: a filter matches part
 // of a slower sweep anywhere from 0 Hz up to the top of the passband.
@@ -92,6 +93,14 @@ HeardSounder Describe(const std::vector<const ChirpDetection*>& members, double 
     return s;
 }
 
+std::vector<const ChirpDetection*> Pointers(const std::vector<ChirpDetection>& crossings) {
+    std::vector<const ChirpDetection*> out;
+    for (const ChirpDetection& c : crossings) {
+        out.push_back(&c);
+    }
+    return out;
+}
+
 bool ByTime(const ChirpDetection& a, const ChirpDetection& b) {
     return a.time < b.time;
 }
@@ -132,6 +141,7 @@ bool SounderGrouper::Add(const ChirpDetection& detection) {
         ++crossingCount;
     }
     if (Join(detection)) {
+        Prune(detection.time);
         return true;
     }
     pool.insert(std::upper_bound(pool.begin(), pool.end(), detection, ByTime), detection);
@@ -139,7 +149,58 @@ bool SounderGrouper::Add(const ChirpDetection& detection) {
     pool.erase(pool.begin(), std::find_if(pool.begin(), pool.end(), [forgetBefore](const auto& c) {
                    return c.time >= forgetBefore;
                }));
-    return ConfirmFromPool(detection);
+    const bool changed = ConfirmFromPool(detection);
+    if (!changed && !detection.falling) {
+        Listed(detection);
+    }
+    Prune(detection.time);
+    return changed;
+}
+
+void SounderGrouper::Listed(const ChirpDetection& crossing) {
+    for (auto g = listed.rbegin(); g != listed.rend(); ++g) {
+        if (g->members.front().rateKhzPerS != crossing.rateKhzPerS) {
+            continue;
+        }
+        std::vector<const ChirpDetection*> members = Pointers(g->members);
+        members.push_back(&crossing);
+        if (const double period = SharedPeriod(members); period > 0) {
+            Group group = std::move(*g);
+            listed.erase(std::next(g).base());
+            group.members.push_back(crossing);
+            group.shown = Describe(Pointers(group.members), period, listenKhz);
+            listed.push_back(std::move(group));
+            return;
+        }
+    }
+    listed.push_back({{crossing}, Describe({&crossing}, 0, listenKhz)});
+    if (listed.size() > kMostUnconfirmed) {
+        listed.erase(listed.begin());
+    }
+}
+
+void SounderGrouper::Prune(double now) {
+    const auto inPool = [this](const ChirpDetection& c) {
+        const auto at = std::lower_bound(pool.begin(), pool.end(), c, ByTime);
+        return at != pool.end() && *at == c;
+    };
+    for (Group& group : listed) {
+        const auto gone = std::remove_if(group.members.begin(), group.members.end(),
+                                         [&](const ChirpDetection& c) { return !inPool(c); });
+        if (gone == group.members.end()) {
+            continue;
+        }
+        group.members.erase(gone, group.members.end());
+        if (!group.members.empty()) {
+            const auto members = Pointers(group.members);
+            group.shown = Describe(members, SharedPeriod(members), listenKhz);
+        }
+    }
+    std::erase_if(listed, [now](const Group& group) {
+        const double wait = group.shown.periodS > 0 ? group.shown.periodS : kLongestPeriod;
+        return group.members.empty() ||
+               now > group.shown.lastHeard + kListedPeriods * wait + kToleranceS;
+    });
 }
 
 bool SounderGrouper::Join(const ChirpDetection& crossing) {
@@ -235,27 +296,8 @@ bool SounderGrouper::SeemsLsb() const {
 
 std::vector<HeardSounder> SounderGrouper::Unconfirmed() const {
     std::vector<HeardSounder> out;
-    std::vector<bool> taken(pool.size(), false);
-    for (std::size_t i = 0; i < pool.size(); ++i) {
-        if (taken[i] || pool[i].falling) {
-            continue;
-        }
-        std::vector<const ChirpDetection*> members{&pool[i]};
-        taken[i] = true;
-        double period = 0;
-        for (std::size_t j = i + 1; j < pool.size(); ++j) {
-            if (taken[j] || pool[j].falling || pool[j].rateKhzPerS != pool[i].rateKhzPerS) {
-                continue;
-            }
-            members.push_back(&pool[j]);
-            if (const double shared = SharedPeriod(members); shared > 0) {
-                taken[j] = true;
-                period = shared;
-            } else {
-                members.pop_back();
-            }
-        }
-        out.push_back(Describe(members, period, listenKhz));
+    for (auto g = listed.rbegin(); g != listed.rend(); ++g) {
+        out.push_back(g->shown);
     }
     return out;
 }

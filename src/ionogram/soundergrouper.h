@@ -41,11 +41,17 @@ double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
 // hours, where each new one is checked for a sounder it confirms, shortest periods first so that
 // a fast sounder's crossings are not taken for a slower one missing every other crossing. The
 // cost of a crossing grows with the pool only, never with the time listened.
+// Rising crossings of the pool are also grouped as they come into the unconfirmed list: each
+// joins the newest group of its rate whose crossings it shares a candidate period with, or
+// starts one. A group is listed while a crossing could still join it and confirm it (two of its
+// periods, or of the longest one while the period is open, after its last crossing), and only
+// the newest kMostUnconfirmed are kept, so reading the list costs the same after a day.
 class SounderGrouper {
 public:
     static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
     // Unconfirmed crossings are kept this long: three of the longest periods and a minute.
     static constexpr double kPoolSeconds = 3 * 3600 + 60;
+    static constexpr std::size_t kMostUnconfirmed = 30; // rows of the unconfirmed list
 
     explicit SounderGrouper(double listenKhz) : listenKhz(listenKhz) {}
 
@@ -53,8 +59,8 @@ public:
     bool Add(const ChirpDetection& detection);
 
     const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
-    // Rising crossings of the pool not in a confirmed sounder, grouped where their intervals
-    // share a candidate period.
+    // Rising crossings not in a confirmed sounder that could still be, grouped where their
+    // intervals share a candidate period; newest first, at most kMostUnconfirmed.
     std::vector<HeardSounder> Unconfirmed() const;
     // Sounders heard only as falling chirps (the radio in LSB), grouped as the rising ones are.
     const std::vector<HeardSounder>& FallingConfirmed() const { return fallingConfirmed; }
@@ -75,9 +81,19 @@ private:
         std::vector<double> snr; // of every crossing
     };
 
+    // Crossings of the unconfirmed list sharing a period, oldest first; `shown` describes them.
+    struct Group {
+        std::vector<ChirpDetection> members;
+        HeardSounder shown;
+    };
+
     bool Join(const ChirpDetection& crossing);
     bool ConfirmFromPool(const ChirpDetection& crossing);
     void Show();
+    void Listed(const ChirpDetection& crossing);
+    // Drops from the list the crossings no longer in the pool (confirmed or replaced) and the
+    // groups nothing can join any more.
+    void Prune(double now);
 
     double listenKhz;
     long long crossingCount = 0;
@@ -85,6 +101,7 @@ private:
     std::vector<Track> tracks;
     std::vector<HeardSounder> confirmed;
     std::vector<HeardSounder> fallingConfirmed;
+    std::vector<Group> listed; // newest last crossing last
 };
 
 } // namespace ionogram

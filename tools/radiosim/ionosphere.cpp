@@ -9,7 +9,13 @@ namespace {
 
 constexpr double kMaxPpm = 10000;
 constexpr double kHighestCarrierHz = 20000;
-constexpr double kRttyElementSeconds = 0.022; // 45.45 baud
+constexpr double kRttyBaud = 45.45;
+constexpr double kPskBaud = 31.25;
+constexpr double kMorseWpm = 20;
+constexpr double kSlowestWpm = 5;
+constexpr double kFastestWpm = 60;
+constexpr double kSlowestBaud = 10;
+constexpr double kFastestBaud = 300;
 
 std::vector<std::string_view> Fields(std::string_view text) {
     std::vector<std::string_view> fields;
@@ -106,18 +112,38 @@ bool ParseSounder(const std::string& text, ionogram::SimulatedSounder* sounder) 
 bool ParseCarrier(const std::string& text, ionogram::Interferer* carrier) {
     const auto fields = Fields(text);
     ionogram::Interferer parsed;
-    if (fields.size() < 2 || fields.size() > 3 || !ParseDouble(fields[0], &parsed.hz) ||
+    if (fields.size() < 2 || fields.size() > 4 || !ParseDouble(fields[0], &parsed.hz) ||
         !ParseDouble(fields[1], &parsed.amplitude) || parsed.hz <= 0 ||
         parsed.hz > kHighestCarrierHz || parsed.amplitude < 0 || parsed.amplitude > 1) {
         return false;
     }
-    const std::string_view keying = fields.size() == 3 ? fields[2] : "steady";
+    const std::string_view keying = fields.size() >= 3 ? fields[2] : "steady";
+    // The speed: words per minute of Morse, baud of RTTY.
+    double speed = 0;
+    if (fields.size() == 4 && !ParseDouble(fields[3], &speed)) {
+        return false;
+    }
+    using Keying = ionogram::Interferer::Keying;
     if (keying == "cw") {
-        parsed.keying = ionogram::Interferer::Keying::OnOff;
+        speed = speed > 0 ? speed : kMorseWpm;
+        parsed.keying = Keying::OnOff;
+        parsed.elementSeconds = ionogram::MorseDotSeconds(speed);
+        if (speed < kSlowestWpm || speed > kFastestWpm) {
+            return false;
+        }
     } else if (keying == "rtty") {
-        parsed.keying = ionogram::Interferer::Keying::Shift;
-        parsed.elementSeconds = kRttyElementSeconds;
-    } else if (keying != "steady") {
+        speed = speed > 0 ? speed : kRttyBaud;
+        parsed.keying = Keying::Shift;
+        parsed.elementSeconds = 1 / speed;
+        if (speed < kSlowestBaud || speed > kFastestBaud) {
+            return false;
+        }
+    } else if (keying == "psk" && fields.size() == 3) {
+        parsed.keying = Keying::Psk;
+        parsed.elementSeconds = 1 / kPskBaud;
+    } else if (keying == "ssb" && fields.size() == 3) {
+        parsed.keying = Keying::Speech;
+    } else if (keying != "steady" || fields.size() == 4) {
         return false;
     }
     *carrier = parsed;
@@ -215,8 +241,8 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
     if (name == "--carrier") {
         ionogram::Interferer carrier;
         if (!takeValue() || !ParseCarrier(value, &carrier)) {
-            return "--carrier needs HZ:STRENGTH or HZ:STRENGTH:steady|cw|rtty such as "
-                   "1000:0.05:cw, got \"" +
+            return "--carrier needs HZ:STRENGTH or HZ:STRENGTH:steady|cw|rtty|psk|ssb, cw and "
+                   "rtty with an optional speed, such as 1000:0.05:cw:25, got \"" +
                    value + "\"";
         }
         options->carriers.push_back(carrier);
@@ -267,10 +293,12 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       repeat for more sounders
   --sounder-mode DELAY:LOW-HIGH:STRENGTH
                       one more mode for the last --sounder, written as for --mode
-  --carrier HZ:STRENGTH[:KEYING]
+  --carrier HZ:STRENGTH[:KEYING[:SPEED]]
                       interference at HZ of the audio with that peak amplitude, KEYING steady
-                      (the default), cw (keyed on and off in 60 ms elements) or rtty (shifted
-                      170 Hz up and back at 45.45 baud), keyed at random with 5 ms edges;
-                      repeat for more carriers
+                      (the default), cw (Morse at SPEED words per minute, 20 if not given),
+                      rtty (shifted 170 Hz up and back at SPEED baud, 45.45 if not given),
+                      psk (PSK31-like phase reversals) or ssb (speech-like noise in
+                      syllables around HZ, as loud as a tone of that amplitude); keyed at
+                      random with 5 ms edges; repeat for more
 )";
 }

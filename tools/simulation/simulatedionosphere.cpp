@@ -14,19 +14,7 @@ constexpr double kFadeStartHz = 6000;
 constexpr double kFadeEndHz = 8000;
 constexpr double kFadeStartOfNyquist = 0.7;
 constexpr double kFadeEndOfNyquist = 0.9;
-constexpr int kAverageSteps = 2400;          // frequencies summed for the mean group delay
-constexpr double kKeyingEdgeSeconds = 0.005; // a keyed carrier's rise, fall or shift
-
-// Whether element `index` of interferer `which` is keyed (on, or the upper tone): a hash of the
-// two, the same whichever block the element falls in.
-bool Keyed(std::uint32_t seed, std::size_t which, double index) {
-    std::uint64_t x = std::uint64_t(std::int64_t(index)) * 0x9E3779B97F4A7C15ULL ^
-                      (std::uint64_t(which + 1) << 32) ^ seed;
-    x ^= x >> 31;
-    x *= 0xBF58476D1CE4E5B9ULL;
-    x ^= x >> 27;
-    return (x & 1) != 0;
-}
+constexpr int kAverageSteps = 2400; // frequencies summed for the mean group delay
 
 using Complex = std::complex<double>;
 
@@ -132,8 +120,11 @@ SimulatedIonosphere::SimulatedIonosphere(Settings config)
     : settings(std::move(config)), filter(settings.sampleRate), random(settings.seed),
       whiteRms(settings.noiseRms * std::sqrt(settings.sampleRate / 2 / (kPassHighHz - kPassLowHz))),
       fadeStartHz(std::min(kFadeStartHz, kFadeStartOfNyquist * settings.sampleRate / 2)),
-      fadeEndHz(std::min(kFadeEndHz, kFadeEndOfNyquist * settings.sampleRate / 2)),
-      interfererPhase(settings.interferers.size(), 0) {}
+      fadeEndHz(std::min(kFadeEndHz, kFadeEndOfNyquist * settings.sampleRate / 2)) {
+    for (std::size_t i = 0; i < settings.interferers.size(); ++i) {
+        bandSignals.emplace_back(settings.interferers[i], settings.seed, i);
+    }
+}
 
 void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialKhz,
                                    double firstSampleTime, double blockSpan,
@@ -157,31 +148,8 @@ void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialK
 
 double SimulatedIonosphere::Interference(double time, double sampleInterval) {
     double x = 0;
-    for (std::size_t i = 0; i < settings.interferers.size(); ++i) {
-        const Interferer& carrier = settings.interferers[i];
-        // The keying (on, or the upper tone) eased from the last element's over the first
-        // kKeyingEdgeSeconds of each element with a raised cosine, as a clean transmitter
-        // shapes it.
-        double keyed = 0;
-        if (carrier.keying != Interferer::Keying::Steady) {
-            const double element = std::floor(time / carrier.elementSeconds);
-            const double now = Keyed(settings.seed, i, element) ? 1 : 0;
-            const double before = Keyed(settings.seed, i, element - 1) ? 1 : 0;
-            const double into = time - element * carrier.elementSeconds;
-            const double edge = std::min(kKeyingEdgeSeconds, carrier.elementSeconds / 2);
-            keyed = into >= edge
-                        ? now
-                        : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / edge));
-        }
-        double hz = carrier.hz;
-        double level = 1;
-        if (carrier.keying == Interferer::Keying::Shift) {
-            hz += carrier.shiftHz * keyed;
-        } else if (carrier.keying == Interferer::Keying::OnOff) {
-            level = keyed;
-        }
-        x += carrier.amplitude * level * std::cos(interfererPhase[i]);
-        interfererPhase[i] = std::fmod(interfererPhase[i] + 2 * kPi * hz * sampleInterval, 2 * kPi);
+    for (BandSignal& signal : bandSignals) {
+        x += signal.Next(time, sampleInterval);
     }
     return x;
 }

@@ -6,6 +6,7 @@
 // the tests feed it to the ionogram with exactly known delays.
 
 #include "ionogram/sounder.h"
+#include "simulation/bandsignals.h"
 #include "simulation/ionolayer.h"
 
 #include <cstdint>
@@ -31,21 +32,6 @@ struct SimulatedSounder {
     SounderProfile profile;
     double chirpTime = 0;
     std::vector<PropagationMode> modes;
-};
-
-// Interference that does not sweep: a steady carrier, one keyed on and off like Morse, or one
-// shifted between two tones like RTTY; the keying follows a pseudo-random sequence of elements
-// fixed by the time, so audio generated in pieces keys the same.
-struct Interferer {
-    enum class Keying { Steady, OnOff, Shift };
-    static constexpr double kDefaultElementSeconds = 0.06; // a dot at 20 words per minute
-    static constexpr double kDefaultShiftHz = 170;
-
-    double hz = 0;
-    double amplitude = 0; // peak, 1 = full scale
-    Keying keying = Keying::Steady;
-    double elementSeconds = kDefaultElementSeconds;
-    double shiftHz = kDefaultShiftHz; // the upper tone lies this far above hz
 };
 
 // Butterworth high-pass and low-pass of the same order in cascade: the receiver's passband.
@@ -134,7 +120,7 @@ private:
     double whiteRms;
     double fadeStartHz;
     double fadeEndHz;
-    std::vector<double> interfererPhase; // radians, kept between blocks
+    std::vector<BandSignal> bandSignals; // of the interferers, kept between blocks
 };
 
 } // namespace ionogram
