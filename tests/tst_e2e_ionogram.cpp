@@ -229,8 +229,10 @@ void TestE2eIonogram::layerSweep_scaledIntoDayFileAndPlot() {
     constexpr int kScaledTimeoutMs = int((kLayerLead + 24 + 1.5) * 1000) + 30000;
     IonogramRun run;
     const QString home = run.folder.filePath(QStringLiteral("home"));
+    // The two ends of a 1500 km path along the equator.
     QVERIFY2(run.Start(QStringLiteral(TAVMIROK_PROGRAM), profile, kPeriod, kLayerLead,
-                       {"--noise", QString::number(kNoiseRms), "--layer", layerText}, {}, home),
+                       {"--noise", QString::number(kNoiseRms), "--layer", layerText},
+                       {"--locator", "0,0", "--sounder-at", "0,13.48985"}, home),
              qPrintable(run.Error()));
     const QRegularExpressionMatch day = run.WaitFor(
         QRegularExpression(QStringLiteral("Z day file: (\\S+\\.csv), day plot: (\\S+\\.png)\n")),
@@ -268,6 +270,10 @@ void TestE2eIonogram::layerSweep_scaledIntoDayFileAndPlot() {
     QVERIFY2(std::abs(trace.mofKhz - ionogram::LayerMofKhz(layer)) <= 100, qPrintable(found));
     QVERIFY2(offsetMs >= filterMs - 0.1 && offsetMs < kLongestCaptureOffsetMs, qPrintable(found));
     QCOMPARE(QImage(day.captured(2)).size(), ionogram::kDayPlotSize);
+    // Read as a layer over the path's midpoint (how well is measured by bench_geometry).
+    QVERIFY2(!rows[0].mode.isEmpty() && !std::isnan(rows[0].fof2Mhz), text.constData());
+    QVERIFY2(text.contains(",1500.0,90.0,0.0000,6.7449,JJ30ia,"), text.constData());
+    QVERIFY2(run.log.contains(QStringLiteral(" at the midpoint JJ30ia")), qPrintable(run.log));
 }
 
 QTEST_GUILESS_MAIN(TestE2eIonogram)

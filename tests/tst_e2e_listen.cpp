@@ -35,7 +35,11 @@ constexpr int kHearingsToConfirm = 3;
 constexpr double kChirpToleranceS = 0.1;
 constexpr double kCrossingToleranceS =
     0.05; // a sounder's crossing as another rate's filter hears it
-constexpr int kMostFalseCrossings = 1;
+// Crossings logged that no sounder made: the detector's rate on a busy band is measured by
+// bench_detector (about 2 an hour); this run only checks that the Morse and RTTY beside the
+// sounders no longer flood the log (they made some 40 false crossings a minute before). On a
+// loaded machine a run of 4.5 minutes has been seen to log 2.
+constexpr int kMostFalseCrossings = 3;
 constexpr int kPollMs = 200;
 constexpr int kStopTimeoutMs = 10000;
 constexpr char kUtcPattern[] = "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$";
