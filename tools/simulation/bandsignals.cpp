@@ -43,8 +43,8 @@ double AmplitudeOverNoise(double noiseRms, double db) {
 }
 
 BandSignal::BandSignal(const Interferer& interferer, std::uint32_t seed, std::size_t which)
-    : spec(interferer), seed(seed), which(which), random(seed + 7919 * std::uint32_t(which)) {
-    if (spec.keying != Interferer::Keying::OnOff) {
+    : source(interferer), seed(seed), which(which), random(seed + 7919 * std::uint32_t(which)) {
+    if (source.keying != Interferer::Keying::OnOff) {
         return;
     }
     // Random characters of one to five dots (on 1) or dashes (on 3), a dot's gap between
@@ -71,11 +71,11 @@ bool BandSignal::MorseOn(double element) const {
 }
 
 double BandSignal::Eased(double time, bool (BandSignal::*keyed)(double) const) const {
-    const double element = std::floor(time / spec.elementSeconds);
+    const double element = std::floor(time / source.elementSeconds);
     const double now = (this->*keyed)(element) ? 1 : 0;
     const double before = (this->*keyed)(element - 1) ? 1 : 0;
-    const double into = time - element * spec.elementSeconds;
-    const double edge = std::min(kKeyingEdgeSeconds, spec.elementSeconds / 2);
+    const double into = time - element * source.elementSeconds;
+    const double edge = std::min(kKeyingEdgeSeconds, source.elementSeconds / 2);
     return into >= edge ? now : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / edge));
 }
 
@@ -84,7 +84,7 @@ double BandSignal::Speech(double time, double sampleInterval) {
         // A band-pass biquad (constant peak gain) around hz; its noise gain from its impulse
         // response, so that the syllables have the power asked for.
         designedFor = sampleInterval;
-        const double w = 2 * kPi * spec.hz * sampleInterval;
+        const double w = 2 * kPi * source.hz * sampleInterval;
         const double alpha = std::sin(w) / (2 * kSpeechQ);
         const double a0 = 1 + alpha;
         b[0] = alpha / a0;
@@ -116,35 +116,35 @@ double BandSignal::Speech(double time, double sampleInterval) {
     }
     const double level = 0.5 + 0.5 * double((h >> 2) & 0xff) / 255;
     const double envelope = std::pow(std::sin(kPi * (time / kSyllableSeconds - slot)), 2);
-    return spec.amplitude / std::sqrt(2) * level * envelope * y / noiseGain;
+    return source.amplitude / std::sqrt(2) * level * envelope * y / noiseGain;
 }
 
 double BandSignal::Next(double time, double sampleInterval) {
-    double hz = spec.hz;
+    double hz = source.hz;
     double level = 1;
-    switch (spec.keying) {
+    switch (source.keying) {
     case Interferer::Keying::Steady:
         break;
     case Interferer::Keying::OnOff:
         level = Eased(time, &BandSignal::MorseOn);
         break;
     case Interferer::Keying::Shift:
-        hz += spec.shiftHz * Eased(time, &BandSignal::Keyed);
+        hz += source.shiftHz * Eased(time, &BandSignal::Keyed);
         break;
     case Interferer::Keying::Psk: {
         // Each symbol's sign at random; a reversal passes through zero with a cosine over the
         // whole symbol, as PSK31 shapes it.
-        const double symbol = std::floor(time / spec.elementSeconds);
+        const double symbol = std::floor(time / source.elementSeconds);
         const double now = Keyed(symbol) ? 1 : -1;
         const double before = Keyed(symbol - 1) ? 1 : -1;
-        const double c = std::cos(kPi * (time / spec.elementSeconds - symbol));
+        const double c = std::cos(kPi * (time / source.elementSeconds - symbol));
         level = before * (1 + c) / 2 + now * (1 - c) / 2;
         break;
     }
     case Interferer::Keying::Speech:
         return Speech(time, sampleInterval);
     }
-    const double x = spec.amplitude * level * std::cos(phase);
+    const double x = source.amplitude * level * std::cos(phase);
     phase = std::fmod(phase + 2 * kPi * hz * sampleInterval, 2 * kPi);
     return x;
 }

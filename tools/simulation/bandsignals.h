@@ -45,7 +45,7 @@ private:
     double Eased(double time, bool (BandSignal::*keyed)(double) const) const;
     double Speech(double time, double sampleInterval);
 
-    Interferer spec;
+    Interferer source;
     std::uint32_t seed;
     std::size_t which;
     std::vector<bool> morse; // the on-off pattern of a long random text, in dots, repeated
