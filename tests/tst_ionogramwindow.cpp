@@ -187,6 +187,13 @@ private slots:
             << ScaledSweep{{Trace(1, 13450, 5.921)}} << "1: MOF 13.45 MHz, 5.92 ms";
         QTest::newRow("two traces") << ScaledSweep{{Trace(1, 13450, 5.92), Trace(2, 9804, 11.4)}}
                                     << "1: MOF 13.45 MHz, 5.92 ms;  2: MOF 9.80 MHz, 11.40 ms";
+        // With the path known, each trace's mode; none for a trace that says nothing of it.
+        ScaledSweep moded{{Trace(1, 13450, 5.92), Trace(2, 9804, 11.4)}};
+        geo::PathLayer unknown;
+        unknown.error = "too short";
+        moded.geometry = SweepGeometry{{}, {geo::PathLayer{{}, "1F"}, unknown}};
+        QTest::newRow("modes") << moded
+                               << "1: 1F MOF 13.45 MHz, 5.92 ms;  2: MOF 9.80 MHz, 11.40 ms";
     }
     void scaledText() {
         QFETCH(ScaledSweep, scaled);

@@ -135,9 +135,16 @@ QString IonogramWindow::DescribeCell(double frequencyKhz, double delayMs, float 
 
 QString IonogramWindow::ScaledText(const ionogram::ScaledSweep& scaled) {
     QStringList traces;
-    for (const ionogram::ScaledTrace& trace : scaled.traces) {
-        traces.append(QStringLiteral("%1: MOF %2 MHz, %3 ms")
+    for (std::size_t i = 0; i < scaled.traces.size(); ++i) {
+        const ionogram::ScaledTrace& trace = scaled.traces[i];
+        // The mode beside the trace where the path is known and the trace says what it is.
+        const bool moded = scaled.geometry && i < scaled.geometry->layers.size() &&
+                           scaled.geometry->layers[i].error.empty();
+        traces.append(QStringLiteral("%1: %2MOF %3 MHz, %4 ms")
                           .arg(trace.number)
+                          .arg(moded ? QString::fromStdString(scaled.geometry->layers[i].mode) +
+                                           QLatin1Char(' ')
+                                     : QString())
                           .arg(trace.mofKhz / units::kKilohertzPerMegahertz, 0, 'f', 2)
                           .arg(trace.minDelayMs, 0, 'f', 2));
     }
