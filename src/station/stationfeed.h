@@ -1,0 +1,146 @@
+#pragma once
+
+// What the faces of the station (a web page, a network publisher, a log) see of it and may ask
+// of it, without a pointer into its insides: events as plain values, a snapshot of the state
+// taken under a short lock, and commands queued to the station's thread. The feed lives in the
+// station's thread; a face in another thread connects to its signals (queued by Qt, since every
+// argument is a value) and reads Snap() whenever it likes.
+
+#include "geo/position.h"
+#include "ionogram/ionogram.h"
+#include "ionogram/scaler.h"
+#include "ionogram/soundergrouper.h"
+#include "rig/tuner.h"
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class Station;
+
+namespace feed {
+
+// What the station does now.
+enum class Activity {
+    Stopped,   // not started, or stopped: the radio stays where it is
+    Waiting,   // armed, waiting for the next sweep
+    Stepping,  // a sweep under way
+    Listening, // parked on frequencies, finding sounders
+};
+const char* ActivityName(Activity activity); // "stopped", "waiting", "stepping", "listening"
+
+// A sounder as the station follows it. The single sounder (no sounders followed) has no name.
+struct Sounder {
+    QString name;    // the saved name; "" for the single sounder
+    QString dayName; // the day file's sounder field: the name, else "period:chirp time"
+    double rateKhzPerS = 0;
+    double periodS = 0;
+    double chirpTimeS = 0;
+    std::optional<geo::Position> at;
+};
+
+// A sweep of one sounder, as it goes.
+struct SweepInfo {
+    QString sounder; // as the sweep events name it ("" for the single sounder)
+    QDateTime startUtc;
+    double lowKhz = 0; // the band the picture spans
+    double highKhz = 0;
+    double delayFromMs = 0;
+    double delayToMs = 0;
+    int delayCells = 0;
+};
+
+struct Column {
+    QString sounder;
+    QDateTime sweepStartUtc;
+    int index = 0; // the step's place in the sweep
+    double khz = 0;
+    std::vector<float> snrDb; // one per delay cell, NaN throughout for a step without audio
+};
+
+struct Scaled {
+    Sounder sounder;
+    std::shared_ptr<const ionogram::IonogramSweep> sweep;
+    ionogram::ScaledSweep scaled;
+    QDateTime scaledUtc; // when the scaling was done
+};
+
+struct HeardOn {
+    double listenKhz = 0;
+    ionogram::HeardSounder sounder;
+};
+
+struct Snapshot {
+    Activity activity = Activity::Stopped;
+    RigState rig;
+    QString audioInput; // "" when none is chosen
+    bool audioRunning = false;
+    double nextSweepEpoch = 0; // the next sweep's first step (epoch seconds), 0 when none is due
+    std::vector<Sounder> followed; // the single sounder alone when none is followed
+    QString archiveFolder;         // "" when sweeps are not saved
+    int iaruRegion = 1;
+    std::optional<geo::Position> stationAt;
+    QDateTime runningSinceUtc;
+    // The sweep being received (or the last one) of each followed sounder.
+    std::vector<std::shared_ptr<const ionogram::IonogramSweep>> ionograms;
+    // The last scaled sweep of each sounder, by its day name.
+    std::map<QString, Scaled> lastScaled;
+    std::vector<HeardOn> heard;
+    QStringList problems; // the latest first, at most kProblemsKept
+};
+
+} // namespace feed
+
+Q_DECLARE_METATYPE(feed::SweepInfo)
+Q_DECLARE_METATYPE(feed::Column)
+Q_DECLARE_METATYPE(feed::Scaled)
+Q_DECLARE_METATYPE(std::vector<feed::HeardOn>)
+
+class StationFeed : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kProblemsKept = 20;
+
+    // Observes the station from now on; lives in its thread.
+    explicit StationFeed(Station& station, QObject* parent = nullptr);
+
+    // The state now, copied under the feed's lock: callable from any thread.
+    feed::Snapshot Snap() const;
+
+    // Commands, callable from any thread: each is queued to the station's thread and done there.
+    // Start arms the sweep as the Start button does; Stop ends stepping and listening and leaves
+    // the radio where it is (a sweep under way is archived as cut short).
+    void Start();
+    void Stop();
+    // Follows these saved sounders by name (none: the single sounder); refused with a Problem
+    // when a name is not saved or the set does not fit one radio.
+    void Follow(const QStringList& names);
+    void Listen(const std::vector<double>& frequenciesKhz);
+
+signals:
+    void SweepStarted(const feed::SweepInfo& sweep);
+    void SweepEnded(const QString& sounder, bool complete);
+    void StepTuned(const QString& sounder, std::int32_t hz, double atEpoch, bool reached);
+    void ColumnAdded(const feed::Column& column);
+    void Scaled(const feed::Scaled& scaled);
+    void Archived(const QString& png);
+    void DayRecorded(const QString& csv, const QString& png);
+    void HeardChanged(const std::vector<feed::HeardOn>& heard);
+    void Problem(const QString& message);
+    void Notice(const QString& message);
+    // Anything in the snapshot's status part changed: activity, rig, audio, next sweep.
+    void StateChanged();
+
+private:
+    Station& station;
+    mutable std::mutex lock;
+    feed::Snapshot state; // guarded by lock
+};
