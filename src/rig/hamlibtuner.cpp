@@ -1,4 +1,5 @@
 #include "rig/hamlibtuner.h"
+#include "core/units.h"
 
 #include "core/portname.h"
 #include "rig/rigchoice.h"
@@ -24,7 +25,6 @@ constexpr int kRetries = 0;
 // a byte), plus the radio's own delay.
 constexpr int kFrameBits = 2 * 16 * 10;
 constexpr int kRadioDelayMs = 20;
-constexpr int kMsPerSecond = 1000;
 constexpr int kHexBase = 16;
 
 // Hamlib's text for an error code, on one line. (rigerror in Hamlib 4.5 prepends the texts of
@@ -40,7 +40,8 @@ bool SetConf(RIG* rig, const char* name, const QString& value) {
 }
 
 QString TimeoutMs(std::chrono::milliseconds budget, qint32 bitsPerSecond) {
-    const int wire = bitsPerSecond > 0 ? kFrameBits * kMsPerSecond / bitsPerSecond : 0;
+    const int wire =
+        bitsPerSecond > 0 ? kFrameBits * int(units::kMillisecondsPerSecond) / bitsPerSecond : 0;
     return QString::number(
         std::max<qint64>(budget.count() / kExchangesPerCall, wire + kRadioDelayMs));
 }

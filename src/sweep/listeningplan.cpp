@@ -1,4 +1,5 @@
 #include "sweep/listeningplan.h"
+#include "core/units.h"
 
 #include "rig/rigchoice.h"
 
@@ -11,8 +12,6 @@ namespace sweep {
 
 namespace {
 
-constexpr double kHertzPerKilohertz = 1000;
-constexpr double kMillisecondsPerSecond = 1000;
 // Two busy spans that meet within this much do not overlap: crossings are computed from
 // frequencies rounded to whole hertz, which moves them by far more than the arithmetic's noise.
 constexpr double kTimeNoise = 1e-9; // s
@@ -81,9 +80,9 @@ bool UsesFineSteps(const FollowedSounder& s, const PlanSettings& settings) {
 // The span of grid crossings of one sweep, from its period's start.
 std::pair<double, double> CrossingSpan(const FollowedSounder& s) {
     const Profile& p = s.profile;
-    return {
-        CrossingInPeriod(p, s.chirpTime, p.lowFrequency + p.stepSize),
-        CrossingInPeriod(p, s.chirpTime, StepFrequency(p, StepCount(p) - 1) / kHertzPerKilohertz)};
+    return {CrossingInPeriod(p, s.chirpTime, p.lowFrequency + p.stepSize),
+            CrossingInPeriod(p, s.chirpTime,
+                             StepFrequency(p, StepCount(p) - 1) / units::kHertzPerKilohertz)};
 }
 
 // One sweep's steps in frequency order, or its fine steps near the MOF.
@@ -104,19 +103,20 @@ std::vector<Column> SweepColumns(const FollowedSounder& s, const PlanSettings& s
         return columns;
     }
     const double first = p.lowFrequency + p.stepSize;
-    const double top = StepFrequency(p, steps - 1) / kHertzPerKilohertz;
+    const double top = StepFrequency(p, steps - 1) / units::kHertzPerKilohertz;
     const double low = std::max(first, *s.mofKhz - kFineSpan);
     const double high = std::min(top, *s.mofKhz + kFineSpan);
     for (auto m = static_cast<long long>(std::ceil((low - p.lowFrequency) / kFineStep));
          p.lowFrequency + m * kFineStep <= high; ++m) {
         const double khz = p.lowFrequency + m * kFineStep;
         const double fromStep = std::fmod(khz - p.lowFrequency, p.stepSize);
-        if (fromStep * kHertzPerKilohertz < 1 || (p.stepSize - fromStep) * kHertzPerKilohertz < 1) {
+        if (fromStep * units::kHertzPerKilohertz < 1 ||
+            (p.stepSize - fromStep) * units::kHertzPerKilohertz < 1) {
             continue; // a step already listens here
         }
-        columns.push_back(Column{periodStart, khz,
-                                 static_cast<std::int32_t>(std::llround(khz * kHertzPerKilohertz)),
-                                 true, -1});
+        columns.push_back(Column{
+            periodStart, khz,
+            static_cast<std::int32_t>(std::llround(khz * units::kHertzPerKilohertz)), true, -1});
     }
     return columns;
 }
@@ -130,8 +130,8 @@ Slot SlotAt(int index, const FollowedSounder& s, const PlanSettings& settings, c
     slot.gridKhz = column.gridKhz;
     slot.fine = column.fine;
     slot.listenHz = hz;
-    slot.crossing =
-        column.periodStart + CrossingInPeriod(s.profile, s.chirpTime, hz / kHertzPerKilohertz);
+    slot.crossing = column.periodStart +
+                    CrossingInPeriod(s.profile, s.chirpTime, hz / units::kHertzPerKilohertz);
     slot.windowFrom = slot.crossing + s.windowFrom;
     slot.windowTo = slot.crossing + s.windowTo;
     slot.tuneAt = slot.windowFrom - settings.tuningTime - settings.commandReach;
@@ -172,10 +172,10 @@ std::optional<Slot> Fit(const Occupancy& busy, int index, const FollowedSounder&
             break;
         }
         // Whole hertz, rounded away from the span the slot has to clear.
-        const double hz = column.gridHz + shift * p.sweepRate * kHertzPerKilohertz;
+        const double hz = column.gridHz + shift * p.sweepRate * units::kHertzPerKilohertz;
         const auto listen = static_cast<std::int32_t>(shift > 0 ? std::ceil(hz - kHertzNoise)
                                                                 : std::floor(hz + kHertzNoise));
-        const double khz = listen / kHertzPerKilohertz;
+        const double khz = listen / units::kHertzPerKilohertz;
         if (khz < p.lowFrequency || khz > p.highFrequency ||
             std::fabs(khz - column.gridKhz) >= kLongestShift * step) {
             continue;
@@ -189,7 +189,7 @@ std::optional<Slot> Fit(const Occupancy& busy, int index, const FollowedSounder&
 }
 
 QString Milliseconds(double seconds) {
-    return QString::number(std::llround(seconds * kMillisecondsPerSecond));
+    return QString::number(std::llround(seconds * units::kMillisecondsPerSecond));
 }
 
 QString Names(const std::vector<FollowedSounder>& sounders, std::size_t count) {
@@ -241,15 +241,15 @@ std::optional<double> FittingTuningTime(const std::vector<FollowedSounder>& soun
         steps += 1 / StepInterval(s.profile);
     }
     PlanSettings fitting = settings;
-    fitting.tuningTime =
-        std::floor(((1 - listening) / steps - settings.commandReach) * kMillisecondsPerSecond +
-                   kShareNoise) /
-        kMillisecondsPerSecond;
+    fitting.tuningTime = std::floor(((1 - listening) / steps - settings.commandReach) *
+                                        units::kMillisecondsPerSecond +
+                                    kShareNoise) /
+                         units::kMillisecondsPerSecond;
     double total = 0;
     for (const FollowedSounder& s : sounders) {
         total += RadioShare(s, fitting);
     }
-    if (fitting.tuningTime * kMillisecondsPerSecond < 1 || total > 1 + kShareNoise) {
+    if (fitting.tuningTime * units::kMillisecondsPerSecond < 1 || total > 1 + kShareNoise) {
         return std::nullopt; // the backend's command spacing alone is too much
     }
     return fitting.tuningTime;
@@ -258,7 +258,7 @@ std::optional<double> FittingTuningTime(const std::vector<FollowedSounder>& soun
 } // namespace
 
 bool Slot::Shifted() const {
-    return listenHz != static_cast<std::int32_t>(std::llround(gridKhz * kHertzPerKilohertz));
+    return listenHz != static_cast<std::int32_t>(std::llround(gridKhz * units::kHertzPerKilohertz));
 }
 
 ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanSettings& settings,

@@ -214,7 +214,8 @@ void PlanScheduler::EndSweeps(double now, bool all) {
         const double end =
             sweepUnderWay[i] +
             sweep::CrossingInPeriod(p, s.chirpTime,
-                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) / 1000.0) +
+                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) /
+                                        units::kHertzPerKilohertz) +
             sweep::HalfStep(p) + s.windowTo;
         if (!std::isnan(sweepUnderWay[i]) && (all || now > end)) {
             sweepUnderWay[i] = std::nan("");

@@ -1,4 +1,5 @@
 #include "ui/heardwindow.h"
+#include "core/units.h"
 
 #include "core/frequencytext.h"
 #include "station/station.h"
@@ -27,12 +28,12 @@ namespace {
 constexpr double kSavedLowKhz = 2000;
 constexpr double kSavedHighKhz = 30000;
 constexpr double kSavedStepKhz = 100;
-constexpr double kMillisecondsPerSecond = 1000;
 constexpr int kVisibleRows = 5;
 
 QString Utc(double epochSeconds) {
     return QDateTime::fromMSecsSinceEpoch(
-               static_cast<qint64>(std::llround(epochSeconds * kMillisecondsPerSecond)), Qt::UTC)
+               static_cast<qint64>(std::llround(epochSeconds * units::kMillisecondsPerSecond)),
+               Qt::UTC)
         .toString(QStringLiteral("HH:mm:ss"));
 }
 
@@ -182,8 +183,8 @@ QString HeardWindow::Timing(const ionogram::HeardSounder& sounder) {
         return QStringLiteral("-");
     }
     // To the millisecond, and 299.9996 as 0.000 rather than 300.000.
-    const double ms = std::round(sounder.chirpTimeS * kMillisecondsPerSecond);
-    const double chirp = std::fmod(ms / kMillisecondsPerSecond, sounder.periodS);
+    const double ms = std::round(sounder.chirpTimeS * units::kMillisecondsPerSecond);
+    const double chirp = std::fmod(ms / units::kMillisecondsPerSecond, sounder.periodS);
     return QStringLiteral("%1:%2").arg(QString::number(sounder.periodS, 'g', 12),
                                        QString::number(chirp, 'f', 3));
 }
