@@ -4,6 +4,7 @@
 // a view of the station behind them. It loads the settings and opens the port before it is
 // shown, writes the settings back when it closes, and opens the configuration dialogs.
 
+#include "settings/savedsounders.h"
 #include "settings/stationstore.h"
 #include "station/station.h"
 
@@ -116,6 +117,8 @@ private:
     Options options;
     // Every group is read and written through it.
     StationStore store;
+    // The sounders the user saved, as the station and every window of this one see them.
+    SavedSounders savedSounders;
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
     QString chirpToolTip; // Text2's own, given back when no saved sounder is followed

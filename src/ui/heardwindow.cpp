@@ -85,8 +85,8 @@ void ShowFigures(QTableWidget* list, int row, const ionogram::HeardSounder& s, d
 
 } // namespace
 
-HeardWindow::HeardWindow(Station& station, SounderStore store, QWidget* parent)
-    : QWidget(parent), station(station), store(std::move(store)) {
+HeardWindow::HeardWindow(Station& station, SavedSounders& savedSounders, QWidget* parent)
+    : QWidget(parent), station(station), saved(savedSounders) {
     setWindowTitle(QStringLiteral("Sounders Heard"));
 
     frequencies = new QLineEdit(this);
@@ -145,6 +145,7 @@ HeardWindow::HeardWindow(Station& station, SounderStore store, QWidget* parent)
     Listener& listener = station.Listening();
     connect(&listener, &Listener::Detected, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::ListChanged, &refresh, qOverload<>(&QTimer::start));
+    connect(&saved, &SavedSounders::Changed, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::LsbSuspected, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::Problem, this, &HeardWindow::ShowProblem);
     connect(&station, &Station::StateChanged, this, &HeardWindow::ShowState);
@@ -252,8 +253,6 @@ void HeardWindow::Refresh() {
     if (asking) {
         return; // drawn anew once the question is answered
     }
-    QStringList unread; // told by Configure > Sounder
-    const std::vector<SavedSounder> saved = store.LoadSaved(&unread);
     confirmedList->setRowCount(0);
     unconfirmedList->setRowCount(0);
     bool lsb = false;
@@ -262,7 +261,7 @@ void HeardWindow::Refresh() {
         for (const ionogram::HeardSounder& s : grouper->Confirmed()) {
             const int row = confirmedList->rowCount();
             confirmedList->insertRow(row);
-            const SavedSounder* match = SavedMatch(s, saved);
+            const SavedSounder* match = SavedMatch(s, saved.List());
             SetCell(confirmedList, row, kName, match != nullptr ? match->name : QString());
             ShowFigures(confirmedList, row, s, grouper->ListenKhz());
             auto* save = new QPushButton(QStringLiteral("Save..."), confirmedList);
@@ -309,18 +308,7 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
     if (!profile) {
         return;
     }
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<SounderDialog*>(window) != nullptr && window->isVisible()) {
-            // Its OK writes the list it holds, which would drop the sounder saved here.
-            ShowProblem(QStringLiteral("Configure > Sounder is open with its own copy of the saved "
-                                       "sounders: press OK or Cancel there first, then Save "
-                                       "again."));
-            return;
-        }
-    }
-    QStringList unread;
-    const std::vector<SavedSounder> before = store.LoadSaved(&unread);
-    const SavedSounder* match = SavedMatch(sounder, before);
+    const SavedSounder* match = SavedMatch(sounder, saved.List());
     QInputDialog ask(this);
     ask.setObjectName(QStringLiteral("nameDialog"));
     ask.setWindowTitle(QStringLiteral("Save Sounder"));
@@ -335,12 +323,11 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
     if (!named) {
         return;
     }
-    // Read again: the list may have changed while the name was asked.
-    unread.clear();
-    std::vector<SavedSounder> saved = store.LoadSaved(&unread);
-    if (!unread.isEmpty()) {
+    // The list as it is now: it may have changed while the name was asked.
+    std::vector<SavedSounder> list = saved.List();
+    if (!saved.Unread().isEmpty()) {
         // Writing the list now would drop the entries that cannot be read.
-        ShowProblem(unread.join(QLatin1Char('\n')) +
+        ShowProblem(saved.Unread().join(QLatin1Char('\n')) +
                     QStringLiteral("\nNothing was saved, so that nothing is lost: mend or delete "
                                    "that sounder in Configure > Sounder... first."));
         return;
@@ -354,9 +341,9 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
                                    "place or call sign."));
         return;
     }
-    auto same = std::find_if(saved.begin(), saved.end(),
-                             [&heard](const SavedSounder& s) { return s.name == heard.name; });
-    if (same != saved.end()) {
+    const auto calledSo = [&heard](const SavedSounder& s) { return s.name == heard.name; };
+    auto same = std::find_if(list.begin(), list.end(), calledSo);
+    if (same != list.end()) {
         QMessageBox replace(QMessageBox::Question, QStringLiteral("Save Sounder"),
                             QStringLiteral("A saved sounder is already called \"%1\" (%2). "
                                            "Replace it with the sounder heard?")
@@ -370,17 +357,20 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
         if (!replacing) {
             return;
         }
+        list = saved.List(); // as it is after the question
+        same = std::find_if(list.begin(), list.end(), calledSo);
+    }
+    if (same != list.end()) {
         heard.follow = same->follow; // replacing keeps its Follow tick, as the dialog does
         *same = heard;
     } else {
-        saved.push_back(heard);
+        list.push_back(heard);
     }
-    if (const Status stored = store.SaveSaved(saved); !stored.IsOk()) {
+    if (const Status stored = saved.Replace(list); !stored.IsOk()) {
         ShowProblem(stored.Message());
         return;
     }
     problem->hide();
-    emit savedChanged();
     Refresh();
 }
 
