@@ -1,7 +1,7 @@
 #include "rig/hamlibtuner.h"
-#include "core/units.h"
 
 #include "core/portname.h"
+#include "core/units.h"
 #include "rig/rigchoice.h"
 
 #include <hamlib/rig.h>
@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 
 namespace {
 
@@ -46,6 +47,20 @@ QString TimeoutMs(std::chrono::milliseconds budget, qint32 bitsPerSecond) {
         std::max<qint64>(budget.count() / kExchangesPerCall, wire + kRadioDelayMs));
 }
 
+// The devices Hamlib workers hold a rig open on, for the whole process. A worker left behind
+// inside a call keeps its device until the call comes back and it closes the rig; a new
+// connection to the same device waits for that rather than opening the port twice.
+struct PortHolds {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::set<QString> held;
+};
+
+PortHolds& Holds() {
+    static PortHolds holds;
+    return holds;
+}
+
 } // namespace
 
 // Shared by the tuner and its thread, so that a thread left behind still has it.
@@ -59,6 +74,20 @@ struct HamlibTuner::Worker {
     bool finished = false;
     HamlibTuner* owner = nullptr; // null once the tuner let go
     RIG* rig = nullptr;           // the worker thread's alone
+    QString holding;              // the device the rig is open on (PortHolds), the thread's alone
+
+    // Takes the device for this worker's rig, once no other worker holds it; false when another
+    // still does after `wait`.
+    bool Hold(const QString& device, std::chrono::milliseconds wait) {
+        PortHolds& holds = Holds();
+        std::unique_lock<std::mutex> lock(holds.mutex);
+        if (!holds.released.wait_for(lock, wait, [&]() { return !holds.held.contains(device); })) {
+            return false;
+        }
+        holds.held.insert(device);
+        holding = device;
+        return true;
+    }
 
     void Run() {
         for (;;) {
@@ -88,6 +117,13 @@ struct HamlibTuner::Worker {
             rig_close(rig);
             rig_cleanup(rig);
             rig = nullptr;
+        }
+        if (!holding.isEmpty()) {
+            PortHolds& holds = Holds();
+            const std::lock_guard<std::mutex> lock(holds.mutex);
+            holds.held.erase(holding);
+            holding.clear();
+            holds.released.notify_all();
         }
     }
 
@@ -180,6 +216,15 @@ void HamlibTuner::Open() {
     const QString civAddress = QStringLiteral("0x") + QString::number(serial.radioAdress, kHexBase);
     Post([=](Worker& w) {
         w.CloseRig();
+        if (!w.Hold(path, kLetGoWait)) {
+            w.Deliver([path](HamlibTuner& t) {
+                t.OnOpened(QStringLiteral("the last connection to %1 has not let go of it yet (a "
+                                          "Hamlib call that did not come back). If this stays, "
+                                          "unplug the radio's cable or restart Tavmirok")
+                               .arg(path));
+            });
+            return;
+        }
         {
             const auto lock = HamlibLock();
             w.rig = rig_init(static_cast<rig_model_t>(number));
@@ -203,6 +248,7 @@ void HamlibTuner::Open() {
             failure = ErrorText(result);
             rig_cleanup(w.rig);
             w.rig = nullptr;
+            w.CloseRig(); // lets go of the device
         }
         w.Deliver([failure](HamlibTuner& t) { t.OnOpened(failure); });
     });
