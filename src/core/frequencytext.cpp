@@ -1,4 +1,5 @@
 #include "core/frequencytext.h"
+
 #include "core/units.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 #include "ionogram/dechirp.h"
+
 #include "core/units.h"
 
 #include <algorithm>

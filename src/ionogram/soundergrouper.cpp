@@ -1,6 +1,6 @@
 #include "ionogram/soundergrouper.h"
-#include "core/units.h"
 
+#include "core/units.h"
 #include "ionogram/sounder.h"
 
 #include <algorithm>

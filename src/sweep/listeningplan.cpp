@@ -1,7 +1,6 @@
 #include "sweep/listeningplan.h"
-#include "core/units.h"
 
-#include "rig/rigchoice.h"
+#include "core/units.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -20,19 +19,6 @@ constexpr double kShareNoise = 1e-9; // the radio's whole time, to within the ar
 constexpr double kShiftTie = 1e-6;   // s
 // A slot moves less than this fraction of its step: further, it would be nearer another step.
 constexpr double kLongestShift = 0.5;
-
-// The built-in link waits for the radio's acknowledgement before the next command: the set
-// command (FE FE to FD, 11 bytes) and the 6-byte answer at ten bits a byte on the bus, and the
-// radio's turnaround. Through rigctld and Hamlib the set reaches the radio within a few ms, but
-// the backend waits for the reply before it sends anything else.
-constexpr int kSetFrameBytes = 11;
-constexpr int kAnswerBytes = 6;
-constexpr int kBitsPerByte = 10;
-constexpr double kRadioTurnaround = 0.005; // s
-constexpr double kReplyWait = 0.060;       // s
-// Hamlib's read before a set: the 7-byte request and the 12-byte report on the bus at 19200 bit/s,
-// the radio's turnaround, and the daemon's own time to act on the line it was sent.
-constexpr double kHamlibReadBack = 0.015; // s
 
 struct Column {
     double periodStart = 0;
@@ -428,17 +414,6 @@ Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSetting
                  Milliseconds(settings.tuningTime), reach, needs.join(QStringLiteral(", ")),
                  advice),
         QStringLiteral("the sounders need more than the radio's time"));
-}
-
-double CommandSpacing(const QString& backend, int baudRate) {
-    if (backend == QLatin1String(rigconfig::kBackendCiv) && baudRate > 0) {
-        return double((kSetFrameBytes + kAnswerBytes) * kBitsPerByte) / baudRate + kRadioTurnaround;
-    }
-    return kReplyWait;
-}
-
-double CommandReach(const QString& backend) {
-    return backend == QLatin1String(rigconfig::kBackendCiv) ? 0 : kHamlibReadBack;
 }
 
 } // namespace sweep

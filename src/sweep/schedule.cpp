@@ -1,4 +1,5 @@
 #include "sweep/schedule.h"
+
 #include "core/units.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "ui/heardwindow.h"
-#include "core/units.h"
 
 #include "core/frequencytext.h"
+#include "core/units.h"
 #include "station/station.h"
 #include "ui/formlayout.h"
 #include "ui/sounderdialog.h"

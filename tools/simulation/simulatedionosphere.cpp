@@ -1,4 +1,5 @@
 #include "simulation/simulatedionosphere.h"
+
 #include "core/units.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "testkit/syntheticsweep.h"
-#include "core/units.h"
 
+#include "core/units.h"
 #include "simulation/simulatedionosphere.h"
 
 #include <cmath>
