@@ -41,6 +41,7 @@ class TestSounderDialog : public QObject {
     void Open(const sweep::Profile& profile = {}, double chirpTime = 78) {
         dialog.reset();
         model = std::make_unique<SavedSounders>(SounderStore(path));
+        model->Reload();
         dialog = std::make_unique<SounderDialog>(profile, chirpTime, *model);
         accepted.clear();
         connect(dialog.get(), &SounderDialog::profileAccepted,

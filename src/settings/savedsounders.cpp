@@ -3,9 +3,7 @@
 #include <utility>
 
 SavedSounders::SavedSounders(SounderStore sounderStore, QObject* parent)
-    : QObject(parent), store(std::move(sounderStore)) {
-    list = store.LoadSaved(&unread);
-}
+    : QObject(parent), store(std::move(sounderStore)) {}
 
 Status SavedSounders::Replace(const std::vector<SavedSounder>& next) {
     if (const Status stored = store.SaveSaved(next); !stored.IsOk()) {

@@ -13,6 +13,8 @@
 class SavedSounders : public QObject {
     Q_OBJECT
 public:
+    // Empty until the first Reload: the settings file is read once the window loads it, so that
+    // a damaged file is told by the first read (QSettings reports it to that read alone).
     explicit SavedSounders(SounderStore store, QObject* parent = nullptr);
 
     const std::vector<SavedSounder>& List() const { return list; }
