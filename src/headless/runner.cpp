@@ -5,7 +5,7 @@
 #include "headless/stopsignals.h"
 #include "link/radiolink.h"
 #include "settings/stationstore.h"
-#include "station/station.h"
+#include "station/engine.h"
 #include "sweep/schedule.h"
 
 #include <QCoreApplication>
@@ -57,13 +57,14 @@ Runner::Runner(StationFeed& feed, bool verbose, QObject* parent)
         }
     });
     connect(&feed, &StationFeed::StepTuned, this,
-            [this](const QString& sounder, std::int32_t hz, double atEpoch, bool reached) {
+            [this](const QString& sounder, std::int32_t hz, double atEpoch, bool reached,
+                   bool answering) {
                 const QString name = SweepName(sounder);
-                StepTuned(name, reached);
+                StepTuned(name, reached, answering);
                 if (this->verbose && !stopped) {
                     // A slot of the listening plan is logged as a step, with its sounder's name.
-                    const QString step = StepText(hz, std::fmod(atEpoch, units::kSecondsPerDay),
-                                                  reached, this->feed.Rig().answering);
+                    const QString step =
+                        StepText(hz, std::fmod(atEpoch, units::kSecondsPerDay), reached, answering);
                     Log(name.isEmpty() ? step : name + QStringLiteral(": ") + step);
                 }
             });
@@ -171,7 +172,7 @@ QString Runner::SweepName(const QString& sounder) const {
     return feed.Plan() ? sounder : QString();
 }
 
-void Runner::StepTuned(const QString& sweep, bool reached) {
+void Runner::StepTuned(const QString& sweep, bool reached, bool answering) {
     const auto under = underWay.find(sweep);
     if (stopped || under == underWay.end()) {
         return;
@@ -180,7 +181,7 @@ void Runner::StepTuned(const QString& sweep, bool reached) {
     ++tally.steps;
     if (!reached) {
         ++tally.failed;
-    } else if (!feed.Rig().answering) {
+    } else if (!answering) {
         ++tally.unanswered;
     }
 }
@@ -241,10 +242,9 @@ int Main(const QStringList& arguments) {
     }
 
     StopSignals stopSignals;
-    Station station;
-    station.Apply(settings);
-    StationFeed feed(station);
-    Runner runner(feed, commandLine.verbose);
+    // The station runs on a thread of its own; this one logs and watches the signals.
+    Engine engine(settings);
+    Runner runner(engine.Feed(), commandLine.verbose);
     runner.ListenTo(commandLine.listenKhz);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
         runner.Stop(StopText(signalNumber));

@@ -44,7 +44,7 @@ private:
     void CheckClock();
     void RetryConnect();
     // A step of the single sweep, or a slot of a followed sounder's, counted in its sweep's tally.
-    void StepTuned(const QString& sweep, bool reached);
+    void StepTuned(const QString& sweep, bool reached, bool answering);
     void EndSweep(const QString& sweep, bool complete);
     // The name a sweep's lines carry: the sounder's while sounders are followed, none for the
     // single sounder.

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QMetaObject>
+#include <QThread>
 #include <cmath>
 
 namespace feed {
@@ -101,10 +102,13 @@ void StationFeed::Connect() {
 }
 
 void StationFeed::Shutdown() {
-    QMetaObject::invokeMethod(this, [this] {
-        station.Shutdown();
-        TakeState();
-    });
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            station.Shutdown();
+            TakeState();
+        },
+        thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
 }
 
 feed::Sounder StationFeed::SounderNamed(const QString& name) const {
@@ -193,15 +197,14 @@ void StationFeed::Observe() {
         emit SweepEnded(sounder, complete);
     });
     connect(s, &Station::StepTuned, this, [this](std::int32_t hz, double mark, bool reached) {
-        TakeRig();
         emit StepTuned(station.Scheduler().Sounder(), hz,
-                       ionogram::EpochFromSecondsOfDay(mark, EpochNow()), reached);
+                       ionogram::EpochFromSecondsOfDay(mark, EpochNow()), reached,
+                       TakeRig().answering);
     });
     connect(s, &Station::SlotTuned, this,
             [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
-                TakeRig();
                 emit StepTuned(sounder, hz, ionogram::EpochFromSecondsOfDay(tuneAt, EpochNow()),
-                               reached);
+                               reached, TakeRig().answering);
             });
     connect(s, &Station::Scaled, this,
             [this](const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
@@ -270,10 +273,11 @@ void StationFeed::NoteColumns(const ionogram::IonogramSweep& sweep, int columnsD
     state.ionograms.push_back(std::move(copy));
 }
 
-void StationFeed::TakeRig() {
+RigState StationFeed::TakeRig() {
     const RigState rig = station.Rig().State();
     const std::lock_guard<std::mutex> held(lock);
     state.rig = rig;
+    return rig;
 }
 
 void StationFeed::TakeState() {

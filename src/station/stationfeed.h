@@ -131,7 +131,8 @@ public:
     RigState Rig() const;
     bool Plan() const;
 
-    // Commands, callable from any thread: each is queued to the station's thread and done there.
+    // Commands, callable from any thread: each is queued to the station's thread and done there
+    // (at once when called on it).
     // Start arms the sweep as the Start button does; Stop ends stepping and listening and leaves
     // the radio where it is (a sweep under way is archived as cut short).
     void Start();
@@ -142,7 +143,7 @@ public:
     void Listen(const std::vector<double>& frequenciesKhz);
     // Opens the port (connects the rig) as the settings say; the outcome comes as Connected.
     void Connect();
-    // Ends everything for good and releases the port.
+    // Ends everything for good and releases the port; returns once that is done.
     void Shutdown();
 
 signals:
@@ -150,7 +151,10 @@ signals:
     // The first step of a sweep is taken (its columns follow as ColumnAdded).
     void SweepStarted(const feed::SweepInfo& sweep);
     void SweepEnded(const QString& sounder, bool complete);
-    void StepTuned(const QString& sounder, std::int32_t hz, double atEpoch, bool reached);
+    // A step or slot tuned (or not); answering: whether the radio answered it, as the rig's
+    // state said then.
+    void StepTuned(const QString& sounder, std::int32_t hz, double atEpoch, bool reached,
+                   bool answering);
     void ColumnAdded(const feed::Column& column);
     void Scaled(const feed::Scaled& scaled);
     void Archived(const QString& png);
@@ -176,7 +180,7 @@ private:
     void TakeState();
     feed::Sounder SounderNamed(const QString& name) const;
     void NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone);
-    void TakeRig();
+    RigState TakeRig(); // the rig's state now, into the snapshot
 
     Station& station;
     // By sounder: the start of its sweep under way and how many of its columns were sent.

@@ -1,0 +1,44 @@
+#include "station/engine.h"
+
+#include "station/station.h"
+
+#include <QMetaObject>
+
+#ifdef Q_OS_UNIX
+#include <pthread.h>
+#include <sched.h>
+#endif
+
+Engine::Engine(const StationSettings& settings) {
+    thread.setObjectName(QStringLiteral("station"));
+    context.moveToThread(&thread);
+    thread.start();
+    QMetaObject::invokeMethod(
+        &context,
+        [this, &settings] {
+#ifdef Q_OS_UNIX
+            // Ahead of ordinary threads where the system allows it (an rtprio limit); where it
+            // refuses, the thread runs at the ordinary priority.
+            sched_param param{};
+            param.sched_priority = kRealTimePriority;
+            (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+#endif
+            station = new Station;
+            station->Apply(settings);
+            feed = new StationFeed(*station);
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+Engine::~Engine() {
+    QMetaObject::invokeMethod(
+        &context,
+        [this] {
+            delete feed;
+            station->Shutdown();
+            delete station;
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+}
