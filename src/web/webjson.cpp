@@ -47,7 +47,6 @@ QJsonValue PositionJson(const std::optional<geo::Position>& at) {
 
 QJsonObject SounderJson(const feed::Sounder& sounder) {
     return {{"name", sounder.name},
-            {"day_name", sounder.dayName},
             {"rate_khz_per_s", Known(sounder.rateKhzPerS)},
             {"period_s", Known(sounder.periodS)},
             {"chirp_time_s", Number(sounder.chirpTimeS)},
@@ -263,7 +262,6 @@ QJsonObject ColumnJson(const feed::Column& column) {
 
 QJsonObject ScaledJson(const feed::Scaled& scaled) {
     return {{"sounder", scaled.sweep ? scaled.sweep->sounder : scaled.sounder.name},
-            {"day_name", scaled.sounder.dayName},
             {"sweep_start_utc", scaled.sweep ? Utc(scaled.sweep->startUtc) : QJsonValue()},
             {"scaled_utc", Utc(scaled.scaledUtc)},
             {"traces", TracesJson(scaled.scaled)}};

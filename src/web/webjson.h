@@ -30,7 +30,7 @@ struct StatusExtras {
 
 QJsonObject StatusJson(const feed::Snapshot& snapshot, const StatusExtras& extras);
 QJsonObject SoundersJson(const feed::Snapshot& snapshot);
-// The sweep being received (or the last) of the sounder named ("" the single sounder), with its
+// The sweep being received (or the last) of the sounder named, with its
 // scaled traces when it has been scaled; nothing when there is no such sweep. No name: the first.
 std::optional<QJsonObject> LatestIonogramJson(const feed::Snapshot& snapshot,
                                               const std::optional<QString>& sounder);
