@@ -4,7 +4,9 @@
 #include "headless/stopsignals.h"
 #include "link/radiolink.h"
 #include "settings/stationstore.h"
+#include "station/stationfeed.h"
 #include "sweep/schedule.h"
+#include "web/webface.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -237,9 +239,36 @@ int Main(const QStringList& arguments) {
         return kExitRefused;
     }
 
+    QByteArray token;
+    if (!commandLine.httpTokenFile.isEmpty()) {
+        QString refusal;
+        token = web::ReadTokenFile(commandLine.httpTokenFile, &refusal);
+        if (!refusal.isEmpty()) {
+            WriteError(QStringLiteral("tavmirok: --http-token-file: %1\n").arg(refusal));
+            return kExitRefused;
+        }
+    }
+
     StopSignals stopSignals;
     Station station;
     station.Apply(settings);
+    // The web face, when asked for: it observes the station through its feed only.
+    std::optional<StationFeed> feed;
+    std::unique_ptr<web::WebFace> face;
+    if (commandLine.http) {
+        feed.emplace(station);
+        face = web::FaceOf(&*feed);
+        face->SetToken(token);
+        if (const QString failed = face->Listen(commandLine.http->address, commandLine.http->port);
+            !failed.isEmpty()) {
+            WriteError(QStringLiteral("tavmirok: --http: the page cannot be served on %1 port %2 "
+                                      "(%3).\n")
+                           .arg(commandLine.http->address.toString())
+                           .arg(commandLine.http->port)
+                           .arg(failed));
+            return kExitRefused;
+        }
+    }
     Runner runner(station, commandLine.verbose);
     runner.ListenTo(commandLine.listenKhz);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
@@ -251,6 +280,12 @@ int Main(const QStringList& arguments) {
         followed << sounder.name;
     }
     runner.Log(StartText(settings.basic, store.Location(), followed));
+    if (face) {
+        runner.Log(QStringLiteral("web: serving %1 (%2)")
+                       .arg(face->Url(), token.isEmpty()
+                                             ? QStringLiteral("read-only: no access token set")
+                                             : QStringLiteral("commands need the access token")));
+    }
     if (!stopSignals.Problem().isEmpty()) {
         runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
                                   "the program without releasing the port first.")
