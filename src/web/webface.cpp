@@ -87,7 +87,12 @@ QByteArray WebFace::StatusBody() {
     StatusExtras extras{QDateTime::currentDateTimeUtc(), std::nullopt,
                         QString::fromLatin1(tavmirok::kVersion)};
     if (!snapshot.archiveFolder.isEmpty()) {
-        const QStorageInfo storage(snapshot.archiveFolder);
+        // The folder is made at the first archived sweep: until then, the disk it will be on.
+        QString path = QDir(snapshot.archiveFolder).absolutePath();
+        while (!QFileInfo::exists(path) && path != QDir::rootPath()) {
+            path = QFileInfo(path).path();
+        }
+        const QStorageInfo storage(path);
         if (storage.isValid()) {
             extras.freeBytes = storage.bytesAvailable();
         }

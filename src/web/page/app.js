@@ -175,7 +175,8 @@ function selectTab(name) {
 function loadArchived() {
   getJson("/api/ionograms").then((list) => {
     if (!list) return;
-    archivedList = list.sweeps.filter((s) => s.png && (s.sounder === current || !current));
+    // The single sounder's files carry no name.
+    archivedList = list.sweeps.filter((s) => s.png && (!s.sounder || s.sounder === current));
     showArchived();
   });
 }
