@@ -140,6 +140,28 @@ private slots:
         QCOMPARE(parsed.request.path, refusal ? QString() : path);
     }
 
+    void columnCells_data() {
+        QTest::addColumn<float>("snr");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("rounded up") << 1.26f << QByteArray("1.3");
+        QTest::newRow("whole") << 20.0f << QByteArray("20");
+        QTest::newRow("negative") << -1.26f << QByteArray("-1.3");
+        QTest::newRow("negative to whole") << -0.96f << QByteArray("-1");
+        QTest::newRow("rounds to zero") << -0.04f << QByteArray("0");
+        QTest::newRow("no audio") << float(NAN) << QByteArray("null");
+        QTest::newRow("infinite") << float(INFINITY) << QByteArray("null");
+        QTest::newRow("beyond any SNR") << 3e38f << QByteArray("1000000");
+    }
+    void columnCells() {
+        QFETCH(float, snr);
+        QFETCH(QByteArray, text);
+        const QByteArray event = web::ColumnEvent({"A", QDateTime(), 0, 2000, {snr, 5.0f}});
+        QVERIFY2(event.contains("\"snr_db\":[" + text + ",5]}\n\n"), event.constData());
+        const QJsonObject data =
+            QJsonDocument::fromJson(event.mid(event.indexOf("data: ") + 6)).object();
+        QCOMPARE(data["khz"].toDouble(), 2000.0);
+    }
+
     void listenAddress_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("address"); // "": refused
@@ -404,7 +426,8 @@ private slots:
         QTRY_VERIFY((received += reader.readAll())
                         .contains("\n\n"
                                   "event: column\n"));
-        QVERIFY(received.contains(R"("index":3,"khz":2150,"snr_db":[12.3,null])"));
+        QVERIFY(received.contains(R"("index":3,"khz":2150,)"));
+        QVERIFY(received.contains(R"("snr_db":[12.3,null]})"));
         // The stalled reader's queue passes its bound long before 64 MB have been offered; the
         // reader that reads keeps up.
         const feed::Column wide{"Cyprus", QDateTime(), 0, 2000, std::vector<float>(8000, 10.5f)};

@@ -136,7 +136,7 @@ Response WebFace::Handle(const Request& request) {
     }
     case Route::LatestIonogram: {
         const auto latest = LatestIonogramJson(snap(), query("sounder"));
-        return latest ? Json(*latest)
+        return latest ? Response{200, "application/json", *latest, {}, false}
                       : Error(404, QStringLiteral("No sweep of that sounder has been received."));
     }
     case Route::Events: {
@@ -277,7 +277,7 @@ void WebFace::OnStepTuned(const QString& sounder, std::int32_t hz, double atEpoc
 
 void WebFace::OnColumnAdded(const feed::Column& column) {
     if (front.Streams() > 0) {
-        front.Broadcast(StreamEvent("column", ColumnJson(column)));
+        front.Broadcast(ColumnEvent(column));
     }
 }
 

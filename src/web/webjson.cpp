@@ -6,7 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace web {
 
@@ -53,13 +55,45 @@ QJsonObject SounderJson(const feed::Sounder& sounder) {
             {"at", PositionJson(sounder.at)}};
 }
 
-QJsonArray CellsJson(const std::vector<float>& snrDb) {
-    QJsonArray cells;
-    for (const float snr : snrDb) {
-        cells.append(std::isfinite(snr) ? QJsonValue(std::round(snr / kSnrStepDb) * kSnrStepDb)
-                                        : QJsonValue(QJsonValue::Null));
+// A column's cells as JSON text to a tenth of a dB, written here rather than through
+// QJsonDocument: a whole sweep is some 100,000 numbers, and Qt's shortest-form formatting of each
+// double took most of a page load's time.
+void AppendCells(QByteArray* out, const std::vector<float>& snrDb) {
+    constexpr double kLargest = 1e6; // far beyond any SNR; keeps the tenths within a long
+    out->append('[');
+    for (std::size_t i = 0; i < snrDb.size(); ++i) {
+        if (i > 0) {
+            out->append(',');
+        }
+        const float snr = snrDb[i];
+        if (!std::isfinite(snr)) {
+            out->append("null");
+            continue;
+        }
+        const long tenths = std::lround(std::clamp<double>(snr, -kLargest, kLargest) / kSnrStepDb);
+        if (tenths < 0) {
+            out->append('-');
+        }
+        const long whole = std::labs(tenths);
+        constexpr long kTen = 10;
+        out->append(QByteArray::number(static_cast<qlonglong>(whole / kTen)));
+        if (whole % kTen != 0) {
+            out->append('.');
+            out->append(static_cast<char>('0' + whole % kTen));
+        }
     }
-    return cells;
+    out->append(']');
+}
+
+// object's JSON with one more field whose value is JSON text already.
+QByteArray WithRawField(const QJsonObject& object, const char* name, const QByteArray& raw) {
+    QByteArray out = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    out.chop(1); // the closing brace
+    if (!object.isEmpty()) {
+        out.append(',');
+    }
+    out.append('"').append(name).append("\":").append(raw).append('}');
+    return out;
 }
 
 QJsonArray TracesJson(const ionogram::ScaledSweep& scaled) {
@@ -153,37 +187,43 @@ QJsonObject SoundersJson(const feed::Snapshot& s) {
         {"version", kApiVersion}, {"followed", followed}, {"heard", HeardJson(s.heard)["heard"]}};
 }
 
-std::optional<QJsonObject> LatestIonogramJson(const feed::Snapshot& s,
-                                              const std::optional<QString>& sounder) {
+std::optional<QByteArray> LatestIonogramJson(const feed::Snapshot& s,
+                                             const std::optional<QString>& sounder) {
     for (const auto& sweep : s.ionograms) {
         if (!sweep || (sounder && sweep->sounder != *sounder)) {
             continue;
         }
-        QJsonArray columns;
+        QByteArray columns("[");
         for (std::size_t i = 0; i < sweep->frequenciesKhz.size() && i < sweep->snrDb.size(); ++i) {
-            columns.append(QJsonObject{{"index", static_cast<int>(i)},
-                                       {"khz", sweep->frequenciesKhz[i]},
-                                       {"snr_db", CellsJson(sweep->snrDb[i])}});
+            if (i > 0) {
+                columns.append(',');
+            }
+            QByteArray cells;
+            AppendCells(&cells, sweep->snrDb[i]);
+            columns.append(
+                WithRawField({{"index", static_cast<int>(i)}, {"khz", sweep->frequenciesKhz[i]}},
+                             "snr_db", cells));
         }
+        columns.append(']');
         QJsonValue scaled = QJsonValue::Null;
-        for (const auto& [dayName, last] : s.lastScaled) {
+        for (const auto& [name, last] : s.lastScaled) {
             if (last.sweep && last.sweep->sounder == sweep->sounder &&
                 last.sweep->startUtc == sweep->startUtc) {
                 scaled = ScaledJson(last);
             }
         }
         const int cells = sweep->snrDb.empty() ? 0 : static_cast<int>(sweep->snrDb.front().size());
-        return QJsonObject{{"version", kApiVersion},
-                           {"sounder", sweep->sounder},
-                           {"sweep_start_utc", Utc(sweep->startUtc)},
-                           {"cut_short", sweep->cutShort},
-                           {"low_khz", sweep->lowKhz},
-                           {"high_khz", sweep->highKhz},
-                           {"delay_from_ms", sweep->delayFromMs},
-                           {"delay_to_ms", sweep->delayToMs},
-                           {"delay_cells", cells},
-                           {"columns", columns},
-                           {"scaled", scaled}};
+        return WithRawField(QJsonObject{{"version", kApiVersion},
+                                        {"sounder", sweep->sounder},
+                                        {"sweep_start_utc", Utc(sweep->startUtc)},
+                                        {"cut_short", sweep->cutShort},
+                                        {"low_khz", sweep->lowKhz},
+                                        {"high_khz", sweep->highKhz},
+                                        {"delay_from_ms", sweep->delayFromMs},
+                                        {"delay_to_ms", sweep->delayToMs},
+                                        {"delay_cells", cells},
+                                        {"scaled", scaled}},
+                            "columns", columns);
     }
     return std::nullopt;
 }
@@ -252,12 +292,16 @@ QJsonObject SweepStartedJson(const feed::SweepInfo& sweep) {
             {"delay_cells", sweep.delayCells}};
 }
 
-QJsonObject ColumnJson(const feed::Column& column) {
-    return {{"sounder", column.sounder},
-            {"sweep_start_utc", Utc(column.sweepStartUtc)},
-            {"index", column.index},
-            {"khz", column.khz},
-            {"snr_db", CellsJson(column.snrDb)}};
+QByteArray ColumnEvent(const feed::Column& column) {
+    QByteArray cells;
+    AppendCells(&cells, column.snrDb);
+    return "event: column\ndata: " +
+           WithRawField({{"sounder", column.sounder},
+                         {"sweep_start_utc", Utc(column.sweepStartUtc)},
+                         {"index", column.index},
+                         {"khz", column.khz}},
+                        "snr_db", cells) +
+           "\n\n";
 }
 
 QJsonObject ScaledJson(const feed::Scaled& scaled) {

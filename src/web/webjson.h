@@ -32,8 +32,8 @@ QJsonObject StatusJson(const feed::Snapshot& snapshot, const StatusExtras& extra
 QJsonObject SoundersJson(const feed::Snapshot& snapshot);
 // The sweep being received (or the last) of the sounder named, with its
 // scaled traces when it has been scaled; nothing when there is no such sweep. No name: the first.
-std::optional<QJsonObject> LatestIonogramJson(const feed::Snapshot& snapshot,
-                                              const std::optional<QString>& sounder);
+std::optional<QByteArray> LatestIonogramJson(const feed::Snapshot& snapshot,
+                                             const std::optional<QString>& sounder);
 // The day file's rows, each an object keyed by the header's column names: numbers as numbers,
 // empty fields (and "nan") as null, other text as strings.
 QJsonObject ScaledDayJson(const QDate& dayUtc, const QByteArray& dayFileText);
@@ -42,7 +42,8 @@ QJsonObject IonogramsJson(const QDate& dayUtc, const QStringList& fileNames);
 
 // The events of the live stream, each its data object.
 QJsonObject SweepStartedJson(const feed::SweepInfo& sweep);
-QJsonObject ColumnJson(const feed::Column& column);
+// The column event whole, its cells to a tenth of a dB.
+QByteArray ColumnEvent(const feed::Column& column);
 QJsonObject ScaledJson(const feed::Scaled& scaled);
 QJsonObject HeardJson(const std::vector<feed::HeardOn>& heard);
 
