@@ -37,6 +37,8 @@ HttpReply Exchange(quint16 port, const QByteArray& request, int timeoutMs) {
     socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
     loop.exec();
     received += socket.readAll();
+    // The socket goes before the loop and the reply: nothing it emits on its way may reach them.
+    QObject::disconnect(&socket, nullptr, nullptr, nullptr);
     const qsizetype end = received.indexOf("\r\n\r\n");
     reply.head = end < 0 ? received : received.left(end);
     reply.body = end < 0 ? QByteArray() : received.mid(end + 4);
