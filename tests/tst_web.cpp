@@ -388,6 +388,14 @@ private slots:
         QVERIFY(reply.body.contains("\"followed\"") && reply.body.contains("\"heard\""));
     }
 
+    void headOfStream_isHeadersOnly() {
+        const auto reply = Exchange(Port(), RequestText("HEAD", "/api/events"));
+        QCOMPARE(reply.status, 200);
+        QVERIFY(reply.closed);
+        QCOMPARE(reply.body, QByteArray());
+        QCOMPARE(face->Front().Streams(), 0);
+    }
+
     void connections_beyondTheLimitAreRefused() {
         std::vector<std::unique_ptr<QTcpSocket>> open;
         for (int i = 0; i < web::HttpFront::kMaxConnections; ++i) {

@@ -160,7 +160,8 @@ void HttpFront::Write(Connection* connection, const Response& response, const Re
     for (const auto& [name, value] : response.headers) {
         AppendHeader(&out, name, value);
     }
-    if (response.stream) {
+    // A stream asked for with HEAD gets its headers and nothing more.
+    if (response.stream && request && request->method != "HEAD") {
         AppendHeader(&out, "Connection", "keep-alive");
         out += "\r\n";
         out += response.body;

@@ -34,6 +34,10 @@ try {
   await page.setViewport({ width: 1280, height: 1000 });
   const pageErrors = [];
   page.on("pageerror", (e) => pageErrors.push(String(e)));
+  // Script errors and refusals by the page's Content-Security-Policy show as console errors; a
+  // failed request is judged by its response below.
+  page.on("console", (m) => m.type() === "error" && !m.text().startsWith("Failed to load resource") &&
+    pageErrors.push(m.text()));
   // A sounder without a sweep yet has no latest ionogram (404); any other failed request counts.
   page.on("response", (r) => r.status() >= 400 && !r.url().includes("/api/ionogram/latest") &&
     pageErrors.push(`${r.status()} ${r.url()}`));
