@@ -281,6 +281,10 @@ int Main(const QStringList& arguments) {
     }
     runner.Log(StartText(settings.basic, store.Location(), followed));
     if (face) {
+        QObject::connect(face.get(), &web::WebFace::CommandAccepted, &runner,
+                         [&runner](const QString& what) {
+                             runner.Log(QStringLiteral("web: command %1").arg(what));
+                         });
         runner.Log(QStringLiteral("web: serving %1 (%2)")
                        .arg(face->Url(), token.isEmpty()
                                              ? QStringLiteral("read-only: no access token set")

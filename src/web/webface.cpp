@@ -200,9 +200,11 @@ Response WebFace::Command(const Request& request, Route route) {
     switch (route) {
     case Route::Start:
         commands.start();
+        emit CommandAccepted(QStringLiteral("start"));
         break;
     case Route::Stop:
         commands.stop();
+        emit CommandAccepted(QStringLiteral("stop"));
         break;
     case Route::Follow: {
         const QJsonValue sounders = body.value("sounders");
@@ -215,6 +217,7 @@ Response WebFace::Command(const Request& request, Route route) {
             names << name.toString();
         }
         commands.follow(names);
+        emit CommandAccepted(QStringLiteral("follow ") + names.join(QStringLiteral(", ")));
         break;
     }
     case Route::Listen: {
@@ -230,6 +233,7 @@ Response WebFace::Command(const Request& request, Route route) {
                                   .arg(sweep::kHighestFrequency));
         }
         commands.listen(khz);
+        emit CommandAccepted(QStringLiteral("listen %1 kHz").arg(texts.join(QStringLiteral(", "))));
         break;
     }
     default:

@@ -61,6 +61,10 @@ public:
 
     Response Handle(const Request& request);
 
+signals:
+    // A command was accepted and passed on: "start", "stop", "follow A, B", "listen 7000 kHz".
+    void CommandAccepted(const QString& what);
+
 private:
     Response Command(const Request& request, Route route);
     Response Archive(const QString& name) const;
