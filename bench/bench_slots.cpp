@@ -50,6 +50,8 @@
 #include <QSerialPort>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -89,6 +91,7 @@ struct Case {
     int busyLoops;
     Front front;
     Rig rig;
+    int browsers = 0; // windowless only: clients on the web face's live stream
 
     QString Name() const {
         QString name =
@@ -108,6 +111,9 @@ struct Case {
         }
         if (busyLoops > 0) {
             name += QStringLiteral(", %1 busy loops").arg(busyLoops);
+        }
+        if (browsers > 0) {
+            name += QStringLiteral(", %1 browsers on the live stream").arg(browsers);
         }
         return name;
     }
@@ -347,6 +353,27 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), folder.path());
     QString window;
+    quint16 webPort = 0;
+    // The browsers: each opens the live stream as soon as the program serves it and reads all.
+    std::vector<std::unique_ptr<QTcpSocket>> browsers;
+    qint64 streamed = 0;
+    QTimer connectBrowsers;
+    QObject::connect(&connectBrowsers, &QTimer::timeout, [&] {
+        for (auto& browser : browsers) {
+            if (browser->state() == QAbstractSocket::UnconnectedState) {
+                browser->connectToHost(QHostAddress(QHostAddress::LocalHost), webPort);
+            }
+        }
+    });
+    for (int i = 0; i < c.browsers; ++i) {
+        browsers.push_back(std::make_unique<QTcpSocket>());
+        QTcpSocket* browser = browsers.back().get();
+        QObject::connect(browser, &QTcpSocket::connected, [browser] {
+            browser->write("GET /api/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        });
+        QObject::connect(browser, &QTcpSocket::readyRead,
+                         [browser, &streamed] { streamed += browser->readAll().size(); });
+    }
     double ready = 0; // when the program follows the plan
     // On the plan's axis, which goes on past midnight.
     const auto axisNow = [now] {
@@ -395,6 +422,12 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         }
         environment.remove(QStringLiteral("DISPLAY"));
         tavmirok.setProcessEnvironment(environment);
+        if (c.browsers > 0) {
+            QTcpServer probe; // a free port for the page
+            probe.listen(QHostAddress(QHostAddress::LocalHost), 0);
+            webPort = probe.serverPort();
+            arguments << "--http" << QStringLiteral("127.0.0.1:%1").arg(webPort);
+        }
         tavmirok.start(qEnvironmentVariable("BENCH_SLOTS_PROGRAM", TAVMIROK_PROGRAM),
                        QStringList{"--headless", "--follow", names.join(','), "--audio-input",
                                    "radio", "--folder", folder.filePath("archive")} +
@@ -442,6 +475,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         bench::Note(QStringLiteral("The program did not start."));
         return false;
     }
+    if (c.browsers > 0) {
+        connectBrowsers.start(kResizeEveryMs);
+    }
     // Slots before the program follows the plan are not counted.
     QString output;
     if (c.front == Front::Windowless) {
@@ -476,6 +512,11 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     pace.start(kResizeEveryMs);
     loop.exec();
     meter.Stop();
+    if (c.browsers > 0) {
+        bench::Note(QStringLiteral("%1 browsers read %2 kB of the live stream")
+                        .arg(c.browsers)
+                        .arg(streamed / 1000));
+    }
     if (c.front != Front::Floor) {
         output += QString::fromLocal8Bit(tavmirok.readAllStandardError());
     }
@@ -582,7 +623,8 @@ int main(int argc, char* argv[]) {
           Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
           Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
           Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
-          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld}}) {
+          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld},
+          Case{2, 0, Front::Windowless, Rig::Civ, 20}}) {
         if (!only.isEmpty() && !c.Name().contains(only)) {
             continue;
         }

@@ -7,6 +7,7 @@
 #include "support/settingsfile.h"
 #include "support/ui/toplevel.h"
 #include "support/ui/twips.h"
+#include "testkit/httpclient.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -22,6 +23,7 @@
 #include <QMessageBox>
 #include <QStyleOptionButton>
 #include <QStyleOptionFrame>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -158,6 +160,42 @@ private slots:
         pty.Write(hex("FE FE 00 4E 00 00 40 07 14 00 FD"));
         QTRY_COMPARE_WITH_TIMEOUT(form.Text1->text(), QStringLiteral("14,074.000"), 5000);
         QVERIFY(form.statusLine->text().contains(QStringLiteral("open")));
+    }
+
+    // The group [web] serves the station's page; an address that cannot be served is told.
+    void webGroup_servesPage_orTellsWhy() {
+        QTcpServer probe; // a free port
+        QVERIFY(probe.listen(QHostAddress(QHostAddress::LocalHost), 0));
+        const QByteArray port = QByteArray::number(probe.serverPort());
+        probe.close();
+        for (const QByteArray& address : {"127.0.0.1:" + port, QByteArray("[::1]8073")}) {
+            PtyPair pty;
+            const QString path = NewSettings(pty.SlavePath());
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write("\n[web]\nAddress=" + address + "\n");
+            file.close();
+            Form1 form({{}, path});
+            form.Load();
+            QCoreApplication::processEvents();
+            const bool served = !address.startsWith('[');
+            QCOMPARE(form.WebPage() != nullptr, served);
+            QCOMPARE(form.OpenInBrowser->isEnabled(), served);
+            QCOMPARE(form.OpenInBrowser->text(), QStringLiteral("Open in &Browser"));
+            if (served) {
+                const auto reply =
+                    testkit::Exchange(port.toUShort(), testkit::RequestText("GET", "/api/status"));
+                QCOMPARE(reply.status, 200);
+                QVERIFY(reply.body.contains(R"("activity":"stopped")"));
+            } else {
+                QMessageBox* box = VisibleMessageBox();
+                QVERIFY(box);
+                QVERIFY2(box->text().startsWith("The station's page is not served: the address "
+                                                "\"[::1]8073\" is not [ADDRESS:]PORT"),
+                         qPrintable(box->text()));
+                CloseMessageBoxes();
+            }
+        }
     }
 
     void portThatCannotOpen_isReported_windowStillShown() {

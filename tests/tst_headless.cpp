@@ -280,6 +280,15 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
     QTest::newRow("sounder position off the globe")
         << QStringList{headless, "--sounder-at", "95,10"} << "78"
         << "tavmirok: --sounder-at: latitude 95 lies outside -90 to 90 degrees.";
+    QTest::newRow("http, not an address")
+        << QStringList{headless, "--http", "[::1]8073"} << "78"
+        << "tavmirok: --http: \"[::1]8073\" is not [ADDRESS:]PORT";
+    QTest::newRow("token file without http")
+        << QStringList{headless, "--http-token-file", "/tmp/token"} << "78"
+        << "tavmirok: --http-token-file is the token of the web server: add --http.";
+    QTest::newRow("token file unreadable")
+        << QStringList{headless, "--http", "1", "--http-token-file", "/nonexistent/token"} << "78"
+        << "tavmirok: --http-token-file: the token file /nonexistent/token cannot be read";
     QTest::newRow("listen without audio")
         << QStringList{headless, "--listen", "7000", "--audio-input", ""} << "78"
         << "tavmirok: --listen needs the radio's audio: choose an audio input";

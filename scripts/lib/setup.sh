@@ -20,6 +20,8 @@ TAVMIROK_PACKAGES=(
     # the format gate of scripts/test
     clang-format-14
     dpkg-dev file
+    # the web page's test: Debian's chromium driven by puppeteer-core (npm) under node
+    chromium nodejs
 )
 
 say() { printf '==> %s\n' "$*"; }

@@ -251,6 +251,8 @@ QStringList FollowedNames(const QStringList& values, const std::vector<SavedSoun
     return names;
 }
 constexpr const char* kListen = "listen";
+constexpr const char* kHttp = "http";
+constexpr const char* kHttpTokenFile = "http-token-file";
 constexpr const char* kVerbose = "verbose";
 
 QString OptionText(const char* name) {
@@ -272,9 +274,10 @@ std::span<const SettingOption> SettingOptions() {
 
 bool Requested(int argc, const char* const* argv) {
     QStringList names{
-        OptionText(kHeadless),        OptionText(kVerbose),        OptionText(kFollow),
-        OptionText(kListen),          QStringLiteral("--help"),    QStringLiteral("-h"),
-        QStringLiteral("--help-all"), QStringLiteral("--version"), QStringLiteral("-v")};
+        OptionText(kHeadless),       OptionText(kVerbose), OptionText(kFollow),
+        OptionText(kListen),         OptionText(kHttp),    OptionText(kHttpTokenFile),
+        QStringLiteral("--help"),    QStringLiteral("-h"), QStringLiteral("--help-all"),
+        QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
         names << OptionText(option.name);
     }
@@ -321,6 +324,19 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                        "sounders-heard.csv in the archive folder. Needs an audio input."),
         QStringLiteral("KHZ"));
     parser.addOption(listenOption);
+    const QCommandLineOption httpOption(
+        QLatin1String(kHttp),
+        QStringLiteral("Serve the station's page and JSON API (read-only) on [ADDRESS:]PORT, "
+                       "127.0.0.1 unless an address is given ([::1]:8073 for IPv6)."),
+        QStringLiteral("[ADDRESS:]PORT"));
+    const QCommandLineOption httpTokenOption(
+        QLatin1String(kHttpTokenFile),
+        QStringLiteral("With --http: the access token that commands (start, stop, follow, "
+                       "listen) must send as \"Authorization: Bearer TOKEN\" is this file's "
+                       "content. Without it commands are refused."),
+        QStringLiteral("FILE"));
+    parser.addOption(httpOption);
+    parser.addOption(httpTokenOption);
     std::vector<QCommandLineOption> settingOptions;
     for (const SettingOption& option : SettingOptions()) {
         settingOptions.emplace_back(QLatin1String(option.name),
@@ -396,8 +412,24 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             }
         }
     }
-    if (!result.headless && (result.verbose || !result.overrides.empty() ||
-                             !result.follow.isEmpty() || !result.listenKhz.empty())) {
+    if (parser.isSet(httpOption)) {
+        result.http = web::ParseListenAddress(parser.value(httpOption));
+        if (!result.http) {
+            return Refused(QStringLiteral("%1: \"%2\" is not [ADDRESS:]PORT (a port from 1 to "
+                                          "65535, an IPv6 address in brackets).")
+                               .arg(OptionText(kHttp), parser.value(httpOption)));
+        }
+    }
+    if (parser.isSet(httpTokenOption)) {
+        if (!result.http) {
+            return Refused(QStringLiteral("%1 is the token of the web server: add %2.")
+                               .arg(OptionText(kHttpTokenFile), OptionText(kHttp)));
+        }
+        result.httpTokenFile = parser.value(httpTokenOption);
+    }
+    if (!result.headless &&
+        (result.verbose || !result.overrides.empty() || !result.follow.isEmpty() ||
+         !result.listenKhz.empty() || result.http)) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }

@@ -5,6 +5,7 @@
 // in force checked, since without a window nobody could correct a refused one.
 
 #include "settings/stationstore.h"
+#include "web/httprequest.h"
 
 #include <QString>
 #include <QStringList>
@@ -43,6 +44,10 @@ struct CommandLine {
     QStringList follow;
     // --listen: the frequencies (kHz) to listen to in turn instead of following a sweep.
     std::vector<double> listenKhz;
+    // --http: serve the web page and API there; --http-token-file: where the access token for
+    // commands is (read when the run starts, never logged).
+    std::optional<web::ListenAddress> http;
+    QString httpTokenFile;
     // Set when the run ends here: --help and --version (text for standard output, status 0),
     // or a refused command line (one line for standard error, kExitRefused).
     std::optional<int> exitStatus;

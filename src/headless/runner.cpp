@@ -7,6 +7,7 @@
 #include "settings/stationstore.h"
 #include "station/engine.h"
 #include "sweep/schedule.h"
+#include "web/webface.h"
 
 #include <QCoreApplication>
 #include <cmath>
@@ -241,9 +242,34 @@ int Main(const QStringList& arguments) {
         return kExitRefused;
     }
 
+    QByteArray token;
+    if (!commandLine.httpTokenFile.isEmpty()) {
+        QString refusal;
+        token = web::ReadTokenFile(commandLine.httpTokenFile, &refusal);
+        if (!refusal.isEmpty()) {
+            WriteError(QStringLiteral("tavmirok: --http-token-file: %1\n").arg(refusal));
+            return kExitRefused;
+        }
+    }
+
     StopSignals stopSignals;
-    // The station runs on a thread of its own; this one logs and watches the signals.
+    // The station runs on a thread of its own; this one logs, serves and watches the signals.
     Engine engine(settings);
+    // The web face, when asked for: it observes the station through its feed only.
+    std::unique_ptr<web::WebFace> face;
+    if (commandLine.http) {
+        face = web::FaceOf(&engine.Feed());
+        face->SetToken(token);
+        if (const QString failed = face->Listen(commandLine.http->address, commandLine.http->port);
+            !failed.isEmpty()) {
+            WriteError(QStringLiteral("tavmirok: --http: the page cannot be served on %1 port %2 "
+                                      "(%3).\n")
+                           .arg(commandLine.http->address.toString())
+                           .arg(commandLine.http->port)
+                           .arg(failed));
+            return kExitRefused;
+        }
+    }
     Runner runner(engine.Feed(), commandLine.verbose);
     runner.ListenTo(commandLine.listenKhz);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
@@ -255,6 +281,16 @@ int Main(const QStringList& arguments) {
         followed << sounder.name;
     }
     runner.Log(StartText(settings.basic, store.Location(), followed));
+    if (face) {
+        QObject::connect(face.get(), &web::WebFace::CommandAccepted, &runner,
+                         [&runner](const QString& what) {
+                             runner.Log(QStringLiteral("web: command %1").arg(what));
+                         });
+        runner.Log(QStringLiteral("web: serving %1 (%2)")
+                       .arg(face->Url(), token.isEmpty()
+                                             ? QStringLiteral("read-only: no access token set")
+                                             : QStringLiteral("commands need the access token")));
+    }
     if (!stopSignals.Problem().isEmpty()) {
         runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
                                   "the program without releasing the port first.")

@@ -39,9 +39,19 @@ void AppendField(QByteArray* out, const QString& text) {
     }
 }
 
-// The fields of one CSV record starting at *pos (quoted fields may hold line breaks); *pos moves
-// past the record's line break.
-QStringList ReadRecord(const QByteArray& text, qsizetype* pos) {
+bool ParseNumber(const QString& text, double* value) {
+    if (text.isEmpty()) {
+        *value = std::nan("");
+        return true;
+    }
+    const QByteArray bytes = text.toLatin1();
+    const auto result = std::from_chars(bytes.data(), bytes.data() + bytes.size(), *value);
+    return result.ec == std::errc() && result.ptr == bytes.data() + bytes.size();
+}
+
+} // namespace
+
+QStringList ReadCsvRecord(const QByteArray& text, qsizetype* pos) {
     QStringList fields;
     QByteArray field;
     bool quoted = false;
@@ -72,18 +82,6 @@ QStringList ReadRecord(const QByteArray& text, qsizetype* pos) {
     *pos = i + 1;
     return fields;
 }
-
-bool ParseNumber(const QString& text, double* value) {
-    if (text.isEmpty()) {
-        *value = std::nan("");
-        return true;
-    }
-    const QByteArray bytes = text.toLatin1();
-    const auto result = std::from_chars(bytes.data(), bytes.data() + bytes.size(), *value);
-    return result.ec == std::errc() && result.ptr == bytes.data() + bytes.size();
-}
-
-} // namespace
 
 QString DayFileName(const QDate& dayUtc) {
     return "scaled-" + dayUtc.toString("yyyy-MM-dd") + ".csv";
@@ -191,7 +189,7 @@ std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped) {
     qsizetype pos = 0;
     bool header = true;
     while (pos < text.size()) {
-        const QStringList fields = ReadRecord(text, &pos);
+        const QStringList fields = ReadCsvRecord(text, &pos);
         if (fields.size() == 1 && fields[0].isEmpty()) {
             continue;
         }

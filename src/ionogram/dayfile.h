@@ -13,6 +13,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <cmath>
 #include <vector>
 
@@ -54,6 +55,10 @@ struct DayRow {
     QString mode;                  // "1F"..., empty where unknown
     double fof2Mhz = std::nan(""); // foF2 (foE for an E mode) at the midpoint, where known
 };
+
+// The fields of one CSV record (RFC 4180) starting at *pos: quoted fields may hold commas, quotes
+// and line breaks; *pos moves past the record's line break.
+QStringList ReadCsvRecord(const QByteArray& text, qsizetype* pos);
 
 // The rows of a day file's text, in file order; lines that do not parse are skipped and
 // counted in *skipped when given.

@@ -48,6 +48,7 @@ StationSettings StationStore::Load(QStringList* notices) const {
         ReadPosition(iniFile, kStationGroup, QStringLiteral("the station"), notices);
     settings.sounderAt =
         ReadPosition(iniFile, SounderStore::kGroup, QStringLiteral("the sounder"), notices);
+    settings.web = WebStore(iniFile).Load();
     return settings;
 }
 

@@ -12,6 +12,7 @@
 #include "settings/rigstore.h"
 #include "settings/settingsstore.h"
 #include "settings/sounderstore.h"
+#include "settings/webstore.h"
 #include "sweep/profile.h"
 
 #include <QString>
@@ -32,6 +33,7 @@ struct StationSettings {
     // as typed, empty when unknown (then no path is worked out).
     QString stationAt; // the group "station"
     QString sounderAt; // the group "sounder", beside the profile
+    WebChoice web;     // the group "web": the window's web face
 };
 
 // The saved sounders marked Follow, in the list's order.

@@ -1,6 +1,7 @@
 #include "ui/form1.h"
 
 #include "station/followplan.h"
+#include "station/stationfeed.h"
 #include "sweep/schedule.h"
 #include "ui/audiodialog.h"
 #include "ui/form2.h"
@@ -14,12 +15,15 @@
 #include "ui/rigdialog.h"
 #include "ui/sounderdialog.h"
 #include "ui/statusline.h"
+#include "web/webface.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFontDatabase>
 #include <QMenuBar>
 #include <QScreen>
+#include <QUrl>
 #include <QWindow>
 #include <cmath>
 
@@ -169,6 +173,16 @@ void Form1::BuildMenus() {
     connect(PropagationView, &QAction::triggered, this, &Form1::ShowPropagationWindow);
     HeardView = view->addAction(QStringLiteral("&Sounders Heard"));
     connect(HeardView, &QAction::triggered, this, &Form1::ShowHeardWindow);
+    view->addSeparator();
+    OpenInBrowser = view->addAction(QStringLiteral("Open in &Browser"));
+    OpenInBrowser->setEnabled(false);
+    OpenInBrowser->setToolTip(QStringLiteral("The station's page is served when the settings "
+                                             "file's group [web] gives an Address."));
+    connect(OpenInBrowser, &QAction::triggered, this, [this] {
+        if (webFace) {
+            QDesktopServices::openUrl(QUrl(webFace->Url()));
+        }
+    });
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     About = help->addAction(QStringLiteral("About"));
@@ -199,7 +213,50 @@ void Form1::Load() {
     if (Status opened = station.Connect(); !opened.IsOk()) {
         ShowMessage(opened.Message());
     }
+    ServeWeb(settings.web);
     UpdateStatusLine();
+}
+
+void Form1::ServeWeb(const WebChoice& choice) {
+    if (choice.address.isEmpty()) {
+        return;
+    }
+    const auto refuse = [this](const QString& why) {
+        ShowMessage(QStringLiteral("The station's page is not served: %1 Correct the group [web] "
+                                   "in %2 and start Tavmirok again.")
+                        .arg(why, store.Location()));
+    };
+    const auto address = web::ParseListenAddress(choice.address);
+    if (!address) {
+        refuse(QStringLiteral("the address \"%1\" is not [ADDRESS:]PORT (a port from 1 to "
+                              "65535, an IPv6 address in brackets).")
+                   .arg(choice.address));
+        return;
+    }
+    QByteArray token;
+    if (!choice.tokenFile.isEmpty()) {
+        QString refusal;
+        token = web::ReadTokenFile(choice.tokenFile, &refusal);
+        if (!refusal.isEmpty()) {
+            refuse(refusal.left(1).toUpper() + refusal.mid(1));
+            return;
+        }
+    }
+    feed = std::make_unique<StationFeed>(station);
+    webFace = web::FaceOf(feed.get());
+    webFace->SetToken(token);
+    if (const QString failed = webFace->Listen(address->address, address->port);
+        !failed.isEmpty()) {
+        webFace.reset();
+        feed.reset();
+        refuse(QStringLiteral("%1 port %2 cannot be listened on (%3).")
+                   .arg(address->address.toString())
+                   .arg(address->port)
+                   .arg(failed));
+        return;
+    }
+    OpenInBrowser->setEnabled(true);
+    OpenInBrowser->setToolTip(webFace->Url());
 }
 
 void Form1::showEvent(QShowEvent* event) {

@@ -26,6 +26,10 @@ class QAction;
 class IonogramWindow;
 class PropagationWindow;
 class HeardWindow;
+class StationFeed;
+namespace web {
+class WebFace;
+}
 
 class Form1 : public QMainWindow {
     Q_OBJECT
@@ -66,6 +70,7 @@ public:
     QAction* IonogramView = nullptr;
     QAction* PropagationView = nullptr;
     QAction* HeardView = nullptr;
+    QAction* OpenInBrowser = nullptr;
     QAction* About = nullptr;
 
     SweepScheduler& Scheduler() { return station.Scheduler(); }
@@ -76,6 +81,8 @@ public:
     frmAbout* AboutDialog() const;
     RigDialog* RigControlDialog() const;
     HeardWindow* SoundersHeardWindow() const;
+    // The station's page when the group "web" asks for it, or null.
+    web::WebFace* WebPage() const { return webFace.get(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -103,6 +110,8 @@ private:
     void ShowIonogramWindow();
     void ShowPropagationWindow();
     void ShowHeardWindow();
+    // Serves the station's page where the group "web" says; what stands in the way is shown.
+    void ServeWeb(const WebChoice& choice);
     // Follow in the Sounders Heard window: the heard sounder becomes the single profile and chirp
     // time, stored as Configure > Sounder and the chirp box store them, and the sweep is armed.
     void FollowHeard(const sweep::Profile& profile, double chirpTime);
@@ -131,6 +140,9 @@ private:
     QPointer<IonogramWindow> ionogramWindow;
     QPointer<PropagationWindow> propagationWindow;
     QPointer<HeardWindow> heardWindow;
+    // The web face and the feed it observes the station through; before the station goes.
+    std::unique_ptr<StationFeed> feed;
+    std::unique_ptr<web::WebFace> webFace;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;
