@@ -48,6 +48,8 @@ StationSettings StationStore::Load(QStringList* notices) const {
         ReadPosition(iniFile, kStationGroup, QStringLiteral("the station"), notices);
     settings.sounderAt =
         ReadPosition(iniFile, SounderStore::kGroup, QStringLiteral("the sounder"), notices);
+    settings.callsign = PublishStore(iniFile).LoadCallsign();
+    settings.publish = PublishStore(iniFile).Load();
     return settings;
 }
 
@@ -69,4 +71,8 @@ Status StationStore::Save(const IonogramChoice& ionogram) const {
 
 Status StationStore::Save(const sweep::PlanChoice& plan) const {
     return PlanStore(iniFile).Save(plan);
+}
+
+Status StationStore::Save(const PublishChoice& publish) const {
+    return PublishStore(iniFile).Save(publish);
 }
