@@ -184,6 +184,20 @@ private slots:
         QCOMPARE(scheduler.LateSlots(), lateBefore);
     }
 
+    // Following nothing (the single sounder in force, or stopped) must not keep a 10 ms tick
+    // alive: that alone costs more than the whole armed, waiting program should.
+    void nothingFollowed_timerRests() {
+        FakeTimer timer;
+        FakeTuner tuner;
+        PlanScheduler scheduler([] { return 36016.0; }, timer, tuner);
+        scheduler.Follow({}, {});
+        QVERIFY(!timer.enabled);
+        scheduler.Follow({Sounder("A", 10)}, {});
+        QVERIFY(timer.enabled);
+        scheduler.Follow({}, {});
+        QVERIFY(!timer.enabled);
+    }
+
     void failingRadio_toldOnce() {
         std::int64_t nowMs = 36016000; // between the sweeps
         FakeTimer timer;

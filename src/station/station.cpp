@@ -119,6 +119,7 @@ void Station::Apply(const StoredSettings& settings) {
 }
 
 void Station::Apply(const StationSettings& settings) {
+    applied = settings;
     Apply(settings.basic);
     ApplyProfile(settings.profile);
     ChooseRig(settings.rig);
@@ -128,12 +129,54 @@ void Station::Apply(const StationSettings& settings) {
     Follow(PlanSounders(settings), PlanSettingsFor(settings));
 }
 
+namespace {
+
+std::optional<geo::Position> PositionIn(const QString& text) {
+    return geo::ParsePosition(text.trimmed().toStdString()).position;
+}
+
+} // namespace
+
+std::optional<geo::Position> Station::StationPosition() const {
+    return PositionIn(stationAt);
+}
+
+std::optional<geo::Position> Station::PositionOf(const QString& sounder) const {
+    for (const SavedSounder& s : savedSounders) {
+        if (s.name == sounder) {
+            return PositionIn(s.at);
+        }
+    }
+    return PositionIn(sounderAt);
+}
+
+Status Station::FollowSaved(const QStringList& names) {
+    StationSettings settings = applied;
+    settings.basic = Current();
+    settings.rig = rigChoice;
+    settings.saved = savedSounders;
+    for (const QString& name : names) {
+        if (std::none_of(savedSounders.begin(), savedSounders.end(),
+                         [&name](const SavedSounder& s) { return s.name == name; })) {
+            return Status::Error(QStringLiteral("No sounder is saved as \u201c%1\u201d: save it "
+                                                "in Configure > Sounder first.")
+                                     .arg(name));
+        }
+    }
+    for (SavedSounder& s : settings.saved) {
+        s.follow = names.contains(s.name);
+    }
+    if (const Status fits = CheckFollowed(settings); !fits.IsOk()) {
+        return fits;
+    }
+    Follow(PlanSounders(settings), PlanSettingsFor(settings));
+    return Status::Ok();
+}
+
 void Station::SetPositions(const QString& station, const QString& sounder) {
     stationAt = station;
     sounderAt = sounder;
-    const auto position = [](const QString& text) {
-        return geo::ParsePosition(text.trimmed().toStdString()).position;
-    };
+    const auto position = &PositionIn;
     std::map<QString, geo::Position> saved;
     for (const SavedSounder& s : savedSounders) {
         if (const auto at = position(s.at)) {
@@ -390,6 +433,16 @@ void Station::Listen(const std::vector<double>& frequenciesKhz) {
 void Station::StopListening() {
     listener.Stop();
     ApplyBand();
+    emit StateChanged();
+}
+
+void Station::Stop() {
+    if (listener.Active()) {
+        StopListening();
+    }
+    started = false;
+    scheduler->Rest();
+    plan->Follow({}, planSettings);
     emit StateChanged();
 }
 

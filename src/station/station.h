@@ -5,6 +5,7 @@
 // the windowless run both drive a Station; everything it has to say crosses as a signal.
 
 #include "core/serialsettings.h"
+#include "geo/position.h"
 #include "ionogram/audiostream.h"
 #include "link/radiolink.h"
 #include "rig/civtuner.h"
@@ -50,7 +51,10 @@ public:
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
     PlanScheduler& Plan() { return *plan; }
-    // Start was pressed (and the station not shut down since).
+    // Follows the saved sounders of these names (none: the single sounder), as Follow does; a
+    // name not saved, or a set the radio cannot follow, is refused and changes nothing.
+    Status FollowSaved(const QStringList& names);
+    // Start was pressed (and the station not shut down or stopped since).
     bool Started() const { return started && !shutDown; }
 
     // Follows another sounder; a sweep under way re-arms at once. The profile must be valid.
@@ -73,6 +77,10 @@ public:
     // Where the station and the single sounder stand (a locator or "LAT,LON", empty when
     // unknown): with a sounder's position each of its sweeps is read as the layer over the path.
     void SetPositions(const QString& stationAt, const QString& sounderAt);
+    std::optional<geo::Position> StationPosition() const;
+    // Where the sounder the sweep events name so stands: a saved one's position, else the single
+    // sounder's.
+    std::optional<geo::Position> PositionOf(const QString& sounder) const;
 
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
@@ -93,6 +101,9 @@ public:
     const QString& ChirpText() const { return chirpText; }
     // As the Start button: arms anew from the chirp text.
     void Start();
+    // Stops stepping and listening; the radio stays where it is and the port open. A sweep under
+    // way ends cut short (and is archived as such). Start arms again.
+    void Stop();
     // Ends the sweep for good, ends any wait for the radio and releases the port.
     void Shutdown();
     // Parks the radio on the frequencies (kHz), in turn, and finds the sounders heard there;
@@ -171,6 +182,7 @@ private:
     std::vector<std::unique_ptr<IonogramRecorder>> sounderRecorders;
     IonogramChoice ionogramChoice;
     std::vector<SavedSounder> savedSounders; // for each followed sounder's own delays and position
+    StationSettings applied; // as last applied: what FollowSaved builds the plan from
     QString stationAt;
     QString sounderAt;
     // The ionogram of a followed sounder: ionogramChoice with its saved delays, where it has them.

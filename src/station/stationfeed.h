@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 class Station;
@@ -37,10 +38,11 @@ enum class Activity {
 };
 const char* ActivityName(Activity activity); // "stopped", "waiting", "stepping", "listening"
 
-// A sounder as the station follows it. The single sounder (no sounders followed) has no name.
+// A sounder as the station follows it.
 struct Sounder {
-    QString name;    // the saved name; "" for the single sounder
-    QString dayName; // the day file's sounder field: the name, else "period:chirp time"
+    // As the sweep events, the archive and the day file name it: the saved name, else
+    // "period:chirp time" ("300:78").
+    QString name;
     double rateKhzPerS = 0;
     double periodS = 0;
     double chirpTimeS = 0;
@@ -49,7 +51,7 @@ struct Sounder {
 
 // A sweep of one sounder, as it goes.
 struct SweepInfo {
-    QString sounder; // as the sweep events name it ("" for the single sounder)
+    QString sounder; // as the sweep events name it
     QDateTime startUtc;
     double lowKhz = 0; // the band the picture spans
     double highKhz = 0;
@@ -91,7 +93,7 @@ struct Snapshot {
     QDateTime runningSinceUtc;
     // The sweep being received (or the last one) of each followed sounder.
     std::vector<std::shared_ptr<const ionogram::IonogramSweep>> ionograms;
-    // The last scaled sweep of each sounder, by its day name.
+    // The last scaled sweep of each sounder, by its name.
     std::map<QString, Scaled> lastScaled;
     std::vector<HeardOn> heard;
     QStringList problems; // the latest first, at most kProblemsKept
@@ -120,8 +122,8 @@ public:
     // the radio where it is (a sweep under way is archived as cut short).
     void Start();
     void Stop();
-    // Follows these saved sounders by name (none: the single sounder); refused with a Problem
-    // when a name is not saved or the set does not fit one radio.
+    // Follows these saved sounders by name (none: the single sounder) and starts; refused with a
+    // Problem when a name is not saved or the set does not fit one radio.
     void Follow(const QStringList& names);
     void Listen(const std::vector<double>& frequenciesKhz);
 
@@ -140,7 +142,15 @@ signals:
     void StateChanged();
 
 private:
+    void Observe();
+    // The status part of the snapshot, read from the station.
+    void TakeState();
+    feed::Sounder SounderNamed(const QString& name) const;
+    void NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone);
+
     Station& station;
+    std::map<QString, int> columnsSent; // by sounder, for the sweep under way
+    std::set<QString> underWay;
     mutable std::mutex lock;
     feed::Snapshot state; // guarded by lock
 };

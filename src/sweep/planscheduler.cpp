@@ -181,6 +181,11 @@ void PlanScheduler::RestartTimer() {
     if (stopped) {
         return;
     }
+    if (sounders.empty()) {
+        // Nothing followed: no tick could find a slot, so none comes (the program rests).
+        Timer1.SetEnabled(false);
+        return;
+    }
     const sweep::Slot* next = NextSlot();
     Timer1.SetNextDue(next ? std::optional<double>(std::fmod(next->tuneAt, units::kSecondsPerDay))
                            : std::nullopt);

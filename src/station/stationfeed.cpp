@@ -1,0 +1,262 @@
+#include "station/stationfeed.h"
+
+#include "core/units.h"
+#include "station/station.h"
+
+#include <QDateTime>
+#include <QMetaObject>
+#include <cmath>
+
+namespace feed {
+
+const char* ActivityName(Activity activity) {
+    switch (activity) {
+    case Activity::Waiting:
+        return "waiting";
+    case Activity::Stepping:
+        return "stepping";
+    case Activity::Listening:
+        return "listening";
+    case Activity::Stopped:
+        break;
+    }
+    return "stopped";
+}
+
+} // namespace feed
+
+namespace {
+
+double EpochNow() {
+    return double(QDateTime::currentMSecsSinceEpoch()) / units::kMillisecondsPerSecond;
+}
+
+// The first instant after nowEpoch at which a sounder's sweep passes lowKhz: its periods are
+// counted from UTC midnight.
+double NextPass(double nowEpoch, double periodS, double chirpTimeS, double lowKhz,
+                double rateKhzPerS) {
+    if (!(periodS > 0) || !(rateKhzPerS > 0)) {
+        return 0;
+    }
+    const double offset = chirpTimeS + lowKhz / rateKhzPerS;
+    return (std::floor((nowEpoch - offset) / periodS) + 1) * periodS + offset;
+}
+
+} // namespace
+
+StationFeed::StationFeed(Station& station, QObject* parent) : QObject(parent), station(station) {
+    qRegisterMetaType<feed::SweepInfo>();
+    qRegisterMetaType<feed::Column>();
+    qRegisterMetaType<feed::Scaled>();
+    qRegisterMetaType<std::vector<feed::HeardOn>>();
+    state.runningSinceUtc = QDateTime::currentDateTimeUtc();
+    Observe();
+    TakeState();
+}
+
+feed::Snapshot StationFeed::Snap() const {
+    const std::lock_guard<std::mutex> held(lock);
+    return state;
+}
+
+void StationFeed::Start() {
+    QMetaObject::invokeMethod(this, [this] { station.Start(); });
+}
+
+void StationFeed::Stop() {
+    QMetaObject::invokeMethod(this, [this] { station.Stop(); });
+}
+
+void StationFeed::Follow(const QStringList& names) {
+    QMetaObject::invokeMethod(this, [this, names] {
+        if (const Status refused = station.FollowSaved(names); !refused.IsOk()) {
+            emit Problem(refused.Message());
+            return;
+        }
+        station.Start();
+    });
+}
+
+void StationFeed::Listen(const std::vector<double>& frequenciesKhz) {
+    QMetaObject::invokeMethod(this, [this, frequenciesKhz] { station.Listen(frequenciesKhz); });
+}
+
+feed::Sounder StationFeed::SounderNamed(const QString& name) const {
+    feed::Sounder sounder;
+    sounder.name = name;
+    const auto describe = [&sounder](const sweep::Profile& profile, double chirpTime) {
+        sounder.rateKhzPerS = profile.sweepRate;
+        sounder.periodS = profile.period;
+        sounder.chirpTimeS = chirpTime;
+    };
+    bool found = false;
+    for (const sweep::FollowedSounder& s : station.Followed()) {
+        if (s.name == name) {
+            describe(s.profile, s.chirpTime);
+            found = true;
+        }
+    }
+    if (!found) {
+        describe(station.Profile(), station.Scheduler().ChirpTime());
+    }
+    sounder.at = station.PositionOf(name);
+    return sounder;
+}
+
+void StationFeed::Observe() {
+    Station* s = &station;
+    connect(s, &Station::StateChanged, this, &StationFeed::TakeState);
+    connect(s, &Station::PhaseEntered, this, &StationFeed::TakeState);
+    connect(s, &Station::SweepArmed, this, &StationFeed::TakeState);
+    connect(s, &Station::Problem, this, [this](const QString& message) {
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            state.problems.prepend(message);
+            while (state.problems.size() > kProblemsKept) {
+                state.problems.removeLast();
+            }
+        }
+        emit Problem(message);
+    });
+    connect(s, &Station::Notice, this, &StationFeed::Notice);
+    connect(s, &Station::SweepStarted, this, [this](const QString& sounder, double) {
+        underWay.insert(sounder);
+        columnsSent[sounder] = 0;
+        TakeState();
+    });
+    connect(s, &Station::IonogramUpdated, this,
+            [this](const ionogram::IonogramSweep& sweep, int columnsDone) {
+                NoteColumns(sweep, columnsDone);
+            });
+    connect(s, &Station::SweepEnded, this, [this](const QString& sounder, bool complete) {
+        underWay.erase(sounder);
+        TakeState();
+        emit SweepEnded(sounder, complete);
+    });
+    connect(s, &Station::StepTuned, this, [this](std::int32_t hz, double mark, bool reached) {
+        emit StepTuned(station.Scheduler().Sounder(), hz,
+                       ionogram::EpochFromSecondsOfDay(mark, EpochNow()), reached);
+    });
+    connect(s, &Station::SlotTuned, this,
+            [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
+                emit StepTuned(sounder, hz, ionogram::EpochFromSecondsOfDay(tuneAt, EpochNow()),
+                               reached);
+            });
+    connect(s, &Station::Scaled, this,
+            [this](const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
+                   const QString& sounder) {
+                feed::Scaled value;
+                value.sounder = SounderNamed(sounder);
+                value.sweep = std::make_shared<const ionogram::IonogramSweep>(sweep);
+                value.scaled = scaled;
+                value.scaledUtc = QDateTime::currentDateTimeUtc();
+                {
+                    const std::lock_guard<std::mutex> held(lock);
+                    state.lastScaled[sounder] = value;
+                }
+                emit Scaled(value);
+            });
+    connect(s, &Station::Archived, this, &StationFeed::Archived);
+    connect(s, &Station::DayRecorded, this, &StationFeed::DayRecorded);
+    connect(&station.Listening(), &Listener::ListChanged, this, [this] {
+        std::vector<feed::HeardOn> heard;
+        for (const auto& grouper : station.Listening().Heard()) {
+            for (const ionogram::HeardSounder& h : grouper->Confirmed()) {
+                heard.push_back({grouper->ListenKhz(), h});
+            }
+        }
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            state.heard = heard;
+        }
+        emit HeardChanged(heard);
+    });
+    connect(&station.Listening(), &Listener::Tuning, this, &StationFeed::TakeState);
+    connect(&station.Audio(), &ionogram::AudioStream::Problem, this, &StationFeed::TakeState);
+    connect(&station.Audio(), &ionogram::AudioStream::Notice, this, &StationFeed::TakeState);
+}
+
+void StationFeed::NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone) {
+    int& sent = columnsSent[sweep.sounder];
+    const int count = int(sweep.frequenciesKhz.size());
+    if (sent == 0 && count > 0 && columnsDone != 0) {
+        feed::SweepInfo info;
+        info.sounder = sweep.sounder;
+        info.startUtc = sweep.startUtc;
+        info.lowKhz = sweep.lowKhz;
+        info.highKhz = sweep.highKhz;
+        info.delayFromMs = sweep.delayFromMs;
+        info.delayToMs = sweep.delayToMs;
+        info.delayCells = sweep.DelayCount();
+        emit SweepStarted(info);
+    }
+    // Complete (-1): every column is in, those without audio NaN.
+    const int done = columnsDone < 0 ? count : std::min(columnsDone, count);
+    for (; sent < done; ++sent) {
+        feed::Column column;
+        column.sounder = sweep.sounder;
+        column.sweepStartUtc = sweep.startUtc;
+        column.index = sent;
+        column.khz = sweep.frequenciesKhz[std::size_t(sent)];
+        column.snrDb = sweep.snrDb[std::size_t(sent)];
+        emit ColumnAdded(column);
+    }
+    auto copy = std::make_shared<const ionogram::IonogramSweep>(sweep);
+    const std::lock_guard<std::mutex> held(lock);
+    for (auto& kept : state.ionograms) {
+        if (kept->sounder == sweep.sounder) {
+            kept = std::move(copy);
+            return;
+        }
+    }
+    state.ionograms.push_back(std::move(copy));
+}
+
+void StationFeed::TakeState() {
+    feed::Snapshot now;
+    const double epoch = EpochNow();
+    if (station.Listening().Active()) {
+        now.activity = feed::Activity::Listening;
+    } else if (!station.Started()) {
+        now.activity = feed::Activity::Stopped;
+    } else if (!underWay.empty()) {
+        now.activity = feed::Activity::Stepping;
+    } else {
+        now.activity = feed::Activity::Waiting;
+    }
+    now.rig = station.Rig().State();
+    now.audioInput = station.IonogramInForce().audioInput;
+    now.audioRunning = station.Audio().Listening();
+    if (station.Followed().empty()) {
+        now.followed.push_back(SounderNamed(station.Scheduler().Sounder()));
+        if (station.Started() &&
+            station.Scheduler().CurrentPhase() == SweepScheduler::Phase::Waiting) {
+            now.nextSweepEpoch =
+                ionogram::EpochFromSecondsOfDay(station.Scheduler().NextStepTime(), epoch);
+        }
+    } else {
+        for (const sweep::FollowedSounder& s : station.Followed()) {
+            now.followed.push_back(SounderNamed(s.name));
+            const double next = NextPass(epoch, s.profile.period, s.chirpTime,
+                                         s.profile.lowFrequency, s.profile.sweepRate);
+            if (station.Started() && next > 0 &&
+                (now.nextSweepEpoch == 0 || next < now.nextSweepEpoch)) {
+                now.nextSweepEpoch = next;
+            }
+        }
+    }
+    const IonogramChoice& choice = station.IonogramInForce();
+    now.archiveFolder = choice.save ? choice.folder : QString();
+    now.iaruRegion = choice.iaruRegion;
+    now.stationAt = station.StationPosition();
+    {
+        const std::lock_guard<std::mutex> held(lock);
+        now.runningSinceUtc = state.runningSinceUtc;
+        now.ionograms = std::move(state.ionograms);
+        now.lastScaled = std::move(state.lastScaled);
+        now.heard = std::move(state.heard);
+        now.problems = std::move(state.problems);
+        state = std::move(now);
+    }
+    emit StateChanged();
+}
