@@ -42,8 +42,10 @@ Outbox::Outbox(QString folderPath, Status* status) : folder(std::move(folderPath
     if (!log.open(QIODevice::ReadOnly)) {
         return;
     }
+    bool cut = false;
     while (!log.atEnd()) {
         const QByteArray line = log.readLine();
+        cut = !line.endsWith('\n');
         const QList<QByteArray> fields = line.split('\t');
         if (!line.endsWith('\n') || fields.size() != kFields) {
             continue;
@@ -61,6 +63,11 @@ Outbox::Outbox(QString folderPath, Status* status) : folder(std::move(folderPath
         }
         nextNumber = entry.number + 1;
         pending.push_back(std::move(entry));
+    }
+    log.close();
+    // A line cut short by a crash is dropped, so that the next message starts a line of its own.
+    if (cut) {
+        *status = Compact();
     }
 }
 

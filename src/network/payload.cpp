@@ -59,7 +59,7 @@ QByteArray ScaledPayload(const feed::Scaled& scaled, const StationIdentity& stat
     message.insert(QStringLiteral("sweep_start_utc"),
                    scaled.sweep ? UtcText(scaled.sweep->startUtc) : UtcText(scaled.scaledUtc));
     QJsonObject sounder;
-    sounder.insert(QStringLiteral("name"), scaled.sounder.dayName);
+    sounder.insert(QStringLiteral("name"), scaled.sounder.name);
     PutIfFinite(sounder, "rate_khz_s", scaled.sounder.rateKhzPerS, kKhzDecimals);
     PutIfFinite(sounder, "period_s", scaled.sounder.periodS, kSecondDecimals);
     PutIfFinite(sounder, "chirp_time_s", scaled.sounder.chirpTimeS, kMsDecimals);

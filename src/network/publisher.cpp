@@ -113,9 +113,9 @@ void Publisher::PublishScaled(const feed::Scaled& scaled) {
     if (!outbox) {
         return;
     }
-    const ::Status added = outbox->Add(
-        ScaledTopic(setup.choice.prefix, setup.station.callsign, scaled.sounder.dayName),
-        ScaledPayload(scaled, setup.station), scaled.scaledUtc.toMSecsSinceEpoch());
+    const ::Status added =
+        outbox->Add(ScaledTopic(setup.choice.prefix, setup.station.callsign, scaled.sounder.name),
+                    ScaledPayload(scaled, setup.station), scaled.scaledUtc.toMSecsSinceEpoch());
     if (!added.IsOk()) {
         emit Problem(added.Message());
         return;
