@@ -43,6 +43,8 @@ struct CommandLine {
     QStringList follow;
     // --listen: the frequencies (kHz) to listen to in turn instead of following a sweep.
     std::vector<double> listenKhz;
+    // --collect: the broker to collect every station's scaled sweeps from, without a radio.
+    QString collectUrl;
     // Set when the run ends here: --help and --version (text for standard output, status 0),
     // or a refused command line (one line for standard error, kExitRefused).
     std::optional<int> exitStatus;

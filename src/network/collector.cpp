@@ -84,11 +84,14 @@ bool Collector::Start() {
         client = std::make_unique<MqttClient>(options, this);
         connect(client.get(), &MqttClient::Connected, this, [this](bool sessionPresent) {
             client->Subscribe(ScaledFilter(setup.prefix), kQos);
+            sessionKept = sessionPresent;
+            told.reset();
+        });
+        connect(client.get(), &MqttClient::Subscribed, this, [this] {
             emit Notice(QStringLiteral("collecting from %1 (%2)")
-                            .arg(setup.url, sessionPresent
+                            .arg(setup.url, sessionKept
                                                 ? QStringLiteral("the broker kept the session")
                                                 : QStringLiteral("a new session")));
-            told.reset();
         });
         connect(client.get(), &MqttClient::Failed, this,
                 [this](ConnectFailure failure, const QString& detail) {

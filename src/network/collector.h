@@ -54,6 +54,7 @@ public:
 
 signals:
     void Problem(const QString& message);
+    // Also when the subscription is granted: what is published from then on is collected.
     void Notice(const QString& message);
     // The rows of a sweep were written.
     void SweepKept(const network::ScaledRecord& record);
@@ -67,6 +68,7 @@ private:
     QTimer mapTimer;
     QDate lastDay; // the day whose rows came last
     std::optional<ConnectFailure> told;
+    bool sessionKept = false;
     int kept = 0;
     int doubles = 0;
     int malformed = 0;

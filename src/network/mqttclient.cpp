@@ -51,6 +51,8 @@ MqttClient::MqttClient(Options given, QObject* parent) : QObject(parent), option
     const QByteArray id = options.clientId.toUtf8();
     client = mosquitto_new(id.isEmpty() ? nullptr : id.constData(), options.cleanStart, this);
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Publish and Subscribe are called from the owner's thread while Run loops on its own.
+    mosquitto_threaded_set(client, true);
     mosquitto_connect_v5_callback_set(
         client, [](mosquitto* m, void* self, int reason, int flags, const mosquitto_property* p) {
             OnConnect(m, self, reason, flags, p);
@@ -66,10 +68,21 @@ MqttClient::MqttClient(Options given, QObject* parent) : QObject(parent), option
     mosquitto_message_v5_callback_set(
         client, [](mosquitto* m, void* self, const mosquitto_message* message,
                    const mosquitto_property* p) { OnMessage(m, self, message, p); });
+    mosquitto_subscribe_v5_callback_set(client,
+                                        [](mosquitto*, void* self, int, int, const int*,
+                                           const mosquitto_property*) { OnSubscribe(self); });
 }
 
 MqttClient::~MqttClient() {
-    Stop();
+    // Reports still queued are dropped: their receivers may be gone already.
+    if (network.joinable()) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        wake.notify_all();
+        network.join();
+    }
     mosquitto_destroy(client);
 }
 
@@ -165,6 +178,12 @@ void MqttClient::OnMessage(mosquitto*, void* self, const void* data, const void*
     QMetaObject::invokeMethod(
         me, [me, topic, payload] { emit me->MessageReceived(topic, payload); },
         Qt::QueuedConnection);
+}
+
+void MqttClient::OnSubscribe(void* self) {
+    auto* me = static_cast<MqttClient*>(self);
+    QMetaObject::invokeMethod(
+        me, [me] { emit me->Subscribed(); }, Qt::QueuedConnection);
 }
 
 bool MqttClient::Pause(std::chrono::seconds pause) {

@@ -71,6 +71,8 @@ public:
 
 signals:
     void Connected(bool sessionPresent);
+    // The broker granted a subscription: what is published from now on comes.
+    void Subscribed();
     void Failed(network::ConnectFailure failure, const QString& detail);
     // The broker acknowledged a QoS 1 message (reason 0), or refused it (reason >= 0x80).
     void Acknowledged(int messageId, int reason);
@@ -81,6 +83,7 @@ private:
     static void OnDisconnect(mosquitto*, void* self, int reason, const void*);
     static void OnPublish(mosquitto*, void* self, int messageId, int reason, const void*);
     static void OnMessage(mosquitto*, void* self, const void* message, const void*);
+    static void OnSubscribe(void* self);
     void Run();
     // Waits for the pause or until stopped; whether to go on.
     bool Pause(std::chrono::seconds pause);
