@@ -24,45 +24,6 @@ namespace {
 
 constexpr int kWaitMs = 15000;
 
-// Whatever arrives under tavmirok/, by topic, in order.
-class Subscriber {
-public:
-    Subscriber(const MosquittoBroker& broker, const QString& user = {},
-               const QByteArray& password = {}) {
-        MqttClient::Options options;
-        QString error;
-        options.broker = *ParseBrokerUrl(broker.Url(), &error);
-        options.url = broker.Url();
-        options.user = user;
-        options.password = password;
-        options.caFile = broker.CaFile();
-        client = std::make_unique<MqttClient>(options);
-        QObject::connect(client.get(), &MqttClient::Connected,
-                         [this] { client->Subscribe(QStringLiteral("tavmirok/#"), 1); });
-        QObject::connect(client.get(), &MqttClient::MessageReceived,
-                         [this](const QString& topic, const QByteArray& payload) {
-                             received.emplace_back(topic, payload);
-                         });
-        QObject::connect(client.get(), &MqttClient::Subscribed, [this] { subscribed = true; });
-        client->Start(&error);
-    }
-    bool subscribed = false;
-    int Count(const QString& topic) const {
-        return static_cast<int>(std::count_if(received.begin(), received.end(),
-                                              [&](const auto& m) { return m.first == topic; }));
-    }
-    QJsonObject Last(const QString& topic) const {
-        for (auto m = received.rbegin(); m != received.rend(); ++m) {
-            if (m->first == topic) {
-                return QJsonDocument::fromJson(m->second).object();
-            }
-        }
-        return {};
-    }
-    std::vector<std::pair<QString, QByteArray>> received;
-    std::unique_ptr<MqttClient> client;
-};
-
 PublisherSetup Setup(const MosquittoBroker& broker, const QString& outbox) {
     PublisherSetup setup;
     setup.choice.enabled = true;
@@ -101,7 +62,7 @@ private slots:
         MosquittoBroker broker;
         QString error;
         QVERIFY2(broker.Start({}, &error), qPrintable(error));
-        Subscriber subscriber(broker);
+        MqttSubscriber subscriber(broker);
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.subscribed, kWaitMs);
         QTemporaryDir outbox;
         Publisher publisher(Setup(broker, outbox.path()));
@@ -186,7 +147,7 @@ private slots:
         QString error;
         QVERIFY2(broker.Start({QStringLiteral("station"), QStringLiteral("right")}, &error),
                  qPrintable(error));
-        Subscriber subscriber(broker, QStringLiteral("station"), "right");
+        MqttSubscriber subscriber(broker, QStringLiteral("station"), "right");
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.subscribed, kWaitMs);
         QTemporaryDir dir;
         PublisherSetup setup = Setup(broker, dir.filePath("outbox"));
@@ -222,7 +183,7 @@ private slots:
         MosquittoBroker broker;
         QString error;
         QVERIFY2(broker.Start({{}, {}, true}, &error), qPrintable(error));
-        Subscriber subscriber(broker); // trusts the test's CA
+        MqttSubscriber subscriber(broker); // trusts the test's CA
         QTRY_VERIFY_WITH_TIMEOUT(subscriber.subscribed, kWaitMs);
         QTemporaryDir dir;
         PublisherSetup setup = Setup(broker, dir.filePath("outbox"));

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -163,4 +164,38 @@ void MosquittoBroker::Stop() {
 bool MosquittoBroker::Restart(QString* error) {
     Stop();
     return Launch(error);
+}
+
+MqttSubscriber::MqttSubscriber(const MosquittoBroker& broker, const QString& user,
+                               const QByteArray& password) {
+    network::MqttClient::Options options;
+    QString error;
+    options.broker = *network::ParseBrokerUrl(broker.Url(), &error);
+    options.url = broker.Url();
+    options.user = user;
+    options.password = password;
+    options.caFile = broker.CaFile();
+    client = std::make_unique<network::MqttClient>(options);
+    QObject::connect(client.get(), &network::MqttClient::Connected,
+                     [this] { client->Subscribe(QStringLiteral("tavmirok/#"), 1); });
+    QObject::connect(client.get(), &network::MqttClient::MessageReceived,
+                     [this](const QString& topic, const QByteArray& payload) {
+                         received.emplace_back(topic, payload);
+                     });
+    QObject::connect(client.get(), &network::MqttClient::Subscribed, [this] { subscribed = true; });
+    client->Start(&error);
+}
+
+int MqttSubscriber::Count(const QString& topic) const {
+    return static_cast<int>(std::count_if(received.begin(), received.end(),
+                                          [&](const auto& m) { return m.first == topic; }));
+}
+
+QJsonObject MqttSubscriber::Last(const QString& topic) const {
+    for (auto m = received.rbegin(); m != received.rend(); ++m) {
+        if (m->first == topic) {
+            return QJsonDocument::fromJson(m->second).object();
+        }
+    }
+    return {};
 }

@@ -5,9 +5,15 @@
 // plain or TLS with a throwaway CA and server certificate made by openssl), its persistence in a
 // temporary folder so that a restart keeps sessions and queued messages.
 
+#include "network/mqttclient.h"
+
+#include <QJsonObject>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <memory>
+#include <utility>
+#include <vector>
 
 class MosquittoBroker {
 public:
@@ -45,4 +51,19 @@ private:
     QProcess broker;
     Config config;
     int port = 0;
+};
+
+// A client that keeps whatever arrives under tavmirok/, in order; `subscribed` once the broker
+// granted the subscription.
+class MqttSubscriber {
+public:
+    explicit MqttSubscriber(const MosquittoBroker& broker, const QString& user = {},
+                            const QByteArray& password = {});
+    int Count(const QString& topic) const;
+    // The last message on topic as JSON; empty when none came.
+    QJsonObject Last(const QString& topic) const;
+
+    bool subscribed = false;
+    std::vector<std::pair<QString, QByteArray>> received;
+    std::unique_ptr<network::MqttClient> client;
 };
