@@ -5,15 +5,18 @@
 // reaches the broker.
 
 #include "network/collector.h"
+#include "network/networkmap.h"
 #include "network/publisher.h"
 #include "support/mosquittobroker.h"
 #include "support/scaledmessage.h"
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -140,6 +143,36 @@ private slots:
             QCOMPARE(starts[i], kFirstSweep.addSecs(300 * i));
         }
         QVERIFY(QFile::exists(QDir(folder.path()).filePath("network-2026-12-07.png")));
+    }
+
+    void simulatedNetwork_collectedIntoDayFileAndMap() {
+        MosquittoBroker broker;
+        QString error;
+        QVERIFY2(broker.Start({}, &error), qPrintable(error));
+        QTemporaryDir folder;
+        Collector collector({broker.Url(), {}, {}, {}, QStringLiteral("tavmirok"), folder.path()});
+        QSignalSpy subscribed(&collector, &Collector::Notice);
+        QVERIFY(collector.Start());
+        QTRY_COMPARE_WITH_TIMEOUT(subscribed.size(), 1, kWaitMs);
+        QProcess simnet;
+        simnet.start(QStringLiteral(TAVMIROK_SIMNET),
+                     {"--url", broker.Url(), "--stations", "20", "--hours", "1", "--start",
+                      "2026-12-07T11:00:00Z"});
+        QVERIFY(simnet.waitForFinished(3 * kWaitMs));
+        QCOMPARE(simnet.exitCode(), 0);
+        constexpr int kSweeps = 20 * 3 * 12; // stations, sounders, five-minute sweeps
+        QTRY_COMPARE_WITH_TIMEOUT(collector.Kept(), kSweeps, kWaitMs);
+        collector.Stop();
+        QFile day(QDir(folder.path()).filePath("network-2026-12-07.csv"));
+        QVERIFY(day.open(QIODevice::ReadOnly));
+        const std::vector<ScaledRecord> rows = ParseNetworkDayFile(day.readAll());
+        QCOMPARE(int(rows.size()), kSweeps); // one trace each, or none for a closed path
+        const auto withFof2 = std::count_if(rows.begin(), rows.end(), [](const auto& row) {
+            return !row.traces.empty() && row.traces[0].fof2Mhz > 2;
+        });
+        QVERIFY2(withFof2 > kSweeps / 2, qPrintable(QString::number(withFof2)));
+        const QImage map(QDir(folder.path()).filePath("network-2026-12-07.png"));
+        QCOMPARE(map.width(), kMapWidth);
     }
 
     void wrongPassword_toldOnceAndNothingPublished() {

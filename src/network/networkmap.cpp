@@ -221,13 +221,23 @@ QImage DrawNetworkMap(const std::vector<ScaledRecord>& rows, const QDate& dayUtc
             ++heard.sweeps;
         }
     }
-    // The last hour's paths first, their midpoints over them.
-    std::vector<std::pair<QPointF, double>> midpoints;
-    painter.setBrush(Qt::NoBrush);
+    // Of each path, the latest sweep of the last hour whose first trace tells foF2.
+    std::map<QString, const ScaledRecord*> latestOfPath;
     for (const ScaledRecord& row : rows) {
-        if (row.traces.empty() || row.sweepStartUtc.secsTo(latest) > kLastHourS) {
+        if (row.traces.empty() || row.traces.front().trace != 1 ||
+            row.sweepStartUtc.secsTo(latest) > kLastHourS) {
             continue;
         }
+        const ScaledRecord*& kept = latestOfPath[row.station + u'\n' + row.sounder];
+        if (!kept || kept->sweepStartUtc < row.sweepStartUtc) {
+            kept = &row;
+        }
+    }
+    // The paths first, their midpoints over them.
+    std::vector<std::pair<QPointF, double>> midpoints;
+    painter.setBrush(Qt::NoBrush);
+    for (const auto& [path, kept] : latestOfPath) {
+        const ScaledRecord& row = *kept;
         const TraceRecord& trace = row.traces.front();
         const auto station = geo::LocatorCentre(row.locator.toStdString());
         if (!station || !std::isfinite(trace.midpointLat) || !std::isfinite(trace.fof2Mhz)) {
@@ -258,14 +268,16 @@ QImage DrawNetworkMap(const std::vector<ScaledRecord>& rows, const QDate& dayUtc
     font.setPixelSize(14);
     painter.setFont(font);
     const int top = kMapHeight + kMargin;
-    painter.drawText(QPoint(kMargin, top + kLineHeight - 4),
-                     QStringLiteral("Tavmirok network %1 UTC: paths and foF2 at their midpoints, "
-                                    "the hour to %2; %3 station(s) heard from")
-                         .arg(dayUtc.toString(Qt::ISODate),
-                              latest.isValid() ? latest.toString(QStringLiteral("HH:mm"))
-                                               : QStringLiteral("--:--"))
-                         .arg(stations.size()));
-    const int scaleLeft = kMapWidth - kScaleWidth - 4 * kMargin;
+    painter.drawText(
+        QPoint(kMargin, top + kLineHeight - 4),
+        QStringLiteral("Tavmirok network %1 UTC: each path's last sweep and foF2 at its "
+                       "midpoint in the hour to %2; %3 station(s) heard from")
+            .arg(dayUtc.toString(Qt::ISODate), latest.isValid()
+                                                   ? latest.toString(QStringLiteral("HH:mm"))
+                                                   : QStringLiteral("--:--"))
+            .arg(stations.size()));
+    constexpr int kScaleLabelRoom = 110;
+    const int scaleLeft = kMapWidth - kScaleWidth - kScaleLabelRoom;
     for (int x = 0; x < kScaleWidth; ++x) {
         painter.setPen(
             Fof2Colour(kFof2LowMhz + (kFof2HighMhz - kFof2LowMhz) * x / (kScaleWidth - 1)));
