@@ -90,7 +90,10 @@ bool MosquittoBroker::Start(const Config& given, QString* error) {
     }
     QByteArray conf = QStringLiteral("listener %1 127.0.0.1\n"
                                      "persistence true\npersistence_location %2/\n"
-                                     "log_dest file %3\nlog_type all\n")
+                                     "log_dest file %3\nlog_type all\n"
+                                     // A collector slower than the stations, or away, is sent
+                                     // all that was queued for it (the default keeps 1000).
+                                     "max_queued_messages 0\n")
                           .arg(port)
                           .arg(folder.path(), folder.filePath(QStringLiteral("broker.log")))
                           .toUtf8();
