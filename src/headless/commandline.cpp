@@ -567,8 +567,14 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
             network::ReadPasswordFile(settings->publish.passwordFile, &problem);
         }
         if (!problem.isEmpty()) {
-            return refused(problem, QStringLiteral("--callsign, --locator, --publish, "
-                                                   "--mqtt-prefix or --mqtt-password-file"));
+            // Named after --publish when given, else after the stored group that asks for it.
+            const bool given = std::any_of(
+                commandLine.overrides.begin(), commandLine.overrides.end(),
+                [](const auto& o) { return std::strcmp(o.first->name, "publish") == 0; });
+            return given ? QStringLiteral("--publish: %1").arg(problem)
+                         : QStringLiteral("Publishing is on in %1 but refused: %2 Give the "
+                                          "values for this run, or correct the file.")
+                               .arg(settingsLocation, problem);
         }
     }
     if (!commandLine.listenKhz.empty() && settings->ionogram.audioInput.isEmpty()) {
