@@ -1,6 +1,5 @@
 #include "headless/runner.h"
 
-#include "geo/position.h"
 #include "headless/commandline.h"
 #include "headless/stopsignals.h"
 #include "link/radiolink.h"
@@ -11,8 +10,6 @@
 #include "sweep/schedule.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QStandardPaths>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -28,15 +25,6 @@ void WriteError(const QString& line) {
 
 void LogLineNow(const QString& text) {
     WriteError(LogLine(QDateTime::currentDateTimeUtc(), text) + QLatin1Char('\n'));
-}
-
-// The outbox of messages for the broker: beside the archive, else in the user's data folder.
-QString OutboxFolder(const StationSettings& settings) {
-    const QString base =
-        settings.ionogram.folder.isEmpty()
-            ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
-            : settings.ionogram.folder;
-    return QDir(base).filePath(QStringLiteral("outbox"));
 }
 
 // The windowless collector: no radio, only the broker and the folder.
@@ -323,13 +311,7 @@ int Main(const QStringList& arguments) {
     StationFeed feed(station);
     std::unique_ptr<network::Publisher> publisher;
     if (settings.publish.enabled) {
-        network::PublisherSetup setup;
-        setup.choice = settings.publish;
-        const auto at = geo::ParsePosition(settings.stationAt.toStdString()).position;
-        setup.station = {settings.callsign,
-                         at ? QString::fromStdString(geo::LocatorOf(*at)) : QString()};
-        setup.outboxFolder = OutboxFolder(settings);
-        publisher = std::make_unique<network::Publisher>(setup);
+        publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
         QObject::connect(publisher.get(), &network::Publisher::Problem, &runner,
                          [&runner](const QString& message) {
                              runner.Log(QStringLiteral("problem: ") + message);

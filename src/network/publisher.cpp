@@ -1,6 +1,8 @@
 #include "network/publisher.h"
 
+#include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QUuid>
 
 namespace network {
@@ -31,6 +33,20 @@ std::optional<QByteArray> ReadPasswordFile(const QString& path, QString* error) 
         password.chop(1);
     }
     return password;
+}
+
+PublisherSetup SetupFor(const StationSettings& settings) {
+    PublisherSetup setup;
+    setup.choice = settings.publish;
+    const auto at = geo::ParsePosition(settings.stationAt.toStdString()).position;
+    setup.station = {settings.callsign,
+                     at ? QString::fromStdString(geo::LocatorOf(*at)) : QString()};
+    const QString base =
+        settings.ionogram.folder.isEmpty()
+            ? QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation)
+            : settings.ionogram.folder;
+    setup.outboxFolder = QDir(base).filePath(QStringLiteral("outbox"));
+    return setup;
 }
 
 Publisher::Publisher(PublisherSetup given, QObject* parent)

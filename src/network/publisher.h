@@ -11,6 +11,7 @@
 #include "network/outbox.h"
 #include "network/payload.h"
 #include "settings/publishstore.h"
+#include "settings/stationstore.h"
 #include "station/stationfeed.h"
 
 #include <QDateTime>
@@ -33,6 +34,10 @@ struct PublisherSetup {
     // The clock (tests step their own).
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
 };
+
+// The publisher of a station with these settings: its callsign and locator, the outbox beside the
+// archive (else in the user's data folder).
+PublisherSetup SetupFor(const StationSettings& settings);
 
 class Publisher : public QObject {
     Q_OBJECT

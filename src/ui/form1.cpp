@@ -67,6 +67,8 @@ Form1::Form1(Options opts, QWidget* parent)
 }
 
 Form1::~Form1() {
+    publisher.reset(); // the status goes offline
+    feed.reset();
     // Dialogs act on the station: they must not outlive it.
     delete form2.data();
     delete form3.data();
@@ -185,6 +187,18 @@ void Form1::Load() {
     QStringList notices;
     const StationSettings settings = store.Load(&notices);
     station.Apply(settings);
+    if (settings.publish.enabled) {
+        feed = std::make_unique<StationFeed>(station);
+        publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
+        connect(publisher.get(), &network::Publisher::Problem, this, &Form1::ShowMessage);
+        network::FollowFeed(*feed, *publisher);
+        QStringList followed;
+        for (const SavedSounder& sounder : FollowedSounders(settings)) {
+            followed << sounder.name;
+        }
+        publisher->SetFollowing(followed, QDateTime::currentDateTimeUtc());
+        publisher->Start();
+    }
     Text2->setText(settings.basic.chirpTime);
     ShowFollowed();
     for (const QString& notice : notices) {

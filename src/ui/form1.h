@@ -4,8 +4,10 @@
 // a view of the station behind them. It loads the settings and opens the port before it is
 // shown, writes the settings back when it closes, and opens the configuration dialogs.
 
+#include "network/publisher.h"
 #include "settings/stationstore.h"
 #include "station/station.h"
+#include "station/stationfeed.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -131,4 +133,8 @@ private:
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;
+    // Each scaled sweep to the broker, when the settings' group "publish" says so; its problems
+    // are shown as the station's are.
+    std::unique_ptr<StationFeed> feed;
+    std::unique_ptr<network::Publisher> publisher;
 };
