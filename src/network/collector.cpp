@@ -65,10 +65,12 @@ bool Collector::Start() {
         for (qint64 back = horizonDays; back >= 0; --back) {
             QFile day(QDir(setup.folder).filePath(NetworkDayFileName(today.addDays(-back))));
             if (day.open(QIODevice::ReadOnly)) {
-                for (const ScaledRecord& record : ParseNetworkDayFile(day.readAll())) {
+                const std::vector<ScaledRecord> rows = ParseNetworkDayFile(day.readAll());
+                for (const ScaledRecord& record : rows) {
                     seen.Add(record);
                 }
                 lastDay = today.addDays(-back);
+                pictures[lastDay] = PictureOf(rows, lastDay);
             }
         }
         MqttClient::Options options;
@@ -145,23 +147,24 @@ void Collector::Take(const QString& topic, const QByteArray& payload) {
     }
     ++kept;
     lastDay = record->sweepStartUtc.date();
+    NetworkPicture& picture = pictures[lastDay];
+    picture.day = lastDay;
+    AddSweep(picture, *record);
+    const QDate oldest =
+        now.date().addDays(-std::chrono::ceil<std::chrono::days>(kSeenHorizon).count());
+    pictures.erase(pictures.begin(), pictures.lower_bound(oldest));
     seen.Forget(
         now.addSecs(-std::chrono::duration_cast<std::chrono::seconds>(kSeenHorizon).count()));
     emit SweepKept(*record);
 }
 
 void Collector::DrawMap() {
-    if (!lastDay.isValid()) {
+    const auto picture = pictures.find(lastDay);
+    if (picture == pictures.end()) {
         return;
     }
-    QFile day(QDir(setup.folder).filePath(NetworkDayFileName(lastDay)));
-    if (!day.open(QIODevice::ReadOnly)) {
-        return;
-    }
-    const std::vector<ScaledRecord> rows = ParseNetworkDayFile(day.readAll());
-    const QImage map = DrawNetworkMap(rows, lastDay);
     const QString path = QDir(setup.folder).filePath(NetworkMapName(lastDay));
-    if (!map.save(path)) {
+    if (!DrawNetworkMap(picture->second).save(path)) {
         emit Problem(QStringLiteral("the map %1 cannot be written: check the folder's space and "
                                     "permissions.")
                          .arg(path));

@@ -8,6 +8,7 @@
 
 #include "network/collectorrows.h"
 #include "network/mqttclient.h"
+#include "network/networkmap.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -66,7 +67,8 @@ private:
     std::unique_ptr<MqttClient> client;
     SeenSweeps seen;
     QTimer mapTimer;
-    QDate lastDay; // the day whose rows came last
+    QDate lastDay;                            // the day whose rows came last
+    std::map<QDate, NetworkPicture> pictures; // of the days that may still get sweeps
     std::optional<ConnectFailure> told;
     bool sessionKept = false;
     int kept = 0;

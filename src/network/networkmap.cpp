@@ -159,7 +159,38 @@ QColor Fof2Colour(double fof2Mhz) {
     return QColor::fromHsvF(static_cast<float>((1 - share) * kBlueHue / 360), 0.9f, 0.95f);
 }
 
-QImage DrawNetworkMap(const std::vector<ScaledRecord>& rows, const QDate& dayUtc) {
+void AddSweep(NetworkPicture& picture, const ScaledRecord& record) {
+    const bool first = record.traces.empty() || record.traces.front().trace <= 1;
+    if (!first) {
+        return; // a later trace's row of a sweep already counted
+    }
+    picture.latest = std::max(picture.latest, record.sweepStartUtc);
+    StationTally& tally = picture.stations[record.station];
+    tally.locator = record.locator;
+    tally.last = std::max(tally.last, record.sweepStartUtc);
+    ++tally.sweeps;
+    if (record.traces.empty()) {
+        return;
+    }
+    const QString path = record.station + u'\n' + record.sounder;
+    const auto kept = picture.paths.find(path);
+    if (kept == picture.paths.end()) {
+        picture.paths.emplace(path, record);
+    } else if (kept->second.sweepStartUtc < record.sweepStartUtc) {
+        kept->second = record;
+    }
+}
+
+NetworkPicture PictureOf(const std::vector<ScaledRecord>& rows, const QDate& dayUtc) {
+    NetworkPicture picture;
+    picture.day = dayUtc;
+    for (const ScaledRecord& row : rows) {
+        AddSweep(picture, row);
+    }
+    return picture;
+}
+
+QImage DrawNetworkMap(const NetworkPicture& picture) {
     static const std::vector<QPolygonF> land = [] {
         LoadMapResources();
         QFile file(QStringLiteral(":/network/land-110m.json"));
@@ -202,42 +233,16 @@ QImage DrawNetworkMap(const std::vector<ScaledRecord>& rows, const QDate& dayUtc
         painter.drawLine(MapPoint(lat, -180), MapPoint(lat, 180));
     }
 
-    QDateTime latest;
-    struct Heard {
-        QString locator;
-        int sweeps = 0;
-        QDateTime last;
-    };
-    std::map<QString, Heard> stations;
-    std::map<std::pair<QString, qint64>, bool> counted;
-    for (const ScaledRecord& row : rows) {
-        latest = std::max(latest, row.sweepStartUtc);
-        Heard& heard = stations[row.station];
-        heard.locator = row.locator;
-        heard.last = std::max(heard.last, row.sweepStartUtc);
-        if (!counted[{row.station + u'\n' + row.sounder, row.sweepStartUtc.toSecsSinceEpoch()}]) {
-            counted[{row.station + u'\n' + row.sounder, row.sweepStartUtc.toSecsSinceEpoch()}] =
-                true;
-            ++heard.sweeps;
-        }
-    }
-    // Of each path, the latest sweep of the last hour whose first trace tells foF2.
-    std::map<QString, const ScaledRecord*> latestOfPath;
-    for (const ScaledRecord& row : rows) {
-        if (row.traces.empty() || row.traces.front().trace != 1 ||
-            row.sweepStartUtc.secsTo(latest) > kLastHourS) {
-            continue;
-        }
-        const ScaledRecord*& kept = latestOfPath[row.station + u'\n' + row.sounder];
-        if (!kept || kept->sweepStartUtc < row.sweepStartUtc) {
-            kept = &row;
-        }
-    }
+    const QDateTime& latest = picture.latest;
+    const QDate& dayUtc = picture.day;
+    const std::map<QString, StationTally>& stations = picture.stations;
     // The paths first, their midpoints over them.
     std::vector<std::pair<QPointF, double>> midpoints;
     painter.setBrush(Qt::NoBrush);
-    for (const auto& [path, kept] : latestOfPath) {
-        const ScaledRecord& row = *kept;
+    for (const auto& [path, row] : picture.paths) {
+        if (row.sweepStartUtc.secsTo(latest) > kLastHourS) {
+            continue;
+        }
         const TraceRecord& trace = row.traces.front();
         const auto station = geo::LocatorCentre(row.locator.toStdString());
         if (!station || !std::isfinite(trace.midpointLat) || !std::isfinite(trace.fof2Mhz)) {

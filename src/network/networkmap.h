@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPointF>
 #include <QPolygonF>
+#include <map>
 #include <vector>
 
 namespace network {
@@ -31,7 +32,26 @@ QPointF MapPoint(double latitude, double longitude, int width = kMapWidth, int h
 // foF2's colour on the scale from kFof2LowMhz (blue) to kFof2HighMhz (red).
 QColor Fof2Colour(double fof2Mhz);
 
-// The picture of the day's rows (one per trace as the day file holds them).
-QImage DrawNetworkMap(const std::vector<ScaledRecord>& rows, const QDate& dayUtc);
+struct StationTally {
+    QString locator;
+    int sweeps = 0;
+    QDateTime last;
+};
+
+// What the map of a day shows, gathered sweep by sweep so that the collector never reads its day
+// file back to draw: each path's latest sweep with a trace, and the stations heard from.
+struct NetworkPicture {
+    QDate day;
+    QDateTime latest;                         // the latest sweep start: the hour drawn ends here
+    std::map<QString, ScaledRecord> paths;    // by station and sounder
+    std::map<QString, StationTally> stations; // by callsign
+};
+
+// Adds a sweep (all its traces), or a row of a day file (a row of trace 2 or more adds nothing:
+// its sweep came with trace 1).
+void AddSweep(NetworkPicture& picture, const ScaledRecord& record);
+NetworkPicture PictureOf(const std::vector<ScaledRecord>& rows, const QDate& dayUtc);
+
+QImage DrawNetworkMap(const NetworkPicture& picture);
 
 } // namespace network
