@@ -84,6 +84,17 @@ private slots:
         QCOMPARE(subscriber.Last(kStatusTopic).value("following").toArray().at(0).toString(),
                  "Cyprus");
         QTRY_COMPARE_WITH_TIMEOUT(int(publisher.Waiting()), 0, kWaitMs);
+        ionogram::HeardSounder heard;
+        heard.rateKhzPerS = 100;
+        heard.chirpTimeS = 78.012;
+        heard.heard = 3;
+        publisher.PublishHeard({{6000, heard}});
+        const QString heardTopic = QStringLiteral("tavmirok/v1/DL0ABC_P/heard");
+        QTRY_COMPARE_WITH_TIMEOUT(subscriber.Count(heardTopic), 1, kWaitMs);
+        const QJsonObject sounder =
+            subscriber.Last(heardTopic).value("heard").toArray().at(0).toObject();
+        QCOMPARE(sounder.value("listen_khz").toDouble(), 6000.0);
+        QVERIFY(!sounder.contains("period_s")); // a single crossing leaves it open
         publisher.Stop();
         QTRY_VERIFY_WITH_TIMEOUT(!subscriber.Last(kStatusTopic).value("online").toBool(true),
                                  kWaitMs);
