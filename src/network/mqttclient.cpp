@@ -175,9 +175,23 @@ void MqttClient::OnMessage(mosquitto*, void* self, const void* data, const void*
     const auto* message = static_cast<const mosquitto_message*>(data);
     const QString topic = QString::fromUtf8(message->topic);
     const QByteArray payload(static_cast<const char*>(message->payload), message->payloadlen);
+    ++me->backlog;
     QMetaObject::invokeMethod(
-        me, [me, topic, payload] { emit me->MessageReceived(topic, payload); },
+        me,
+        [me, topic, payload] {
+            emit me->MessageReceived(topic, payload);
+            if (--me->backlog == kMostBacklog / 2) {
+                { std::lock_guard<std::mutex> guard(me->lock); }
+                me->wake.notify_all();
+            }
+        },
         Qt::QueuedConnection);
+    // The owner's thread is behind: read no more from the broker, which keeps the rest queued,
+    // until it has caught up.
+    if (me->backlog >= kMostBacklog) {
+        std::unique_lock<std::mutex> guard(me->lock);
+        me->wake.wait(guard, [me] { return me->backlog <= kMostBacklog / 2 || me->stopping; });
+    }
 }
 
 void MqttClient::OnSubscribe(void* self) {

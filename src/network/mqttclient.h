@@ -40,6 +40,10 @@ public:
     static constexpr std::chrono::seconds kFirstPause{1};
     static constexpr std::chrono::seconds kLongestPause{60};
     static constexpr int kKeepAliveS = 30;
+    // Messages received and not yet delivered in the owner's thread: past this many the network
+    // thread waits, so that a slow owner bounds the memory (and what a crash could lose of what
+    // the broker counts as delivered).
+    static constexpr int kMostBacklog = 500;
 
     struct Options {
         BrokerAddress broker;
@@ -95,6 +99,7 @@ private:
     std::condition_variable wake;
     std::atomic<bool> stopping{false};
     std::atomic<bool> connected{false};
+    std::atomic<int> backlog{0};
     int connackReason = 0; // set on the network thread during a connection attempt
     bool accepted = false;
 };
