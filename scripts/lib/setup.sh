@@ -13,7 +13,7 @@ TAVMIROK_PACKAGES=(
     # rig control through Hamlib, and Hamlib's rigctl/rigctld as test peers
     libhamlib-dev
     # publishing to an MQTT broker, and the broker the tests and the benchmark start
-    libmosquitto-dev mosquitto
+    libmosquitto-dev mosquitto openssl
     fonts-dejavu-core
     xvfb xdotool x11-utils imagemagick openbox
     libhamlib-utils faketime
