@@ -6,6 +6,7 @@
 
 #include "benchrow.h"
 #include "ionogram/dechirp.h"
+#include "rig/backendtraits.h"
 #include "sweep/listeningplan.h"
 
 #include <QElapsedTimer>
@@ -17,6 +18,12 @@
 #include <vector>
 
 namespace {
+
+RigChoice Backend(const char* name) {
+    RigChoice choice;
+    choice.backend = QString::fromLatin1(name);
+    return choice;
+}
 
 constexpr int kSets = 300;      // chirp-time sets per count of sounders
 constexpr unsigned kSeed = 19;  // the sets are the same in every run
@@ -132,8 +139,8 @@ int main() {
                     .arg(window.first * 1000, 0, 'f', 2)
                     .arg(window.second * 1000, 0, 'f', 2));
     const Path builtIn{"built-in link at 19200 bit/s",
-                       sweep::CommandSpacing(QStringLiteral("civ"), kBuiltInSpeed)};
-    const Path rigctld{"rigctld", sweep::CommandSpacing(QStringLiteral("network"), 0)};
+                       TraitsOf(Backend("civ"), kBuiltInSpeed).commandSpacing};
+    const Path rigctld{"rigctld", TraitsOf(Backend("network"), 0).commandSpacing};
     // Today the network and Hamlib backends read the frequency back after each set that no
     // other request waits behind: a second reply wait before the next set can go.
     const Path readBack{"rigctld with its read-back after each set", 2 * rigctld.spacing};

@@ -10,6 +10,7 @@
 // prints its sweep N instead, TAVMIROK_SCALER_REAL_ONLY=1 runs it alone.
 
 #include "benchrow.h"
+#include "core/units.h"
 #include "ionogram/scaler.h"
 #include "simulation/ionolayer.h"
 #include "simulation/realisticsky.h"
@@ -76,7 +77,7 @@ std::vector<ModelMode> DrawModes(std::mt19937* random) {
     auto in = [&](double from, double to) { return from + (to - from) * unit(*random); };
     const int count = 1 + int(unit(*random) * 3);
     const SounderProfile profile;
-    const double firstKhz = sweep::StepFrequency(profile, 0) / kHzPerKhz;
+    const double firstKhz = sweep::StepFrequency(profile, 0) / units::kHertzPerKilohertz;
     for (;;) {
         const double range = in(200, 3000);
         const double fPeak = in(250, 350);

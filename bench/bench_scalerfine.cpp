@@ -6,6 +6,7 @@
 // TAVMIROK_SCALER_SEED=N draws another set of paths and noise.
 
 #include "benchrow.h"
+#include "core/units.h"
 #include "ionogram/scaler.h"
 #include "simulation/ionolayer.h"
 #include "sweep/listeningplan.h"
@@ -93,7 +94,9 @@ int main() {
         layer.criticalKhz *= in(4000, 28000) / LayerMofKhz(layer);
         const double mofKhz = LayerMofKhz(layer);
         const double leastMs =
-            LayerRays(layer, sweep::StepFrequency(profile, 0) / kHzPerKhz).front().delayMs;
+            LayerRays(layer, sweep::StepFrequency(profile, 0) / units::kHertzPerKilohertz)
+                .front()
+                .delayMs;
 
         const ScaledSweep coarse = ScaleSweep(maker.Make({layer}, seed + 2 * path));
         if (const auto trace = Matched(coarse, leastMs)) {
@@ -110,7 +113,7 @@ int main() {
         int fine = 0;
         for (const sweep::Slot& slot : plan.listening) {
             if (slot.periodStart == 0) {
-                columnsKhz.push_back(slot.listenHz / kHzPerKhz);
+                columnsKhz.push_back(slot.listenHz / units::kHertzPerKilohertz);
                 fine += slot.fine;
             }
         }

@@ -92,7 +92,7 @@ public:
             if (replies == repliesBefore) {
                 Fail("frequency shown without the reply flag", at);
             }
-            if (writes.last() != civ::FormatKilohertz(frequency, display.locale)) {
+            if (writes.last() != core::FormatKilohertz(frequency, display.locale)) {
                 Fail("shown text is not the decoded frequency", at);
             }
         }

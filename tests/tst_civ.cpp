@@ -246,15 +246,15 @@ private slots:
         QFETCH(QLocale, locale);
         QFETCH(double, hz);
         QFETCH(QString, text);
-        QCOMPARE(civ::FormatKilohertz(hz, locale), text);
+        QCOMPARE(core::FormatKilohertz(hz, locale), text);
     }
 
     // The two texts named for the display, written out in full rather than derived.
     void formatKilohertz_englishAndGerman() {
-        QCOMPARE(civ::FormatKilohertz(14074000, kEnglish), QStringLiteral("14,074.000"));
-        QCOMPARE(civ::FormatKilohertz(14074000, kGerman), QStringLiteral("14.074,000"));
-        QCOMPARE(civ::FormatKilohertz(14074000, kFrench), QStringLiteral("14\u202F074,000"));
-        QCOMPARE(civ::FormatKilohertz(14074000, kSwissGerman), QStringLiteral("14\u2019074.000"));
+        QCOMPARE(core::FormatKilohertz(14074000, kEnglish), QStringLiteral("14,074.000"));
+        QCOMPARE(core::FormatKilohertz(14074000, kGerman), QStringLiteral("14.074,000"));
+        QCOMPARE(core::FormatKilohertz(14074000, kFrench), QStringLiteral("14\u202F074,000"));
+        QCOMPARE(core::FormatKilohertz(14074000, kSwissGerman), QStringLiteral("14\u2019074.000"));
     }
 };
 

@@ -55,7 +55,7 @@ private slots:
         QFETCH(QString, comPort);
         QFETCH(QString, device);
         QString resolved;
-        const Status status = CommPort::ResolvePortName(comPort, &resolved);
+        const Status status = core::ResolvePortName(comPort, &resolved);
         QCOMPARE(status.IsOk(), !device.isEmpty());
         if (status.IsOk()) {
             QCOMPARE(resolved, device);
@@ -82,7 +82,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, speed);
         qint32 parsed = -1;
-        const Status status = CommPort::ParseBaudRate(text, &parsed);
+        const Status status = core::ParseBaudRate(text, &parsed);
         QCOMPARE(status.IsOk(), speed > 0);
         if (speed > 0) {
             QCOMPARE(parsed, speed);

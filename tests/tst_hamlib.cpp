@@ -113,6 +113,30 @@ private slots:
     }
 
     // Hamlib waits for a radio that never answers; closing does not wait with it.
+    // A second connection to a device whose rig is still open (a worker left behind, or another
+    // tuner still there) does not open the port twice: it says so, and connects once the first
+    // has let go.
+    void secondConnection_waitsForTheFirstToLetGo() {
+        RadioSimProcess radio;
+        const QString device =
+            radio.Start({QStringLiteral("--address"), QString::number(kSimAddress, 16)});
+        QVERIFY2(!device.isEmpty(), qPrintable(radio.ErrorString()));
+        HamlibTuner first(kIc7300, {device, QStringLiteral("19200"), kSimAddress});
+        QVERIFY(first.Connect().IsOk());
+        QVERIFY(WaitForConnected(first, kWaitMs));
+        HamlibTuner second(kIc7300, {device, QStringLiteral("19200"), kSimAddress});
+        TuneRecorder recorder(second);
+        QVERIFY(second.Connect().IsOk());
+        QTRY_VERIFY_WITH_TIMEOUT(!recorder.problems.isEmpty(),
+                                 int(HamlibTuner::kLetGoWait.count()) + kWaitMs);
+        QVERIFY2(recorder.problems.constFirst().contains(QStringLiteral("has not let go")),
+                 qPrintable(recorder.problems.constFirst()));
+        QVERIFY(!second.State().connected);
+        first.Shutdown();
+        QVERIFY2(WaitForConnected(second, int(HamlibTuner::kReopenInterval.count()) + kWaitMs),
+                 qPrintable(recorder.problems.join('\n')));
+    }
+
     void shutdown_leavesAWorkerInsideACallBehind() {
         RadioSimProcess radio;
         const QString device = radio.Start({QStringLiteral("--silent")});

@@ -1,6 +1,7 @@
 // The ionogram from the receiver's audio: the dechirp on synthetic audio with exactly known
 // delays, sample placement against a drifting card read at polls, and the archive files.
 
+#include "core/units.h"
 #include "ionogram/archive.h"
 #include "ionogram/dechirp.h"
 #include "ionogram/ionogram.h"
@@ -68,7 +69,7 @@ PropagationMode Mode(double delayMs, double amplitude, double phase = 0) {
 
 // The filter's own delay, known from its design: what the audio delay setting calibrates out.
 double FilterDelayMs(double fs) {
-    return PassbandFilter(fs).MeanGroupDelay() / kSecondsPerMs;
+    return PassbandFilter(fs).MeanGroupDelay() / units::kSecondsPerMillisecond;
 }
 
 std::vector<float> Column(double fs, const std::vector<PropagationMode>& modes,
@@ -119,17 +120,19 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
     const double firstMark =
         Crossing(profile.lowFrequency + profile.stepSize) - sweep::HalfStep(profile);
     const double interval = 1 / (kFs * (1 + ppm * 1e-6)); // on the computer's clock
-    const auto fragment = std::size_t(std::lround(fragmentMs * kSecondsPerMs * kFs));
+    const auto fragment =
+        std::size_t(std::lround(fragmentMs * units::kSecondsPerMillisecond * kFs));
     const double start = firstMark - kLeadIn;
     const double end = firstMark + kSteps + 2;
     std::mt19937 random(7);
-    std::uniform_real_distribution<double> jitter(0, jitterMs * kSecondsPerMs);
+    std::uniform_real_distribution<double> jitter(0, jitterMs * units::kSecondsPerMillisecond);
 
     std::vector<float> pending;
     std::vector<float> block(fragment);
     std::int64_t produced = 0;
     int nextStep = 0;
-    for (double poll = start; poll < end; poll += pollMs * kSecondsPerMs + jitter(random)) {
+    for (double poll = start; poll < end;
+         poll += pollMs * units::kSecondsPerMillisecond + jitter(random)) {
         // Every fragment whose last sample is due by now is there to be read.
         while (start + double(produced + std::int64_t(fragment) - 1) * interval <= poll) {
             const double t = start + double(produced) * interval;
@@ -139,7 +142,7 @@ IonogramSweep Sweep(double ppm, double fragmentMs, double pollMs, double jitterM
                                     : profile.lowFrequency;
             ionosphere.Generate(dial, t, interval, block);
             const double after = t - firstMark;
-            if (!(after >= lostAt && after < lostAt + lostMs * kSecondsPerMs)) {
+            if (!(after >= lostAt && after < lostAt + lostMs * units::kSecondsPerMillisecond)) {
                 pending.insert(pending.end(), block.begin(), block.end());
             }
             produced += std::int64_t(fragment);
@@ -377,28 +380,31 @@ private slots:
         double lostFrom = 0;        // card time the loss began
         for (double t = kPoll; t < kEnd; t += kPoll) {
             const bool late = lateMs > 0 && t >= kEvent && t < kEvent + kPoll;
-            const double poll = t + (late ? lateMs * kSecondsPerMs : 0);
+            const double poll = t + (late ? lateMs * units::kSecondsPerMillisecond : 0);
             const std::int64_t due = std::int64_t(poll / interval);
             std::int64_t count = due - made;
             if (lostMs > 0 && made <= std::int64_t(kEvent / interval) &&
                 due > std::int64_t(kEvent / interval)) {
                 lostFrom = kEvent;
-                count -= std::int64_t(lostMs * kSecondsPerMs / interval); // an overrun
+                count -=
+                    std::int64_t(lostMs * units::kSecondsPerMillisecond / interval); // an overrun
             }
             made = due;
             const double shown = poll + (t >= kEvent ? clockStep : 0);
             placer.AddBlock(shown, count);
             delivered += count;
             if (late) {
-                t += lateMs * kSecondsPerMs - kPoll; // the next poll comes a period later
+                t += lateMs * units::kSecondsPerMillisecond -
+                     kPoll; // the next poll comes a period later
             }
         }
         QCOMPARE(placer.Breaks(), breaks);
         // A sample 10 s before the end lies where the card made it (on the clock as shown).
         const std::int64_t index = delivered - std::int64_t(10 / interval);
-        const std::int64_t card = lostMs > 0 && lostFrom > 0
-                                      ? index + std::int64_t(lostMs * kSecondsPerMs / interval)
-                                      : index;
+        const std::int64_t card =
+            lostMs > 0 && lostFrom > 0
+                ? index + std::int64_t(lostMs * units::kSecondsPerMillisecond / interval)
+                : index;
         const std::optional<double> placed = placer.TimeOf(index);
         QVERIFY(placed.has_value());
         QVERIFY2(std::abs(*placed - (double(card + 1) * interval + clockStep)) < 0.2e-3,

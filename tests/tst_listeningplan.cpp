@@ -1,6 +1,7 @@
 // The listening plan: one sounder tuned as the schedule always tuned it, several sharing the
 // radio without overlap, fine steps near the MOF, and the sets the radio cannot serve.
 
+#include "rig/backendtraits.h"
 #include "sweep/listeningplan.h"
 #include "sweep/schedule.h"
 
@@ -239,9 +240,10 @@ private slots:
         QFETCH(QString, backend);
         QFETCH(int, baudRate);
         QFETCH(double, spacing);
-        QCOMPARE(sweep::CommandSpacing(backend, baudRate), spacing);
+        const BackendTraits traits = TraitsOf(RigChoice{backend}, baudRate);
+        QCOMPARE(traits.commandSpacing, spacing);
         // The built-in link writes the set to the bus at once; Hamlib may read first.
-        QCOMPARE(sweep::CommandReach(backend), backend == "civ" ? 0.0 : 0.015);
+        QCOMPARE(traits.commandReach, backend == "civ" ? 0.0 : 0.015);
     }
 };
 

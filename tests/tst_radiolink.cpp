@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(rig.link.replyReceived, false);
         QCOMPARE(rig.display.size(), 2);
         QCOMPARE(rig.display.at(0), QString());
-        QCOMPARE(rig.display.at(1), civ::FormatKilohertz(frequency, QLocale(QLocale::English)));
+        QCOMPARE(rig.display.at(1), core::FormatKilohertz(frequency, QLocale(QLocale::English)));
         QCOMPARE(rig.pty.Read(50), QByteArray()); // one frame, nothing resent
     }
 

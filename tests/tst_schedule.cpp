@@ -275,11 +275,11 @@ private slots:
     }
 
     void chirpTimeRefusal_namesTextAndRange() {
-        QCOMPARE(sweep::ChirpTimeRefusal(QStringLiteral("12a")),
+        QCOMPARE(sweep::ChirpTimeRefusal(QStringLiteral("12a"), 300),
                  QStringLiteral("The chirp time \"12a\" is not a number of seconds from 0 to 299. "
                                 "Type the second of the five-minute period at which the sounder "
                                 "starts, for example 78."));
-        QVERIFY(sweep::ChirpTimeRefusal(QString()).startsWith("The chirp time \"\" is not"));
+        QVERIFY(sweep::ChirpTimeRefusal(QString(), 300).startsWith("The chirp time \"\" is not"));
     }
 
     void timeToNextTick_data() {

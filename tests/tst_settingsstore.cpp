@@ -184,7 +184,7 @@ private slots:
         }
     }
 
-    // All four groups come from one file, and writing one group leaves the others as they were:
+    // Every group comes from one file, and writing one group leaves the others as they were:
     // the window writes "settings" only when it closes.
     void stationStore_loadsEveryGroup_savesOneGroupAtATime() {
         WriteConf("[settings]\ncomport=/dev/ttyUSB0\nChirpTime=12.5\n[sounder]\nPeriod=900\n"

@@ -34,11 +34,14 @@ class TestSounderDialog : public QObject {
     QTemporaryDir dir;
     int files = 0;
     QString path;
+    std::unique_ptr<SavedSounders> model;
     std::unique_ptr<SounderDialog> dialog;
     std::vector<Accepted> accepted;
 
     void Open(const sweep::Profile& profile = {}, double chirpTime = 78) {
-        dialog = std::make_unique<SounderDialog>(profile, chirpTime, SounderStore(path));
+        dialog.reset();
+        model = std::make_unique<SavedSounders>(SounderStore(path));
+        dialog = std::make_unique<SounderDialog>(profile, chirpTime, *model);
         accepted.clear();
         connect(dialog.get(), &SounderDialog::profileAccepted,
                 [this](const sweep::Profile& p, std::optional<double> c) {
@@ -57,7 +60,10 @@ class TestSounderDialog : public QObject {
 
 private slots:
     void init() { path = dir.filePath(QStringLiteral("t%1.conf").arg(++files)); }
-    void cleanup() { dialog.reset(); }
+    void cleanup() {
+        dialog.reset();
+        model.reset();
+    }
 
     void ok_emitsTypedProfileInKilohertz() {
         Open();
@@ -192,6 +198,24 @@ private slots:
         QTest::mouseClick(dialog->cancelButton, Qt::LeftButton);
         QVERIFY(accepted.empty());
         QCOMPARE(dialog->result(), int(QDialog::Rejected));
+    }
+
+    // Sounders Heard saves a sounder while the dialog is open: the dialog lists it at once, keeps
+    // the Follow tick set here and not yet confirmed, and its OK stores both.
+    void savedElsewhere_whileOpen_listedAndKeptOnOk() {
+        const SavedSounder cyprus{QStringLiteral("Cyprus"), 78, {}};
+        QVERIFY(SounderStore(path).SaveSaved({cyprus}).IsOk());
+        Open();
+        dialog->savedList->item(0)->setCheckState(Qt::Checked);
+        const SavedSounder heard{QStringLiteral("Heard"), 20, {.sweepRate = 500, .period = 60}};
+        QVERIFY(model->Replace({cyprus, heard}).IsOk());
+        QCOMPARE(dialog->savedList->count(), 2);
+        QCOMPARE(dialog->savedList->item(0)->checkState(), Qt::Checked);
+        QVERIFY(dialog->savedList->item(1)->text().startsWith(QStringLiteral("Heard")));
+        QTest::mouseClick(dialog->okButton, Qt::LeftButton);
+        SavedSounder followed = cyprus;
+        followed.follow = true;
+        QCOMPARE(Saved(), (std::vector<SavedSounder>{followed, heard}));
     }
 
     void followBoxes_atMostEight_checkedOnOk_keptWhenRefused() {

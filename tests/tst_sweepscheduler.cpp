@@ -413,7 +413,7 @@ private slots:
         QFETCH(QString, text);
         SimulatedSweep idle(36000, text);
         idle.scheduler.StartButtonClick();
-        QCOMPARE(idle.problems, QStringList{sweep::ChirpTimeRefusal(text)});
+        QCOMPARE(idle.problems, QStringList{sweep::ChirpTimeRefusal(text, 300)});
         idle.RunFor(600);
         QVERIFY(idle.tunings.empty());
         QVERIFY(idle.labels.isEmpty());
@@ -435,7 +435,7 @@ private slots:
         QCOMPARE(stepping.labels, labels);
         QCOMPARE(stepping.timer.log, timerLog);
         QCOMPARE(stepping.scheduler.NextStepTime(), next);
-        QCOMPARE(stepping.problems, QStringList{sweep::ChirpTimeRefusal(text)});
+        QCOMPARE(stepping.problems, QStringList{sweep::ChirpTimeRefusal(text, 300)});
         stepping.RunUntil(36151);
         QCOMPARE(stepping.tunings.back().clock, 36150.5); // the sweep goes on
     }
@@ -674,7 +674,7 @@ private slots:
             }
         };
         rig.RunUntil(36103.5);
-        QCOMPARE(rig.problems, QStringList{sweep::ChirpTimeRefusal("abc")});
+        QCOMPARE(rig.problems, QStringList{sweep::ChirpTimeRefusal("abc", 300)});
         QVERIFY(rig.timer.Ticking());
         QCOMPARE(rig.tunings.back().frequency, 2600000);
         QCOMPARE(rig.tunings.back().clock, 36103.5);

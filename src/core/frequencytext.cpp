@@ -1,17 +1,18 @@
 #include "core/frequencytext.h"
 
+#include "core/units.h"
+
 #include <cmath>
 
 namespace core {
 
 namespace {
 
-constexpr double kHzPerMegahertz = 1e6;
 constexpr int kMegahertzDecimals = 3;
 
 // Megahertz with as few decimals as the value needs: 2, 3.5, 7.074.
 QString ShortMegahertz(std::int32_t hz) {
-    QString text = QString::number(hz / kHzPerMegahertz, 'f', kMegahertzDecimals);
+    QString text = QString::number(hz / units::kHertzPerMegahertz, 'f', kMegahertzDecimals);
     while (text.endsWith(QLatin1Char('0'))) {
         text.chop(1);
     }
@@ -47,7 +48,8 @@ QString FormatKilohertz(double hz, const QLocale& locale) {
 }
 
 QString MegahertzText(std::int32_t hz) {
-    return QString::number(hz / kHzPerMegahertz, 'f', kMegahertzDecimals) + QStringLiteral(" MHz");
+    return QString::number(hz / units::kHertzPerMegahertz, 'f', kMegahertzDecimals) +
+           QStringLiteral(" MHz");
 }
 
 QString BandText(std::int32_t lowHz, std::int32_t highHz) {

@@ -38,20 +38,19 @@ QString PositionRefusal(const QString& value) {
 // the ionogram. The profile is checked whole once all values are in.
 template <auto Group, auto Field>
 SettingOption NumberOption(const char* name, const char* unit, const char* description) {
-    return {name,
-            unit,
-            description,
-            [](const QString& value) {
-                return sweep::ParseDecimal(value, QLocale())
-                           ? QString()
-                           : QStringLiteral("\"%1\" is not a number.").arg(value);
-            },
-            [](StationSettings& settings, const QString& value) {
-                (settings.*Group).*Field = sweep::ParseDecimal(value, QLocale()).value_or(0);
-            },
-            [](const StationSettings& settings) {
-                return sweep::FormatDecimal((settings.*Group).*Field);
-            }};
+    return {
+        name,
+        unit,
+        description,
+        [](const QString& value) {
+            return ::ParseDecimal(value, QLocale())
+                       ? QString()
+                       : QStringLiteral("\"%1\" is not a number.").arg(value);
+        },
+        [](StationSettings& settings, const QString& value) {
+            (settings.*Group).*Field = ::ParseDecimal(value, QLocale()).value_or(0);
+        },
+        [](const StationSettings& settings) { return ::FormatDecimal((settings.*Group).*Field); }};
 }
 
 std::optional<bool> YesNo(const QString& text) {
@@ -69,14 +68,14 @@ const SettingOption kSettingOptions[] = {
     {"port", "PORT", "Serial port of the radio: a device path, or COM1 ... COM255.",
      [](const QString& value) {
          QString device;
-         return Refusal(CommPort::ResolvePortName(value, &device));
+         return Refusal(core::ResolvePortName(value, &device));
      },
      [](StationSettings& settings, const QString& value) { settings.basic.comPort = value; },
      [](const StationSettings& settings) { return settings.basic.comPort; }},
     {"baud", "BITS", "Line speed in bit/s, such as 19200.",
      [](const QString& value) {
          qint32 bitsPerSecond = 0;
-         return Refusal(CommPort::ParseBaudRate(value, &bitsPerSecond));
+         return Refusal(core::ParseBaudRate(value, &bitsPerSecond));
      },
      [](StationSettings& settings, const QString& value) { settings.basic.baudRate = value; },
      [](const StationSettings& settings) { return settings.basic.baudRate; }},
@@ -94,7 +93,9 @@ const SettingOption kSettingOptions[] = {
      "such as 299.5 allowed.",
      [](const QString& value) {
          // Its range is the period's, checked once the period is known.
-         return sweep::ParseDecimal(value, QLocale()) ? QString() : sweep::ChirpTimeRefusal(value);
+         return ::ParseDecimal(value, QLocale())
+                    ? QString()
+                    : sweep::ChirpTimeRefusal(value, sweep::Profile{}.period);
      },
      [](StationSettings& settings, const QString& value) { settings.basic.chirpTime = value; },
      [](const StationSettings& settings) { return settings.basic.chirpTime; }},

@@ -13,13 +13,12 @@ namespace headless {
 namespace {
 
 constexpr int kHexBase = 16;
-constexpr long long kMillisecondsPerSecond = 1000;
-constexpr long long kMillisecondsPerDay = 86400 * kMillisecondsPerSecond;
-constexpr double kHertzPerMegahertz = 1e6;
+constexpr long long kMillisecondsPerDay =
+    static_cast<long long>(units::kSecondsPerDay * units::kMillisecondsPerSecond);
 
 QString Megahertz(std::int32_t hz) {
     constexpr int kDecimals = 3;
-    return QString::number(hz / kHertzPerMegahertz, 'f', kDecimals);
+    return QString::number(hz / units::kHertzPerMegahertz, 'f', kDecimals);
 }
 
 QString SignalName(int signalNumber) {
@@ -48,7 +47,7 @@ QString LogLine(const QDateTime& utc, const QString& text) {
 
 QString TimeOfDay(double secondsSinceMidnight) {
     long long ms =
-        std::llround(secondsSinceMidnight * kMillisecondsPerSecond) % kMillisecondsPerDay;
+        std::llround(secondsSinceMidnight * units::kMillisecondsPerSecond) % kMillisecondsPerDay;
     if (ms < 0) {
         ms += kMillisecondsPerDay;
     }
@@ -240,7 +239,7 @@ QString ListeningText(const std::vector<double>& khz) {
 }
 
 QString DetectionText(double listenKhz, const ionogram::ChirpDetection& detection) {
-    const double ofDay = std::fmod(detection.time, 86400.0);
+    const double ofDay = std::fmod(detection.time, units::kSecondsPerDay);
     return QStringLiteral("heard at %1 kHz: %2 kHz/s %3 crossing at %4, %5 dB")
         .arg(QString::number(listenKhz, 'g', 12), QString::number(detection.rateKhzPerS, 'g', 12),
              detection.falling ? QStringLiteral("falling (LSB?)") : QStringLiteral("rising"),

@@ -1,11 +1,13 @@
 #include "headless/runner.h"
 
+#include "core/units.h"
 #include "headless/commandline.h"
 #include "headless/stopsignals.h"
 #include "link/radiolink.h"
 #include "network/collector.h"
 #include "network/publisher.h"
 #include "settings/stationstore.h"
+#include "station/station.h"
 #include "station/stationfeed.h"
 #include "sweep/schedule.h"
 
@@ -75,70 +77,62 @@ int Collect(const CommandLine& commandLine, StationSettings settings) {
 
 } // namespace
 
-Runner::Runner(Station& station, bool verbose, QObject* parent)
-    : QObject(parent), station(station), verbose(verbose) {
-    connect(&station, &Station::Problem, this, [this](const QString& message) {
+Runner::Runner(StationFeed& feed, bool verbose, QObject* parent)
+    : QObject(parent), feed(feed), verbose(verbose) {
+    connect(&feed, &StationFeed::Problem, this, [this](const QString& message) {
         if (!stopped) {
             Log(QStringLiteral("problem: ") + message);
         }
     });
-    connect(&station, &Station::Notice, this, [this](const QString& message) {
+    connect(&feed, &StationFeed::Notice, this, [this](const QString& message) {
         if (!stopped) {
             Log(QStringLiteral("notice: ") + message);
         }
     });
-    connect(&station, &Station::StateChanged, this, [this] { ObserveRig(false); });
-    connect(&station, &Station::Tuned, this, [this](TuneOutcome outcome) {
-        ObserveRig(outcome == TuneOutcome::Reached && !radioReported);
-    });
-    connect(&station, &Station::SweepArmed, this, [this](const QString&, double firstStep, double) {
+    connect(&feed, &StationFeed::StateChanged, this, [this] { ObserveRig(false); });
+    connect(&feed, &StationFeed::RigAnswered, this,
+            [this](bool reached) { ObserveRig(reached && !radioReported); });
+    connect(&feed, &StationFeed::Connected, this, &Runner::Connected);
+    connect(&feed, &StationFeed::Armed, this, [this](const feed::Armed& armed) {
         if (!stopped) {
-            Log(WaitingText(firstStep, this->station.ChirpText(),
-                            sweep::ParkFrequency(this->station.Profile())));
+            Log(WaitingText(armed.firstStep, armed.chirpText, armed.parkHz));
         }
     });
-    connect(&station, &Station::SweepStarted, this, [this](const QString& sounder, double mark) {
+    connect(&feed, &StationFeed::SweepStarted, this, [this](const feed::SweepInfo& sweep) {
         if (stopped) {
             return;
         }
-        underWay[SweepName(sounder)] = {};
-        Log(SweepStartText(mark, SweepName(sounder)));
+        underWay[SweepName(sweep.sounder)] = {};
+        Log(SweepStartText(sweep.mark, SweepName(sweep.sounder)));
     });
-    connect(&station, &Station::SweepEnded, this, [this](const QString& sounder, bool complete) {
+    connect(&feed, &StationFeed::SweepEnded, this, [this](const QString& sounder, bool complete) {
         if (!stopped && underWay.contains(SweepName(sounder))) {
             EndSweep(SweepName(sounder), complete);
         }
     });
-    connect(&station, &Station::StepTuned, this,
-            [this](std::int32_t hz, double mark, bool reached) {
-                StepTuned(QString(), reached);
+    connect(&feed, &StationFeed::StepTuned, this,
+            [this](const QString& sounder, std::int32_t hz, double atEpoch, bool reached) {
+                const QString name = SweepName(sounder);
+                StepTuned(name, reached);
                 if (this->verbose && !stopped) {
-                    Log(StepText(hz, mark, reached, this->station.Rig().State().answering));
+                    // A slot of the listening plan is logged as a step, with its sounder's name.
+                    const QString step = StepText(hz, std::fmod(atEpoch, units::kSecondsPerDay),
+                                                  reached, this->feed.Rig().answering);
+                    Log(name.isEmpty() ? step : name + QStringLiteral(": ") + step);
                 }
             });
-    // A slot of the listening plan is logged as a step, with its sounder's name.
-    connect(&station, &Station::SlotTuned, this,
-            [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
-                StepTuned(SweepName(sounder), reached);
-                if (this->verbose && !stopped) {
-                    Log(sounder + QStringLiteral(": ") +
-                        StepText(hz, tuneAt, reached, this->station.Rig().State().answering));
-                }
-            });
-    connect(&station, &Station::Archived, this,
+    connect(&feed, &StationFeed::Archived, this,
             [this](const QString& png) { Log(ArchivedText(png)); });
-    connect(&station, &Station::Scaled, this,
-            [this](const ionogram::IonogramSweep&, const ionogram::ScaledSweep& scaled,
-                   const QString& sounder) { SweepScaled(scaled, sounder); });
-    connect(&station, &Station::DayRecorded, this,
+    connect(&feed, &StationFeed::Scaled, this, [this](const feed::Scaled& scaled) {
+        SweepScaled(scaled.scaled, scaled.sounder.name);
+    });
+    connect(&feed, &StationFeed::DayRecorded, this,
             [this](const QString& csv, const QString& png) { Log(DayRecordedText(csv, png)); });
-
-    Listener& listener = station.Listening();
-    connect(&listener, &Listener::Detected, this,
+    connect(&feed, &StationFeed::Detected, this,
             [this](double khz, const ionogram::ChirpDetection& d) { Log(DetectionText(khz, d)); });
-    connect(&listener, &Listener::SounderConfirmed, this,
+    connect(&feed, &StationFeed::SounderConfirmed, this,
             [this](double khz, const ionogram::HeardSounder& s) { Log(ConfirmedText(khz, s)); });
-    connect(&listener, &Listener::LsbSuspected, this, [this] { Log(LsbText()); });
+    connect(&feed, &StationFeed::LsbSuspected, this, [this] { Log(LsbText()); });
 
     clockCheck.setInterval(kClockCheckPeriod);
     connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
@@ -156,7 +150,22 @@ void Runner::Begin(const QStringList& loadNotices) {
     }
     CheckClock();
     clockCheck.start();
-    if (const Status opened = station.Connect(); !opened.IsOk()) {
+    feed.Connect();
+    if (listenKhz.empty()) {
+        feed.Start();
+        return;
+    }
+    Log(ListeningText(listenKhz));
+    feed.Listen(listenKhz);
+}
+
+void Runner::Connected(const Status& opened) {
+    if (!begun) {
+        begun = true;
+        if (opened.IsOk()) {
+            ObserveRig(false);
+            return;
+        }
         // Without a window nobody can pick another port: keep trying this one.
         connectProblem = opened.Message();
         Log(QStringLiteral("problem: %1 Trying again every %2 s.")
@@ -164,24 +173,24 @@ void Runner::Begin(const QStringList& loadNotices) {
                 .arg(
                     std::chrono::duration_cast<std::chrono::seconds>(reconnect.intervalAsDuration())
                         .count()));
-        rig = station.Rig().State();
+        rig = feed.Rig();
         reconnect.start();
-    } else {
-        ObserveRig(false);
-    }
-    if (listenKhz.empty()) {
-        station.Start();
         return;
     }
-    Log(ListeningText(listenKhz));
-    station.Listen(listenKhz);
+    if (opened.IsOk()) {
+        reconnect.stop();
+        connectProblem.clear();
+    } else if (opened.Message() != connectProblem) {
+        connectProblem = opened.Message();
+        Log(QStringLiteral("problem: ") + connectProblem);
+    }
 }
 
 void Runner::ObserveRig(bool reportRadio) {
     if (stopped) {
         return;
     }
-    const RigState state = station.Rig().State();
+    const RigState state = feed.Rig();
     QStringList lines = rig ? RigChanges(*rig, state) : QStringList{PortText(state)};
     // The radio's first answer (or silence) is told even when nothing changed.
     if (reportRadio && state.connected) {
@@ -205,21 +214,15 @@ void Runner::CheckClock() {
 }
 
 void Runner::RetryConnect() {
-    if (stopped || station.Rig().State().connected) {
+    if (stopped || feed.Rig().connected) {
         reconnect.stop();
         return;
     }
-    if (const Status opened = station.Connect(); opened.IsOk()) {
-        reconnect.stop();
-        connectProblem.clear();
-    } else if (opened.Message() != connectProblem) {
-        connectProblem = opened.Message();
-        Log(QStringLiteral("problem: ") + connectProblem);
-    }
+    feed.Connect();
 }
 
 QString Runner::SweepName(const QString& sounder) const {
-    return station.Followed().empty() ? QString() : sounder;
+    return feed.Plan() ? sounder : QString();
 }
 
 void Runner::StepTuned(const QString& sweep, bool reached) {
@@ -231,7 +234,7 @@ void Runner::StepTuned(const QString& sweep, bool reached) {
     ++tally.steps;
     if (!reached) {
         ++tally.failed;
-    } else if (!station.Rig().State().answering) {
+    } else if (!feed.Rig().answering) {
         ++tally.unanswered;
     }
 }
@@ -252,8 +255,8 @@ void Runner::Stop(const QString& why) {
     stopped = true;
     clockCheck.stop();
     reconnect.stop();
-    const QString endpoint = station.Rig().State().endpoint;
-    station.Shutdown();
+    const QString endpoint = feed.Rig().endpoint;
+    feed.Shutdown();
     Log(QStringLiteral("stopped; port %1 released").arg(endpoint));
 }
 
@@ -264,7 +267,7 @@ void Runner::SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sou
     Log(ScaledText(scaled, SweepName(sounder)));
     const double mof = scaled.traces.empty() ? std::nan("") : scaled.traces.front().mofKhz;
     if (const auto before = lastMofKhz.find(sounder); before != lastMofKhz.end()) {
-        const auto bands = ionogram::AmateurBands(station.IonogramInForce().iaruRegion);
+        const auto bands = ionogram::AmateurBands(feed.Snap().iaruRegion);
         for (const QString& line : BandChangeTexts(before->second, mof, bands)) {
             Log(line);
         }
@@ -297,7 +300,8 @@ int Main(const QStringList& arguments) {
     StopSignals stopSignals;
     Station station;
     station.Apply(settings);
-    Runner runner(station, commandLine.verbose);
+    StationFeed feed(station);
+    Runner runner(feed, commandLine.verbose);
     runner.ListenTo(commandLine.listenKhz);
     QObject::connect(&stopSignals, &StopSignals::Received, &runner, [&runner](int signalNumber) {
         runner.Stop(StopText(signalNumber));
@@ -308,7 +312,6 @@ int Main(const QStringList& arguments) {
         followed << sounder.name;
     }
     runner.Log(StartText(settings.basic, store.Location(), followed));
-    StationFeed feed(station);
     std::unique_ptr<network::Publisher> publisher;
     if (settings.publish.enabled) {
         publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));

@@ -3,7 +3,7 @@
 #include "headless/clocksync.h"
 #include "headless/logtext.h"
 #include "rig/tuner.h"
-#include "station/station.h"
+#include "station/stationfeed.h"
 
 #include <QObject>
 #include <QString>
@@ -19,15 +19,15 @@ namespace headless {
 // stored settings with this run's overrides, and tells on standard error, one timestamped line
 // per event, what the window would have shown. It never writes the settings.
 
-// Drives a station without a window: opens the port, arms the sweep and follows it, logging
-// each event as one line.
+// Drives a station without a window, through its feed alone: opens the port, arms the sweep and
+// follows it, logging each event as one line.
 class Runner : public QObject {
     Q_OBJECT
 public:
     // How often the clock's synchronisation is read.
     static constexpr std::chrono::seconds kClockCheckPeriod{60};
 
-    Runner(Station& station, bool verbose, QObject* parent = nullptr);
+    Runner(StationFeed& feed, bool verbose, QObject* parent = nullptr);
 
     // Logs the load notices, opens the port and arms the sweep.
     void Begin(const QStringList& loadNotices);
@@ -40,6 +40,7 @@ public:
 private:
     // Logs what changed in the rig; reportRadio tells whether the radio answers even if unchanged.
     void ObserveRig(bool reportRadio);
+    void Connected(const Status& outcome);
     void CheckClock();
     void RetryConnect();
     // A step of the single sweep, or a slot of a followed sounder's, counted in its sweep's tally.
@@ -50,7 +51,7 @@ private:
     QString SweepName(const QString& sounder) const;
     void SweepScaled(const ionogram::ScaledSweep& scaled, const QString& sounder);
 
-    Station& station;
+    StationFeed& feed;
     bool verbose;
     QTimer clockCheck;
     QTimer reconnect;
@@ -60,6 +61,7 @@ private:
     QString connectProblem;
     std::vector<double> listenKhz;
     bool stopped = false;
+    bool begun = false;                     // the first connection was tried
     std::map<QString, SweepTally> underWay; // by SweepName: each sweep started and not yet ended
     std::map<QString, double> lastMofKhz; // trace 1's MOF of each sounder's last sweep (NaN: none)
 };

@@ -1,5 +1,6 @@
 #include "ionogram/chirpdetector.h"
 
+#include "core/units.h"
 #include "ionogram/sounder.h"
 
 #include <algorithm>
@@ -251,7 +252,7 @@ struct ChirpDetector::State {
         // when the sweep passes the dial frequency.
         d.time = filter.falling ? filter.pendingStart + kPassHighHz / filter.rateHz
                                 : filter.pendingStart - kPassLowHz / filter.rateHz;
-        d.rateKhzPerS = filter.rateHz / kHzPerKhz;
+        d.rateKhzPerS = filter.rateHz / units::kHertzPerKilohertz;
         d.snrDb = 10 * std::log10(filter.pendingPower / filter.pendingFloor);
         d.falling = filter.falling;
         out->push_back(d);
@@ -426,7 +427,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
 
     int longest = 1;
     for (double rateKhz : settings.ratesKhzPerS) {
-        const double seconds = (kPassHighHz - kPassLowHz) / (rateKhz * kHzPerKhz);
+        const double seconds = (kPassHighHz - kPassLowHz) / (rateKhz * units::kHertzPerKilohertz);
         longest = std::max(longest, int(std::ceil(seconds * s.rate)));
     }
     s.blockLength = NextPowerOfTwo(std::max(kShortestBlock, kBlocksPerTemplate * longest));
@@ -463,7 +464,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
     for (double rateKhz : settings.ratesKhzPerS) {
         for (bool falling : {false, true}) {
             State::Filter filter;
-            filter.rateHz = rateKhz * kHzPerKhz;
+            filter.rateHz = rateKhz * units::kHertzPerKilohertz;
             filter.falling = falling;
             const double passage = (kPassHighHz - kPassLowHz) / filter.rateHz;
             filter.length = int(std::ceil(passage * s.rate));

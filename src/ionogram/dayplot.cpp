@@ -121,8 +121,8 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
         }
         const QColor colour(
             kSounderColours[sounders.indexOf(row.sounder) % std::size(kSounderColours)]);
-        const double hours = row.sweepStartUtc.toUTC().time().msecsSinceStartOfDay() / 1000.0 /
-                             units::kSecondsPerHour;
+        const double hours = row.sweepStartUtc.toUTC().time().msecsSinceStartOfDay() /
+                             units::kMillisecondsPerSecond / units::kSecondsPerHour;
         const double radius = (row.trace.number == 1 ? kMainMark : kOtherMark) / 2.0;
         painter.setPen(QPen(colour, 1.5));
         painter.setBrush(colour);

@@ -1,5 +1,7 @@
 #include "ionogram/dechirp.h"
 
+#include "core/units.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fftw3.h>
@@ -91,11 +93,12 @@ struct Geometry {
 
 Geometry GeometryOf(const DechirpSettings& settings) {
     const double fs = settings.sampleRate;
-    const double rateHz = settings.sweepRateKhzPerS * kHzPerKhz;
-    const double audioDelay = settings.audioDelayMs * kSecondsPerMs;
+    const double rateHz = settings.sweepRateKhzPerS * units::kHertzPerKilohertz;
+    const double audioDelay = settings.audioDelayMs * units::kSecondsPerMillisecond;
     Geometry g;
-    g.windowFrom = audioDelay + settings.delayFromMs * kSecondsPerMs - kLeadSeconds;
-    g.windowTo = audioDelay + settings.delayToMs * kSecondsPerMs + kPassHighHz / rateHz;
+    g.windowFrom = audioDelay + settings.delayFromMs * units::kSecondsPerMillisecond - kLeadSeconds;
+    g.windowTo =
+        audioDelay + settings.delayToMs * units::kSecondsPerMillisecond + kPassHighHz / rateHz;
     g.needFrom = g.windowFrom - kMarginSeconds;
     g.segmentLength = FastSize(int(std::ceil((g.windowTo + kMarginSeconds - g.needFrom) * fs)) + 2);
     g.needTo = g.needFrom + double(g.segmentLength + 1) / fs; // all that Compute takes
@@ -110,7 +113,7 @@ DechirpColumn::Span DechirpColumn::NeededSpan(const DechirpSettings& settings) {
 }
 
 DechirpColumn::DechirpColumn(const DechirpSettings& dechirpSettings)
-    : settings(dechirpSettings), rateHz(settings.sweepRateKhzPerS * kHzPerKhz),
+    : settings(dechirpSettings), rateHz(settings.sweepRateKhzPerS * units::kHertzPerKilohertz),
       plans(std::make_unique<Plans>()) {
     const Geometry g = GeometryOf(settings);
     const double fs = settings.sampleRate;
@@ -121,7 +124,7 @@ DechirpColumn::DechirpColumn(const DechirpSettings& dechirpSettings)
     delayCount = int(std::lround((settings.delayToMs - settings.delayFromMs) / kDelayGridMs)) + 1;
     windowLength = int(std::ceil((g.windowTo - windowFrom) * fs)) + 1;
     const int gridBins =
-        int(std::ceil(kCellsPerBin * fs / (rateHz * kDelayGridMs * kSecondsPerMs)));
+        int(std::ceil(kCellsPerBin * fs / (rateHz * kDelayGridMs * units::kSecondsPerMillisecond)));
     spectrumLength = FastSize(std::max(windowLength, gridBins));
 
     passTaper.resize(segmentLength / 2 + 1);
@@ -195,7 +198,8 @@ bool DechirpColumn::Compute(std::span<const float> samples, double firstSampleTi
     std::vector<float> cells(delayCount);
     const double binsPerHz = spectrumLength * sampleInterval;
     for (int cell = 0; cell < delayCount; ++cell) {
-        const double measured = (DelayMs(cell) + settings.audioDelayMs) * kSecondsPerMs;
+        const double measured =
+            (DelayMs(cell) + settings.audioDelayMs) * units::kSecondsPerMillisecond;
         double bin = -rateHz * measured * binsPerHz;
         bin -= std::floor(bin / spectrumLength) * spectrumLength;
         const int below = int(std::floor(bin)) % spectrumLength;

@@ -15,8 +15,6 @@ constexpr double kDelayGridMs = 0.05; // spacing of the delay axis of every colu
 constexpr double kDefaultDelayFromMs = 0;
 constexpr double kDefaultDelayToMs = 20;
 
-constexpr double kHzPerKhz = units::kHertzPerKilohertz;
-constexpr double kSecondsPerMs = units::kSecondsPerMillisecond;
 constexpr double kKmPerMs = 299.792458; // one-way path c·τ for a delay of one millisecond
 
 // The sweep itself (rate, step, band, period) is the sounder profile of the schedule.

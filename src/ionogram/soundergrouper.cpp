@@ -1,5 +1,6 @@
 #include "ionogram/soundergrouper.h"
 
+#include "core/units.h"
 #include "ionogram/sounder.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@ namespace ionogram {
 
 namespace {
 
-constexpr int kSecondsPerDay = 86400;
+constexpr int kSecondsPerDay = static_cast<int>(units::kSecondsPerDay);
 constexpr int kShortestPeriod = 60;
 constexpr int kLongestPeriod = 3600;
 constexpr int kConfirmingCrossings = 3;
@@ -19,7 +20,7 @@ constexpr double kListedPeriods = 2; // a group is listed this many periods afte
 // How far apart one crossing's detections by different filters can lie: a filter matches part
 // of a slower sweep anywhere from 0 Hz up to the top of the passband.
 double CrossingSpan(double rateKhzPerS) {
-    return kPassHighHz / (rateKhzPerS * kHzPerKhz) + SounderGrouper::kToleranceS;
+    return kPassHighHz / (rateKhzPerS * units::kHertzPerKilohertz) + SounderGrouper::kToleranceS;
 }
 
 // Distance of x from the nearest whole multiple of period.

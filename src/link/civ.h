@@ -56,9 +56,6 @@ double BcdToFreq(QByteArrayView bcd);
 // outside 0..255 is an error, and then nothing is returned.
 Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QByteArray* frame);
 
-// The display's kilohertz text, shared with the other backends (core/frequencytext.h).
-using core::FormatKilohertz;
-
 // A radio address typed in hexadecimal (blanks around it ignored, leading zeros allowed, 0 to
 // FF), or why the text is not one: the reason followed by what to type.
 struct ParsedAddress {

@@ -20,14 +20,6 @@ public:
     explicit CommPort(QObject* parent = nullptr);
     ~CommPort() override { writer.Cancel(); }
 
-    // The port-name and speed checks every backend shares (core/portname.h).
-    static Status ResolvePortName(const QString& comPort, QString* device) {
-        return core::ResolvePortName(comPort, device);
-    }
-    static Status ParseBaudRate(const QString& baudRate, qint32* bitsPerSecond) {
-        return core::ParseBaudRate(baudRate, bitsPerSecond);
-    }
-
     // Opens the device at the given speed, 8N1, no flow control; RTS and DTR are asserted.
     Status Open(const QString& device, qint32 bitsPerSecond);
     void Close();

@@ -33,7 +33,7 @@ RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
 
 QString RadioLink::Device() const {
     QString device;
-    return CommPort::ResolvePortName(serial.comPort, &device).IsOk() ? device : QString();
+    return core::ResolvePortName(serial.comPort, &device).IsOk() ? device : QString();
 }
 
 Status RadioLink::OpenPort() {
@@ -49,9 +49,9 @@ Status RadioLink::OpenPortNow() {
     }
     QString device;
     qint32 bitsPerSecond = 0;
-    Status status = CommPort::ResolvePortName(serial.comPort, &device);
+    Status status = core::ResolvePortName(serial.comPort, &device);
     if (status.IsOk()) {
-        status = CommPort::ParseBaudRate(serial.baudRate, &bitsPerSecond);
+        status = core::ParseBaudRate(serial.baudRate, &bitsPerSecond);
     }
     if (status.IsOk()) {
         status = MSComm1.Open(device, bitsPerSecond);

@@ -17,7 +17,7 @@ void ReceiveParser::ProcessBytes(QByteArrayView bytes, int radioAdress) {
         if (rxState == kComplete) {
             if (rxFrequencyReady) {
                 rxFrequencyReady = false;
-                const QString text = civ::FormatKilohertz(rxFrequency, displayLocale);
+                const QString text = core::FormatKilohertz(rxFrequency, displayLocale);
                 setDisplay(QString());
                 setDisplay(text);
             }

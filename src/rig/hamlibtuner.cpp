@@ -1,6 +1,7 @@
 #include "rig/hamlibtuner.h"
 
 #include "core/portname.h"
+#include "core/units.h"
 #include "rig/rigchoice.h"
 
 #include <hamlib/rig.h>
@@ -11,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
 
 namespace {
 
@@ -24,7 +26,6 @@ constexpr int kRetries = 0;
 // a byte), plus the radio's own delay.
 constexpr int kFrameBits = 2 * 16 * 10;
 constexpr int kRadioDelayMs = 20;
-constexpr int kMsPerSecond = 1000;
 constexpr int kHexBase = 16;
 
 // Hamlib's text for an error code, on one line. (rigerror in Hamlib 4.5 prepends the texts of
@@ -40,9 +41,24 @@ bool SetConf(RIG* rig, const char* name, const QString& value) {
 }
 
 QString TimeoutMs(std::chrono::milliseconds budget, qint32 bitsPerSecond) {
-    const int wire = bitsPerSecond > 0 ? kFrameBits * kMsPerSecond / bitsPerSecond : 0;
+    const int wire =
+        bitsPerSecond > 0 ? kFrameBits * int(units::kMillisecondsPerSecond) / bitsPerSecond : 0;
     return QString::number(
         std::max<qint64>(budget.count() / kExchangesPerCall, wire + kRadioDelayMs));
+}
+
+// The devices Hamlib workers hold a rig open on, for the whole process. A worker left behind
+// inside a call keeps its device until the call comes back and it closes the rig; a new
+// connection to the same device waits for that rather than opening the port twice.
+struct PortHolds {
+    std::mutex mutex;
+    std::condition_variable released;
+    std::set<QString> held;
+};
+
+PortHolds& Holds() {
+    static PortHolds holds;
+    return holds;
 }
 
 } // namespace
@@ -58,6 +74,20 @@ struct HamlibTuner::Worker {
     bool finished = false;
     HamlibTuner* owner = nullptr; // null once the tuner let go
     RIG* rig = nullptr;           // the worker thread's alone
+    QString holding;              // the device the rig is open on (PortHolds), the thread's alone
+
+    // Takes the device for this worker's rig, once no other worker holds it; false when another
+    // still does after `wait`.
+    bool Hold(const QString& device, std::chrono::milliseconds wait) {
+        PortHolds& holds = Holds();
+        std::unique_lock<std::mutex> lock(holds.mutex);
+        if (!holds.released.wait_for(lock, wait, [&]() { return !holds.held.contains(device); })) {
+            return false;
+        }
+        holds.held.insert(device);
+        holding = device;
+        return true;
+    }
 
     void Run() {
         for (;;) {
@@ -87,6 +117,13 @@ struct HamlibTuner::Worker {
             rig_close(rig);
             rig_cleanup(rig);
             rig = nullptr;
+        }
+        if (!holding.isEmpty()) {
+            PortHolds& holds = Holds();
+            const std::lock_guard<std::mutex> lock(holds.mutex);
+            holds.held.erase(holding);
+            holding.clear();
+            holds.released.notify_all();
         }
     }
 
@@ -179,6 +216,15 @@ void HamlibTuner::Open() {
     const QString civAddress = QStringLiteral("0x") + QString::number(serial.radioAdress, kHexBase);
     Post([=](Worker& w) {
         w.CloseRig();
+        if (!w.Hold(path, kLetGoWait)) {
+            w.Deliver([path](HamlibTuner& t) {
+                t.OnOpened(QStringLiteral("the last connection to %1 has not let go of it yet (a "
+                                          "Hamlib call that did not come back). If this stays, "
+                                          "unplug the radio's cable or restart Tavmirok")
+                               .arg(path));
+            });
+            return;
+        }
         {
             const auto lock = HamlibLock();
             w.rig = rig_init(static_cast<rig_model_t>(number));
@@ -202,6 +248,7 @@ void HamlibTuner::Open() {
             failure = ErrorText(result);
             rig_cleanup(w.rig);
             w.rig = nullptr;
+            w.CloseRig(); // lets go of the device
         }
         w.Deliver([failure](HamlibTuner& t) { t.OnOpened(failure); });
     });

@@ -3,7 +3,8 @@
 // The Hamlib backend: the radio driven through the Hamlib library, without a daemon, on the
 // serial port and speed of the settings. One worker thread owns the RIG handle and makes every
 // Hamlib call; results come back to the caller's thread as queued calls, so nothing waits for
-// the radio there. A worker stuck in a call is left to the process's exit, never waited for.
+// the radio there. A worker stuck in a call is never waited for by the caller's thread; it keeps
+// its device until the call comes back, and a new connection to that device waits for it.
 
 #include "core/serialsettings.h"
 #include "rig/hamlibmodels.h"
@@ -22,6 +23,9 @@ public:
     static constexpr std::chrono::milliseconds kReopenInterval{2000};
     // How long Shutdown lets an idle worker close the rig before leaving it behind.
     static constexpr std::chrono::milliseconds kCloseWait{200};
+    // How long a new connection waits for a worker left behind to let go of the same device
+    // before it tells so (and tries again later).
+    static constexpr std::chrono::milliseconds kLetGoWait{3000};
 
     // model: Hamlib's model number. serial: the port and speed as the settings hold them
     // ("COM2", "/dev/ttyUSB0"; "19200") and the CI-V address passed to Icom models as civaddr

@@ -49,7 +49,7 @@ public:
     // selects an INI file instead.
     explicit StationStore(QString iniFile = QString());
 
-    // The four groups in force, each with its defaults and checks; what the user should be told
+    // Every group in force, each with its defaults and checks; what the user should be told
     // about them is added to notices.
     StationSettings Load(QStringList* notices) const;
 

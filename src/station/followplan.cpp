@@ -1,6 +1,7 @@
 #include "station/followplan.h"
 
 #include "ionogram/dechirp.h"
+#include "rig/backendtraits.h"
 #include "station/ionogramrecorder.h"
 
 #include <chrono>
@@ -34,10 +35,10 @@ std::vector<sweep::FollowedSounder> PlanSounders(const StationSettings& settings
 sweep::PlanSettings PlanSettingsFor(const StationSettings& settings) {
     sweep::PlanSettings plan;
     plan.tuningTime = std::chrono::duration<double>(settings.plan.tuningTime).count();
-    plan.commandSpacing =
-        sweep::CommandSpacing(settings.rig.backend, settings.basic.baudRate.toInt());
+    const BackendTraits traits = TraitsOf(settings.rig, settings.basic.baudRate.toInt());
+    plan.commandSpacing = traits.commandSpacing;
     plan.fineSteps = settings.plan.fineSteps;
-    plan.commandReach = sweep::CommandReach(settings.rig.backend);
+    plan.commandReach = traits.commandReach;
     return plan;
 }
 

@@ -20,9 +20,9 @@ double SystemEpoch() {
 // "100 kHz/s, 2-30 MHz, 100 kHz steps, every 300 s": the profile as the archive names it.
 QString ProfileText(const sweep::Profile& p) {
     return QStringLiteral("%1 kHz/s, %2-%3 MHz, %4 kHz steps, every %5 s")
-        .arg(sweep::FormatDecimal(p.sweepRate), sweep::FormatDecimal(p.lowFrequency / 1000),
-             sweep::FormatDecimal(p.highFrequency / 1000), sweep::FormatDecimal(p.stepSize),
-             sweep::FormatDecimal(p.period));
+        .arg(::FormatDecimal(p.sweepRate), ::FormatDecimal(p.lowFrequency / 1000),
+             ::FormatDecimal(p.highFrequency / 1000), ::FormatDecimal(p.stepSize),
+             ::FormatDecimal(p.period));
 }
 
 } // namespace

@@ -36,8 +36,9 @@ public:
 
     // Takes the stored values (port, speed, chirp time, radio address) without opening anything.
     void Apply(const StoredSettings& settings);
-    // Takes all four groups as loaded: the values above, the profile, the ionogram and the way
-    // to the radio (chosen, not connected: the next Connect uses it).
+    // Takes every group as loaded: the values above, the profile, the ionogram, the way
+    // to the radio (chosen, not connected: the next Connect uses it), the saved sounders, the
+    // plan and the positions.
     void Apply(const StationSettings& settings);
     // The values in force, as they would be stored.
     StoredSettings Current() const;

@@ -2,6 +2,7 @@
 
 #include "core/units.h"
 #include "station/station.h"
+#include "sweep/schedule.h"
 
 #include <QDateTime>
 #include <QMetaObject>
@@ -59,6 +60,16 @@ feed::Snapshot StationFeed::Snap() const {
     return state;
 }
 
+RigState StationFeed::Rig() const {
+    const std::lock_guard<std::mutex> held(lock);
+    return state.rig;
+}
+
+bool StationFeed::Plan() const {
+    const std::lock_guard<std::mutex> held(lock);
+    return state.plan;
+}
+
 void StationFeed::Start() {
     QMetaObject::invokeMethod(this, [this] { station.Start(); });
 }
@@ -79,6 +90,21 @@ void StationFeed::Follow(const QStringList& names) {
 
 void StationFeed::Listen(const std::vector<double>& frequenciesKhz) {
     QMetaObject::invokeMethod(this, [this, frequenciesKhz] { station.Listen(frequenciesKhz); });
+}
+
+void StationFeed::Connect() {
+    QMetaObject::invokeMethod(this, [this] {
+        const Status outcome = station.Connect();
+        TakeState();
+        emit Connected(outcome);
+    });
+}
+
+void StationFeed::Shutdown() {
+    QMetaObject::invokeMethod(this, [this] {
+        station.Shutdown();
+        TakeState();
+    });
 }
 
 feed::Sounder StationFeed::SounderNamed(const QString& name) const {
@@ -107,7 +133,20 @@ void StationFeed::Observe() {
     Station* s = &station;
     connect(s, &Station::StateChanged, this, &StationFeed::TakeState);
     connect(s, &Station::PhaseEntered, this, &StationFeed::TakeState);
-    connect(s, &Station::SweepArmed, this, &StationFeed::TakeState);
+    connect(s, &Station::SweepArmed, this,
+            [this](const QString& sounder, double firstStep, double) {
+                TakeState();
+                feed::Armed armed;
+                armed.sounder = sounder;
+                armed.firstStep = firstStep;
+                armed.chirpText = station.ChirpText();
+                armed.parkHz = sweep::ParkFrequency(station.Profile());
+                emit Armed(armed);
+            });
+    connect(s, &Station::Tuned, this, [this](TuneOutcome outcome) {
+        TakeRig();
+        emit RigAnswered(outcome == TuneOutcome::Reached);
+    });
     connect(s, &Station::Problem, this, [this](const QString& message) {
         {
             const std::lock_guard<std::mutex> held(lock);
@@ -119,10 +158,30 @@ void StationFeed::Observe() {
         emit Problem(message);
     });
     connect(s, &Station::Notice, this, &StationFeed::Notice);
-    connect(s, &Station::SweepStarted, this, [this](const QString& sounder, double) {
+    connect(s, &Station::SweepStarted, this, [this](const QString& sounder, double mark) {
         underWay.insert(sounder);
-        columnsSent[sounder] = 0;
+        columnsSent.erase(sounder);
         TakeState();
+        feed::SweepInfo info;
+        info.sounder = sounder;
+        info.mark = mark;
+        info.startUtc = QDateTime::fromSecsSinceEpoch(
+            qint64(std::floor(ionogram::EpochFromSecondsOfDay(mark, EpochNow()))), Qt::UTC);
+        sweep::Profile profile = station.Profile();
+        for (const sweep::FollowedSounder& f : station.Followed()) {
+            if (f.name == sounder) {
+                profile = f.profile;
+            }
+        }
+        info.lowKhz = profile.lowFrequency;
+        info.highKhz = profile.highFrequency;
+        ionogram::IonogramSweep grid; // the delay axis the columns will have
+        grid.delayFromMs = station.IonogramInForce().delayFromMs;
+        grid.delayToMs = station.IonogramInForce().delayToMs;
+        info.delayFromMs = grid.delayFromMs;
+        info.delayToMs = grid.delayToMs;
+        info.delayCells = grid.DelayCount();
+        emit SweepStarted(info);
     });
     connect(s, &Station::IonogramUpdated, this,
             [this](const ionogram::IonogramSweep& sweep, int columnsDone) {
@@ -134,11 +193,13 @@ void StationFeed::Observe() {
         emit SweepEnded(sounder, complete);
     });
     connect(s, &Station::StepTuned, this, [this](std::int32_t hz, double mark, bool reached) {
+        TakeRig();
         emit StepTuned(station.Scheduler().Sounder(), hz,
                        ionogram::EpochFromSecondsOfDay(mark, EpochNow()), reached);
     });
     connect(s, &Station::SlotTuned, this,
             [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
+                TakeRig();
                 emit StepTuned(sounder, hz, ionogram::EpochFromSecondsOfDay(tuneAt, EpochNow()),
                                reached);
             });
@@ -172,24 +233,21 @@ void StationFeed::Observe() {
         emit HeardChanged(heard);
     });
     connect(&station.Listening(), &Listener::Tuning, this, &StationFeed::TakeState);
+    connect(&station.Listening(), &Listener::Detected, this, &StationFeed::Detected);
+    connect(&station.Listening(), &Listener::SounderConfirmed, this,
+            &StationFeed::SounderConfirmed);
+    connect(&station.Listening(), &Listener::LsbSuspected, this, &StationFeed::LsbSuspected);
     connect(&station.Audio(), &ionogram::AudioStream::Problem, this, &StationFeed::TakeState);
     connect(&station.Audio(), &ionogram::AudioStream::Notice, this, &StationFeed::TakeState);
 }
 
 void StationFeed::NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone) {
-    int& sent = columnsSent[sweep.sounder];
-    const int count = int(sweep.frequenciesKhz.size());
-    if (sent == 0 && count > 0 && columnsDone != 0) {
-        feed::SweepInfo info;
-        info.sounder = sweep.sounder;
-        info.startUtc = sweep.startUtc;
-        info.lowKhz = sweep.lowKhz;
-        info.highKhz = sweep.highKhz;
-        info.delayFromMs = sweep.delayFromMs;
-        info.delayToMs = sweep.delayToMs;
-        info.delayCells = sweep.DelayCount();
-        emit SweepStarted(info);
+    auto& [start, sent] = columnsSent[sweep.sounder];
+    if (start != sweep.startUtc) {
+        start = sweep.startUtc; // a sweep the recorder began: its columns from the first
+        sent = 0;
     }
+    const int count = int(sweep.frequenciesKhz.size());
     // Complete (-1): every column is in, those without audio NaN.
     const int done = columnsDone < 0 ? count : std::min(columnsDone, count);
     for (; sent < done; ++sent) {
@@ -212,6 +270,12 @@ void StationFeed::NoteColumns(const ionogram::IonogramSweep& sweep, int columnsD
     state.ionograms.push_back(std::move(copy));
 }
 
+void StationFeed::TakeRig() {
+    const RigState rig = station.Rig().State();
+    const std::lock_guard<std::mutex> held(lock);
+    state.rig = rig;
+}
+
 void StationFeed::TakeState() {
     feed::Snapshot now;
     const double epoch = EpochNow();
@@ -225,6 +289,7 @@ void StationFeed::TakeState() {
         now.activity = feed::Activity::Waiting;
     }
     now.rig = station.Rig().State();
+    now.plan = !station.Followed().empty();
     now.audioInput = station.IonogramInForce().audioInput;
     now.audioRunning = station.Audio().Listening();
     if (station.Followed().empty()) {

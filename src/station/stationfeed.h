@@ -49,11 +49,20 @@ struct Sounder {
     std::optional<geo::Position> at;
 };
 
+// The single sounder's sweep is armed: the radio parks and waits for the first step.
+struct Armed {
+    QString sounder;
+    double firstStep = 0; // seconds since UTC midnight
+    QString chirpText;    // the chirp time as typed
+    std::int32_t parkHz = 0;
+};
+
 // A sweep of one sounder, as it goes.
 struct SweepInfo {
-    QString sounder; // as the sweep events name it
-    QDateTime startUtc;
-    double lowKhz = 0; // the band the picture spans
+    QString sounder;    // as the sweep events name it
+    double mark = 0;    // its first step's instant, seconds since UTC midnight
+    QDateTime startUtc; // the same, whole seconds
+    double lowKhz = 0;  // the band the picture spans
     double highKhz = 0;
     double delayFromMs = 0;
     double delayToMs = 0;
@@ -87,6 +96,7 @@ struct Snapshot {
     bool audioRunning = false;
     double nextSweepEpoch = 0; // the next sweep's first step (epoch seconds), 0 when none is due
     std::vector<Sounder> followed; // the single sounder alone when none is followed
+    bool plan = false;             // saved sounders are followed, each by name
     QString archiveFolder;         // "" when sweeps are not saved
     int iaruRegion = 1;
     std::optional<geo::Position> stationAt;
@@ -101,6 +111,7 @@ struct Snapshot {
 
 } // namespace feed
 
+Q_DECLARE_METATYPE(feed::Armed)
 Q_DECLARE_METATYPE(feed::SweepInfo)
 Q_DECLARE_METATYPE(feed::Column)
 Q_DECLARE_METATYPE(feed::Scaled)
@@ -116,6 +127,9 @@ public:
 
     // The state now, copied under the feed's lock: callable from any thread.
     feed::Snapshot Snap() const;
+    // Parts of it, without copying the rest.
+    RigState Rig() const;
+    bool Plan() const;
 
     // Commands, callable from any thread: each is queued to the station's thread and done there.
     // Start arms the sweep as the Start button does; Stop ends stepping and listening and leaves
@@ -126,8 +140,14 @@ public:
     // Problem when a name is not saved or the set does not fit one radio.
     void Follow(const QStringList& names);
     void Listen(const std::vector<double>& frequenciesKhz);
+    // Opens the port (connects the rig) as the settings say; the outcome comes as Connected.
+    void Connect();
+    // Ends everything for good and releases the port.
+    void Shutdown();
 
 signals:
+    void Armed(const feed::Armed& armed);
+    // The first step of a sweep is taken (its columns follow as ColumnAdded).
     void SweepStarted(const feed::SweepInfo& sweep);
     void SweepEnded(const QString& sounder, bool complete);
     void StepTuned(const QString& sounder, std::int32_t hz, double atEpoch, bool reached);
@@ -136,6 +156,15 @@ signals:
     void Archived(const QString& png);
     void DayRecorded(const QString& csv, const QString& png);
     void HeardChanged(const std::vector<feed::HeardOn>& heard);
+    // While listening: each crossing heard, each sounder confirmed, and a radio that seems to be
+    // in LSB.
+    void Detected(double listenKhz, const ionogram::ChirpDetection& detection);
+    void SounderConfirmed(double listenKhz, const ionogram::HeardSounder& sounder);
+    void LsbSuspected();
+    // Every answer of the radio (or its backend), to a step, a slot or the park tuning; the
+    // snapshot's rig state is as it was then.
+    void RigAnswered(bool reached);
+    void Connected(const Status& outcome);
     void Problem(const QString& message);
     void Notice(const QString& message);
     // Anything in the snapshot's status part changed: activity, rig, audio, next sweep.
@@ -147,9 +176,11 @@ private:
     void TakeState();
     feed::Sounder SounderNamed(const QString& name) const;
     void NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone);
+    void TakeRig();
 
     Station& station;
-    std::map<QString, int> columnsSent; // by sounder, for the sweep under way
+    // By sounder: the start of its sweep under way and how many of its columns were sent.
+    std::map<QString, std::pair<QDateTime, int>> columnsSent;
     std::set<QString> underWay;
     mutable std::mutex lock;
     feed::Snapshot state; // guarded by lock

@@ -1,6 +1,6 @@
 #include "sweep/listeningplan.h"
 
-#include "rig/rigchoice.h"
+#include "core/units.h"
 
 #include <QStringList>
 #include <algorithm>
@@ -11,8 +11,6 @@ namespace sweep {
 
 namespace {
 
-constexpr double kHertzPerKilohertz = 1000;
-constexpr double kMillisecondsPerSecond = 1000;
 // Two busy spans that meet within this much do not overlap: crossings are computed from
 // frequencies rounded to whole hertz, which moves them by far more than the arithmetic's noise.
 constexpr double kTimeNoise = 1e-9; // s
@@ -21,19 +19,6 @@ constexpr double kShareNoise = 1e-9; // the radio's whole time, to within the ar
 constexpr double kShiftTie = 1e-6;   // s
 // A slot moves less than this fraction of its step: further, it would be nearer another step.
 constexpr double kLongestShift = 0.5;
-
-// The built-in link waits for the radio's acknowledgement before the next command: the set
-// command (FE FE to FD, 11 bytes) and the 6-byte answer at ten bits a byte on the bus, and the
-// radio's turnaround. Through rigctld and Hamlib the set reaches the radio within a few ms, but
-// the backend waits for the reply before it sends anything else.
-constexpr int kSetFrameBytes = 11;
-constexpr int kAnswerBytes = 6;
-constexpr int kBitsPerByte = 10;
-constexpr double kRadioTurnaround = 0.005; // s
-constexpr double kReplyWait = 0.060;       // s
-// Hamlib's read before a set: the 7-byte request and the 12-byte report on the bus at 19200 bit/s,
-// the radio's turnaround, and the daemon's own time to act on the line it was sent.
-constexpr double kHamlibReadBack = 0.015; // s
 
 struct Column {
     double periodStart = 0;
@@ -81,9 +66,9 @@ bool UsesFineSteps(const FollowedSounder& s, const PlanSettings& settings) {
 // The span of grid crossings of one sweep, from its period's start.
 std::pair<double, double> CrossingSpan(const FollowedSounder& s) {
     const Profile& p = s.profile;
-    return {
-        CrossingInPeriod(p, s.chirpTime, p.lowFrequency + p.stepSize),
-        CrossingInPeriod(p, s.chirpTime, StepFrequency(p, StepCount(p) - 1) / kHertzPerKilohertz)};
+    return {CrossingInPeriod(p, s.chirpTime, p.lowFrequency + p.stepSize),
+            CrossingInPeriod(p, s.chirpTime,
+                             StepFrequency(p, StepCount(p) - 1) / units::kHertzPerKilohertz)};
 }
 
 // One sweep's steps in frequency order, or its fine steps near the MOF.
@@ -104,19 +89,20 @@ std::vector<Column> SweepColumns(const FollowedSounder& s, const PlanSettings& s
         return columns;
     }
     const double first = p.lowFrequency + p.stepSize;
-    const double top = StepFrequency(p, steps - 1) / kHertzPerKilohertz;
+    const double top = StepFrequency(p, steps - 1) / units::kHertzPerKilohertz;
     const double low = std::max(first, *s.mofKhz - kFineSpan);
     const double high = std::min(top, *s.mofKhz + kFineSpan);
     for (auto m = static_cast<long long>(std::ceil((low - p.lowFrequency) / kFineStep));
          p.lowFrequency + m * kFineStep <= high; ++m) {
         const double khz = p.lowFrequency + m * kFineStep;
         const double fromStep = std::fmod(khz - p.lowFrequency, p.stepSize);
-        if (fromStep * kHertzPerKilohertz < 1 || (p.stepSize - fromStep) * kHertzPerKilohertz < 1) {
+        if (fromStep * units::kHertzPerKilohertz < 1 ||
+            (p.stepSize - fromStep) * units::kHertzPerKilohertz < 1) {
             continue; // a step already listens here
         }
-        columns.push_back(Column{periodStart, khz,
-                                 static_cast<std::int32_t>(std::llround(khz * kHertzPerKilohertz)),
-                                 true, -1});
+        columns.push_back(Column{
+            periodStart, khz,
+            static_cast<std::int32_t>(std::llround(khz * units::kHertzPerKilohertz)), true, -1});
     }
     return columns;
 }
@@ -130,8 +116,8 @@ Slot SlotAt(int index, const FollowedSounder& s, const PlanSettings& settings, c
     slot.gridKhz = column.gridKhz;
     slot.fine = column.fine;
     slot.listenHz = hz;
-    slot.crossing =
-        column.periodStart + CrossingInPeriod(s.profile, s.chirpTime, hz / kHertzPerKilohertz);
+    slot.crossing = column.periodStart +
+                    CrossingInPeriod(s.profile, s.chirpTime, hz / units::kHertzPerKilohertz);
     slot.windowFrom = slot.crossing + s.windowFrom;
     slot.windowTo = slot.crossing + s.windowTo;
     slot.tuneAt = slot.windowFrom - settings.tuningTime - settings.commandReach;
@@ -172,10 +158,10 @@ std::optional<Slot> Fit(const Occupancy& busy, int index, const FollowedSounder&
             break;
         }
         // Whole hertz, rounded away from the span the slot has to clear.
-        const double hz = column.gridHz + shift * p.sweepRate * kHertzPerKilohertz;
+        const double hz = column.gridHz + shift * p.sweepRate * units::kHertzPerKilohertz;
         const auto listen = static_cast<std::int32_t>(shift > 0 ? std::ceil(hz - kHertzNoise)
                                                                 : std::floor(hz + kHertzNoise));
-        const double khz = listen / kHertzPerKilohertz;
+        const double khz = listen / units::kHertzPerKilohertz;
         if (khz < p.lowFrequency || khz > p.highFrequency ||
             std::fabs(khz - column.gridKhz) >= kLongestShift * step) {
             continue;
@@ -189,7 +175,7 @@ std::optional<Slot> Fit(const Occupancy& busy, int index, const FollowedSounder&
 }
 
 QString Milliseconds(double seconds) {
-    return QString::number(std::llround(seconds * kMillisecondsPerSecond));
+    return QString::number(std::llround(seconds * units::kMillisecondsPerSecond));
 }
 
 QString Names(const std::vector<FollowedSounder>& sounders, std::size_t count) {
@@ -241,15 +227,15 @@ std::optional<double> FittingTuningTime(const std::vector<FollowedSounder>& soun
         steps += 1 / StepInterval(s.profile);
     }
     PlanSettings fitting = settings;
-    fitting.tuningTime =
-        std::floor(((1 - listening) / steps - settings.commandReach) * kMillisecondsPerSecond +
-                   kShareNoise) /
-        kMillisecondsPerSecond;
+    fitting.tuningTime = std::floor(((1 - listening) / steps - settings.commandReach) *
+                                        units::kMillisecondsPerSecond +
+                                    kShareNoise) /
+                         units::kMillisecondsPerSecond;
     double total = 0;
     for (const FollowedSounder& s : sounders) {
         total += RadioShare(s, fitting);
     }
-    if (fitting.tuningTime * kMillisecondsPerSecond < 1 || total > 1 + kShareNoise) {
+    if (fitting.tuningTime * units::kMillisecondsPerSecond < 1 || total > 1 + kShareNoise) {
         return std::nullopt; // the backend's command spacing alone is too much
     }
     return fitting.tuningTime;
@@ -258,7 +244,7 @@ std::optional<double> FittingTuningTime(const std::vector<FollowedSounder>& soun
 } // namespace
 
 bool Slot::Shifted() const {
-    return listenHz != static_cast<std::int32_t>(std::llround(gridKhz * kHertzPerKilohertz));
+    return listenHz != static_cast<std::int32_t>(std::llround(gridKhz * units::kHertzPerKilohertz));
 }
 
 ListeningPlan MakePlan(const std::vector<FollowedSounder>& sounders, const PlanSettings& settings,
@@ -428,17 +414,6 @@ Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSetting
                  Milliseconds(settings.tuningTime), reach, needs.join(QStringLiteral(", ")),
                  advice),
         QStringLiteral("the sounders need more than the radio's time"));
-}
-
-double CommandSpacing(const QString& backend, int baudRate) {
-    if (backend == QLatin1String(rigconfig::kBackendCiv) && baudRate > 0) {
-        return double((kSetFrameBytes + kAnswerBytes) * kBitsPerByte) / baudRate + kRadioTurnaround;
-    }
-    return kReplyWait;
-}
-
-double CommandReach(const QString& backend) {
-    return backend == QLatin1String(rigconfig::kBackendCiv) ? 0 : kHamlibReadBack;
 }
 
 } // namespace sweep

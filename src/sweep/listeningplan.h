@@ -49,11 +49,12 @@ struct PlanSettings {
     // From the command until the radio's audio is on the new frequency: the command's way to the
     // radio, its synthesizer and filters, the sound card.
     double tuningTime = std::chrono::duration<double>(kDefaultTuningTime).count(); // s
-    // The shortest time from one command to the next that the backend allows (CommandSpacing).
+    // The shortest time from one command to the next that the backend allows (rig/backendtraits.h).
     double commandSpacing = 0; // s
     bool fineSteps = false;
     // How much later than it is sent a command may reach the radio through the backend, beyond
-    // what the tuning time allows for (CommandReach): each slot's command goes this much earlier.
+    // what the tuning time allows for (rig/backendtraits.h): each slot's command goes this much
+    // earlier.
     double commandReach = 0; // s
 };
 
@@ -104,14 +105,5 @@ double RadioShare(const FollowedSounder& sounder, const PlanSettings& settings);
 // kLongestTuningTime, each window after its tuning, and their shares together within the whole
 // of the radio's time. A refusal says why and what would fit.
 Status CheckPlan(const std::vector<FollowedSounder>& sounders, const PlanSettings& settings);
-
-// The shortest time between two tuning commands, in seconds, for a backend by its settings name
-// ("civ", "network", "hamlib") and, for the built-in link, the line speed in bit/s.
-double CommandSpacing(const QString& backend, int baudRate);
-// How much later than it is sent a tuning command may reach the radio, in seconds, for a backend
-// by its settings name: the built-in link writes it to the bus at once; Hamlib (and so rigctld)
-// first reads the frequency back when the one it keeps is older than half a second, which every
-// slot after a pause finds.
-double CommandReach(const QString& backend);
 
 } // namespace sweep

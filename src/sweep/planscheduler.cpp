@@ -8,18 +8,18 @@
 #include <cmath>
 #include <utility>
 
-PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& Timer1, Tuner& tuner,
+PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& stepTimer, Tuner& tuner,
                              QObject* parent)
-    : QObject(parent), clock(std::move(clock)), Timer1(Timer1), tuner(&tuner) {
-    Timer1.onTick = [this] { Timer1Tick(); };
+    : QObject(parent), clock(std::move(clock)), stepTimer(stepTimer), tuner(&tuner) {
+    stepTimer.onTick = [this] { Tick(); };
     connect(&tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     AimForTuner();
 }
 
 void PlanScheduler::AimForTuner() {
     const bool onTime = tuner->TunesOnTime();
-    Timer1.SetWaitForStep(!onTime);
-    Timer1.SetLead(onTime ? kHandOverLead : kTimerLead);
+    stepTimer.SetWaitForStep(!onTime);
+    stepTimer.SetLead(onTime ? kHandOverLead : kTimerLead);
 }
 
 void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,
@@ -98,7 +98,7 @@ void PlanScheduler::SetMof(const QString& sounder, double mofKhz) {
     RestartTimer();
 }
 
-void PlanScheduler::Timer1Tick() {
+void PlanScheduler::Tick() {
     if (stopped || sounders.empty()) {
         return;
     }
@@ -114,7 +114,7 @@ void PlanScheduler::Timer1Tick() {
     }
     EndSweeps(now, false);
     // A timer that leaves the wait to the backend ticks up to its lead before the instant.
-    const double early = std::chrono::duration<double>(Timer1.Early()).count();
+    const double early = std::chrono::duration<double>(stepTimer.Early()).count();
     while (!pending.empty() && pending.begin()->first <= now + early) {
         const sweep::Slot slot = pending.begin()->second;
         pending.erase(pending.begin());
@@ -123,7 +123,7 @@ void PlanScheduler::Timer1Tick() {
             ++late; // its audio has begun: tuning now would give a column of two frequencies
             continue;
         }
-        Timer1.SetEnabled(false); // no tick may tune while this one does
+        stepTimer.SetEnabled(false); // no tick may tune while this one does
         const QString name = sounders.at(slot.sounder).name;
         const double tuneAt = std::fmod(slot.tuneAt, units::kSecondsPerDay);
         const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
@@ -157,7 +157,7 @@ void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcom
 void PlanScheduler::Stop() {
     stopped = true;
     pending.clear();
-    Timer1.SetEnabled(false);
+    stepTimer.SetEnabled(false);
     tuner->SetReadBack(true);
 }
 
@@ -183,14 +183,15 @@ void PlanScheduler::RestartTimer() {
     }
     if (sounders.empty()) {
         // Nothing followed: no tick could find a slot, so none comes (the program rests).
-        Timer1.SetEnabled(false);
+        stepTimer.SetEnabled(false);
         return;
     }
     const sweep::Slot* next = NextSlot();
-    Timer1.SetNextDue(next ? std::optional<double>(std::fmod(next->tuneAt, units::kSecondsPerDay))
-                           : std::nullopt);
-    Timer1.SetInterval(sweep::kTickPeriod);
-    Timer1.SetEnabled(true);
+    stepTimer.SetNextDue(next
+                             ? std::optional<double>(std::fmod(next->tuneAt, units::kSecondsPerDay))
+                             : std::nullopt);
+    stepTimer.SetInterval(sweep::kTickPeriod);
+    stepTimer.SetEnabled(true);
 }
 
 void PlanScheduler::NoteSweep(const sweep::Slot& slot) {
@@ -214,7 +215,8 @@ void PlanScheduler::EndSweeps(double now, bool all) {
         const double end =
             sweepUnderWay[i] +
             sweep::CrossingInPeriod(p, s.chirpTime,
-                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) / 1000.0) +
+                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) /
+                                        units::kHertzPerKilohertz) +
             sweep::HalfStep(p) + s.windowTo;
         if (!std::isnan(sweepUnderWay[i]) && (all || now > end)) {
             sweepUnderWay[i] = std::nan("");

@@ -36,9 +36,9 @@ public:
     // holds it 5 to 20 ms at a time, now and then 30 to 50).
     static constexpr std::chrono::milliseconds kHandOverLead{50};
 
-    // clock: seconds since UTC midnight with fraction. Timer1 must outlive the scheduler, which
+    // clock: seconds since UTC midnight with fraction. stepTimer must outlive the scheduler, which
     // takes over its onTick.
-    PlanScheduler(std::function<double()> clock, TickTimer& Timer1, Tuner& tuner,
+    PlanScheduler(std::function<double()> clock, TickTimer& stepTimer, Tuner& tuner,
                   QObject* parent = nullptr);
 
     // Follows these sounders (the list's order is the priority) from now on; the set must have
@@ -49,7 +49,7 @@ public:
     // fine steps on, the slots not yet due are planned anew around it.
     void SetMof(const QString& sounder, double mofKhz);
     // Takes at most one due slot. A slot whose audio has already begun is skipped as late.
-    void Timer1Tick();
+    void Tick();
     // Ends following for good; answers that come afterwards are still reported.
     void Stop();
     // Reaches the radio another way from now on; requests the old backend had not answered
@@ -93,7 +93,7 @@ private:
     void EndSweeps(double now, bool all);
 
     std::function<double()> clock;
-    TickTimer& Timer1;
+    TickTimer& stepTimer;
     Tuner* tuner;
     std::vector<sweep::FollowedSounder> sounders;
     sweep::PlanSettings settings;

@@ -1,5 +1,7 @@
 #include "sweep/schedule.h"
 
+#include "core/units.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -87,15 +89,11 @@ std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale,
     return value;
 }
 
-QString ChirpTimeRefusal(const QString& text) {
-    return ChirpTimeRefusal(text, kPeriod);
-}
-
 QString ChirpTimeRefusal(const QString& text, double period) {
     constexpr double kExample = 78;
     const auto whole = static_cast<long long>(std::ceil(period));
     QString length;
-    if (period == kPeriod) {
+    if (period == 5 * units::kSecondsPerMinute) {
         length = QStringLiteral("five-minute");
     } else if (std::fmod(period, units::kSecondsPerMinute) == 0) {
         length = QStringLiteral("%1-minute")
@@ -118,7 +116,7 @@ QString ChirpTimeOutOfRange(const QString& text, double period) {
 std::chrono::milliseconds TimeToNextTick(double t, std::chrono::milliseconds period) {
     // Readings a hair below a boundary (0.01 is not exact in binary) count as on it.
     constexpr double kNoise = 1e-6;
-    const double now = t * 1000.0;
+    const double now = t * units::kMillisecondsPerSecond;
     const double length = static_cast<double>(period.count());
     const double next = (std::floor(now / length + kNoise) + 1) * length;
     const auto wait = static_cast<std::int64_t>(std::ceil(next - now - kNoise * length));

@@ -18,8 +18,7 @@
 
 namespace sweep {
 
-constexpr double kPeriod = 300;     // the sounder repeats its sweep every five minutes
-constexpr double kHalfSecond = 0.5; // steps fall on half seconds
+constexpr double kHalfSecond = 0.5;                    // steps fall on half seconds
 constexpr double kHalfDay = units::kSecondsPerDay / 2; // step times wrap at units::kSecondsPerDay
 
 constexpr std::chrono::milliseconds kTickPeriod{10};
@@ -89,13 +88,7 @@ double ForwardLimit(const Profile& profile);
 // including) the period.
 std::optional<double> ParseChirpTime(const QString& text, const QLocale& locale, double period);
 
-// The decimal text helpers of core/decimal.h, under the names the windowless front end and the
-// ionogram recorder still use.
-using ::FormatDecimal;
-using ::ParseDecimal;
-
 // What the user is told when a chirp-time text is refused.
-QString ChirpTimeRefusal(const QString& text);
 // The same for a sweep of another period.
 QString ChirpTimeRefusal(const QString& text, double period);
 // Its first sentence alone: "The chirp time "X" is not a number of seconds from 0 to 299."

@@ -15,7 +15,7 @@ QString Megahertz(std::int32_t hz) {
 
 // "five minutes", "12 minutes", "450 s": a period as the clock-change notice names it.
 QString PeriodText(double period) {
-    if (period == sweep::kPeriod) {
+    if (period == 5 * units::kSecondsPerMinute) {
         return QStringLiteral("five minutes");
     }
     if (std::fmod(period, units::kSecondsPerMinute) == 0) {

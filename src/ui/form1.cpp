@@ -43,8 +43,11 @@ constexpr std::chrono::seconds kStatusRefresh{1};
 
 Form1::Form1(Options opts, QWidget* parent)
     : QMainWindow(parent), station(opts.clock), link(station.Link()), options(std::move(opts)),
-      store(options.settingsFile), messages(std::make_unique<MessageQueue>(this)) {
+      store(options.settingsFile), savedSounders(store.Sounders()),
+      messages(std::make_unique<MessageQueue>(this)) {
     setWindowTitle(QStringLiteral("Tavmirok (BETA)"));
+    // Saved in Configure > Sounder or Sounders Heard: the station names their sweeps at once.
+    connect(&savedSounders, &SavedSounders::Changed, this, &Form1::FollowSavedSounders);
     BuildControls();
     BuildMenus();
 
@@ -186,6 +189,7 @@ void Form1::Load() {
     });
     QStringList notices;
     const StationSettings settings = store.Load(&notices);
+    savedSounders.Reload();
     station.Apply(settings);
     if (settings.publish.enabled) {
         feed = std::make_unique<StationFeed>(station);
@@ -324,8 +328,7 @@ void Form1::Raise(QWidget* dialog) {
 }
 
 void Form1::FollowSavedSounders() {
-    QStringList ignored; // a saved sounder the store cannot read is told by the Sounder dialog
-    station.SetSavedSounders(store.Sounders().LoadSaved(&ignored));
+    station.SetSavedSounders(savedSounders.List());
 }
 
 StationSettings Form1::WithSaved(const std::vector<SavedSounder>& saved) const {
@@ -366,8 +369,8 @@ void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
         const std::optional<double> chirp =
             sweep::ParseChirpTime(Text2->text(), QLocale(), station.Profile().period);
-        auto* dialog =
-            new SounderDialog(station.Profile(), chirp.value_or(0), store.Sounders(), this);
+        savedSounders.Reload(); // the file may have been edited by hand
+        auto* dialog = new SounderDialog(station.Profile(), chirp.value_or(0), savedSounders, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->SetFollowCheck([this](const std::vector<SavedSounder>& saved) {
             return CheckFollowed(WithSaved(saved));
@@ -454,9 +457,9 @@ void Form1::ShowPropagationWindow() {
 
 void Form1::ShowHeardWindow() {
     if (!heardWindow) {
-        heardWindow = new HeardWindow(station, store.Sounders());
+        savedSounders.Reload();
+        heardWindow = new HeardWindow(station, savedSounders);
         heardWindow->setAttribute(Qt::WA_DeleteOnClose);
-        connect(heardWindow.data(), &HeardWindow::savedChanged, this, &Form1::FollowSavedSounders);
         connect(heardWindow.data(), &HeardWindow::followClicked, this, &Form1::FollowHeard);
     }
     Raise(heardWindow);
@@ -468,13 +471,13 @@ void Form1::FollowHeard(const sweep::Profile& profile, double chirpTime) {
     station.ApplyProfile(profile);
     if (!station.Followed().empty()) {
         // The single sounder in place of the saved ones followed: their Follow ticks go.
-        QStringList unread; // told by Configure > Sounder; the list is left as it is then
-        std::vector<SavedSounder> saved = store.Sounders().LoadSaved(&unread);
+        // Unreadable entries are told by Configure > Sounder; the list is left as it is then.
+        std::vector<SavedSounder> saved = savedSounders.List();
         for (SavedSounder& s : saved) {
             s.follow = false;
         }
-        if (unread.isEmpty()) {
-            if (const Status stored = store.Sounders().SaveSaved(saved); !stored.IsOk()) {
+        if (savedSounders.Unread().isEmpty()) {
+            if (const Status stored = savedSounders.Replace(saved); !stored.IsOk()) {
                 ShowMessage(stored.Message());
             }
         }

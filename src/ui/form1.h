@@ -5,6 +5,7 @@
 // shown, writes the settings back when it closes, and opens the configuration dialogs.
 
 #include "network/publisher.h"
+#include "settings/savedsounders.h"
 #include "settings/stationstore.h"
 #include "station/station.h"
 #include "station/stationfeed.h"
@@ -118,6 +119,8 @@ private:
     Options options;
     // Every group is read and written through it.
     StationStore store;
+    // The sounders the user saved, as the station and every window of this one see them.
+    SavedSounders savedSounders;
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
     QString chirpToolTip; // Text2's own, given back when no saved sounder is followed

@@ -1,6 +1,7 @@
 #include "ui/heardwindow.h"
 
 #include "core/frequencytext.h"
+#include "core/units.h"
 #include "station/station.h"
 #include "ui/formlayout.h"
 #include "ui/sounderdialog.h"
@@ -27,12 +28,12 @@ namespace {
 constexpr double kSavedLowKhz = 2000;
 constexpr double kSavedHighKhz = 30000;
 constexpr double kSavedStepKhz = 100;
-constexpr double kMillisecondsPerSecond = 1000;
 constexpr int kVisibleRows = 5;
 
 QString Utc(double epochSeconds) {
     return QDateTime::fromMSecsSinceEpoch(
-               static_cast<qint64>(std::llround(epochSeconds * kMillisecondsPerSecond)), Qt::UTC)
+               static_cast<qint64>(std::llround(epochSeconds * units::kMillisecondsPerSecond)),
+               Qt::UTC)
         .toString(QStringLiteral("HH:mm:ss"));
 }
 
@@ -84,8 +85,8 @@ void ShowFigures(QTableWidget* list, int row, const ionogram::HeardSounder& s, d
 
 } // namespace
 
-HeardWindow::HeardWindow(Station& station, SounderStore store, QWidget* parent)
-    : QWidget(parent), station(station), store(std::move(store)) {
+HeardWindow::HeardWindow(Station& station, SavedSounders& savedSounders, QWidget* parent)
+    : QWidget(parent), station(station), saved(savedSounders) {
     setWindowTitle(QStringLiteral("Sounders Heard"));
 
     frequencies = new QLineEdit(this);
@@ -144,6 +145,7 @@ HeardWindow::HeardWindow(Station& station, SounderStore store, QWidget* parent)
     Listener& listener = station.Listening();
     connect(&listener, &Listener::Detected, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::ListChanged, &refresh, qOverload<>(&QTimer::start));
+    connect(&saved, &SavedSounders::Changed, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::LsbSuspected, &refresh, qOverload<>(&QTimer::start));
     connect(&listener, &Listener::Problem, this, &HeardWindow::ShowProblem);
     connect(&station, &Station::StateChanged, this, &HeardWindow::ShowState);
@@ -182,8 +184,8 @@ QString HeardWindow::Timing(const ionogram::HeardSounder& sounder) {
         return QStringLiteral("-");
     }
     // To the millisecond, and 299.9996 as 0.000 rather than 300.000.
-    const double ms = std::round(sounder.chirpTimeS * kMillisecondsPerSecond);
-    const double chirp = std::fmod(ms / kMillisecondsPerSecond, sounder.periodS);
+    const double ms = std::round(sounder.chirpTimeS * units::kMillisecondsPerSecond);
+    const double chirp = std::fmod(ms / units::kMillisecondsPerSecond, sounder.periodS);
     return QStringLiteral("%1:%2").arg(QString::number(sounder.periodS, 'g', 12),
                                        QString::number(chirp, 'f', 3));
 }
@@ -251,8 +253,6 @@ void HeardWindow::Refresh() {
     if (asking) {
         return; // drawn anew once the question is answered
     }
-    QStringList unread; // told by Configure > Sounder
-    const std::vector<SavedSounder> saved = store.LoadSaved(&unread);
     confirmedList->setRowCount(0);
     unconfirmedList->setRowCount(0);
     bool lsb = false;
@@ -261,7 +261,7 @@ void HeardWindow::Refresh() {
         for (const ionogram::HeardSounder& s : grouper->Confirmed()) {
             const int row = confirmedList->rowCount();
             confirmedList->insertRow(row);
-            const SavedSounder* match = SavedMatch(s, saved);
+            const SavedSounder* match = SavedMatch(s, saved.List());
             SetCell(confirmedList, row, kName, match != nullptr ? match->name : QString());
             ShowFigures(confirmedList, row, s, grouper->ListenKhz());
             auto* save = new QPushButton(QStringLiteral("Save..."), confirmedList);
@@ -308,18 +308,7 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
     if (!profile) {
         return;
     }
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<SounderDialog*>(window) != nullptr && window->isVisible()) {
-            // Its OK writes the list it holds, which would drop the sounder saved here.
-            ShowProblem(QStringLiteral("Configure > Sounder is open with its own copy of the saved "
-                                       "sounders: press OK or Cancel there first, then Save "
-                                       "again."));
-            return;
-        }
-    }
-    QStringList unread;
-    const std::vector<SavedSounder> before = store.LoadSaved(&unread);
-    const SavedSounder* match = SavedMatch(sounder, before);
+    const SavedSounder* match = SavedMatch(sounder, saved.List());
     QInputDialog ask(this);
     ask.setObjectName(QStringLiteral("nameDialog"));
     ask.setWindowTitle(QStringLiteral("Save Sounder"));
@@ -334,12 +323,11 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
     if (!named) {
         return;
     }
-    // Read again: the list may have changed while the name was asked.
-    unread.clear();
-    std::vector<SavedSounder> saved = store.LoadSaved(&unread);
-    if (!unread.isEmpty()) {
+    // The list as it is now: it may have changed while the name was asked.
+    std::vector<SavedSounder> list = saved.List();
+    if (!saved.Unread().isEmpty()) {
         // Writing the list now would drop the entries that cannot be read.
-        ShowProblem(unread.join(QLatin1Char('\n')) +
+        ShowProblem(saved.Unread().join(QLatin1Char('\n')) +
                     QStringLiteral("\nNothing was saved, so that nothing is lost: mend or delete "
                                    "that sounder in Configure > Sounder... first."));
         return;
@@ -353,9 +341,9 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
                                    "place or call sign."));
         return;
     }
-    auto same = std::find_if(saved.begin(), saved.end(),
-                             [&heard](const SavedSounder& s) { return s.name == heard.name; });
-    if (same != saved.end()) {
+    const auto calledSo = [&heard](const SavedSounder& s) { return s.name == heard.name; };
+    auto same = std::find_if(list.begin(), list.end(), calledSo);
+    if (same != list.end()) {
         QMessageBox replace(QMessageBox::Question, QStringLiteral("Save Sounder"),
                             QStringLiteral("A saved sounder is already called \"%1\" (%2). "
                                            "Replace it with the sounder heard?")
@@ -369,17 +357,20 @@ void HeardWindow::SaveClick(ionogram::HeardSounder sounder) {
         if (!replacing) {
             return;
         }
+        list = saved.List(); // as it is after the question
+        same = std::find_if(list.begin(), list.end(), calledSo);
+    }
+    if (same != list.end()) {
         heard.follow = same->follow; // replacing keeps its Follow tick, as the dialog does
         *same = heard;
     } else {
-        saved.push_back(heard);
+        list.push_back(heard);
     }
-    if (const Status stored = store.SaveSaved(saved); !stored.IsOk()) {
+    if (const Status stored = saved.Replace(list); !stored.IsOk()) {
         ShowProblem(stored.Message());
         return;
     }
     problem->hide();
-    emit savedChanged();
     Refresh();
 }
 

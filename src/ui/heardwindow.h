@@ -7,7 +7,7 @@
 // the chirp-time box and the stored profile.
 
 #include "ionogram/soundergrouper.h"
-#include "settings/sounderstore.h"
+#include "settings/savedsounders.h"
 #include "sweep/profile.h"
 
 #include <QTimer>
@@ -33,7 +33,7 @@ public:
     // start whole seconds apart.
     static constexpr double kSameChirpS = 0.05;
 
-    HeardWindow(Station& station, SounderStore store, QWidget* parent = nullptr);
+    HeardWindow(Station& station, SavedSounders& saved, QWidget* parent = nullptr);
 
     // The profile a heard sounder is saved and followed with: 2 to 30 MHz in 100 kHz steps at
     // its rate and period, the top lowered to the last step one period holds when the whole band
@@ -61,8 +61,6 @@ public:
 signals:
     // Follow was clicked: the single profile and chirp time to put in force and arm.
     void followClicked(const sweep::Profile& profile, double chirpTime);
-    // A heard sounder was saved: the saved sounders in the store changed.
-    void savedChanged();
 
 public slots:
     // Reads the lists again from the listener and the saved sounders.
@@ -80,7 +78,7 @@ private:
     std::optional<sweep::Profile> Followable(const ionogram::HeardSounder& sounder);
 
     Station& station;
-    SounderStore store;
+    SavedSounders& saved;
     QTimer refresh;      // many detections in one pass of the event loop redraw the lists once
     bool asking = false; // a question is up: the buttons stay until it is answered
 };

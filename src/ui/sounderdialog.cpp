@@ -55,9 +55,9 @@ QLineEdit* NewEdit(const QString& objectName, QWidget* parent) {
 
 } // namespace
 
-SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, SounderStore store,
-                             QWidget* parent)
-    : QDialog(parent), store(std::move(store)) {
+SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
+                             SavedSounders& savedSounders, QWidget* parent)
+    : QDialog(parent), model(savedSounders) {
     setWindowTitle(QStringLiteral("Sounder"));
 
     sweepRate = NewEdit(QStringLiteral("sweepRate"), this);
@@ -142,12 +142,12 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime, So
     connect(savedList, &QListWidget::itemChanged, this, &SounderDialog::FollowToggled);
 
     Show(profile);
-    QStringList notices;
-    saved = this->store.LoadSaved(&notices);
-    if (!notices.isEmpty()) {
-        ShowProblem(notices.join(QLatin1Char('\n')));
+    saved = model.List();
+    if (!model.Unread().isEmpty()) {
+        ShowProblem(model.Unread().join(QLatin1Char('\n')));
     }
     ListSaved();
+    connect(&model, &SavedSounders::Changed, this, &SounderDialog::TakeSaved);
 }
 
 SounderDialog::Read SounderDialog::ReadProfile(const QString& rate, const QString& period,
@@ -335,8 +335,7 @@ void SounderDialog::OkClick() {
             return;
         }
     }
-    QStringList unread;
-    if (saved != store.LoadSaved(&unread) && !Store(saved)) {
+    if (saved != model.List() && !Store(saved)) {
         return;
     }
     emit profileAccepted(*read.profile, chirp);
@@ -415,7 +414,9 @@ void SounderDialog::DeleteClick() {
 }
 
 bool SounderDialog::Store(const std::vector<SavedSounder>& sounders) {
-    const Status stored = store.SaveSaved(sounders);
+    storing = true;
+    const Status stored = model.Replace(sounders);
+    storing = false;
     if (!stored.IsOk()) {
         ShowProblem(stored.Message());
         return false;
@@ -424,6 +425,31 @@ bool SounderDialog::Store(const std::vector<SavedSounder>& sounders) {
     ListSaved();
     problem->hide();
     return true;
+}
+
+void SounderDialog::TakeSaved() {
+    if (storing) {
+        return;
+    }
+    std::vector<SavedSounder> next = model.List();
+    for (SavedSounder& s : next) {
+        const auto mine = std::find_if(saved.begin(), saved.end(),
+                                       [&s](const SavedSounder& m) { return m.name == s.name; });
+        if (mine != saved.end()) {
+            s.follow = mine->follow;
+        }
+    }
+    const int row = savedList->currentRow();
+    const QString picked =
+        row >= 0 && row < int(saved.size()) ? saved[std::size_t(row)].name : QString();
+    saved = std::move(next);
+    ListSaved();
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        if (!picked.isEmpty() && saved[i].name == picked) {
+            const QSignalBlocker quiet(savedList); // the typed values stay as they are
+            savedList->setCurrentRow(int(i));
+        }
+    }
 }
 
 void SounderDialog::ShowProblem(const QString& text) {

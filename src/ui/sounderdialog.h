@@ -7,7 +7,7 @@
 // have delays of its own (a far one needs 20 to 40 ms); without, its ionogram shows the
 // ionogram's.
 
-#include "settings/sounderstore.h"
+#include "settings/savedsounders.h"
 #include "sweep/profile.h"
 
 #include <QDialog>
@@ -26,8 +26,9 @@ class SounderDialog : public QDialog {
     Q_OBJECT
 public:
     // profile and chirpTime: what is in force now (the chirp time is offered when saving a
-    // sounder); store: where the saved sounders live.
-    SounderDialog(const sweep::Profile& profile, double chirpTime, SounderStore store,
+    // sounder); saved: the sounders the user saved, edited here and observed: a sounder saved
+    // elsewhere meanwhile (Sounders Heard) joins the list at once.
+    SounderDialog(const sweep::Profile& profile, double chirpTime, SavedSounders& saved,
                   QWidget* parent = nullptr);
 
     // The profile the five texts spell (rate kHz/s, period s, low and high MHz, step kHz), read
@@ -94,9 +95,13 @@ private:
     std::optional<SavedSounder> Typed();
     // Writes the list to the store; on failure shows why and keeps the list as it was.
     bool Store(const std::vector<SavedSounder>& sounders);
+    // The saved sounders changed elsewhere: the list as it now is, with the Follow ticks set
+    // here and not yet confirmed by OK kept.
+    void TakeSaved();
     void ShowProblem(const QString& text);
 
-    SounderStore store;
+    SavedSounders& model;
+    bool storing = false; // this dialog's own change is being written
     QLocale locale;
     std::vector<SavedSounder> saved;
     std::optional<double> pickedChirpTime;

@@ -79,7 +79,7 @@ QString StatusLineText(const StatusValues& values, const QLocale& locale) {
     }
     if (values.listeningFrequency > 0) {
         lines << QStringLiteral("Listening for sounders on %1 kHz; the sweep is not followed.")
-                     .arg(civ::FormatKilohertz(values.listeningFrequency, locale));
+                     .arg(core::FormatKilohertz(values.listeningFrequency, locale));
     } else {
         lines << PhaseLine(values, locale);
     }
@@ -117,8 +117,8 @@ QString PhaseLine(const StatusValues& values, const QLocale& locale) {
         break;
     case SweepScheduler::Phase::Stepping:
         lines << QStringLiteral("Following %1 kHz.")
-                     .arg(civ::FormatKilohertz(std::min(values.stepFrequency, values.topFrequency),
-                                               locale));
+                     .arg(core::FormatKilohertz(std::min(values.stepFrequency, values.topFrequency),
+                                                locale));
         break;
     }
     return lines.join(QLatin1Char('\n'));

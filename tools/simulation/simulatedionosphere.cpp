@@ -1,5 +1,7 @@
 #include "simulation/simulatedionosphere.h"
 
+#include "core/units.h"
+
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -130,7 +132,7 @@ void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialK
                                    double firstSampleTime, double blockSpan,
                                    std::vector<Tone>* tones) const {
     const SounderProfile& profile = sounder.profile;
-    const double rate = profile.sweepRate * kHzPerKhz;
+    const double rate = profile.sweepRate * units::kHertzPerKilohertz;
     // The sounder's crossing of the dial frequency nearest to this block.
     const double inPeriod = sweep::CrossingInPeriod(profile, sounder.chirpTime, dialKhz);
     const double period = std::floor((firstSampleTime - inPeriod) / profile.period + 0.5);
@@ -138,7 +140,8 @@ void SimulatedIonosphere::AddTones(const SimulatedSounder& sounder, double dialK
     const bool swept = dialKhz >= profile.lowFrequency && dialKhz <= profile.highFrequency;
     const double fadeEnd = fadeEndHz / rate; // seconds from a tone's start to its end
     for (const PropagationMode& mode : sounder.modes) {
-        const double start = crossing + mode.delayMs * kSecondsPerMs - firstSampleTime;
+        const double start =
+            crossing + mode.delayMs * units::kSecondsPerMillisecond - firstSampleTime;
         if (swept && dialKhz >= mode.lowKhz && dialKhz <= mode.highKhz && start < blockSpan &&
             start + fadeEnd > 0) {
             tones->push_back({start, rate, mode.amplitude, mode.phase});

@@ -1,5 +1,6 @@
 #include "testkit/syntheticsweep.h"
 
+#include "core/units.h"
 #include "simulation/simulatedionosphere.h"
 
 #include <cmath>
@@ -17,7 +18,8 @@ SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise)
     : sampleRate(rate), chirpTime(chirp), noiseRms(noise) {
     DechirpSettings settings;
     settings.sampleRate = sampleRate;
-    settings.audioDelayMs = PassbandFilter(sampleRate).MeanGroupDelay() / kSecondsPerMs;
+    settings.audioDelayMs =
+        PassbandFilter(sampleRate).MeanGroupDelay() / units::kSecondsPerMillisecond;
     dechirp = std::make_unique<DechirpColumn>(settings);
 }
 
@@ -27,7 +29,7 @@ IonogramSweep SyntheticSweeps::Make(const std::vector<IonosphericLayer>& layers,
     const SounderProfile profile;
     std::vector<double> columnsKhz;
     for (int step = 0; step < sweep::StepCount(profile); ++step) {
-        columnsKhz.push_back(sweep::StepFrequency(profile, step) / kHzPerKhz);
+        columnsKhz.push_back(sweep::StepFrequency(profile, step) / units::kHertzPerKilohertz);
     }
     return MakeAt(columnsKhz, layers, seed, keyed, std::move(sky));
 }
