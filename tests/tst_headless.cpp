@@ -289,6 +289,17 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
     QTest::newRow("token file unreadable")
         << QStringList{headless, "--http", "1", "--http-token-file", "/nonexistent/token"} << "78"
         << "tavmirok: --http-token-file: the token file /nonexistent/token cannot be read";
+    QTest::newRow("publish without a callsign")
+        << QStringList{headless, "--locator", "JO62qm", "--publish", "mqtt://127.0.0.1"} << "78"
+        << "tavmirok: --publish: No callsign is set: give the station's callsign";
+    QTest::newRow("publish, not a broker")
+        << QStringList{headless, "--publish", "http://127.0.0.1"} << "78"
+        << "tavmirok: --publish: \"http://127.0.0.1\" is not a broker's address";
+    QTest::newRow("callsign with a space") << QStringList{headless, "--callsign", "DL 0ABC"} << "78"
+                                           << "tavmirok: --callsign: \"DL 0ABC\" may hold only";
+    QTest::newRow("collect with a radio")
+        << QStringList{headless, "--collect", "mqtt://127.0.0.1", "--port", "/dev/ttyS0"} << "78"
+        << "tavmirok: --collect collects from the broker without a radio: leave out --port.";
     QTest::newRow("listen without audio")
         << QStringList{headless, "--listen", "7000", "--audio-input", ""} << "78"
         << "tavmirok: --listen needs the radio's audio: choose an audio input";

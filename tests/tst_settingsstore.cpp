@@ -33,6 +33,26 @@ private slots:
     }
     void cleanup() { QFile::remove(ConfFile()); }
 
+    void publishGroup_keepsThePasswordFileNotThePassword() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Tavmirok.conf"));
+        const PublishChoice choice{true,
+                                   QStringLiteral("mqtts://broker.example:8884"),
+                                   QStringLiteral("dl0abc"),
+                                   QStringLiteral("/home/dl0abc/.mqtt-password"),
+                                   QStringLiteral("/etc/ca, 2.pem"),
+                                   QStringLiteral("club/tavmirok")};
+        QVERIFY(StationStore(path).Save(choice).IsOk());
+        QVERIFY(PublishStore(path).SaveCallsign(QStringLiteral("DL0ABC/P")).IsOk());
+        QStringList notices;
+        const StationSettings loaded = StationStore(path).Load(&notices);
+        QCOMPARE(loaded.publish, choice);
+        QCOMPARE(loaded.callsign, QStringLiteral("DL0ABC/P"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("PasswordFile=/home/dl0abc/.mqtt-password"));
+    }
+
     void firstRun_givesDefaults() {
         QStringList notices;
         const StoredSettings s = SettingsStore().Load(&notices);

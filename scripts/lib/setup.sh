@@ -12,6 +12,8 @@ TAVMIROK_PACKAGES=(
     libfftw3-dev zlib1g-dev libpulse-dev pulseaudio pulseaudio-utils
     # rig control through Hamlib, and Hamlib's rigctl/rigctld as test peers
     libhamlib-dev
+    # publishing to an MQTT broker, and the broker the tests and the benchmark start
+    libmosquitto-dev mosquitto openssl
     fonts-dejavu-core
     xvfb xdotool x11-utils imagemagick openbox
     libhamlib-utils faketime

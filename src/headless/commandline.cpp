@@ -4,6 +4,8 @@
 #include "geo/position.h"
 #include "link/civ.h"
 #include "link/commport.h"
+#include "network/publisher.h"
+#include "network/topics.h"
 #include "settings/planstore.h"
 #include "station/followplan.h"
 #include "sweep/schedule.h"
@@ -223,6 +225,45 @@ const SettingOption kSettingOptions[] = {
      PositionRefusal,
      [](StationSettings& settings, const QString& value) { settings.sounderAt = value.trimmed(); },
      [](const StationSettings& settings) { return settings.sounderAt; }},
+    {"callsign", "CALL",
+     "The station's callsign (or a short name of letters, digits, / and -) on the network; "
+     "nothing is published without it.",
+     [](const QString& value) { return network::CallsignRefusal(value.trimmed()); },
+     [](StationSettings& settings, const QString& value) { settings.callsign = value.trimmed(); },
+     [](const StationSettings& settings) { return settings.callsign; }},
+    {"publish", "URL",
+     "Publish every scaled sweep to this MQTT broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT] "
+     "(the broker's certificate is verified). Needs --callsign and the station's --locator.",
+     [](const QString& value) {
+         QString error;
+         return network::ParseBrokerUrl(value, &error) ? QString() : error;
+     },
+     [](StationSettings& settings, const QString& value) {
+         settings.publish.url = value.trimmed();
+         settings.publish.enabled = true;
+     },
+     [](const StationSettings& settings) { return settings.publish.url; }},
+    {"mqtt-user", "USER", "The user name at the broker.", [](const QString&) { return QString(); },
+     [](StationSettings& settings, const QString& value) { settings.publish.user = value; },
+     [](const StationSettings& settings) { return settings.publish.user; }},
+    {"mqtt-password-file", "FILE",
+     "A file holding the broker's password on its first line, readable by its owner only "
+     "(chmod 600).",
+     [](const QString&) { return QString(); },
+     [](StationSettings& settings, const QString& value) { settings.publish.passwordFile = value; },
+     [](const StationSettings& settings) { return settings.publish.passwordFile; }},
+    {"mqtt-ca", "FILE",
+     "With mqtts://: the CA certificates (PEM) that the broker's certificate must chain to; the "
+     "system's when not given.",
+     [](const QString&) { return QString(); },
+     [](StationSettings& settings, const QString& value) { settings.publish.caFile = value; },
+     [](const StationSettings& settings) { return settings.publish.caFile; }},
+    {"mqtt-prefix", "PREFIX", "The first levels of every topic (tavmirok).",
+     [](const QString& value) { return network::PrefixRefusal(value.trimmed()); },
+     [](StationSettings& settings, const QString& value) {
+         settings.publish.prefix = value.trimmed();
+     },
+     [](const StationSettings& settings) { return settings.publish.prefix; }},
 };
 
 constexpr const char* kHeadless = "headless";
@@ -254,6 +295,10 @@ constexpr const char* kListen = "listen";
 constexpr const char* kHttp = "http";
 constexpr const char* kHttpTokenFile = "http-token-file";
 constexpr const char* kVerbose = "verbose";
+constexpr const char* kCollect = "collect";
+// The options a collector uses; it has no radio.
+constexpr const char* kCollectorOptions[] = {"folder", "mqtt-user", "mqtt-password-file", "mqtt-ca",
+                                             "mqtt-prefix"};
 
 QString OptionText(const char* name) {
     return QStringLiteral("--") + QLatin1String(name);
@@ -274,10 +319,10 @@ std::span<const SettingOption> SettingOptions() {
 
 bool Requested(int argc, const char* const* argv) {
     QStringList names{
-        OptionText(kHeadless),       OptionText(kVerbose), OptionText(kFollow),
-        OptionText(kListen),         OptionText(kHttp),    OptionText(kHttpTokenFile),
-        QStringLiteral("--help"),    QStringLiteral("-h"), QStringLiteral("--help-all"),
-        QStringLiteral("--version"), QStringLiteral("-v")};
+        OptionText(kHeadless),        OptionText(kVerbose),        OptionText(kFollow),
+        OptionText(kListen),          OptionText(kHttp),           OptionText(kHttpTokenFile),
+        OptionText(kCollect),         QStringLiteral("--help"),    QStringLiteral("-h"),
+        QStringLiteral("--help-all"), QStringLiteral("--version"), QStringLiteral("-v")};
     for (const SettingOption& option : SettingOptions()) {
         names << OptionText(option.name);
     }
@@ -337,6 +382,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("FILE"));
     parser.addOption(httpOption);
     parser.addOption(httpTokenOption);
+    const QCommandLineOption collectOption(
+        QLatin1String(kCollect),
+        QStringLiteral("Collect instead of following: no radio; keep every station's scaled "
+                       "sweeps from this MQTT broker in network-YYYY-MM-DD.csv and its map "
+                       "network-YYYY-MM-DD.png in --folder."),
+        QStringLiteral("URL"));
+    parser.addOption(collectOption);
     std::vector<QCommandLineOption> settingOptions;
     for (const SettingOption& option : SettingOptions()) {
         settingOptions.emplace_back(QLatin1String(option.name),
@@ -388,6 +440,28 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
             }
         }
     }
+    if (parser.isSet(collectOption)) {
+        QString error;
+        if (!network::ParseBrokerUrl(parser.value(collectOption), &error)) {
+            return Refused(QStringLiteral("%1: %2").arg(OptionText(kCollect), error));
+        }
+        result.collectUrl = parser.value(collectOption).trimmed();
+        for (const auto& [option, value] : result.overrides) {
+            if (std::find_if(std::begin(kCollectorOptions), std::end(kCollectorOptions),
+                             [&](const char* name) {
+                                 return std::strcmp(option->name, name) == 0;
+                             }) == std::end(kCollectorOptions)) {
+                return Refused(QStringLiteral("%1 collects from the broker without a radio: "
+                                              "leave out %2.")
+                                   .arg(OptionText(kCollect), OptionText(option->name)));
+            }
+        }
+        if (!result.follow.isEmpty() || parser.isSet(listenOption)) {
+            return Refused(QStringLiteral("%1 collects from the broker without a radio: leave "
+                                          "out --follow and --listen.")
+                               .arg(OptionText(kCollect)));
+        }
+    }
     if (parser.isSet(listenOption)) {
         if (!result.follow.isEmpty()) {
             return Refused(
@@ -429,7 +503,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     if (!result.headless &&
         (result.verbose || !result.overrides.empty() || !result.follow.isEmpty() ||
-         !result.listenKhz.empty() || result.http)) {
+         !result.listenKhz.empty() || result.http || !result.collectUrl.isEmpty())) {
         return Refused(QStringLiteral("These options are for the run without a window: add %1.")
                            .arg(OptionText(kHeadless)));
     }
@@ -507,6 +581,32 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
         return commandLine.follow.isEmpty()
                    ? refused(served.Message(), OptionText(kFollow))
                    : QStringLiteral("%1: %2").arg(OptionText(kFollow), served.Message());
+    }
+    if (settings->publish.enabled) {
+        QString problem = network::CallsignRefusal(settings->callsign);
+        if (problem.isEmpty() && settings->stationAt.isEmpty()) {
+            problem = QStringLiteral("The station's position is not set: give --locator; "
+                                     "nothing is published without it.");
+        }
+        if (problem.isEmpty()) {
+            network::ParseBrokerUrl(settings->publish.url, &problem);
+        }
+        if (problem.isEmpty()) {
+            problem = network::PrefixRefusal(settings->publish.prefix);
+        }
+        if (problem.isEmpty() && !settings->publish.passwordFile.isEmpty()) {
+            network::ReadPasswordFile(settings->publish.passwordFile, &problem);
+        }
+        if (!problem.isEmpty()) {
+            // Named after --publish when given, else after the stored group that asks for it.
+            const bool given = std::any_of(
+                commandLine.overrides.begin(), commandLine.overrides.end(),
+                [](const auto& o) { return std::strcmp(o.first->name, "publish") == 0; });
+            return given ? QStringLiteral("--publish: %1").arg(problem)
+                         : QStringLiteral("Publishing is on in %1 but refused: %2 Give the "
+                                          "values for this run, or correct the file.")
+                               .arg(settingsLocation, problem);
+        }
     }
     if (!commandLine.listenKhz.empty() && settings->ionogram.audioInput.isEmpty()) {
         return QStringLiteral("%1 needs the radio's audio: choose an audio input with "

@@ -48,6 +48,8 @@ struct CommandLine {
     // commands is (read when the run starts, never logged).
     std::optional<web::ListenAddress> http;
     QString httpTokenFile;
+    // --collect: the broker to collect every station's scaled sweeps from, without a radio.
+    QString collectUrl;
     // Set when the run ends here: --help and --version (text for standard output, status 0),
     // or a refused command line (one line for standard error, kExitRefused).
     std::optional<int> exitStatus;

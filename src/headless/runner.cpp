@@ -4,6 +4,8 @@
 #include "headless/commandline.h"
 #include "headless/stopsignals.h"
 #include "link/radiolink.h"
+#include "network/collector.h"
+#include "network/publisher.h"
 #include "settings/stationstore.h"
 #include "station/engine.h"
 #include "sweep/schedule.h"
@@ -12,6 +14,7 @@
 #include <QCoreApplication>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 namespace headless {
 
@@ -20,6 +23,56 @@ namespace {
 void WriteError(const QString& line) {
     std::fputs(line.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
+}
+
+void LogLineNow(const QString& text) {
+    WriteError(LogLine(QDateTime::currentDateTimeUtc(), text) + QLatin1Char('\n'));
+}
+
+// The windowless collector: no radio, only the broker and the folder.
+int Collect(const CommandLine& commandLine, StationSettings settings) {
+    for (const auto& [option, value] : commandLine.overrides) {
+        option->apply(settings, value);
+    }
+    network::CollectorSetup setup;
+    setup.url = commandLine.collectUrl;
+    setup.user = settings.publish.user;
+    setup.caFile = settings.publish.caFile;
+    setup.prefix = settings.publish.prefix;
+    setup.folder = settings.ionogram.folder;
+    QString problem;
+    if (setup.folder.isEmpty()) {
+        problem = QStringLiteral("--collect needs the folder to keep the day files in: give "
+                                 "--folder DIR.");
+    } else if (!settings.publish.passwordFile.isEmpty()) {
+        setup.password =
+            network::ReadPasswordFile(settings.publish.passwordFile, &problem).value_or("");
+    }
+    if (!problem.isEmpty()) {
+        WriteError(QStringLiteral("tavmirok: %1\n").arg(problem));
+        return kExitRefused;
+    }
+    StopSignals stopSignals;
+    network::Collector collector(setup);
+    QObject::connect(&collector, &network::Collector::Problem, [](const QString& message) {
+        LogLineNow(QStringLiteral("problem: ") + message);
+    });
+    QObject::connect(&collector, &network::Collector::Notice, &LogLineNow);
+    QObject::connect(&stopSignals, &StopSignals::Received, [&collector](int signalNumber) {
+        LogLineNow(StopText(signalNumber));
+        collector.Stop();
+        QCoreApplication::exit(kExitOk);
+    });
+    if (!collector.Start()) {
+        return kExitRefused;
+    }
+    LogLineNow(QStringLiteral("collector started: %1 into %2").arg(setup.url, setup.folder));
+    const int status = QCoreApplication::exec();
+    collector.Stop();
+    LogLineNow(QStringLiteral("collector stopped: %1 sweep(s) kept, %2 double(s) dropped")
+                   .arg(collector.Kept())
+                   .arg(collector.Doubles()));
+    return status;
 }
 
 } // namespace
@@ -236,6 +289,9 @@ int Main(const QStringList& arguments) {
     const StationStore store;
     QStringList notices;
     StationSettings settings = store.Load(&notices);
+    if (!commandLine.collectUrl.isEmpty()) {
+        return Collect(commandLine, settings);
+    }
     if (const QString refusal = ApplyOverrides(commandLine, &settings, store.Location());
         !refusal.isEmpty()) {
         WriteError(QStringLiteral("tavmirok: %1\n").arg(refusal));
@@ -291,6 +347,18 @@ int Main(const QStringList& arguments) {
                                              ? QStringLiteral("read-only: no access token set")
                                              : QStringLiteral("commands need the access token")));
     }
+    std::unique_ptr<network::Publisher> publisher;
+    if (settings.publish.enabled) {
+        publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
+        QObject::connect(publisher.get(), &network::Publisher::Problem, &runner,
+                         [&runner](const QString& message) {
+                             runner.Log(QStringLiteral("problem: ") + message);
+                         });
+        QObject::connect(publisher.get(), &network::Publisher::Notice, &runner, &Runner::Log);
+        network::FollowFeed(engine.Feed(), *publisher);
+        publisher->SetFollowing(followed, QDateTime::currentDateTimeUtc());
+        publisher->Start();
+    }
     if (!stopSignals.Problem().isEmpty()) {
         runner.Log(QStringLiteral("problem: SIGINT and SIGTERM cannot be caught (%1); they end "
                                   "the program without releasing the port first.")
@@ -299,6 +367,9 @@ int Main(const QStringList& arguments) {
     // Begin inside the event loop, so that a signal during the first tuning ends it.
     QTimer::singleShot(0, &runner, [&runner, &notices] { runner.Begin(notices); });
     const int status = QCoreApplication::exec();
+    if (publisher) {
+        publisher->Stop();
+    }
     runner.Stop(QStringLiteral("the event loop ended: stopping"));
     return status;
 }

@@ -49,6 +49,8 @@ StationSettings StationStore::Load(QStringList* notices) const {
     settings.sounderAt =
         ReadPosition(iniFile, SounderStore::kGroup, QStringLiteral("the sounder"), notices);
     settings.web = WebStore(iniFile).Load();
+    settings.callsign = PublishStore(iniFile).LoadCallsign();
+    settings.publish = PublishStore(iniFile).Load();
     return settings;
 }
 
@@ -70,4 +72,8 @@ Status StationStore::Save(const IonogramChoice& ionogram) const {
 
 Status StationStore::Save(const sweep::PlanChoice& plan) const {
     return PlanStore(iniFile).Save(plan);
+}
+
+Status StationStore::Save(const PublishChoice& publish) const {
+    return PublishStore(iniFile).Save(publish);
 }

@@ -9,6 +9,7 @@
 #include "rig/rigchoice.h"
 #include "settings/ionogramstore.h"
 #include "settings/planstore.h"
+#include "settings/publishstore.h"
 #include "settings/rigstore.h"
 #include "settings/settingsstore.h"
 #include "settings/sounderstore.h"
@@ -34,6 +35,9 @@ struct StationSettings {
     QString stationAt; // the group "station"
     QString sounderAt; // the group "sounder", beside the profile
     WebChoice web;     // the group "web": the window's web face
+    // Who the station is on the network (the group "station"), and where it publishes.
+    QString callsign;
+    PublishChoice publish;
 };
 
 // The saved sounders marked Follow, in the list's order.
@@ -57,6 +61,7 @@ public:
     Status Save(const RigChoice& rig) const;
     Status Save(const IonogramChoice& ionogram) const;
     Status Save(const sweep::PlanChoice& plan) const;
+    Status Save(const PublishChoice& publish) const;
 
     // The sounder group, for its list of saved sounders.
     SounderStore Sounders() const { return SounderStore(iniFile); }

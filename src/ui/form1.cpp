@@ -74,6 +74,9 @@ Form1::Form1(Options opts, QWidget* parent)
 }
 
 Form1::~Form1() {
+    publisher.reset(); // the status goes offline
+    webFace.reset();
+    feed.reset();
     // Dialogs act on the station: they must not outlive it.
     delete form2.data();
     delete form3.data();
@@ -203,6 +206,18 @@ void Form1::Load() {
     const StationSettings settings = store.Load(&notices);
     savedSounders.Reload();
     station.Apply(settings);
+    feed = std::make_unique<StationFeed>(station);
+    if (settings.publish.enabled) {
+        publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
+        connect(publisher.get(), &network::Publisher::Problem, this, &Form1::ShowMessage);
+        network::FollowFeed(*feed, *publisher);
+        QStringList followed;
+        for (const SavedSounder& sounder : FollowedSounders(settings)) {
+            followed << sounder.name;
+        }
+        publisher->SetFollowing(followed, QDateTime::currentDateTimeUtc());
+        publisher->Start();
+    }
     Text2->setText(settings.basic.chirpTime);
     ShowFollowed();
     for (const QString& notice : notices) {
@@ -242,13 +257,11 @@ void Form1::ServeWeb(const WebChoice& choice) {
             return;
         }
     }
-    feed = std::make_unique<StationFeed>(station);
     webFace = web::FaceOf(feed.get());
     webFace->SetToken(token);
     if (const QString failed = webFace->Listen(address->address, address->port);
         !failed.isEmpty()) {
         webFace.reset();
-        feed.reset();
         refuse(QStringLiteral("%1 port %2 cannot be listened on (%3).")
                    .arg(address->address.toString())
                    .arg(address->port)

@@ -4,9 +4,11 @@
 // a view of the station behind them. It loads the settings and opens the port before it is
 // shown, writes the settings back when it closes, and opens the configuration dialogs.
 
+#include "network/publisher.h"
 #include "settings/savedsounders.h"
 #include "settings/stationstore.h"
 #include "station/station.h"
+#include "station/stationfeed.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -140,10 +142,14 @@ private:
     QPointer<IonogramWindow> ionogramWindow;
     QPointer<PropagationWindow> propagationWindow;
     QPointer<HeardWindow> heardWindow;
-    // The web face and the feed it observes the station through; before the station goes.
+    // The feed the web face and the publisher observe the station through; before the station
+    // goes.
     std::unique_ptr<StationFeed> feed;
     std::unique_ptr<web::WebFace> webFace;
     QString lastNotice;
     bool unloaded = false;
     bool exposeWatched = false;
+    // Each scaled sweep to the broker, when the settings' group "publish" says so; its problems
+    // are shown as the station's are.
+    std::unique_ptr<network::Publisher> publisher;
 };

@@ -1,0 +1,323 @@
+#include "network/networkmap.h"
+
+#include "geo/position.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPainter>
+#include <QPainterPath>
+#include <cmath>
+#include <map>
+
+static void LoadMapResources() {
+    Q_INIT_RESOURCE(network);
+}
+
+namespace network {
+
+namespace {
+
+constexpr int kTableHeight = 260;
+constexpr int kMargin = 12;
+constexpr int kPathSegments = 48;
+constexpr double kDegree = M_PI / 180;
+constexpr int kLastHourS = 3600;
+constexpr double kHalfTurn = 180;
+constexpr int kTableColumns = 4;
+constexpr int kLineHeight = 18;
+constexpr int kDotRadius = 5;
+constexpr int kScaleWidth = 300;
+constexpr int kScaleHeight = 14;
+
+struct Vector3 {
+    double x, y, z;
+};
+
+Vector3 ToVector(double lat, double lon) {
+    return {std::cos(lat * kDegree) * std::cos(lon * kDegree),
+            std::cos(lat * kDegree) * std::sin(lon * kDegree), std::sin(lat * kDegree)};
+}
+
+// The point at `fraction` of the great circle from a to b (degrees).
+QPointF Along(const Vector3& a, const Vector3& b, double fraction) {
+    const double dot = std::clamp(a.x * b.x + a.y * b.y + a.z * b.z, -1.0, 1.0);
+    const double angle = std::acos(dot);
+    const double sa = std::sin(angle);
+    const double wa = sa < 1e-9 ? 1 - fraction : std::sin((1 - fraction) * angle) / sa;
+    const double wb = sa < 1e-9 ? fraction : std::sin(fraction * angle) / sa;
+    const Vector3 p{wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z};
+    return {std::atan2(p.y, p.x) / kDegree, std::atan2(p.z, std::hypot(p.x, p.y)) / kDegree};
+}
+
+// The sounder's end of a path: the station reflected through the midpoint on the great circle.
+Vector3 FarEnd(const Vector3& station, const Vector3& midpoint) {
+    const double dot = station.x * midpoint.x + station.y * midpoint.y + station.z * midpoint.z;
+    return {2 * dot * midpoint.x - station.x, 2 * dot * midpoint.y - station.y,
+            2 * dot * midpoint.z - station.z};
+}
+
+// Draws a line of (lon, lat) points, broken where it crosses the map's edge.
+void DrawGeoLine(QPainter& painter, const std::vector<QPointF>& lonLat, int width, int height) {
+    QPolygonF part;
+    for (std::size_t i = 0; i < lonLat.size(); ++i) {
+        if (i > 0 && std::abs(lonLat[i].x() - lonLat[i - 1].x()) > kHalfTurn) {
+            painter.drawPolyline(part);
+            part.clear();
+        }
+        part << MapPoint(lonLat[i].y(), lonLat[i].x(), width, height);
+    }
+    painter.drawPolyline(part);
+}
+
+} // namespace
+
+std::vector<QPolygonF> LandRings(const QByteArray& topoJson) {
+    const QJsonObject topology = QJsonDocument::fromJson(topoJson).object();
+    const QJsonArray scale = topology.value(QLatin1String("transform"))
+                                 .toObject()
+                                 .value(QLatin1String("scale"))
+                                 .toArray();
+    const QJsonArray translate = topology.value(QLatin1String("transform"))
+                                     .toObject()
+                                     .value(QLatin1String("translate"))
+                                     .toArray();
+    const bool quantized = scale.size() == 2 && translate.size() == 2;
+    std::vector<QPolygonF> arcs;
+    for (const QJsonValue& arcValue : topology.value(QLatin1String("arcs")).toArray()) {
+        QPolygonF arc;
+        double x = 0;
+        double y = 0;
+        for (const QJsonValue& pointValue : arcValue.toArray()) {
+            const QJsonArray point = pointValue.toArray();
+            if (quantized) {
+                x += point.at(0).toDouble();
+                y += point.at(1).toDouble();
+                arc << QPointF(x * scale.at(0).toDouble() + translate.at(0).toDouble(),
+                               y * scale.at(1).toDouble() + translate.at(1).toDouble());
+            } else {
+                arc << QPointF(point.at(0).toDouble(), point.at(1).toDouble());
+            }
+        }
+        arcs.push_back(arc);
+    }
+    std::vector<QPolygonF> rings;
+    const QJsonObject land =
+        topology.value(QLatin1String("objects")).toObject().value(QLatin1String("land")).toObject();
+    const auto addRing = [&](const QJsonArray& indices) {
+        QPolygonF ring;
+        for (const QJsonValue& indexValue : indices) {
+            const int index = indexValue.toInt();
+            const int arcIndex = index < 0 ? ~index : index;
+            if (arcIndex >= static_cast<int>(arcs.size())) {
+                continue;
+            }
+            QPolygonF arc = arcs[arcIndex];
+            if (index < 0) {
+                std::reverse(arc.begin(), arc.end());
+            }
+            ring += ring.isEmpty() ? arc : arc.mid(1);
+        }
+        rings.push_back(ring);
+    };
+    const auto addGeometry = [&](const QJsonObject& geometry) {
+        const QString type = geometry.value(QLatin1String("type")).toString();
+        const QJsonArray polygons = geometry.value(QLatin1String("arcs")).toArray();
+        if (type == QLatin1String("Polygon")) {
+            for (const QJsonValue& ring : polygons) {
+                addRing(ring.toArray());
+            }
+        } else if (type == QLatin1String("MultiPolygon")) {
+            for (const QJsonValue& polygon : polygons) {
+                for (const QJsonValue& ring : polygon.toArray()) {
+                    addRing(ring.toArray());
+                }
+            }
+        }
+    };
+    if (land.value(QLatin1String("type")).toString() == QLatin1String("GeometryCollection")) {
+        for (const QJsonValue& geometry : land.value(QLatin1String("geometries")).toArray()) {
+            addGeometry(geometry.toObject());
+        }
+    } else {
+        addGeometry(land);
+    }
+    return rings;
+}
+
+QPointF MapPoint(double latitude, double longitude, int width, int height) {
+    return {(longitude + kHalfTurn) / (2 * kHalfTurn) * width,
+            (kHalfTurn / 2 - latitude) / kHalfTurn * height};
+}
+
+QColor Fof2Colour(double fof2Mhz) {
+    const double share =
+        std::clamp((fof2Mhz - kFof2LowMhz) / (kFof2HighMhz - kFof2LowMhz), 0.0, 1.0);
+    // Blue through green and yellow to red.
+    constexpr double kBlueHue = 240;
+    return QColor::fromHsvF(static_cast<float>((1 - share) * kBlueHue / 360), 0.9f, 0.95f);
+}
+
+void AddSweep(NetworkPicture& picture, const ScaledRecord& record) {
+    const bool first = record.traces.empty() || record.traces.front().trace <= 1;
+    if (!first) {
+        return; // a later trace's row of a sweep already counted
+    }
+    picture.latest = std::max(picture.latest, record.sweepStartUtc);
+    StationTally& tally = picture.stations[record.station];
+    tally.locator = record.locator;
+    tally.last = std::max(tally.last, record.sweepStartUtc);
+    ++tally.sweeps;
+    if (record.traces.empty()) {
+        return;
+    }
+    const QString path = record.station + u'\n' + record.sounder;
+    const auto kept = picture.paths.find(path);
+    if (kept == picture.paths.end()) {
+        picture.paths.emplace(path, record);
+    } else if (kept->second.sweepStartUtc < record.sweepStartUtc) {
+        kept->second = record;
+    }
+}
+
+NetworkPicture PictureOf(const std::vector<ScaledRecord>& rows, const QDate& dayUtc) {
+    NetworkPicture picture;
+    picture.day = dayUtc;
+    for (const ScaledRecord& row : rows) {
+        AddSweep(picture, row);
+    }
+    return picture;
+}
+
+QImage DrawNetworkMap(const NetworkPicture& picture) {
+    static const std::vector<QPolygonF> land = [] {
+        LoadMapResources();
+        QFile file(QStringLiteral(":/network/land-110m.json"));
+        return file.open(QIODevice::ReadOnly) ? LandRings(file.readAll())
+                                              : std::vector<QPolygonF>();
+    }();
+    QImage image(kMapWidth, kMapHeight + kTableHeight, QImage::Format_RGB32);
+    image.fill(QColor(0xf4, 0xf6, 0xf8));
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(QRect(0, 0, kMapWidth, kMapHeight), QColor(0xdd, 0xe8, 0xf2));
+    painter.setPen(QPen(QColor(0x8a, 0x9a, 0x8a), 0.8));
+    painter.setBrush(QColor(0xee, 0xec, 0xe2));
+    for (const QPolygonF& ring : land) {
+        // A ring that crosses the antimeridian (±180°) is unwrapped and drawn once on each side.
+        QPolygonF unwrapped;
+        double shift = 0;
+        for (int i = 0; i < ring.size(); ++i) {
+            if (i > 0) {
+                const double step = ring[i].x() - ring[i - 1].x();
+                shift += step > kHalfTurn ? -2 * kHalfTurn : step < -kHalfTurn ? 2 * kHalfTurn : 0;
+            }
+            unwrapped << QPointF(ring[i].x() + shift, ring[i].y());
+        }
+        for (const double offset : {-2 * kHalfTurn, 0.0, 2 * kHalfTurn}) {
+            QPolygonF pixels;
+            for (const QPointF& point : unwrapped) {
+                pixels << MapPoint(point.y(), point.x() + offset);
+            }
+            painter.drawPolygon(pixels);
+        }
+    }
+    // Graticule every 30°.
+    painter.setPen(QPen(QColor(0xb8, 0xc4, 0xd0), 0.5, Qt::DotLine));
+    constexpr int kGraticuleDeg = 30;
+    for (int lon = -180; lon <= 180; lon += kGraticuleDeg) {
+        painter.drawLine(MapPoint(90, lon), MapPoint(-90, lon));
+    }
+    for (int lat = -60; lat <= 60; lat += kGraticuleDeg) {
+        painter.drawLine(MapPoint(lat, -180), MapPoint(lat, 180));
+    }
+
+    const QDateTime& latest = picture.latest;
+    const QDate& dayUtc = picture.day;
+    const std::map<QString, StationTally>& stations = picture.stations;
+    // The paths first, their midpoints over them.
+    std::vector<std::pair<QPointF, double>> midpoints;
+    painter.setBrush(Qt::NoBrush);
+    for (const auto& [path, row] : picture.paths) {
+        if (row.sweepStartUtc.secsTo(latest) > kLastHourS) {
+            continue;
+        }
+        const TraceRecord& trace = row.traces.front();
+        const auto station = geo::LocatorCentre(row.locator.toStdString());
+        if (!station || !std::isfinite(trace.midpointLat) || !std::isfinite(trace.fof2Mhz)) {
+            continue;
+        }
+        const Vector3 from = ToVector(station->latitude, station->longitude);
+        const Vector3 mid = ToVector(trace.midpointLat, trace.midpointLon);
+        const Vector3 to = FarEnd(from, mid);
+        std::vector<QPointF> line;
+        for (int i = 0; i <= kPathSegments; ++i) {
+            line.push_back(Along(from, to, static_cast<double>(i) / kPathSegments));
+        }
+        QColor colour = Fof2Colour(trace.fof2Mhz);
+        colour.setAlpha(90);
+        painter.setPen(QPen(colour, 1.0));
+        DrawGeoLine(painter, line, kMapWidth, kMapHeight);
+        midpoints.emplace_back(MapPoint(trace.midpointLat, trace.midpointLon), trace.fof2Mhz);
+    }
+    painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 0.6));
+    for (const auto& [point, fof2] : midpoints) {
+        painter.setBrush(Fof2Colour(fof2));
+        painter.drawEllipse(point, kDotRadius, kDotRadius);
+    }
+
+    // Title, colour scale and the table of stations.
+    painter.setPen(Qt::black);
+    QFont font = painter.font();
+    font.setPixelSize(14);
+    painter.setFont(font);
+    const int top = kMapHeight + kMargin;
+    painter.drawText(
+        QPoint(kMargin, top + kLineHeight - 4),
+        QStringLiteral("Tavmirok network %1 UTC: each path's last sweep and foF2 at its "
+                       "midpoint in the hour to %2; %3 station(s) heard from")
+            .arg(dayUtc.toString(Qt::ISODate), latest.isValid()
+                                                   ? latest.toString(QStringLiteral("HH:mm"))
+                                                   : QStringLiteral("--:--"))
+            .arg(stations.size()));
+    constexpr int kScaleLabelRoom = 110;
+    const int scaleLeft = kMapWidth - kScaleWidth - kScaleLabelRoom;
+    for (int x = 0; x < kScaleWidth; ++x) {
+        painter.setPen(
+            Fof2Colour(kFof2LowMhz + (kFof2HighMhz - kFof2LowMhz) * x / (kScaleWidth - 1)));
+        painter.drawLine(scaleLeft + x, top, scaleLeft + x, top + kScaleHeight);
+    }
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(scaleLeft - 3 * kMargin, top + kScaleHeight - 2),
+                     QString::number(kFof2LowMhz));
+    painter.drawText(QPoint(scaleLeft + kScaleWidth + 4, top + kScaleHeight - 2),
+                     QStringLiteral("%1 MHz foF2").arg(kFof2HighMhz));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    const int tableTop = top + 2 * kLineHeight + 4;
+    const int rowsPerColumn = (kTableHeight - 3 * kLineHeight - kMargin) / kLineHeight;
+    const int columnWidth = (kMapWidth - 2 * kMargin) / kTableColumns;
+    int index = 0;
+    const int room = rowsPerColumn * kTableColumns;
+    for (const auto& [name, heard] : stations) {
+        if (index == room - 1 && static_cast<int>(stations.size()) > room) {
+            painter.drawText(
+                QPoint(kMargin + (index / rowsPerColumn) * columnWidth,
+                       tableTop + (index % rowsPerColumn) * kLineHeight),
+                QStringLiteral("... and %1 more").arg(static_cast<int>(stations.size()) - index));
+            break;
+        }
+        painter.drawText(QPoint(kMargin + (index / rowsPerColumn) * columnWidth,
+                                tableTop + (index % rowsPerColumn) * kLineHeight),
+                         QStringLiteral("%1  %2  %3 sweeps, last %4")
+                             .arg(name, heard.locator)
+                             .arg(heard.sweeps)
+                             .arg(heard.last.toString(QStringLiteral("HH:mm"))));
+        ++index;
+    }
+    painter.end();
+    return image;
+}
+
+} // namespace network
