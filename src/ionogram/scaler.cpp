@@ -813,6 +813,524 @@ bool Flat(const Chain& chain) {
     return Median(top) - Median(lowest) <= kFlatMs;
 }
 
+// ---- Whole curves ------------------------------------------------------------------------------
+// A mode's trace is one curve of a known family: over a flat earth a parabolic layer's oblique
+// trace (the secant law and Martyn's theorem) has, with lengths counted in half hops, a shape
+// set by the layer's base height and semi-thickness alone; its frequencies scale with the MOF
+// and its delays with the path. Anchored at a nose (the MOF's column and the delay there), a
+// shape gives the low ray's and the high ray's delay at every lower frequency, and the peaks
+// along them are its evidence: modes are read as whole curves, strongest first, so that a
+// weaker mode close above a stronger one keeps its own nose and cells.
+
+constexpr int kShapeSamples = 400;        // the curve's delay by f / MOF, sampled evenly
+constexpr int kBaseShapes = 18;           // base height over half hop, log-spaced ...
+constexpr double kLeastBase = 0.04;       // ... from here
+constexpr double kMostBase = 6;           // ... to here
+constexpr int kThicknessShapes = 7;       // semi-thickness over base height, log-spaced ...
+constexpr double kLeastThickness = 0.025; // ... from here
+constexpr double kMostThickness = 1;      // ... to here
+constexpr int kLayerSamples = 2000;       // along u = ln((1 + x) / (1 - x)), x = f_v / f_c
+constexpr double kLeastU = 1e-3;
+constexpr double kMostU = 1e5;
+constexpr double kCurveMs = 0.25; // a peak within this of the curve lies on it
+constexpr double kNoseDb = 10;    // a nose stands this far over the noise
+constexpr int kNoseSupport = 2;   // of the kNoseSupportOf positions under the nose, on the curve
+constexpr int kNoseSupportOf = 4;
+constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
+// ... and is not heard at all over no more columns in a row than a silent band takes.
+constexpr int kCurveGapColumns = 35;
+constexpr int kNosePlaces = 5;    // the MOF is tried at these fifths of its column's step
+constexpr double kSpreadMs = 0.5; // a thick trace's paths spread over this at most
+constexpr double kTraceCostDb = 120;
+
+struct CurveShape {
+    std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
+    std::vector<float> high; // the high ray's, INFINITY where there is none
+};
+
+// The shape of a layer whose base lies `base` half hops high, its semi-thickness `thickness`
+// times its base height.
+CurveShape MakeShape(double base, double thickness) {
+    std::vector<double> f(kLayerSamples);
+    std::vector<double> delay(kLayerSamples);
+    int nose = 0;
+    for (int i = 0; i < kLayerSamples; ++i) {
+        const double u = kLeastU * std::pow(kMostU / kLeastU, double(i) / (kLayerSamples - 1));
+        const double x = std::tanh(u / 2);
+        const double height = base + base * thickness / 2 * x * u;
+        delay[i] = std::hypot(height, 1.0);
+        f[i] = x * delay[i] / height;
+        nose = f[i] > f[nose] ? i : nose;
+    }
+    CurveShape shape{std::vector<float>(kShapeSamples + 1, INFINITY),
+                     std::vector<float>(kShapeSamples + 1, INFINITY)};
+    // Each ray's delay at evenly spaced f / MOF, by linear interpolation along its branch.
+    auto fill = [&](std::vector<float>* out, int from, int to, int step) {
+        for (int i = from; i != to; i += step) {
+            const double r0 = f[i] / f[nose];
+            const double r1 = f[i + step] / f[nose];
+            const double lo = std::min(r0, r1);
+            const double hi = std::max(r0, r1);
+            for (int k = int(std::ceil(lo * kShapeSamples)); k <= int(hi * kShapeSamples); ++k) {
+                const double r = double(k) / kShapeSamples;
+                const double t = hi > lo ? (r - r0) / (r1 - r0) : 0;
+                const double d = (delay[i] + t * (delay[i + step] - delay[i])) / delay[nose];
+                if (k >= 0 && k <= kShapeSamples && !(d >= (*out)[k])) {
+                    (*out)[k] = float(d);
+                }
+            }
+        }
+    };
+    fill(&shape.low, 0, nose, 1);
+    fill(&shape.high, kLayerSamples - 1, nose, -1);
+    shape.high[kShapeSamples] = shape.low[kShapeSamples] = 1;
+    return shape;
+}
+
+// The shapes at kFine places per step of the grids of base heights and thicknesses; made once.
+constexpr int kFine = 4;
+constexpr int kFineBases = (kBaseShapes - 1) * kFine + 1;
+constexpr int kFineThicknesses = (kThicknessShapes - 1) * kFine + 1;
+
+const std::vector<CurveShape>& Shapes() {
+    static const std::vector<CurveShape> shapes = [] {
+        std::vector<CurveShape> made;
+        for (int a = 0; a < kFineBases; ++a) {
+            for (int b = 0; b < kFineThicknesses; ++b) {
+                made.push_back(MakeShape(
+                    kLeastBase * std::pow(kMostBase / kLeastBase, double(a) / (kFineBases - 1)),
+                    kLeastThickness * std::pow(kMostThickness / kLeastThickness,
+                                               double(b) / (kFineThicknesses - 1))));
+            }
+        }
+        return made;
+    }();
+    return shapes;
+}
+
+// A mode read as a curve: its nose (position, MOF, delay) and shape.
+struct CurveMode {
+    int nose = 0;        // the position of the nose's column ...
+    double anchorMs = 0; // ... and the delay of its peak there, on the low ray
+    double mofKhz = 0;   // within that column's step
+    double noseMs = 0;   // where the curve puts the nose
+    int shape = 0;       // in Shapes()
+    double score = 0;
+    int oNose = -1; // its O trace's nose, where resolved
+};
+
+// The mode with its nose's delay set so that the low ray passes through the anchor.
+CurveMode Placed(CurveMode mode, double anchorKhz) {
+    const CurveShape& shape = Shapes()[mode.shape];
+    const double r = std::clamp(anchorKhz / mode.mofKhz, 0.0, 1.0);
+    const double ratio = shape.low[int(std::lround(r * kShapeSamples))];
+    mode.noseMs = ratio > 0 && std::isfinite(ratio) ? mode.anchorMs / ratio : mode.anchorMs;
+    return mode;
+}
+
+// The curve's low (or high) ray delay at khz; NaN where it has none.
+double CurveDelay(const CurveMode& mode, double khz, bool high) {
+    const double r = khz / mode.mofKhz;
+    if (r < 0 || r > 1) {
+        return NAN;
+    }
+    const CurveShape& shape = Shapes()[mode.shape];
+    const double d = (high ? shape.high : shape.low)[int(std::lround(r * kShapeSamples))];
+    return std::isinf(d) ? NAN : mode.noseMs * d;
+}
+
+// The peak of the column nearest delayMs within kCurveMs that is still free, or -1.
+int PeakOnCurve(const std::vector<ColumnPeak>& column, const std::vector<bool>& used,
+                double delayMs, int other = -1) {
+    int best = -1;
+    for (int p = 0; p < int(column.size()); ++p) {
+        const double apart = std::abs(column[p].delayMs - delayMs);
+        if (!used[p] && p != other && apart <= kCurveMs &&
+            (best < 0 || apart < std::abs(column[best].delayMs - delayMs))) {
+            best = p;
+        }
+    }
+    return best;
+}
+
+struct CurveEvidence {
+    double score = 0;
+    int positions = 0; // under the nose, with a peak on the curve
+    int span = 0;      // from the lowest such position to the nose
+    int nearNose = 0;  // of the kNoseSupportOf positions under the nose
+    int widestGap = 0; // positions in a row without a peak on the curve
+};
+
+CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
+                       const std::vector<std::vector<ColumnPeak>>& peaks,
+                       const std::vector<std::vector<bool>>& used) {
+    CurveEvidence evidence;
+    int lowest = mode.nose;
+    int highest = mode.nose; // the high ray's last peak, going down from the nose
+    for (int q = mode.nose; q >= 0; --q) {
+        bool held = false;
+        int low = -1; // the low ray's peak, which the high ray cannot count again
+        for (bool high : {false, true}) {
+            const double delay = CurveDelay(mode, khz[q], high);
+            // A high ray is heard from its nose down, fading out as it rises: what lies on its
+            // course further on is another trace's. (Near the nose, within the resolution of its
+            // low ray, the two are one peak.)
+            if (high && mode.nose - q <= kNoseSupportOf &&
+                delay - CurveDelay(mode, khz[q], false) < kResolutionMs) {
+                highest = q;
+            }
+            if (std::isnan(delay) || (high && (q == mode.nose || highest - q > kNoseColumns + 1))) {
+                continue;
+            }
+            const int p = PeakOnCurve(peaks[q], used[q], delay, low);
+            if (p >= 0) {
+                evidence.score += peaks[q][p].snrDb - kCellDb + 1;
+                held = true;
+                low = p;
+                highest = high ? q : highest;
+            }
+        }
+        if (held) {
+            ++evidence.positions;
+            evidence.widestGap = std::max(evidence.widestGap, lowest - q - 1);
+            lowest = q;
+            evidence.nearNose += q < mode.nose && q >= mode.nose - kNoseSupportOf;
+        }
+    }
+    evidence.span = mode.nose - lowest + 1;
+    return evidence;
+}
+
+// Tries the shapes at `count` places `step` apart from `from` places (in steps) off the best's,
+// on each grid, keeping the best: over the whole grid where from is 0 and the best's shape too.
+void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int bases,
+               int thicknesses, const std::vector<double>& khz,
+               const std::vector<std::vector<ColumnPeak>>& peaks,
+               const std::vector<std::vector<bool>>& used) {
+    const bool around = fromBase != 0;
+    const int base = around ? best->shape / kFineThicknesses : 0;
+    const int thickness = around ? best->shape % kFineThicknesses : 0;
+    const CurveMode start = *best;
+    for (int a = 0; a < bases; ++a) {
+        for (int b = 0; b < thicknesses; ++b) {
+            const int atBase = base + (fromBase + a) * step;
+            const int atThickness = thickness + (fromThickness + b) * step;
+            if (atBase < 0 || atBase >= kFineBases || atThickness < 0 ||
+                atThickness >= kFineThicknesses) {
+                continue;
+            }
+            CurveMode mode = start;
+            mode.shape = atBase * kFineThicknesses + atThickness;
+            mode = Placed(mode, khz[mode.nose]);
+            mode.score = Evidence(mode, khz, peaks, used).score;
+            if (mode.score > best->score) {
+                *best = mode;
+            }
+        }
+    }
+}
+
+// The best shape for a nose, by its evidence.
+CurveMode FitNose(int nose, double mofKhz, double anchorMs, const std::vector<double>& khz,
+                  const std::vector<std::vector<ColumnPeak>>& peaks,
+                  const std::vector<std::vector<bool>>& used) {
+    CurveMode best{nose, anchorMs, mofKhz, anchorMs, 0, -1, -1};
+    TryShapes(&best, kFine * 2, 0, 0, (kFineBases - 1) / (kFine * 2) + 1,
+              (kFineThicknesses - 1) / (kFine * 2) + 1, khz, peaks, used);
+    TryShapes(&best, kFine, -1, -1, 3, 3, khz, peaks, used);
+    return best;
+}
+
+// A mode's shape refined between the grid's places, and its MOF's place within its column's
+// step (near a sharp nose it matters), so that its high ray and nose lie on the curve.
+CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vector<double>& nextKhz,
+                 const std::vector<std::vector<ColumnPeak>>& peaks,
+                 const std::vector<std::vector<bool>>& used) {
+    const double stepKhz = nextKhz[mode.nose] - khz[mode.nose];
+    for (int place = 1; place < kNosePlaces; ++place) {
+        CurveMode tried = mode;
+        tried.mofKhz = khz[mode.nose] + stepKhz * place / kNosePlaces;
+        tried = Placed(tried, khz[mode.nose]);
+        tried.score = Evidence(tried, khz, peaks, used).score;
+        if (tried.score > mode.score) {
+            mode = tried;
+        }
+    }
+    for (int step = kFine / 2; step >= 1; step /= 2) {
+        TryShapes(&mode, step, -1, -1, 3, 3, khz, peaks, used);
+    }
+    return mode;
+}
+
+// Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose.
+bool Holds(const CurveEvidence& evidence) {
+    return evidence.positions >= kMinColumns && evidence.nearNose >= kNoseSupport &&
+           evidence.positions >= kSupportShare * evidence.span &&
+           evidence.widestGap <= kCurveGapColumns;
+}
+
+// Whether the O nose of an O/X pair: kSplitFromKhz to kSplitToKhz under the X nose, where the X
+// trace's low ray runs at most kNoseMs under it (the O trace's low ray runs with the X's far
+// below and rises into its nose first).
+bool ONoseOf(const CurveMode& o, const CurveMode& x, const std::vector<double>& khz) {
+    const double split = x.mofKhz - o.mofKhz;
+    const double over = o.anchorMs - CurveDelay(x, khz[o.nose], false);
+    return split >= kSplitFromKhz && split <= kSplitToKhz && over >= -kCurveMs && over <= kNoseMs;
+}
+
+// The peaks along the curve, by position.
+Chain CurvePoints(const CurveMode& mode, const std::vector<double>& khz,
+                  const std::vector<std::vector<ColumnPeak>>& peaks) {
+    Chain points;
+    for (int q = 0; q <= mode.nose; ++q) {
+        for (bool high : {false, true}) {
+            const double delay = CurveDelay(mode, khz[q], high);
+            for (const ColumnPeak& peak : peaks[q]) {
+                if (std::abs(peak.delayMs - delay) <= kCurveMs) {
+                    points.push_back({q, peak.delayMs, peak.snrDb});
+                }
+            }
+        }
+    }
+    return points;
+}
+
+// A thick trace's later paths run as a flat curve a fraction of a millisecond above its first,
+// as far as the trace: a curve over a stronger mode's, within kSpreadMs of it where both run,
+// is such a path unless it rises into a nose of its own or shows a high ray.
+bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
+             const std::vector<double>& khz, const std::vector<std::vector<ColumnPeak>>& peaks) {
+    const double far = mode.mofKhz * kHalf;
+    const double rise = mode.noseMs - CurveDelay(mode, far, false);
+    int highRay = 0;
+    for (int q = mode.nose - 1; q >= std::max(0, mode.nose - kNoseSupportOf); --q) {
+        const double delay = CurveDelay(mode, khz[q], true);
+        highRay += !std::isnan(delay) && delay - CurveDelay(mode, khz[q], false) >= kResolutionMs &&
+                   std::any_of(peaks[q].begin(), peaks[q].end(), [&](const ColumnPeak& peak) {
+                       return std::abs(peak.delayMs - delay) <= kCurveMs;
+                   });
+    }
+    std::vector<double> x;
+    std::vector<double> y;
+    for (const Point& point : CurvePoints(mode, khz, peaks)) {
+        x.push_back(point.position);
+        y.push_back(point.delayMs);
+    }
+    const bool falls = FitLine(x, y).slope < -kDescendingMsPerColumn;
+    return std::any_of(stronger.begin(), stronger.end(), [&](const CurveMode& other) {
+        // A nose just under a stronger one may be its O nose (see PairCurves).
+        const double split = other.mofKhz - mode.mofKhz;
+        const double apart = CurveDelay(mode, far, false) - CurveDelay(other, far, false);
+        // (An O nose rises into its nose off the X trace's low ray; a high ray's piece only
+        // comes down.)
+        bool risesInto = false;
+        for (int q = std::max(0, mode.nose - kNoseSupport); q < mode.nose; ++q) {
+            for (const ColumnPeak& peak : peaks[q]) {
+                const double rise = mode.anchorMs - peak.delayMs;
+                const double offLow = peak.delayMs - CurveDelay(other, khz[q], false);
+                risesInto =
+                    risesInto || (rise >= kCurveMs / 2 && rise <= kNoseMs && offLow > kCurveMs / 2);
+            }
+        }
+        const bool oNose = ONoseOf(mode, other, khz) && risesInto;
+        // A piece that comes down onto a stronger mode running on beyond it is its high ray.
+        const double over = mode.anchorMs - CurveDelay(other, khz[mode.nose], false);
+        // (A weaker mode's own low ray runs apart from the stronger's.)
+        int ownLow = 0;
+        for (int q = 0; q < mode.nose; ++q) {
+            const double delay = CurveDelay(mode, khz[q], false);
+            const bool apart = delay - CurveDelay(other, khz[q], false) > kCurveMs / 2;
+            ownLow +=
+                apart && std::any_of(peaks[q].begin(), peaks[q].end(), [&](const ColumnPeak& p) {
+                    return std::abs(p.delayMs - delay) <= kCurveMs / 2;
+                });
+        }
+        if (falls && over > 0 && other.nose >= mode.nose && !oNose && ownLow < kMinColumns) {
+            return true;
+        }
+        // A nose on a stronger mode's low ray, where that runs on, is where it faded; one on
+        // its high ray is a piece of it, cut where it faded.
+        const double onHigh = mode.anchorMs - CurveDelay(other, khz[mode.nose], true);
+        // Two noses in one column are one mode's, its high ray just above its nose (modes
+        // whose noses coincide within a step are read as one).
+        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseMs) {
+            return true;
+        }
+        if ((split > kSplitToKhz && std::abs(over) <= kCurveMs) ||
+            (std::abs(onHigh) <= kCurveMs && !oNose)) {
+            return true;
+        }
+        return rise < kNoseRiseMs / 2 && highRay < kNoseSupport && split >= -kSplitToKhz &&
+               apart >= 0 && apart <= kSpreadMs;
+    });
+}
+
+// A weaker tip (the X trace beyond the O nose, a nose under kNoseDb) runs on from a nose at
+// nearly its delay, not far weaker: the nose moves onto it, column by column, and the curve is
+// refitted.
+CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
+                     const std::vector<double>& nextKhz,
+                     const std::vector<std::vector<ColumnPeak>>& peaks,
+                     const std::vector<std::vector<bool>>& used) {
+    for (int q = mode.nose + 1; q < int(peaks.size()); ++q) {
+        const int p = PeakOnCurve(peaks[q], used[q], mode.anchorMs);
+        const int at = PeakOnCurve(peaks[mode.nose], used[mode.nose], mode.anchorMs);
+        if (p < 0 || at < 0 || peaks[q][p].delayMs < mode.anchorMs - kCurveMs / 2 ||
+            peaks[q][p].snrDb < peaks[mode.nose][at].snrDb - kNoseDropDb) {
+            break;
+        }
+        mode = FitNose(q, (khz[q] + nextKhz[q]) * kHalf, peaks[q][p].delayMs, khz, peaks, used);
+    }
+    return mode;
+}
+
+// Reads the modes as curves, strongest first: each nose candidate (a peak of at least kNoseDb)
+// fitted, the best taken, its peaks set aside, the rest refitted as needed.
+std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
+                                  const std::vector<double>& nextKhz,
+                                  const std::vector<std::vector<ColumnPeak>>& peaks) {
+    std::vector<std::vector<bool>> used(peaks.size());
+    for (std::size_t q = 0; q < peaks.size(); ++q) {
+        used[q].assign(peaks[q].size(), false);
+    }
+    std::vector<CurveMode> candidates;
+    for (int q = 0; q < int(peaks.size()); ++q) {
+        for (const ColumnPeak& peak : peaks[q]) {
+            // A nose ends its trace: nothing runs on at its delay in the next column.
+            // (A stronger trace's later paths may run on a little under it.)
+            bool runsOn = false;
+            for (int next = q + 1; next < int(peaks.size()) && next <= q + 1 + kLargestGap;
+                 ++next) {
+                runsOn = runsOn || std::any_of(peaks[next].begin(), peaks[next].end(),
+                                               [&](const ColumnPeak& on) {
+                                                   const double rise = on.delayMs - peak.delayMs;
+                                                   return rise >= -kCurveMs / 2 && rise <= kCurveMs;
+                                               });
+            }
+            // ... and the trace leads up to it.
+            bool ledTo = false;
+            for (int back = std::max(0, q - kNoseSupport); back < q; ++back) {
+                ledTo = ledTo ||
+                        std::any_of(peaks[back].begin(), peaks[back].end(),
+                                    [&](const ColumnPeak& before) {
+                                        return std::abs(before.delayMs - peak.delayMs) <= kNoseMs;
+                                    });
+            }
+            if (peak.snrDb >= kNoseDb && !runsOn && ledTo) {
+                candidates.push_back(
+                    FitNose(q, (khz[q] + nextKhz[q]) * kHalf, peak.delayMs, khz, peaks, used));
+            }
+        }
+    }
+    std::vector<CurveMode> modes;
+    while (!candidates.empty()) {
+        auto best = std::max_element(
+            candidates.begin(), candidates.end(),
+            [](const CurveMode& a, const CurveMode& b) { return a.score < b.score; });
+        if (best->score <= 0) {
+            break;
+        }
+        // Its score may have fallen since it was fitted: refit, and take it only if it still
+        // leads.
+        const double was = best->score;
+        *best = FitNose(best->nose, best->mofKhz, best->anchorMs, khz, peaks, used);
+        const bool leads =
+            std::all_of(candidates.begin(), candidates.end(),
+                        [&](const CurveMode& c) { return &c == &*best || c.score <= best->score; });
+        if (best->score < was && !leads) {
+            continue;
+        }
+        CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
+        candidates.erase(best);
+        if (!Holds(Evidence(mode, khz, peaks, used)) || Shadows(mode, modes, khz, peaks)) {
+            continue;
+        }
+        if (const CurveMode longer = ExtendNose(mode, khz, nextKhz, peaks, used);
+            longer.nose != mode.nose) {
+            mode = Refine(longer, khz, nextKhz, peaks, used);
+        }
+        modes.push_back(mode);
+        for (int q = mode.nose; q >= 0; --q) {
+            for (bool high : {false, true}) {
+                const double delay = CurveDelay(mode, khz[q], high);
+                if (!std::isnan(delay)) {
+                    const int p = PeakOnCurve(peaks[q], used[q], delay);
+                    if (p >= 0) {
+                        used[q][p] = true;
+                    }
+                }
+            }
+        }
+    }
+    return modes;
+}
+
+// An O/X pair is one mode: a curve whose nose lies kSplitFromKhz to kSplitToKhz under another's
+// and whose low ray runs with that one's far under both noses is the other's O trace. Sets each
+// O curve's owner to its X curve (the rest own themselves) and the X curve's oNose.
+std::vector<int> PairCurves(std::vector<CurveMode>* modes, const std::vector<double>& khz) {
+    std::sort(modes->begin(), modes->end(),
+              [](const CurveMode& a, const CurveMode& b) { return a.mofKhz > b.mofKhz; });
+    std::vector<int> owner(modes->size());
+    std::iota(owner.begin(), owner.end(), 0);
+    for (std::size_t x = 0; x < modes->size(); ++x) {
+        for (std::size_t o = x + 1; o < modes->size() && owner[x] == int(x); ++o) {
+            CurveMode& xMode = (*modes)[x];
+            const CurveMode& oMode = (*modes)[o];
+            if (owner[o] != int(o) || xMode.oNose >= 0 || !ONoseOf(oMode, xMode, khz)) {
+                continue;
+            }
+            xMode.oNose = oMode.nose;
+            owner[o] = int(x);
+        }
+    }
+    return owner;
+}
+
+// Each peak goes to the curve it lies nearest (within kCurveMs), and through it to its mode: one
+// chain per mode, by position.
+std::vector<Chain> AssignToCurves(const std::vector<CurveMode>& modes,
+                                  const std::vector<int>& owner, const std::vector<double>& khz,
+                                  const std::vector<std::vector<ColumnPeak>>& peaks) {
+    std::vector<Chain> chains(modes.size());
+    for (int q = 0; q < int(peaks.size()); ++q) {
+        for (const ColumnPeak& peak : peaks[q]) {
+            int best = -1;
+            double nearest = kCurveMs;
+            for (int m = 0; m < int(modes.size()); ++m) {
+                for (bool high : {false, true}) {
+                    const double apart =
+                        std::abs(CurveDelay(modes[m], khz[q], high) - peak.delayMs);
+                    if (q <= modes[m].nose && apart <= nearest) {
+                        best = owner[m];
+                        nearest = apart;
+                    }
+                }
+            }
+            if (best >= 0) {
+                chains[best].push_back({q, peak.delayMs, peak.snrDb});
+            }
+        }
+    }
+    return chains;
+}
+
+// How much of the sweep a reading explains: the cells of its traces over the level at which a
+// peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
+// explains more than a few cells).
+double Explained(const std::vector<Chain>& chains) {
+    double explained = 0;
+    for (const Chain& chain : chains) {
+        if (IsTrace(chain)) {
+            explained -= kTraceCostDb;
+            for (const Point& point : chain) {
+                explained += point.snrDb - kCellDb + 1;
+            }
+        }
+    }
+    return explained;
+}
+
 } // namespace
 
 bool ColumnFlooded(const std::vector<float>& snrDb) {
@@ -893,34 +1411,63 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
             rows.push_back(&row);
         }
     }
-    std::vector<Chain> chains = Link(peaks);
-    Stitch(&chains);
-    for (Chain& chain : chains) {
+    // Two readings: peaks linked column by column, and whole curves. The one that explains
+    // more of the cells for the traces it reports is taken.
+    std::vector<Chain> linked = Link(peaks);
+    Stitch(&linked);
+    for (Chain& chain : linked) {
         TrimEnds(&chain);
     }
-    JoinAtNoses(&chains);
-    JoinAcrossGaps(&chains);
-    MergeHighRays(&chains);
-    MergeShadows(&chains);
-    ExtendToNoses(&chains, peaks);
-    HoldWeakEnds(&chains, rows, sweep.delayFromMs);
-    MergeHighRays(&chains); // again, for what the joins above left of high rays
-    MergeOneDelay(&chains);
-    const std::vector<int> oEnds = PairMagnetoionic(&chains, khz, nextKhz);
+    JoinAtNoses(&linked);
+    JoinAcrossGaps(&linked);
+    MergeHighRays(&linked);
+    MergeShadows(&linked);
+    ExtendToNoses(&linked, peaks);
+    HoldWeakEnds(&linked, rows, sweep.delayFromMs);
+    MergeHighRays(&linked); // again, for what the joins above left of high rays
+    MergeOneDelay(&linked);
+    std::vector<int> linkedONoses = PairMagnetoionic(&linked, khz, nextKhz);
+    for (std::size_t c = 0; c < linked.size(); ++c) {
+        if (linkedONoses[c] < 0 && !linked[c].empty()) {
+            linkedONoses[c] = ONoseWithin(linked[c], nextKhz);
+        }
+    }
 
+    std::vector<CurveMode> modes = ReadCurves(khz, nextKhz, peaks);
+    const std::vector<int> owner = PairCurves(&modes, khz);
+    std::vector<Chain> curves;
+    std::vector<int> curveONoses;
+    const std::vector<Chain> assigned = AssignToCurves(modes, owner, khz, peaks);
+    for (std::size_t c = 0; c < assigned.size(); ++c) {
+        if (!assigned[c].empty()) {
+            curves.push_back(assigned[c]);
+            curveONoses.push_back(modes[c].oNose);
+        }
+    }
+    // The curve's ends as the cells have them: noise beyond a trace's end let go, a nose peak
+    // above the curve's and a weak end along it taken.
+    for (Chain& chain : curves) {
+        TrimEnds(&chain);
+    }
+    ExtendToNoses(&curves, peaks);
+    HoldWeakEnds(&curves, rows, sweep.delayFromMs);
+
+    const bool byCurves = Explained(curves) > Explained(linked);
+    const std::vector<Chain>& chains = byCurves ? curves : linked;
+    const std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
         const Chain& chain = chains[c];
-        const int first = chain.front().position;
-        const int last = chain.back().position;
         if (!IsTrace(chain)) {
             continue;
         }
+        const int first = chain.front().position;
+        const int last = chain.back().position;
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
         trace.mofKhz = (khz[last] + nextKhz[last]) * kHalf;
-        const int oEnd = oEnds[c] >= 0 ? oEnds[c] : ONoseWithin(chain, nextKhz);
+        const int oEnd = oNoses[c];
         if (oEnd >= 0) {
             trace.oMofKhz = (khz[oEnd] + nextKhz[oEnd]) * kHalf;
         }

@@ -9,6 +9,11 @@
 // A peak counts from kCellDb (8 dB: 1.3 % of noise cells, which is why a trace needs to run
 // across kMinColumns columns, linked within kLinkMs, before it counts); a trace needs one cell
 // of at least kTraceDb (12 dB: 1.7e-5 of noise cells, about 1 in 150 columns of 20 ms).
+//
+// Two readings of one sweep: peaks linked column by column, and whole curves (each mode an
+// oblique layer trace fitted from its nose down, strongest first, so that a weaker mode a
+// fraction of a millisecond above a stronger one keeps its nose). The reading whose traces
+// explain more of the cells, less a cost per trace, is taken.
 
 #include "ionogram/ionogram.h"
 #include "ionogram/pathgeometry.h"
