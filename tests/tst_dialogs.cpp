@@ -598,7 +598,7 @@ private slots:
         TypeInto(dialog->Text1, QStringLiteral("94"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
         form->link.replyReceived = true; // as if the echo were already in
-        QVERIFY(form->link.Setfreq(2000000).IsOk());
+        form->link.Setfreq(2000000, std::nullopt, {});
         QCOMPARE(pty.Read(2000, 11), hex("FE FE 94 4D 05 00 00 00 02 00 FD"));
     }
 

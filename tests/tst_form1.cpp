@@ -454,9 +454,12 @@ private slots:
         form.Load();
         form.show();
         QCoreApplication::processEvents(); // load-time messages show once the window is up
-        QTimer::singleShot(0, &form, [&] { form.close(); });
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        QCOMPARE(pty.Read(2000, 11).size(), 11); // the park, waiting for its reply
+        QCOMPARE(form.link.CommandsInHand(), 1);
+        form.close();
         // The wait ended because the window closed, not because the radio was silent.
+        QCOMPARE(form.link.CommandsInHand(), 0);
         QVERIFY(form.link.RadioAnswering());
         QVERIFY(!form.isVisible());
         QCOMPARE(Stored("ChirpTime"), QStringLiteral("78"));

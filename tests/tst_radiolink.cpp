@@ -1,5 +1,6 @@
 // The command sender and the receive path of the radio link, over a real pseudo-terminal:
-// exact bytes on the wire, the shared reply flag, nested waits, the reply deadline, shut-down.
+// exact bytes on the wire, the shared reply flag, commands one at a time, the reply deadline,
+// shut-down.
 
 #include "link/civ.h"
 #include "link/radiolink.h"
@@ -17,25 +18,26 @@ struct LinkOnPty {
     SerialSettings serial;
     RadioLink link{serial};
     QStringList display;
-    int dispatches = 0;
-    std::function<void(int)> onDispatch; // called with the dispatch count before processing
+    std::vector<Status> ended; // each command's end, in order
 
     LinkOnPty() {
         QObject::connect(&link, &RadioLink::DisplayText,
                          [this](const QString& text) { display << text; });
         link.SetDisplayLocale(QLocale(QLocale::English, QLocale::UnitedStates));
         serial.comPort = pty.SlavePath();
-        link.SetDispatcher([this](bool mayBlock) {
-            ++dispatches;
-            if (onDispatch) {
-                onDispatch(dispatches);
-            }
-            QCoreApplication::processEvents(mayBlock ? QEventLoop::AllEvents |
-                                                           QEventLoop::WaitForMoreEvents
-                                                     : QEventLoop::AllEvents);
-        });
     }
     bool Open() { return link.OpenPort().IsOk(); }
+    RadioLink::Done Record() {
+        return [this](const Status& status) { ended.push_back(status); };
+    }
+    void Setfreq(std::int32_t hz, RadioLink::WriteTime at = std::nullopt) {
+        link.Setfreq(hz, at, Record());
+    }
+    // Runs the loop until n commands have ended; the last one's end.
+    Status AwaitEnd(std::size_t n = 1) {
+        [&] { QTRY_VERIFY_WITH_TIMEOUT(ended.size() >= n, 5000); }();
+        return ended.size() >= n ? ended.at(n - 1) : Status::Error(QStringLiteral("no end"));
+    }
     // Lets the link's receive events run until the display has n entries or time is up.
     void AwaitDisplay(int n) { QTRY_VERIFY_WITH_TIMEOUT(display.size() >= n, 5000); }
 };
@@ -67,15 +69,13 @@ private slots:
         LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.serial.radioAdress = address;
+        rig.Setfreq(frequency);
+        QVERIFY(rig.ended.empty()); // never ended inside the call
         // The bus echoes the frame back: that ends the wait and shows the frequency.
-        rig.onDispatch = [&](int n) {
-            if (n == 1) {
-                const QByteArray sent = rig.pty.Read(2000, frame.size());
-                QCOMPARE(sent, frame);
-                rig.pty.Write(sent);
-            }
-        };
-        QVERIFY(rig.link.Setfreq(frequency).IsOk());
+        const QByteArray sent = rig.pty.Read(2000, frame.size());
+        QCOMPARE(sent, frame);
+        rig.pty.Write(sent);
+        QVERIFY(rig.AwaitEnd().IsOk());
         QVERIFY(rig.link.RadioAnswering());
         QCOMPARE(rig.link.replyReceived, false);
         QCOMPARE(rig.display.size(), 2);
@@ -107,7 +107,8 @@ private slots:
         QVERIFY(rig.Open());
         rig.serial.radioAdress = 0x4E;
         rig.link.replyReceived = true; // end the wait at once; only the bytes matter here
-        QVERIFY(rig.link.SendCommand(cmd, subcmd, data).IsOk());
+        rig.link.SendCommand(cmd, subcmd, data, std::nullopt, rig.Record());
+        QVERIFY(rig.AwaitEnd().IsOk());
         QCOMPARE(rig.pty.Read(2000, frame.size()), frame);
     }
 
@@ -118,21 +119,14 @@ private slots:
         LinkOnPty rig;
         QVERIFY(rig.Open());
         const auto at = std::chrono::steady_clock::now() + std::chrono::milliseconds{100};
-        QByteArray sent;
-        std::chrono::steady_clock::time_point arrived;
-        bool loopSawTheWrite = true;
-        rig.onDispatch = [&](int n) {
-            if (n == 1) {
-                sent = rig.pty.Read(5000, 11, false); // the loop stays held
-                arrived = std::chrono::steady_clock::now();
-                loopSawTheWrite = !rig.link.Port().WritePending();
-                rig.pty.Write(sent);
-            }
-        };
-        QVERIFY(rig.link.Setfreq(14074000, at).IsOk());
+        rig.Setfreq(14074000, at);
+        QCoreApplication::processEvents();                     // hands the frame to the writer
+        const QByteArray sent = rig.pty.Read(5000, 11, false); // the loop stays held
+        const auto arrived = std::chrono::steady_clock::now();
         QCOMPARE(sent, hex("FE FE 00 4D 05 00 40 07 14 00 FD"));
         QVERIFY(arrived >= at);
-        QVERIFY(!loopSawTheWrite); // written while the loop was held
+        rig.pty.Write(sent);
+        QVERIFY(rig.AwaitEnd().IsOk());
         QVERIFY(rig.link.RadioAnswering());
         QCOMPARE(rig.display.last(), QStringLiteral("14,074.000"));
         QCOMPARE(rig.pty.Read(50), QByteArray());
@@ -143,27 +137,26 @@ private slots:
     void timedSetfreq_deviceGoneBeforeItsInstant_fails() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.onDispatch = [&](int n) {
-            if (n == 1) {
-                rig.pty.CloseMaster();
-            }
-        };
-        const Status sent = rig.link.Setfreq(2000000, std::chrono::steady_clock::now() +
-                                                          std::chrono::milliseconds{2000});
-        QCOMPARE(sent.Message(), QStringLiteral("The serial port %1 closed before the frame for "
-                                                "the radio was sent.")
-                                     .arg(rig.pty.SlavePath()));
+        rig.Setfreq(2000000, std::chrono::steady_clock::now() + std::chrono::milliseconds{2000});
+        QCoreApplication::processEvents();
+        rig.pty.CloseMaster();
+        QCOMPARE(rig.AwaitEnd().Message(),
+                 QStringLiteral("The serial port %1 closed before the frame for the radio was "
+                                "sent.")
+                     .arg(rig.pty.SlavePath()));
         QVERIFY(!rig.link.PortIsOpen());
     }
 
-    void staleReplyFlag_endsNextWaitAfterOneDispatch() {
+    void staleReplyFlag_endsNextWaitAtOnce() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.link.replyReceived = true;
-        QVERIFY(rig.link.Setfreq(2000000).IsOk());
-        QCOMPARE(rig.dispatches, 1);
+        QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
+        rig.Setfreq(2000000);
+        QVERIFY(rig.AwaitEnd().IsOk());
         QCOMPARE(rig.link.replyReceived, false);
         QVERIFY(rig.link.RadioAnswering());
+        QCOMPARE(answering.count(), 0);
     }
 
     void waitEndsOnlyOnRecognisedFrame_data() {
@@ -181,22 +174,17 @@ private slots:
         LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.serial.radioAdress = 0x4E;
-        bool okSent = false;
-        rig.onDispatch = [&](int n) {
-            if (n == 1) {
-                rig.pty.Read(2000, 11);
-                rig.pty.Write(first);
-            }
-            // A frame that does not end the wait is followed by one that does.
-            if (n > 1 && !okSent && !rig.link.replyReceived) {
-                QTest::qWait(20);
-                okSent = true;
-                rig.pty.Write(hex("FE FE 4D 4E FB FD"));
-            }
-        };
         QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
-        QVERIFY(rig.link.Setfreq(7074000).IsOk());
-        QCOMPARE(okSent, !endsWait);
+        rig.Setfreq(7074000);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.pty.Read(2000, 11).size(), 11);
+        rig.pty.Write(first);
+        QTest::qWait(100);
+        QCOMPARE(rig.ended.size(), std::size_t(endsWait ? 1 : 0));
+        if (!endsWait) {
+            rig.pty.Write(hex("FE FE 4D 4E FB FD")); // a frame that does
+        }
+        QVERIFY(rig.AwaitEnd().IsOk());
         QCOMPARE(rig.link.replyReceived, false);
         QCOMPARE(answering.count(), 0);
     }
@@ -205,12 +193,12 @@ private slots:
         LinkOnPty rig;
         QVERIFY(rig.Open());
         QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
-        QVERIFY(rig.link.Setfreq(2000000).IsOk()); // nobody answers: the deadline ends it
+        rig.Setfreq(2000000); // nobody answers: the deadline ends it
+        QVERIFY(rig.AwaitEnd().IsOk());
         QCOMPARE(rig.pty.Read(2000, 11).size(), 11);
         QVERIFY(!rig.link.RadioAnswering());
         QCOMPARE(answering.count(), 1);
         QCOMPARE(answering.at(0).at(0).toBool(), false);
-        QVERIFY(rig.dispatches >= 2); // it blocked in the event loop rather than returning early
         // The next recognised frame takes the sign away.
         rig.pty.Write(hex("FE FE 00 4E 00 00 40 07 14 00 FD"));
         QTRY_VERIFY_WITH_TIMEOUT(rig.link.RadioAnswering(), 5000);
@@ -252,40 +240,25 @@ private slots:
         QCOMPARE(problems.count(), 2);
     }
 
-    void nestedWaits_innerTakesFirstFlag_outerTheNext() {
+    // Commands given back to back go out one at a time, in order: the second frame only once
+    // the first has had its reply, and each reply ends only its own command.
+    void commandsBackToBack_oneAtATime() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        enum { Outer, Inner, Resumed, Done } phase = Outer;
-        bool innerReturned = false;
-        rig.onDispatch = [&](int) {
-            switch (phase) {
-            case Outer:
-                // A handler inside the outer wait sends too (a Start click during a step).
-                phase = Inner;
-                QVERIFY(rig.link.Setfreq(2000000).IsOk());
-                innerReturned = true;
-                QCOMPARE(rig.link.replyReceived, false);
-                phase = Resumed;
-                break;
-            case Inner:
-                rig.pty.Read(2000, 22);
-                rig.pty.Write(hex("FE FE 4D 00 FB FD")); // one reply: ends the inner wait only
-                phase = Done;
-                break;
-            case Resumed:
-                rig.pty.Write(hex("FE FE 4D 00 FB FD")); // the next one ends the outer
-                phase = Done;
-                break;
-            case Done:
-                break;
-            }
-        };
-        QSignalSpy answering(&rig.link, &RadioLink::RadioAnsweringChanged);
-        QVERIFY(rig.link.Setfreq(2100000).IsOk());
-        QVERIFY(innerReturned);
-        QVERIFY(phase == Done);         // the outer wait went on after the inner one took the flag
-        QCOMPARE(answering.count(), 0); // both waits ended on a reply, not at the deadline
-        QCOMPARE(rig.link.replyReceived, false);
+        rig.Setfreq(2100000);
+        rig.Setfreq(2000000);
+        QCOMPARE(rig.link.CommandsInHand(), 2);
+        QCOMPARE(rig.pty.Read(2000, 11), hex("FE FE 00 4D 05 00 00 10 02 00 FD"));
+        QCOMPARE(rig.pty.Read(100), QByteArray()); // the second waits for the first's reply
+        QVERIFY(rig.ended.empty());
+        rig.pty.Write(hex("FE FE 4D 00 FB FD"));
+        QVERIFY(rig.AwaitEnd(1).IsOk());
+        QCOMPARE(rig.pty.Read(2000, 11), hex("FE FE 00 4D 05 00 00 00 02 00 FD"));
+        QCOMPARE(rig.ended.size(), std::size_t(1));
+        rig.pty.Write(hex("FE FE 4D 00 FB FD"));
+        QVERIFY(rig.AwaitEnd(2).IsOk());
+        QVERIFY(rig.link.RadioAnswering()); // both ended on a reply, not at the deadline
+        QCOMPARE(rig.link.CommandsInHand(), 0);
     }
 
     void refusedAddressOrFrequency_writesNothing_data() {
@@ -301,10 +274,10 @@ private slots:
         LinkOnPty rig;
         QVERIFY(rig.Open());
         rig.serial.radioAdress = address;
-        const Status status = rig.link.Setfreq(frequency);
+        rig.Setfreq(frequency);
+        const Status status = rig.AwaitEnd();
         QVERIFY(!status.IsOk());
         QVERIFY(!status.Message().isEmpty());
-        QCOMPARE(rig.dispatches, 0);
         QCOMPARE(rig.pty.Read(100), QByteArray());
     }
 
@@ -315,24 +288,28 @@ private slots:
         QVERIFY(!opened.IsOk());
         QVERIFY(opened.Message().contains(QStringLiteral("\"COMX\"")));
         QVERIFY(!rig.link.PortIsOpen());
-        const Status sent = rig.link.Setfreq(2000000);
+        rig.Setfreq(2000000);
+        const Status sent = rig.AwaitEnd();
         QVERIFY(!sent.IsOk());
         QVERIFY(sent.Message().contains(QStringLiteral("COMX")));
-        QCOMPARE(rig.dispatches, 0);
     }
 
-    void shutdownInsideWait_endsItAtOnce() {
+    // The main window closes while the radio is silent and another command waits behind: the
+    // wait ends at once, the waiting command is refused, and nothing more is sent.
+    void shutdownDuringWait_endsEverythingAtOnce() {
         LinkOnPty rig;
         QVERIFY(rig.Open());
-        rig.onDispatch = [&](int n) {
-            if (n == 2) {
-                rig.link.Shutdown(); // the main window closes while the radio is silent
-            }
-        };
-        QVERIFY(rig.link.Setfreq(2000000).IsOk());
-        QCOMPARE(rig.dispatches, 2);
+        rig.Setfreq(2000000);
+        rig.Setfreq(2100000);
+        QCOMPARE(rig.pty.Read(2000, 11).size(), 11);
+        rig.link.Shutdown();
+        QCOMPARE(rig.ended.size(), std::size_t(2));
+        QVERIFY(rig.ended.at(0).IsOk()); // it was written
+        QCOMPARE(rig.ended.at(1).Message(),
+                 QStringLiteral("Tavmirok is closing; nothing more is sent."));
         QVERIFY(!rig.link.PortIsOpen());
-        QVERIFY(!rig.link.Setfreq(2000000).IsOk());
+        rig.Setfreq(2000000);
+        QVERIFY(!rig.AwaitEnd(3).IsOk());
     }
 
     void splitEcho_decodesAsOne() {

@@ -73,10 +73,7 @@ void CommPort::Close() {
     port.clearError();
 }
 
-Status CommPort::Output(const QByteArray& bytes) {
-    if (!port.isOpen()) {
-        return NotOpen(device, QString());
-    }
+Status CommPort::WriteNow(const QByteArray& bytes) {
     if (port.write(bytes) != bytes.size()) {
         const QString message = QStringLiteral("Writing to the serial port %1 failed: %2.")
                                     .arg(device, port.errorString());
@@ -89,6 +86,10 @@ Status CommPort::Output(const QByteArray& bytes) {
     return Status::Ok();
 }
 
+Status CommPort::Output(const QByteArray& bytes) {
+    return OutputAt(bytes, std::chrono::steady_clock::now());
+}
+
 Status CommPort::OutputAt(const QByteArray& bytes, std::chrono::steady_clock::time_point at) {
     if (!port.isOpen()) {
         return NotOpen(device, QString());
@@ -99,31 +100,26 @@ Status CommPort::OutputAt(const QByteArray& bytes, std::chrono::steady_clock::ti
                                  .arg(device));
     }
 #ifdef Q_OS_UNIX
-    // The thread writes on the descriptor itself: only once nothing the port holds could be
-    // overtaken.
-    if (port.bytesToWrite() > 0) {
-        port.flush();
-    }
-    if (port.bytesToWrite() == 0 && port.handle() >= 0) {
-        const quint64 generation = ++timedGeneration;
-        const bool queued = writer.Submit(port.handle(), bytes, at,
-                                          [this, generation, bytes](TimedWriter::Outcome outcome) {
-                                              QMetaObject::invokeMethod(
-                                                  this,
-                                                  [this, generation, bytes, outcome] {
-                                                      TimedWriteDone(generation, bytes, outcome);
-                                                  },
-                                                  Qt::QueuedConnection);
-                                          });
-        if (queued) {
-            timedPending = true;
-            timedOutcome = Status::Ok();
-            return Status::Ok();
-        }
+    // The writer thread is the only one that writes on the descriptor.
+    if (port.handle() >= 0 && Submit(bytes, at)) {
+        timedPending = true;
+        timedOutcome = Status::Ok();
+        return Status::Ok();
     }
 #endif
     std::this_thread::sleep_until(at);
-    return Output(bytes);
+    return WriteNow(bytes);
+}
+
+bool CommPort::Submit(const QByteArray& bytes, std::chrono::steady_clock::time_point at) {
+    const quint64 generation = ++timedGeneration;
+    return writer.Submit(
+        port.handle(), bytes, at, [this, generation, bytes](TimedWriter::Outcome outcome) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, bytes, outcome] { TimedWriteDone(generation, bytes, outcome); },
+                Qt::QueuedConnection);
+        });
 }
 
 void CommPort::TimedWriteDone(quint64 generation, const QByteArray& bytes,
@@ -131,14 +127,22 @@ void CommPort::TimedWriteDone(quint64 generation, const QByteArray& bytes,
     if (generation != timedGeneration || !timedPending) {
         return; // dropped when the port closed
     }
+    if (outcome.error == 0 && outcome.written > 0 && outcome.written < bytes.size() &&
+        Submit(bytes.mid(outcome.written), std::chrono::steady_clock::now())) {
+        return; // the device was full for a while: the rest goes out behind, in order
+    }
     timedPending = false;
     if (outcome.error != 0) {
         timedOutcome =
             Status::Error(QStringLiteral("Writing to the serial port %1 failed: %2.")
                               .arg(device, QString::fromLocal8Bit(std::strerror(outcome.error))));
     } else if (outcome.written < bytes.size()) {
-        // The device stayed full: the rest goes through the port's own queue, in order.
-        timedOutcome = Output(bytes.mid(outcome.written));
+        timedOutcome = Status::Error(
+            QStringLiteral("The serial port %1 took no byte of the frame for the radio for %2 ms: "
+                           "the device is stuck. Check the CI-V cable and interface, or choose "
+                           "another port in Configure > Serial Port.")
+                .arg(device)
+                .arg(TimedWriter::kFullWait.count()));
     }
     emit TimedWriteEnded();
 }
@@ -151,13 +155,19 @@ Status CommPort::TakeWriteOutcome() {
 }
 
 void CommPort::DropTimedWrite() {
-    writer.Cancel();
+    const std::optional<TimedWriter::Outcome> made = writer.Cancel();
     if (timedPending) {
         timedPending = false;
-        timedOutcome = Status::Error(
-            QStringLiteral("The serial port %1 closed before the frame for the radio was sent.")
-                .arg(device),
-            QStringLiteral("not sent"));
+        ++timedGeneration; // a report of the write already posted is not taken
+        // A frame that went out before the port closed counts as sent, whose report had not
+        // come back yet.
+        timedOutcome =
+            made && made->error == 0 && made->written > 0
+                ? Status::Ok()
+                : Status::Error(QStringLiteral("The serial port %1 closed before the frame for "
+                                               "the radio was sent.")
+                                    .arg(device),
+                                QStringLiteral("not sent"));
         emit TimedWriteEnded();
     }
 }

@@ -29,14 +29,14 @@ public:
 
     // Every byte waiting in the receive buffer, removed from it.
     QByteArray ReadAll() { return port.readAll(); }
-    // Queues one whole frame for sending, in order and unchanged.
-    Status Output(const QByteArray& bytes);
-    // Writes one whole frame at `at` from a thread of its own, so it leaves on time while the
-    // event loop is busy; WritePending is true until it has been written (or dropped because
-    // the port closed), then TakeWriteOutcome says how it went. Where the frame cannot be
-    // handed over (bytes still queued before it, or no such thread on this system) the call
-    // waits for the instant and writes it as Output does.
+    // Writes one whole frame at `at` (at once when it has passed) from a thread of its own, the
+    // only one that writes on the device, so it leaves on time while the event loop is busy;
+    // WritePending is true until it has been written (or dropped because the port closed), then
+    // TakeWriteOutcome says how it went. One frame at a time. Where there is no such thread
+    // (a system without file descriptors) the call waits for the instant and writes it itself.
     Status OutputAt(const QByteArray& bytes, std::chrono::steady_clock::time_point at);
+    // The same, at once.
+    Status Output(const QByteArray& bytes);
     bool WritePending() const { return timedPending; }
     Status TakeWriteOutcome();
 
@@ -57,6 +57,8 @@ private:
     Status OpenFailure() const;
     // Drops a timed frame not yet written: the port is about to close.
     void DropTimedWrite();
+    Status WriteNow(const QByteArray& bytes);
+    bool Submit(const QByteArray& bytes, std::chrono::steady_clock::time_point at);
     void TimedWriteDone(quint64 generation, const QByteArray& bytes, TimedWriter::Outcome outcome);
 
     QSerialPort port;

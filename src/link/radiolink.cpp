@@ -3,15 +3,15 @@
 #include "core/frequencytext.h"
 #include "link/civ.h"
 
-#include <QAbstractEventDispatcher>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QMetaObject>
 #include <array>
+#include <utility>
 
 namespace {
 
 Status Closing() {
-    return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."));
+    return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
+                         QStringLiteral("closing"));
 }
 
 } // namespace
@@ -20,12 +20,11 @@ RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
     : QObject(parent), serial(settings), MSComm1(this),
       parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
              [this](bool accepted) { AnswerReceived(accepted); }) {
-    dispatch = [](bool mayBlock) {
-        QCoreApplication::processEvents(mayBlock
-                                            ? QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents
-                                            : QEventLoop::AllEvents);
-    };
     connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
+    connect(&MSComm1, &CommPort::TimedWriteEnded, this, &RadioLink::WriteEnded);
+    replyTimer.setSingleShot(true);
+    replyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&replyTimer, &QTimer::timeout, this, &RadioLink::EndReplyWait);
     connect(&MSComm1, &CommPort::DeviceLost, this, &RadioLink::DeviceLost);
     reopenTimer.setInterval(kReopenInterval);
     connect(&reopenTimer, &QTimer::timeout, this, &RadioLink::TryReopen);
@@ -95,6 +94,11 @@ void RadioLink::ProcessInput() {
         return;
     }
     parser.ProcessBytes(bytes, serial.radioAdress);
+    // A recognised frame in what came ends the wait of the command in hand, if one waits: once
+    // for the whole read, so several frames in one read answer one command.
+    if (replyReceived) {
+        EndReplyWait();
+    }
 }
 
 void RadioLink::ReplyFlagRaised() {
@@ -122,70 +126,122 @@ void RadioLink::AnswerReceived(bool accepted) {
     }
 }
 
-Status RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at) {
-    if (shuttingDown) {
-        return Closing();
+void RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at, Done done) {
+    Command command{QByteArray(), Status::Ok(), at, std::move(done)};
+    command.refusal = civ::BuildFrame(serial.radioAdress, cmd, subcmd, data, &command.frame);
+    queue.push_back(std::move(command));
+    // Started from the loop, so the completion never comes from inside this call.
+    if (!startQueued && !busy) {
+        startQueued = true;
+        QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
     }
-    QByteArray frame;
-    if (Status built = civ::BuildFrame(serial.radioAdress, cmd, subcmd, data, &frame);
-        !built.IsOk()) {
-        return built;
-    }
-    if (!portIsOpen()) {
-        return CommPort::NotOpen(serial.comPort, PortProblem());
-    }
-    if (at) {
-        if (Status queued = MSComm1.OutputAt(frame, *at); !queued.IsOk()) {
-            return queued;
-        }
-        // The writer thread sends it at its instant; the loop goes on meanwhile, and the port
-        // posts the end of the write (or drops it on closing, which also ends this).
-        while (MSComm1.WritePending()) {
-            dispatch(true);
-        }
-        if (Status written = MSComm1.TakeWriteOutcome(); !written.IsOk()) {
-            return shuttingDown ? Closing() : written;
-        }
-    } else if (Status written = MSComm1.Output(frame); !written.IsOk()) {
-        return written;
-    }
+}
 
-    // Wait for a recognised frame. The flag is not cleared first: one that a report raised
-    // since the last wait ends this one after the first pass. A timer wakes the loop at the
-    // deadline so the wait can block instead of spinning.
-    const QDeadlineTimer deadline(replyTimeout, Qt::PreciseTimer);
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(replyTimeout);
-    dispatch(false);
-    while (!replyReceived && !shuttingDown && !deadline.hasExpired()) {
-        dispatch(true);
+void RadioLink::Setfreq(std::int32_t frequency, WriteTime at, Done done) {
+    std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
+    if (Status encoded = civ::FreqToBcd(frequency, bcd); !encoded.IsOk()) {
+        queue.push_back(Command{QByteArray(), encoded, at, std::move(done)});
+        if (!startQueued && !busy) {
+            startQueued = true;
+            QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
+        }
+        return;
     }
+    SendCommand(civ::kCmdSetFrequency, civ::kNoSubCommand,
+                QByteArrayView(reinterpret_cast<const char*>(bcd.data()), bcd.size()), at,
+                std::move(done));
+}
+
+void RadioLink::StartNext() {
+    startQueued = false;
+    while (!busy && !queue.empty()) {
+        Command command = std::move(queue.front());
+        queue.pop_front();
+        busy = true;
+        current = std::move(command.done);
+        if (shuttingDown) {
+            Finish(Closing());
+        } else if (!command.refusal.IsOk()) {
+            Finish(command.refusal);
+        } else if (!portIsOpen()) {
+            Finish(CommPort::NotOpen(serial.comPort, PortProblem()));
+        } else {
+            // The port's writer thread sends it at its instant (at once without one); the
+            // port tells the end of the write, or drops it on closing, which also ends this.
+            writing = true;
+            const Status queued = MSComm1.OutputAt(
+                command.frame, command.at.value_or(std::chrono::steady_clock::now()));
+            if (!queued.IsOk()) {
+                writing = false;
+                Finish(queued);
+            } else if (!MSComm1.WritePending()) {
+                WriteEnded(); // written in the call, where the port has no writer thread
+            }
+        }
+    }
+}
+
+void RadioLink::WriteEnded() {
+    if (!writing) {
+        return;
+    }
+    writing = false;
+    if (Status written = MSComm1.TakeWriteOutcome(); !written.IsOk()) {
+        Finish(shuttingDown ? Closing() : written);
+        return;
+    }
+    BeginReplyWait();
+}
+
+void RadioLink::BeginReplyWait() {
+    // The flag is not cleared first: one that a report raised since the last wait ends this
+    // one at once.
+    if (replyReceived || shuttingDown) {
+        waitingForReply = true;
+        EndReplyWait();
+        return;
+    }
+    waitingForReply = true;
+    replyTimer.start(replyTimeout);
+}
+
+void RadioLink::EndReplyWait() {
+    if (!waitingForReply) {
+        return;
+    }
+    waitingForReply = false;
+    replyTimer.stop();
     if (!replyReceived && !shuttingDown && radioAnswering) {
         radioAnswering = false;
         emit RadioAnsweringChanged(false);
     }
     replyReceived = false;
-    return Status::Ok();
+    Finish(Status::Ok());
 }
 
-Status RadioLink::Setfreq(std::int32_t frequency, WriteTime at) {
-    std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
-    if (Status encoded = civ::FreqToBcd(frequency, bcd); !encoded.IsOk()) {
-        return encoded;
+void RadioLink::Finish(const Status& status) {
+    busy = false;
+    if (Done done = std::exchange(current, nullptr)) {
+        done(status);
     }
-    return SendCommand(civ::kCmdSetFrequency, civ::kNoSubCommand,
-                       QByteArrayView(reinterpret_cast<const char*>(bcd.data()), bcd.size()), at);
+    if (!busy && !queue.empty() && !startQueued) {
+        startQueued = true;
+        QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
+    }
 }
 
 void RadioLink::Shutdown() {
     shuttingDown = true;
     reopenTimer.stop();
-    MSComm1.Close();
-    // Let a wait that is blocked in the event loop see the flag.
-    if (auto* dispatcher = QAbstractEventDispatcher::instance()) {
-        dispatcher->wakeUp();
+    MSComm1.Close(); // a write still waiting for its instant ends here, not sent
+    EndReplyWait();
+    // Everything still queued ends now, refused.
+    while (!queue.empty()) {
+        Command command = std::move(queue.front());
+        queue.pop_front();
+        if (command.done) {
+            command.done(Closing());
+        }
     }
 }
 

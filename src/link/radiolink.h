@@ -2,8 +2,9 @@
 
 // The built-in CI-V radio link: owns the serial control `MSComm1`, the receive parser and the
 // command sender, and reads the serial settings (`comPort`, `baudRate`, `radioAdress`) its owner
-// hands it. Everything runs on the main thread; the sender's
-// wait is the one place where the link hands control back to the event loop.
+// hands it. Everything runs on the thread that owns it. Commands go out one at a time, each
+// after the one before has had its reply (or its reply timeout), and each ends with a call to
+// its completion from the event loop: nothing in here ever waits inside a call.
 
 #include "core/frequencytext.h"
 #include "core/serialsettings.h"
@@ -17,6 +18,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -28,9 +30,6 @@ public:
     static constexpr std::chrono::milliseconds kReplyTimeout{500};
     // How often a port whose device went away is tried again.
     static constexpr std::chrono::milliseconds kReopenInterval{2000};
-
-    // Processes pending events; when mayBlock is true it may sleep until the next event arrives.
-    using Dispatcher = std::function<void(bool mayBlock)>;
 
     // serial: the port, speed and address, read at each open and each frame; it must outlive
     // the link.
@@ -50,15 +49,22 @@ public:
     void ClosePort();
 
     using WriteTime = std::optional<std::chrono::steady_clock::time_point>;
+    // How a command ended: ok once it was written, whether or not the radio answered in time
+    // (RadioAnswering tells that); an error when it could not be sent.
+    using Done = std::function<void(const Status& status)>;
 
-    // Sends FE FE <radioAdress> 4D <cmd> [<subcmd>] <data> FD as one write, then waits until the
-    // receive parser has taken in a recognised frame, the reply timeout has passed, or the link
-    // shuts down. subcmd civ::kNoSubCommand sends none; empty data sends no data bytes.
-    // With `at`, the frame is written at that instant by the port's writer thread (the event
-    // loop runs meanwhile) and the reply timeout counts from the write.
-    Status SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at = std::nullopt);
+    // Sends FE FE <radioAdress> 4D <cmd> [<subcmd>] <data> FD as one write, behind any command
+    // still in hand, and then waits, without holding anything up, until the receive parser has
+    // taken in a recognised frame, the reply timeout has passed, or the link shuts down; then
+    // calls done, never from inside this call. subcmd civ::kNoSubCommand sends none; empty data
+    // sends no data bytes. With `at`, the frame is written at that instant (at once when it
+    // has passed) and the reply timeout counts from the write. The address is read as the
+    // frame is built, here.
+    void SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at, Done done);
     // Tunes the radio: command 0x05 with the frequency as five packed-BCD bytes.
-    Status Setfreq(std::int32_t frequency, WriteTime at = std::nullopt);
+    void Setfreq(std::int32_t frequency, WriteTime at, Done done);
+    // Commands given and not yet ended.
+    int CommandsInHand() const { return static_cast<int>(queue.size()) + (busy ? 1 : 0); }
 
     // Ends every wait at once, stops trying to reopen, and releases the port. Sends fail after it.
     void Shutdown();
@@ -77,8 +83,6 @@ public:
     }
     bool IsReopening() const { return reopenTimer.isActive(); }
 
-    // The dispatcher the wait uses; tests inject their own.
-    void SetDispatcher(Dispatcher dispatcher) { dispatch = std::move(dispatcher); }
     void SetDisplayLocale(const QLocale& locale) { parser.SetLocale(locale); }
     CommPort& Port() { return MSComm1; }
 
@@ -93,6 +97,18 @@ signals:
     void PortStateChanged();
 
 private:
+    struct Command {
+        QByteArray frame; // empty when it failed before anything was to be sent
+        Status refusal = Status::Ok();
+        WriteTime at;
+        Done done;
+    };
+
+    void StartNext();
+    void WriteEnded();
+    void BeginReplyWait();
+    void EndReplyWait();
+    void Finish(const Status& status);
     void OnComm();
     void ProcessInput();
     void ReplyFlagRaised();
@@ -105,8 +121,14 @@ private:
     const SerialSettings& serial;
     CommPort MSComm1;
     ReceiveParser parser;
-    Dispatcher dispatch;
     QTimer reopenTimer;
+    QTimer replyTimer;
+    std::deque<Command> queue;
+    Done current; // the command in hand's completion
+    bool busy = false;
+    bool writing = false;
+    bool waitingForReply = false;
+    bool startQueued = false;
     std::chrono::milliseconds replyTimeout = kReplyTimeout;
     std::int32_t bandLowHz = core::kDefaultBandLowHz;
     std::int32_t bandHighHz = core::kDefaultBandHighHz;

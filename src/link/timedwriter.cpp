@@ -1,6 +1,7 @@
 #include "link/timedwriter.h"
 
 #include <QtGlobal>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -30,6 +31,7 @@ bool TimedWriter::Submit(int fd, QByteArray bytes, Clock::time_point at,
             return false;
         }
         job = Job{fd, std::move(bytes), at, std::move(done)};
+        made.reset();
         if (!thread.joinable()) {
             thread = std::thread([this] { Run(); });
         }
@@ -38,11 +40,12 @@ bool TimedWriter::Submit(int fd, QByteArray bytes, Clock::time_point at,
     return true;
 }
 
-void TimedWriter::Cancel() {
+std::optional<TimedWriter::Outcome> TimedWriter::Cancel() {
     std::unique_lock lock(mutex);
     job.reset();
     changed.notify_all();
     changed.wait(lock, [this] { return !writing; });
+    return std::exchange(made, std::nullopt);
 }
 
 void TimedWriter::Run() {
@@ -80,6 +83,7 @@ void TimedWriter::Run() {
             due.done(outcome);
         }
         lock.lock();
+        made = outcome;
         writing = false;
         changed.notify_all();
     }

@@ -36,8 +36,9 @@ public:
     // nothing queued, while an earlier write is still pending.
     bool Submit(int fd, QByteArray bytes, Clock::time_point at, std::function<void(Outcome)> done);
     // Drops a write not yet made (its done is never called) and waits for one being made: after
-    // it the descriptor is not touched again, so it may be closed.
-    void Cancel();
+    // it the descriptor is not touched again, so it may be closed. The outcome of the last write
+    // submitted, where it was made (its done may not have been seen yet).
+    std::optional<Outcome> Cancel();
 
 private:
     struct Job {
@@ -54,6 +55,7 @@ private:
     std::condition_variable changed;
     std::optional<Job> job;
     bool writing = false;
+    std::optional<Outcome> made; // the last submitted write's, once made
     bool quit = false;
     std::thread thread; // started with the first write
 };

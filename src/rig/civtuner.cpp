@@ -1,5 +1,7 @@
 #include "rig/civtuner.h"
 
+#include <QPointer>
+
 CivTuner::CivTuner(RadioLink& radioLink, QObject* parent) : Tuner(parent), link(radioLink) {
     connect(&link, &RadioLink::DisplayText, this, &Tuner::DisplayText);
     connect(&link, &RadioLink::Problem, this, &Tuner::Problem);
@@ -17,8 +19,12 @@ void CivTuner::TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds del
 }
 
 void CivTuner::Send(quint64 id, std::int32_t hz, RadioLink::WriteTime at) {
-    const Status sent = link.Setfreq(hz, at);
-    emit TuneFinished(id, hz, sent.IsOk() ? TuneOutcome::Reached : TuneOutcome::Failed, sent);
+    link.Setfreq(hz, at, [tuner = QPointer<CivTuner>(this), id, hz](const Status& sent) {
+        if (tuner) {
+            emit tuner->TuneFinished(
+                id, hz, sent.IsOk() ? TuneOutcome::Reached : TuneOutcome::Failed, sent);
+        }
+    });
 }
 
 void CivTuner::SetReplyBudget(std::chrono::milliseconds budget) {

@@ -1,8 +1,9 @@
 #pragma once
 
-// The built-in CI-V link as a rig backend: each request is sent with Setfreq, which waits for the
-// radio inside the event loop, so every request is answered before Tune returns. A request for
-// later is written at its instant by the port's writer thread.
+// The built-in CI-V link as a rig backend: each request is sent with Setfreq and answered once the
+// radio has replied (or its reply timeout has passed), from the event loop, never inside Tune.
+// Requests go out in the order given, one at a time; one for later is written at its instant by
+// the port's writer thread.
 
 #include "link/radiolink.h"
 #include "rig/tuner.h"

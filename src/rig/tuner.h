@@ -1,9 +1,9 @@
 #pragma once
 
 // One way of reaching the radio, as the sweep sees it: a request to tune, answered by exactly one
-// completion. The built-in CI-V link answers before Tune returns (it waits for the radio inside
-// the event loop); the network and Hamlib backends answer later, without ever holding up the
-// caller. Everything a backend reports upward crosses as a signal.
+// completion. Every backend answers later, without ever holding up the caller (the network and
+// Hamlib backends may refuse at once, inside the call). Everything a backend reports upward
+// crosses as a signal.
 
 #include "core/status.h"
 

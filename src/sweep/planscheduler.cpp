@@ -131,7 +131,6 @@ void PlanScheduler::Tick() {
         emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
         const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
             std::chrono::duration<double>(std::max(slot.tuneAt - now, 0.0)));
-        // A backend that waits for the radio answers in here.
         tuner->TuneIn(id, slot.listenHz, delay);
         break;
     }
@@ -144,7 +143,7 @@ void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcom
     if (!request) {
         return;
     }
-    if (requests.FailureToTell(outcome)) {
+    if (requests.FailureToTell(outcome) && !stopped) {
         emit Problem(
             QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan goes "
                            "on and keeps trying.")

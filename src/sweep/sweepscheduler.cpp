@@ -153,7 +153,7 @@ void SweepScheduler::Arm(double chirpTime) {
     lastAcceptedChirpTime = chirpTime;
     sounder = sweep::SounderLabel(savedSounders, profile, chirpTime);
     emit SweepArmed(sounder, nextStepTime, chirpTime);
-    RestartTimer(); // before the tuning: ticks run inside its wait
+    RestartTimer();
     stepFrequency = sweep::ParkFrequency(profile);
     emit ProgressChanged();
     Tune(stepFrequency, std::nullopt);
@@ -196,7 +196,7 @@ void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
     if (mark) {
         emit StepPlanned(frequency, *mark);
     }
-    tuner->Tune(id, frequency); // a backend that waits for the radio answers before it returns
+    tuner->Tune(id, frequency);
 }
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
@@ -208,7 +208,9 @@ void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outco
     if (!request->mark) {
         parkUnreached = outcome != TuneOutcome::Reached;
     }
-    if (requests.FailureToTell(outcome)) {
+    // Once stopped (the window closing), the backend's refusals of what was still in hand are
+    // not the user's concern.
+    if (requests.FailureToTell(outcome) && !stopped) {
         Tell(true, QStringLiteral("Could not tune the radio to %1 MHz (%2). The sweep goes on and "
                                   "keeps trying.")
                        .arg(Megahertz(hz), status.Message()));

@@ -30,7 +30,7 @@ public:
     };
 
     // Timer1 must start with interval 0 (no ticks) and outlive the scheduler, which takes over
-    // its onTick. A tuner that answers inside Tune may run events (ticks, clicks) meanwhile.
+    // its onTick.
     SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent = nullptr);
 
     // Arms anew from the chirp text, from any state. A text that is not an accepted chirp time
