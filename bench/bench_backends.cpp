@@ -12,8 +12,10 @@
 #include "testkit/tunerecorder.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -32,6 +34,7 @@ enum class Rig { Civ, Network, Hamlib };
 struct Backend {
     Rig rig;
     const char* name;
+    int busyLoops = 0; // shell loops spinning beside the run, one per core to load it
 };
 
 // Runs the program through one backend for kSteps steps; false when it could not be run.
@@ -59,6 +62,12 @@ bool Measure(const Backend& backend, const QString& faketime) {
                       << "--model" << QString::number(kIc7300);
         }
     }
+    std::vector<std::unique_ptr<QProcess>> busy;
+    for (int i = 0; i < backend.busyLoops; ++i) {
+        busy.push_back(std::make_unique<QProcess>());
+        busy.back()->start(QStringLiteral("sh"),
+                           {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+    }
     HeadlessRun run(kProfile, kChirpTime, kLead);
     if (!run.Start(QStringLiteral(TAVMIROK_PROGRAM), faketime, arguments)) {
         bench::Note(QStringLiteral("The program did not start."));
@@ -77,6 +86,10 @@ bool Measure(const Backend& backend, const QString& faketime) {
     run.program.waitForFinished();
     rigctld.terminate();
     rigctld.waitForFinished();
+    for (auto& loop : busy) {
+        loop->kill();
+        loop->waitForFinished();
+    }
 
     // Each step's frame, looked for in order after the park; a step without one is missing.
     const QList<WireFrame> frames = FramesFromPark(radio.LogLines(), kProfile);
@@ -96,7 +109,10 @@ bool Measure(const Backend& backend, const QString& faketime) {
         next = found + 1;
     }
     bench::PrintRow(
-        QStringLiteral("Step lateness on the wire, %1").arg(QLatin1String(backend.name)),
+        QStringLiteral("Step lateness on the wire, %1%2")
+            .arg(QLatin1String(backend.name),
+                 backend.busyLoops > 0 ? QStringLiteral(", %1 busy loops").arg(backend.busyLoops)
+                                       : QString()),
         QStringLiteral("median %1 ms, p99 %2 ms, max %3 ms, %4 missing")
             .arg(bench::Median(lateness), 0, 'f', 1)
             .arg(bench::Percentile(lateness, 0.99), 0, 'f', 1)
@@ -124,7 +140,8 @@ int main(int argc, char* argv[]) {
     }
     bool allRan = true;
     for (const Backend& backend :
-         {Backend{Rig::Civ, "built-in CI-V"}, Backend{Rig::Network, "rigctld (model 3073)"},
+         {Backend{Rig::Civ, "built-in CI-V"}, Backend{Rig::Civ, "built-in CI-V", 2},
+          Backend{Rig::Network, "rigctld (model 3073)"},
           Backend{Rig::Hamlib, "Hamlib direct (model 3073)"}}) {
         if (backend.rig == Rig::Network && !haveRigctld) {
             continue;

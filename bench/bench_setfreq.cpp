@@ -1,11 +1,12 @@
 // Setfreq round trip against the simulated radio on a pseudo-terminal, side by side with Hamlib's
 // rigctl setting the frequency of the same simulated radio many times in one interactive run.
 //
-// Setfreq returns when the receive parser has taken in the echo of its frame, so its round trip
-// is write -> echo decoded. The wire's own round trip to the radio's OK is timed with a bare
-// QSerialPort as a baseline, since rigctl waits for the OK. rigctl's time per set is the interval
-// between its consecutive set-frequency frames in the simulated radio's log: it reads the next
-// command from a pipe as soon as the previous one has finished.
+// Setfreq ends when the receive parser has taken in the echo of its frame, so its round trip is
+// call -> frame written by the port's writer thread -> echo decoded. The wire's own round trip to
+// the radio's OK is timed with a bare QSerialPort as a baseline, since rigctl waits for the OK.
+// rigctl's time per set is the interval between its consecutive set-frequency frames in the
+// simulated radio's log: it reads the next command from a pipe as soon as the previous one has
+// finished.
 
 #include "benchrow.h"
 #include "link/civ.h"
@@ -15,6 +16,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProcess>
 #include <QSerialPort>
 #include <QStandardPaths>
@@ -22,6 +24,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -103,8 +106,17 @@ bool MeasureSetfreq(const QString& device) {
     for (int call = 0; call < kWarmUpCalls + kMeasuredCalls; ++call) {
         link.replyReceived = false;
         timer.start();
-        const Status sent = link.Setfreq(FrequencyOf(call));
-        const double ms = timer.nsecsElapsed() / kNsPerMs;
+        std::optional<Status> ended;
+        double ms = 0;
+        link.Setfreq(FrequencyOf(call), std::nullopt, [&](const Status& status) {
+            ms = timer.nsecsElapsed() / kNsPerMs;
+            ended = status;
+        });
+        QEventLoop wait;
+        while (!ended) {
+            wait.processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        const Status sent = *ended;
         if (!sent.IsOk()) {
             bench::Note(QStringLiteral("Setfreq failed: %1").arg(sent.Message()));
             return false;

@@ -392,7 +392,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         floorSlots = sweep::MakePlan(sounders, planSettings, ready, until).listening;
         // The program's own timer for the plan, with its lead, and nothing else to do.
         floorTimer = std::make_unique<AlignedTickTimer>(&sweep::SecondsSinceUtcMidnight);
-        floorTimer->SetLead(PlanScheduler::kTimerLead);
+        floorTimer->SetLead(TickTimer::kTimerLead);
         const auto aim = [&] {
             floorTimer->SetNextDue(
                 nextSlot < floorSlots.size()

@@ -84,7 +84,7 @@ private slots:
         tuner.onTime = onTime;
         PlanScheduler scheduler([&nowMs] { return (nowMs % 86400000) / 1000.0; }, timer, tuner);
         QCOMPARE(timer.waitForStep, !onTime);
-        QCOMPARE(timer.lead, onTime ? PlanScheduler::kHandOverLead : PlanScheduler::kTimerLead);
+        QCOMPARE(timer.lead, onTime ? TickTimer::kHandOverLead : TickTimer::kTimerLead);
         std::vector<double> lateness, sentLateness; // of the tick, and of the frame's instant
         QStringList names;
         connect(&scheduler, &PlanScheduler::SlotPlanned,
@@ -128,7 +128,7 @@ private slots:
         const auto [soonest, latest] =
             std::minmax_element(sentLateness.begin(), sentLateness.end());
         QVERIFY(*soonest > -2e-6 && *latest < (onTime ? 2e-6 : 0.010 + 1e-9));
-        const double lead = onTime ? PlanScheduler::kHandOverLead.count() / 1000.0 : 0;
+        const double lead = onTime ? TickTimer::kHandOverLead.count() / 1000.0 : 0;
         const double first = *std::min_element(lateness.begin(), lateness.end());
         QVERIFY(first >= -lead - 1e-9 && first < -lead + 0.011);
         QCOMPARE(scheduler.LateSlots(), 1);

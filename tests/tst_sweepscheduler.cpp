@@ -47,9 +47,11 @@ public:
     }
     std::chrono::milliseconds Interval() const override { return interval; }
     bool IsEnabled() const override { return enabled; }
+    std::chrono::milliseconds Early() const override { return early; }
     bool Ticking() const { return interval.count() > 0 && enabled; }
 
     std::chrono::milliseconds interval{0};
+    std::chrono::milliseconds early{0}; // how long before a step its ticks may come
     bool enabled = true;
     bool recording = true;
     QStringList log;
@@ -59,6 +61,7 @@ struct Tuning {
     std::int32_t frequency;
     double clock;    // time of day when Setfreq was called
     int nestedTicks; // ticks delivered while it waited for the radio
+    double at = 0;   // the instant it was handed over for (the clock's), or 0 for at once
 };
 
 // A radio that answers before Tune returns, as the built-in link does.
@@ -70,11 +73,19 @@ public:
         emit TuneFinished(id, hz, status.IsOk() ? TuneOutcome::Reached : TuneOutcome::Failed,
                           status);
     }
+    void TuneIn(quint64 id, std::int32_t hz, std::chrono::microseconds delay) override {
+        handOver = delay;
+        Tune(id, hz);
+        handOver.reset();
+    }
+    bool TunesOnTime() const override { return onTime; }
     void SetReplyBudget(std::chrono::milliseconds) override {}
     Status Connect() override { return Status::Ok(); }
     void Shutdown() override {}
     RigState State() const override { return state; }
     RigState state;
+    bool onTime = false;
+    std::optional<std::chrono::microseconds> handOver; // within a TuneIn
 };
 
 // A main window in simulated time: a clock stepped in milliseconds (it may run past a day; the
@@ -159,7 +170,8 @@ public:
 private:
     Status Setfreq(std::int32_t hz) {
         const std::size_t index = tunings.size();
-        tunings.push_back({hz, Clock(), 0});
+        tunings.push_back(
+            {hz, Clock(), 0, tuner.handOver ? Clock() + tuner.handOver->count() / 1e6 : 0});
         const int ticksBefore = ticks;
         if (insideWait) {
             insideWait(hz);
@@ -279,6 +291,28 @@ private slots:
         QCOMPARE(rig.tunings.back().clock, 36398.5);
         QVERIFY(rig.problems.isEmpty());
         QVERIFY(rig.notices.isEmpty());
+    }
+
+    // With a backend that writes at an instant itself, ticks come up to the timer's lead early
+    // and hand each step, and the park after the last, over for its own instant: the wire
+    // sees the same sweep, whenever the loop got round to the tick.
+    void onTimeBackend_stepsHandedOverForTheirInstants() {
+        SimulatedSweep rig(36000);
+        rig.tuner.onTime = true;
+        rig.timer.early = 50ms;
+        rig.scheduler.StartButtonClick();
+        rig.RunUntil(36378.5);
+        QCOMPARE(rig.tunings.size(), std::size_t{282});
+        for (int k = 0; k <= 280; ++k) {
+            const Tuning& tuning = rig.tunings.at(1 + k);
+            QCOMPARE(tuning.frequency, k < 280 ? StepHz(k) : kParkHz);
+            const double instant = 36098.5 + k;
+            QVERIFY2(tuning.clock < instant && tuning.clock >= instant - 0.050 - 1e-9,
+                     qPrintable(QString::number(tuning.clock, 'f', 3)));
+            QVERIFY(std::fabs(tuning.at - instant) < 1e-6);
+        }
+        QCOMPARE(rig.scheduler.NextStepTime(), 36398.5);
+        QVERIFY(rig.problems.isEmpty());
     }
 
     void firstStep_data() {

@@ -17,9 +17,7 @@ PlanScheduler::PlanScheduler(std::function<double()> clock, TickTimer& stepTimer
 }
 
 void PlanScheduler::AimForTuner() {
-    const bool onTime = tuner->TunesOnTime();
-    stepTimer.SetWaitForStep(!onTime);
-    stepTimer.SetLead(onTime ? kHandOverLead : kTimerLead);
+    stepTimer.AimFor(tuner->TunesOnTime());
 }
 
 void PlanScheduler::Follow(std::vector<sweep::FollowedSounder> next,

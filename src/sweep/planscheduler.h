@@ -26,15 +26,6 @@ public:
     static constexpr double kRefill = 60;   // s
     // A reading further than this from the last means the clock was changed: plan anew.
     static constexpr double kClockJump = 30; // s
-    // How long before a slot's tuning instant its timer fires and then waits for the instant
-    // (AlignedTickTimer::SetLead): longer than the event loop's longest piece of work (a whole
-    // paint of the live ionogram takes some 5 ms), so no such piece can make a slot late.
-    static constexpr std::chrono::milliseconds kTimerLead{8};
-    // With a backend that writes at the instant itself (TunesOnTime) the tick needs to come only
-    // before the instant, not on it: it comes this much early and hands the slot over, so the
-    // loop may be held up to that long without making a slot late (a window being resized
-    // holds it 5 to 20 ms at a time, now and then 30 to 50).
-    static constexpr std::chrono::milliseconds kHandOverLead{50};
 
     // clock: seconds since UTC midnight with fraction. stepTimer must outlive the scheduler, which
     // takes over its onTick.

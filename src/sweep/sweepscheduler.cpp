@@ -4,6 +4,8 @@
 #include "sweep/schedule.h"
 
 #include <QLocale>
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -32,6 +34,11 @@ SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QOb
     connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     connect(&tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    AimForTuner();
+}
+
+void SweepScheduler::AimForTuner() {
+    Timer1.AimFor(tuner->TunesOnTime());
 }
 
 void SweepScheduler::SetTuner(Tuner& next) {
@@ -45,6 +52,7 @@ void SweepScheduler::SetTuner(Tuner& next) {
     connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    AimForTuner();
     for (const auto& [id, request] : unanswered) {
         if (request.mark) {
             emit StepTuned(request.hz, *request.mark, false);
@@ -104,7 +112,10 @@ void SweepScheduler::Timer1Tick() {
         emit ClockJumped();
         EndSweep(false);
         Rearm();
-    } else if (sweep::IsDue(t, nextStepTime)) {
+    } else if (sweep::IsDue(std::fmod(t + EarlySeconds(), units::kSecondsPerDay), nextStepTime)) {
+        // A timer that leaves the wait to the backend ticks up to its lead before the instant:
+        // the step, or the park after the last one, is handed over to be written at it.
+        handOver = std::max(sweep::AroundTheDay(nextStepTime, t), 0.0);
         SetPhase(Phase::Stepping);
         Timer1.SetEnabled(false); // no tick may step while this one tunes
         const double mark = nextStepTime;
@@ -126,6 +137,7 @@ void SweepScheduler::Timer1Tick() {
             EndSweep(true);
             Rearm(); // back to the low frequency, not one step above the top
         }
+        handOver = 0;
     }
     RestartTimer();
     --handling;
@@ -191,12 +203,22 @@ void SweepScheduler::SetPhase(Phase next) {
     emit PhaseEntered(next);
 }
 
+double SweepScheduler::EarlySeconds() const {
+    return std::chrono::duration<double>(Timer1.Early()).count();
+}
+
 void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
     const quint64 id = requests.Add(Request{frequency, mark});
     if (mark) {
         emit StepPlanned(frequency, *mark);
     }
-    tuner->Tune(id, frequency);
+    if (handOver > 0) {
+        tuner->TuneIn(id, frequency,
+                      std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::duration<double>(handOver)));
+    } else {
+        tuner->Tune(id, frequency);
+    }
 }
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,

@@ -15,6 +15,7 @@
 
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -105,7 +106,11 @@ private:
     // Re-arms from within a tick: from the chirp text if it is an accepted chirp time, else from
     // the last accepted one (the user is told once per refused text).
     void Rearm();
+    // Tunes now, or, within a tick that came early, at the step's instant.
     void Tune(std::int32_t frequency, std::optional<double> mark);
+    // Sets the timer's lead for the backend in use.
+    void AimForTuner();
+    double EarlySeconds() const;
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
     // Tunes the park again when the backend connects after refusing it.
     void TunerStateChanged();
@@ -133,7 +138,8 @@ private:
     std::optional<QString> reportedRefusal;
     bool parkUnreached = false; // the last park tuning did not reach the radio
     bool stopped = false;
-    int handling = 0; // clicks and ticks under way; their messages go out when they end
+    int handling = 0;    // clicks and ticks under way; their messages go out when they end
+    double handOver = 0; // s: within a tick, how long until the instant it tunes for
     TuneRequests<Request> requests;
     std::vector<Message> messages;
 };

@@ -28,6 +28,21 @@ public:
     virtual std::chrono::milliseconds Early() const { return std::chrono::milliseconds{0}; }
 
     std::function<void()> onTick;
+
+    // How long before a step's tuning instant the timer fires and then waits for the instant
+    // (SetLead): longer than the event loop's longest piece of work (a whole paint of the live
+    // ionogram takes some 5 ms), so no such piece can make a step late.
+    static constexpr std::chrono::milliseconds kTimerLead{8};
+    // With a backend that writes at the instant itself the tick needs to come only before the
+    // instant, not on it: it comes this much early and hands the step over, so the loop may be
+    // held up to that long without making a step late (a window being resized holds it 5 to 20
+    // ms at a time, now and then 30 to 50).
+    static constexpr std::chrono::milliseconds kHandOverLead{50};
+    // Aims the timer for a backend that writes at the instant itself, or for one that does not.
+    void AimFor(bool tunesOnTime) {
+        SetWaitForStep(!tunesOnTime);
+        SetLead(tunesOnTime ? kHandOverLead : kTimerLead);
+    }
 };
 
 // Production step timer: a precise single-shot QTimer aimed, shot by shot, at the next interval
