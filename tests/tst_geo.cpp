@@ -3,7 +3,10 @@
 // tracer, P.533 both ways, and the layer fit recovering known layers from ray-traced traces.
 
 #include "geo/layerfit.h"
+#include "geo/pathmuf.h"
 #include "geo/position.h"
+#include "ionogram/pathgeometry.h"
+#include "ionogram/scaler.h"
 #include "simulation/raytrace.h"
 
 #include <QTest>
@@ -48,8 +51,12 @@ private slots:
     void fit_shortTraceFallsBackToP533();
     void fit_delayShorterThanGroundIsAnError();
     void audioDelay_fromOneAndTwoHops();
+    void sweepGeometry_audioDelayErrorFromOneAndTwoHops_data();
+    void sweepGeometry_audioDelayErrorFromOneAndTwoHops();
     void medianAudioDelay_data();
     void medianAudioDelay();
+    void mufForPath_nearestMidpoint_data();
+    void mufForPath_nearestMidpoint();
 };
 
 void TestGeo::locator_cellHoldsItsPoint_data() {
@@ -337,6 +344,39 @@ void TestGeo::audioDelay_fromOneAndTwoHops() {
     QVERIFY(std::abs(estimate.layer.criticalKhz / layer.criticalKhz - 1) < 0.03);
 }
 
+void TestGeo::sweepGeometry_audioDelayErrorFromOneAndTwoHops_data() {
+    QTest::addColumn<int>("traces");     // 1F alone, or 1F and 2F
+    QTest::addColumn<double>("extraMs"); // left in the delays by a wrong setting; NaN: none told
+    QTest::newRow("0.3 ms too little set") << 2 << 0.3;
+    QTest::newRow("0.2 ms too much set") << 2 << -0.2;
+    QTest::newRow("1F alone tells nothing") << 1 << std::nan("");
+}
+
+void TestGeo::sweepGeometry_audioDelayErrorFromOneAndTwoHops() {
+    QFETCH(int, traces);
+    QFETCH(double, extraMs);
+    const Layer layer{8000, 300, 80};
+    const double groundKm = 1500;
+    ionogram::ScaledSweep scaled;
+    for (int hops = 1; hops <= traces; ++hops) {
+        ionogram::ScaledTrace& trace = scaled.traces.emplace_back();
+        trace.number = hops;
+        const double extra = std::isnan(extraMs) ? 0 : extraMs;
+        for (const TracePoint& point : Traced(layer, groundKm, hops, 2000, extra)) {
+            trace.points.push_back({point.khz, point.delayMs, 20, point.high});
+        }
+    }
+    const Position sounder{0, groundKm / kEarthRadiusKm * 180 / M_PI};
+    const ionogram::SweepGeometry geometry = ionogram::GeometryOf(scaled, {0, 0}, sounder);
+    // 0.3 ms too little set, the fit alone reads the two traces as 2F and 3F.
+    QCOMPARE(geometry.layers.size(), std::size_t(traces));
+    QCOMPARE(geometry.audioDelayErrorMs.has_value(), !std::isnan(extraMs));
+    if (geometry.audioDelayErrorMs) {
+        QVERIFY2(std::abs(*geometry.audioDelayErrorMs - extraMs) < 0.05,
+                 qPrintable(QString::number(*geometry.audioDelayErrorMs)));
+    }
+}
+
 void TestGeo::medianAudioDelay_data() {
     QTest::addColumn<std::vector<double>>("estimates");
     QTest::addColumn<double>("median"); // NaN: none
@@ -350,6 +390,63 @@ void TestGeo::medianAudioDelay() {
     QFETCH(double, median);
     const double found = MedianAudioDelay(estimates);
     QVERIFY(std::isnan(median) ? std::isnan(found) : std::abs(found - median) < 1e-12);
+}
+
+void TestGeo::mufForPath_nearestMidpoint_data() {
+    QTest::addColumn<bool>("stationKnown");  // at 0 N 0 E
+    QTest::addColumn<double>("toLongitude"); // on the equator; NaN: a length is asked
+    QTest::addColumn<double>("distanceKm");
+    QTest::addColumn<int>("reading");
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<double>("offsetKm");
+    QTest::addColumn<bool>("applies");
+    const double length = std::nan("");
+    const double degree = kEarthRadiusKm * M_PI / 180;
+    QTest::newRow("length of the first path") << true << length << 3000.0 << 0 << 1 << 0.0 << true;
+    QTest::newRow("length nearer the second")
+        << true << length << 1200.0 << 1 << 1 << 100.0 << true;
+    QTest::newRow("9000 km: three hops, too far")
+        << true << length << 9000.0 << 0 << 3 << 3000.0 << false;
+    QTest::newRow("place: midpoint 2 degrees away")
+        << true << 20.0 << 0.0 << 0 << 1 << 2 * degree << true;
+    QTest::newRow("place: midpoint 18 degrees away")
+        << true << 60.0 << 0.0 << 0 << 2 << 18 * degree << false;
+    QTest::newRow("place without the station") << false << 20.0 << 0.0 << -1 << 0 << 0.0 << false;
+}
+
+void TestGeo::mufForPath_nearestMidpoint() {
+    QFETCH(bool, stationKnown);
+    QFETCH(double, toLongitude);
+    QFETCH(double, distanceKm);
+    QFETCH(int, reading);
+    QFETCH(int, hops);
+    QFETCH(double, offsetKm);
+    QFETCH(bool, applies);
+    // foF2 7 MHz with M(3000)F2 3.0 over 0 N 12 E; 5 MHz over 10 N 10 E.
+    const std::vector<MidpointReading> readings = {{{3000, 90, {0, 12}, "JJ20aa"}, 7000, 3.0},
+                                                   {{1000, 0, {10, 10}, "JK00aa"}, 5000, 2.8}};
+    AskedPath asked;
+    asked.distanceKm = distanceKm;
+    if (!std::isnan(toLongitude)) {
+        asked.to = Position{0, toLongitude};
+    }
+    const std::optional<Position> station =
+        stationKnown ? std::optional<Position>(Position{0, 0}) : std::nullopt;
+    const PathMuf muf = MufForPath(station, asked, readings);
+    QCOMPARE(muf.reading, reading);
+    if (reading < 0) {
+        return;
+    }
+    QCOMPARE(muf.hops, hops);
+    QVERIFY2(std::abs(muf.midpointOffsetKm - offsetKm) < 0.5,
+             qPrintable(QString::number(muf.midpointOffsetKm)));
+    QCOMPARE(muf.applies, applies);
+    QVERIFY(muf.mufKhz > readings[reading].foF2Khz);
+    if (distanceKm == 3000) {
+        // P.533 over 3000 km: foF2 times B = M - 0.124 + (M² - 4)(0.0215 + 0.005 sin(7.854/x -
+        // 1.9635)), foF2/foE = x taken as 3 without foE: 7 MHz × 2.99872.
+        QVERIFY(std::abs(muf.mufKhz - 20991.0) < 1);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestGeo)

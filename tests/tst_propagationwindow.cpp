@@ -1,13 +1,16 @@
 // The Propagation window: the day plot of the archive folder's day file, the day's sweeps
 // counted, earlier days by button or date, redrawn when a sweep is scaled and moving on to the
-// new day at midnight UTC.
+// new day at midnight UTC; foF2 over the midpoints instead of the MOF, and the MUF for a path
+// typed.
 
 #include "ionogram/dayplot.h"
 #include "ui/propagationwindow.h"
 
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +34,15 @@ ScaledSweep OneTrace(double lofKhz, double mofKhz) {
     trace.minDelayKhz = lofKhz;
     trace.peakSnrDb = 20;
     return ScaledSweep{{trace}};
+}
+
+// Trace 1 read as foF2 6.1 MHz (M(3000)F2 3.0) over the midpoint of a 2000 km path due east
+// along the equator from 0 N 0 E.
+ScaledSweep OneLayer(double mofKhz) {
+    ScaledSweep scaled = OneTrace(3000, mofKhz);
+    geo::PathLayer layer{{}, "1F", 1, "fit", 6100, 300, 100, 310, 3.0, 18300};
+    scaled.geometry = SweepGeometry{{2000, 90, {0, 8.993}, "JJ80aa"}, {layer}};
+    return scaled;
 }
 
 IonogramSweep SweepAt(const QDateTime& start) {
@@ -98,6 +110,40 @@ private slots:
         window.ShowScaled(SweepAt(midnight.addSecs(300)), ScaledSweep());
         QCOMPARE(window.Day(), kToday);
         QVERIFY(window.nextDay->isEnabled());
+    }
+
+    void fof2InsteadOfMofAndMufForMyPath() {
+        QTemporaryDir dir;
+        QVERIFY(AppendDayFile(dir.path(), At(kToday, 12, 0, 0), "Cyprus", OneLayer(16000)).IsOk());
+        PropagationWindow window(nullptr, [] { return kToday; });
+        window.SetArchiveFolder(dir.path());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize size = window.canvas->size();
+        const QImage empty = RenderDayPlot({}, kToday, kDefaultIaruRegion, size);
+        const QPoint mof = DayPlotPoint(size, 12, 16).toPoint();
+        const QPoint fof2 = DayPlotPoint(size, 12, 6.1).toPoint();
+        QImage painted = window.canvas->grab().toImage();
+        QVERIFY(painted.pixel(mof) != empty.pixel(mof));
+        QCOMPARE(painted.pixel(fof2), empty.pixel(fof2));
+        window.showFoF2->click();
+        painted = window.canvas->grab().toImage();
+        QCOMPARE(painted.pixel(mof), empty.pixel(mof));
+        QVERIFY(painted.pixel(fof2) != empty.pixel(fof2));
+
+        QTest::keyClicks(window.myPath, "2500 km");
+        QCOMPARE(window.myPathMuf->text(),
+                 QStringLiteral("MUF about 17.3 MHz over 2500 km (1 hop), from the midpoint of "
+                                "the path to Cyprus (foF2 6.1 MHz at 12:00 UTC), 250 km from your "
+                                "path's midpoint along that path."));
+        // A place needs the station's position; 38 degrees east puts the midpoints 1113 km apart.
+        window.myPath->setText("0,38");
+        QVERIFY(window.myPathMuf->text().startsWith("Your station's position is not set"));
+        window.SetStationPosition(geo::Position{0, 0});
+        QCOMPARE(window.myPathMuf->text(),
+                 QStringLiteral("The nearest reading, the midpoint of the path to Cyprus (foF2 "
+                                "6.1 MHz at 12:00 UTC), lies 1113 km from your path's midpoint: "
+                                "beyond 1000 km the estimate does not apply."));
     }
 };
 

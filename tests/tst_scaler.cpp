@@ -479,6 +479,13 @@ private slots:
         QCOMPARE(std::isnan(read[0].trace.mofKhz), !withTraces);
         QCOMPARE(read[0].mode, withTraces ? QStringLiteral("1F") : QString());
         QCOMPARE(read[0].fof2Mhz, withTraces ? 6.1 : std::nan(""));
+        QCOMPARE(read[0].m3000, withTraces ? 2.9 : std::nan(""));
+        QCOMPARE(read[0].path.has_value(), withTraces);
+        if (withTraces) {
+            QCOMPARE(read[0].path->distanceKm, 2590.1);
+            QCOMPARE(read[0].path->midpoint.longitude, 25.5);
+            QVERIFY(!read[1].path); // trace 2 says nothing of the layer
+        }
         std::setlocale(LC_NUMERIC, "C");
         QLocale::setDefault(QLocale::c());
     }

@@ -4,6 +4,7 @@
 #include "settings/sounderstore.h"
 #include "ui/sounderdialog.h"
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -171,6 +172,31 @@ private slots:
         QTest::mouseClick(dialog->okButton, Qt::LeftButton);
         QCOMPARE(accepted.size(), std::size_t{1});
         QCOMPARE(Saved().at(0).delays, std::optional<DelayRange>({20, 35}));
+    }
+
+    void knownSite_fillsSiteAndPosition_editableAndChecked() {
+        Open();
+        TypeInto(dialog->savedName, QStringLiteral("Cyprus"));
+        TypeInto(dialog->savedAt, QStringLiteral("ZZ99"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QVERIFY(dialog->problem->text().startsWith(
+            QStringLiteral("Position: \"ZZ99\" is not a Maidenhead locator")));
+        QVERIFY(Saved().empty());
+
+        emit dialog->knownSites->activated(dialog->knownSites->findText(QStringLiteral("Cyprus")));
+        QCOMPARE(dialog->savedAt->text(), QStringLiteral("35.1856,33.3823"));
+        TypeInto(dialog->savedSite, QStringLiteral("Troodos"));
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).site, QStringLiteral("Troodos"));
+        QCOMPARE(Saved().at(0).at, QStringLiteral("35.1856,33.3823"));
+
+        // Picked again, its position cleared: unknown from then on.
+        Open();
+        dialog->savedList->setCurrentRow(0);
+        QCOMPARE(dialog->savedSite->text(), QStringLiteral("Troodos"));
+        TypeInto(dialog->savedAt, QString());
+        QTest::mouseClick(dialog->saveButton, Qt::LeftButton);
+        QCOMPARE(Saved().at(0).at, QString());
     }
 
     void renameAndDelete_changeTheStore() {

@@ -19,7 +19,9 @@ constexpr int kDbDecimals = 1;
 constexpr int kFieldCount = 8;
 constexpr int kGeometryFieldCount = 13;
 constexpr int kModeField = kFieldCount;
+constexpr int kDistanceField = kFieldCount + 2; // then the bearing, the midpoint and its locator
 constexpr int kFof2Field = kFieldCount + 8;
+constexpr int kM3000Field = kFieldCount + 10;
 constexpr int kDegreeDecimals = 4;
 constexpr int kKmDecimals = 1;
 constexpr int kBearingDecimals = 1;
@@ -216,7 +218,23 @@ std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped) {
         }
         if (ok && withGeometry) {
             row.mode = fields[kModeField];
-            ok = ParseNumber(fields[kFof2Field], &row.fof2Mhz);
+            geo::GreatCircle path;
+            double* value[] = {&row.fof2Mhz,
+                               &row.m3000,
+                               &path.distanceKm,
+                               &path.bearingDeg,
+                               &path.midpoint.latitude,
+                               &path.midpoint.longitude};
+            const int field[] = {kFof2Field,         kM3000Field,        kDistanceField,
+                                 kDistanceField + 1, kDistanceField + 2, kDistanceField + 3};
+            for (int i = 0; ok && i < int(std::size(field)); ++i) {
+                ok = ParseNumber(fields[field[i]], value[i]);
+            }
+            path.midpointLocator = fields[kDistanceField + 4].toStdString();
+            if (ok && !std::isnan(path.distanceKm) && !std::isnan(path.midpoint.latitude) &&
+                !std::isnan(path.midpoint.longitude)) {
+                row.path = path;
+            }
         }
         if (ok && t.number >= 0) {
             rows.push_back(row);

@@ -7,6 +7,7 @@
 // quoted only when it holds a comma, a quote or a line break (RFC 4180).
 
 #include "core/status.h"
+#include "geo/position.h"
 #include "ionogram/scaler.h"
 
 #include <QByteArray>
@@ -15,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 namespace ionogram {
@@ -52,8 +54,10 @@ struct DayRow {
     QDateTime sweepStartUtc;
     QString sounder;
     ScaledTrace trace;
-    QString mode;                  // "1F"..., empty where unknown
-    double fof2Mhz = std::nan(""); // foF2 (foE for an E mode) at the midpoint, where known
+    QString mode;                         // "1F"..., empty where unknown
+    double fof2Mhz = std::nan("");        // foF2 (foE for an E mode) at the midpoint, where known
+    double m3000 = std::nan("");          // M(3000)F2 of that layer, where known
+    std::optional<geo::GreatCircle> path; // from the station, where both ends are known
 };
 
 // The fields of one CSV record (RFC 4180) starting at *pos: quoted fields may hold commas, quotes

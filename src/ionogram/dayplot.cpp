@@ -66,7 +66,8 @@ std::vector<AmateurBand> AmateurBands(int iaruRegion) {
 }
 
 QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int iaruRegion,
-                     QSize size) {
+                     QSize size, DayQuantity quantity) {
+    const bool fof2 = quantity == DayQuantity::MidpointFoF2;
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
@@ -104,8 +105,10 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
     }
     if (text) {
         painter.drawText(QRectF(0, 8, size.width(), 20), Qt::AlignCenter,
-                         QString("Scaled ionograms of %1 (UTC): MOF (filled) and LOF (open), "
-                                 "trace 1 large; MHz")
+                         (fof2 ? QString("foF2 over each path's midpoint on %1 (UTC), from the "
+                                         "scaled traces, trace 1 large; MHz")
+                               : QString("Scaled ionograms of %1 (UTC): MOF (filled) and LOF "
+                                         "(open), trace 1 large; MHz"))
                              .arg(dayUtc.toString("yyyy-MM-dd")));
         painter.drawText(QRectF(0, size.height() - 20, size.width(), 18), Qt::AlignCenter, "UTC");
     }
@@ -113,7 +116,8 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
     QStringList sounders;
     painter.setClipRect(plot.adjusted(-kMainMark, -kMainMark, kMainMark, kMainMark));
     for (const DayRow& row : rows) {
-        if (row.sweepStartUtc.toUTC().date() != dayUtc || row.trace.number <= 0) {
+        if (row.sweepStartUtc.toUTC().date() != dayUtc || row.trace.number <= 0 ||
+            (fof2 && (std::isnan(row.fof2Mhz) || !row.mode.endsWith('F')))) {
             continue;
         }
         if (!sounders.contains(row.sounder)) {
@@ -126,6 +130,10 @@ QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int i
         const double radius = (row.trace.number == 1 ? kMainMark : kOtherMark) / 2.0;
         painter.setPen(QPen(colour, 1.5));
         painter.setBrush(colour);
+        if (fof2) {
+            painter.drawEllipse(QPointF(x(hours), y(row.fof2Mhz)), radius, radius);
+            continue;
+        }
         painter.drawEllipse(QPointF(x(hours), y(row.trace.mofKhz / units::kKilohertzPerMegahertz)),
                             radius, radius);
         painter.setBrush(Qt::NoBrush);

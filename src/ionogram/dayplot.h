@@ -30,10 +30,14 @@ std::vector<AmateurBand> AmateurBands(int iaruRegion);
 // Where a sweep at hoursUtc (0 to 24) with a frequency of mhz lies in a picture of size.
 QPointF DayPlotPoint(QSize size, double hoursUtc, double mhz);
 
+// What the plot marks for each trace: its MOF and LOF, or foF2 over the path's midpoint (rows
+// without one, and E modes, are left out).
+enum class DayQuantity { Mof, MidpointFoF2 };
+
 // The picture of one UTC day's rows. Text needs a QGuiApplication (the windowless station runs
 // one on the offscreen platform); without one only the marks, bands and frame are painted.
 QImage RenderDayPlot(const std::vector<DayRow>& rows, const QDate& dayUtc, int iaruRegion,
-                     QSize size = kDayPlotSize);
+                     QSize size = kDayPlotSize, DayQuantity quantity = DayQuantity::Mof);
 
 // Reads the day file of dayUtc in folder and writes scaled-YYYY-MM-DD.png beside it, whole.
 Status WriteDayPlot(const QString& folder, const QDate& dayUtc, int iaruRegion);

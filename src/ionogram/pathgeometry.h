@@ -8,6 +8,7 @@
 #include "geo/layerfit.h"
 #include "geo/position.h"
 
+#include <optional>
 #include <vector>
 
 namespace ionogram {
@@ -17,6 +18,9 @@ struct ScaledSweep;
 struct SweepGeometry {
     geo::GreatCircle path;              // from the station; the bearing is the station's
     std::vector<geo::PathLayer> layers; // one per trace, in the traces' order
+    // Where the sweep shows 1F and 2F of one layer (its first two F traces): the delay both still
+    // hold beyond the audio delay setting taken off (the setting's error: add it to the setting).
+    std::optional<double> audioDelayErrorMs;
 };
 
 // The sweep's geometry; the traces are fitted together, so modes of one layer agree.

@@ -58,9 +58,18 @@ void Propagation::Take(const ionogram::IonogramSweep& sweep) {
             }
             return outcome;
         },
-        [this, sweep, save, csv, png](const Outcome& outcome) {
+        [this, sweep, save, csv, png, setMs = choice.audioDelayMs](const Outcome& outcome) {
             // Told once its rows are in the day file: the day plot's window reads them then.
             emit Scaled(sweep, outcome.scaled, sweep.sounder);
+            if (outcome.scaled.geometry && outcome.scaled.geometry->audioDelayErrorMs) {
+                const std::optional<double> suggested =
+                    audioDelay.Take(sweep.startUtc.toUTC().date(),
+                                    setMs + *outcome.scaled.geometry->audioDelayErrorMs);
+                if (suggested) {
+                    emit AudioDelaySuggested(AudioDelaySuggestion::Text(
+                        *suggested, choice.audioDelayMs, audioDelay.Sweeps()));
+                }
+            }
             if (save) {
                 TellRecorded(outcome.written, csv, png);
             }

@@ -6,13 +6,15 @@
 // over the path's midpoint. A folder that cannot be written is told once, until writing works
 // again; the scaling goes on regardless. Scaling, the layer fit, the day file and the plot run on
 // a thread of their own, one sweep after the other, so that none of it holds up the radio's
-// steps.
+// steps. Sweeps that show 1F and 2F of one layer measure the audio path: their median over the
+// day is suggested as the audio delay setting.
 
 #include "ionogram/ionogram.h"
 #include "ionogram/ionogramchoice.h"
 #include "ionogram/scaler.h"
 
 #include "geo/position.h"
+#include "station/audiodelaysuggestion.h"
 
 #include <QObject>
 #include <QString>
@@ -43,6 +45,8 @@ signals:
     // The day file and day plot the sweep went into.
     void DayRecorded(const QString& csv, const QString& png);
     void Problem(const QString& message);
+    // The day's sweeps suggest another audio delay (AudioDelaySuggestion::Text), once per change.
+    void AudioDelaySuggested(const QString& text);
 
 private:
     void TellRecorded(const Status& written, const QString& csv, const QString& png);
@@ -52,5 +56,6 @@ private:
     std::map<QString, geo::Position> saved;
     std::optional<geo::Position> single;
     QString lastProblem;
+    AudioDelaySuggestion audioDelay;
     QThreadPool dayWriter; // one thread: sweeps go into the day file in their order
 };

@@ -102,6 +102,11 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(&propagation, &Propagation::Scaled, this, &Station::TakeMof);
     connect(&propagation, &Propagation::DayRecorded, this, &Station::DayRecorded);
     connect(&propagation, &Propagation::Problem, this, &Station::Problem);
+    connect(&propagation, &Propagation::AudioDelaySuggested, this, [this](const QString& text) {
+        suggestedAudioDelay = text;
+        emit Notice(text);
+        emit AudioDelaySuggested(text);
+    });
     connect(&audio, &ionogram::AudioStream::Placed, &listener, &Listener::AudioPlaced);
     connect(&listener, &Listener::Problem, this, &Station::Problem);
 }

@@ -82,6 +82,8 @@ public:
     // Where the sounder the sweep events name so stands: a saved one's position, else the single
     // sounder's.
     std::optional<geo::Position> PositionOf(const QString& sounder) const;
+    // The audio delay the day's sweeps last suggested (AudioDelaySuggested); empty before.
+    const QString& SuggestedAudioDelay() const { return suggestedAudioDelay; }
 
     // Chooses the way to the radio without connecting: the next Connect uses it.
     void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
@@ -155,6 +157,8 @@ signals:
     void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
                 const QString& sounder);
     void DayRecorded(const QString& csv, const QString& png);
+    // The day's sweeps suggest an audio delay (also told as a Notice), once per change.
+    void AudioDelaySuggested(const QString& text);
 
 private:
     void Attach(Tuner& next);
@@ -186,6 +190,7 @@ private:
     StationSettings applied; // as last applied: what FollowSaved builds the plan from
     QString stationAt;
     QString sounderAt;
+    QString suggestedAudioDelay;
     // The ionogram of a followed sounder: ionogramChoice with its saved delays, where it has them.
     IonogramChoice ChoiceOf(const QString& sounder) const;
     void MakeSounderRecorders();

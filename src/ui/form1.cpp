@@ -507,6 +507,10 @@ void Form1::ShowPropagationWindow() {
         propagationWindow->SetIaruRegion(station.Recorder().Choice().iaruRegion);
         connect(&station, &Station::Scaled, propagationWindow.data(),
                 &PropagationWindow::ShowScaled);
+        propagationWindow->SetStationPosition(station.StationPosition());
+        propagationWindow->ShowAudioDelaySuggestion(station.SuggestedAudioDelay());
+        connect(&station, &Station::AudioDelaySuggested, propagationWindow.data(),
+                &PropagationWindow::ShowAudioDelaySuggestion);
     }
     Raise(propagationWindow);
 }

@@ -1,10 +1,12 @@
 #include "ui/sounderdialog.h"
 
 #include "core/units.h"
+#include "geo/knownsites.h"
 #include "sweep/listeningplan.h"
 #include "sweep/schedule.h"
 #include "ui/formlayout.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -34,6 +36,7 @@ constexpr Entry kHigh{"high frequency", "MHz", "30"};
 constexpr Entry kStep{"step size", "kHz", "100"};
 constexpr Entry kDelayFrom{"delay shown from", "milliseconds", "20"};
 constexpr Entry kDelayTo{"delay shown to", "milliseconds", "40"};
+constexpr int kSiteDecimals = 4; // as the known sites are published, about 10 m
 
 // "The sweep rate "fast" is not a number. Type it in kHz/s, for example 100."
 QString NotANumber(const Entry& entry, const QString& text) {
@@ -94,6 +97,23 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
                                         "40 ms for a far one; leave both empty for the delays of "
                                         "Configure > Audio Input"));
     }
+    knownSites = new QComboBox(savedBox);
+    knownSites->setObjectName(QStringLiteral("knownSites"));
+    knownSites->addItem(QStringLiteral("Pick a known site..."));
+    for (const geo::KnownSite& site : geo::KnownSounderSites()) {
+        knownSites->addItem(QString::fromUtf8(site.name));
+        knownSites->setItemData(knownSites->count() - 1, QString::fromUtf8(site.source),
+                                Qt::ToolTipRole);
+    }
+    savedSite = NewEdit(QStringLiteral("savedSite"), savedBox);
+    savedSite->setPlaceholderText(QStringLiteral("where it stands, such as Cyprus"));
+    savedAt = NewEdit(QStringLiteral("savedAt"), savedBox);
+    savedAt->setPlaceholderText(QStringLiteral("unknown"));
+    savedAt->setToolTip(QStringLiteral("A locator such as KM64 or a latitude and longitude such "
+                                       "as 35.19,33.38; leave it empty when unknown"));
+    for (QLineEdit* edit : {savedSite, savedAt}) {
+        connect(edit, &QLineEdit::textEdited, this, [this] { placeEdited = true; });
+    }
     auto* savedDelays = new QHBoxLayout;
     savedDelays->addWidget(savedDelayFrom);
     savedDelays->addWidget(new QLabel(QStringLiteral("to"), savedBox));
@@ -102,6 +122,9 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
     savedValues->addRow(QStringLiteral("Name"), savedName);
     savedValues->addRow(QStringLiteral("Chirp time (s)"), savedChirpTime);
     savedValues->addRow(QStringLiteral("Delays shown (ms)"), savedDelays);
+    savedValues->addRow(QStringLiteral("Known sites"), knownSites);
+    savedValues->addRow(QStringLiteral("Site"), savedSite);
+    savedValues->addRow(QStringLiteral("Position (locator or LAT,LON)"), savedAt);
     saveButton =
         formlayout::NewButton(QStringLiteral("Save"), QStringLiteral("saveButton"), savedBox);
     renameButton =
@@ -140,6 +163,7 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
     connect(deleteButton, &QPushButton::clicked, this, &SounderDialog::DeleteClick);
     connect(savedList, &QListWidget::currentRowChanged, this, &SounderDialog::Pick);
     connect(savedList, &QListWidget::itemChanged, this, &SounderDialog::FollowToggled);
+    connect(knownSites, &QComboBox::activated, this, &SounderDialog::PickKnownSite);
 
     Show(profile);
     saved = model.List();
@@ -266,8 +290,25 @@ void SounderDialog::Pick() {
     savedDelayFrom->setText(sounder.delays ? ShownNumber(sounder.delays->fromMs, locale)
                                            : QString());
     savedDelayTo->setText(sounder.delays ? ShownNumber(sounder.delays->toMs, locale) : QString());
+    savedSite->setText(sounder.site);
+    savedAt->setText(sounder.at);
+    placeEdited = false;
     pickedChirpTime = sounder.chirpTime;
     problem->hide();
+}
+
+void SounderDialog::PickKnownSite(int index) {
+    const std::vector<geo::KnownSite>& sites = geo::KnownSounderSites();
+    if (index < 1 || index > int(sites.size())) {
+        return;
+    }
+    const geo::KnownSite& site = sites[std::size_t(index - 1)];
+    savedSite->setText(QString::fromUtf8(site.name));
+    savedAt->setText(QStringLiteral("%1,%2")
+                         .arg(site.position.latitude, 0, 'f', kSiteDecimals)
+                         .arg(site.position.longitude, 0, 'f', kSiteDecimals));
+    placeEdited = true;
+    knownSites->setCurrentIndex(0);
 }
 
 std::optional<SavedSounder> SounderDialog::Typed() {
@@ -293,8 +334,20 @@ std::optional<SavedSounder> SounderDialog::Typed() {
         ShowProblem(delays.problem);
         return std::nullopt;
     }
+    const QString at = savedAt->text().trimmed();
+    if (!at.isEmpty()) {
+        if (const geo::PositionText place = geo::ParsePosition(at.toStdString()); !place.position) {
+            ShowProblem(QStringLiteral("Position: %1. Type a locator such as KM64 or a "
+                                       "latitude and longitude such as 35.19,33.38, or leave it "
+                                       "empty when unknown.")
+                            .arg(QString::fromStdString(place.error)));
+            return std::nullopt;
+        }
+    }
     SavedSounder typed;
     typed.name = savedName->text().trimmed();
+    typed.site = savedSite->text().trimmed();
+    typed.at = at;
     typed.chirpTime = *chirp;
     typed.profile = *read.profile;
     typed.delays = delays.delays;
@@ -320,6 +373,10 @@ void SounderDialog::OkClick() {
         for (SavedSounder& sounder : saved) {
             if (sounder.name == typed->name) {
                 sounder.delays = typed->delays;
+                if (placeEdited) {
+                    sounder.site = typed->site;
+                    sounder.at = typed->at;
+                }
             }
         }
     } else if (const Status followable = sweep::ValidateProfile(*read.profile);
@@ -357,10 +414,13 @@ void SounderDialog::SaveClick() {
     auto same = std::find_if(changed.begin(), changed.end(),
                              [&typed](const SavedSounder& s) { return s.name == typed->name; });
     if (same != changed.end()) {
-        // Saving a sounder anew keeps its Follow tick and where it stands.
+        // Saving a sounder anew keeps its Follow tick, and where it stands unless that was
+        // typed or picked.
         typed->follow = same->follow;
-        typed->site = same->site;
-        typed->at = same->at;
+        if (!placeEdited) {
+            typed->site = same->site;
+            typed->at = same->at;
+        }
         *same = *typed;
     } else {
         changed.push_back(*typed);

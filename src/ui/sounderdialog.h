@@ -5,7 +5,8 @@
 // emits the accepted values; the dialog changes no other window. Each saved sounder has a Follow
 // box: the ones ticked are followed together through the listening plan. A saved sounder may
 // have delays of its own (a far one needs 20 to 40 ms); without, its ionogram shows the
-// ionogram's.
+// ionogram's. And a site and position of its own, typed or picked from the known sites: with
+// the station's, its sweeps are read as the layer over the path's midpoint.
 
 #include "settings/savedsounders.h"
 #include "sweep/profile.h"
@@ -16,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -67,6 +69,9 @@ public:
     QLineEdit* savedChirpTime = nullptr; // s
     QLineEdit* savedDelayFrom = nullptr; // ms; empty with savedDelayTo: the ionogram's delays
     QLineEdit* savedDelayTo = nullptr;   // ms
+    QComboBox* knownSites = nullptr;     // picking one fills the two below
+    QLineEdit* savedSite = nullptr;
+    QLineEdit* savedAt = nullptr; // a locator or "LAT,LON"; empty: unknown
     QPushButton* saveButton = nullptr;
     QPushButton* renameButton = nullptr;
     QPushButton* deleteButton = nullptr;
@@ -100,8 +105,11 @@ private:
     void TakeSaved();
     void ShowProblem(const QString& text);
 
+    void PickKnownSite(int index);
+
     SavedSounders& model;
-    bool storing = false; // this dialog's own change is being written
+    bool placeEdited = false; // the site or position typed since a sounder was picked
+    bool storing = false;     // this dialog's own change is being written
     QLocale locale;
     std::vector<SavedSounder> saved;
     std::optional<double> pickedChirpTime;

@@ -208,13 +208,15 @@ std::optional<std::string> ParseAudioOption(const std::string& name,
         options->longPathSky = true;
         return std::string();
     }
-    if (name == "--layer") {
+    if (name == "--layer" || name == "--sphere-layer") {
         ionogram::IonosphericLayer layer;
         if (!takeValue() || !ParseLayer(value, &layer)) {
-            return "--layer needs FC_KHZ:PEAK_KM:THICKNESS_KM:RANGE_KM:HOPS:STRENGTH such as "
+            return name.substr(2) +
+                   " needs FC_KHZ:PEAK_KM:THICKNESS_KM:RANGE_KM:HOPS:STRENGTH such as "
                    "6000:300:100:1500:1:0.1, got \"" +
                    value + "\"";
         }
+        layer.sphere = name == "--sphere-layer";
         options->layers.push_back(layer);
         return std::string();
     }
@@ -282,6 +284,10 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       of hops and the low ray's amplitude, e.g. 6000:300:100:1500:1:0.1 (MOF
                       13.47 MHz, least delay 5.18 ms). Its low ray and, above the critical
                       frequency, its weaker high ray meet at the MOF; nothing passes above it.
+  --sphere-layer FC:PEAK:THICKNESS:RANGE:HOPS:STRENGTH
+                      the same, its rays traced through a spherical quasi-parabolic layer over
+                      a curved earth (6371 km); give 1F and 2F of one layer as two of these
+                      with 1 and 2 hops, an E layer with a peak near 110 km
   --sky long-path      a sky of a 3000 km path: 1F, 2F and 3F 0.55 and 0.9 ms apart, each
                       weaker than the one below, noses at 19.0, 10.3 and 7.7 MHz, thick and
                       fading; the sounder silent from 14 to 16 MHz; the broadcast bands full of

@@ -1,6 +1,7 @@
 #include "simulation/ionolayer.h"
 
 #include "ionogram/sounder.h"
+#include "simulation/raytrace.h"
 
 #include <cmath>
 
@@ -69,6 +70,14 @@ bool Valid(const IonosphericLayer& layer) {
            layer.peakKm > layer.semiThicknessKm && layer.groundRangeKm > 0 && layer.hops > 0;
 }
 
+// The frequency, as a share of the critical one, that turns at the layer's base.
+constexpr double kLowestShare = 0.01;
+
+SphericalPath Spherical(const IonosphericLayer& layer) {
+    return {
+        {layer.criticalKhz, layer.peakKm, layer.semiThicknessKm}, layer.groundRangeKm, layer.hops};
+}
+
 } // namespace
 
 double VirtualHeightKm(const IonosphericLayer& layer, double verticalKhz) {
@@ -83,6 +92,14 @@ double VirtualHeightKm(const IonosphericLayer& layer, double verticalKhz) {
 std::vector<LayerRay> LayerRays(const IonosphericLayer& layer, double frequencyKhz) {
     if (!Valid(layer) || frequencyKhz <= 0) {
         return {};
+    }
+    if (layer.sphere) {
+        std::vector<LayerRay> rays;
+        for (const TracedRay& ray : TraceRays(Spherical(layer), frequencyKhz)) {
+            rays.push_back(
+                {ray.delayMs, layer.amplitude * (ray.high ? kHighRayShare : 1.0), ray.high});
+        }
+        return rays;
     }
     const double nose = NoseU(layer);
     if (frequencyKhz > ObliqueKhz(layer, nose)) {
@@ -99,10 +116,19 @@ std::vector<LayerRay> LayerRays(const IonosphericLayer& layer, double frequencyK
 }
 
 double LayerMofKhz(const IonosphericLayer& layer) {
+    if (Valid(layer) && layer.sphere) {
+        return TracedMofKhz(Spherical(layer));
+    }
     return Valid(layer) ? ObliqueKhz(layer, NoseU(layer)) : 0;
 }
 
 double LayerLeastDelayMs(const IonosphericLayer& layer) {
+    if (Valid(layer) && layer.sphere) {
+        // The lowest frequencies turn at the layer's base, as on a flat earth.
+        const std::vector<TracedRay> rays =
+            TraceRays(Spherical(layer), layer.criticalKhz * kLowestShare);
+        return rays.empty() ? 0 : rays.front().delayMs;
+    }
     return Valid(layer) ? DelayMs(layer, 0) : 0;
 }
 

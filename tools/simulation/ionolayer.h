@@ -4,7 +4,8 @@
 // Martyn's theorem (the oblique ray's virtual height is the vertical one at f_v). Below the
 // layer's critical frequency one ray (the low ray); above it a second, the high ray, coming down
 // from long delays to meet the low ray at the nose, the maximum observed frequency (MOF), above
-// which the layer lets the signal through. The simulated ionosphere draws its traces from this.
+// which the layer lets the signal through. The simulated ionosphere draws its traces from this;
+// a layer marked `sphere` is ray-traced over a curved earth instead.
 
 #include <vector>
 
@@ -17,6 +18,9 @@ struct IonosphericLayer {
     double groundRangeKm = 0;   // D, the whole path along the ground
     int hops = 1;               // reflections on the way (each hop covers D / hops)
     double amplitude = 0;       // peak amplitude of the low ray's tone (1 = full scale)
+    // Rays traced through a spherical quasi-parabolic layer of the same critical frequency, peak
+    // and semi-thickness over a curved earth (raytrace.h), instead of the flat earth's secant law.
+    bool sphere = false;
 };
 
 struct LayerRay {
