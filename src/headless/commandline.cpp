@@ -456,6 +456,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                    .arg(OptionText(kCollect), OptionText(option->name)));
             }
         }
+        if (parser.isSet(httpTokenOption)) {
+            return Refused(QStringLiteral("%1 serves its map read-only, without commands: leave "
+                                          "out %2.")
+                               .arg(OptionText(kCollect), OptionText(kHttpTokenFile)));
+        }
         if (!result.follow.isEmpty() || parser.isSet(listenOption)) {
             return Refused(QStringLiteral("%1 collects from the broker without a radio: leave "
                                           "out --follow and --listen.")

@@ -61,6 +61,28 @@ void DrawGeoLine(QPainter& painter, const std::vector<geo::Position>& line, int 
     painter.drawPolyline(part);
 }
 
+// Natural Earth's land at 1:110 million, decoded once.
+const std::vector<QPolygonF>& Land() {
+    static const std::vector<QPolygonF> land = [] {
+        LoadMapResources();
+        QFile file(QStringLiteral(":/network/land-110m.json"));
+        return file.open(QIODevice::ReadOnly) ? LandRings(file.readAll())
+                                              : std::vector<QPolygonF>();
+    }();
+    return land;
+}
+
+// A coordinate to a hundredth of a degree (about a kilometre), so that the JSON stays small.
+double Hundredths(double degrees) {
+    constexpr double kHundred = 100;
+    return std::round(degrees * kHundred) / kHundred;
+}
+
+// A measured value, or null when the sweep did not give it.
+QJsonValue Measured(double value) {
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+}
+
 } // namespace
 
 std::vector<QPolygonF> LandRings(const QByteArray& topoJson) {
@@ -214,12 +236,7 @@ std::vector<DrawnPath> RecentPaths(const NetworkPicture& picture) {
 }
 
 QImage DrawNetworkMap(const NetworkPicture& picture) {
-    static const std::vector<QPolygonF> land = [] {
-        LoadMapResources();
-        QFile file(QStringLiteral(":/network/land-110m.json"));
-        return file.open(QIODevice::ReadOnly) ? LandRings(file.readAll())
-                                              : std::vector<QPolygonF>();
-    }();
+    const std::vector<QPolygonF>& land = Land();
     QImage image(kMapWidth, kMapHeight + kTableHeight, QImage::Format_RGB32);
     image.fill(QColor(0xf4, 0xf6, 0xf8));
     QPainter painter(&image);
@@ -330,6 +347,56 @@ QImage DrawNetworkMap(const NetworkPicture& picture) {
     }
     painter.end();
     return image;
+}
+
+QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUtc) {
+    QJsonArray paths;
+    for (const DrawnPath& path : RecentPaths(picture)) {
+        const ScaledRecord& row = *path.record;
+        const TraceRecord& trace = row.traces.front();
+        QJsonArray line;
+        for (const geo::Position& point : path.line) {
+            line.append(QJsonArray{Hundredths(point.latitude), Hundredths(point.longitude)});
+        }
+        paths.append(QJsonObject{
+            {"station", row.station},
+            {"locator", row.locator},
+            {"sounder", row.sounder},
+            {"sweep_start_utc", UtcText(row.sweepStartUtc)},
+            {"age_s", row.sweepStartUtc.secsTo(nowUtc)},
+            {"mode", trace.mode},
+            {"mof_khz", Measured(trace.mofKhz)},
+            {"fof2_mhz", Measured(trace.fof2Mhz)},
+            {"midpoint_lat", trace.midpointLat},
+            {"midpoint_lon", trace.midpointLon},
+            {"line", line},
+        });
+    }
+    QJsonArray stations;
+    for (const auto& [name, tally] : picture.stations) {
+        stations.append(QJsonObject{{"station", name},
+                                    {"locator", tally.locator},
+                                    {"sweeps", tally.sweeps},
+                                    {"last_utc", UtcText(tally.last)}});
+    }
+    return {{"day", picture.day.toString(Qt::ISODate)},
+            {"latest_utc",
+             picture.latest.isValid() ? QJsonValue(UtcText(picture.latest)) : QJsonValue()},
+            {"fof2_scale_mhz", QJsonArray{kFof2LowMhz, kFof2HighMhz}},
+            {"paths", paths},
+            {"stations", stations}};
+}
+
+QByteArray LandJson() {
+    QJsonArray rings;
+    for (const QPolygonF& ring : Land()) {
+        QJsonArray points;
+        for (const QPointF& point : ring) {
+            points.append(QJsonArray{Hundredths(point.x()), Hundredths(point.y())});
+        }
+        rings.append(points);
+    }
+    return QJsonDocument(QJsonObject{{"rings", rings}}).toJson(QJsonDocument::Compact);
 }
 
 } // namespace network

@@ -10,6 +10,7 @@
 
 #include <QDate>
 #include <QImage>
+#include <QJsonObject>
 #include <QPointF>
 #include <QPolygonF>
 #include <map>
@@ -67,5 +68,11 @@ struct DrawnPath {
 std::vector<DrawnPath> RecentPaths(const NetworkPicture& picture);
 
 QImage DrawNetworkMap(const NetworkPicture& picture);
+
+// The map as the web view serves it (docs/api.md, GET /api/network): the recent paths, each with
+// its line, its midpoint's foF2 and MOF and its age at nowUtc, and the stations heard from.
+QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUtc);
+// The land under the map as {"rings": [[[lon, lat], ...], ...]}, to a hundredth of a degree.
+QByteArray LandJson();
 
 } // namespace network
