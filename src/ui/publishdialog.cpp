@@ -101,14 +101,8 @@ PublishDialog::PublishDialog(const StationSettings& settings, QWidget* parent)
                    FileRow(caFile, QStringLiteral("The CA certificates to trust"), this));
     values->addRow(QStringLiteral("Topic prefix"), prefix);
 
-    problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
-    QHBoxLayout* buttons = formlayout::NewOkCancelRow(this, &okButton, &cancelButton);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(values);
-    layout->addWidget(problem);
-    layout->addLayout(buttons);
+    formlayout::LayOutFormDialog(this, values, &problem, &okButton, &cancelButton);
     connect(okButton, &QPushButton::clicked, this, &PublishDialog::OkClick);
-    connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
 void PublishDialog::OkClick() {
