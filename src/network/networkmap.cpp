@@ -388,15 +388,18 @@ QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUt
 }
 
 QByteArray LandJson() {
-    QJsonArray rings;
-    for (const QPolygonF& ring : Land()) {
-        QJsonArray points;
-        for (const QPointF& point : ring) {
-            points.append(QJsonArray{Hundredths(point.x()), Hundredths(point.y())});
+    static const QByteArray json = [] {
+        QJsonArray rings;
+        for (const QPolygonF& ring : Land()) {
+            QJsonArray points;
+            for (const QPointF& point : ring) {
+                points.append(QJsonArray{Hundredths(point.x()), Hundredths(point.y())});
+            }
+            rings.append(points);
         }
-        rings.append(points);
-    }
-    return QJsonDocument(QJsonObject{{"rings", rings}}).toJson(QJsonDocument::Compact);
+        return QJsonDocument(QJsonObject{{"rings", rings}}).toJson(QJsonDocument::Compact);
+    }();
+    return json;
 }
 
 } // namespace network

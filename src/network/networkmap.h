@@ -72,7 +72,8 @@ QImage DrawNetworkMap(const NetworkPicture& picture);
 // The map as the web view serves it (docs/api.md, GET /api/network): the recent paths, each with
 // its line, its midpoint's foF2 and MOF and its age at nowUtc, and the stations heard from.
 QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUtc);
-// The land under the map as {"rings": [[[lon, lat], ...], ...]}, to a hundredth of a degree.
+// The land under the map as {"rings": [[[lon, lat], ...], ...]}, to a hundredth of a degree;
+// made once.
 QByteArray LandJson();
 
 } // namespace network
