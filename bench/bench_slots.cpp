@@ -21,6 +21,11 @@
 // in which this virtual machine ran nothing at all, which no program could have beaten. Late and
 // lost slots are counted apart where their lateness overlaps such a stall.
 //
+// The publishing rows run the windowless program with --publish to a private mosquitto on
+// loopback: once with an empty outbox (each sweep published as it is scaled), once with a
+// backlog of scaled sweeps waiting in the outbox, as after a broker away for days, which the
+// publisher sends while the station steps.
+//
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
 // BENCH_SLOTS_NO_METER=1 runs the rows without the stall meter; BENCH_SLOTS_DEBUG=1 prints every
 // slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM runs another program in its place
@@ -29,9 +34,14 @@
 #include "benchrow.h"
 
 #include "link/civ.h"
+#include "network/outbox.h"
+#include "network/payload.h"
+#include "network/topics.h"
 #include "settings/stationstore.h"
 #include "station/followplan.h"
+#include "support/mosquittobroker.h"
 #include "support/pulseserver.h"
+#include "support/scaledmessage.h"
 #include "sweep/listeningplan.h"
 #include "sweep/planscheduler.h"
 #include "sweep/schedule.h"
@@ -77,7 +87,10 @@ constexpr double kWindowLead = 16; // the window has to come and Start be presse
 constexpr int kResizeEveryMs = 40;
 constexpr int kStartTimeoutMs = 20000;
 const QString kRadioAddress = QStringLiteral("94");
-constexpr double kStallMs = 8;          // a wake-up this late counts as a stall of the machine
+constexpr double kStallMs = 8; // a wake-up this late counts as a stall of the machine
+constexpr int kBacklog = 3000; // sweeps waiting in the outbox: three sounders for ten days
+const QString kCallsign = QStringLiteral("BENCH");
+const QString kLocator = QStringLiteral("JO62qm");
 constexpr long kMeterSleepNs = 2000000; // the stall meter's sleep
 
 // Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
@@ -91,7 +104,8 @@ struct Case {
     int busyLoops;
     Front front;
     Rig rig;
-    int browsers = 0; // windowless only: clients on the web face's live stream
+    int browsers = 0;    // windowless only: clients on the web face's live stream
+    int publishing = -1; // windowless only: publishing with this many sweeps waiting; -1 not
 
     QString Name() const {
         QString name =
@@ -114,6 +128,12 @@ struct Case {
         }
         if (browsers > 0) {
             name += QStringLiteral(", %1 browsers on the live stream").arg(browsers);
+        }
+        if (publishing == 0) {
+            name += QStringLiteral(", publishing to a local broker");
+        } else if (publishing > 0) {
+            name += QStringLiteral(", publishing to a local broker with %1 sweeps waiting")
+                        .arg(publishing);
         }
         return name;
     }
@@ -291,6 +311,26 @@ Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames
     return figures;
 }
 
+// Scaled sweeps of the station's first sounder, five minutes apart, handed to the outbox
+// the program publishes from, as if the broker had been away.
+bool FillOutbox(const QString& folder, int count) {
+    Status status = Status::Ok();
+    network::Outbox outbox(folder, &status);
+    const QDateTime first = QDateTime::currentDateTimeUtc().addDays(-10);
+    constexpr int kSweepGapS = 300;
+    for (int i = 0; i < count && status.IsOk(); ++i) {
+        const QDateTime start = first.addSecs(qint64(i) * kSweepGapS);
+        status = outbox.Add(network::ScaledTopic(QString::fromLatin1(network::kDefaultPrefix),
+                                                 kCallsign, QStringLiteral("A")),
+                            network::ScaledPayload(CyprusSweep(start), {kCallsign, kLocator}),
+                            start.toMSecsSinceEpoch());
+    }
+    if (!status.IsOk()) {
+        bench::Note(QStringLiteral("The outbox cannot be filled: ") + status.Message());
+    }
+    return status.IsOk();
+}
+
 bool Measure(const Case& c, int steps, const QString& fifo) {
     QTemporaryDir folder;
     const double now = UtcTimeOfDay();
@@ -345,6 +385,9 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     }
 
     QProcess xvfb;
+    MosquittoBroker broker;
+    std::unique_ptr<MqttSubscriber> subscriber;
+    std::vector<double> arrivals; // of the scaled messages at the bench's subscriber
     QProcess tavmirok;
     QSerialPort port;
     std::unique_ptr<AlignedTickTimer> floorTimer;
@@ -428,6 +471,34 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
             webPort = probe.serverPort();
             arguments << "--http" << QStringLiteral("127.0.0.1:%1").arg(webPort);
         }
+        if (c.publishing >= 0) {
+            QString error;
+            if (!broker.Start({}, &error)) {
+                bench::Note(QStringLiteral("The broker did not start: ") + error);
+                return false;
+            }
+            if (!FillOutbox(QDir(folder.filePath("archive")).filePath("outbox"), c.publishing)) {
+                return false;
+            }
+            subscriber = std::make_unique<MqttSubscriber>(broker);
+            if (!QTest::qWaitFor([&] { return subscriber->subscribed; }, kStartTimeoutMs)) {
+                bench::Note(QStringLiteral("The bench's subscriber got no subscription."));
+                return false;
+            }
+            QObject::connect(subscriber->client.get(), &network::MqttClient::MessageReceived,
+                             [&arrivals](const QString& topic) {
+                                 if (topic.contains(QLatin1String("/scaled/"))) {
+                                     arrivals.push_back(UtcTimeOfDay());
+                                 }
+                             });
+            // The broker away when the program starts and back once it steps, so that the
+            // backlog leaves while the slots come.
+            if (c.publishing > 0) {
+                broker.Stop();
+            }
+            arguments << "--callsign" << kCallsign << "--locator" << kLocator << "--publish"
+                      << broker.Url();
+        }
         tavmirok.start(qEnvironmentVariable("BENCH_SLOTS_PROGRAM", TAVMIROK_PROGRAM),
                        QStringList{"--headless", "--follow", names.join(','), "--audio-input",
                                    "radio", "--folder", folder.filePath("archive")} +
@@ -493,6 +564,13 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
         bench::Note(QStringLiteral("ready at %1").arg(ready, 0, 'f', 3));
     }
+    if (c.publishing > 0) {
+        QString error;
+        if (!broker.Restart(&error)) {
+            bench::Note(QStringLiteral("The broker did not start again: ") + error);
+            return false;
+        }
+    }
     // Until the last slot's instant has passed, resizing the ionogram window all the while.
     // An event loop of its own: QTest::qWait sleeps in 10 ms pieces, which would hold up the
     // floor's timer.
@@ -538,6 +616,20 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
         bench::Note(QStringLiteral("launched at %1\n").arg(now, 0, 'f', 3) + output + "\n" +
                     radio.LogLines().join('\n'));
+    }
+    if (subscriber && !plan.listening.empty()) {
+        const auto since = [&](double t) {
+            return QString::number(t - plan.listening.front().tuneAt, 'f', 1);
+        };
+        bench::Note(
+            QStringLiteral("the broker passed on %1 scaled sweeps (%2 waiting at the start) "
+                           "by the last slot, from %3 s to %4 s after the first slot; the "
+                           "slots ran to %5 s")
+                .arg(arrivals.size())
+                .arg(c.publishing)
+                .arg(arrivals.empty() ? QStringLiteral("-") : since(arrivals.front()),
+                     arrivals.empty() ? QStringLiteral("-") : since(arrivals.back()),
+                     since(plan.listening.back().tuneAt)));
     }
     const Figures f =
         Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now, meter.Stalls());
@@ -624,7 +716,9 @@ int main(int argc, char* argv[]) {
           Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
           Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
           Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld},
-          Case{2, 0, Front::Windowless, Rig::Civ, 20}}) {
+          Case{2, 0, Front::Windowless, Rig::Civ, 20},
+          Case{2, 0, Front::Windowless, Rig::Civ, 0, 0},
+          Case{2, 0, Front::Windowless, Rig::Civ, 0, kBacklog}}) {
         if (!only.isEmpty() && !c.Name().contains(only)) {
             continue;
         }

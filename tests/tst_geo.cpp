@@ -14,6 +14,8 @@
 
 using namespace geo;
 
+Q_DECLARE_METATYPE(geo::Position)
+
 namespace {
 
 // The path's ray-traced trace at the ionogram's 100 kHz columns from fromKhz, every delay
@@ -39,6 +41,8 @@ private slots:
     void parsePosition();
     void greatCircle_data();
     void greatCircle();
+    void greatCirclePoints_data();
+    void greatCirclePoints();
     void verticalHeight_matchesParabolaAndRayTrace_data();
     void verticalHeight_matchesParabolaAndRayTrace();
     void apexHeight_undoesTheSlant_data();
@@ -166,6 +170,48 @@ void TestGeo::greatCircle() {
     QVERIFY(std::abs(std::remainder(path.midpoint.longitude - midLon, 360.0)) < 0.005);
     QCOMPARE(QString::fromStdString(path.midpointLocator),
              QString::fromStdString(LocatorOf(path.midpoint, 6)));
+}
+
+void TestGeo::greatCirclePoints_data() {
+    QTest::addColumn<Position>("from");
+    QTest::addColumn<Position>("to");
+    QTest::addColumn<int>("segments");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<Position>("expected"); // the point at index
+    QTest::addColumn<double>("stepKm");     // between neighbours, all alike
+    const double degreeKm = kEarthRadiusKm * M_PI / 180;
+    QTest::newRow("along the equator")
+        << Position{0, 0} << Position{0, 90} << 3 << 1 << Position{0, 30} << 30 * degreeKm;
+    // The short way, 20 degrees, not the 340 degrees eastward by longitude.
+    QTest::newRow("across the date line")
+        << Position{0, 170} << Position{0, -170} << 4 << 2 << Position{0, 180} << 5 * degreeKm;
+    QTest::newRow("over the pole")
+        << Position{60, 0} << Position{60, 180} << 4 << 2 << Position{90, 0} << 15 * degreeKm;
+    QTest::newRow("antipodes: along the meridian of the start")
+        << Position{0, 20} << Position{0, -160} << 4 << 1 << Position{45, 20} << 45 * degreeKm;
+    QTest::newRow("one point") << Position{51, 7} << Position{51, 7} << 2 << 1 << Position{51, 7}
+                               << 0.0;
+}
+
+void TestGeo::greatCirclePoints() {
+    QFETCH(Position, from);
+    QFETCH(Position, to);
+    QFETCH(int, segments);
+    QFETCH(int, index);
+    QFETCH(Position, expected);
+    QFETCH(double, stepKm);
+    const std::vector<Position> points = GreatCirclePoints(from, to, segments);
+    QCOMPARE(static_cast<int>(points.size()), segments + 1);
+    const Position& point = points[index];
+    QVERIFY2(std::abs(point.latitude - expected.latitude) < 1e-6 &&
+                 (std::abs(point.latitude) > 90 - 1e-6 ||
+                  std::abs(std::remainder(point.longitude - expected.longitude, 360.0)) < 1e-6),
+             qPrintable(QStringLiteral("%1, %2").arg(point.latitude).arg(point.longitude)));
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        QVERIFY(std::abs(points[i].longitude) <= 180);
+        QVERIFY2(std::abs(PathBetween(points[i - 1], points[i]).distanceKm - stepKm) < 1e-3,
+                 qPrintable(QStringLiteral("step %1").arg(i)));
+    }
 }
 
 void TestGeo::verticalHeight_matchesParabolaAndRayTrace_data() {

@@ -300,6 +300,12 @@ void TestHeadless::refusedValue_endsBeforeThePortOpens_data() {
     QTest::newRow("collect with a radio")
         << QStringList{headless, "--collect", "mqtt://127.0.0.1", "--port", "/dev/ttyS0"} << "78"
         << "tavmirok: --collect collects from the broker without a radio: leave out --port.";
+    QTest::newRow("collect with commands")
+        << QStringList{headless, "--collect",         "mqtt://127.0.0.1", "--http",
+                       "8073",   "--http-token-file", "/tmp/token"}
+        << "78"
+        << "tavmirok: --collect serves its map read-only, without commands: leave out "
+           "--http-token-file.";
     QTest::newRow("listen without audio")
         << QStringList{headless, "--listen", "7000", "--audio-input", ""} << "78"
         << "tavmirok: --listen needs the radio's audio: choose an audio input";

@@ -1,6 +1,7 @@
 // The web face over real sockets: what a client may send (request heads, paths, tokens), what
 // each API route answers, and the limits a server on a radio amateur's network must hold.
 
+#include "network/networkmap.h"
 #include "testkit/httpclient.h"
 #include "web/webface.h"
 #include "web/webjson.h"
@@ -305,6 +306,54 @@ private slots:
             QVERIFY(!reply.body.isEmpty());
             QVERIFY2(!reply.body.contains("http://") && !reply.body.contains("https://"), target);
         }
+    }
+
+    void network_servesTheCollectorsMapAndTellsTheStream() {
+        QCOMPARE(JsonOf(Exchange(Port(), RequestText("GET", "/api/network")))["collecting"],
+                 QJsonValue(false));
+        // A path from Fiji to a sounder across the date line, scaled ten minutes ago.
+        network::ScaledRecord record;
+        record.station = "3D2AB";
+        record.locator = QString::fromStdString(geo::LocatorOf({-17.5, 178.5}));
+        record.sounder = "Samoa";
+        record.sweepStartUtc = QDateTime(QDate(2026, 12, 7), QTime(10, 0), Qt::UTC);
+        record.sounderLat = -13.8;
+        record.sounderLon = -171.8;
+        network::TraceRecord trace;
+        trace.trace = 1;
+        trace.midpointLat = -15.7;
+        trace.midpointLon = -176.7;
+        trace.fof2Mhz = 7.5;
+        record.traces = {trace};
+        network::NetworkPicture picture;
+        network::AddSweep(picture, record);
+        face->ShowNetwork(
+            {[&] { return network::NetworkMapJson(picture, record.sweepStartUtc.addSecs(600)); },
+             &network::LandJson});
+        const QJsonObject map = JsonOf(Exchange(Port(), RequestText("GET", "/api/network")));
+        QCOMPARE(map["version"].toInt(), web::kApiVersion);
+        QCOMPARE(map["collecting"], QJsonValue(true));
+        const QJsonObject path = map["paths"][0].toObject();
+        QCOMPARE(path["station"].toString(), QString("3D2AB"));
+        QCOMPARE(path["age_s"].toInt(), 600);
+        QCOMPARE(path["fof2_mhz"].toDouble(), 7.5);
+        QVERIFY(path["mof_khz"].isNull());
+        const QJsonArray line = path["line"].toArray();
+        QVERIFY(line.size() > 2);
+        QCOMPARE(line.last(), QJsonValue(QJsonArray{-13.8, -171.8}));
+        QCOMPARE(map["stations"][0]["sweeps"].toInt(), 1);
+        const auto land = Exchange(Port(), RequestText("GET", "/api/network/land"));
+        QVERIFY(JsonOf(land)["rings"].toArray().size() > 100);
+
+        QTcpSocket reader;
+        reader.connectToHost(QHostAddress(QHostAddress::LocalHost), Port());
+        QVERIFY(reader.waitForConnected());
+        reader.write("GET /api/events HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(face->Front().Streams(), 1);
+        face->OnNetworkChanged();
+        QByteArray received;
+        QTRY_VERIFY((received += reader.readAll()).contains("event: network\n"));
+        QVERIFY2(received.contains(R"("paths":1)"), received.constData());
     }
 
     void commands_data() {

@@ -160,4 +160,45 @@ GreatCircle PathBetween(const Position& from, const Position& to) {
     return path;
 }
 
+std::vector<Position> GreatCirclePoints(const Position& from, const Position& to, int segments) {
+    struct Vector {
+        double x, y, z;
+    };
+    const auto unit = [](const Position& p) {
+        const double lat = Radians(p.latitude);
+        const double lon = Radians(p.longitude);
+        return Vector{std::cos(lat) * std::cos(lon), std::cos(lat) * std::sin(lon), std::sin(lat)};
+    };
+    const Vector a = unit(from);
+    const Vector b = unit(to);
+    const double dot = std::clamp(a.x * b.x + a.y * b.y + a.z * b.z, -1.0, 1.0);
+    const double angle = std::acos(dot);
+    // The unit vector at right angles to a in the plane of the path; between antipodes the plane
+    // is not fixed by the ends, and the meridian of `from` is taken.
+    Vector normal{b.x - dot * a.x, b.y - dot * a.y, b.z - dot * a.z};
+    double length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+    constexpr double kParallel = 1e-12;
+    if (length < kParallel && dot < 0) {
+        const double lat = Radians(from.latitude);
+        const double lon = Radians(from.longitude);
+        normal = {-std::sin(lat) * std::cos(lon), -std::sin(lat) * std::sin(lon), std::cos(lat)};
+        length = 1;
+    }
+    std::vector<Position> points;
+    const int count = std::max(1, segments);
+    points.reserve(count + 1);
+    for (int i = 0; i <= count; ++i) {
+        const double along = angle * i / count;
+        const double c = std::cos(along);
+        const double s = length < kParallel ? 0 : std::sin(along) / length;
+        const Vector p{c * a.x + s * normal.x, c * a.y + s * normal.y, c * a.z + s * normal.z};
+        points.push_back(
+            {Degrees(std::atan2(p.z, std::hypot(p.x, p.y))), Degrees(std::atan2(p.y, p.x))});
+    }
+    // The ends exactly as given (a longitude of 180 stays 180, not -180).
+    points.front() = from;
+    points.back() = to;
+    return points;
+}
+
 } // namespace geo

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace geo {
 
@@ -42,5 +43,11 @@ struct GreatCircle {
 };
 
 GreatCircle PathBetween(const Position& from, const Position& to);
+
+// The great circle from `from` to `to` as segments + 1 points equally spaced along it (both ends
+// included), by spherical interpolation, longitudes in -180..180: a path across the date line
+// goes the short way and its longitude jumps by 360 degrees where it crosses. Between antipodes,
+// where every great circle is as short, the one through the longitude of `from` is taken.
+std::vector<Position> GreatCirclePoints(const Position& from, const Position& to, int segments);
 
 } // namespace geo

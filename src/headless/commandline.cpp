@@ -456,6 +456,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
                                    .arg(OptionText(kCollect), OptionText(option->name)));
             }
         }
+        if (parser.isSet(httpTokenOption)) {
+            return Refused(QStringLiteral("%1 serves its map read-only, without commands: leave "
+                                          "out %2.")
+                               .arg(OptionText(kCollect), OptionText(kHttpTokenFile)));
+        }
         if (!result.follow.isEmpty() || parser.isSet(listenOption)) {
             return Refused(QStringLiteral("%1 collects from the broker without a radio: leave "
                                           "out --follow and --listen.")
@@ -583,21 +588,7 @@ QString ApplyOverrides(const CommandLine& commandLine, StationSettings* settings
                    : QStringLiteral("%1: %2").arg(OptionText(kFollow), served.Message());
     }
     if (settings->publish.enabled) {
-        QString problem = network::CallsignRefusal(settings->callsign);
-        if (problem.isEmpty() && settings->stationAt.isEmpty()) {
-            problem = QStringLiteral("The station's position is not set: give --locator; "
-                                     "nothing is published without it.");
-        }
-        if (problem.isEmpty()) {
-            network::ParseBrokerUrl(settings->publish.url, &problem);
-        }
-        if (problem.isEmpty()) {
-            problem = network::PrefixRefusal(settings->publish.prefix);
-        }
-        if (problem.isEmpty() && !settings->publish.passwordFile.isEmpty()) {
-            network::ReadPasswordFile(settings->publish.passwordFile, &problem);
-        }
-        if (!problem.isEmpty()) {
+        if (const QString problem = network::PublishRefusal(*settings); !problem.isEmpty()) {
             // Named after --publish when given, else after the stored group that asks for it.
             const bool given = std::any_of(
                 commandLine.overrides.begin(), commandLine.overrides.end(),

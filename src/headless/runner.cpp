@@ -29,6 +29,19 @@ void LogLineNow(const QString& text) {
     WriteError(LogLine(QDateTime::currentDateTimeUtc(), text) + QLatin1Char('\n'));
 }
 
+// Listens where --http asked; false when it cannot, told on stderr.
+bool Serve(web::WebFace& face, const web::ListenAddress& http) {
+    const QString failed = face.Listen(http.address, http.port);
+    if (!failed.isEmpty()) {
+        WriteError(QStringLiteral("tavmirok: --http: the page cannot be served on %1 port %2 "
+                                  "(%3).\n")
+                       .arg(http.address.toString())
+                       .arg(http.port)
+                       .arg(failed));
+    }
+    return failed.isEmpty();
+}
+
 // The windowless collector: no radio, only the broker and the folder.
 int Collect(const CommandLine& commandLine, StationSettings settings) {
     for (const auto& [option, value] : commandLine.overrides) {
@@ -58,6 +71,32 @@ int Collect(const CommandLine& commandLine, StationSettings settings) {
         LogLineNow(QStringLiteral("problem: ") + message);
     });
     QObject::connect(&collector, &network::Collector::Notice, &LogLineNow);
+    // The web view of a collector: its map, live, and its folder's files; no station, no commands.
+    std::unique_ptr<web::WebFace> face;
+    if (commandLine.http) {
+        const QString folder = setup.folder;
+        face = std::make_unique<web::WebFace>(
+            [folder] {
+                feed::Snapshot snapshot;
+                snapshot.archiveFolder = folder;
+                return snapshot;
+            },
+            web::Commands{[] {}, [] {}, [](const QStringList&) {},
+                          [](const std::vector<double>&) {}});
+        face->ShowNetwork({[&collector] {
+                               return network::NetworkMapJson(collector.LatestPicture(),
+                                                              QDateTime::currentDateTimeUtc());
+                           },
+                           &network::LandJson});
+        QObject::connect(&collector, &network::Collector::SweepKept, face.get(),
+                         &web::WebFace::OnNetworkChanged);
+        QObject::connect(&collector, &network::Collector::Problem, face.get(),
+                         &web::WebFace::OnProblem);
+        if (!Serve(*face, *commandLine.http)) {
+            return kExitRefused;
+        }
+        LogLineNow(QStringLiteral("web: serving %1 (the network's map)").arg(face->Url()));
+    }
     QObject::connect(&stopSignals, &StopSignals::Received, [&collector](int signalNumber) {
         LogLineNow(StopText(signalNumber));
         collector.Stop();
@@ -316,13 +355,7 @@ int Main(const QStringList& arguments) {
     if (commandLine.http) {
         face = web::FaceOf(&engine.Feed());
         face->SetToken(token);
-        if (const QString failed = face->Listen(commandLine.http->address, commandLine.http->port);
-            !failed.isEmpty()) {
-            WriteError(QStringLiteral("tavmirok: --http: the page cannot be served on %1 port %2 "
-                                      "(%3).\n")
-                           .arg(commandLine.http->address.toString())
-                           .arg(commandLine.http->port)
-                           .arg(failed));
+        if (!Serve(*face, *commandLine.http)) {
             return kExitRefused;
         }
     }

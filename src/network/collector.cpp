@@ -158,6 +158,12 @@ void Collector::Take(const QString& topic, const QByteArray& payload) {
     emit SweepKept(*record);
 }
 
+const NetworkPicture& Collector::LatestPicture() const {
+    static const NetworkPicture kNone;
+    const auto picture = pictures.find(lastDay);
+    return picture == pictures.end() ? kNone : picture->second;
+}
+
 void Collector::DrawMap() {
     const auto picture = pictures.find(lastDay);
     if (picture == pictures.end()) {

@@ -49,6 +49,9 @@ public:
     // Keeps a received message; public so that a benchmark can feed it without a broker.
     void Take(const QString& topic, const QByteArray& payload);
 
+    // The picture of the day whose sweep came last, which the map shows; empty before the first.
+    const NetworkPicture& LatestPicture() const;
+
     int Kept() const { return kept; }
     int Doubles() const { return doubles; }
     std::size_t Remembered() const { return seen.Size(); }

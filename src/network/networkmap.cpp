@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QPainter>
 #include <QPainterPath>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int kTableHeight = 260;
 constexpr int kMargin = 12;
-constexpr int kPathSegments = 48;
+constexpr double kDegreesPerSegment = 2; // a path's line has a point about every two degrees
 constexpr double kDegree = M_PI / 180;
 constexpr int kLastHourS = 3600;
 constexpr double kHalfTurn = 180;
@@ -31,44 +32,55 @@ constexpr int kDotRadius = 5;
 constexpr int kScaleWidth = 300;
 constexpr int kScaleHeight = 14;
 
-struct Vector3 {
-    double x, y, z;
-};
-
-Vector3 ToVector(double lat, double lon) {
-    return {std::cos(lat * kDegree) * std::cos(lon * kDegree),
-            std::cos(lat * kDegree) * std::sin(lon * kDegree), std::sin(lat * kDegree)};
+// The sounder's end of a path whose sounder position is not known (a day file's row): the station
+// reflected through the midpoint on the great circle.
+geo::Position FarEnd(const geo::Position& station, const geo::Position& midpoint) {
+    const auto unit = [](const geo::Position& p) {
+        return std::array{std::cos(p.latitude * kDegree) * std::cos(p.longitude * kDegree),
+                          std::cos(p.latitude * kDegree) * std::sin(p.longitude * kDegree),
+                          std::sin(p.latitude * kDegree)};
+    };
+    const auto s = unit(station);
+    const auto m = unit(midpoint);
+    const double dot = s[0] * m[0] + s[1] * m[1] + s[2] * m[2];
+    const std::array far{2 * dot * m[0] - s[0], 2 * dot * m[1] - s[1], 2 * dot * m[2] - s[2]};
+    return {std::atan2(far[2], std::hypot(far[0], far[1])) / kDegree,
+            std::atan2(far[1], far[0]) / kDegree};
 }
 
-// The point at `fraction` of the great circle from a to b (degrees).
-QPointF Along(const Vector3& a, const Vector3& b, double fraction) {
-    const double dot = std::clamp(a.x * b.x + a.y * b.y + a.z * b.z, -1.0, 1.0);
-    const double angle = std::acos(dot);
-    const double sa = std::sin(angle);
-    const double wa = sa < 1e-9 ? 1 - fraction : std::sin((1 - fraction) * angle) / sa;
-    const double wb = sa < 1e-9 ? fraction : std::sin(fraction * angle) / sa;
-    const Vector3 p{wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z};
-    return {std::atan2(p.y, p.x) / kDegree, std::atan2(p.z, std::hypot(p.x, p.y)) / kDegree};
-}
-
-// The sounder's end of a path: the station reflected through the midpoint on the great circle.
-Vector3 FarEnd(const Vector3& station, const Vector3& midpoint) {
-    const double dot = station.x * midpoint.x + station.y * midpoint.y + station.z * midpoint.z;
-    return {2 * dot * midpoint.x - station.x, 2 * dot * midpoint.y - station.y,
-            2 * dot * midpoint.z - station.z};
-}
-
-// Draws a line of (lon, lat) points, broken where it crosses the map's edge.
-void DrawGeoLine(QPainter& painter, const std::vector<QPointF>& lonLat, int width, int height) {
+// Draws a line of positions, broken where it crosses the map's edge.
+void DrawGeoLine(QPainter& painter, const std::vector<geo::Position>& line, int width, int height) {
     QPolygonF part;
-    for (std::size_t i = 0; i < lonLat.size(); ++i) {
-        if (i > 0 && std::abs(lonLat[i].x() - lonLat[i - 1].x()) > kHalfTurn) {
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (i > 0 && std::abs(line[i].longitude - line[i - 1].longitude) > kHalfTurn) {
             painter.drawPolyline(part);
             part.clear();
         }
-        part << MapPoint(lonLat[i].y(), lonLat[i].x(), width, height);
+        part << MapPoint(line[i].latitude, line[i].longitude, width, height);
     }
     painter.drawPolyline(part);
+}
+
+// Natural Earth's land at 1:110 million, decoded once.
+const std::vector<QPolygonF>& Land() {
+    static const std::vector<QPolygonF> land = [] {
+        LoadMapResources();
+        QFile file(QStringLiteral(":/network/land-110m.json"));
+        return file.open(QIODevice::ReadOnly) ? LandRings(file.readAll())
+                                              : std::vector<QPolygonF>();
+    }();
+    return land;
+}
+
+// A coordinate to a hundredth of a degree (about a kilometre), so that the JSON stays small.
+double Hundredths(double degrees) {
+    constexpr double kHundred = 100;
+    return std::round(degrees * kHundred) / kHundred;
+}
+
+// A measured value, or null when the sweep did not give it.
+QJsonValue Measured(double value) {
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
 }
 
 } // namespace
@@ -190,13 +202,41 @@ NetworkPicture PictureOf(const std::vector<ScaledRecord>& rows, const QDate& day
     return picture;
 }
 
+std::vector<geo::Position> PathLine(const ScaledRecord& record) {
+    const auto station = geo::LocatorCentre(record.locator.toStdString());
+    if (!station || record.traces.empty() || !std::isfinite(record.traces.front().midpointLat) ||
+        !std::isfinite(record.traces.front().midpointLon)) {
+        return {};
+    }
+    const geo::Position midpoint{record.traces.front().midpointLat,
+                                 record.traces.front().midpointLon};
+    const geo::Position sounder =
+        std::isfinite(record.sounderLat) && std::isfinite(record.sounderLon)
+            ? geo::Position{record.sounderLat, record.sounderLon}
+            : FarEnd(*station, midpoint);
+    const double lengthDeg =
+        geo::PathBetween(*station, sounder).distanceKm / (geo::kEarthRadiusKm * kDegree);
+    return geo::GreatCirclePoints(
+        *station, sounder,
+        std::max(1, static_cast<int>(std::ceil(lengthDeg / kDegreesPerSegment))));
+}
+
+std::vector<DrawnPath> RecentPaths(const NetworkPicture& picture) {
+    std::vector<DrawnPath> paths;
+    for (const auto& [key, row] : picture.paths) {
+        if (row.sweepStartUtc.secsTo(picture.latest) > kLastHourS) {
+            continue;
+        }
+        std::vector<geo::Position> line = PathLine(row);
+        if (!line.empty()) {
+            paths.push_back({&row, std::move(line)});
+        }
+    }
+    return paths;
+}
+
 QImage DrawNetworkMap(const NetworkPicture& picture) {
-    static const std::vector<QPolygonF> land = [] {
-        LoadMapResources();
-        QFile file(QStringLiteral(":/network/land-110m.json"));
-        return file.open(QIODevice::ReadOnly) ? LandRings(file.readAll())
-                                              : std::vector<QPolygonF>();
-    }();
+    const std::vector<QPolygonF>& land = Land();
     QImage image(kMapWidth, kMapHeight + kTableHeight, QImage::Format_RGB32);
     image.fill(QColor(0xf4, 0xf6, 0xf8));
     QPainter painter(&image);
@@ -239,26 +279,15 @@ QImage DrawNetworkMap(const NetworkPicture& picture) {
     // The paths first, their midpoints over them.
     std::vector<std::pair<QPointF, double>> midpoints;
     painter.setBrush(Qt::NoBrush);
-    for (const auto& [path, row] : picture.paths) {
-        if (row.sweepStartUtc.secsTo(latest) > kLastHourS) {
+    for (const DrawnPath& path : RecentPaths(picture)) {
+        const TraceRecord& trace = path.record->traces.front();
+        if (!std::isfinite(trace.fof2Mhz)) {
             continue;
-        }
-        const TraceRecord& trace = row.traces.front();
-        const auto station = geo::LocatorCentre(row.locator.toStdString());
-        if (!station || !std::isfinite(trace.midpointLat) || !std::isfinite(trace.fof2Mhz)) {
-            continue;
-        }
-        const Vector3 from = ToVector(station->latitude, station->longitude);
-        const Vector3 mid = ToVector(trace.midpointLat, trace.midpointLon);
-        const Vector3 to = FarEnd(from, mid);
-        std::vector<QPointF> line;
-        for (int i = 0; i <= kPathSegments; ++i) {
-            line.push_back(Along(from, to, static_cast<double>(i) / kPathSegments));
         }
         QColor colour = Fof2Colour(trace.fof2Mhz);
         colour.setAlpha(90);
         painter.setPen(QPen(colour, 1.0));
-        DrawGeoLine(painter, line, kMapWidth, kMapHeight);
+        DrawGeoLine(painter, path.line, kMapWidth, kMapHeight);
         midpoints.emplace_back(MapPoint(trace.midpointLat, trace.midpointLon), trace.fof2Mhz);
     }
     painter.setPen(QPen(QColor(0x30, 0x30, 0x30), 0.6));
@@ -318,6 +347,59 @@ QImage DrawNetworkMap(const NetworkPicture& picture) {
     }
     painter.end();
     return image;
+}
+
+QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUtc) {
+    QJsonArray paths;
+    for (const DrawnPath& path : RecentPaths(picture)) {
+        const ScaledRecord& row = *path.record;
+        const TraceRecord& trace = row.traces.front();
+        QJsonArray line;
+        for (const geo::Position& point : path.line) {
+            line.append(QJsonArray{Hundredths(point.latitude), Hundredths(point.longitude)});
+        }
+        paths.append(QJsonObject{
+            {"station", row.station},
+            {"locator", row.locator},
+            {"sounder", row.sounder},
+            {"sweep_start_utc", UtcText(row.sweepStartUtc)},
+            {"age_s", row.sweepStartUtc.secsTo(nowUtc)},
+            {"mode", trace.mode},
+            {"mof_khz", Measured(trace.mofKhz)},
+            {"fof2_mhz", Measured(trace.fof2Mhz)},
+            {"midpoint_lat", trace.midpointLat},
+            {"midpoint_lon", trace.midpointLon},
+            {"line", line},
+        });
+    }
+    QJsonArray stations;
+    for (const auto& [name, tally] : picture.stations) {
+        stations.append(QJsonObject{{"station", name},
+                                    {"locator", tally.locator},
+                                    {"sweeps", tally.sweeps},
+                                    {"last_utc", UtcText(tally.last)}});
+    }
+    return {{"day", picture.day.toString(Qt::ISODate)},
+            {"latest_utc",
+             picture.latest.isValid() ? QJsonValue(UtcText(picture.latest)) : QJsonValue()},
+            {"fof2_scale_mhz", QJsonArray{kFof2LowMhz, kFof2HighMhz}},
+            {"paths", paths},
+            {"stations", stations}};
+}
+
+QByteArray LandJson() {
+    static const QByteArray json = [] {
+        QJsonArray rings;
+        for (const QPolygonF& ring : Land()) {
+            QJsonArray points;
+            for (const QPointF& point : ring) {
+                points.append(QJsonArray{Hundredths(point.x()), Hundredths(point.y())});
+            }
+            rings.append(points);
+        }
+        return QJsonDocument(QJsonObject{{"rings", rings}}).toJson(QJsonDocument::Compact);
+    }();
+    return json;
 }
 
 } // namespace network

@@ -5,10 +5,12 @@
 // of the last hour drawn from the sounder to the station and its midpoint coloured by foF2, a
 // colour scale, and the table of the stations heard from that day.
 
+#include "geo/position.h"
 #include "network/payload.h"
 
 #include <QDate>
 #include <QImage>
+#include <QJsonObject>
 #include <QPointF>
 #include <QPolygonF>
 #include <map>
@@ -52,6 +54,26 @@ struct NetworkPicture {
 void AddSweep(NetworkPicture& picture, const ScaledRecord& record);
 NetworkPicture PictureOf(const std::vector<ScaledRecord>& rows, const QDate& dayUtc);
 
+// A sweep's path as drawn: the great circle from the station to the sounder (the sounder where
+// the message gives its position, else the station reflected through the midpoint), a point
+// about every two degrees; none when the station's locator or the midpoint is not known.
+std::vector<geo::Position> PathLine(const ScaledRecord& record);
+
+struct DrawnPath {
+    const ScaledRecord* record; // in the picture
+    std::vector<geo::Position> line;
+};
+// The paths a map shows: each path's latest sweep with a trace, started within the hour before
+// the picture's latest sweep, whose line is known.
+std::vector<DrawnPath> RecentPaths(const NetworkPicture& picture);
+
 QImage DrawNetworkMap(const NetworkPicture& picture);
+
+// The map as the web view serves it (docs/api.md, GET /api/network): the recent paths, each with
+// its line, its midpoint's foF2 and MOF and its age at nowUtc, and the stations heard from.
+QJsonObject NetworkMapJson(const NetworkPicture& picture, const QDateTime& nowUtc);
+// The land under the map as {"rings": [[[lon, lat], ...], ...]}, to a hundredth of a degree;
+// made once.
+QByteArray LandJson();
 
 } // namespace network

@@ -35,6 +35,24 @@ std::optional<QByteArray> ReadPasswordFile(const QString& path, QString* error) 
     return password;
 }
 
+QString PublishRefusal(const StationSettings& settings) {
+    QString problem = CallsignRefusal(settings.callsign);
+    if (problem.isEmpty() && settings.stationAt.isEmpty()) {
+        problem = QStringLiteral("The station's position is not set: give its locator (--locator "
+                                 "without a window); nothing is published without it.");
+    }
+    if (problem.isEmpty()) {
+        ParseBrokerUrl(settings.publish.url, &problem);
+    }
+    if (problem.isEmpty()) {
+        problem = PrefixRefusal(settings.publish.prefix);
+    }
+    if (problem.isEmpty() && !settings.publish.passwordFile.isEmpty()) {
+        ReadPasswordFile(settings.publish.passwordFile, &problem);
+    }
+    return problem;
+}
+
 PublisherSetup SetupFor(const StationSettings& settings) {
     PublisherSetup setup;
     setup.choice = settings.publish;

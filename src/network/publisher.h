@@ -35,6 +35,10 @@ struct PublisherSetup {
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTimeUtc(); };
 };
 
+// Why the station cannot publish with these settings (its callsign and position, the group
+// "publish"), told in a sentence with what to set; "" when it can.
+QString PublishRefusal(const StationSettings& settings);
+
 // The publisher of a station with these settings: its callsign and locator, the outbox beside the
 // archive (else in the user's data folder).
 PublisherSetup SetupFor(const StationSettings& settings);

@@ -65,6 +65,8 @@ public:
 
     // The sounder group, for its list of saved sounders.
     SounderStore Sounders() const { return SounderStore(iniFile); }
+    // The groups "publish" and "station", for the callsign.
+    PublishStore Publishing() const { return PublishStore(iniFile); }
     // Where the values live, for messages.
     QString Location() const { return SettingsStore(iniFile).Location(); }
 

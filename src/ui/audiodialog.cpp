@@ -92,16 +92,8 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
     values->addRow(QString(), save);
     values->addRow(QStringLiteral("IARU region"), iaruRegion);
 
-    problem = formlayout::NewProblemLabel(this, QStringLiteral("problem"));
-    QHBoxLayout* buttons = formlayout::NewOkCancelRow(this, &okButton, &cancelButton);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(values);
-    layout->addWidget(problem);
-    layout->addLayout(buttons);
-
+    formlayout::LayOutFormDialog(this, values, &problem, &okButton, &cancelButton);
     connect(okButton, &QPushButton::clicked, this, &AudioDialog::OkClick);
-    connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
     connect(browseButton, &QPushButton::clicked, this, &AudioDialog::BrowseClick);
 }
 

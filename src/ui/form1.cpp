@@ -12,6 +12,7 @@
 #include "ui/ionogramwindow.h"
 #include "ui/messagequeue.h"
 #include "ui/propagationwindow.h"
+#include "ui/publishdialog.h"
 #include "ui/rigdialog.h"
 #include "ui/sounderdialog.h"
 #include "ui/statusline.h"
@@ -168,6 +169,8 @@ void Form1::BuildMenus() {
     connect(RigControl, &QAction::triggered, this, &Form1::ShowRigDialog);
     AudioInput = configure->addAction(QStringLiteral("&Audio Input..."));
     connect(AudioInput, &QAction::triggered, this, &Form1::ShowAudioDialog);
+    Publishing = configure->addAction(QStringLiteral("&Publishing..."));
+    connect(Publishing, &QAction::triggered, this, &Form1::ShowPublishDialog);
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     IonogramView = view->addAction(QStringLiteral("&Ionogram"));
@@ -207,17 +210,7 @@ void Form1::Load() {
     savedSounders.Reload();
     station.Apply(settings);
     feed = std::make_unique<StationFeed>(station);
-    if (settings.publish.enabled) {
-        publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
-        connect(publisher.get(), &network::Publisher::Problem, this, &Form1::ShowMessage);
-        network::FollowFeed(*feed, *publisher);
-        QStringList followed;
-        for (const SavedSounder& sounder : FollowedSounders(settings)) {
-            followed << sounder.name;
-        }
-        publisher->SetFollowing(followed, QDateTime::currentDateTimeUtc());
-        publisher->Start();
-    }
+    StartPublisher(settings);
     Text2->setText(settings.basic.chirpTime);
     ShowFollowed();
     for (const QString& notice : notices) {
@@ -481,6 +474,41 @@ void Form1::ShowAudioDialog() {
         audioDialog = dialog;
     }
     Raise(audioDialog);
+}
+
+void Form1::StartPublisher(const StationSettings& settings) {
+    publisher.reset(); // its status goes offline
+    if (!settings.publish.enabled || !feed) {
+        return;
+    }
+    publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
+    connect(publisher.get(), &network::Publisher::Problem, this, &Form1::ShowMessage);
+    network::FollowFeed(*feed, *publisher);
+    QStringList followed;
+    for (const SavedSounder& sounder : FollowedSounders(settings)) {
+        followed << sounder.name;
+    }
+    publisher->SetFollowing(followed, QDateTime::currentDateTimeUtc());
+    publisher->Start();
+}
+
+void Form1::ShowPublishDialog() {
+    if (!publishDialog) {
+        QStringList notices; // told when the window loaded
+        auto* dialog = new PublishDialog(store.Load(&notices), this);
+        connect(dialog, &PublishDialog::choiceAccepted, this,
+                [this](const QString& callsign, const PublishChoice& choice) {
+                    if (const Status saved = store.Publishing().SaveCallsign(callsign);
+                        !saved.IsOk()) {
+                        ShowMessage(saved.Message());
+                    }
+                    SaveGroup(choice);
+                    QStringList notices;
+                    StartPublisher(store.Load(&notices));
+                });
+        publishDialog = dialog;
+    }
+    Raise(publishDialog);
 }
 
 void Form1::ShowIonogramWindow() {

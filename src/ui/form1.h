@@ -69,6 +69,7 @@ public:
     QAction* Sounder = nullptr;
     QAction* RigControl = nullptr;
     QAction* AudioInput = nullptr;
+    QAction* Publishing = nullptr;
     QAction* IonogramView = nullptr;
     QAction* PropagationView = nullptr;
     QAction* HeardView = nullptr;
@@ -109,6 +110,9 @@ private:
     void ShowFollowed();
     void ShowRigDialog();
     void ShowAudioDialog();
+    void ShowPublishDialog();
+    // Publishes with these settings when they say so (a publisher already running is stopped).
+    void StartPublisher(const StationSettings& settings);
     void ShowIonogramWindow();
     void ShowPropagationWindow();
     void ShowHeardWindow();
@@ -139,6 +143,7 @@ private:
     QPointer<QWidget> sounderDialog;
     QPointer<QWidget> rigDialog;
     QPointer<QWidget> audioDialog;
+    QPointer<QWidget> publishDialog;
     QPointer<IonogramWindow> ionogramWindow;
     QPointer<PropagationWindow> propagationWindow;
     QPointer<HeardWindow> heardWindow;

@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QStyleOptionFrame>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
@@ -184,6 +186,17 @@ QHBoxLayout* NewOkCancelRow(QWidget* dialog, QPushButton** ok, QPushButton** can
     row->addWidget(*ok);
     row->addWidget(*cancel);
     return row;
+}
+
+void LayOutFormDialog(QWidget* dialog, QFormLayout* values, QLabel** problem, QPushButton** ok,
+                      QPushButton** cancel) {
+    *problem = NewProblemLabel(dialog, QStringLiteral("problem"));
+    QHBoxLayout* buttons = NewOkCancelRow(dialog, ok, cancel);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addLayout(values);
+    layout->addWidget(*problem);
+    layout->addLayout(buttons);
+    QObject::connect(*cancel, &QPushButton::clicked, dialog, &QWidget::close);
 }
 
 } // namespace formlayout

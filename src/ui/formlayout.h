@@ -8,6 +8,7 @@
 #include <QSize>
 
 class QComboBox;
+class QFormLayout;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
@@ -57,5 +58,10 @@ QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* 
 // The OK and Cancel buttons ("okButton", "cancelButton") at the right of the row that ends a
 // dialog.
 QHBoxLayout* NewOkCancelRow(QWidget* dialog, QPushButton** ok, QPushButton** cancel);
+
+// Lays out a dialog of labelled values: the values, the problem label (NewProblemLabel, named
+// "problem") and the OK and Cancel row under them; Cancel closes the dialog.
+void LayOutFormDialog(QWidget* dialog, QFormLayout* values, QLabel** problem, QPushButton** ok,
+                      QPushButton** cancel);
 
 } // namespace formlayout

@@ -215,6 +215,8 @@ Resolved Resolve(const QByteArray& method, const QString& path) {
         {"/api/ionograms", Route::Ionograms},
         {"/api/ionogram/latest", Route::LatestIonogram},
         {"/api/events", Route::Events},
+        {"/api/network", Route::Network},
+        {"/api/network/land", Route::NetworkLand},
         {"/api/start", Route::Start},
         {"/api/stop", Route::Stop},
         {"/api/follow", Route::Follow},

@@ -61,6 +61,8 @@ enum class Route {
     Ionograms,
     LatestIonogram,
     Events,
+    Network,
+    NetworkLand,
     Archive,
     Start,
     Stop,

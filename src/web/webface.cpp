@@ -68,6 +68,13 @@ WebFace::WebFace(std::function<feed::Snapshot()> snap, Commands commands, QObjec
             SendState();
         }
     });
+    networkGap.setSingleShot(true);
+    networkGap.setInterval(kNetworkEventGap);
+    connect(&networkGap, &QTimer::timeout, this, [this] {
+        if (networkPending) {
+            OnNetworkChanged();
+        }
+    });
 }
 
 QString WebFace::Listen(const QHostAddress& address, quint16 port) {
@@ -146,6 +153,23 @@ Response WebFace::Handle(const Request& request) {
         response.body = "retry: " + QByteArray::number(kStreamRetryMs) + "\n\n" +
                         StreamEvent("state", QJsonDocument::fromJson(StatusBody()).object());
         return response;
+    }
+    case Route::Network:
+    case Route::NetworkLand: {
+        // A station's page asks too, and learns that it shows a station.
+        if (!network.map) {
+            return resolved.route == Route::Network
+                       ? Json({{"version", kApiVersion}, {"collecting", false}})
+                       : Error(404, QStringLiteral("This program collects no network: run it "
+                                                   "with --collect."));
+        }
+        if (resolved.route == Route::NetworkLand) {
+            return {200, "application/json", network.land(), {}, false};
+        }
+        QJsonObject map = network.map();
+        map.insert(QLatin1String("version"), kApiVersion);
+        map.insert(QLatin1String("collecting"), true);
+        return Json(map);
     }
     case Route::Archive:
         return Archive(resolved.archiveName);
@@ -257,6 +281,21 @@ void WebFace::OnStateChanged() {
         return;
     }
     SendState();
+}
+
+void WebFace::OnNetworkChanged() {
+    if (networkGap.isActive()) {
+        networkPending = true;
+        return;
+    }
+    networkPending = false;
+    if (front.Streams() > 0 && network.map) {
+        const QJsonObject map = network.map();
+        front.Broadcast(StreamEvent(
+            "network", QJsonObject{{"latest_utc", map.value(QLatin1String("latest_utc"))},
+                                   {"paths", map.value(QLatin1String("paths")).toArray().size()}}));
+    }
+    networkGap.start();
 }
 
 void WebFace::OnSweepStarted(const feed::SweepInfo& sweep) {

@@ -28,6 +28,14 @@ struct Commands {
     std::function<void(const std::vector<double>&)> listen;
 };
 
+// What a collector shows instead of a station: its map of the network (the JSON of GET
+// /api/network without the version) and the land under it (the whole answer of
+// /api/network/land).
+struct NetworkView {
+    std::function<QJsonObject()> map;
+    std::function<QByteArray()> land;
+};
+
 class WebFace : public QObject {
     Q_OBJECT
 public:
@@ -35,6 +43,8 @@ public:
     static constexpr qint64 kLargestFile = 32 * 1024 * 1024;
     // State events are sent at most this often however often the station's state changes.
     static constexpr std::chrono::milliseconds kStateEventGap{250};
+    // Network events likewise: a collector may take hundreds of sweeps a second.
+    static constexpr std::chrono::milliseconds kNetworkEventGap{1000};
 
     WebFace(std::function<feed::Snapshot()> snap, Commands commands, QObject* parent = nullptr);
 
@@ -42,6 +52,8 @@ public:
     void SetToken(const QByteArray& token) { this->token = token; }
     // Listens; the reason it cannot, or "".
     QString Listen(const QHostAddress& address, quint16 port);
+    // Serves the collector's map; without it, /api/network says that nothing is collected.
+    void ShowNetwork(NetworkView view) { network = std::move(view); }
     HttpFront& Front() { return front; }
     // The page's address, such as "http://127.0.0.1:8073/" or "http://[::1]:8073/".
     QString Url() const;
@@ -58,6 +70,8 @@ public:
     void OnProblem(const QString& message);
     void OnNotice(const QString& message);
     void OnStateChanged();
+    // The collector kept a sweep: a "network" event tells the page to fetch the map again.
+    void OnNetworkChanged();
 
     Response Handle(const Request& request);
 
@@ -77,6 +91,9 @@ private:
     HttpFront front;
     QTimer stateGap;
     bool statePending = false;
+    NetworkView network;
+    QTimer networkGap;
+    bool networkPending = false;
 };
 
 // Wires a web face to the station's feed: its events, its snapshots and its commands.

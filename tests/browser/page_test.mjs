@@ -1,9 +1,10 @@
 // Tavmirok's page in a real browser: Debian's chromium, headless, driven over the DevTools
 // protocol. Opens the page of a running windowless station and checks what a user sees while a
 // sweep is received: the station card says "stepping", the live ionogram's columns grow, the
-// scaled MOF appears when the sweep ends, and the card says "waiting" again.
+// scaled MOF appears when the sweep ends, and the card says "waiting" again. With --network it
+// opens a collector's page instead and checks that its map of the network draws.
 //
-//   node page_test.mjs URL SCREENSHOT.png [SECONDS]
+//   node page_test.mjs [--network] URL SCREENSHOT.png [SECONDS]
 //
 // Prints one line per check and "N passed, N failed"; exits non-zero when a check failed.
 import puppeteer from "puppeteer-core";
@@ -11,7 +12,8 @@ import { mkdtempSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 
-const [url, screenshot, secondsText] = process.argv.slice(2);
+const networkMode = process.argv[2] === "--network";
+const [url, screenshot, secondsText] = process.argv.slice(networkMode ? 3 : 2);
 const seconds = Number(secondsText || 90);
 const profile = mkdtempSync(join(tmpdir(), "tavmirok-chromium-"));
 let passed = 0;
@@ -45,24 +47,49 @@ try {
   await page.goto(url, { waitUntil: "load" });
   check("page loads", true, `${Date.now() - started} ms`);
 
-  // Watch the page as a user would, a few times a second, until the sweep has been scaled and
-  // the station waits again.
-  const seen = { activities: [], columns: [], mof: "", live: false };
-  const deadline = Date.now() + seconds * 1000;
-  while (Date.now() < deadline) {
-    const now = await page.evaluate(() => ({
-      activity: document.getElementById("activity").textContent,
-      columns: Number(document.getElementById("ionogram").dataset.columns),
-      mof: document.getElementById("mof").textContent,
-      live: document.getElementById("link").textContent === "live",
-    }));
-    if (seen.activities.at(-1) !== now.activity) seen.activities.push(now.activity);
-    if (now.activity === "stepping" && seen.columns.at(-1) !== now.columns) seen.columns.push(now.columns);
-    seen.live ||= now.live;
-    if (now.mof.startsWith("MOF")) seen.mof = now.mof;
-    const steppedThenWaits = seen.activities.includes("stepping") && now.activity === "waiting";
-    if (seen.mof && steppedThenWaits) break;
-    await new Promise((r) => setTimeout(r, 250));
+  if (networkMode) {
+    // The collector's map: its paths counted, and on the canvas the coloured paths (pixels of a
+    // saturated hue, which neither the sea nor the land has). The sweeps are published after the
+    // page has loaded, so they reach it through the live stream.
+    const deadline = Date.now() + seconds * 1000;
+    let drawn = { paths: 0, coloured: 0 };
+    while (Date.now() < deadline && drawn.paths === 0) {
+      await new Promise((r) => setTimeout(r, 250));
+      drawn = await page.evaluate(() => {
+        const canvas = document.getElementById("netmap");
+        const pixels = canvas.getContext("2d").getImageData(0, 0, canvas.width, canvas.height).data;
+        let coloured = 0;
+        for (let i = 0; i < pixels.length; i += 4) {
+          const max = Math.max(pixels[i], pixels[i + 1], pixels[i + 2]);
+          const min = Math.min(pixels[i], pixels[i + 1], pixels[i + 2]);
+          if (max > 120 && max - min > 100) coloured++;
+        }
+        return { paths: Number(canvas.dataset.paths), coloured, shown: canvas.offsetWidth > 0 };
+      });
+    }
+    check("network map draws its paths", drawn.paths > 0 && drawn.shown && drawn.coloured > 500,
+      `${drawn.paths} paths, ${drawn.coloured} coloured pixels`);
+    check("no script errors", pageErrors.length === 0, pageErrors.join(" | "));
+    if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
+  } else {
+    // Watch the page as a user would, a few times a second, until the sweep has been scaled and
+    // the station waits again.
+    const seen = { activities: [], columns: [], mof: "", live: false };
+    const deadline = Date.now() + seconds * 1000;
+    while (Date.now() < deadline) {
+      const now = await page.evaluate(() => ({
+        activity: document.getElementById("activity").textContent,
+        columns: Number(document.getElementById("ionogram").dataset.columns),
+        mof: document.getElementById("mof").textContent,
+        live: document.getElementById("link").textContent === "live",
+      }));
+      if (seen.activities.at(-1) !== now.activity) seen.activities.push(now.activity);
+      if (now.activity === "stepping" && seen.columns.at(-1) !== now.columns) seen.columns.push(now.columns);
+      seen.live ||= now.live;
+      if (now.mof.startsWith("MOF")) seen.mof = now.mof;
+      const steppedThenWaits = seen.activities.includes("stepping") && now.activity === "waiting";
+      if (seen.mof && steppedThenWaits) break;
+      await new Promise((r) => setTimeout(r, 250));
   }
   check("live stream connected", seen.live);
   const stepping = seen.activities.indexOf("stepping");
@@ -74,6 +101,7 @@ try {
   check("scaled MOF shown when the sweep ends", seen.mof !== "", seen.mof);
   check("no script errors", pageErrors.length === 0, pageErrors.join(" | "));
   if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
+  }
 } finally {
   await browser.close();
   rmSync(profile, { recursive: true, force: true });

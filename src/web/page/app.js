@@ -301,9 +301,107 @@ function loadDay() {
   getJson("/api/scaled").then((day) => day && drawDay(day));
 }
 
+// ---- the collector's map of the network ----
+
+let land = null;    // rings of [lon, lat], fetched once
+let network = null; // the last /api/network
+
+// foF2 to the colour of the collector's PNG map: blue through green and yellow to red.
+function fof2Colour(mhz, scale, alpha) {
+  if (mhz === null) return `rgba(160,160,160,${alpha})`;
+  const t = Math.max(0, Math.min(1, (mhz - scale[0]) / (scale[1] - scale[0])));
+  return `hsla(${Math.round((1 - t) * 240)},90%,50%,${alpha})`;
+}
+
+function drawNetwork() {
+  const canvas = $("netmap");
+  const ctx = canvas.getContext("2d");
+  const w = canvas.width, h = canvas.height;
+  const x = (lon) => ((lon + 180) / 360) * w;
+  const y = (lat) => ((90 - lat) / 180) * h;
+  // A line of [lon, lat] (or [lat, lon] when latFirst), broken where it crosses the map's edge.
+  const trace = (points, latFirst) => {
+    ctx.beginPath();
+    let last = null;
+    for (const p of points) {
+      const lon = latFirst ? p[1] : p[0], lat = latFirst ? p[0] : p[1];
+      if (last === null || Math.abs(lon - last) > 180) ctx.moveTo(x(lon), y(lat));
+      else ctx.lineTo(x(lon), y(lat));
+      last = lon;
+    }
+  };
+  ctx.fillStyle = "#0d2233";
+  ctx.fillRect(0, 0, w, h);
+  ctx.fillStyle = "#2b3a2e";
+  ctx.strokeStyle = "#52665a";
+  for (const ring of (land && land.rings) || []) {
+    // Unwrapped across the date line and drawn on each side of it.
+    let shift = 0;
+    const unwrapped = ring.map((p, i) => {
+      if (i > 0) {
+        const step = p[0] - ring[i - 1][0];
+        shift += step > 180 ? -360 : step < -180 ? 360 : 0;
+      }
+      return [p[0] + shift, p[1]];
+    });
+    for (const offset of [-360, 0, 360]) {
+      ctx.beginPath();
+      unwrapped.forEach((p, i) => (i ? ctx.lineTo : ctx.moveTo).call(ctx, x(p[0] + offset), y(p[1])));
+      ctx.closePath();
+      ctx.fill();
+      ctx.stroke();
+    }
+  }
+  if (!network) return;
+  const scale = network.fof2_scale_mhz;
+  ctx.lineWidth = 1.2;
+  for (const p of network.paths) {
+    ctx.strokeStyle = fof2Colour(p.fof2_mhz, scale, 0.45);
+    trace(p.line, true);
+    ctx.stroke();
+  }
+  ctx.strokeStyle = "#111";
+  for (const p of network.paths) {
+    ctx.fillStyle = fof2Colour(p.fof2_mhz, scale, 1);
+    ctx.beginPath();
+    ctx.arc(x(p.midpoint_lon), y(p.midpoint_lat), 5, 0, 2 * Math.PI);
+    ctx.fill();
+    ctx.stroke();
+  }
+  canvas.dataset.paths = String(network.paths.length);
+}
+
+function renderNetwork(map) {
+  network = map;
+  $("network-title").textContent = `The network on ${map.day} UTC: each path's last sweep in the hour to ` +
+    `${utcText(map.latest_utc).slice(0, 5)}, foF2 at its midpoint (${map.fof2_scale_mhz[0]} MHz blue to ` +
+    `${map.fof2_scale_mhz[1]} MHz red, grey unknown); ${map.stations.length} station(s)`;
+  $("stations").replaceChildren(...map.stations.map((s) => {
+    const tr = document.createElement("tr");
+    for (const c of [s.station, s.locator, s.sweeps, utcText(s.last_utc)]) {
+      const td = document.createElement("td");
+      td.textContent = String(c);
+      tr.appendChild(td);
+    }
+    return tr;
+  }));
+  drawNetwork();
+}
+
+function loadNetwork() {
+  getJson("/api/network").then((map) => {
+    if (!map || !map.collecting) return;
+    document.body.classList.add("collector");
+    document.querySelector(".network").hidden = false;
+    const drawn = land ? Promise.resolve() : getJson("/api/network/land").then((l) => { land = l; });
+    drawn.then(() => renderNetwork(map));
+  });
+}
+
 // ---- the live stream ----
 
 function catchUp() {
+  loadNetwork();
   getJson("/api/status").then((s) => {
     if (!s) return;
     renderStatus(s);
@@ -374,6 +472,7 @@ function connect() {
     }
   });
   on("archived", loadArchived);
+  on("network", loadNetwork);
 }
 
 $("earlier").addEventListener("click", () => page(-1));
