@@ -397,6 +397,16 @@ private slots:
                 << s << std::vector<Mode>{{4450, 0, true, 5.0}};
         }
         {
+            // The O trace rises into its nose at column 24; the X trace fades for five columns
+            // and comes back weak at the low ray's delay, rising into its nose at column 32.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 20);
+            lowRay(&s, 30, 32, 5.0, 10);
+            Mark(&s, 31, 5.35, 13);
+            QTest::newRow("an X tip beyond a fade")
+                << s << std::vector<Mode>{{5350, 4550, false, 5.0}};
+        }
+        {
             // The high ray falls steeply from 12 ms, fades over three columns, then comes down
             // into the nose.
             IonogramSweep s = Cells(Grid(2100, 40));

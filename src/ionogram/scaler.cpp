@@ -43,8 +43,11 @@ constexpr int kStitchColumns = 4;            // columns between two chains that 
 constexpr int kJoinColumns = 60;
 constexpr double kJoinBelowMs = 0.25;
 constexpr double kJoinAboveMs = 0.5;
-constexpr int kJoinPoints = 3;   // peaks at a piece's end whose median delay stands for it
-constexpr int kPieceColumns = 3; // a piece this long, or with a peak over kTraceDb, may be joined
+constexpr int kJoinPoints = 3;    // peaks at a piece's end whose median delay stands for it
+constexpr int kPieceColumns = 3;  // a piece this long, or with a peak over kTraceDb, may be joined
+constexpr int kTipGapColumns = 8; // see Tips
+constexpr double kTipMs = 0.3;
+constexpr int kTipPoints = 3;
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -577,27 +580,40 @@ void MergeShadows(std::vector<Chain>* chains) {
     });
 }
 
+using Taken = std::vector<std::vector<bool>>; // per position, per peak
+
+// Marks the column's peak at the point's delay as taken.
+void Take(const Point& point, const std::vector<std::vector<ColumnPeak>>& peaks, Taken* taken) {
+    const std::vector<ColumnPeak>& column = peaks[point.position];
+    for (std::size_t p = 0; p < column.size(); ++p) {
+        (*taken)[point.position][p] =
+            (*taken)[point.position][p] || column[p].delayMs == point.delayMs;
+    }
+}
+
+// The peaks the traces among the chains hold.
+Taken TakenPeaks(const std::vector<Chain>& chains,
+                 const std::vector<std::vector<ColumnPeak>>& peaks) {
+    Taken taken(peaks.size());
+    for (std::size_t position = 0; position < peaks.size(); ++position) {
+        taken[position].assign(peaks[position].size(), false);
+    }
+    for (const Chain& chain : chains) {
+        if (IsTrace(chain)) {
+            for (const Point& point : chain) {
+                Take(point, peaks, &taken);
+            }
+        }
+    }
+    return taken;
+}
+
 // Towards its nose the low ray's delay rises ever faster, and in the last column before the MOF
 // the low and high ray are one peak, up to kNoseMs above where the trace last was: faster than
 // the trace's course lets it link. A trace takes that peak when it is not another trace's and
 // not far weaker than the trace's end.
 void ExtendToNoses(std::vector<Chain>* chains, const std::vector<std::vector<ColumnPeak>>& peaks) {
-    std::vector<std::vector<bool>> taken(peaks.size());
-    for (std::size_t position = 0; position < peaks.size(); ++position) {
-        taken[position].assign(peaks[position].size(), false);
-    }
-    auto mark = [&](const Point& point) {
-        const std::vector<ColumnPeak>& column = peaks[point.position];
-        for (std::size_t p = 0; p < column.size(); ++p) {
-            taken[point.position][p] =
-                taken[point.position][p] || column[p].delayMs == point.delayMs;
-        }
-    };
-    for (const Chain& chain : *chains) {
-        if (IsTrace(chain)) {
-            std::for_each(chain.begin(), chain.end(), mark);
-        }
-    }
+    Taken taken = TakenPeaks(*chains, peaks);
     for (Chain& chain : *chains) {
         const int next = chain.back().position + 1;
         if (!IsTrace(chain) || next >= int(peaks.size())) {
@@ -667,6 +683,76 @@ void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vecto
         }
     }
 }
+// Beyond the O nose the X trace runs on at nearly the low ray's delay, often weak and faded for a
+// few columns. Peaks that no trace holds, each within kTipMs of where the trace's low ray ended
+// or of the tip's peak before it, in
+// columns after a gap of up to kTipGapColumns and no further than kSplitToKhz beyond its end,
+// continue it: at least kTipPoints of them, or two with one of kTraceDb (noise seldom lines up
+// so along a known delay). The tip of each chain (empty where none); the trace's end before it
+// is then its O nose, where none was resolved.
+std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNoses,
+                        const std::vector<double>& khz, const std::vector<double>& nextKhz,
+                        const std::vector<std::vector<ColumnPeak>>& peaks) {
+    Taken taken = TakenPeaks(chains, peaks);
+    std::vector<Chain> tips(chains.size());
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        const Chain& chain = chains[c];
+        if (!IsTrace(chain)) {
+            continue;
+        }
+        const int end = chain.back().position;
+        // The X low ray runs on where the O trace's rose into its nose: the least of the last
+        // few columns' low delays.
+        double endMs = INFINITY;
+        for (auto point = chain.rbegin();
+             point != chain.rend() && end - point->position < kJoinPoints; ++point) {
+            endMs = std::min(endMs, point->delayMs);
+        }
+        Chain tip;
+        for (int q = end + 1; q < int(peaks.size()) && khz[q] - nextKhz[end] <= kSplitToKhz &&
+                              q - (tip.empty() ? end : tip.back().position) <= kTipGapColumns + 1;
+             ++q) {
+            int best = -1;
+            for (int p = 0; p < int(peaks[q].size()); ++p) {
+                const double from = tip.empty() ? endMs : tip.back().delayMs;
+                if (!taken[q][p] && std::abs(peaks[q][p].delayMs - from) <= kTipMs &&
+                    (best < 0 || peaks[q][p].snrDb > peaks[q][best].snrDb)) {
+                    best = p;
+                }
+            }
+            if (best >= 0) {
+                tip.push_back({q, peaks[q][best].delayMs, peaks[q][best].snrDb});
+            }
+        }
+        // Only a run of the tip's peaks counts, each within two columns of the next.
+        while (tip.size() >= 2 && tip[1].position - tip[0].position > 2) {
+            tip.erase(tip.begin());
+        }
+        for (std::size_t i = 1; i < tip.size(); ++i) {
+            if (tip[i].position - tip[i - 1].position > 2) {
+                tip.resize(i);
+                break;
+            }
+        }
+        // ... and it ends, as a trace does, in two neighbouring columns.
+        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1) {
+            tip.pop_back();
+        }
+        if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb)) {
+            continue;
+        }
+        for (const Point& point : tip) {
+            Take(point, peaks, &taken);
+        }
+        const double split = nextKhz[tip.back().position] - nextKhz[end];
+        if ((*oNoses)[c] < 0 && split >= kSplitFromKhz) {
+            (*oNoses)[c] = end;
+        }
+        tips[c] = tip;
+    }
+    return tips;
+}
+
 // The chain's low ray: per position its lowest peak, smoothed by a running median over
 // kSmoothing positions either side (a thick trace's peak wanders within it).
 std::vector<std::pair<int, double>> LowRay(const Chain& chain) {
@@ -1454,15 +1540,16 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
 
     const bool byCurves = Explained(curves) > Explained(linked);
     const std::vector<Chain>& chains = byCurves ? curves : linked;
-    const std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    const std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
-        const Chain& chain = chains[c];
+        Chain chain = chains[c];
         if (!IsTrace(chain)) {
             continue;
         }
         const int first = chain.front().position;
-        const int last = chain.back().position;
+        const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
@@ -1474,6 +1561,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         trace.flat = Flat(chain);
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
+        chain.insert(chain.end(), tips[c].begin(), tips[c].end());
         std::vector<TracePoint>& points = trace.points;
         for (const Point& point : chain) {
             points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
