@@ -1015,14 +1015,19 @@ CurveMode Placed(CurveMode mode, double anchorKhz) {
 }
 
 // The curve's low (or high) ray delay at khz; NaN where it has none.
-double CurveDelay(const CurveMode& mode, double khz, bool high) {
-    const double r = khz / mode.mofKhz;
-    if (r < 0 || r > 1) {
+// A ray's delay at `at` samples of its shape (f / MOF times kShapeSamples); NaN where it has none.
+double RayDelay(const std::vector<float>& ray, double noseMs, double at) {
+    if (at < 0 || at > kShapeSamples) {
         return NAN;
     }
+    const double d = ray[int(at + kHalf)];
+    return std::isinf(d) ? NAN : noseMs * d;
+}
+
+double CurveDelay(const CurveMode& mode, double khz, bool high) {
     const CurveShape& shape = Shapes()[mode.shape];
-    const double d = (high ? shape.high : shape.low)[int(std::lround(r * kShapeSamples))];
-    return std::isinf(d) ? NAN : mode.noseMs * d;
+    return RayDelay(high ? shape.high : shape.low, mode.noseMs,
+                    khz * (kShapeSamples / mode.mofKhz));
 }
 
 // The peak of the column nearest delayMs within kCurveMs that is still free, or -1.
@@ -1051,29 +1056,39 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
                        const std::vector<std::vector<ColumnPeak>>& peaks,
                        const std::vector<std::vector<bool>>& used) {
     CurveEvidence evidence;
+    const CurveShape& shape = Shapes()[mode.shape];
+    const double perKhz = kShapeSamples / mode.mofKhz; // (the fit's inner loop)
+    auto delayAt = [&](int q, const std::vector<float>& ray) {
+        return RayDelay(ray, mode.noseMs, khz[q] * perKhz);
+    };
     int lowest = mode.nose;
     int highest = mode.nose; // the high ray's last peak, going down from the nose
     for (int q = mode.nose; q >= 0; --q) {
         bool held = false;
+        const double lowMs = delayAt(q, shape.low);
         int low = -1; // the low ray's peak, which the high ray cannot count again
-        for (bool high : {false, true}) {
-            const double delay = CurveDelay(mode, khz[q], high);
-            // A high ray is heard from its nose down, fading out as it rises: what lies on its
-            // course further on is another trace's. (Near the nose, within the resolution of its
-            // low ray, the two are one peak.)
-            if (high && mode.nose - q <= kNoseSupportOf &&
-                delay - CurveDelay(mode, khz[q], false) < kResolutionMs) {
+        if (!std::isnan(lowMs)) {
+            low = PeakOnCurve(peaks[q], used[q], lowMs);
+            if (low >= 0) {
+                evidence.score += peaks[q][low].snrDb - kCellDb + 1;
+                held = true;
+            }
+        }
+        // A high ray is heard from its nose down, fading out as it rises: what lies on its
+        // course further on is another trace's. (Near the nose, within the resolution of its
+        // low ray, the two are one peak.)
+        if (q < mode.nose && highest - q <= kNoseColumns + 1) {
+            const double highMs = delayAt(q, shape.high);
+            if (mode.nose - q <= kNoseSupportOf && highMs - lowMs < kResolutionMs) {
                 highest = q;
             }
-            if (std::isnan(delay) || (high && (q == mode.nose || highest - q > kNoseColumns + 1))) {
-                continue;
-            }
-            const int p = PeakOnCurve(peaks[q], used[q], delay, low);
+            const int p = std::isnan(highMs) || highest - q > kNoseColumns + 1
+                              ? -1
+                              : PeakOnCurve(peaks[q], used[q], highMs, low);
             if (p >= 0) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
                 held = true;
-                low = p;
-                highest = high ? q : highest;
+                highest = q;
             }
         }
         if (held) {
