@@ -925,8 +925,9 @@ constexpr int kNoseSupportOf = 4;
 constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
 // ... and is not heard at all over no more columns in a row than a silent band takes.
 constexpr int kCurveGapColumns = 35;
-constexpr int kNosePlaces = 5;    // the MOF is tried at these fifths of its column's step
-constexpr double kSpreadMs = 0.5; // a thick trace's paths spread over this at most
+constexpr int kNosePlaces = 5;      // the MOF is tried at these fifths of its column's step
+constexpr double kSpreadMs = 0.5;   // a thick trace's paths spread over this at most
+constexpr int kHighOnlyColumns = 8; // see Holds
 constexpr double kTraceCostDb = 120;
 
 struct CurveShape {
@@ -1050,6 +1051,7 @@ struct CurveEvidence {
     int span = 0;      // from the lowest such position to the nose
     int nearNose = 0;  // of the kNoseSupportOf positions under the nose
     int widestGap = 0; // positions in a row without a peak on the curve
+    int highOnly = 0;  // positions with a peak on the high ray but none on the low ray
 };
 
 CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
@@ -1087,6 +1089,7 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
                               : PeakOnCurve(peaks[q], used[q], highMs, low);
             if (p >= 0) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
+                evidence.highOnly += low < 0;
                 held = true;
                 highest = q;
             }
@@ -1163,9 +1166,12 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
     return mode;
 }
 
-// Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose.
+// Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose; and where its
+// high ray is heard, so is its low ray, the stronger of the two, but for a fade now and then (a
+// curve that holds one mode's low ray and another's high ray above where that one ends is no mode).
 bool Holds(const CurveEvidence& evidence) {
     return evidence.positions >= kMinColumns && evidence.nearNose >= kNoseSupport &&
+           evidence.highOnly < kHighOnlyColumns &&
            evidence.positions >= kSupportShare * evidence.span &&
            evidence.widestGap <= kCurveGapColumns;
 }
