@@ -928,6 +928,7 @@ constexpr int kCurveGapColumns = 35;
 constexpr int kNosePlaces = 5;      // the MOF is tried at these fifths of its column's step
 constexpr double kSpreadMs = 0.5;   // a thick trace's paths spread over this at most
 constexpr int kHighOnlyColumns = 8; // see Holds
+constexpr double kNoseHighMs = 2;   // see Shadows
 constexpr double kTraceCostDb = 120;
 
 struct CurveShape {
@@ -1259,8 +1260,9 @@ bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
         // its high ray is a piece of it, cut where it faded.
         const double onHigh = mode.anchorMs - CurveDelay(other, khz[mode.nose], true);
         // Two noses in one column are one mode's, its high ray just above its nose (modes
-        // whose noses coincide within a step are read as one).
-        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseMs) {
+        // whose noses coincide within a step are read as one). A sharp nose's high ray lies
+        // over a millisecond above its low ray one step under the MOF.
+        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseHighMs) {
             return true;
         }
         if ((split > kSplitToKhz && std::abs(over) <= kCurveMs) ||
