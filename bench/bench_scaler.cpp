@@ -474,6 +474,15 @@ void PresetSet(SyntheticSweeps* maker, std::uint32_t seedSet) {
         QString("the simulated radio's --sky long-path over %1 noise seeds").arg(kSeeds));
 }
 
+void PrintRealisticCpu(const std::vector<double>& cpuMs) {
+    bench::PrintRow("scaler, real skies: CPU per 280-step sweep",
+                    QString("median %1 ms, 95% %2 ms")
+                        .arg(bench::Median(cpuMs), 0, 'f', 2)
+                        .arg(bench::Percentile(cpuMs, 0.95), 0, 'f', 2),
+                    QString("thread CPU time of ScaleSweep over the %1 realistic sweeps")
+                        .arg(kRealisticSweeps));
+}
+
 } // namespace
 
 int main() {
@@ -485,6 +494,7 @@ int main() {
         qEnvironmentVariableIsSet(kRealisticOnlyVariable)) {
         std::vector<double> realCpuMs;
         RealisticSet(&maker, seedSet, &realCpuMs);
+        PrintRealisticCpu(realCpuMs);
         return 0;
     }
     std::mt19937 random(20261207 + seedSet);
@@ -603,12 +613,7 @@ int main() {
     std::vector<double> realCpuMs;
     RealisticSet(&maker, seedSet, &realCpuMs);
     PresetSet(&maker, seedSet);
-    bench::PrintRow("scaler, real skies: CPU per 280-step sweep",
-                    QString("median %1 ms, 95% %2 ms")
-                        .arg(bench::Median(realCpuMs), 0, 'f', 2)
-                        .arg(bench::Percentile(realCpuMs, 0.95), 0, 'f', 2),
-                    QString("thread CPU time of ScaleSweep over the %1 realistic sweeps")
-                        .arg(kRealisticSweeps));
+    PrintRealisticCpu(realCpuMs);
     bench::PrintRow(
         "scaler: CPU per 280-step sweep",
         QString("median %1 ms, 95% %2 ms")

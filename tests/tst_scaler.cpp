@@ -397,6 +397,35 @@ private slots:
                 << s << std::vector<Mode>{{4450, 0, true, 5.0}};
         }
         {
+            // A 3500 km path: 1F strong with its high ray, 2F 0.45 ms above it and 7 dB weaker,
+            // fading in every seventh column, its nose at column 27 with a high ray of its own.
+            IonogramSweep s = Cells(Grid(2100, 60));
+            lowRay(&s, 0, 49, 11.2, 22);
+            for (int c = 35; c < 49; ++c) {
+                Mark(&s, c, 13.5 - 0.12 * (c - 35), 16);
+            }
+            for (int c = 0; c <= 27; ++c) {
+                if (c % 7 != 3) {
+                    Mark(&s, c, 11.65 + (27 - c < 3 ? 0.2 * (3 - (27 - c)) : 0), 15);
+                }
+            }
+            for (int c = 20; c < 27; ++c) {
+                Mark(&s, c, 12.6 - 0.1 * (c - 20), 12);
+            }
+            QTest::newRow("2F just above 1F on a long path")
+                << s << std::vector<Mode>{{7050, 0, false, 11.2}, {4850, 0, false, 11.65}};
+        }
+        {
+            // The O trace rises into its nose at column 24; the X trace fades for five columns
+            // and comes back weak at the low ray's delay, rising into its nose at column 32.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 20);
+            lowRay(&s, 30, 32, 5.0, 10);
+            Mark(&s, 31, 5.35, 13);
+            QTest::newRow("an X tip beyond a fade")
+                << s << std::vector<Mode>{{5350, 4550, false, 5.0}};
+        }
+        {
             // The high ray falls steeply from 12 ms, fades over three columns, then comes down
             // into the nose.
             IonogramSweep s = Cells(Grid(2100, 40));

@@ -43,8 +43,11 @@ constexpr int kStitchColumns = 4;            // columns between two chains that 
 constexpr int kJoinColumns = 60;
 constexpr double kJoinBelowMs = 0.25;
 constexpr double kJoinAboveMs = 0.5;
-constexpr int kJoinPoints = 3;   // peaks at a piece's end whose median delay stands for it
-constexpr int kPieceColumns = 3; // a piece this long, or with a peak over kTraceDb, may be joined
+constexpr int kJoinPoints = 3;    // peaks at a piece's end whose median delay stands for it
+constexpr int kPieceColumns = 3;  // a piece this long, or with a peak over kTraceDb, may be joined
+constexpr int kTipGapColumns = 8; // see Tips
+constexpr double kTipMs = 0.3;
+constexpr int kTipPoints = 3;
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -577,27 +580,40 @@ void MergeShadows(std::vector<Chain>* chains) {
     });
 }
 
+using Taken = std::vector<std::vector<bool>>; // per position, per peak
+
+// Marks the column's peak at the point's delay as taken.
+void Take(const Point& point, const std::vector<std::vector<ColumnPeak>>& peaks, Taken* taken) {
+    const std::vector<ColumnPeak>& column = peaks[point.position];
+    for (std::size_t p = 0; p < column.size(); ++p) {
+        (*taken)[point.position][p] =
+            (*taken)[point.position][p] || column[p].delayMs == point.delayMs;
+    }
+}
+
+// The peaks the traces among the chains hold.
+Taken TakenPeaks(const std::vector<Chain>& chains,
+                 const std::vector<std::vector<ColumnPeak>>& peaks) {
+    Taken taken(peaks.size());
+    for (std::size_t position = 0; position < peaks.size(); ++position) {
+        taken[position].assign(peaks[position].size(), false);
+    }
+    for (const Chain& chain : chains) {
+        if (IsTrace(chain)) {
+            for (const Point& point : chain) {
+                Take(point, peaks, &taken);
+            }
+        }
+    }
+    return taken;
+}
+
 // Towards its nose the low ray's delay rises ever faster, and in the last column before the MOF
 // the low and high ray are one peak, up to kNoseMs above where the trace last was: faster than
 // the trace's course lets it link. A trace takes that peak when it is not another trace's and
 // not far weaker than the trace's end.
 void ExtendToNoses(std::vector<Chain>* chains, const std::vector<std::vector<ColumnPeak>>& peaks) {
-    std::vector<std::vector<bool>> taken(peaks.size());
-    for (std::size_t position = 0; position < peaks.size(); ++position) {
-        taken[position].assign(peaks[position].size(), false);
-    }
-    auto mark = [&](const Point& point) {
-        const std::vector<ColumnPeak>& column = peaks[point.position];
-        for (std::size_t p = 0; p < column.size(); ++p) {
-            taken[point.position][p] =
-                taken[point.position][p] || column[p].delayMs == point.delayMs;
-        }
-    };
-    for (const Chain& chain : *chains) {
-        if (IsTrace(chain)) {
-            std::for_each(chain.begin(), chain.end(), mark);
-        }
-    }
+    Taken taken = TakenPeaks(*chains, peaks);
     for (Chain& chain : *chains) {
         const int next = chain.back().position + 1;
         if (!IsTrace(chain) || next >= int(peaks.size())) {
@@ -667,6 +683,76 @@ void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vecto
         }
     }
 }
+// Beyond the O nose the X trace runs on at nearly the low ray's delay, often weak and faded for a
+// few columns. Peaks that no trace holds, each within kTipMs of where the trace's low ray ended
+// or of the tip's peak before it, in
+// columns after a gap of up to kTipGapColumns and no further than kSplitToKhz beyond its end,
+// continue it: at least kTipPoints of them, or two with one of kTraceDb (noise seldom lines up
+// so along a known delay). The tip of each chain (empty where none); the trace's end before it
+// is then its O nose, where none was resolved.
+std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNoses,
+                        const std::vector<double>& khz, const std::vector<double>& nextKhz,
+                        const std::vector<std::vector<ColumnPeak>>& peaks) {
+    Taken taken = TakenPeaks(chains, peaks);
+    std::vector<Chain> tips(chains.size());
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        const Chain& chain = chains[c];
+        if (!IsTrace(chain)) {
+            continue;
+        }
+        const int end = chain.back().position;
+        // The X low ray runs on where the O trace's rose into its nose: the least of the last
+        // few columns' low delays.
+        double endMs = INFINITY;
+        for (auto point = chain.rbegin();
+             point != chain.rend() && end - point->position < kJoinPoints; ++point) {
+            endMs = std::min(endMs, point->delayMs);
+        }
+        Chain tip;
+        for (int q = end + 1; q < int(peaks.size()) && khz[q] - nextKhz[end] <= kSplitToKhz &&
+                              q - (tip.empty() ? end : tip.back().position) <= kTipGapColumns + 1;
+             ++q) {
+            int best = -1;
+            for (int p = 0; p < int(peaks[q].size()); ++p) {
+                const double from = tip.empty() ? endMs : tip.back().delayMs;
+                if (!taken[q][p] && std::abs(peaks[q][p].delayMs - from) <= kTipMs &&
+                    (best < 0 || peaks[q][p].snrDb > peaks[q][best].snrDb)) {
+                    best = p;
+                }
+            }
+            if (best >= 0) {
+                tip.push_back({q, peaks[q][best].delayMs, peaks[q][best].snrDb});
+            }
+        }
+        // Only a run of the tip's peaks counts, each within two columns of the next.
+        while (tip.size() >= 2 && tip[1].position - tip[0].position > 2) {
+            tip.erase(tip.begin());
+        }
+        for (std::size_t i = 1; i < tip.size(); ++i) {
+            if (tip[i].position - tip[i - 1].position > 2) {
+                tip.resize(i);
+                break;
+            }
+        }
+        // ... and it ends, as a trace does, in two neighbouring columns.
+        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1) {
+            tip.pop_back();
+        }
+        if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb)) {
+            continue;
+        }
+        for (const Point& point : tip) {
+            Take(point, peaks, &taken);
+        }
+        const double split = nextKhz[tip.back().position] - nextKhz[end];
+        if ((*oNoses)[c] < 0 && split >= kSplitFromKhz) {
+            (*oNoses)[c] = end;
+        }
+        tips[c] = tip;
+    }
+    return tips;
+}
+
 // The chain's low ray: per position its lowest peak, smoothed by a running median over
 // kSmoothing positions either side (a thick trace's peak wanders within it).
 std::vector<std::pair<int, double>> LowRay(const Chain& chain) {
@@ -839,8 +925,10 @@ constexpr int kNoseSupportOf = 4;
 constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
 // ... and is not heard at all over no more columns in a row than a silent band takes.
 constexpr int kCurveGapColumns = 35;
-constexpr int kNosePlaces = 5;    // the MOF is tried at these fifths of its column's step
-constexpr double kSpreadMs = 0.5; // a thick trace's paths spread over this at most
+constexpr int kNosePlaces = 5;      // the MOF is tried at these fifths of its column's step
+constexpr double kSpreadMs = 0.5;   // a thick trace's paths spread over this at most
+constexpr int kHighOnlyColumns = 8; // see Holds
+constexpr double kNoseHighMs = 2;   // see Shadows
 constexpr double kTraceCostDb = 120;
 
 struct CurveShape {
@@ -929,14 +1017,19 @@ CurveMode Placed(CurveMode mode, double anchorKhz) {
 }
 
 // The curve's low (or high) ray delay at khz; NaN where it has none.
-double CurveDelay(const CurveMode& mode, double khz, bool high) {
-    const double r = khz / mode.mofKhz;
-    if (r < 0 || r > 1) {
+// A ray's delay at `at` samples of its shape (f / MOF times kShapeSamples); NaN where it has none.
+double RayDelay(const std::vector<float>& ray, double noseMs, double at) {
+    if (at < 0 || at > kShapeSamples) {
         return NAN;
     }
+    const double d = ray[int(at + kHalf)];
+    return std::isinf(d) ? NAN : noseMs * d;
+}
+
+double CurveDelay(const CurveMode& mode, double khz, bool high) {
     const CurveShape& shape = Shapes()[mode.shape];
-    const double d = (high ? shape.high : shape.low)[int(std::lround(r * kShapeSamples))];
-    return std::isinf(d) ? NAN : mode.noseMs * d;
+    return RayDelay(high ? shape.high : shape.low, mode.noseMs,
+                    khz * (kShapeSamples / mode.mofKhz));
 }
 
 // The peak of the column nearest delayMs within kCurveMs that is still free, or -1.
@@ -959,35 +1052,47 @@ struct CurveEvidence {
     int span = 0;      // from the lowest such position to the nose
     int nearNose = 0;  // of the kNoseSupportOf positions under the nose
     int widestGap = 0; // positions in a row without a peak on the curve
+    int highOnly = 0;  // positions with a peak on the high ray but none on the low ray
 };
 
 CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
                        const std::vector<std::vector<ColumnPeak>>& peaks,
                        const std::vector<std::vector<bool>>& used) {
     CurveEvidence evidence;
+    const CurveShape& shape = Shapes()[mode.shape];
+    const double perKhz = kShapeSamples / mode.mofKhz; // (the fit's inner loop)
+    auto delayAt = [&](int q, const std::vector<float>& ray) {
+        return RayDelay(ray, mode.noseMs, khz[q] * perKhz);
+    };
     int lowest = mode.nose;
     int highest = mode.nose; // the high ray's last peak, going down from the nose
     for (int q = mode.nose; q >= 0; --q) {
         bool held = false;
+        const double lowMs = delayAt(q, shape.low);
         int low = -1; // the low ray's peak, which the high ray cannot count again
-        for (bool high : {false, true}) {
-            const double delay = CurveDelay(mode, khz[q], high);
-            // A high ray is heard from its nose down, fading out as it rises: what lies on its
-            // course further on is another trace's. (Near the nose, within the resolution of its
-            // low ray, the two are one peak.)
-            if (high && mode.nose - q <= kNoseSupportOf &&
-                delay - CurveDelay(mode, khz[q], false) < kResolutionMs) {
+        if (!std::isnan(lowMs)) {
+            low = PeakOnCurve(peaks[q], used[q], lowMs);
+            if (low >= 0) {
+                evidence.score += peaks[q][low].snrDb - kCellDb + 1;
+                held = true;
+            }
+        }
+        // A high ray is heard from its nose down, fading out as it rises: what lies on its
+        // course further on is another trace's. (Near the nose, within the resolution of its
+        // low ray, the two are one peak.)
+        if (q < mode.nose && highest - q <= kNoseColumns + 1) {
+            const double highMs = delayAt(q, shape.high);
+            if (mode.nose - q <= kNoseSupportOf && highMs - lowMs < kResolutionMs) {
                 highest = q;
             }
-            if (std::isnan(delay) || (high && (q == mode.nose || highest - q > kNoseColumns + 1))) {
-                continue;
-            }
-            const int p = PeakOnCurve(peaks[q], used[q], delay, low);
+            const int p = std::isnan(highMs) || highest - q > kNoseColumns + 1
+                              ? -1
+                              : PeakOnCurve(peaks[q], used[q], highMs, low);
             if (p >= 0) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
+                evidence.highOnly += low < 0;
                 held = true;
-                low = p;
-                highest = high ? q : highest;
+                highest = q;
             }
         }
         if (held) {
@@ -1062,9 +1167,12 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
     return mode;
 }
 
-// Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose.
+// Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose; and where its
+// high ray is heard, so is its low ray, the stronger of the two, but for a fade now and then (a
+// curve that holds one mode's low ray and another's high ray above where that one ends is no mode).
 bool Holds(const CurveEvidence& evidence) {
     return evidence.positions >= kMinColumns && evidence.nearNose >= kNoseSupport &&
+           evidence.highOnly < kHighOnlyColumns &&
            evidence.positions >= kSupportShare * evidence.span &&
            evidence.widestGap <= kCurveGapColumns;
 }
@@ -1152,8 +1260,9 @@ bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
         // its high ray is a piece of it, cut where it faded.
         const double onHigh = mode.anchorMs - CurveDelay(other, khz[mode.nose], true);
         // Two noses in one column are one mode's, its high ray just above its nose (modes
-        // whose noses coincide within a step are read as one).
-        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseMs) {
+        // whose noses coincide within a step are read as one). A sharp nose's high ray lies
+        // over a millisecond above its low ray one step under the MOF.
+        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseHighMs) {
             return true;
         }
         if ((split > kSplitToKhz && std::abs(over) <= kCurveMs) ||
@@ -1454,15 +1563,16 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
 
     const bool byCurves = Explained(curves) > Explained(linked);
     const std::vector<Chain>& chains = byCurves ? curves : linked;
-    const std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    const std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
-        const Chain& chain = chains[c];
+        Chain chain = chains[c];
         if (!IsTrace(chain)) {
             continue;
         }
         const int first = chain.front().position;
-        const int last = chain.back().position;
+        const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
@@ -1474,6 +1584,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         trace.flat = Flat(chain);
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
+        chain.insert(chain.end(), tips[c].begin(), tips[c].end());
         std::vector<TracePoint>& points = trace.points;
         for (const Point& point : chain) {
             points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
