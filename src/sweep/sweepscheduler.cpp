@@ -211,10 +211,9 @@ double SweepScheduler::EarlySeconds() const {
 void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
     Request request{!mark, {}};
     if (mark) {
-        request.step = sweep::SlotTuning{
-            0,         sounder,
-            frequency, std::fmod(*mark + sweep::HalfStep(profile), units::kSecondsPerDay),
-            *mark,     false};
+        // The step is tuned at its mark, half a step before the sweep crosses its frequency.
+        const double crossing = std::fmod(*mark + sweep::HalfStep(profile), units::kSecondsPerDay);
+        request.step = sweep::SlotTuning{0, sounder, frequency, crossing, *mark, false};
     }
     const quint64 id = requests.Add(request);
     if (mark) {
