@@ -34,6 +34,23 @@ PlacedBlock Noise(double from, double seconds) {
     return block;
 }
 
+// The k-th step of the default profile's sweep from kFirstMark, as a scheduler tells it: tuned at
+// its mark, crossed half a step (0.5 s) later.
+sweep::SlotTuning Step(int k, bool reached = true) {
+    return sweep::SlotTuning{quint64(100 + k),     QStringLiteral("Cyprus"), 2100000 + 100000 * k,
+                             kFirstMark + k + 0.5, kFirstMark + k,           reached};
+}
+
+// Records the default profile's sweeps, unsaved; each complete one lands in `complete`.
+void RecordWithoutSaving(IonogramRecorder& recorder, std::vector<IonogramSweep>* complete) {
+    IonogramChoice choice;
+    choice.audioInput = QStringLiteral("radio");
+    choice.save = false;
+    recorder.Configure(choice, sweep::Profile{});
+    QObject::connect(&recorder, &IonogramRecorder::SweepComplete,
+                     [complete](const IonogramSweep& sweep) { complete->push_back(sweep); });
+}
+
 } // namespace
 
 class TestIonogramRecorder : public QObject {
@@ -56,13 +73,8 @@ private slots:
         QFETCH(int, usable);
         QFETCH(bool, cutShort);
         IonogramRecorder recorder([] { return kEpochNow; });
-        IonogramChoice choice;
-        choice.audioInput = QStringLiteral("radio");
-        choice.save = false;
-        recorder.Configure(choice, sweep::Profile{});
         std::vector<IonogramSweep> complete;
-        connect(&recorder, &IonogramRecorder::SweepComplete, this,
-                [&complete](const IonogramSweep& sweep) { complete.push_back(sweep); });
+        RecordWithoutSaving(recorder, &complete);
         QStringList problems;
         connect(&recorder, &IonogramRecorder::Problem, this,
                 [&problems](const QString& message) { problems << message; });
@@ -70,8 +82,8 @@ private slots:
         recorder.SweepArmed(QStringLiteral("Cyprus"), kFirstMark, 78);
         recorder.SweepStarted(QStringLiteral("Cyprus"), kFirstMark);
         for (int k = 0; k < kSteps; ++k) {
-            recorder.StepPlanned(2100000 + 100000 * k, kFirstMark + k);
-            recorder.StepTuned(2100000 + 100000 * k, kFirstMark + k, true);
+            recorder.StepPlanned(Step(k));
+            recorder.StepTuned(Step(k));
         }
         recorder.AudioPlaced(Noise(kEpochFirstMark - 0.5, audioS));
         if (end == QLatin1String("clock")) {
@@ -97,6 +109,37 @@ private slots:
         QCOMPARE(sweep.cutShort, cutShort);
     }
 
+    // Two slots the sweep crosses at the same instant (fine steps of two frequencies, or
+    // instants equal to the last bit): each outcome reaches its own column, in either order.
+    void outcome_reachesItsOwnColumn_data() {
+        QTest::addColumn<bool>("reversed"); // the second slot's outcome is told first
+        QTest::newRow("told in order") << false;
+        QTest::newRow("told reversed") << true;
+    }
+    void outcome_reachesItsOwnColumn() {
+        QFETCH(bool, reversed);
+        IonogramRecorder recorder([] { return kEpochNow; });
+        std::vector<IonogramSweep> complete;
+        RecordWithoutSaving(recorder, &complete);
+
+        recorder.SweepStarted(QStringLiteral("Cyprus"), kFirstMark);
+        const sweep::SlotTuning reached = Step(0);
+        sweep::SlotTuning missed = Step(1, false);
+        missed.crossing = reached.crossing;
+        recorder.StepPlanned(reached);
+        recorder.StepPlanned(missed);
+        recorder.StepTuned(reversed ? missed : reached);
+        recorder.StepTuned(reversed ? reached : missed);
+        recorder.AudioPlaced(Noise(kEpochFirstMark - 0.5, 3));
+        QVERIFY(recorder.EndSweep());
+
+        QCOMPARE(complete.size(), std::size_t(1));
+        const std::vector<std::vector<float>>& columns = complete.front().snrDb;
+        QCOMPARE(columns.size(), std::size_t(2));
+        QVERIFY(IonogramSweep::Usable(columns[0]));
+        QVERIFY(!IonogramSweep::Usable(columns[1]));
+    }
+
     void saved_completeOnceWrittenOffTheEventLoop() {
         QTemporaryDir dir;
         IonogramRecorder recorder([] { return kEpochNow; });
@@ -114,8 +157,8 @@ private slots:
 
         recorder.SweepArmed(QStringLiteral("Far"), kFirstMark, 78);
         recorder.SweepStarted(QStringLiteral("Far"), kFirstMark);
-        recorder.StepPlanned(2100000, kFirstMark);
-        recorder.StepTuned(2100000, kFirstMark, true);
+        recorder.StepPlanned(Step(0));
+        recorder.StepTuned(Step(0));
         recorder.AudioPlaced(Noise(kEpochFirstMark - 0.5, 1.5));
         recorder.ClockChanged();   // ends the sweep at once
         QVERIFY(complete.empty()); // the writing has not held up the caller

@@ -87,12 +87,11 @@ private slots:
         QCOMPARE(timer.lead, onTime ? TickTimer::kHandOverLead : TickTimer::kTimerLead);
         std::vector<double> lateness, sentLateness; // of the tick, and of the frame's instant
         QStringList names;
-        connect(&scheduler, &PlanScheduler::SlotPlanned,
-                [&](const QString& sounder, std::int32_t, double tuneAt, double) {
-                    // Signed, across midnight: a slot may be handed over before its instant.
-                    lateness.push_back(std::remainder(nowMs / 1000.0 - tuneAt, 86400));
-                    names << sounder;
-                });
+        connect(&scheduler, &PlanScheduler::SlotPlanned, [&](const sweep::SlotTuning& slot) {
+            // Signed, across midnight: a slot may be handed over before its instant.
+            lateness.push_back(std::remainder(nowMs / 1000.0 - slot.tuneAt, 86400));
+            names << slot.sounder;
+        });
         connect(&tuner, &Tuner::TuneFinished, [&] {
             sentLateness.push_back(lateness.back() + tuner.delays.back().count() / 1e6);
         });
@@ -208,9 +207,7 @@ private slots:
         int unreached = 0;
         connect(&scheduler, &PlanScheduler::Problem, [&](const QString& m) { problems << m; });
         connect(&scheduler, &PlanScheduler::SlotTuned,
-                [&](const QString&, std::int32_t, double, double, bool reached) {
-                    unreached += !reached;
-                });
+                [&](const sweep::SlotTuning& slot) { unreached += !slot.reached; });
         scheduler.Follow({Sounder("A", 10), Sounder("B", 15)}, {});
         for (; nowMs < 36056000; nowMs += 10) {
             timer.onTick();
@@ -238,9 +235,7 @@ private slots:
         PlanScheduler plan(clock, planTimer, tuner);
         QList<bool> slotsReached;
         connect(&plan, &PlanScheduler::SlotTuned,
-                [&](const QString&, std::int32_t, double, double, bool reached) {
-                    slotsReached << reached;
-                });
+                [&](const sweep::SlotTuning& slot) { slotsReached << slot.reached; });
         bool planned = false;
         connect(&plan, &PlanScheduler::SlotPlanned, [&] { planned = true; });
         plan.Follow({Sounder("A", 10)}, {});

@@ -1,5 +1,6 @@
 #include "station/ionogramrecorder.h"
 
+#include "core/units.h"
 #include "ionogram/archive.h"
 #include "station/offthread.h"
 #include "sweep/schedule.h"
@@ -9,8 +10,6 @@
 #include <chrono>
 
 namespace {
-
-constexpr double kHertzPerKilohertz = 1000;
 
 double SystemEpoch() {
     using namespace std::chrono;
@@ -97,31 +96,35 @@ void IonogramRecorder::BeginSweep() {
     inSweep = true;
     cutShort = true; // unless it began with its first step
     columnsShown = -1;
-    stepsByMark.clear();
+    stepsById.clear();
     ionogram->BeginSweep(chirpTime, sounder);
 }
 
-void IonogramRecorder::StepPlanned(std::int32_t hz, double mark) {
+void IonogramRecorder::StepPlanned(const sweep::SlotTuning& step) {
     if (!ionogram || stopped) {
         return;
     }
     if (!inSweep || finish.isActive()) {
         BeginSweep(); // recording began during a sweep: its first steps are missing
     }
-    const double epochMark = ionogram::EpochFromSecondsOfDay(mark, epochClock());
-    stepsByMark[mark] = ionogram->AddStep(hz / kHertzPerKilohertz, epochMark);
+    // The ionogram places a column half a step after its step's mark, as the single sweep tunes
+    // it. Half a day either side of now is placed on the right day, so a mark just before
+    // midnight needs no wrapping here.
+    const double mark = step.crossing - sweep::HalfStep(profile);
+    stepsById[step.id] = ionogram->AddStep(step.hz / units::kHertzPerKilohertz,
+                                           ionogram::EpochFromSecondsOfDay(mark, epochClock()));
 }
 
-void IonogramRecorder::StepTuned(std::int32_t, double mark, bool reached) {
+void IonogramRecorder::StepTuned(const sweep::SlotTuning& step) {
     if (!ionogram || !inSweep) {
         return;
     }
-    const auto step = stepsByMark.find(mark);
-    if (step == stepsByMark.end()) {
+    const auto planned = stepsById.find(step.id);
+    if (planned == stepsById.end()) {
         return;
     }
-    ionogram->SetReached(step->second, reached);
-    stepsByMark.erase(step);
+    ionogram->SetReached(planned->second, step.reached);
+    stepsById.erase(planned);
 }
 
 void IonogramRecorder::SweepEnded(const QString&, bool complete) {
@@ -150,7 +153,7 @@ void IonogramRecorder::FinishSweep() {
         return;
     }
     inSweep = false;
-    stepsByMark.clear();
+    stepsById.clear();
     lastComplete = ionogram->SweepComplete();
     lastComplete.cutShort = lastComplete.cutShort || cutShort;
     haveComplete = true;

@@ -1,16 +1,17 @@
 #pragma once
 
 // Makes the ionogram of every sweep from the radio's audio: follows the placed audio of the
-// station's stream, learns the sweep events and each step's mark and whether it reached the
-// radio from the scheduler, and at the end of a sweep archives it and says it is complete. It
-// only listens: nothing here ever delays a step (the archive is written on a thread of its own,
-// a quarter of a second per sweep), and a folder that is not writable is told once while the
-// sweeps go on.
+// station's stream, learns the sweep events and each step (its frequency, when the sweep crosses
+// it, and whether it reached the radio) from the scheduler, and at the end of a sweep archives it
+// and says it is complete. It only listens: nothing here ever delays a step (the archive is written
+// on a thread of its own, a quarter of a second per sweep), and a folder that is not writable is
+// told once while the sweeps go on.
 
 #include "ionogram/audiostream.h"
 #include "ionogram/ionogram.h"
 #include "settings/ionogramstore.h"
 #include "sweep/profile.h"
+#include "sweep/slottuning.h"
 
 #include <QObject>
 #include <QString>
@@ -42,8 +43,10 @@ public:
     // The scheduler's sweep events and steps. Times are seconds since UTC midnight.
     void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
     void SweepStarted(const QString& sounder, double mark);
-    void StepPlanned(std::int32_t hz, double mark);
-    void StepTuned(std::int32_t hz, double mark, bool reached);
+    // A step (the single sounder's) or slot (a followed sounder's) is planned, and what became
+    // of it: the outcome finds its step by the slot's id.
+    void StepPlanned(const sweep::SlotTuning& step);
+    void StepTuned(const sweep::SlotTuning& step);
     // Complete: its last step was taken; the last column's audio is waited for, then the sweep
     // is archived. Cut short: the same, but the sweep is marked so.
     void SweepEnded(const QString& sounder, bool complete);
@@ -81,9 +84,9 @@ private:
     IonogramChoice choice;
     sweep::Profile profile;
     std::unique_ptr<ionogram::Ionogram> ionogram;
-    std::map<double, int> stepsByMark; // steps planned, waiting to learn whether they were tuned
-    QString sounder;                   // of the sweep armed last
-    double chirpTime = 0;              // of the sweep armed last
+    std::map<quint64, int> stepsById; // steps planned, waiting to learn whether they were tuned
+    QString sounder;                  // of the sweep armed last
+    double chirpTime = 0;             // of the sweep armed last
     bool inSweep = false;
     bool cutShort = false; // the sweep under way was cut short
     bool stopped = false;

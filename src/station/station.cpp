@@ -27,40 +27,29 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     planTimer->SetInterval(std::chrono::milliseconds{0});
     plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
     connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
-    // Each followed sounder's slots go to its own ionogram. The ionogram counts a column's
-    // crossing half a step after its mark, as the single sweep tunes it.
-    const auto markOf = [](double crossing, double halfStep) {
-        return std::fmod(crossing - halfStep + units::kSecondsPerDay, units::kSecondsPerDay);
-    };
+    // Each followed sounder's slots go to its own ionogram.
     connect(plan.get(), &PlanScheduler::SweepBegins, this,
             [this](const QString& sounder, double chirp, double mark) {
-                double halfStep = 0;
-                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                if (IonogramRecorder* r = RecorderOf(sounder)) {
                     r->SweepArmed(sounder, mark, chirp);
                     r->SweepStarted(sounder, mark);
                 }
                 emit SweepStarted(sounder, mark);
             });
-    connect(plan.get(), &PlanScheduler::SlotPlanned, this,
-            [this, markOf](const QString& sounder, std::int32_t hz, double, double crossing) {
-                double halfStep = 0;
-                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
-                    r->StepPlanned(hz, markOf(crossing, halfStep));
-                }
-            });
-    connect(plan.get(), &PlanScheduler::SlotTuned, this,
-            [this, markOf](const QString& sounder, std::int32_t hz, double tuneAt, double crossing,
-                           bool reached) {
-                double halfStep = 0;
-                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
-                    r->StepTuned(hz, markOf(crossing, halfStep), reached);
-                }
-                emit SlotTuned(sounder, hz, tuneAt, reached);
-            });
+    connect(plan.get(), &PlanScheduler::SlotPlanned, this, [this](const sweep::SlotTuning& slot) {
+        if (IonogramRecorder* r = RecorderOf(slot.sounder)) {
+            r->StepPlanned(slot);
+        }
+    });
+    connect(plan.get(), &PlanScheduler::SlotTuned, this, [this](const sweep::SlotTuning& slot) {
+        if (IonogramRecorder* r = RecorderOf(slot.sounder)) {
+            r->StepTuned(slot);
+        }
+        emit StepTuned(slot);
+    });
     connect(plan.get(), &PlanScheduler::SweepEnded, this,
             [this](const QString& sounder, bool complete) {
-                double halfStep = 0;
-                if (IonogramRecorder* r = RecorderOf(sounder, &halfStep)) {
+                if (IonogramRecorder* r = RecorderOf(sounder)) {
                     r->SweepEnded(sounder, complete);
                 }
                 emit SweepEnded(sounder, complete);
@@ -71,7 +60,6 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
-    connect(scheduler.get(), &SweepScheduler::StepPlanned, this, &Station::StepPlanned);
     connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
 
     // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
@@ -274,10 +262,9 @@ void Station::MakeSounderRecorders() {
     }
 }
 
-IonogramRecorder* Station::RecorderOf(const QString& sounder, double* halfStep) {
+IonogramRecorder* Station::RecorderOf(const QString& sounder) {
     for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
         if (followed[i].name == sounder) {
-            *halfStep = sweep::HalfStep(followed[i].profile);
             return sounderRecorders[i].get();
         }
     }

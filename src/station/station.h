@@ -18,6 +18,7 @@
 #include "station/propagation.h"
 #include "sweep/planscheduler.h"
 #include "sweep/profile.h"
+#include "sweep/slottuning.h"
 #include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
 
@@ -142,11 +143,8 @@ signals:
     void SweepEnded(const QString& sounder, bool complete);
     // A sweep's ionogram is whole, archived first when saving is on (IonogramRecorder).
     void SweepComplete(const ionogram::IonogramSweep& sweep);
-    void StepPlanned(std::int32_t hz, double mark);
-    void StepTuned(std::int32_t hz, double mark, bool reached);
-    // A slot of the listening plan was tuned (or not): its sounder, the frequency listened to
-    // and the slot's tuning instant.
-    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, bool reached);
+    // A step of the single sounder's sweep or a slot of the listening plan was tuned (or not).
+    void StepTuned(const sweep::SlotTuning& step);
     // Every answer of the backend in use, also to the park tuning.
     void Tuned(TuneOutcome outcome);
     // The ionogram of the sweep being received grew, or a sweep was complete (column -1).
@@ -195,7 +193,7 @@ private:
     IonogramChoice ChoiceOf(const QString& sounder) const;
     void MakeSounderRecorders();
     // The recorder of a followed sounder and the half step its marks are counted back by.
-    IonogramRecorder* RecorderOf(const QString& sounder, double* halfStep);
+    IonogramRecorder* RecorderOf(const QString& sounder);
     bool started = false;
     ionogram::AudioStream audio;
     IonogramRecorder recorder;

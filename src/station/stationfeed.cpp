@@ -196,16 +196,11 @@ void StationFeed::Observe() {
         TakeState();
         emit SweepEnded(sounder, complete);
     });
-    connect(s, &Station::StepTuned, this, [this](std::int32_t hz, double mark, bool reached) {
-        emit StepTuned(station.Scheduler().Sounder(), hz,
-                       ionogram::EpochFromSecondsOfDay(mark, EpochNow()), reached,
+    connect(s, &Station::StepTuned, this, [this](const sweep::SlotTuning& step) {
+        emit StepTuned(step.sounder, step.hz,
+                       ionogram::EpochFromSecondsOfDay(step.tuneAt, EpochNow()), step.reached,
                        TakeRig().answering);
     });
-    connect(s, &Station::SlotTuned, this,
-            [this](const QString& sounder, std::int32_t hz, double tuneAt, bool reached) {
-                emit StepTuned(sounder, hz, ionogram::EpochFromSecondsOfDay(tuneAt, EpochNow()),
-                               reached, TakeRig().answering);
-            });
     connect(s, &Station::Scaled, this,
             [this](const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
                    const QString& sounder) {

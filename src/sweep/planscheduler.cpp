@@ -122,14 +122,17 @@ void PlanScheduler::Tick() {
             continue;
         }
         stepTimer.SetEnabled(false); // no tick may tune while this one does
-        const QString name = sounders.at(slot.sounder).name;
-        const double tuneAt = std::fmod(slot.tuneAt, units::kSecondsPerDay);
-        const double crossing = std::fmod(slot.crossing, units::kSecondsPerDay);
-        const quint64 id = requests.Add(Request{name, slot.listenHz, tuneAt, crossing});
-        emit SlotPlanned(name, slot.listenHz, tuneAt, crossing);
+        sweep::SlotTuning tuning{0,
+                                 sounders.at(slot.sounder).name,
+                                 slot.listenHz,
+                                 std::fmod(slot.crossing, units::kSecondsPerDay),
+                                 std::fmod(slot.tuneAt, units::kSecondsPerDay),
+                                 false};
+        tuning.id = requests.Add(tuning);
+        emit SlotPlanned(tuning);
         const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(
             std::chrono::duration<double>(std::max(slot.tuneAt - now, 0.0)));
-        tuner->TuneIn(id, slot.listenHz, delay);
+        tuner->TuneIn(tuning.id, slot.listenHz, delay);
         break;
     }
     RestartTimer();
@@ -137,18 +140,19 @@ void PlanScheduler::Tick() {
 
 void PlanScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
                                  const Status& status) {
-    const std::optional<Request> request = requests.Take(id);
-    if (!request) {
+    std::optional<sweep::SlotTuning> slot = requests.Take(id);
+    if (!slot) {
         return;
     }
     if (requests.FailureToTell(outcome) && !stopped) {
         emit Problem(
             QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan goes "
                            "on and keeps trying.")
-                .arg(QLocale().toString(hz / 1e6, 'f', 3), request->sounder, status.Message()));
+                .arg(QLocale().toString(hz / 1e6, 'f', 3), slot->sounder, status.Message()));
     }
-    emit SlotTuned(request->sounder, request->hz, request->tuneAt, request->crossing,
-                   outcome == TuneOutcome::Reached);
+    slot->id = id;
+    slot->reached = outcome == TuneOutcome::Reached;
+    emit SlotTuned(*slot);
 }
 
 void PlanScheduler::Stop() {
@@ -164,13 +168,14 @@ void PlanScheduler::SetTuner(Tuner& next) {
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     tuner->SetReadBack(true);
-    const std::map<quint64, Request> unanswered = requests.TakeAll();
+    const std::map<quint64, sweep::SlotTuning> unanswered = requests.TakeAll();
     tuner = &next;
     tuner->SetReadBack(sounders.empty() || stopped);
     connect(tuner, &Tuner::TuneFinished, this, &PlanScheduler::TuneFinished);
     AimForTuner();
-    for (const auto& [id, request] : unanswered) {
-        emit SlotTuned(request.sounder, request.hz, request.tuneAt, request.crossing, false);
+    for (auto [id, slot] : unanswered) {
+        slot.id = id;
+        emit SlotTuned(slot);
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "rig/tuner.h"
 #include "sweep/listeningplan.h"
+#include "sweep/slottuning.h"
 #include "sweep/ticktimer.h"
 #include "sweep/tunerequests.h"
 
@@ -53,11 +54,10 @@ public:
 
 signals:
     // A slot is about to be tuned: its sounder, the frequency listened to, the slot's tuning
-    // instant and the instant the sweep passes that frequency (seconds since UTC midnight).
-    void SlotPlanned(const QString& sounder, std::int32_t hz, double tuneAt, double crossing);
-    // What became of it: whether the tuning reached the radio.
-    void SlotTuned(const QString& sounder, std::int32_t hz, double tuneAt, double crossing,
-                   bool reached);
+    // instant and the instant the sweep passes that frequency.
+    void SlotPlanned(const sweep::SlotTuning& slot);
+    // What became of it: the same slot, told whether the tuning reached the radio.
+    void SlotTuned(const sweep::SlotTuning& slot);
     // A sounder's sweep begins with its first slot (at mark, its tuning instant), and ends once
     // the sweep has passed its last step: complete, or cut short when the plan changed before.
     void SweepBegins(const QString& sounder, double chirpTime, double mark);
@@ -65,13 +65,6 @@ signals:
     void Problem(const QString& message); // a failed tuning (once until one succeeds)
 
 private:
-    struct Request {
-        QString sounder;
-        std::int32_t hz;
-        double tuneAt; // seconds of the day
-        double crossing;
-    };
-
     double Now(); // on the plan's continuous axis
     void PlanUpTo(double until);
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
@@ -94,6 +87,6 @@ private:
     double lastReading = -1;
     bool stopped = false;
     int late = 0;
-    TuneRequests<Request> requests;
+    TuneRequests<sweep::SlotTuning> requests;
     std::vector<double> sweepUnderWay; // per sounder: its period's start, NaN between sweeps
 };

@@ -53,9 +53,10 @@ void SweepScheduler::SetTuner(Tuner& next) {
     connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
     AimForTuner();
-    for (const auto& [id, request] : unanswered) {
-        if (request.mark) {
-            emit StepTuned(request.hz, *request.mark, false);
+    for (auto [id, request] : unanswered) {
+        if (!request.park) {
+            request.step.id = id;
+            emit StepTuned(request.step);
         }
     }
 }
@@ -208,9 +209,16 @@ double SweepScheduler::EarlySeconds() const {
 }
 
 void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
-    const quint64 id = requests.Add(Request{frequency, mark});
+    Request request{!mark, {}};
     if (mark) {
-        emit StepPlanned(frequency, *mark);
+        // The step is tuned at its mark, half a step before the sweep crosses its frequency.
+        const double crossing = std::fmod(*mark + sweep::HalfStep(profile), units::kSecondsPerDay);
+        request.step = sweep::SlotTuning{0, sounder, frequency, crossing, *mark, false};
+    }
+    const quint64 id = requests.Add(request);
+    if (mark) {
+        request.step.id = id;
+        emit StepPlanned(request.step);
     }
     if (handOver > 0) {
         tuner->TuneIn(id, frequency,
@@ -223,11 +231,11 @@ void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
                                   const Status& status) {
-    const std::optional<Request> request = requests.Take(id);
+    std::optional<Request> request = requests.Take(id);
     if (!request) {
         return;
     }
-    if (!request->mark) {
+    if (request->park) {
         parkUnreached = outcome != TuneOutcome::Reached;
     }
     // Once stopped (the window closing), the backend's refusals of what was still in hand are
@@ -237,8 +245,10 @@ void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outco
                                   "keeps trying.")
                        .arg(Megahertz(hz), status.Message()));
     }
-    if (request->mark) {
-        emit StepTuned(hz, *request->mark, outcome == TuneOutcome::Reached);
+    if (!request->park) {
+        request->step.id = id;
+        request->step.reached = outcome == TuneOutcome::Reached;
+        emit StepTuned(request->step);
     }
     if (handling == 0) {
         EmitMessages(); // a late answer: no click or tick will send its message

@@ -10,6 +10,7 @@
 #include "rig/tuner.h"
 #include "sweep/profile.h"
 #include "sweep/schedule.h"
+#include "sweep/slottuning.h"
 #include "sweep/ticktimer.h"
 #include "sweep/tunerequests.h"
 
@@ -84,11 +85,10 @@ signals:
     void SweepEnded(const QString& sounder, bool complete);
     // The phase was set: at every arming (Waiting) and every step (Stepping).
     void PhaseEntered(SweepScheduler::Phase phase);
-    // A sweep step is about to be tuned: its frequency and its planned instant (the clock's
-    // seconds since midnight).
-    void StepPlanned(std::int32_t hz, double mark);
-    // What became of that step: whether the tuning reached the radio.
-    void StepTuned(std::int32_t hz, double mark, bool reached);
+    // A sweep step is about to be tuned at its mark (tuneAt), half a step before its crossing.
+    void StepPlanned(const sweep::SlotTuning& step);
+    // What became of that step: the same step, told whether the tuning reached the radio.
+    void StepTuned(const sweep::SlotTuning& step);
 
 private:
     struct Message {
@@ -96,8 +96,8 @@ private:
         QString text;
     };
     struct Request {
-        std::int32_t hz;
-        std::optional<double> mark; // sweep steps only; the park tuning has none
+        bool park = false;      // the park tuning, not a sweep step
+        sweep::SlotTuning step; // a sweep step's
     };
 
     // Arms from a chirp-time text; a refused text changes nothing and returns false.
