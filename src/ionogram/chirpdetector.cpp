@@ -31,7 +31,12 @@ constexpr int kFewestLagsForFloor = 64;   // a floor needs this many outputs to 
 constexpr double kNewCarrierRatio = 4;
 constexpr int kSmoothBins = 5;     // of the spectrum's average, about 20 Hz at 8 kHz
 constexpr double kOwnBinRatio = 3; // a bin this far over its neighbours keeps its own level
-constexpr double kNotchRatio = 10; // a bin this far over the band's median is notched
+// A bin this far over the band's median is notched. Keyed signals' skirts (a Morse edge's
+// splatter, RTTY's shifts, PSK's sidebands) are loud only while keyed, so whitening by their
+// average leaves bursts that the short 500 kHz/s filter takes for sweeps, and so do a talker's
+// syllables. Notched lower, they go, but so does more of each sweep: five times is where the
+// busy band's crossings were still heard as often.
+constexpr double kNotchRatio = 5;
 // The block's first and last kGuardSamples are tapered (raised cosine) and no template that
 // overlaps them is judged: a carrier cut off square at the block's edges would leak over the
 // whole band and make a click there after whitening.
