@@ -3,6 +3,7 @@
 // signals of a busy band (Morse, RTTY, PSK, carriers) never taken for a sweep.
 
 #include "ionogram/chirpdetector.h"
+#include "simulation/bandsignals.h"
 #include "simulation/simulatedionosphere.h"
 
 #include <QTest>
@@ -234,6 +235,34 @@ private slots:
                                     .arg(d.rateKhzPerS)
                                     .arg(d.snrDb)));
         }
+    }
+
+    // The simulated talker falls silent only between syllables: speech cut off in the middle of
+    // one would stop with a step, a broadband click that filters rightly take for a sweep.
+    void speech_fallsSilentOnlyBetweenSyllables() {
+        constexpr double fs = 8000;
+        const Interferer talker{1000, 1, Interferer::Keying::Speech};
+        BandSignal speech(talker, 3, 0);
+        double lastLoud = 0; // of the last millisecond before each silence
+        double previous = 0;
+        std::vector<double> recent;
+        int silences = 0;
+        for (int k = 0; k < int(120 * fs); ++k) {
+            const double x = speech.Next(kBase + k / fs, 1 / fs);
+            if (x == 0 && previous != 0) {
+                ++silences;
+                for (double v : recent) {
+                    lastLoud = std::max(lastLoud, std::abs(v));
+                }
+            }
+            recent.push_back(x);
+            if (recent.size() > std::size_t(fs / 1000)) {
+                recent.erase(recent.begin());
+            }
+            previous = x;
+        }
+        QVERIFY(silences > 100);
+        QVERIFY2(lastLoud < 0.01, qPrintable(QString::number(lastLoud)));
     }
 
     // A carrier far stronger than the noise is notched: the crossing stands about as far over

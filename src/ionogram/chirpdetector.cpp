@@ -31,7 +31,11 @@ constexpr int kFewestLagsForFloor = 64;   // a floor needs this many outputs to 
 constexpr double kNewCarrierRatio = 4;
 constexpr int kSmoothBins = 5;     // of the spectrum's average, about 20 Hz at 8 kHz
 constexpr double kOwnBinRatio = 3; // a bin this far over its neighbours keeps its own level
-constexpr double kNotchRatio = 10; // a bin this far over the band's median is notched
+// A bin this far over the band's median is notched. Keyed signals' skirts (a Morse edge's
+// splatter, RTTY's shifts, PSK's sidebands) are loud only while keyed, so whitening by their
+// average leaves bursts that the short 500 kHz/s filter takes for sweeps; notched, they cost a
+// sweep no more than whitening did, since those bins held more interference than noise.
+constexpr double kNotchRatio = 5;
 // The block's first and last kGuardSamples are tapered (raised cosine) and no template that
 // overlaps them is judged: a carrier cut off square at the block's edges would leak over the
 // whole band and make a click there after whitening.
@@ -153,7 +157,9 @@ struct ChirpDetector::State {
     fftwf_complex* whitenedSpectrum = nullptr;
     fftwf_plan inverse = nullptr;
     std::vector<Complex> whitened;
-    std::vector<float> estimate; // of the noise and carriers in each passband bin
+    std::vector<float> gains;         // of the whitening, per passband bin (0: notched)
+    std::vector<double> ownSidelobes; // see OwnSidelobes(), for the filter being judged
+    std::vector<float> estimate;      // of the noise and carriers in each passband bin
     std::vector<float> power;
     std::vector<float> sorted;
 
@@ -228,17 +234,40 @@ struct ChirpDetector::State {
         return squares > 0 && sum * sum >= kLeastSubBands * squares;
     }
 
-    // Mean of power[] within kLocalLags of j (of the first `valid`), its main lobe left out.
+    // The filter's output, in power over its peak's, d outputs (2d samples) from the peak of a
+    // sweep it matches, for d up to kLocalLags, as this block's whitening shapes it: the notched
+    // bins take slices out of the sweep, which ring beside its peak. Into ownSidelobes.
+    void OwnSidelobes(const Filter& filter) {
+        const int half = blockLength / 2;
+        auto* response = reinterpret_cast<Complex*>(product);
+        std::fill(response, response + half, Complex(0, 0));
+        for (std::size_t k = 0; k < filter.spectrum.size(); ++k) {
+            response[bandFrom + int(k)] = gains[k] * std::norm(filter.spectrum[k]);
+        }
+        fftwf_execute(backward);
+        const auto* r = reinterpret_cast<const Complex*>(output);
+        const double peak = std::max(double(std::norm(r[0])), 1e-30);
+        ownSidelobes.clear();
+        for (int d = 0; d <= kLocalLags; ++d) {
+            ownSidelobes.push_back(std::norm(r[d]) / peak);
+        }
+    }
+
+    // Mean of power[] within kLocalLags of j (of the first `valid`), its main lobe left out, less
+    // what a sweep peaking at j adds there through its own sidelobes (ownSidelobes, made for the
+    // filter): a strong sweep must not raise the floor it is judged against.
     double LocalFloor(int j, int valid) const {
         double sum = 0;
+        double own = 0;
         int count = 0;
         for (int i = std::max(0, j - kLocalLags); i < std::min(valid, j + kLocalLags + 1); ++i) {
             if (std::abs(i - j) > kLobeLags) {
                 sum += power[i];
+                own += ownSidelobes[std::size_t(std::abs(i - j))];
                 ++count;
             }
         }
-        return count > 0 ? sum / count : 0;
+        return count > 0 ? std::max(0.0, (sum - own * power[j]) / count) : 0;
     }
 
     // Emits a filter's pending peak as a detection.
@@ -317,9 +346,8 @@ struct ChirpDetector::State {
         std::nth_element(sorted.begin(), sorted.begin() + bins / 2, sorted.end());
         const float notchAbove = float(kNotchRatio) * sorted[bins / 2];
         for (int k = 0; k < bins; ++k) {
-            whitened[k] = estimate[k] > notchAbove
-                              ? Complex(0, 0)
-                              : x[bandFrom + k] / std::sqrt(estimate[k] + 1e-30f);
+            gains[k] = estimate[k] > notchAbove ? 0.0f : 1 / std::sqrt(estimate[k] + 1e-30f);
+            whitened[k] = x[bandFrom + k] * gains[k];
         }
         auto* white = reinterpret_cast<Complex*>(whitenedSpectrum);
         std::fill(white, white + n / 2 + 1, Complex(0, 0));
@@ -346,6 +374,7 @@ struct ChirpDetector::State {
             // complex output at half the decimated rate, lag 2j at j.
             fftwf_execute(backward);
             const int first = kGuardSamples / 2; // output j is lag 2j
+            bool sidelobesMade = false;          // made once per block, for the first peak judged
             for (int j = 0; j < valid; ++j) {
                 power[j] = std::norm(y[first + j]);
             }
@@ -366,6 +395,10 @@ struct ChirpDetector::State {
                     continue;
                 }
                 // The SNR stays the one over the block's floor; the local one only gates.
+                if (!sidelobesMade) {
+                    OwnSidelobes(filter);
+                    sidelobesMade = true;
+                }
                 if (power[j] < threshold * LocalFloor(j, valid)) {
                     continue;
                 }
@@ -443,6 +476,7 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
     const int bins = s.bandTo - s.bandFrom + 1;
     s.average.assign(bins, 0);
     s.whitened.assign(bins, {});
+    s.gains.assign(bins, 0);
     s.estimate.assign(bins, 0);
     s.power.assign(s.blockLength / 2, 0);
 

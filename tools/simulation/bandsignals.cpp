@@ -110,7 +110,10 @@ double BandSignal::Speech(double time, double sampleInterval) {
     z2 = b[2] * x - a[2] * y;
     const double slot = std::floor(time / kSyllableSeconds);
     const std::uint64_t h = Hash(seed, which, slot, 2);
-    const bool talking = Hash(seed, which, std::floor(time / kSpurtSeconds), 3) % kPauseEvery != 0;
+    // A spurt starts and ends between syllables (at the start of the syllable's slot): cut off
+    // in the middle of one, the noise would stop with a click no talker makes.
+    const double spurt = std::floor(slot * kSyllableSeconds / kSpurtSeconds + 1e-9);
+    const bool talking = Hash(seed, which, spurt, 3) % kPauseEvery != 0;
     if (!talking || (h & 3) == 0) {
         return 0;
     }
