@@ -4,7 +4,11 @@
 // this process into its day file; how much faster than real time, its CPU per sweep and its
 // memory as the hours go by. TAVMIROK_BENCH_HOURS sets the simulated hours (2; 24 for a whole
 // day). The publisher: the CPU the station's process spends per published sweep, outbox and
-// network thread included, set against a station's three sweeps every five minutes.
+// network thread included, set against a station's three sweeps every five minutes. An outage:
+// the broker stopped for TAVMIROK_BENCH_OUTAGE_S seconds (600; 0 leaves it out) while the
+// station goes on scaling a sweep every 5 s and is restarted halfway, the collector running
+// throughout; whether every sweep reached the collector once and in order, and how long after
+// the broker came back the station's outbox was empty.
 
 #include "benchrow.h"
 #include "network/collector.h"
@@ -12,11 +16,13 @@
 #include "support/mosquittobroker.h"
 #include "support/scaledmessage.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <memory>
 #include <sys/resource.h>
 
 namespace {
@@ -155,6 +161,80 @@ int PublisherBench(const MosquittoBroker& broker) {
     return 0;
 }
 
+// Sweeps 60 simulated seconds apart, so a long outage stays within one day file.
+int OutageBench(MosquittoBroker& broker, int outageS) {
+    constexpr int kEveryMs = 5000;
+    constexpr int kAroundMs = 20000; // publishing before the broker stops and after it is back
+    QTemporaryDir outbox;
+    QTemporaryDir folder;
+    network::Collector collector(
+        {broker.Url(), {}, {}, {}, QStringLiteral("tavmirok"), folder.path()});
+    collector.Start();
+    network::PublisherSetup setup;
+    setup.choice.enabled = true;
+    setup.choice.url = broker.Url();
+    setup.station = {QStringLiteral("DL0ABC"), QStringLiteral("JO62qm")};
+    setup.outboxFolder = outbox.path();
+    auto publisher = std::make_unique<network::Publisher>(setup);
+    publisher->Start();
+    const QDateTime first(QDate(2026, 12, 7), QTime(0, 0), Qt::UTC);
+    int published = 0;
+    const auto publishFor = [&](int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            publisher->PublishScaled(CyprusSweep(first.addSecs(60 * published++)));
+            WaitUntil([] { return false; }, kEveryMs);
+        }
+    };
+    publishFor(kAroundMs);
+    broker.Stop();
+    publishFor(outageS * 500);
+    publisher = std::make_unique<network::Publisher>(setup); // the station restarts
+    publisher->Start();
+    publishFor(outageS * 500);
+    QString error;
+    if (!broker.Restart(&error)) {
+        bench::Note(error);
+        return 1;
+    }
+    QElapsedTimer back;
+    back.start();
+    const int waitingAtReturn = int(publisher->Waiting());
+    WaitUntil([&] { return publisher->Waiting() == 0; }, 180000);
+    const double emptiedS = back.elapsed() / 1000.0;
+    publishFor(kAroundMs);
+    WaitUntil([&] { return collector.Kept() >= published; }, 120000);
+    publisher->Stop();
+    collector.Stop();
+
+    QFile day(QDir(folder.path()).filePath(QStringLiteral("network-2026-12-07.csv")));
+    day.open(QIODevice::ReadOnly);
+    std::vector<QDateTime> starts;
+    for (const network::ScaledRecord& row : network::ParseNetworkDayFile(day.readAll())) {
+        if (row.traces.at(0).trace == 1) {
+            starts.push_back(row.sweepStartUtc);
+        }
+    }
+    int inOrder = 0;
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        inOrder += starts[i] == first.addSecs(60 * qint64(i)) ? 1 : 0;
+    }
+    bench::PrintRow(
+        QStringLiteral("broker away %1 min, station restarted meanwhile")
+            .arg(outageS / 60.0, 0, 'g', 3),
+        QStringLiteral("%1 of %2 sweeps at the collector, %3 in order; %4 waiting at the "
+                       "broker's return, sent %5 s after it")
+            .arg(starts.size())
+            .arg(published)
+            .arg(inOrder)
+            .arg(waitingAtReturn)
+            .arg(emptiedS, 0, 'f', 1),
+        QStringLiteral("a sweep every 5 s through the outbox, the collector connected "
+                       "throughout (persistent session); rows of its day file"));
+    return int(starts.size()) == published && inOrder == published ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -173,5 +253,9 @@ int main(int argc, char** argv) {
     const double hours = qEnvironmentVariableIsSet("TAVMIROK_BENCH_HOURS")
                              ? qEnvironmentVariable("TAVMIROK_BENCH_HOURS").toDouble()
                              : 2;
-    return PublisherBench(broker) + CollectorBench(broker, hours);
+    const int outageS = qEnvironmentVariableIsSet("TAVMIROK_BENCH_OUTAGE_S")
+                            ? qEnvironmentVariableIntValue("TAVMIROK_BENCH_OUTAGE_S")
+                            : 600;
+    return PublisherBench(broker) + CollectorBench(broker, hours) +
+           (outageS > 0 ? OutageBench(broker, outageS) : 0);
 }
