@@ -2,6 +2,7 @@
 // it refuses with the dialog left open and nothing stored.
 
 #include "settings/publishstore.h"
+#include "settings/stationstore.h"
 #include "support/settingsfile.h"
 #include "ui/form1.h"
 #include "ui/publishdialog.h"
@@ -28,25 +29,44 @@ private slots:
         QTest::addColumn<QFileDevice::Permissions>("passwordFile"); // none: no file
         QTest::addColumn<QString>("url");                           // stored; empty when refused
         QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("position"); // typed over the stored JO62qm
         const QFileDevice::Permissions mine = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
         QTest::newRow("on, TLS on its port")
             << true << "DL0ABC/P"
             << "broker.example" << true << mine << "mqtts://broker.example:8883"
-            << "";
+            << ""
+            << "JO62qm";
         QTest::newRow("off, no broker yet") << false << "DL0ABC"
                                             << "" << false << QFileDevice::Permissions() << ""
-                                            << "";
+                                            << ""
+                                            << "JO62qm";
         QTest::newRow("password readable by others")
             << true << "DL0ABC"
             << "broker.example" << false << (mine | QFileDevice::ReadOther) << ""
-            << "chmod 600";
+            << "chmod 600"
+            << "JO62qm";
         QTest::newRow("on without a broker") << true << "DL0ABC"
                                              << "" << false << QFileDevice::Permissions() << ""
-                                             << "broker";
+                                             << "broker"
+                                             << "JO62qm";
         QTest::newRow("callsign with a space, even off")
             << false << "DL 0ABC"
             << "" << false << QFileDevice::Permissions() << ""
-            << "may hold";
+            << "may hold"
+            << "JO62qm";
+        QTest::newRow("position as latitude,longitude")
+            << true << "DL0ABC"
+            << "broker.example" << false << mine << "mqtt://broker.example:1883"
+            << ""
+            << "52.5,13.4";
+        QTest::newRow("position off the globe") << true << "DL0ABC"
+                                                << "broker.example" << false << mine << ""
+                                                << "cannot be used"
+                                                << "52.5,213.4";
+        QTest::newRow("position cleared, publishing on") << true << "DL0ABC"
+                                                         << "broker.example" << false << mine << ""
+                                                         << "locator"
+                                                         << "";
     }
     void ok_storesOrRefuses() {
         QFETCH(bool, on);
@@ -56,6 +76,7 @@ private slots:
         QFETCH(QFileDevice::Permissions, passwordFile);
         QFETCH(QString, url);
         QFETCH(QString, problem);
+        QFETCH(QString, position);
         const QString ini = files.NewWithText("[station]\nLocator=JO62qm\n");
         const QString password = ini + QStringLiteral(".password");
         if (passwordFile) {
@@ -70,6 +91,7 @@ private slots:
         QCOMPARE(dialog->port->value(), 1883);
         dialog->enabled->setChecked(on);
         dialog->callsign->setText(callsign);
+        dialog->position->setText(position);
         dialog->host->setText(host);
         dialog->tls->setChecked(tls);
         dialog->user->setText(QStringLiteral("station"));
@@ -83,6 +105,8 @@ private slots:
                      qPrintable(dialog->problem->text()));
             QCOMPARE(stored.Load(), PublishChoice());
             QCOMPARE(stored.LoadCallsign(), QString());
+            QStringList notices;
+            QCOMPARE(StationStore(ini).Load(&notices).stationAt, QStringLiteral("JO62qm"));
             return;
         }
         QTRY_VERIFY(dialog.isNull());
@@ -92,6 +116,8 @@ private slots:
         QCOMPARE(choice.user, QStringLiteral("station"));
         QCOMPARE(choice.passwordFile, passwordFile ? password : QString());
         QCOMPARE(stored.LoadCallsign(), callsign);
+        QStringList notices;
+        QCOMPARE(StationStore(ini).Load(&notices).stationAt, position);
         QFile file(ini);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QVERIFY(!file.readAll().contains("s3cret"));

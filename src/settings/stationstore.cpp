@@ -54,6 +54,20 @@ StationSettings StationStore::Load(QStringList* notices) const {
     return settings;
 }
 
+Status StationStore::SaveStationPosition(const QString& stationAt) const {
+    auto store = storefile::Open(iniFile);
+    store->beginGroup(QLatin1String(kStationGroup));
+    positionkeys::Write(*store, stationAt);
+    store->endGroup();
+    store->sync();
+    const bool saved = storefile::Reached(*store, iniFile, [this, &stationAt](QSettings&) {
+        QStringList notices;
+        return ReadPosition(iniFile, kStationGroup, QString(), &notices) == stationAt;
+    });
+    return saved ? Status::Ok()
+                 : storefile::NotSaved(store->fileName(), QStringLiteral("the station's position"));
+}
+
 Status StationStore::Save(const StoredSettings& basic) const {
     return SettingsStore(iniFile).Save(basic);
 }

@@ -62,6 +62,8 @@ public:
     Status Save(const IonogramChoice& ionogram) const;
     Status Save(const sweep::PlanChoice& plan) const;
     Status Save(const PublishChoice& publish) const;
+    // Where the station stands (a locator or "LAT,LON", empty: unknown), in the group "station".
+    Status SaveStationPosition(const QString& stationAt) const;
 
     // The sounder group, for its list of saved sounders.
     SounderStore Sounders() const { return SounderStore(iniFile); }

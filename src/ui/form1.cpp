@@ -496,16 +496,25 @@ void Form1::ShowPublishDialog() {
     if (!publishDialog) {
         QStringList notices; // told when the window loaded
         auto* dialog = new PublishDialog(store.Load(&notices), this);
-        connect(dialog, &PublishDialog::choiceAccepted, this,
-                [this](const QString& callsign, const PublishChoice& choice) {
-                    if (const Status saved = store.Publishing().SaveCallsign(callsign);
-                        !saved.IsOk()) {
+        connect(
+            dialog, &PublishDialog::choiceAccepted, this,
+            [this](const QString& callsign, const QString& stationAt, const PublishChoice& choice) {
+                for (const Status& saved : {store.Publishing().SaveCallsign(callsign),
+                                            store.SaveStationPosition(stationAt)}) {
+                    if (!saved.IsOk()) {
                         ShowMessage(saved.Message());
                     }
-                    SaveGroup(choice);
-                    QStringList notices;
-                    StartPublisher(store.Load(&notices));
-                });
+                }
+                SaveGroup(choice);
+                QStringList notices;
+                const StationSettings loaded = store.Load(&notices);
+                // The new position takes effect at once: paths, the Propagation window.
+                station.SetPositions(loaded.stationAt, loaded.sounderAt);
+                if (propagationWindow) {
+                    propagationWindow->SetStationPosition(station.StationPosition());
+                }
+                StartPublisher(loaded);
+            });
         publishDialog = dialog;
     }
     Raise(publishDialog);

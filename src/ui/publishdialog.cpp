@@ -1,5 +1,6 @@
 #include "ui/publishdialog.h"
 
+#include "geo/position.h"
 #include "network/publisher.h"
 #include "network/topics.h"
 #include "ui/formlayout.h"
@@ -88,10 +89,11 @@ PublishDialog::PublishDialog(const StationSettings& settings, QWidget* parent)
     auto* values = new QFormLayout;
     values->addRow(QString(), enabled);
     values->addRow(QStringLiteral("Callsign"), callsign);
-    values->addRow(
-        QStringLiteral("Station position"),
-        new QLabel(settings.stationAt.isEmpty() ? QStringLiteral("not set") : settings.stationAt,
-                   this));
+    position = NewEdit(QStringLiteral("position"), settings.stationAt, this);
+    position->setPlaceholderText(QStringLiteral("JO62qm or 52.5,13.4"));
+    position->setToolTip(QStringLiteral("Where the station stands: a Maidenhead locator of 4 to "
+                                        "10 characters, or latitude,longitude in degrees"));
+    values->addRow(QStringLiteral("Station position"), position);
     values->addRow(QStringLiteral("Broker"), brokerRow);
     values->addRow(QString(), tls);
     values->addRow(QStringLiteral("User"), user);
@@ -108,6 +110,18 @@ PublishDialog::PublishDialog(const StationSettings& settings, QWidget* parent)
 void PublishDialog::OkClick() {
     StationSettings chosen = current;
     chosen.callsign = callsign->text().trimmed();
+    chosen.stationAt = position->text().trimmed();
+    if (!chosen.stationAt.isEmpty()) {
+        const geo::PositionText parsed = geo::ParsePosition(chosen.stationAt.toStdString());
+        if (!parsed.position) {
+            problem->setText(QStringLiteral("The station position \"%1\" cannot be used: %2. "
+                                            "Give a locator such as JO62qm, or latitude,"
+                                            "longitude such as 52.5,13.4.")
+                                 .arg(chosen.stationAt, QString::fromStdString(parsed.error)));
+            problem->show();
+            return;
+        }
+    }
     PublishChoice& choice = chosen.publish;
     choice.enabled = enabled->isChecked();
     const QString hostText = host->text().trimmed();
@@ -130,7 +144,7 @@ void PublishDialog::OkClick() {
         problem->show();
         return;
     }
-    emit choiceAccepted(chosen.callsign, choice);
+    emit choiceAccepted(chosen.callsign, chosen.stationAt, choice);
     close();
 }
 

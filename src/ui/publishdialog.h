@@ -1,6 +1,7 @@
 #pragma once
 
-// Configure > Publishing...: who the station is on the network (its callsign) and the broker it
+// Configure > Publishing...: who the station is on the network (its callsign and where it stands,
+// which every published path needs) and the broker it
 // publishes each scaled sweep to: host and port, TLS, user, the file holding the password, the
 // CA file, the topic prefix, and on or off. OK emits the values; values that cannot be used to
 // publish are explained in the dialog, which stays open. The password itself is never shown nor
@@ -24,6 +25,7 @@ public:
 
     QCheckBox* enabled = nullptr;
     QLineEdit* callsign = nullptr;
+    QLineEdit* position = nullptr; // where the station stands: a locator or LAT,LON
     QLineEdit* host = nullptr;
     QSpinBox* port = nullptr;
     QCheckBox* tls = nullptr;
@@ -37,7 +39,8 @@ public:
     QLabel* problem = nullptr;
 
 signals:
-    void choiceAccepted(const QString& callsign, const PublishChoice& choice);
+    void choiceAccepted(const QString& callsign, const QString& stationAt,
+                        const PublishChoice& choice);
 
 protected:
     // Escape closes it without choosing, as Cancel does (and as in the other dialogs).
