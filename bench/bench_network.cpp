@@ -22,6 +22,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <memory>
 #include <sys/resource.h>
 
@@ -169,7 +170,10 @@ int OutageBench(MosquittoBroker& broker, int outageS) {
     QTemporaryDir folder;
     network::Collector collector(
         {broker.Url(), {}, {}, {}, QStringLiteral("tavmirok"), folder.path()});
+    bool subscribed = false; // before that, the broker would keep nothing for the collector
+    QObject::connect(&collector, &network::Collector::Notice, [&] { subscribed = true; });
     collector.Start();
+    WaitUntil([&] { return subscribed; }, 10000);
     network::PublisherSetup setup;
     setup.choice.enabled = true;
     setup.choice.url = broker.Url();
@@ -217,8 +221,20 @@ int OutageBench(MosquittoBroker& broker, int outageS) {
         }
     }
     int inOrder = 0;
-    for (std::size_t i = 0; i < starts.size(); ++i) {
-        inOrder += starts[i] == first.addSecs(60 * qint64(i)) ? 1 : 0;
+    QStringList astray; // sweeps missing, doubled or out of their place
+    for (std::size_t i = 0; i < std::max(starts.size(), std::size_t(published)); ++i) {
+        const QDateTime expected = first.addSecs(60 * qint64(i));
+        if (i < starts.size() && starts[i] == expected) {
+            ++inOrder;
+        } else {
+            astray << QStringLiteral("#%1 %2").arg(i).arg(
+                i < starts.size() ? starts[i].toString(Qt::ISODate) : QStringLiteral("none"));
+        }
+    }
+    if (!astray.isEmpty()) {
+        bench::Note(QStringLiteral("day file rows not where expected (the row: the sweep found "
+                                   "there): %1")
+                        .arg(astray.mid(0, 12).join(QStringLiteral(", "))));
     }
     bench::PrintRow(
         QStringLiteral("broker away %1 min, station restarted meanwhile")
