@@ -53,7 +53,9 @@ try {
     // page has loaded, so they reach it through the live stream.
     const deadline = Date.now() + seconds * 1000;
     let drawn = { paths: 0, coloured: 0 };
-    while (Date.now() < deadline && drawn.paths === 0) {
+    // Until the paths are drawn, not merely counted: the first sweep may come alone.
+    const isDrawn = (d) => d.paths > 0 && d.shown && d.coloured > 500;
+    while (Date.now() < deadline && !isDrawn(drawn)) {
       await new Promise((r) => setTimeout(r, 250));
       drawn = await page.evaluate(() => {
         const canvas = document.getElementById("netmap");
@@ -67,7 +69,7 @@ try {
         return { paths: Number(canvas.dataset.paths), coloured, shown: canvas.offsetWidth > 0 };
       });
     }
-    check("network map draws its paths", drawn.paths > 0 && drawn.shown && drawn.coloured > 500,
+    check("network map draws its paths", isDrawn(drawn),
       `${drawn.paths} paths, ${drawn.coloured} coloured pixels`);
     check("no script errors", pageErrors.length === 0, pageErrors.join(" | "));
     if (screenshot) await page.screenshot({ path: screenshot, fullPage: true });
