@@ -32,6 +32,7 @@
 // (a wrapper under strace or perf, or another build) in the windowless rows.
 
 #include "benchrow.h"
+#include "stallmeter.h"
 
 #include "link/civ.h"
 #include "network/outbox.h"
@@ -49,7 +50,6 @@
 #include "sweep/utcclock.h"
 #include "testkit/headlessrun.h"
 #include "testkit/radiosimprocess.h"
-#include "testkit/realtime.h"
 #include "testkit/tunerecorder.h"
 
 #include <QCoreApplication>
@@ -66,12 +66,9 @@
 #include <QTest>
 #include <QTimer>
 #include <array>
-#include <atomic>
 #include <cmath>
-#include <ctime>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -87,11 +84,9 @@ constexpr double kWindowLead = 16; // the window has to come and Start be presse
 constexpr int kResizeEveryMs = 40;
 constexpr int kStartTimeoutMs = 20000;
 const QString kRadioAddress = QStringLiteral("94");
-constexpr double kStallMs = 8; // a wake-up this late counts as a stall of the machine
 constexpr int kBacklog = 3000; // sweeps waiting in the outbox: three sounders for ten days
 const QString kCallsign = QStringLiteral("BENCH");
 const QString kLocator = QStringLiteral("JO62qm");
-constexpr long kMeterSleepNs = 2000000; // the stall meter's sleep
 
 // Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
 // Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
@@ -137,63 +132,6 @@ struct Case {
         }
         return name;
     }
-};
-
-// Stalls of the whole machine, seen by a thread at a real-time priority that does nothing but
-// sleep: while it wakes late, nothing of this system ran.
-class StallMeter {
-public:
-    struct Stall {
-        double from; // seconds of the day (UTC) when the sleep should have ended
-        double to;   // when it did
-    };
-
-    // BENCH_SLOTS_NO_METER=1 leaves the thread out (its wake-ups every 2 ms keep a core from
-    // resting, which may itself shorten the others' wake-ups).
-    StallMeter() {
-        if (!qEnvironmentVariableIsSet("BENCH_SLOTS_NO_METER")) {
-            measured = true;
-            thread = std::thread([this] { Run(); });
-        }
-    }
-    ~StallMeter() { Stop(); }
-
-    void Stop() {
-        stop = true;
-        if (thread.joinable()) {
-            thread.join();
-        }
-    }
-    // Valid once stopped.
-    const std::vector<Stall>& Stalls() const { return stalls; }
-    bool RealTime() const { return realTime; }
-    bool Measured() const { return measured; }
-
-private:
-    void Run() {
-        realTime = testkit::RaiseToRealTime().empty();
-        const auto seconds = [](clockid_t clock) {
-            timespec t{};
-            clock_gettime(clock, &t);
-            return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-        };
-        while (!stop) {
-            const double asleep = seconds(CLOCK_MONOTONIC);
-            const timespec pause{0, kMeterSleepNs};
-            clock_nanosleep(CLOCK_MONOTONIC, 0, &pause, nullptr);
-            const double late = seconds(CLOCK_MONOTONIC) - asleep - kMeterSleepNs / 1e9;
-            if (late * 1000 >= kStallMs) {
-                const double woke = std::fmod(seconds(CLOCK_REALTIME), 86400);
-                stalls.push_back(Stall{woke - late, woke});
-            }
-        }
-    }
-
-    std::atomic<bool> stop{false};
-    std::atomic<bool> realTime{false};
-    bool measured = false;
-    std::vector<Stall> stalls;
-    std::thread thread;
 };
 
 QString Run(const QString& program, const QStringList& arguments) {
@@ -260,13 +198,10 @@ struct Figures {
 // Each planned slot against the first frame with its frequency not before 0.5 s ahead of it,
 // taken in order; `from` is the axis' reading at launch, for frames logged past midnight.
 Figures Compare(const sweep::ListeningPlan& plan, const QList<WireFrame>& frames,
-                const sweep::PlanSettings& settings, double from,
-                const std::vector<StallMeter::Stall>& stalls) {
+                const sweep::PlanSettings& settings, double from, const StallMeter& meter) {
     const auto onAxis = [from](double t) { return t + (t < from - 43200 ? 86400 : 0); };
     const auto inStall = [&](double begin, double end) {
-        return std::any_of(stalls.begin(), stalls.end(), [&](const StallMeter::Stall& stall) {
-            return onAxis(stall.from) < end && onAxis(stall.to) > begin;
-        });
+        return meter.Overlaps(begin, end, onAxis);
     };
     Figures figures;
     qsizetype next = 0;
@@ -631,12 +566,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
                      arrivals.empty() ? QStringLiteral("-") : since(arrivals.back()),
                      since(plan.listening.back().tuneAt)));
     }
-    const Figures f =
-        Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now, meter.Stalls());
-    double longestStall = 0;
-    for (const StallMeter::Stall& stall : meter.Stalls()) {
-        longestStall = std::max(longestStall, (stall.to - stall.from) * 1000);
-    }
+    const Figures f = Compare(plan, SetFrequencyFrames(radio.LogLines()), planSettings, now, meter);
     const int before =
         int(sweep::MakePlan(sounders, planSettings, now, until).listening.size()) - f.planned;
     if (before > 0) {
@@ -665,7 +595,7 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
             .arg(f.missing)
             .arg(100.0 * (f.planned - f.lost) / f.planned, 0, 'f', 1)
             .arg(meter.Stalls().size())
-            .arg(longestStall, 0, 'f', 1)
+            .arg(meter.LongestMs(), 0, 'f', 1)
             .arg(!meter.Measured()  ? QStringLiteral(" (not measured: no stall meter)")
                  : meter.RealTime() ? QString()
                                     : QStringLiteral(" (the meter had no real-time priority)")),
