@@ -27,13 +27,15 @@
 // publisher sends while the station steps.
 //
 // Usage: bench_slots [--steps N] [--only TEXT]  (rows whose name contains TEXT)
+// The archive the busy window pages holds kArchivedSweeps sweeps of the first sounder, of today.
 // BENCH_SLOTS_NO_METER=1 runs the rows without the stall meter; BENCH_SLOTS_DEBUG=1 prints every
 // slot, the program's log and the radio's; BENCH_SLOTS_PROGRAM runs another program in its place
-// (a wrapper under strace or perf, or another build) in the windowless rows.
+// (a wrapper under strace or perf, or another build) in the windowless and window rows.
 
 #include "benchrow.h"
 #include "stallmeter.h"
 
+#include "ionogram/archive.h"
 #include "link/civ.h"
 #include "network/outbox.h"
 #include "network/payload.h"
@@ -87,11 +89,15 @@ const QString kRadioAddress = QStringLiteral("94");
 constexpr int kBacklog = 3000; // sweeps waiting in the outbox: three sounders for ten days
 const QString kCallsign = QStringLiteral("BENCH");
 const QString kLocator = QStringLiteral("JO62qm");
+constexpr int kArchivedSweeps = 30;
+constexpr int kPageEveryTicks = 8; // the busy window turns a page every 8 resizes
 
-// Window: the ionogram window open and resized all the while; StillWindow: open, left alone.
+// Window: the ionogram window open and resized all the while; StillWindow: open, left alone;
+// BusyWindow: resized, and paging through the day's archive (each page read from its gzipped
+// table and scaled on the window's thread) all the while.
 // Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
 // timer and nothing else to do, which shows what the machine's load alone does.
-enum class Front { Windowless, Window, StillWindow, Floor };
+enum class Front { Windowless, Window, StillWindow, BusyWindow, Floor };
 enum class Rig { Civ, Rigctld };
 
 struct Case {
@@ -109,6 +115,8 @@ struct Case {
                 .arg(rig == Rig::Civ ? QStringLiteral("built-in link") : QStringLiteral("rigctld"));
         if (front == Front::Window) {
             name += QStringLiteral(", ionogram window open and resizing");
+        } else if (front == Front::BusyWindow) {
+            name += QStringLiteral(", ionogram window open, resizing and paging the archive");
         } else if (front == Front::StillWindow) {
             name += QStringLiteral(", ionogram window open");
         } else if (front == Front::Floor) {
@@ -264,6 +272,20 @@ bool FillOutbox(const QString& folder, int count) {
         bench::Note(QStringLiteral("The outbox cannot be filled: ") + status.Message());
     }
     return status.IsOk();
+}
+
+// Sweeps of the first sounder ("A") archived earlier today, for the busy window to page through.
+bool FillArchive(const QString& folder) {
+    const QDateTime midnight(QDate::currentDate().startOfDay(Qt::UTC));
+    for (int i = 0; i < kArchivedSweeps; ++i) {
+        ionogram::IonogramSweep sweep = *CyprusSweep(midnight.addSecs(300 * i)).sweep;
+        sweep.sounder = QStringLiteral("A");
+        if (const Status written = ionogram::WriteArchive(sweep, folder, true); !written.IsOk()) {
+            bench::Note(QStringLiteral("The archive cannot be filled: ") + written.Message());
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Measure(const Case& c, int steps, const QString& fifo) {
@@ -447,7 +469,11 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         environment.insert(QStringLiteral("DISPLAY"), display);
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         tavmirok.setProcessEnvironment(environment);
-        tavmirok.start(QStringLiteral(TAVMIROK_PROGRAM), QStringList{});
+        if (c.front == Front::BusyWindow && !FillArchive(folder.filePath("archive"))) {
+            return false;
+        }
+        tavmirok.start(qEnvironmentVariable("BENCH_SLOTS_PROGRAM", TAVMIROK_PROGRAM),
+                       QStringList{});
         qputenv("DISPLAY", display.toLatin1());
         const QString main = Run("timeout", {"15", "xdotool", "search", "--sync", "--onlyvisible",
                                              "--name", "^Tavmirok \\(BETA\\)$"})
@@ -513,13 +539,27 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
     QEventLoop loop;
     QTimer pace;
     bool wide = false;
+    int resizes = 0;
+    if (c.front == Front::BusyWindow) {
+        Run("xdotool", {"windowfocus", "--sync", window});
+    }
     QObject::connect(&pace, &QTimer::timeout, [&] {
         if (sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) >= 0 ||
             (c.front != Front::Floor && tavmirok.state() != QProcess::Running)) {
             loop.quit();
-        } else if (c.front == Front::Window) {
+        } else if (c.front == Front::Window || c.front == Front::BusyWindow) {
             Run("xdotool", {"windowsize", window, wide ? "1000" : "640", wide ? "760" : "480"});
             wide = !wide;
+            // Back through the archive and forward again, a page at a time.
+            const int page = ++resizes / kPageEveryTicks;
+            if (c.front == Front::BusyWindow && resizes % kPageEveryTicks == 0) {
+                Run("xdotool", {"key", page / kArchivedSweeps % 2 == 0 ? "Prior" : "Next"});
+                if (qEnvironmentVariableIsSet("BENCH_SLOTS_DEBUG")) {
+                    bench::Note(QStringLiteral("page %1: %2")
+                                    .arg(page)
+                                    .arg(Run("xdotool", {"getwindowname", window}).trimmed()));
+                }
+            }
         }
     });
     pace.start(kResizeEveryMs);
@@ -645,8 +685,8 @@ int main(int argc, char* argv[]) {
           Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
           Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
           Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
-          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld},
-          Case{2, 0, Front::Windowless, Rig::Civ, 20},
+          Case{2, 0, Front::BusyWindow, Rig::Civ}, Case{4, 0, Front::Window, Rig::Civ},
+          Case{2, 0, Front::Windowless, Rig::Rigctld}, Case{2, 0, Front::Windowless, Rig::Civ, 20},
           Case{2, 0, Front::Windowless, Rig::Civ, 0, 0},
           Case{2, 0, Front::Windowless, Rig::Civ, 0, kBacklog}}) {
         if (!only.isEmpty() && !c.Name().contains(only)) {
