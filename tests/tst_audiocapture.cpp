@@ -275,6 +275,36 @@ private slots:
                                                         QStringLiteral("No such entity"))});
         QCOMPARE(notices, QStringList{"The audio input \"late\" is delivering sound again."});
     }
+
+    // A resting stream holds no record stream on the server (so neither wakes for its blocks),
+    // and places sound again once woken.
+    void restingStream_holdsNoStreamAndWakesToPlaceAgain() {
+        const auto recordStreams = [this] {
+            QString error;
+            QString output;
+            return pulse->Pactl({QStringLiteral("list"), QStringLiteral("short"),
+                                 QStringLiteral("source-outputs")},
+                                &error, &output)
+                       ? int(output.split('\n', Qt::SkipEmptyParts).size())
+                       : -1;
+        };
+        AudioStream stream;
+        int placed = 0;
+        connect(&stream, &AudioStream::Placed, this, [&placed] { ++placed; });
+        RampWriter writer;
+        std::thread thread([&writer, this] { writer.Run(fifo); });
+        stream.Listen(QStringLiteral("radio"));
+        QTRY_COMPARE_WITH_TIMEOUT(recordStreams(), 1, kWaitMs);
+        stream.SetResting(true);
+        QTRY_COMPARE_WITH_TIMEOUT(recordStreams(), 0, kWaitMs);
+        QCOMPARE(placed, 0);
+        stream.SetResting(false);
+        QTRY_VERIFY_WITH_TIMEOUT(placed > 0, kWaitMs);
+        QVERIFY(!stream.Resting());
+        writer.quit = true;
+        thread.join();
+        stream.Stop();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAudioCapture)

@@ -70,8 +70,23 @@ void AudioStream::Listen(const QString& next) {
     Start();
 }
 
+void AudioStream::SetResting(bool rest) {
+    if (!listening || rest == resting) {
+        return;
+    }
+    resting = rest;
+    if (resting) {
+        retry.stop();
+        capture.Stop();
+    } else {
+        placement = std::make_unique<BlockPlacer>(kSampleRate);
+        Start();
+    }
+}
+
 void AudioStream::Stop() {
     listening = false;
+    resting = false;
     failing = false;
     lastProblem.clear();
     retry.stop();
@@ -79,7 +94,7 @@ void AudioStream::Stop() {
 }
 
 void AudioStream::Start() {
-    if (listening && !capture.Running()) {
+    if (listening && !resting && !capture.Running()) {
         capture.Start(input, kSampleRate);
     }
 }

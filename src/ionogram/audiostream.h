@@ -65,6 +65,12 @@ public:
     void Stop();
     bool Listening() const { return listening; }
     const QString& Input() const { return input; }
+    // Lets the input rest while nothing needs its audio (no sweep for a while, not listening):
+    // the capture ends, so neither the sound server nor this program wakes for it every block.
+    // Waking starts it again and places afresh: blocks come once the placer has settled, a few
+    // seconds later (SamplePlacer::Settings::settleSeconds). Listen and Stop end a rest.
+    void SetResting(bool rest);
+    bool Resting() const { return resting; }
 
 signals:
     void Placed(const ionogram::PlacedBlock& block);
@@ -82,6 +88,7 @@ private:
     std::unique_ptr<BlockPlacer> placement;
     QString input;
     bool listening = false;
+    bool resting = false;
     bool failing = false; // the user was told the input failed and not yet that it came back
     QString lastProblem;
     QTimer retry;
