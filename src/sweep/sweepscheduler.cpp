@@ -142,10 +142,16 @@ void SweepScheduler::Timer1Tick() {
     const double before = dayBase + lastReading;
     const bool known = lastReading >= 0;
     const double now = Now(t);
-    // Ticks come at least every second while a sweep is armed or followed: a reading this far
-    // from the last means the clock was changed, and what was planned lies on the wrong instants.
-    if (known && std::fabs(now - before) > kClockJump) {
-        const double period = Following() ? followed.front().profile.period : profile.period;
+    // Ticks come at least every second while a sweep is armed or followed, and never wait for
+    // the radio: a reading this far from the last means the clock was changed.
+    double period = profile.period;
+    if (Following()) {
+        period = 0;
+        for (const sweep::FollowedSounder& s : followed) {
+            period = std::max(period, sweep::ForwardLimit(s.profile));
+        }
+    }
+    if (known && (now - before < -kClockJump || now - before > period)) {
         Tell(false, now < before
                         ? QStringLiteral("The clock was set back; the sweep starts again from the "
                                          "current time.")

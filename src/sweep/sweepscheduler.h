@@ -35,8 +35,10 @@ public:
     // added.
     static constexpr double kHorizon = 120; // s
     static constexpr double kRefill = 60;   // s
-    // A reading further than this from the last means the clock was changed: the sweep in force
-    // starts again from the current time.
+    // A reading further back than this from the last, or further ahead than a period of the
+    // sweeps in force (sweep::ForwardLimit), means the clock was changed: the sweep in force
+    // starts again from the current time. Ahead by less, the steps due meanwhile are caught up
+    // (the single sounder's one per tick) or passed over as late (a followed sounder's).
     static constexpr double kClockJump = 30; // s
 
     struct Hooks {
