@@ -44,7 +44,6 @@
 #include "support/scaledmessage.h"
 #include "sweep/listeningplan.h"
 #include "sweep/schedule.h"
-#include "sweep/sweepscheduler.h"
 #include "sweep/ticktimer.h"
 #include "sweep/utcclock.h"
 #include "testkit/headlessrun.h"
