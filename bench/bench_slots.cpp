@@ -46,7 +46,6 @@
 #include "support/pulseserver.h"
 #include "support/scaledmessage.h"
 #include "sweep/listeningplan.h"
-#include "sweep/planscheduler.h"
 #include "sweep/schedule.h"
 #include "sweep/ticktimer.h"
 #include "sweep/utcclock.h"

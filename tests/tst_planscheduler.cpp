@@ -1,15 +1,15 @@
-// The plan's scheduler in simulated time: each slot tuned at its instant through midnight, with
-// its sounder named, and a failing radio told once.
+// The scheduler following a listening plan in simulated time: each slot tuned at its instant
+// through midnight, with its sounder named, and a failing radio told once.
 
 #include "rig/rigctltuner.h"
 #include "support/fakerigctld.h"
-#include "sweep/planscheduler.h"
 #include "sweep/sweepscheduler.h"
 #include "testkit/tunerecorder.h"
 
 #include <QTest>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -60,6 +60,15 @@ sweep::FollowedSounder Sounder(const char* name, double chirp) {
     return {QString::fromLatin1(name), sweep::Profile{}, chirp, -0.011, 0.059, std::nullopt};
 }
 
+// Ticks on every 10 ms boundary up to endMs while the timer is on.
+void RunTo(FakeTimer& timer, std::int64_t& nowMs, std::int64_t endMs) {
+    for (; nowMs < endMs; nowMs += 10) {
+        if (timer.enabled && timer.interval.count() > 0) {
+            timer.onTick();
+        }
+    }
+}
+
 } // namespace
 
 class TestPlanScheduler : public QObject {
@@ -82,12 +91,13 @@ private slots:
         FakeTimer timer;
         FakeTuner tuner;
         tuner.onTime = onTime;
-        PlanScheduler scheduler([&nowMs] { return (nowMs % 86400000) / 1000.0; }, timer, tuner);
+        SweepScheduler scheduler({[&nowMs] { return (nowMs % 86400000) / 1000.0; }, {}}, timer,
+                                 tuner);
         QCOMPARE(timer.waitForStep, !onTime);
         QCOMPARE(timer.lead, onTime ? TickTimer::kHandOverLead : TickTimer::kTimerLead);
         std::vector<double> lateness, sentLateness; // of the tick, and of the frame's instant
         QStringList names;
-        connect(&scheduler, &PlanScheduler::SlotPlanned, [&](const sweep::SlotTuning& slot) {
+        connect(&scheduler, &SweepScheduler::StepPlanned, [&](const sweep::SlotTuning& slot) {
             // Signed, across midnight: a slot may be handed over before its instant.
             lateness.push_back(std::remainder(nowMs / 1000.0 - slot.tuneAt, 86400));
             names << slot.sounder;
@@ -96,20 +106,16 @@ private slots:
             sentLateness.push_back(lateness.back() + tuner.delays.back().count() / 1e6);
         });
         QStringList sweeps; // A's sweep events
-        connect(&scheduler, &PlanScheduler::SweepBegins, [&](const QString& s, double, double) {
+        connect(&scheduler, &SweepScheduler::SweepStarted, [&](const QString& s, double) {
             sweeps << (s == QLatin1String("A") ? QStringLiteral("begins") : QString());
         });
-        connect(&scheduler, &PlanScheduler::SweepEnded, [&](const QString& s, bool complete) {
+        connect(&scheduler, &SweepScheduler::SweepEnded, [&](const QString& s, bool complete) {
             sweeps << (s == QLatin1String("A") ? QStringLiteral("ends %1").arg(complete)
                                                : QString());
         });
         scheduler.Follow(sounders, settings);
         QVERIFY(!tuner.readBack); // no read may hold a slot up
-        for (; nowMs < 86750000; nowMs += 10) {
-            if (timer.enabled && timer.interval.count() > 0) {
-                timer.onTick();
-            }
-        }
+        RunTo(timer, nowMs, 86750000);
         // All but a slot whose audio began before the start, and those due after the end.
         const auto plan = sweep::MakePlan(sounders, settings, 86350, 86760);
         std::vector<std::int32_t> expected;
@@ -147,16 +153,9 @@ private slots:
         std::int64_t nowMs = 0;
         FakeTimer timer;
         FakeTuner tuner;
-        PlanScheduler scheduler([&nowMs] { return nowMs / 1000.0; }, timer, tuner);
+        SweepScheduler scheduler({[&nowMs] { return nowMs / 1000.0; }, {}}, timer, tuner);
         scheduler.Follow({a}, settings);
-        const auto runTo = [&](std::int64_t endMs) {
-            for (; nowMs < endMs; nowMs += 10) {
-                if (timer.enabled && timer.interval.count() > 0) {
-                    timer.onTick();
-                }
-            }
-        };
-        runTo(315000); // the first sweep, 31 to 310 s, on the 100 kHz grid
+        RunTo(timer, nowMs, 315000); // the first sweep, 31 to 310 s, on the 100 kHz grid
         const auto fine = [](const std::vector<std::int32_t>& hz) {
             return std::count_if(hz.begin(), hz.end(), [](std::int32_t f) {
                 return f % 100000 != 0 && f >= 9550000 && f <= 10550000;
@@ -167,7 +166,7 @@ private slots:
         const int lateBefore = scheduler.LateSlots(); // the sweep under way at midnight's first
 
         scheduler.SetMof(QStringLiteral("A"), 10050);
-        runTo(615000);
+        RunTo(timer, nowMs, 615000);
         a.mofKhz = 10050;
         std::vector<std::int32_t> expected;
         for (const sweep::Slot& slot : sweep::MakePlan({a}, settings, 315, 615).listening) {
@@ -188,7 +187,7 @@ private slots:
     void nothingFollowed_timerRests() {
         FakeTimer timer;
         FakeTuner tuner;
-        PlanScheduler scheduler([] { return 36016.0; }, timer, tuner);
+        SweepScheduler scheduler({[] { return 36016.0; }, {}}, timer, tuner);
         scheduler.Follow({}, {});
         QVERIFY(!timer.enabled);
         scheduler.Follow({Sounder("A", 10)}, {});
@@ -202,11 +201,11 @@ private slots:
         FakeTimer timer;
         FakeTuner tuner;
         tuner.failing = true;
-        PlanScheduler scheduler([&nowMs] { return nowMs / 1000.0; }, timer, tuner);
+        SweepScheduler scheduler({[&nowMs] { return nowMs / 1000.0; }, {}}, timer, tuner);
         QStringList problems;
         int unreached = 0;
-        connect(&scheduler, &PlanScheduler::Problem, [&](const QString& m) { problems << m; });
-        connect(&scheduler, &PlanScheduler::SlotTuned,
+        connect(&scheduler, &SweepScheduler::Problem, [&](const QString& m) { problems << m; });
+        connect(&scheduler, &SweepScheduler::StepTuned,
                 [&](const sweep::SlotTuning& slot) { unreached += !slot.reached; });
         scheduler.Follow({Sounder("A", 10), Sounder("B", 15)}, {});
         for (; nowMs < 36056000; nowMs += 10) {
@@ -218,10 +217,19 @@ private slots:
                                                       "A (no answer). The plan goes on and keeps "
                                                       "trying.")});
     }
+    void answerOwedAcrossHandOver_reachesOnlyWhoAsked_data() {
+        QTest::addColumn<bool>("oneScheduler");
+        QTest::addColumn<QStringList>("problems"); // their beginnings
+        QTest::newRow("to another scheduler") << false << QStringList{};
+        QTest::newRow("within the scheduler")
+            << true << QStringList{QStringLiteral("Could not tune the radio to 2.100 MHz for A (")};
+    }
     // The radio passes from the plan to the single sounder while rigctld still owes the answer
-    // to the plan's slot: that answer, a refusal, reaches the plan alone, and the single
-    // sounder's park, answered next, is not taken for it.
+    // to the plan's slot: that answer, a refusal, is the slot's alone, and the single sounder's
+    // park, answered next, is not taken for it.
     void answerOwedAcrossHandOver_reachesOnlyWhoAsked() {
+        QFETCH(bool, oneScheduler);
+        QFETCH(QStringList, problems);
         FakeRigctld server;
         server.setReply.clear(); // answers only when told
         QVERIFY(server.Listen());
@@ -230,32 +238,146 @@ private slots:
         QVERIFY(tuner.Connect().IsOk());
         QVERIFY(WaitForConnected(tuner, FakeRigctld::kWaitMs));
         std::int64_t nowMs = 36016000;
-        const auto clock = [&nowMs] { return nowMs / 1000.0; };
+        const SweepScheduler::Hooks hooks{[&nowMs] { return nowMs / 1000.0; },
+                                          [] { return QStringLiteral("78"); }};
         FakeTimer planTimer, sweepTimer;
-        PlanScheduler plan(clock, planTimer, tuner);
+        SweepScheduler plan(hooks, planTimer, tuner);
         QList<bool> slotsReached;
-        connect(&plan, &PlanScheduler::SlotTuned,
+        connect(&plan, &SweepScheduler::StepTuned,
                 [&](const sweep::SlotTuning& slot) { slotsReached << slot.reached; });
         bool planned = false;
-        connect(&plan, &PlanScheduler::SlotPlanned, [&] { planned = true; });
+        connect(&plan, &SweepScheduler::StepPlanned, [&] { planned = true; });
         plan.Follow({Sounder("A", 10)}, {});
         while (!planned && nowMs < 36100000) {
             nowMs += 10;
             planTimer.onTick();
         }
         QVERIFY(server.WaitForLines(1));
-        plan.Stop();
-
-        SweepScheduler single({clock, [] { return QStringLiteral("78"); }}, sweepTimer, tuner);
-        QStringList problems;
-        connect(&single, &SweepScheduler::Problem, [&](const QString& m) { problems << m; });
+        std::unique_ptr<SweepScheduler> other;
+        if (!oneScheduler) {
+            plan.Stop();
+            other = std::make_unique<SweepScheduler>(hooks, sweepTimer, tuner);
+        }
+        SweepScheduler& single = other ? *other : plan;
+        QStringList told;
+        connect(&single, &SweepScheduler::Problem, [&](const QString& m) { told << m; });
         single.StartButtonClick(); // parks at 2 MHz, queued behind the slot
         server.Send("RPRT -9\n");
         QVERIFY(server.WaitForLines(2));
         server.Send("RPRT 0\n");
         QVERIFY(answers.WaitForResults(2, FakeRigctld::kWaitMs));
         QCOMPARE(slotsReached, QList<bool>{false});
-        QCOMPARE(problems, QStringList{});
+        QCOMPARE(told.size(), problems.size());
+        for (qsizetype i = 0; i < told.size(); ++i) {
+            QVERIFY2(told[i].startsWith(problems[i]), qPrintable(told[i]));
+        }
+    }
+
+    void handOverBetweenSingleAndPlan_data() {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<bool>("readBack");
+        QTest::addColumn<bool>("ticking");
+        const QString single = QStringLiteral("armed 300:78 36098.5 78");
+        const QString a = QStringLiteral("armed A 36030.5 10");
+        QTest::newRow("followed mid-sweep")
+            << "follow"
+            << QStringList{single, "started 300:78", "ended 300:78 0", "armed A 36100.5 10",
+                           "started A"}
+            << false << true;
+        QTest::newRow("Start while following")
+            << "start" << QStringList{a, "started A", "ended A 0", single} << true << true;
+        QTest::newRow("rest while following")
+            << "rest" << QStringList{a, "started A", "ended A 0"} << true << false;
+        QTest::newRow("nothing followed mid-sweep")
+            << "none" << QStringList{single, "started 300:78"} << true << true;
+    }
+    // One scheduler hands the radio between the single sounder and the plan: the sweep under way
+    // ends cut short, the other begins, reads back only while single, and rests once nothing is
+    // armed or followed.
+    void handOverBetweenSingleAndPlan() {
+        QFETCH(QString, action);
+        QFETCH(QStringList, events);
+        QFETCH(bool, readBack);
+        QFETCH(bool, ticking);
+        std::int64_t nowMs = 36016000;
+        FakeTimer timer;
+        FakeTuner tuner;
+        SweepScheduler scheduler(
+            {[&nowMs] { return nowMs / 1000.0; }, [] { return QStringLiteral("78"); }}, timer,
+            tuner);
+        QStringList seen;
+        connect(&scheduler, &SweepScheduler::SweepArmed,
+                [&](const QString& s, double first, double chirp) {
+                    seen << QStringLiteral("armed %1 %2 %3")
+                                .arg(s, QString::number(first, 'f', 1), QString::number(chirp));
+                });
+        connect(&scheduler, &SweepScheduler::SweepStarted,
+                [&](const QString& s, double) { seen << QStringLiteral("started %1").arg(s); });
+        connect(&scheduler, &SweepScheduler::SweepEnded, [&](const QString& s, bool complete) {
+            seen << QStringLiteral("ended %1 %2").arg(s).arg(complete);
+        });
+        const std::vector<sweep::FollowedSounder> a{Sounder("A", 10)};
+        if (action == QLatin1String("follow") || action == QLatin1String("none")) {
+            scheduler.StartButtonClick();
+            RunTo(timer, nowMs, 36100300);
+            const std::size_t tuned = tuner.tuned.size();
+            scheduler.Follow(
+                action == QLatin1String("none") ? std::vector<sweep::FollowedSounder>{} : a, {});
+            QCOMPARE(scheduler.CurrentPhase(), action == QLatin1String("none")
+                                                   ? SweepScheduler::Phase::Stepping
+                                                   : SweepScheduler::Phase::Idle);
+            RunTo(timer, nowMs, 36110000);
+            QCOMPARE(tuner.tuned.size(), tuned + 10);
+        } else {
+            scheduler.Follow(a, {});
+            RunTo(timer, nowMs, 36040000);
+            if (action == QLatin1String("start")) {
+                scheduler.StartButtonClick();
+                QCOMPARE(tuner.tuned.back(), 2000000); // parked
+            } else {
+                scheduler.Rest();
+                const std::size_t tuned = tuner.tuned.size();
+                RunTo(timer, nowMs, 36060000);
+                QCOMPARE(tuner.tuned.size(), tuned);
+            }
+        }
+        QCOMPARE(seen, events);
+        QCOMPARE(tuner.readBack, readBack);
+        QCOMPARE(timer.enabled, ticking);
+    }
+
+    // A clock changed while following: told once, the sweeps under way end cut short and the
+    // plan is made anew from the current time, its slots on their instants again.
+    void clockJumpWhileFollowing_plansAnew() {
+        std::int64_t nowMs = 36016000;
+        FakeTimer timer;
+        FakeTuner tuner;
+        SweepScheduler scheduler({[&nowMs] { return nowMs / 1000.0; }, {}}, timer, tuner);
+        QStringList notices, ended;
+        connect(&scheduler, &SweepScheduler::Notice, [&](const QString& m) { notices << m; });
+        connect(&scheduler, &SweepScheduler::SweepEnded,
+                [&](const QString& s, bool complete) { ended << s + (complete ? "" : " cut"); });
+        std::vector<double> planned;
+        connect(&scheduler, &SweepScheduler::StepPlanned,
+                [&](const sweep::SlotTuning& slot) { planned.push_back(slot.tuneAt); });
+        const std::vector<sweep::FollowedSounder> a{Sounder("A", 10)};
+        scheduler.Follow(a, {});
+        RunTo(timer, nowMs, 36100000);
+        nowMs += 3600000;
+        planned.clear();
+        RunTo(timer, nowMs, 39800000);
+        QCOMPARE(notices.size(), 1);
+        QCOMPARE(ended, QStringList{"A cut"});
+        std::vector<double> expected;
+        for (const sweep::Slot& slot : sweep::MakePlan(a, {}, 39700, 39801).listening) {
+            if (slot.tuneAt > 39700.01 && slot.tuneAt < 39799.99) {
+                expected.push_back(slot.tuneAt);
+            }
+        }
+        QVERIFY(expected.size() > 60);
+        QCOMPARE(planned.size(), expected.size());
+        QCOMPARE(planned, expected);
     }
 };
 

@@ -529,6 +529,9 @@ private slots:
         QTest::newRow("set back an hour") << -3600.0 << 32798.5;
         QTest::newRow("forward an hour") << 3600.0 << 39998.5;
         QTest::newRow("forward a day and a half") << 129600.0 << 79598.5;
+        // Back by more than SweepScheduler::kClockJump, ahead by more than a period.
+        QTest::newRow("set back a minute") << -60.0 << 36098.5;
+        QTest::newRow("forward more than a period") << 400.0 << 36698.5;
     }
     void clockChange_rearmsFromCurrentClock() {
         QFETCH(double, shift);

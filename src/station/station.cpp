@@ -22,60 +22,57 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     timer = std::make_unique<AlignedTickTimer>(clock);
     scheduler = std::make_unique<SweepScheduler>(
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
-
-    planTimer = std::make_unique<AlignedTickTimer>(clock);
-    planTimer->SetInterval(std::chrono::milliseconds{0});
-    plan = std::make_unique<PlanScheduler>(clock, *planTimer, *tuner);
-    connect(plan.get(), &PlanScheduler::Problem, this, &Station::Problem);
-    // Each followed sounder's slots go to its own ionogram.
-    connect(plan.get(), &PlanScheduler::SweepBegins, this,
-            [this](const QString& sounder, double chirp, double mark) {
-                if (IonogramRecorder* r = RecorderOf(sounder)) {
-                    r->SweepArmed(sounder, mark, chirp);
-                    r->SweepStarted(sounder, mark);
-                }
-                emit SweepStarted(sounder, mark);
-            });
-    connect(plan.get(), &PlanScheduler::SlotPlanned, this, [this](const sweep::SlotTuning& slot) {
-        if (IonogramRecorder* r = RecorderOf(slot.sounder)) {
-            r->StepPlanned(slot);
-        }
-    });
-    connect(plan.get(), &PlanScheduler::SlotTuned, this, [this](const sweep::SlotTuning& slot) {
-        if (IonogramRecorder* r = RecorderOf(slot.sounder)) {
-            r->StepTuned(slot);
-        }
-        emit StepTuned(slot);
-    });
-    connect(plan.get(), &PlanScheduler::SweepEnded, this,
-            [this](const QString& sounder, bool complete) {
-                if (IonogramRecorder* r = RecorderOf(sounder)) {
-                    r->SweepEnded(sounder, complete);
-                }
-                emit SweepEnded(sounder, complete);
-            });
     Attach(*tuner);
     ApplyBand();
     connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
     connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
     connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
-    connect(scheduler.get(), &SweepScheduler::StepTuned, this, &Station::StepTuned);
 
     // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
-    // event before the station passes it on.
-    connect(scheduler.get(), &SweepScheduler::SweepArmed, &recorder, &IonogramRecorder::SweepArmed);
-    connect(scheduler.get(), &SweepScheduler::SweepStarted, &recorder,
-            &IonogramRecorder::SweepStarted);
-    connect(scheduler.get(), &SweepScheduler::SweepEnded, &recorder, &IonogramRecorder::SweepEnded);
-    connect(scheduler.get(), &SweepScheduler::StepPlanned, &recorder,
-            &IonogramRecorder::StepPlanned);
-    connect(scheduler.get(), &SweepScheduler::StepTuned, &recorder, &IonogramRecorder::StepTuned);
+    // event before the station passes it on: the single sounder's go to its recorder, each
+    // followed sounder's to its own.
+    connect(scheduler.get(), &SweepScheduler::SweepArmed, this,
+            [this](const QString& sounder, double firstStep, double chirp) {
+                if (IonogramRecorder* r = RecorderFor(sounder)) {
+                    r->SweepArmed(sounder, firstStep, chirp);
+                }
+                if (scheduler->Followed().empty()) {
+                    emit SweepArmed(sounder, firstStep, chirp);
+                }
+            });
+    connect(scheduler.get(), &SweepScheduler::SweepStarted, this,
+            [this](const QString& sounder, double mark) {
+                if (IonogramRecorder* r = RecorderFor(sounder)) {
+                    r->SweepStarted(sounder, mark);
+                }
+                emit SweepStarted(sounder, mark);
+            });
+    connect(scheduler.get(), &SweepScheduler::SweepEnded, this,
+            [this](const QString& sounder, bool complete) {
+                if (IonogramRecorder* r = RecorderFor(sounder)) {
+                    r->SweepEnded(sounder, complete);
+                }
+                emit SweepEnded(sounder, complete);
+            });
+    connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
+            [this](const sweep::SlotTuning& step) {
+                if (IonogramRecorder* r = RecorderFor(step.sounder)) {
+                    r->StepPlanned(step);
+                }
+            });
+    // An answer may come after the radio passed from the single sounder to the plan or back:
+    // both recorders hear it, and only the one that planned the step (by its id) takes it.
+    connect(scheduler.get(), &SweepScheduler::StepTuned, this,
+            [this](const sweep::SlotTuning& step) {
+                if (IonogramRecorder* r = RecorderOf(step.sounder)) {
+                    r->StepTuned(step);
+                }
+                recorder.StepTuned(step);
+                emit StepTuned(step);
+            });
     connect(scheduler.get(), &SweepScheduler::ClockJumped, &recorder,
             &IonogramRecorder::ClockChanged);
-    connect(scheduler.get(), &SweepScheduler::SweepArmed, this, &Station::SweepArmed);
-    connect(scheduler.get(), &SweepScheduler::SweepStarted, this, &Station::SweepStarted);
-    connect(scheduler.get(), &SweepScheduler::SweepEnded, this, &Station::SweepEnded);
     connect(&audio, &ionogram::AudioStream::Placed, &recorder, &IonogramRecorder::AudioPlaced);
     connect(&audio, &ionogram::AudioStream::Problem, this, &Station::Problem);
     connect(&audio, &ionogram::AudioStream::Notice, this, &Station::Notice);
@@ -230,7 +227,7 @@ void Station::TakeMof(const ionogram::IonogramSweep&, const ionogram::ScaledSwee
             s.mofKhz = first->mofKhz;
         }
     }
-    plan->SetMof(sounder, first->mofKhz);
+    scheduler->SetMof(sounder, first->mofKhz);
 }
 
 void Station::MakeSounderRecorders() {
@@ -260,6 +257,10 @@ void Station::MakeSounderRecorders() {
         connect(r.get(), &IonogramRecorder::SweepComplete, &propagation, &Propagation::Take);
         sounderRecorders.push_back(std::move(r));
     }
+}
+
+IonogramRecorder* Station::RecorderFor(const QString& sounder) {
+    return scheduler->Followed().empty() ? &recorder : RecorderOf(sounder);
 }
 
 IonogramRecorder* Station::RecorderOf(const QString& sounder) {
@@ -355,7 +356,6 @@ Status Station::UseRig(const RigChoice& choice) {
         Attach(*next);
     }
     scheduler->SetTuner(chosen);
-    plan->SetTuner(chosen);
     tuner = &chosen;
     other = std::move(next); // the previous network or Hamlib backend goes here
     rigChoice = choice;
@@ -406,17 +406,15 @@ void Station::Start() {
     }
     started = true;
     if (followed.empty()) {
-        plan->Follow({}, planSettings);
+        scheduler->Follow({}, planSettings); // followed sounders give way, also to a refused text
         scheduler->StartButtonClick();
-        return;
+    } else {
+        scheduler->Follow(followed, planSettings); // the single sounder's sweep gives way
     }
-    scheduler->Rest(); // the single sounder's sweep gives way to the plan
-    plan->Follow(followed, planSettings);
 }
 
 void Station::Listen(const std::vector<double>& frequenciesKhz) {
-    scheduler->Rest();
-    plan->Follow({}, planSettings); // followed sounders give way to listening too
+    scheduler->Rest(); // the single sounder and followed sounders give way to listening
     listener.SetTuner(tuner);
     listener.Start(frequenciesKhz);
     emit StateChanged();
@@ -434,7 +432,6 @@ void Station::Stop() {
     }
     started = false;
     scheduler->Rest();
-    plan->Follow({}, planSettings);
     emit StateChanged();
 }
 
@@ -443,7 +440,6 @@ void Station::Shutdown() {
         return;
     }
     shutDown = true;
-    plan->Stop();
     for (const auto& r : sounderRecorders) {
         r->Stop();
     }

@@ -16,7 +16,6 @@
 #include "station/ionogramrecorder.h"
 #include "station/listener.h"
 #include "station/propagation.h"
-#include "sweep/planscheduler.h"
 #include "sweep/profile.h"
 #include "sweep/slottuning.h"
 #include "sweep/sweepscheduler.h"
@@ -52,7 +51,8 @@ public:
     // have passed sweep::CheckPlan.
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
-    PlanScheduler& Plan() { return *plan; }
+    // The scheduler, which also follows the listening plan.
+    SweepScheduler& Plan() { return *scheduler; }
     // Follows the saved sounders of these names (none: the single sounder), as Follow does; a
     // name not saved, or a set the radio cannot follow, is refused and changes nothing.
     Status FollowSaved(const QStringList& names);
@@ -176,9 +176,7 @@ private:
     Tuner* tuner = nullptr;
     RigChoice rigChoice;
     std::unique_ptr<AlignedTickTimer> timer;
-    std::unique_ptr<SweepScheduler> scheduler;
-    std::unique_ptr<AlignedTickTimer> planTimer; // the plan's own, so the two never share ticks
-    std::unique_ptr<PlanScheduler> plan;
+    std::unique_ptr<SweepScheduler> scheduler; // the single sounder and the listening plan
     std::vector<sweep::FollowedSounder> followed;
     sweep::PlanSettings planSettings;
     // While sounders are followed: one ionogram each, fed by the plan's slots and the same audio.
@@ -194,6 +192,9 @@ private:
     void MakeSounderRecorders();
     // The recorder of a followed sounder and the half step its marks are counted back by.
     IonogramRecorder* RecorderOf(const QString& sounder);
+    // Where the scheduler's events of this sounder go: the single sounder's recorder, or the
+    // followed sounder's own.
+    IonogramRecorder* RecorderFor(const QString& sounder);
     bool started = false;
     ionogram::AudioStream audio;
     IonogramRecorder recorder;

@@ -11,8 +11,8 @@
 
 namespace {
 
-QString Megahertz(std::int32_t hz) {
-    return QLocale().toString(hz / units::kHertzPerMegahertz, 'f', 1);
+QString Megahertz(std::int32_t hz, int decimals) {
+    return QLocale().toString(hz / units::kHertzPerMegahertz, 'f', decimals);
 }
 
 // "five minutes", "12 minutes", "450 s": a period as the clock-change notice names it.
@@ -24,6 +24,15 @@ QString PeriodText(double period) {
         return QStringLiteral("%1 minutes").arg(period / units::kSecondsPerMinute);
     }
     return QStringLiteral("%1 s").arg(period);
+}
+
+std::chrono::microseconds Microseconds(double seconds) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::duration<double>(seconds));
+}
+
+double TimeOfDay(double t) {
+    return std::fmod(t, units::kSecondsPerDay);
 }
 
 } // namespace
@@ -47,11 +56,13 @@ void SweepScheduler::SetTuner(Tuner& next) {
     }
     disconnect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     disconnect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
+    tuner->SetReadBack(true);
     const std::map<quint64, Request> unanswered = requests.TakeAll();
     tuner = &next;
     connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
     connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
     tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    tuner->SetReadBack(!Following() || stopped);
     AimForTuner();
     for (auto [id, request] : unanswered) {
         if (!request.park) {
@@ -96,53 +107,131 @@ void SweepScheduler::StartButtonClick() {
     EmitMessages();
 }
 
+void SweepScheduler::Follow(std::vector<sweep::FollowedSounder> next,
+                            const sweep::PlanSettings& nextSettings) {
+    ++handling;
+    if (!next.empty()) {
+        LeaveSingle();
+    }
+    EndSweeps(0, true);
+    followed = std::move(next);
+    settings = nextSettings;
+    sweepUnderWay.assign(followed.size(), std::nan(""));
+    pending.clear();
+    // Slots come as little as the command spacing apart: no read may stand between two.
+    tuner->SetReadBack(!Following() || stopped);
+    if (!stopped) {
+        if (Following()) {
+            const double reading = hooks.clock();
+            ResetAxis(reading);
+            plannedTo = reading;
+            PlanUpTo(reading + kHorizon);
+        }
+        RestartTimer();
+    }
+    --handling;
+    EmitMessages();
+}
+
 void SweepScheduler::Timer1Tick() {
-    if (phase == Phase::Idle || stopped) {
+    if (stopped || (phase == Phase::Idle && !Following())) {
         return; // nothing is scheduled before the first arming or after the end
     }
     ++handling;
     const double t = hooks.clock();
-    const sweep::ClockJump jump = sweep::DetectClockJump(t, nextStepTime, profile);
-    if (jump != sweep::ClockJump::None) {
-        Tell(false, jump == sweep::ClockJump::SetBack
+    const double before = dayBase + lastReading;
+    const bool known = lastReading >= 0;
+    const double now = Now(t);
+    // Ticks come at least every second while a sweep is armed or followed, and never wait for
+    // the radio: a reading this far from the last means the clock was changed.
+    double period = profile.period;
+    if (Following()) {
+        period = 0;
+        for (const sweep::FollowedSounder& s : followed) {
+            period = std::max(period, sweep::ForwardLimit(s.profile));
+        }
+    }
+    if (known && (now - before < -kClockJump || now - before > period)) {
+        Tell(false, now < before
                         ? QStringLiteral("The clock was set back; the sweep starts again from the "
                                          "current time.")
                         : QStringLiteral("The clock moved ahead, or the radio held the sweep up "
                                          "for %1; the sweep starts again from the current time.")
-                              .arg(PeriodText(profile.period)));
+                              .arg(PeriodText(period)));
         emit ClockJumped();
-        EndSweep(false);
-        Rearm();
-    } else if (sweep::IsDue(std::fmod(t + EarlySeconds(), units::kSecondsPerDay), nextStepTime)) {
-        // A timer that leaves the wait to the backend ticks up to its lead before the instant:
-        // the step, or the park after the last one, is handed over to be written at it.
-        handOver = std::max(sweep::AroundTheDay(nextStepTime, t), 0.0);
-        SetPhase(Phase::Stepping);
-        Timer1.SetEnabled(false); // no tick may step while this one tunes
-        const double mark = nextStepTime;
-        ++stepIndex;
-        if (stepIndex == 0) {
-            emit SweepStarted(sounder, mark);
-        }
-        // Each instant from the sweep's start, so steps that are not whole milliseconds apart
-        // (82 kHz/s) gather no rounding.
-        nextStepTime = std::fmod(sweepStart + sweep::StepOffset(profile, stepIndex + 1),
-                                 units::kSecondsPerDay);
-        if (stepIndex < sweep::StepCount(profile)) {
-            stepFrequency = sweep::StepFrequency(profile, stepIndex);
-            emit ProgressChanged();
-            Tune(stepFrequency, mark);
+        if (Following()) {
+            EndSweeps(now, true);
+            pending.clear();
+            plannedTo = now;
         } else {
-            stepFrequency = sweep::StepFrequency(profile, stepIndex); // one step past the top
-            emit ProgressChanged();
-            EndSweep(true);
-            Rearm(); // back to the low frequency, not one step above the top
+            EndSweep(false);
+            Rearm();
         }
-        handOver = 0;
+    } else if (!Following()) {
+        TakeStep(t);
+    }
+    if (Following()) {
+        TakeSlot(now);
     }
     RestartTimer();
     --handling;
     EmitMessages();
+}
+
+void SweepScheduler::TakeStep(double t) {
+    if (!sweep::IsDue(TimeOfDay(t + EarlySeconds()), nextStepTime)) {
+        return;
+    }
+    // A timer that leaves the wait to the backend ticks up to its lead before the instant:
+    // the step, or the park after the last one, is handed over to be written at it.
+    handOver = std::max(sweep::AroundTheDay(nextStepTime, t), 0.0);
+    SetPhase(Phase::Stepping);
+    Timer1.SetEnabled(false); // no tick may step while this one tunes
+    const double mark = nextStepTime;
+    ++stepIndex;
+    if (stepIndex == 0) {
+        emit SweepStarted(sounder, mark);
+    }
+    // Each instant from the sweep's start, so steps that are not whole milliseconds apart
+    // (82 kHz/s) gather no rounding.
+    nextStepTime = TimeOfDay(sweepStart + sweep::StepOffset(profile, stepIndex + 1));
+    stepFrequency = sweep::StepFrequency(profile, stepIndex); // past the last: one above the top
+    emit ProgressChanged();
+    if (stepIndex < sweep::StepCount(profile)) {
+        // The step is tuned at its mark, half a step before the sweep crosses its frequency.
+        const double crossing = TimeOfDay(mark + sweep::HalfStep(profile));
+        Tune(Request{false, false,
+                     sweep::SlotTuning{0, sounder, stepFrequency, crossing, mark, false}},
+             handOver);
+    } else {
+        EndSweep(true);
+        Rearm(); // back to the low frequency, not one step above the top
+    }
+    handOver = 0;
+}
+
+void SweepScheduler::TakeSlot(double now) {
+    if (plannedTo - now < kRefill) {
+        PlanUpTo(now + kHorizon);
+    }
+    EndSweeps(now, false);
+    // A timer that leaves the wait to the backend ticks up to its lead before the instant.
+    const double early = EarlySeconds();
+    while (!pending.empty() && pending.begin()->first <= now + early) {
+        const sweep::Slot slot = pending.begin()->second;
+        pending.erase(pending.begin());
+        NoteSweep(slot);
+        if (now >= slot.windowFrom) {
+            ++late; // its audio has begun: tuning now would give a column of two frequencies
+            continue;
+        }
+        Timer1.SetEnabled(false); // no tick may tune while this one does
+        Tune(Request{false, true,
+                     sweep::SlotTuning{0, followed.at(slot.sounder).name, slot.listenHz,
+                                       TimeOfDay(slot.crossing), TimeOfDay(slot.tuneAt), false}},
+             std::max(slot.tuneAt - now, 0.0));
+        break;
+    }
 }
 
 bool SweepScheduler::ArmSweep(const QString& chirpTime) {
@@ -156,10 +245,12 @@ bool SweepScheduler::ArmSweep(const QString& chirpTime) {
 }
 
 void SweepScheduler::Arm(double chirpTime) {
+    LeavePlan();
     EndSweep(false); // a sweep under way that was not ended otherwise is cut short here
     SetPhase(Phase::Waiting);
     const double firstReading = hooks.clock();
     const double secondReading = hooks.clock();
+    ResetAxis(secondReading);
     nextStepTime = sweep::StartTime(firstReading, secondReading, chirpTime, profile);
     sweepStart = nextStepTime;
     stepIndex = -1;
@@ -169,7 +260,7 @@ void SweepScheduler::Arm(double chirpTime) {
     RestartTimer();
     stepFrequency = sweep::ParkFrequency(profile);
     emit ProgressChanged();
-    Tune(stepFrequency, std::nullopt);
+    Park(handOver);
 }
 
 void SweepScheduler::Rearm() {
@@ -199,6 +290,26 @@ void SweepScheduler::EndSweep(bool complete) {
     emit SweepEnded(sounder, complete);
 }
 
+void SweepScheduler::LeaveSingle() {
+    if (phase == Phase::Idle) {
+        return;
+    }
+    EndSweep(false);
+    SetPhase(Phase::Idle);
+    emit ProgressChanged();
+}
+
+void SweepScheduler::LeavePlan() {
+    if (!Following()) {
+        return;
+    }
+    EndSweeps(0, true);
+    followed.clear();
+    sweepUnderWay.clear();
+    pending.clear();
+    tuner->SetReadBack(true);
+}
+
 void SweepScheduler::SetPhase(Phase next) {
     phase = next;
     emit PhaseEntered(next);
@@ -208,25 +319,17 @@ double SweepScheduler::EarlySeconds() const {
     return std::chrono::duration<double>(Timer1.Early()).count();
 }
 
-void SweepScheduler::Tune(std::int32_t frequency, std::optional<double> mark) {
-    Request request{!mark, {}};
-    if (mark) {
-        // The step is tuned at its mark, half a step before the sweep crosses its frequency.
-        const double crossing = std::fmod(*mark + sweep::HalfStep(profile), units::kSecondsPerDay);
-        request.step = sweep::SlotTuning{0, sounder, frequency, crossing, *mark, false};
-    }
+void SweepScheduler::Park(double delay) {
+    Tune(Request{true, false, {}}, delay);
+}
+
+void SweepScheduler::Tune(Request request, double delay) {
     const quint64 id = requests.Add(request);
-    if (mark) {
+    if (!request.park) {
         request.step.id = id;
         emit StepPlanned(request.step);
     }
-    if (handOver > 0) {
-        tuner->TuneIn(id, frequency,
-                      std::chrono::duration_cast<std::chrono::microseconds>(
-                          std::chrono::duration<double>(handOver)));
-    } else {
-        tuner->Tune(id, frequency);
-    }
+    tuner->TuneIn(id, request.park ? stepFrequency : request.step.hz, Microseconds(delay));
 }
 
 void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome,
@@ -241,9 +344,13 @@ void SweepScheduler::TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outco
     // Once stopped (the window closing), the backend's refusals of what was still in hand are
     // not the user's concern.
     if (requests.FailureToTell(outcome) && !stopped) {
-        Tell(true, QStringLiteral("Could not tune the radio to %1 MHz (%2). The sweep goes on and "
-                                  "keeps trying.")
-                       .arg(Megahertz(hz), status.Message()));
+        Tell(true, request->followed
+                       ? QStringLiteral("Could not tune the radio to %1 MHz for %2 (%3). The plan "
+                                        "goes on and keeps trying.")
+                             .arg(Megahertz(hz, 3), request->step.sounder, status.Message())
+                       : QStringLiteral("Could not tune the radio to %1 MHz (%2). The sweep goes "
+                                        "on and keeps trying.")
+                             .arg(Megahertz(hz, 1), status.Message()));
     }
     if (!request->park) {
         request->step.id = id;
@@ -260,7 +367,7 @@ void SweepScheduler::TunerStateChanged() {
     // refused it; the radio is parked once it can be reached.
     if (parkUnreached && phase == Phase::Waiting && !stopped && tuner->State().connected) {
         parkUnreached = false;
-        Tune(stepFrequency, std::nullopt);
+        Park(0);
     }
 }
 
@@ -269,24 +376,128 @@ void SweepScheduler::Stop() {
         EndSweep(false);
     }
     stopped = true;
+    pending.clear();
     Timer1.SetEnabled(false);
+    tuner->SetReadBack(true);
 }
 
 void SweepScheduler::Rest() {
-    if (stopped || phase == Phase::Idle) {
+    if (stopped || (phase == Phase::Idle && !Following())) {
         return;
     }
-    EndSweep(false);
-    SetPhase(Phase::Idle);
+    LeaveSingle();
+    LeavePlan();
     Timer1.SetEnabled(false);
-    emit ProgressChanged();
+}
+
+double SweepScheduler::Now(double reading) {
+    if (lastReading >= 0) {
+        // Midnight passed (or the clock went back over it): the axis goes on.
+        const double step = reading - lastReading;
+        if (step < -sweep::kHalfDay) {
+            dayBase += units::kSecondsPerDay;
+        } else if (step > sweep::kHalfDay) {
+            dayBase -= units::kSecondsPerDay;
+        }
+    }
+    lastReading = reading;
+    return dayBase + reading;
+}
+
+void SweepScheduler::ResetAxis(double reading) {
+    dayBase = 0;
+    lastReading = reading;
+}
+
+void SweepScheduler::PlanUpTo(double until) {
+    if (!Following() || until <= plannedTo) {
+        return;
+    }
+    for (const sweep::Slot& slot :
+         sweep::MakePlan(followed, settings, plannedTo, until).listening) {
+        pending.emplace(slot.tuneAt, slot);
+    }
+    plannedTo = until;
+}
+
+const sweep::Slot* SweepScheduler::NextSlot() const {
+    return pending.empty() ? nullptr : &pending.begin()->second;
+}
+
+void SweepScheduler::SetMof(const QString& name, double mofKhz) {
+    auto it = std::find_if(followed.begin(), followed.end(),
+                           [&name](const sweep::FollowedSounder& s) { return s.name == name; });
+    if (it == followed.end() || it->mofKhz == mofKhz) {
+        return;
+    }
+    it->mofKhz = mofKhz;
+    if (stopped || !settings.fineSteps) {
+        return;
+    }
+    // The next sweep may be planned already (the plan runs minutes ahead): plan what is not yet
+    // due again. The slots of the other sounders come out as they were; a slot already due stays.
+    const double now = Now(hooks.clock());
+    pending.erase(pending.lower_bound(now), pending.end());
+    if (plannedTo > now) {
+        // A slot tunes before its sweep passes its frequency, so every slot still to tune lies
+        // in this span; the ones whose tuning instant has passed are tuned or due already.
+        for (const sweep::Slot& slot :
+             sweep::MakePlan(followed, settings, now, plannedTo).listening) {
+            if (slot.tuneAt >= now) {
+                pending.emplace(slot.tuneAt, slot);
+            }
+        }
+    }
+    RestartTimer();
+}
+
+void SweepScheduler::NoteSweep(const sweep::Slot& slot) {
+    double& underWay = sweepUnderWay.at(slot.sounder);
+    if (underWay == slot.periodStart) {
+        return;
+    }
+    const sweep::FollowedSounder& s = followed.at(slot.sounder);
+    if (!std::isnan(underWay)) {
+        emit SweepEnded(s.name, false); // the next began before this one's end was seen
+    }
+    underWay = slot.periodStart;
+    const double mark = TimeOfDay(slot.tuneAt);
+    emit SweepArmed(s.name, mark, s.chirpTime);
+    emit SweepStarted(s.name, mark);
+}
+
+void SweepScheduler::EndSweeps(double now, bool all) {
+    for (std::size_t i = 0; i < sweepUnderWay.size(); ++i) {
+        const sweep::FollowedSounder& s = followed.at(i);
+        const sweep::Profile& p = s.profile;
+        // Past the last step's crossing, a moved slot's half step, and its window.
+        const double end =
+            sweepUnderWay[i] +
+            sweep::CrossingInPeriod(p, s.chirpTime,
+                                    sweep::StepFrequency(p, sweep::StepCount(p) - 1) /
+                                        units::kHertzPerKilohertz) +
+            sweep::HalfStep(p) + s.windowTo;
+        if (!std::isnan(sweepUnderWay[i]) && (all || now > end)) {
+            sweepUnderWay[i] = std::nan("");
+            emit SweepEnded(s.name, !all);
+        }
+    }
 }
 
 void SweepScheduler::RestartTimer() {
     if (stopped) {
         return;
     }
-    Timer1.SetNextDue(nextStepTime);
+    if (Following()) {
+        const sweep::Slot* next = NextSlot();
+        Timer1.SetNextDue(next ? std::optional<double>(TimeOfDay(next->tuneAt)) : std::nullopt);
+    } else if (phase == Phase::Idle) {
+        // Nothing armed or followed: no tick could find a step, so none comes (the program rests).
+        Timer1.SetEnabled(false);
+        return;
+    } else {
+        Timer1.SetNextDue(nextStepTime);
+    }
     Timer1.SetInterval(sweep::kTickPeriod);
     Timer1.SetEnabled(true);
 }
@@ -296,9 +507,9 @@ void SweepScheduler::Tell(bool isProblem, QString text) {
 }
 
 void SweepScheduler::EmitMessages() {
-    std::vector<Message> pending;
-    pending.swap(messages);
-    for (const Message& message : pending) {
+    std::vector<Message> out;
+    out.swap(messages);
+    for (const Message& message : out) {
         if (message.isProblem) {
             emit Problem(message.text);
         } else {
