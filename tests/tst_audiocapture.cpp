@@ -1,10 +1,12 @@
 // Audio capture from a private PulseAudio server: a ramp written into a pipe source in real time
 // comes out whole and in order, each block stamped after it was written and before it reached
 // the owner; an input that cannot be opened is reported with advice; a stalled capture stops;
-// the stream over it says once that an input which failed delivers sound again.
+// the stream over it says once that an input which failed delivers sound again; a resting
+// stream holds nothing open, and the station rests its input while the next sweep is far.
 
 #include "ionogram/audiocapture.h"
 #include "ionogram/audiostream.h"
+#include "station/station.h"
 #include "support/pulseserver.h"
 
 #include <QScopeGuard>
@@ -304,6 +306,32 @@ private slots:
         writer.quit = true;
         thread.join();
         stream.Stop();
+    }
+
+    // Armed with the first step a minute away, the station lets its input rest once it has
+    // delivered sound, and wakes it when the step is under kAudioWakeLead away.
+    void station_restsTheInputWhileTheSweepIsFar() {
+        double now = 1000; // the station's clock, seconds since midnight
+        Station station([&now] { return now; });
+        RampWriter writer;
+        std::thread thread([&writer, this] { writer.Run(fifo); });
+        const auto stop = qScopeGuard([&] {
+            writer.quit = true;
+            thread.join();
+        });
+        IonogramChoice choice;
+        choice.audioInput = QStringLiteral("radio");
+        choice.save = false;
+        station.ConfigureIonogram(choice);
+        station.SetChirpText(QStringLiteral("150")); // the sweep from 1050 s: first step 1071 s
+        station.Start();
+        const std::optional<double> next = station.Scheduler().SecondsToNextTuning();
+        QVERIFY(next && *next > Station::kAudioRestAbove);
+        QTRY_VERIFY_WITH_TIMEOUT(station.Audio().Delivered(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(station.Audio().Resting(), kWaitMs);
+        now += *next - (Station::kAudioWakeLead - 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!station.Audio().Resting(), kWaitMs);
+        station.Shutdown();
     }
 };
 

@@ -87,6 +87,7 @@ void AudioStream::SetResting(bool rest) {
 void AudioStream::Stop() {
     listening = false;
     resting = false;
+    delivered = false;
     failing = false;
     lastProblem.clear();
     retry.stop();
@@ -116,6 +117,7 @@ void AudioStream::AudioArrived(const QVector<qint16>& samples, double arrival) {
     if (!listening) {
         return;
     }
+    delivered = true;
     if (failing) {
         failing = false;
         lastProblem.clear();

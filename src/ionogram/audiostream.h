@@ -71,6 +71,8 @@ public:
     // seconds later (SamplePlacer::Settings::settleSeconds). Listen and Stop end a rest.
     void SetResting(bool rest);
     bool Resting() const { return resting; }
+    // The input delivered sound since the last Listen.
+    bool Delivered() const { return delivered; }
 
 signals:
     void Placed(const ionogram::PlacedBlock& block);
@@ -89,6 +91,7 @@ private:
     QString input;
     bool listening = false;
     bool resting = false;
+    bool delivered = false;
     bool failing = false; // the user was told the input failed and not yet that it came back
     QString lastProblem;
     QTimer retry;

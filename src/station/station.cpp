@@ -24,6 +24,9 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
         SweepScheduler::Hooks{clock, [this] { return chirpText; }}, *timer, *tuner);
     Attach(*tuner);
     ApplyBand();
+    audioCheck.setInterval(kAudioCheck);
+    audioCheck.setTimerType(Qt::CoarseTimer);
+    connect(&audioCheck, &QTimer::timeout, this, &Station::RestAudio);
     connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
     connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
@@ -57,6 +60,7 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
             });
     connect(scheduler.get(), &SweepScheduler::StepPlanned, this,
             [this](const sweep::SlotTuning& step) {
+                lastTuning = clock();
                 if (IonogramRecorder* r = RecorderFor(step.sounder)) {
                     r->StepPlanned(step);
                 }
@@ -295,8 +299,30 @@ void Station::ConfigureIonogram(const IonogramChoice& choice) {
     listener.SetArchiveFolder(choice.folder);
     if (shutDown || choice.audioInput.isEmpty()) {
         audio.Stop();
+        audioCheck.stop();
     } else {
         audio.Listen(choice.audioInput);
+        audioCheck.start();
+    }
+}
+
+void Station::RestAudio() {
+    if (!audio.Listening()) {
+        return;
+    }
+    const std::optional<double> next = scheduler->SecondsToNextTuning();
+    if (audio.Resting()) {
+        if (listener.Active() || (next && *next < kAudioWakeLead)) {
+            audio.SetResting(false);
+        }
+        return;
+    }
+    // An input is rested only once it has delivered sound, so a failing one is told at once.
+    const bool tunedLately =
+        lastTuning && std::abs(sweep::AroundTheDay(clock(), *lastTuning)) < kAudioTail;
+    if (audio.Delivered() && !listener.Active() && !tunedLately &&
+        (!next || *next > kAudioRestAbove)) {
+        audio.SetResting(true);
     }
 }
 
@@ -417,6 +443,7 @@ void Station::Listen(const std::vector<double>& frequenciesKhz) {
     scheduler->Rest(); // the single sounder and followed sounders give way to listening
     listener.SetTuner(tuner);
     listener.Start(frequenciesKhz);
+    RestAudio(); // listening hears at once
     emit StateChanged();
 }
 
@@ -446,6 +473,7 @@ void Station::Shutdown() {
     listener.Stop();
     recorder.Stop();
     audio.Stop();
+    audioCheck.stop();
     scheduler->Stop();
     timer->onTick = nullptr;
     tuner->Shutdown();

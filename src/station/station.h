@@ -23,12 +23,21 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
 class Station : public QObject {
     Q_OBJECT
 public:
+    // The audio input rests when the radio's next tuning for a sweep is further off than
+    // kAudioRestAbove and the last was kAudioTail ago (its audio is in); it wakes kAudioWakeLead
+    // before the next, time for the capture to open and its samples to be placed again.
+    static constexpr double kAudioRestAbove = 30; // s
+    static constexpr double kAudioWakeLead = 12;  // s
+    static constexpr double kAudioTail = 5;       // s
+    static constexpr std::chrono::milliseconds kAudioCheck{1000};
+
     // clock: seconds since midnight with fraction; seconds since UTC midnight when empty (the
     // sounders count their periods from midnight UTC).
     explicit Station(std::function<double()> clock = {}, QObject* parent = nullptr);
@@ -166,6 +175,9 @@ private:
     std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
     // Tells the backend in use the band the profile tunes.
     void ApplyBand();
+    // Lets the audio input rest while no sweep needs it for a while and nothing listens, and
+    // wakes it in time for the next (checked every kAudioCheck).
+    void RestAudio();
 
     std::function<double()> clock;
     QString chirpText;
@@ -197,6 +209,8 @@ private:
     IonogramRecorder* RecorderFor(const QString& sounder);
     bool started = false;
     ionogram::AudioStream audio;
+    QTimer audioCheck;
+    std::optional<double> lastTuning; // the clock's reading when a sweep last tuned the radio
     IonogramRecorder recorder;
     Propagation propagation;
     Listener listener;

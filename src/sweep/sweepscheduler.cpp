@@ -424,6 +424,35 @@ const sweep::Slot* SweepScheduler::NextSlot() const {
     return pending.empty() ? nullptr : &pending.begin()->second;
 }
 
+std::optional<double> SweepScheduler::SecondsToNextTuning() const {
+    if (stopped) {
+        return std::nullopt;
+    }
+    const double reading = hooks.clock();
+    if (Following()) {
+        const sweep::Slot* next = NextSlot();
+        if (next == nullptr) {
+            return std::nullopt;
+        }
+        // The slot lies on the plan's continuous axis; the reading's day is the one nearest the
+        // last reading's, as Now() would take it.
+        const double base =
+            lastReading < 0
+                ? dayBase
+                : dayBase + (lastReading + sweep::AroundTheDay(reading, lastReading) - reading);
+        return next->tuneAt - (base + reading);
+    }
+    switch (phase) {
+    case Phase::Waiting:
+        return sweep::AroundTheDay(nextStepTime, reading);
+    case Phase::Stepping:
+        return 0.0;
+    case Phase::Idle:
+        break;
+    }
+    return std::nullopt;
+}
+
 void SweepScheduler::SetMof(const QString& name, double mofKhz) {
     auto it = std::find_if(followed.begin(), followed.end(),
                            [&name](const sweep::FollowedSounder& s) { return s.name == name; });

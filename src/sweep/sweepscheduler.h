@@ -95,6 +95,10 @@ public:
     std::int32_t StepFrequency() const { return stepFrequency; }
     // The next followed sounder's slot to tune, if any is planned.
     const sweep::Slot* NextSlot() const;
+    // Seconds from the clock's reading now until the radio is next tuned for a sweep: the single
+    // sounder's next step (0 while stepping), or the next followed sounder's slot; none while
+    // nothing is armed or followed.
+    std::optional<double> SecondsToNextTuning() const;
     // Followed sounders' slots skipped because their audio had begun.
     int LateSlots() const { return late; }
 
