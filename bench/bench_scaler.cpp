@@ -174,14 +174,22 @@ std::vector<CellModes> OnCurves(const RealisticSky& sky, const ScaledTrace& trac
 
 // The cell SNR expected at a mode's nose: in the last column at or under its MOF, where the
 // sounder is heard and no broadcaster floods it (else -inf: the nose does not stand).
-double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
-    double khz = -1;
-    for (double column : sweep.frequenciesKhz) {
-        if (column <= sky.MofKhz(mode)) {
-            khz = std::max(khz, column);
+// The last column at or under the mode's MOF, or -1.
+int NoseColumn(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    int column = -1;
+    for (int c = 0; c < int(sweep.frequenciesKhz.size()); ++c) {
+        const double khz = sweep.frequenciesKhz[c];
+        if (khz <= sky.MofKhz(mode) && (column < 0 || khz > sweep.frequenciesKhz[column])) {
+            column = c;
         }
     }
-    if (khz < 0 || sky.MofKhz(mode) - khz > 100 || !sky.Transmitting(khz) || sky.Flooded(khz)) {
+    return column;
+}
+
+double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    const int column = NoseColumn(sky, mode, sweep);
+    const double khz = column < 0 ? 0 : sweep.frequenciesKhz[column];
+    if (column < 0 || sky.MofKhz(mode) - khz > 100 || !sky.Transmitting(khz) || sky.Flooded(khz)) {
         return -INFINITY;
     }
     double amplitude = 0;
@@ -189,6 +197,25 @@ double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) 
         amplitude += ray.amplitude; // the paths add at the nose's peak, roughly
     }
     return 20 * std::log10(amplitude / (kNoiseRms * std::sqrt(2.0))) + kDechirpGainDb;
+}
+
+// Whether the sweep shows the mode's nose: in the last column at or under its MOF, a peak of
+// kStandingDb or more on one of its rays (within its multipath spread).
+bool NoseSeen(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    const int column = NoseColumn(sky, mode, sweep);
+    if (column < 0) {
+        return false;
+    }
+    const double spread = sky.Config().modes[mode].spreadMs;
+    for (const ColumnPeak& peak : ColumnPeaks(sweep.snrDb[column], sweep.delayFromMs)) {
+        for (const LayerRay& ray : sky.ModeRays(mode, sweep.frequenciesKhz[column])) {
+            if (peak.snrDb >= kStandingDb && peak.delayMs >= ray.delayMs - kCurveMs &&
+                peak.delayMs <= ray.delayMs + spread + kCurveMs) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // How far a mode's low ray runs from the nearest other mode's: per other mode, the median of
@@ -348,9 +375,11 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int split = 0;
     int merged = 0;
     int missed = 0;
-    int off = 0;        // one trace, its MOF off by more than kGrossKhz
-    int clear = 0;      // standing modes whose low ray runs kClearMs or more from any other's
-    int clearGross = 0; // ... and gross errors among them
+    int off = 0;         // one trace, its MOF off by more than kGrossKhz
+    int clear = 0;       // standing modes whose low ray runs kClearMs or more from any other's
+    int clearGross = 0;  // ... and gross errors among them
+    int unseen = 0;      // standing modes whose nose column shows no peak of kStandingDb on them
+    int unseenGross = 0; // ... and gross errors among them
     int bad = 0;
     const int notes = qEnvironmentVariableIsSet("TAVMIROK_SCALER_NOTES")
                           ? qEnvironmentVariableIntValue("TAVMIROK_SCALER_NOTES")
@@ -424,6 +453,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             ++standing;
             const double clearance = ClearanceMs(*sky, m);
             clear += clearance >= kClearMs;
+            const bool seen = NoseSeen(*sky, m, sweep);
+            unseen += !seen;
             const bool single = owned[m].size() == 1 && !mergedInto[m];
             const double error = owned[m].empty()
                                      ? INFINITY
@@ -443,6 +474,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             if (!single || error > kGrossKhz) {
                 ++gross;
                 clearGross += clearance >= kClearMs;
+                unseenGross += !seen;
                 if (bad++ < notes) {
                     bench::Note(
                         QString("real sweep %1: %2 MOF %3 kHz (O %7, nose %8 dB, %9 ms clear): "
@@ -506,6 +538,14 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(100.0 * clearGross / std::max(1, clear), 0, 'f', 1),
                     method + "; the standing modes whose low ray runs (by its median distance) "
                              "0.3 ms or more from every other mode's");
+    bench::PrintRow(
+        "scaler, real skies: standing noses the sweep does not show",
+        QString("%1 of %2 standing modes, %3 of the gross errors")
+            .arg(unseen)
+            .arg(standing)
+            .arg(unseenGross),
+        method + "; no peak of 10 dB or more on the mode's rays in its nose's column, though "
+                 "the sum of its paths' amplitudes stands 10 dB over the noise there");
     bench::PrintRow("scaler, real skies: false traces",
                     QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
                     method + "; traces whose cells lie on no mode's curve");
