@@ -7,7 +7,9 @@
 // TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead;
 // TAVMIROK_SCALER_SEED=N (N > 0) draws another set of sweeps, to check a threshold on.
 // The realistic set (skies of long paths, see realisticsky.h) follows; TAVMIROK_SCALER_DUMP_REAL=N
-// prints its sweep N instead, TAVMIROK_SCALER_REAL_ONLY=1 runs it alone.
+// prints its sweep N instead, TAVMIROK_SCALER_REAL_ONLY=1 runs it alone;
+// TAVMIROK_SCALER_NOTES=N notes its first N gross errors (40 unless set). The preset sky follows;
+// TAVMIROK_SCALER_DUMP_PRESET=N prints its seed N instead and runs nothing else.
 
 #include "benchrow.h"
 #include "core/units.h"
@@ -45,12 +47,14 @@ constexpr double kKeyedShare = 0.05;
 constexpr int kRealisticSweeps = 300;
 constexpr char kRealisticDumpVariable[] = "TAVMIROK_SCALER_DUMP_REAL";
 constexpr char kRealisticOnlyVariable[] = "TAVMIROK_SCALER_REAL_ONLY";
+constexpr char kPresetDumpVariable[] = "TAVMIROK_SCALER_DUMP_PRESET";
 constexpr double kCurveMs = 0.3;     // a trace's cell lies on a mode's curve this near it
 constexpr double kStandingDb = 10;   // a nose standing this far over the noise must be scaled
 constexpr double kGrossKhz = 500;    // a MOF off by more is a gross error
 constexpr double kOwnedShare = 0.5;  // a trace is a mode's when this share of its cells is
 constexpr double kMergedShare = 0.2; // ... and holds another mode too when this share is
 constexpr int kMergedCells = 4;
+constexpr double kClearMs = 0.3; // modes closer than this to another are no longer told apart
 
 double CpuSeconds() {
     timespec now{};
@@ -170,14 +174,22 @@ std::vector<CellModes> OnCurves(const RealisticSky& sky, const ScaledTrace& trac
 
 // The cell SNR expected at a mode's nose: in the last column at or under its MOF, where the
 // sounder is heard and no broadcaster floods it (else -inf: the nose does not stand).
-double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
-    double khz = -1;
-    for (double column : sweep.frequenciesKhz) {
-        if (column <= sky.MofKhz(mode)) {
-            khz = std::max(khz, column);
+// The last column at or under the mode's MOF, or -1.
+int NoseColumn(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    int column = -1;
+    for (int c = 0; c < int(sweep.frequenciesKhz.size()); ++c) {
+        const double khz = sweep.frequenciesKhz[c];
+        if (khz <= sky.MofKhz(mode) && (column < 0 || khz > sweep.frequenciesKhz[column])) {
+            column = c;
         }
     }
-    if (khz < 0 || sky.MofKhz(mode) - khz > 100 || !sky.Transmitting(khz) || sky.Flooded(khz)) {
+    return column;
+}
+
+double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    const int column = NoseColumn(sky, mode, sweep);
+    const double khz = column < 0 ? 0 : sweep.frequenciesKhz[column];
+    if (column < 0 || sky.MofKhz(mode) - khz > 100 || !sky.Transmitting(khz) || sky.Flooded(khz)) {
         return -INFINITY;
     }
     double amplitude = 0;
@@ -185,6 +197,106 @@ double NoseSnrDb(const RealisticSky& sky, int mode, const IonogramSweep& sweep) 
         amplitude += ray.amplitude; // the paths add at the nose's peak, roughly
     }
     return 20 * std::log10(amplitude / (kNoiseRms * std::sqrt(2.0))) + kDechirpGainDb;
+}
+
+// Whether the sweep shows the mode's nose: in the last column at or under its MOF, a peak of
+// kStandingDb or more on one of its rays (within its multipath spread).
+bool NoseSeen(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    const int column = NoseColumn(sky, mode, sweep);
+    if (column < 0) {
+        return false;
+    }
+    const double spread = sky.Config().modes[mode].spreadMs;
+    for (const ColumnPeak& peak : ColumnPeaks(sweep.snrDb[column], sweep.delayFromMs)) {
+        for (const LayerRay& ray : sky.ModeRays(mode, sweep.frequenciesKhz[column])) {
+            if (peak.snrDb >= kStandingDb && peak.delayMs >= ray.delayMs - kCurveMs &&
+                peak.delayMs <= ray.delayMs + spread + kCurveMs) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// How far a mode's low ray runs from the nearest other mode's: per other mode, the median of
+// the two low rays' distance where both are drawn (or, where one takes over at the other's top,
+// as sporadic E hands over to the F modes it blanketed, the step between them); the least of
+// those. INFINITY for a mode alone.
+double ClearanceMs(const RealisticSky& sky, int mode) {
+    constexpr double kFromKhz = 2000;
+    constexpr double kToKhz = 30000;
+    constexpr double kStepKhz = 100;
+    constexpr double kHandOverKhz = 500;
+    auto lowRay = [&](int m, double khz) {
+        const std::vector<LayerRay> rays = sky.ModeCurves(m, khz);
+        return rays.empty() ? NAN : rays.front().delayMs;
+    };
+    double least = INFINITY;
+    for (int other = 0; other < int(sky.Config().modes.size()); ++other) {
+        if (other == mode) {
+            continue;
+        }
+        std::vector<double> apart;
+        double lastMine = NAN; // the last low ray of each, and where
+        double lastMineKhz = 0;
+        double lastOther = NAN;
+        double lastOtherKhz = 0;
+        double handOver = INFINITY;
+        for (double khz = kFromKhz; khz < kToKhz; khz += kStepKhz) {
+            const double mine = lowRay(mode, khz);
+            const double theirs = lowRay(other, khz);
+            if (!std::isnan(mine) && !std::isnan(theirs)) {
+                apart.push_back(std::abs(mine - theirs));
+            } else if (!std::isnan(mine) && !std::isnan(lastOther) &&
+                       khz - lastOtherKhz <= kHandOverKhz) {
+                handOver = std::min(handOver, std::abs(mine - lastOther));
+            } else if (!std::isnan(theirs) && !std::isnan(lastMine) &&
+                       khz - lastMineKhz <= kHandOverKhz) {
+                handOver = std::min(handOver, std::abs(theirs - lastMine));
+            }
+            if (!std::isnan(mine)) {
+                lastMine = mine;
+                lastMineKhz = khz;
+            }
+            if (!std::isnan(theirs)) {
+                lastOther = theirs;
+                lastOtherKhz = khz;
+            }
+        }
+        least = std::min(least, apart.empty() ? handOver : bench::Median(apart));
+    }
+    return least;
+}
+
+// The sky's band plan, each column's peaks with the modes' curves in brackets, and the traces.
+void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSweep& scaled) {
+    const RealisticSkySettings& settings = sky.Config();
+    const int modes = int(settings.modes.size());
+    std::printf("swept %.0f-%.0f silent %.0f-%.0f\n", settings.sweptFromKhz, settings.sweptToKhz,
+                settings.silentFromKhz, settings.silentToKhz);
+    for (double khz : settings.floodedKhz) {
+        std::printf("flooded %.0f\n", khz);
+    }
+    for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
+        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
+        for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
+            std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
+        }
+        for (int m = 0; m < modes; ++m) {
+            for (const LayerRay& r : sky.ModeCurves(m, sweep.frequenciesKhz[c])) {
+                std::printf(" [%d:%.2f]", m, r.delayMs);
+            }
+        }
+        std::printf("\n");
+    }
+    for (const ScaledTrace& t : scaled.traces) {
+        std::printf("trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n", t.number,
+                    t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat), int(t.points.size()));
+        for (const TracePoint& p : t.points) {
+            std::printf(" %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
+        }
+        std::printf("\n");
+    }
 }
 
 // TAVMIROK_SCALER_CACHE=FILE keeps the realistic set's sweeps in FILE, made on the first run and
@@ -263,7 +375,15 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int split = 0;
     int merged = 0;
     int missed = 0;
+    int off = 0;         // one trace, its MOF off by more than kGrossKhz
+    int clear = 0;       // standing modes whose low ray runs kClearMs or more from any other's
+    int clearGross = 0;  // ... and gross errors among them
+    int unseen = 0;      // standing modes whose nose column shows no peak of kStandingDb on them
+    int unseenGross = 0; // ... and gross errors among them
     int bad = 0;
+    const int notes = qEnvironmentVariableIsSet("TAVMIROK_SCALER_NOTES")
+                          ? qEnvironmentVariableIntValue("TAVMIROK_SCALER_NOTES")
+                          : 40;
     bool dump = false;
     const int dumpSweep = qEnvironmentVariableIntValue(kRealisticDumpVariable, &dump);
     for (int s = 0; s < kRealisticSweeps; ++s) {
@@ -319,33 +439,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             NoseSnrDb(*sky, m, sweep), int(owned[m].size()),
                             mergedInto[m] ? " merged" : "");
             }
-            std::printf("swept %.0f-%.0f silent %.0f-%.0f\n", settings.sweptFromKhz,
-                        settings.sweptToKhz, settings.silentFromKhz, settings.silentToKhz);
-            for (double khz : settings.floodedKhz) {
-                std::printf("flooded %.0f\n", khz);
-            }
-            for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
-                std::printf("%.0f %d:", sweep.frequenciesKhz[c],
-                            int(ColumnFlooded(sweep.snrDb[c])));
-                for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
-                    std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
-                }
-                for (int m = 0; m < modes; ++m) {
-                    for (const LayerRay& r : sky->ModeCurves(m, sweep.frequenciesKhz[c])) {
-                        std::printf(" [%d:%.2f]", m, r.delayMs);
-                    }
-                }
-                std::printf("\n");
-            }
-            for (const ScaledTrace& t : scaled.traces) {
-                std::printf("trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n",
-                            t.number, t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat),
-                            int(t.points.size()));
-                for (const TracePoint& p : t.points) {
-                    std::printf(" %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
-                }
-                std::printf("\n");
-            }
+            DumpSky(*sky, sweep, scaled);
             std::exit(0);
         }
         for (int m = 0; m < modes; ++m) {
@@ -357,6 +451,10 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                 continue;
             }
             ++standing;
+            const double clearance = ClearanceMs(*sky, m);
+            clear += clearance >= kClearMs;
+            const bool seen = NoseSeen(*sky, m, sweep);
+            unseen += !seen;
             const bool single = owned[m].size() == 1 && !mergedInto[m];
             const double error = owned[m].empty()
                                      ? INFINITY
@@ -372,17 +470,25 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                     oErrors.push_back(std::abs(oMof - sky->OMofKhz(m)));
                 }
             }
+            off += single && error > kGrossKhz;
             if (!single || error > kGrossKhz) {
                 ++gross;
-                if (bad++ < 40) {
-                    bench::Note(QString("real sweep %1: %2 MOF %3 kHz: %4 trace(s)%5, MOF %6 kHz")
-                                    .arg(s)
-                                    .arg(settings.modes[m].name.c_str())
-                                    .arg(sky->MofKhz(m), 0, 'f', 0)
-                                    .arg(owned[m].size())
-                                    .arg(mergedInto[m] ? " merged with another mode" : "")
-                                    .arg(owned[m].empty() ? 0.0 : scaled.traces[owned[m][0]].mofKhz,
-                                         0, 'f', 0));
+                clearGross += clearance >= kClearMs;
+                unseenGross += !seen;
+                if (bad++ < notes) {
+                    bench::Note(
+                        QString("real sweep %1: %2 MOF %3 kHz (O %7, nose %8 dB, %9 ms clear): "
+                                "%4 trace(s)%5, MOF %6 kHz")
+                            .arg(s)
+                            .arg(settings.modes[m].name.c_str())
+                            .arg(sky->MofKhz(m), 0, 'f', 0)
+                            .arg(owned[m].size())
+                            .arg(mergedInto[m] ? " merged with another mode" : "")
+                            .arg(owned[m].empty() ? 0.0 : scaled.traces[owned[m][0]].mofKhz, 0, 'f',
+                                 0)
+                            .arg(sky->OMofKhz(m), 0, 'f', 0)
+                            .arg(NoseSnrDb(*sky, m, sweep), 0, 'f', 1)
+                            .arg(clearance, 0, 'f', 2));
                 }
             }
         }
@@ -414,11 +520,32 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(bench::Percentile(mofErrors, 0.9), 0, 'f', 0),
                     method);
     bench::PrintRow("scaler, real skies: gross errors",
-                    QString("%1 of %2 (%3 %)")
+                    QString("%1 of %2 (%3 %): missed %4, split %5, merged %6, one trace with "
+                            "its MOF off %7")
                         .arg(gross)
                         .arg(standing)
-                        .arg(100.0 * gross / std::max(1, standing), 0, 'f', 1),
-                    method + "; missed, split, merged or MOF off by more than 500 kHz");
+                        .arg(100.0 * gross / std::max(1, standing), 0, 'f', 1)
+                        .arg(missed)
+                        .arg(split)
+                        .arg(merged)
+                        .arg(off),
+                    method + "; missed, split, merged (a mode may be both split and merged) or "
+                             "MOF off by more than 500 kHz");
+    bench::PrintRow("scaler, real skies: gross errors, modes clear of the others",
+                    QString("%1 of %2 (%3 %)")
+                        .arg(clearGross)
+                        .arg(clear)
+                        .arg(100.0 * clearGross / std::max(1, clear), 0, 'f', 1),
+                    method + "; the standing modes whose low ray runs (by its median distance) "
+                             "0.3 ms or more from every other mode's");
+    bench::PrintRow(
+        "scaler, real skies: standing noses the sweep does not show",
+        QString("%1 of %2 standing modes, %3 of the gross errors")
+            .arg(unseen)
+            .arg(standing)
+            .arg(unseenGross),
+        method + "; no peak of 10 dB or more on the mode's rays in its nose's column, though "
+                 "the sum of its paths' amplitudes stands 10 dB over the noise there");
     bench::PrintRow("scaler, real skies: false traces",
                     QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
                     method + "; traces whose cells lie on no mode's curve");
@@ -441,8 +568,13 @@ void PresetSet(SyntheticSweeps* maker, std::uint32_t seedSet) {
     int within = 0;
     int extra = 0;
     for (int s = 0; s < kSeeds; ++s) {
-        const ScaledSweep scaled =
-            ScaleSweep(maker->Make({}, 40000 + s + 10000 * seedSet, {}, sky));
+        const IonogramSweep sweep = maker->Make({}, 40000 + s + 10000 * seedSet, {}, sky);
+        const ScaledSweep scaled = ScaleSweep(sweep);
+        bool dump = false;
+        if (qEnvironmentVariableIntValue(kPresetDumpVariable, &dump) == s && dump) {
+            DumpSky(*sky, sweep, scaled);
+            std::exit(0);
+        }
         std::vector<int> owned(modes, 0);
         std::vector<double> error(modes, INFINITY);
         for (const ScaledTrace& trace : scaled.traces) {
@@ -490,6 +622,10 @@ int main() {
     bool dump = false;
     const std::uint32_t seedSet = qEnvironmentVariableIntValue("TAVMIROK_SCALER_SEED");
     const std::uint32_t shift = 10000 * seedSet; // noise seeds of the set
+    if (qEnvironmentVariableIsSet(kPresetDumpVariable)) {
+        PresetSet(&maker, seedSet);
+        return 0;
+    }
     if (qEnvironmentVariableIsSet(kRealisticDumpVariable) ||
         qEnvironmentVariableIsSet(kRealisticOnlyVariable)) {
         std::vector<double> realCpuMs;
