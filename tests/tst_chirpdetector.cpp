@@ -66,9 +66,11 @@ std::vector<float> Audio(double fs, double first, double seconds, const std::vec
     return out;
 }
 
-// Everything the detector reports for the audio fed in blocks of blockSeconds, then a gap.
+// Everything the detector reports for the audio fed in blocks of blockSeconds, then a gap; the
+// weak detections too when `weak`.
 std::vector<ChirpDetection> Detect(ChirpDetector* detector, const std::vector<float>& audio,
-                                   double first, double fs, double blockSeconds) {
+                                   double first, double fs, double blockSeconds,
+                                   bool weak = false) {
     std::vector<ChirpDetection> all;
     const auto block = std::size_t(blockSeconds * fs);
     for (std::size_t at = 0; at < audio.size(); at += block) {
@@ -79,6 +81,7 @@ std::vector<ChirpDetection> Detect(ChirpDetector* detector, const std::vector<fl
     }
     auto rest = detector->Gap();
     all.insert(all.end(), rest.begin(), rest.end());
+    std::erase_if(all, [weak](const ChirpDetection& d) { return d.weak && !weak; });
     return all;
 }
 
@@ -99,6 +102,35 @@ class TestChirpDetector : public QObject {
     Q_OBJECT
 
 private slots:
+    // A peak over the threshold is a crossing; one under it but over completingDb is passed on
+    // marked weak; one under both is not heard. The same 10 dB crossing (some 20 dB out of the
+    // filter) against thresholds around it.
+    void peakUnderTheThreshold_markedWeak_data() {
+        QTest::addColumn<double>("thresholdDb");
+        QTest::addColumn<double>("completingDb");
+        QTest::addColumn<int>("heard"); // 0 nothing, 1 weak, 2 a crossing
+        QTest::newRow("over the threshold") << 15.0 << 10.0 << 2;
+        QTest::newRow("between the two") << 40.0 << 15.0 << 1;
+        QTest::newRow("under both") << 40.0 << 35.0 << 0;
+    }
+    void peakUnderTheThreshold_markedWeak() {
+        QFETCH(double, thresholdDb);
+        QFETCH(double, completingDb);
+        QFETCH(int, heard);
+        constexpr double fs = 8000;
+        const double first = 1796601600;
+        const double pass = first + 2.0137;
+        const auto audio = Audio(fs, first, 4, {{pass, 500, 10, false}});
+        ChirpDetectorSettings settings;
+        settings.sampleRate = fs;
+        settings.thresholdDb = thresholdDb;
+        settings.completingDb = completingDb;
+        ChirpDetector detector(settings);
+        const auto found = Detect(&detector, audio, first, fs, 0.02, true);
+        const ChirpDetection* best = Best(found, pass);
+        QCOMPARE(best == nullptr ? 0 : best->weak ? 1 : 2, heard);
+    }
+
     void crossing_atItsInstantRateAndDirection_data() {
         QTest::addColumn<double>("fs");
         QTest::addColumn<double>("rate");

@@ -39,6 +39,14 @@ std::vector<ChirpDetection> operator+(std::vector<ChirpDetection> a,
     return a;
 }
 
+// The same detections marked weak (under the detector's threshold).
+std::vector<ChirpDetection> Weak(std::vector<ChirpDetection> detections) {
+    for (ChirpDetection& d : detections) {
+        d.weak = true;
+    }
+    return detections;
+}
+
 // "rate period:chirp xheard", the listeners' notation with the count.
 QStringList Describe(const std::vector<HeardSounder>& sounders) {
     QStringList out;
@@ -114,6 +122,27 @@ private slots:
                    Heard(500, 60, 54, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})
             << QStringList{"100 300:78.003 x7", "500 60:54.003 x14", "82 720:41.003 x3"}
             << QStringList{} << false;
+        QTest::newRow("a weak one completes two crossings")
+            << Heard(500, 60, 54, {0, 2}) + Weak(Heard(500, 60, 54, {1}, 11))
+            << QStringList{"500 60:54.003 x3"} << QStringList{} << false;
+        QTest::newRow("a weak one before two crossings completes them")
+            << Weak(Heard(500, 60, 54, {0}, 11)) + Heard(500, 60, 54, {1, 2})
+            << QStringList{"500 60:54.003 x3"} << QStringList{} << false;
+        QTest::newRow("weak ones never make a sounder of one crossing")
+            << Heard(500, 60, 54, {0}) + Weak(Heard(500, 60, 54, {1, 2}, 11)) << QStringList{}
+            << QStringList{"500 0:36054.003 x1"} << false;
+        QTest::newRow("weak ones continue a confirmed sounder")
+            << Heard(500, 60, 54, {0, 1, 2}) + Weak(Heard(500, 60, 54, {4}, 11))
+            << QStringList{"500 60:54.003 x4"} << QStringList{} << false;
+        // Speech or noise making weak detections by the second: one a period from a crossing
+        // is chance.
+        std::vector<ChirpDetection> crowd;
+        for (int k = 0; k < 200; ++k) {
+            crowd.push_back({kMidnight + 36000 - 100 + 0.7 + 1.4 * k, 500, 11, false, true});
+        }
+        QTest::newRow("weak ones among many count for nothing")
+            << Heard(500, 60, 54, {0, 2}) + Weak(Heard(500, 60, 54, {1}, 11)) + crowd
+            << QStringList{} << QStringList{"500 120:54.003 x2"} << false;
         QTest::newRow("falling only: LSB")
             << Heard(100, 300, 78, {0, 1, 2}, 20, true) << QStringList{} << QStringList{} << true;
         QTest::newRow("falling and rising sounders: not LSB")

@@ -109,6 +109,7 @@ struct ChirpDetector::State {
         double pendingStart = 0;        // epoch seconds of the template's first sample
         double pendingPower = 0;
         double pendingFloor = 1;
+        bool pendingWeak = false;
     };
 
     // Where the samples of the current stream lie in time: from input index `start` on, sample
@@ -284,12 +285,13 @@ struct ChirpDetector::State {
         d.rateKhzPerS = filter.rateHz / units::kHertzPerKilohertz;
         d.snrDb = 10 * std::log10(filter.pendingPower / filter.pendingFloor);
         d.falling = filter.falling;
+        d.weak = filter.pendingWeak;
         out->push_back(d);
     }
 
     // Runs the matched filters over decimated[0, blockLength) (zero-padded when fewer remain)
     // and judges lags up to `lags` (even).
-    void Process(int available, int lags, bool updateAverage, double thresholdDb,
+    void Process(int available, int lags, bool updateAverage, const ChirpDetectorSettings& settings,
                  std::vector<ChirpDetection>* out) {
         const int n = blockLength;
         std::fill(real, real + n, 0.0f);
@@ -365,7 +367,9 @@ struct ChirpDetector::State {
             if (valid < kFewestLagsForFloor / 2) {
                 continue;
             }
-            const double threshold = std::pow(10.0, (thresholdDb + filter.raiseDb) / 10);
+            const double strong = std::pow(10.0, (settings.thresholdDb + filter.raiseDb) / 10);
+            const double threshold =
+                std::min(strong, std::pow(10.0, (settings.completingDb + filter.raiseDb) / 10));
             std::fill(product, product + half, Complex(0, 0));
             for (int k = 0; k < bins; ++k) {
                 product[bandFrom + k] = whitened[k] * filter.spectrum[k];
@@ -399,7 +403,8 @@ struct ChirpDetector::State {
                     OwnSidelobes(filter);
                     sidelobesMade = true;
                 }
-                if (power[j] < threshold * LocalFloor(j, valid)) {
+                const double local = LocalFloor(j, valid);
+                if (power[j] < threshold * local) {
                     continue;
                 }
                 // Parabola through the neighbours for the peak's place and height between lags.
@@ -421,6 +426,8 @@ struct ChirpDetector::State {
                 filter.pendingStart = lagTime + offset * 2 * step;
                 filter.pendingPower = peak;
                 filter.pendingFloor = floor;
+                // Strong only over both floors, as every detection was before weak ones were.
+                filter.pendingWeak = peak < strong * floor || power[j] < strong * local;
             }
         }
     }
@@ -431,11 +438,11 @@ struct ChirpDetector::State {
     }
 
     // Judges what is left of the stream and ends it.
-    void Flush(double thresholdDb, std::vector<ChirpDetection>* out) {
+    void Flush(const ChirpDetectorSettings& settings, std::vector<ChirpDetection>* out) {
         const int available = int(decimated.size());
         if (streaming && available > 0) {
             // Fewer than a block remain: zero-padded, every lag whose template fits is judged.
-            Process(available, available & ~1, false, thresholdDb, out);
+            Process(available, available & ~1, false, settings, out);
         }
         for (Filter& filter : filters) {
             Emit(filter, out);
@@ -555,14 +562,14 @@ std::vector<ChirpDetection> ChirpDetector::Feed(std::span<const float> samples,
         return out;
     }
     if (s.streaming && std::abs(firstSampleTime - s.expectedNext) > kJoinToleranceS) {
-        s.Flush(settings.thresholdDb, &out);
+        s.Flush(settings, &out);
     }
     s.streaming = true;
     s.anchors.push_back({s.inputCount, firstSampleTime, sampleInterval});
     s.expectedNext = firstSampleTime + double(samples.size()) * sampleInterval;
     s.Decimate(samples);
     while (int(s.decimated.size()) >= s.blockLength) {
-        s.Process(s.blockLength, s.advance, true, settings.thresholdDb, &out);
+        s.Process(s.blockLength, s.advance, true, settings, &out);
         s.Consume(s.advance);
     }
     std::sort(out.begin(), out.end(),
@@ -572,7 +579,7 @@ std::vector<ChirpDetection> ChirpDetector::Feed(std::span<const float> samples,
 
 std::vector<ChirpDetection> ChirpDetector::Gap() {
     std::vector<ChirpDetection> out;
-    state->Flush(settings.thresholdDb, &out);
+    state->Flush(settings, &out);
     std::sort(out.begin(), out.end(),
               [](const ChirpDetection& a, const ChirpDetection& b) { return a.time < b.time; });
     return out;
@@ -580,7 +587,7 @@ std::vector<ChirpDetection> ChirpDetector::Gap() {
 
 void ChirpDetector::Reset() {
     std::vector<ChirpDetection> dropped;
-    state->Flush(settings.thresholdDb, &dropped);
+    state->Flush(settings, &dropped);
     state->blocksAveraged = 0;
     for (auto& filter : state->filters) {
         filter.pending = false;

@@ -9,6 +9,8 @@
 // they are. A peak is a sweep only if its energy comes from all over the passband (the parts of
 // the template, each a slice of the band, share it), not from the few slices a keyed carrier's
 // edge, an RTTY shift or a PSK reversal fills. Slower rates' filters, which gain more, need more.
+// Peaks a few dB under the threshold are passed on marked weak, for the grouping to complete a
+// sounder with: at 500 kHz/s on a busy band a crossing at 6 dB stands only just over it.
 // FFTW plans are made once, at construction.
 
 #include <memory>
@@ -21,6 +23,10 @@ struct ChirpDetectorSettings {
     double sampleRate = 48000; // of the audio fed; 8000 and up
     std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
     double thresholdDb = 13; // matched filter output over its floor; slower rates need more
+    // Weaker peaks, down to this, are passed on marked weak: too many for crossings of their own
+    // (noise alone makes thousands an hour), they can still complete a sounder whose other
+    // crossings were heard (see SounderGrouper). Slower rates need as much more.
+    double completingDb = 10;
 };
 
 // One sweep heard crossing the dial frequency.
@@ -30,6 +36,7 @@ struct ChirpDetection {
     double rateKhzPerS = 0;
     double snrDb = 0;     // matched filter output over its floor
     bool falling = false; // heard as a falling tone: the radio is in LSB
+    bool weak = false;    // under the threshold, over completingDb: only completes a sounder
 
     bool operator==(const ChirpDetection&) const = default;
 };

@@ -109,6 +109,9 @@ bool ByTime(const ChirpDetection& a, const ChirpDetection& b) {
 } // namespace
 
 bool SounderGrouper::Add(const ChirpDetection& detection) {
+    if (detection.weak) {
+        return AddWeak(detection);
+    }
     // One crossing seen by several filters: the first taken stands unless this one is heard
     // better; a weaker echo of a sounder's crossing changes nothing.
     for (Track& track : tracks) {
@@ -156,6 +159,65 @@ bool SounderGrouper::Add(const ChirpDetection& detection) {
     }
     Prune(detection.time);
     return changed;
+}
+
+bool SounderGrouper::AddWeak(const ChirpDetection& detection) {
+    // Beside a crossing taken, a weak detection is another filter's view of it.
+    for (const Track& track : tracks) {
+        if (std::abs(track.shown.lastHeard - detection.time) <=
+            std::max(CrossingSpan(track.shown.rateKhzPerS), CrossingSpan(detection.rateKhzPerS))) {
+            return false;
+        }
+    }
+    for (auto c = pool.rbegin(); c != pool.rend() && c->time >= detection.time - kRecentSeconds;
+         ++c) {
+        if (std::abs(c->time - detection.time) <=
+            std::max(CrossingSpan(c->rateKhzPerS), CrossingSpan(detection.rateKhzPerS))) {
+            return false;
+        }
+    }
+    if (FewWeak(detection) && Join(detection)) {
+        ++crossingCount;
+        Prune(detection.time);
+        return true;
+    }
+    weak.insert(std::upper_bound(weak.begin(), weak.end(), detection, ByTime), detection);
+    const double forgetBefore = weak.back().time - kPoolSeconds;
+    weak.erase(weak.begin(), std::find_if(weak.begin(), weak.end(), [forgetBefore](const auto& c) {
+                   return c.time >= forgetBefore;
+               }));
+    if (weak.size() > kMostWeak) {
+        weak.erase(weak.begin(), weak.end() - long(kMostWeak));
+    }
+    if (!ConfirmFromPool(detection)) {
+        return false;
+    }
+    ++crossingCount;
+    Prune(detection.time);
+    return true;
+}
+
+bool SounderGrouper::FewWeak(const ChirpDetection& like) const {
+    ChirpDetection from;
+    from.time = like.time - kWeakRateSeconds;
+    int count = 0;
+    for (auto w = std::lower_bound(weak.begin(), weak.end(), from, ByTime);
+         w != weak.end() && w->time <= like.time; ++w) {
+        count += w->rateKhzPerS == like.rateKhzPerS && w->falling == like.falling ? 1 : 0;
+    }
+    return count * 2 * kToleranceS / kWeakRateSeconds <= kWeakByChance;
+}
+
+const ChirpDetection* SounderGrouper::WeakNear(double time, const ChirpDetection& like) const {
+    ChirpDetection from;
+    from.time = time - kToleranceS;
+    for (auto w = std::lower_bound(weak.begin(), weak.end(), from, ByTime);
+         w != weak.end() && w->time <= time + kToleranceS; ++w) {
+        if (w->rateKhzPerS == like.rateKhzPerS && w->falling == like.falling) {
+            return &*w;
+        }
+    }
+    return nullptr;
 }
 
 void SounderGrouper::Listed(const ChirpDetection& crossing) {
@@ -231,9 +293,10 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
             alike.push_back(i);
         }
     }
-    if (int(alike.size()) < kConfirmingCrossings) {
+    if (int(alike.size()) < kStrongToConfirm) {
         return false;
     }
+    const bool weakCount = FewWeak(crossing);
     for (int period : CandidatePeriods()) {
         std::vector<std::size_t> group;
         for (std::size_t i : alike) {
@@ -241,20 +304,38 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
                 group.push_back(i);
             }
         }
+        if (int(group.size()) < kStrongToConfirm) {
+            continue;
+        }
+        // Weak detections a period before or after the crossings fill in the ones missed.
+        std::vector<const ChirpDetection*> members;
+        for (std::size_t g : group) {
+            members.push_back(&pool[g]);
+            for (const double side : {-1.0, 1.0}) {
+                if (!weakCount) {
+                    break;
+                }
+                const ChirpDetection* w = WeakNear(pool[g].time + side * period, crossing);
+                if (w != nullptr && std::find(members.begin(), members.end(), w) == members.end()) {
+                    members.push_back(w);
+                }
+            }
+        }
+        std::sort(
+            members.begin(), members.end(),
+            [](const ChirpDetection* a, const ChirpDetection* b) { return a->time < b->time; });
         int exact = 0;
-        for (std::size_t g = 1; g < group.size(); ++g) {
-            if (std::abs(pool[group[g]].time - pool[group[g - 1]].time - period) <= kToleranceS) {
+        for (std::size_t g = 1; g < members.size(); ++g) {
+            if (std::abs(members[g]->time - members[g - 1]->time - period) <= kToleranceS) {
                 ++exact;
             }
         }
-        if (int(group.size()) < kConfirmingCrossings || exact < kConfirmingIntervals) {
+        if (int(members.size()) < kConfirmingCrossings || exact < kConfirmingIntervals) {
             continue;
         }
-        std::vector<const ChirpDetection*> members;
         Track track;
-        for (std::size_t g : group) {
-            members.push_back(&pool[g]);
-            track.snr.push_back(pool[g].snrDb);
+        for (const ChirpDetection* c : members) {
+            track.snr.push_back(c->snrDb);
         }
         track.shown = Describe(members, period, listenKhz);
         track.shown.confirmed = true;
@@ -264,9 +345,18 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
             const double fromFirst = c->time - listenKhz / crossing.rateKhzPerS - track.firstStart;
             track.offsetSum += fromFirst - period * std::round(fromFirst / period);
         }
+        std::vector<ChirpDetection> taken;
+        for (const ChirpDetection* c : members) {
+            if (c->weak) {
+                taken.push_back(*c);
+            }
+        }
         for (auto g = group.rbegin(); g != group.rend(); ++g) {
             pool.erase(pool.begin() + long(*g));
         }
+        std::erase_if(weak, [&taken](const ChirpDetection& c) {
+            return std::find(taken.begin(), taken.end(), c) != taken.end();
+        });
         tracks.push_back(std::move(track));
         Show();
         return true;

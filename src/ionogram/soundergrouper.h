@@ -46,16 +46,28 @@ double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
 // starts one. A group is listed while a crossing could still join it and confirm it (two of its
 // periods, or of the longest one while the period is open, after its last crossing), and only
 // the newest kMostUnconfirmed are kept, so reading the list costs the same after a day.
+// Weak detections (ChirpDetection::weak) are never crossings of their own: they are kept aside,
+// unlisted, and count only where they continue a confirmed sounder or lie one period from the
+// crossings of one that kStrongToConfirm crossings over the threshold have begun, and only
+// while they are few (where speech or noise make them by the second, one lying a period from a
+// crossing by chance is no evidence).
 class SounderGrouper {
 public:
     static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
     // Unconfirmed crossings are kept this long: three of the longest periods and a minute.
     static constexpr double kPoolSeconds = 3 * 3600 + 60;
     static constexpr std::size_t kMostUnconfirmed = 30; // rows of the unconfirmed list
+    static constexpr int kStrongToConfirm = 2;          // of the three confirming crossings
+    static constexpr std::size_t kMostWeak = 20000;     // weak detections kept (noise makes many)
+    // Weak detections count while this many or fewer are expected by chance within kToleranceS
+    // of a given instant, from their rate over the last kWeakRateSeconds.
+    static constexpr double kWeakByChance = 0.005;
+    static constexpr double kWeakRateSeconds = 300;
 
     explicit SounderGrouper(double listenKhz) : listenKhz(listenKhz) {}
 
-    // Takes a detection (in about time order); returns true when the confirmed sounders changed.
+    // Takes a detection (in about time order); returns true when the confirmed sounders changed
+    // (for a weak one: when it was taken as a crossing).
     bool Add(const ChirpDetection& detection);
 
     const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
@@ -88,7 +100,12 @@ private:
     };
 
     bool Join(const ChirpDetection& crossing);
+    bool AddWeak(const ChirpDetection& detection);
     bool ConfirmFromPool(const ChirpDetection& crossing);
+    // Whether weak detections like `like` (rate, direction) are few enough to count at its time.
+    bool FewWeak(const ChirpDetection& like) const;
+    // The weak detection like `like` (rate, direction) within kToleranceS of `time`, or none.
+    const ChirpDetection* WeakNear(double time, const ChirpDetection& like) const;
     void Show();
     void Listed(const ChirpDetection& crossing);
     // Drops from the list the crossings no longer in the pool (confirmed or replaced) and the
@@ -98,6 +115,7 @@ private:
     double listenKhz;
     long long crossingCount = 0;
     std::vector<ChirpDetection> pool; // by time
+    std::vector<ChirpDetection> weak; // by time, the last kPoolSeconds and kMostWeak
     std::vector<Track> tracks;
     std::vector<HeardSounder> confirmed;
     std::vector<HeardSounder> fallingConfirmed;

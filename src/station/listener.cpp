@@ -112,10 +112,16 @@ void Listener::Take(const std::vector<ionogram::ChirpDetection>& detections) {
     ionogram::SounderGrouper& grouper = *heard[current];
     bool changed = false;
     for (const ionogram::ChirpDetection& d : detections) {
-        emit Detected(grouper.ListenKhz(), d);
+        // A weak detection is told only once it has completed or continued a sounder.
+        if (!d.weak) {
+            emit Detected(grouper.ListenKhz(), d);
+        }
         const auto before = grouper.Confirmed().size();
         if (!grouper.Add(d)) {
             continue;
+        }
+        if (d.weak) {
+            emit Detected(grouper.ListenKhz(), d);
         }
         changed = true;
         for (const ionogram::HeardSounder& s : grouper.Confirmed()) {
