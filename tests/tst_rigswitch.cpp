@@ -44,8 +44,8 @@ private slots:
         FakeRigctld rigctld;
         QVERIFY(rigctld.Listen());
         CHECKED(Choose(*rig.form, &RigDialog::networkButton, rigctld.Address()));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->station.Rig().State().connected, kWaitMs);
-        QVERIFY(!rig.form->link.PortIsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.connected, kWaitMs);
+        QVERIFY(rig.form->Feed().Snap().rig.backend != QLatin1String("civ"));
         {
             // Nobody holds the port now.
             QSerialPort port(rig.sim.DevicePath());
@@ -59,7 +59,9 @@ private slots:
         QCOMPARE(rig.Frames().size(), 2);
 
         CHECKED(Choose(*rig.form, &RigDialog::civButton));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->link.PortIsOpen(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.backend == QLatin1String("civ") &&
+                                     rig.form->Feed().Snap().rig.connected,
+                                 kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(rigctld.Current() == nullptr ||
                                      rigctld.Current()->state() != QAbstractSocket::ConnectedState,
                                  kWaitMs);

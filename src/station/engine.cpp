@@ -9,13 +9,32 @@
 #include <sched.h>
 #endif
 
-Engine::Engine(const StationSettings& settings) {
+Engine::Engine(const StationSettings& settings) : Engine(settings, Options()) {}
+
+Engine::Engine(const StationSettings& settings, Options options)
+    : Engine(std::optional<StationSettings>(settings), std::move(options)) {}
+
+Engine::Engine(Options options) : Engine(std::optional<StationSettings>(), std::move(options)) {}
+
+Engine::Engine(const std::optional<StationSettings>& settings, Options options)
+    : ownThread(options.ownThread) {
+    const auto make = [this, &settings, &options] {
+        station = new Station(options.clock);
+        if (settings) {
+            station->Apply(*settings);
+        }
+        feed = new StationFeed(*station);
+    };
+    if (!ownThread) {
+        make();
+        return;
+    }
     thread.setObjectName(QStringLiteral("station"));
     context.moveToThread(&thread);
     thread.start();
     QMetaObject::invokeMethod(
         &context,
-        [this, &settings] {
+        [&make] {
 #ifdef Q_OS_UNIX
             // Ahead of ordinary threads where the system allows it (an rtprio limit); where it
             // refuses, the thread runs at the ordinary priority.
@@ -23,22 +42,22 @@ Engine::Engine(const StationSettings& settings) {
             param.sched_priority = kRealTimePriority;
             (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
 #endif
-            station = new Station;
-            station->Apply(settings);
-            feed = new StationFeed(*station);
+            make();
         },
         Qt::BlockingQueuedConnection);
 }
 
 Engine::~Engine() {
-    QMetaObject::invokeMethod(
-        &context,
-        [this] {
-            delete feed;
-            station->Shutdown();
-            delete station;
-        },
-        Qt::BlockingQueuedConnection);
+    const auto end = [this] {
+        delete feed;
+        station->Shutdown();
+        delete station;
+    };
+    if (!ownThread) {
+        end();
+        return;
+    }
+    QMetaObject::invokeMethod(&context, end, Qt::BlockingQueuedConnection);
     thread.quit();
     thread.wait();
 }
