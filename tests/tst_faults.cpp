@@ -284,6 +284,7 @@ private slots:
         QCOMPARE(form.Feed().Snap().stored.radioAdress, 0);
         QVERIFY(!form.Feed().Snap().rig.connected);
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        QTRY_VERIFY(!VisibleMessageBoxTexts().isEmpty());
         QCOMPARE(DrainMessages(),
                  QStringList(QStringLiteral(
                      "The chirp time \"soon\" is not a number of seconds from 0 to 299. Type the "

@@ -309,7 +309,7 @@ private slots:
         dialogs[0]->savedList->item(0)->setCheckState(Qt::Unchecked);
         dialogs[0]->savedList->item(1)->setCheckState(Qt::Unchecked);
         QTest::mouseClick(dialogs[0]->okButton, Qt::LeftButton);
-        QVERIFY(form.Text2->isEnabled());
+        QTRY_VERIFY(form.Text2->isEnabled());
         QCOMPARE(form.Text2->toolTip(), tip);
         QVERIFY(
             form.statusLine->text().endsWith(QStringLiteral("Press Start to follow the sounder.")));
@@ -430,6 +430,7 @@ private slots:
             about.reset(form.AboutDialog());
             shown = about.get();
         } else if (window == QLatin1String("messageBox")) {
+            QTRY_VERIFY(VisibleMessageBox());
             shown = VisibleMessageBox();
         }
         QVERIFY(shown);

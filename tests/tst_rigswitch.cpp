@@ -71,6 +71,22 @@ private slots:
         QVERIFY(!rigctld.lines.contains("F " + QByteArray::number(StepHz(3))));
         QCOMPARE(VisibleMessageBoxTexts(), QStringList());
     }
+
+    // A connection's outcome comes from the station's thread as an event: a rig chosen in Rig
+    // Control that cannot connect is told in a box, as the port at load is.
+    void chosenRigCannotConnect_toldInBox() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("Tavmirok.conf"));
+        WriteSettingsFile(ini, {.comPort = QStringLiteral("/dev/tavmirok-none")});
+        Form1 form({{}, ini});
+        form.Load();
+        QTRY_VERIFY(!VisibleMessageBoxTexts().isEmpty());
+        QCOMPARE(DrainMessages().size(), 1); // the port at load
+        CHECKED(Choose(form, &RigDialog::civButton));
+        QTRY_COMPARE(VisibleMessageBoxTexts().size(), 1);
+        QVERIFY2(VisibleMessageBoxTexts().constFirst().contains(QStringLiteral("no such device")),
+                 qPrintable(VisibleMessageBoxTexts().constFirst()));
+    }
 };
 
 QTEST_MAIN(TestRigSwitch)

@@ -21,19 +21,12 @@ public:
     // writer's, which must win at the step's instant.
     static constexpr int kRealTimePriority = 5;
 
-    struct Options {
-        // Seconds since midnight with fraction, read on the station's thread (and wherever else
-        // the caller reads it: it must be safe to read from both); UTC when empty.
-        std::function<double()> clock;
-        // false: the station runs on the caller's thread, its commands done at once.
-        bool ownThread = true;
-    };
-
     // Starts the thread and makes the station on it with these settings; returns once it is made.
     explicit Engine(const StationSettings& settings);
-    Engine(const StationSettings& settings, Options options);
-    // The same with the station's own defaults: the settings come later through the feed.
-    explicit Engine(Options options);
+    // The same with the station's own defaults (the settings come later through the feed), on
+    // this clock: seconds since midnight with fraction, read on the station's thread and
+    // wherever else the caller reads it, so it must be safe to read from both; UTC when empty.
+    explicit Engine(std::function<double()> clock);
     // Shuts the station down (the port released) and destroys it on its thread, then ends the
     // thread.
     ~Engine();
@@ -43,10 +36,9 @@ public:
     StationFeed& Feed() { return *feed; }
 
 private:
-    Engine(const std::optional<StationSettings>& settings, Options options);
+    Engine(const std::optional<StationSettings>& settings, std::function<double()> clock);
 
     QThread thread;
-    bool ownThread = true;
     QObject context; // lives on the thread: what runs there is queued to it
     Station* station = nullptr;
     StationFeed* feed = nullptr;

@@ -129,9 +129,7 @@ quint64 StationFeed::Connect() {
 
 void StationFeed::Told(const Status& outcome, quint64 request) {
     TakeState();
-    // Never from inside the command: the one who asked knows its number only once it returns.
-    QMetaObject::invokeMethod(
-        this, [this, outcome, request] { emit Connected(outcome, request); }, Qt::QueuedConnection);
+    emit Connected(outcome, request);
 }
 
 void StationFeed::Apply(const StationSettings& settings) {

@@ -45,9 +45,6 @@ constexpr TwipRect kStatusLine{120, 2280, 3015, 1200};
 
 constexpr int kDisplayPointSize = 24;
 constexpr std::chrono::seconds kStatusRefresh{1};
-// The station runs on a thread of its own, so painting, a modal dialog or reading an archive never
-// holds a step up.
-constexpr bool kStationOnOwnThread = false;
 
 std::optional<geo::Position> PositionIn(const QString& text) {
     return geo::ParsePosition(text.trimmed().toStdString()).position;
@@ -59,9 +56,10 @@ Form1::Form1(Options opts, QWidget* parent)
     : QMainWindow(parent), options(std::move(opts)),
       clock(options.clock ? options.clock
                           : std::function<double()>(&sweep::SecondsSinceUtcMidnight)),
-      engine(std::make_unique<Engine>(Engine::Options{options.clock, kStationOnOwnThread})),
-      store(options.settingsFile), savedSounders(store.Sounders()),
-      messages(std::make_unique<MessageQueue>(this)) {
+      // The station runs on a thread of its own, so painting, a modal dialog or reading an
+      // archive never holds a step up.
+      engine(std::make_unique<Engine>(options.clock)), store(options.settingsFile),
+      savedSounders(store.Sounders()), messages(std::make_unique<MessageQueue>(this)) {
     setWindowTitle(QStringLiteral("Tavmirok (BETA)"));
     // Saved in Configure > Sounder or Sounders Heard: the station names their sweeps at once.
     connect(&savedSounders, &SavedSounders::Changed, this, &Form1::FollowSavedSounders);
@@ -233,6 +231,10 @@ void Form1::Load() {
     // A port that cannot be opened is reported (Connected); the window is shown all the same and
     // the user can pick another port in Configure > Serial Port.
     connectsAsked.insert(Feed().Connect());
+    // The window shows the settings in force from its first paint, and what loading and the
+    // port have to say is queued before it is shown.
+    Feed().Sync();
+    ShowState();
     ServeWeb(settings.web);
     UpdateStatusLine();
 }
