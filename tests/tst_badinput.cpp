@@ -143,17 +143,17 @@ private slots:
         form.Load();
         form.show();
         QCoreApplication::processEvents(); // load-time messages show once the window is up
-        QVERIFY(form.link.PortIsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(form.Feed().Snap().rig.connected, 5000);
         QCOMPARE(VisibleMessageBoxTexts(), QStringList());
 
         switch (box) {
         case Box::ChirpTime:
             form.Text2->setText(typed);
             QTest::mouseClick(form.StartButton, Qt::LeftButton);
-            QCOMPARE(VisibleMessageBoxTexts(), QStringList(message));
+            QTRY_COMPARE(VisibleMessageBoxTexts(), QStringList(message));
             // Nothing was armed or sent; the box keeps what was typed.
             QCOMPARE(form.Label3->text(), QString());
-            QVERIFY(form.Scheduler().CurrentPhase() == SweepScheduler::Phase::Idle);
+            QVERIFY(form.Feed().Snap().phase == feed::Phase::Idle);
             QCOMPARE(pty.Read(kSettleMs), QByteArray());
             QCOMPARE(form.Text2->text(), typed);
             break;
@@ -165,6 +165,7 @@ private slots:
             dialog->Combo1->setEditText(box == Box::PortName ? typed : pty.SlavePath());
             dialog->Combo2->setEditText(box == Box::Speed ? typed : QStringLiteral("19200"));
             QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+            QTRY_VERIFY(dialog->portProblem->isVisible());
             // The dialog stays open with the reason and the texts as typed.
             QCOMPARE(form.SerialPortDialog(), dialog);
             QVERIFY(dialog->isVisible());
@@ -173,13 +174,13 @@ private slots:
             QCOMPARE(dialog->Combo1->currentText(), box == Box::PortName ? typed : pty.SlavePath());
             QCOMPARE(dialog->Combo2->currentText(),
                      box == Box::Speed ? typed : QStringLiteral("19200"));
-            QVERIFY(!form.link.PortIsOpen());
+            QVERIFY(!form.Feed().Snap().rig.connected);
             QCOMPARE(VisibleMessageBoxTexts(), QStringList());
             // Corrected, the next OK opens the port.
             dialog->Combo1->setEditText(pty.SlavePath());
             dialog->Combo2->setEditText(QStringLiteral("19200"));
             QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-            QVERIFY(form.link.PortIsOpen());
+            QTRY_VERIFY(form.Feed().Snap().rig.connected);
             break;
         }
         case Box::Address: {
@@ -192,7 +193,8 @@ private slots:
             QVERIFY(dialog->isVisible());
             QVERIFY(dialog->addressProblem->isVisible());
             QVERIFY(!dialog->addressProblem->text().isEmpty());
-            QCOMPARE(form.station.Serial().radioAdress,
+            form.Feed().Sync();
+            QCOMPARE(form.Feed().Snap().stored.radioAdress,
                      0x4E); // the previous address stays in force
             QCOMPARE(VisibleMessageBoxTexts(), QStringList());
             break;

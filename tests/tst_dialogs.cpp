@@ -57,12 +57,35 @@ class TestDialogs : public QObject {
     // A main window that has loaded its settings and tried to open comPort.
     std::unique_ptr<Form1> LoadedMain(const QString& comPort,
                                       const QString& address = QStringLiteral("0")) {
+        QLocale::setDefault(QLocale(QLocale::English)); // the display's digit grouping
         auto form = std::make_unique<Form1>(
             Form1::Options{{}, settingsFiles.New({.comPort = comPort, .radioAddress = address})});
-        form->link.SetDisplayLocale(QLocale(QLocale::English));
         form->Load();
+        form->Feed().Sync();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         return form;
+    }
+
+    // The station of a window not loaded given these port, speed and address, as loaded
+    // settings would give them.
+    static void Given(Form1& form, const QString& comPort, const QString& baudRate, int address) {
+        StationSettings settings;
+        settings.basic.comPort = comPort;
+        settings.basic.baudRate = baudRate;
+        settings.basic.radioAdress = address;
+        form.Feed().Apply(settings);
+        form.Feed().Sync();
+    }
+    // The outcome a spied Connected told.
+    static const Status& Outcome(const QSignalSpy& connected, int k) {
+        return *static_cast<const Status*>(connected.at(k).at(0).constData());
+    }
+    static StoredSettings Stored(Form1& form) { return form.Feed().Snap().stored; }
+    static bool PortIsOpen(Form1& form) { return form.Feed().Snap().rig.connected; }
+    // Waits until the commands given so far are done and what they told has arrived.
+    static void Settle(Form1& form) {
+        form.Feed().Sync();
+        QCoreApplication::processEvents();
     }
 
     static Form2* OpenSerialPortDialog(Form1& form) {
@@ -187,8 +210,7 @@ private slots:
         QFETCH(QString, comPort);
         QFETCH(QString, baudRate);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().comPort = comPort;
-        form.station.Serial().baudRate = baudRate;
+        Given(form, comPort, baudRate, 0);
         Form2* dialog = OpenSerialPortDialog(form);
         QVERIFY(dialog);
         QCOMPARE(dialog->Combo1->currentText(), comPort);
@@ -227,8 +249,8 @@ private slots:
         QCOMPARE(dialog->Combo2->count(), kBaudRates.size());
         // The dialog may close if such a port happens to open here: it is not touched after OK.
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.station.Serial().comPort, port);
-        QCOMPARE(form.station.Serial().baudRate, speed);
+        QTRY_COMPARE(Stored(form).comPort, port);
+        QCOMPARE(Stored(form).baudRate, speed);
     }
 
     void serialPort_enterAndEscape_doNotPressOk_data() {
@@ -245,38 +267,41 @@ private slots:
         QFETCH(int, key);
         PtyPair pty;
         auto form = LoadedMain(pty.SlavePath());
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
         Form2* dialog = OpenSerialPortDialog(*form);
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowActive(dialog));
         dialog->Combo1->setEditText(kMissingDevice);
         dialog->Combo2->setEditText(QStringLiteral("9600"));
         dialog->findChild<QWidget*>(focus)->setFocus();
-        QSignalSpy portChanges(&form->link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form->Feed(), &StationFeed::Connected);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        Settle(*form);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(form->SerialPortDialog());
         QVERIFY(dialog->isVisible());
-        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
-        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("19200"));
+        QCOMPARE(Stored(*form).comPort, pty.SlavePath());
+        QCOMPARE(Stored(*form).baudRate, QStringLiteral("19200"));
         QCOMPARE(portChanges.count(), 0);
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
     }
 
     void serialPort_ok_closesAndReopensPort() {
         PtyPair pty;
         auto form = LoadedMain(pty.SlavePath());
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
         QPointer<Form2> dialog = OpenSerialPortDialog(*form);
         QVERIFY(dialog);
         dialog->Combo2->setCurrentIndex(kBaudRates.indexOf(QStringLiteral("9600")));
-        QSignalSpy portChanges(&form->link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form->Feed(), &StationFeed::Connected);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        // Closed, then opened anew with the speed picked from the list.
-        QCOMPARE(portChanges.count(), 2);
-        QVERIFY(form->link.PortIsOpen());
-        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
-        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("9600"));
+        // Opened anew with the speed picked from the list.
+        QTRY_COMPARE(portChanges.count(), 1);
+        QVERIFY(PortIsOpen(*form));
+        QCOMPARE(form->Feed().Snap().rig.speed, QStringLiteral("9600"));
+        QCOMPARE(Stored(*form).comPort, pty.SlavePath());
+        QCOMPARE(Stored(*form).baudRate, QStringLiteral("9600"));
+        QTRY_VERIFY(!dialog);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
         QVERIFY(!form->SerialPortDialog());
@@ -287,13 +312,14 @@ private slots:
         PtyPair oldPty;
         PtyPair newPty;
         auto form = LoadedMain(oldPty.SlavePath());
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
         Form2* dialog = OpenSerialPortDialog(*form);
         QVERIFY(dialog);
         TypeInto(dialog->Combo1, newPty.SlavePath());
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form->station.Serial().comPort, newPty.SlavePath());
-        QVERIFY(form->link.PortIsOpen());
+        Settle(*form);
+        QCOMPARE(Stored(*form).comPort, newPty.SlavePath());
+        QVERIFY(PortIsOpen(*form));
         QVERIFY(!form->SerialPortDialog() || !form->SerialPortDialog()->isVisible());
         QVERIFY(FrameReachesDisplay(*form, newPty));
         CommPort other;
@@ -303,15 +329,16 @@ private slots:
     void serialPort_okWithPortClosed_onlyOpens() {
         PtyPair pty;
         auto form = LoadedMain(kMissingDevice);
-        QVERIFY(!form->link.PortIsOpen());
+        QVERIFY(!PortIsOpen(*form));
         Form2* dialog = OpenSerialPortDialog(*form);
         QVERIFY(dialog);
         QCOMPARE(dialog->Combo1->currentText(), kMissingDevice);
         TypeInto(dialog->Combo1, pty.SlavePath());
-        QSignalSpy portChanges(&form->link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form->Feed(), &StationFeed::Connected);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(portChanges.count(), 1);
-        QVERIFY(form->link.PortIsOpen());
+        QTRY_COMPARE(portChanges.count(), 1);
+        QVERIFY(Outcome(portChanges, 0).IsOk());
+        QVERIFY(PortIsOpen(*form));
         QVERIFY(FrameReachesDisplay(*form, pty));
     }
 
@@ -342,42 +369,42 @@ private slots:
         port.replace(QStringLiteral("{busy}"), busy.SlavePath());
 
         auto form = LoadedMain(pty.SlavePath());
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
         QPointer<Form2> dialog = OpenSerialPortDialog(*form);
         QVERIFY(dialog);
         TypeInto(dialog->Combo1, port);
         TypeInto(dialog->Combo2, speed);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+        QTRY_VERIFY(dialog && dialog->portProblem->isVisible());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
         QVERIFY(dialog && dialog->isVisible());
-        QVERIFY(dialog->portProblem->isVisible());
-        QCOMPARE(dialog->portProblem->text(), form->link.PortProblem());
+        QCOMPARE(dialog->portProblem->text(), form->Feed().Snap().rig.problemDetail);
         QVERIFY2(dialog->portProblem->text().contains(reason),
                  qPrintable(dialog->portProblem->text()));
         // The whole reason fits in the dialog.
         QVERIFY(dialog->rect().contains(dialog->portProblem->geometry()));
         QCOMPARE(dialog->Combo1->currentText(), port);
         QCOMPARE(dialog->Combo2->currentText(), speed);
-        QCOMPARE(form->station.Serial().comPort, port);
-        QCOMPARE(form->station.Serial().baudRate, speed);
-        QVERIFY(!form->link.PortIsOpen());
+        QCOMPARE(Stored(*form).comPort, port);
+        QCOMPARE(Stored(*form).baudRate, speed);
+        QVERIFY(!PortIsOpen(*form));
         // The old port was closed before the attempt and is free.
         CommPort third;
         QVERIFY(third.Open(pty.SlavePath(), 19200).IsOk());
         third.Close();
 
         // A second OK goes straight to the open; corrected texts then close the dialog.
-        QSignalSpy portChanges(&form->link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form->Feed(), &StationFeed::Connected);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(portChanges.count(), 1);
+        QTRY_COMPARE(portChanges.count(), 1);
+        QVERIFY(!Outcome(portChanges, 0).IsOk());
         QVERIFY(dialog->isVisible());
         TypeInto(dialog->Combo1, pty.SlavePath());
         TypeInto(dialog->Combo2, QStringLiteral("19200"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!dialog);
-        QVERIFY(form->link.PortIsOpen());
+        QTRY_VERIFY(!dialog);
+        QVERIFY(PortIsOpen(*form));
         QVERIFY(FrameReachesDisplay(*form, pty));
     }
 
@@ -388,14 +415,15 @@ private slots:
         QVERIFY(dialog);
         TypeInto(dialog->Combo1, QStringLiteral("COM7"));
         TypeInto(dialog->Combo2, QStringLiteral("1200"));
-        QSignalSpy portChanges(&form->link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form->Feed(), &StationFeed::Connected);
         QVERIFY(dialog->close());
+        Settle(*form);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
-        QCOMPARE(form->station.Serial().comPort, pty.SlavePath());
-        QCOMPARE(form->station.Serial().baudRate, QStringLiteral("19200"));
+        QCOMPARE(Stored(*form).comPort, pty.SlavePath());
+        QCOMPARE(Stored(*form).baudRate, QStringLiteral("19200"));
         QCOMPARE(portChanges.count(), 0);
-        QVERIFY(form->link.PortIsOpen());
+        QVERIFY(PortIsOpen(*form));
         // The next one is made anew and shows the fields again.
         Form2* again = OpenSerialPortDialog(*form);
         QVERIFY(again);
@@ -492,7 +520,7 @@ private slots:
         QFETCH(int, address);
         QFETCH(QString, shown);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().radioAdress = address;
+        Given(form, QStringLiteral("COM2"), QStringLiteral("19200"), address);
         Form3* dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         QCOMPARE(dialog->Text1->text(), shown);
@@ -517,13 +545,14 @@ private slots:
         QFETCH(int, address);
         QFETCH(QString, shownAgain);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().radioAdress = 0x5A;
+        Given(form, QStringLiteral("COM2"), QStringLiteral("19200"), 0x5A);
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         dialog->Text1->setText(typed);
-        QSignalSpy portChanges(&form.link, &RadioLink::PortStateChanged);
+        QSignalSpy portChanges(&form.Feed(), &StationFeed::Connected);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.station.Serial().radioAdress, address);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, address);
         QCOMPARE(portChanges.count(), 0);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
@@ -562,14 +591,15 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, message);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().radioAdress = 0x4E;
+        Given(form, QStringLiteral("COM2"), QStringLiteral("19200"), 0x4E);
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         dialog->Text1->setText(typed);
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(dialog && dialog->isVisible());
-        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, 0x4E);
         QVERIFY(dialog->addressProblem->isVisible());
         QCOMPARE(dialog->addressProblem->text(), message);
         QVERIFY(dialog->rect().contains(dialog->addressProblem->geometry()));
@@ -582,10 +612,12 @@ private slots:
         QVERIFY(dialog);
         TypeInto(dialog->Text1, QStringLiteral("1AB"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.station.Serial().radioAdress, 0);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, 0);
         TypeInto(dialog->Text1, QStringLiteral("AB"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        QCOMPARE(form.station.Serial().radioAdress, 0xAB);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, 0xAB);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
     }
@@ -597,8 +629,7 @@ private slots:
         QVERIFY(dialog);
         TypeInto(dialog->Text1, QStringLiteral("94"));
         QTest::mouseClick(dialog->Command1, Qt::LeftButton);
-        form->link.replyReceived = true; // as if the echo were already in
-        form->link.Setfreq(2000000, std::nullopt, {});
+        QTest::mouseClick(form->StartButton, Qt::LeftButton); // parks the radio at 2 MHz
         QCOMPARE(pty.Read(2000, 11), hex("FE FE 94 4D 05 00 00 00 02 00 FD"));
     }
 
@@ -615,7 +646,7 @@ private slots:
         QFETCH(QString, focus);
         QFETCH(int, key);
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().radioAdress = 0x4E;
+        Given(form, QStringLiteral("COM2"), QStringLiteral("19200"), 0x4E);
         Form3* dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         QVERIFY(QTest::qWaitForWindowActive(dialog));
@@ -625,12 +656,13 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(form.RadioDialog(), dialog);
         QVERIFY(dialog->isVisible());
-        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, 0x4E);
     }
 
     void radio_closeBox_changesNothing() {
         Form1 form({{}, dir.filePath(QStringLiteral("unused.conf"))});
-        form.station.Serial().radioAdress = 0x4E;
+        Given(form, QStringLiteral("COM2"), QStringLiteral("19200"), 0x4E);
         QPointer<Form3> dialog = OpenRadioDialog(form);
         QVERIFY(dialog);
         TypeInto(dialog->Text1, QStringLiteral("12"));
@@ -638,7 +670,8 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!dialog);
         QVERIFY(!form.RadioDialog());
-        QCOMPARE(form.station.Serial().radioAdress, 0x4E);
+        Settle(form);
+        QCOMPARE(Stored(form).radioAdress, 0x4E);
         Form3* again = OpenRadioDialog(form);
         QVERIFY(again);
         QCOMPARE(again->Text1->text(), QStringLiteral("4E"));

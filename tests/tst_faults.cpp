@@ -4,6 +4,7 @@
 // while a step waits. Each test checks that no step is lost and the program goes on. The sweep
 // clock is a fake that the tests step; only serial round trips and the reply deadline take time.
 
+#include "link/commport.h"
 #include "support/radiosimprocess.h"
 #include "support/settingsfile.h"
 #include "support/ui/formwithradio.h"
@@ -52,7 +53,7 @@ private slots:
             CHECKED(rig.Step(step, step + 2));
         }
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->Text1->text(), Kilohertz(StepHz(4)), kWaitMs);
-        QVERIFY(rig.form->link.RadioAnswering());
+        QVERIFY(rig.form->Feed().Snap().rig.answering);
 
         QCOMPARE(rig.sim.Command(QStringLiteral("silent on")).left(2), QStringLiteral("ok"));
         for (int step = 5; step < 15; ++step) {
@@ -60,7 +61,7 @@ private slots:
             if (step == 6) {
                 // The radio's OK to step 4 came after that step's echo and ends the wait of
                 // step 5 at once; step 6 is the first to run into the reply deadline.
-                QTRY_VERIFY_WITH_TIMEOUT(!rig.form->link.RadioAnswering(), kWaitMs);
+                QTRY_VERIFY_WITH_TIMEOUT(!rig.form->Feed().Snap().rig.answering, kWaitMs);
                 QTRY_VERIFY_WITH_TIMEOUT(rig.form->statusLine->text().contains(
                                              QStringLiteral("Radio at 4E: not answering.")),
                                          kWaitMs);
@@ -68,11 +69,11 @@ private slots:
             QCOMPARE(rig.form->Label3->text(), QStringLiteral("Stepping"));
         }
         // Every silent step was still sent, once, at its mark: the schedule did not slip.
-        QCOMPARE(rig.form->Scheduler().NextStepTime(), kFirstStep + 15);
+        QCOMPARE(rig.form->Feed().Snap().nextStepTime, kFirstStep + 15);
 
         QCOMPARE(rig.sim.Command(QStringLiteral("silent off")).left(2), QStringLiteral("ok"));
         CHECKED(rig.Step(15, 17));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->link.RadioAnswering(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.answering, kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->Text1->text(), Kilohertz(StepHz(15)), kWaitMs);
         QVERIFY(rig.form->statusLine->text().contains(QStringLiteral("Radio at address 4E.")));
         QVERIFY(rig.sim.Command(QStringLiteral("status")).contains(QString::number(StepHz(15))));
@@ -86,7 +87,7 @@ private slots:
         const QString link = links.filePath(QStringLiteral("civ"));
         CHECKED(rig.StartRadio({QStringLiteral("--link"), link}, link));
         CHECKED(rig.OpenWindow());
-        QVERIFY(rig.form->link.PortIsOpen());
+        QVERIFY(rig.form->Feed().Snap().rig.connected);
         CHECKED(rig.Arm());
         for (int step = 0; step < 3; ++step) {
             CHECKED(rig.Step(step, step + 2));
@@ -95,12 +96,12 @@ private slots:
         // Unplugged for six seconds. Its answer ("ok reopened") is left unread: no further
         // command is sent to the radio, the log tells what reached it.
         rig.sim.Process().write("vanish 6000\n");
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.form->link.PortIsOpen(), kWaitMs);
-        QVERIFY(rig.form->link.IsReopening());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.form->Feed().Snap().rig.connected, kWaitMs);
+        QVERIFY(rig.form->Feed().Snap().rig.reconnecting);
         // Two steps fall due while it is gone: the schedule goes on without the radio.
         CHECKED(rig.ClockToStep(3));
         CHECKED(rig.ClockToStep(4));
-        QVERIFY(!rig.form->link.PortIsOpen());
+        QVERIFY(!rig.form->Feed().Snap().rig.connected);
         QCOMPARE(rig.form->Label3->text(), QStringLiteral("Stepping"));
         QVERIFY(rig.form->statusLine->text().contains(QStringLiteral("gone, trying again")));
         const QStringList told = DrainMessages();
@@ -111,16 +112,16 @@ private slots:
                  qPrintable(told.join('\n')));
 
         // Plugged back: the link finds the device again by itself.
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->link.PortIsOpen(), 4 * kWaitMs);
-        QVERIFY(!rig.form->link.IsReopening());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.connected, 4 * kWaitMs);
+        QVERIFY(!rig.form->Feed().Snap().rig.reconnecting);
         CHECKED(rig.Step(5, 5));
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->Text1->text(), Kilohertz(StepHz(5)), kWaitMs);
         CHECKED(rig.Step(6, 6));
         QTRY_COMPARE_WITH_TIMEOUT(rig.form->Text1->text(), Kilohertz(StepHz(6)), kWaitMs);
         // The radio follows from the step the clock is at, not from where it was unplugged.
         QCOMPARE(rig.Frames(), SweepFrames(0, 2) << SetFrame(StepHz(5)) << SetFrame(StepHz(6)));
-        QVERIFY(rig.form->link.RadioAnswering());
-        QCOMPARE(rig.form->Scheduler().NextStepTime(), kFirstStep + 7);
+        QVERIFY(rig.form->Feed().Snap().rig.answering);
+        QCOMPARE(rig.form->Feed().Snap().nextStepTime, kFirstStep + 7);
         QCOMPARE(DrainMessages(), QStringList()); // a working send is not reported again
     }
 
@@ -141,7 +142,7 @@ private slots:
             QCOMPARE(rig.shown, expected);
         }
         // Every wait ended on the echo, none at the deadline.
-        QVERIFY(rig.form->link.RadioAnswering());
+        QVERIFY(rig.form->Feed().Snap().rig.answering);
         QCOMPARE(rig.Frames(), SweepFrames(0, 5));
     }
 
@@ -162,7 +163,7 @@ private slots:
         // The cut report is never shown; every echo is.
         QCOMPARE(rig.shown, QStringList({Kilohertz(kParkHz), Kilohertz(StepHz(0)),
                                          Kilohertz(StepHz(1)), Kilohertz(StepHz(2))}));
-        QVERIFY(rig.form->link.RadioAnswering());
+        QVERIFY(rig.form->Feed().Snap().rig.answering);
         QCOMPARE(rig.Frames(), SweepFrames(0, 2));
     }
 
@@ -205,14 +206,12 @@ private slots:
                 .arg(path);
         QCOMPARE(told.contains(readNotice), toldAtLoad);
         QCOMPARE(form.Text2->text(), QStringLiteral("78")); // the defaults stand in
-        QCOMPARE(form.station.Serial().comPort, QStringLiteral("COM2"));
+        QCOMPARE(form.Feed().Snap().stored.comPort, QStringLiteral("COM2"));
 
         // The user carries on: picks the radio's port, its address, and types a chirp time
         // (with a stray "%5" in it).
-        form.station.Serial().comPort = device;
-        form.station.Serial().baudRate = QStringLiteral("9600");
-        QVERIFY(form.link.OpenPort().IsOk());
-        form.station.Serial().radioAdress = 0x4E;
+        QVERIFY(ChoosePort(form, device, QStringLiteral("9600")));
+        ChooseAddress(form, QStringLiteral("4E"));
         form.Text2->setText(QStringLiteral("12%5"));
         QVERIFY(form.close());
         QVERIFY(!form.isVisible());
@@ -224,7 +223,7 @@ private slots:
                             "and that you may write there. They were: port \"%2\", speed \"9600\", "
                             "chirp time \"12%5\", radio address 78 (hex 4E).")
                             .arg(path, device)));
-        QVERIFY(!form.link.PortIsOpen());
+        QVERIFY(!form.Feed().Snap().rig.connected);
     }
 
     // The program as it runs for the user: File > Exit inside the event loop. The message must
@@ -282,9 +281,10 @@ private slots:
                                 "CI-V address in Configure > Radioaddress."));
         QVERIFY2(loadMessages.constLast().contains(QStringLiteral("\"COM%1x\"")),
                  qPrintable(loadMessages.constLast()));
-        QCOMPARE(form.station.Serial().radioAdress, 0);
-        QVERIFY(!form.link.PortIsOpen());
+        QCOMPARE(form.Feed().Snap().stored.radioAdress, 0);
+        QVERIFY(!form.Feed().Snap().rig.connected);
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
+        QTRY_VERIFY(!VisibleMessageBoxTexts().isEmpty());
         QCOMPARE(DrainMessages(),
                  QStringList(QStringLiteral(
                      "The chirp time \"soon\" is not a number of seconds from 0 to 299. Type the "
@@ -325,8 +325,8 @@ private slots:
                     "time and radio address again; they are saved when Tavmirok closes.")
                     .arg(path)),
             qPrintable(told.join('\n')));
-        form.station.Serial().comPort = device;
-        form.station.Serial().radioAdress = 0x4E;
+        QVERIFY(ChoosePort(form, device, QStringLiteral("19200")));
+        ChooseAddress(form, QStringLiteral("4E"));
         form.Text2->setText(QStringLiteral("12a"));
         QVERIFY(form.close());
         QCOMPARE(DrainMessages(), QStringList()); // saved: no "could not be saved"
@@ -349,18 +349,17 @@ private slots:
 
         // The window closes as soon as the next step's wait for the radio has begun.
         bool closeRequested = false;
-        QObject::connect(
-            &rig.form->Scheduler(), &SweepScheduler::ProgressChanged, rig.form.get(), [&] {
-                if (!closeRequested && rig.form->Scheduler().StepFrequency() == StepHz(2)) {
-                    closeRequested = true;
-                    QTimer::singleShot(0, rig.form.get(), [&] { rig.form->close(); });
-                }
-            });
+        QObject::connect(&rig.form->Feed(), &StationFeed::StateChanged, rig.form.get(), [&] {
+            if (!closeRequested && rig.form->Feed().Snap().stepHz == StepHz(2)) {
+                closeRequested = true;
+                QTimer::singleShot(0, rig.form.get(), [&] { rig.form->close(); });
+            }
+        });
         rig.now = kFirstStep + 2;
         QTRY_VERIFY_WITH_TIMEOUT(!rig.form->isVisible(), kWaitMs);
         // The wait ended because the window closed, not at the reply deadline.
-        QVERIFY(rig.form->link.RadioAnswering());
-        QVERIFY(!rig.form->link.PortIsOpen());
+        QVERIFY(rig.form->Feed().Snap().rig.answering);
+        QVERIFY(!rig.form->Feed().Snap().rig.connected);
         QCOMPARE(rig.Stored(QStringLiteral("comport")), rig.sim.DevicePath());
         QCOMPARE(rig.Stored(QStringLiteral("BaudRate")), QStringLiteral("19200"));
         QCOMPARE(rig.Stored(QStringLiteral("ChirpTime")), QStringLiteral("12a"));

@@ -1,6 +1,7 @@
 // The main window as a widget: its controls, texts and layout, the start-up and shut-down
 // sequences against a settings file and a pseudo-terminal, the message boxes, Start.
 
+#include "link/commport.h"
 #include "settings/sounderstore.h"
 #include "support/hex.h"
 #include "support/pty.h"
@@ -146,17 +147,17 @@ private slots:
 
     void load_readsSettingsThenOpensPort_andShowsFrames() {
         PtyPair pty;
+        QLocale::setDefault(QLocale(QLocale::English)); // the display's digit grouping
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "12a", "78")});
         form.Load();
+        QTRY_VERIFY_WITH_TIMEOUT(form.Feed().Snap().rig.connected, 5000);
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         QCOMPARE(form.Text2->text(), QStringLiteral("12a"));
-        QCOMPARE(form.station.Serial().radioAdress, 78);
-        QVERIFY(form.link.PortIsOpen());
+        QCOMPARE(form.Feed().Snap().stored.radioAdress, 78);
         QCOMPARE(VisibleMessageBoxes().size(), 0);
         // Nothing is sent and the timer does not tick before Start.
         QCOMPARE(pty.Read(100), QByteArray());
         QCOMPARE(form.Label3->text(), QString());
-        form.link.SetDisplayLocale(QLocale(QLocale::English));
         pty.Write(hex("FE FE 00 4E 00 00 40 07 14 00 FD"));
         QTRY_COMPARE_WITH_TIMEOUT(form.Text1->text(), QStringLiteral("14,074.000"), 5000);
         QVERIFY(form.statusLine->text().contains(QStringLiteral("open")));
@@ -204,7 +205,8 @@ private slots:
         form.show();
         QCoreApplication::processEvents(); // load-time messages show once the window is up
         QVERIFY(form.isVisible());
-        QVERIFY(!form.link.PortIsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(VisibleMessageBox(), 5000);
+        QVERIFY(!form.Feed().Snap().rig.connected);
         QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
         QCOMPARE(box->windowTitle(), QCoreApplication::applicationName());
@@ -234,9 +236,9 @@ private slots:
         PtyPair pty;
         Form1 form({{}, NewSettings(pty.SlavePath(), "78", "4E")});
         form.Load();
+        QTRY_VERIFY_WITH_TIMEOUT(form.Feed().Snap().rig.connected, 5000);
         QCoreApplication::processEvents(); // load-time messages show once loading is done
-        QCOMPARE(form.station.Serial().radioAdress, 0);
-        QVERIFY(form.link.PortIsOpen());
+        QCOMPARE(form.Feed().Snap().stored.radioAdress, 0);
         QMessageBox* box = VisibleMessageBox();
         QVERIFY(box);
         QVERIFY(box->text().contains(QStringLiteral("\"4E\"")));
@@ -274,11 +276,10 @@ private slots:
         Form1 form({[] { return 36000.0; }, NewSettings(pty.SlavePath(), "78", "78")});
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
-        form.link.replyReceived = true;    // as if the echo were already in
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(pty.Read(2000, 11), hex("FE FE 4E 4D 05 00 00 00 02 00 FD"));
-        QCOMPARE(form.Label3->text(), QStringLiteral("waiting..."));
-        QCOMPARE(form.Scheduler().NextStepTime(), 36098.5);
+        QTRY_COMPARE_WITH_TIMEOUT(form.Label3->text(), QStringLiteral("waiting..."), 5000);
+        QCOMPARE(form.Feed().Snap().nextStepTime, 36098.5);
         QVERIFY(form.statusLine->text().contains(QStringLiteral("Next sweep in 1 min 39 s")));
     }
 
@@ -308,7 +309,7 @@ private slots:
         dialogs[0]->savedList->item(0)->setCheckState(Qt::Unchecked);
         dialogs[0]->savedList->item(1)->setCheckState(Qt::Unchecked);
         QTest::mouseClick(dialogs[0]->okButton, Qt::LeftButton);
-        QVERIFY(form.Text2->isEnabled());
+        QTRY_VERIFY(form.Text2->isEnabled());
         QCOMPARE(form.Text2->toolTip(), tip);
         QVERIFY(
             form.statusLine->text().endsWith(QStringLiteral("Press Start to follow the sounder.")));
@@ -324,15 +325,20 @@ private slots:
         form.Load();
         QCoreApplication::processEvents(); // load-time messages show once loading is done
         form.Text2->setText(QStringLiteral("12a"));
-        form.station.Serial().radioAdress = 0x4E;
-        form.station.Serial().baudRate = QStringLiteral("9600");
+        form.RadioAddress->trigger();
+        form.RadioDialog()->Text1->setText(QStringLiteral("4E"));
+        QTest::mouseClick(form.RadioDialog()->Command1, Qt::LeftButton);
+        form.SerialPort->trigger();
+        form.SerialPortDialog()->Combo2->setEditText(QStringLiteral("9600"));
+        QTest::mouseClick(form.SerialPortDialog()->Command1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(form.Feed().Snap().rig.speed, QStringLiteral("9600"), 5000);
         QVERIFY(form.close());
         QCOMPARE(Stored("comport"), pty.SlavePath());
         QCOMPARE(Stored("BaudRate"), QStringLiteral("9600"));
         QCOMPARE(Stored("ChirpTime"), QStringLiteral("12a"));
         QCOMPARE(Stored("RadioAddress"), QStringLiteral("78"));
         // The port is free for another program at once.
-        QVERIFY(!form.link.PortIsOpen());
+        QVERIFY(!form.Feed().Snap().rig.connected);
         CommPort other;
         QVERIFY(other.Open(pty.SlavePath(), 19200).IsOk());
     }
@@ -424,6 +430,7 @@ private slots:
             about.reset(form.AboutDialog());
             shown = about.get();
         } else if (window == QLatin1String("messageBox")) {
+            QTRY_VERIFY(VisibleMessageBox());
             shown = VisibleMessageBox();
         }
         QVERIFY(shown);
@@ -456,17 +463,16 @@ private slots:
         QCoreApplication::processEvents(); // load-time messages show once the window is up
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(pty.Read(2000, 11).size(), 11); // the park, waiting for its reply
-        QCOMPARE(form.link.CommandsInHand(), 1);
         form.close();
         // The wait ended because the window closed, not because the radio was silent.
-        QCOMPARE(form.link.CommandsInHand(), 0);
-        QVERIFY(form.link.RadioAnswering());
+        const feed::Snapshot after = form.Feed().Snap();
+        QVERIFY(after.rig.answering);
         QVERIFY(!form.isVisible());
         QCOMPARE(Stored("ChirpTime"), QStringLiteral("78"));
-        QVERIFY(!form.link.PortIsOpen());
-        // The click that armed the sweep returned after the close: it must not start the timer.
-        QVERIFY(!form.StepTimer().IsEnabled());
-        QVERIFY(!form.StepTimer().IsRunning());
+        QVERIFY(!after.rig.connected);
+        // The sweep armed before the close is not followed after it.
+        QVERIFY(!after.started);
+        QCOMPARE(after.phase, feed::Phase::Idle);
     }
 };
 

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 
 namespace {
 
@@ -89,18 +90,18 @@ private slots:
         QVERIFY(StationStore(ini).Save(audio).IsOk());
         const SavedSounder akrotiri{QStringLiteral("Akrotiri"), 54, kFastProfile, false};
         QVERIFY(SounderStore(ini).SaveSaved({akrotiri, kCyprus}).IsOk());
-        double now = kFrom;
-        Form1 form({[&now] { return now; }, ini});
+        std::atomic<double> now = kFrom; // read on the station's thread too
+        Form1 form({[&now] { return now.load(); }, ini});
         form.Load();
         form.HeardView->trigger();
         HeardWindow* window = form.SoundersHeardWindow();
         window->frequencies->setText(QStringLiteral("7000"));
         QTest::mouseClick(window->listenButton, Qt::LeftButton);
-        QVERIFY2(form.station.Listening().Active(), qPrintable(window->problem->text()));
+        QTRY_VERIFY2(form.Feed().Snap().activity == feed::Activity::Listening,
+                     qPrintable(window->problem->text()));
         // Two sounders heard three times or more, one (82 kHz/s) crossing once at 10:01:35.
-        FeedHeardBand(form.station.Listening(),
-                      {{500, 60, 54, 3}, {100, 120, 20, 5}, {82, 720, 10, 4}}, 7000,
-                      kMidnight + kFrom, kMidnight + kUntil);
+        form.Feed().PlaceAudio(HeardBand({{500, 60, 54, 3}, {100, 120, 20, 5}, {82, 720, 10, 4}},
+                                         7000, kMidnight + kFrom, kMidnight + kUntil));
         QTRY_COMPARE(window->confirmedList->rowCount(), 2);
         QVERIFY(QFile::exists(dir.filePath("archive/sounders-heard.csv"))); // the folder made
         const auto cell = [window](int row, int column) {
@@ -135,11 +136,12 @@ private slots:
         }
         QCOMPARE(names, savedNames);
         if (action == "follow") {
-            QVERIFY(!form.station.Listening().Active() && form.station.Followed().empty());
-            QCOMPARE(form.station.Profile(), kFastProfile);
+            QTRY_COMPARE(form.Feed().Snap().phase, feed::Phase::Waiting);
+            const feed::Snapshot followed = form.Feed().Snap();
+            QVERIFY(followed.activity != feed::Activity::Listening && !followed.plan);
+            QCOMPARE(followed.profile, kFastProfile);
             QCOMPARE(SounderStore(ini).Load(&notices), kFastProfile);
-            QCOMPARE(form.Scheduler().CurrentPhase(), SweepScheduler::Phase::Waiting);
-            QCOMPARE(form.Scheduler().ChirpTime(), 54.0);
+            QCOMPARE(followed.armedChirpTime, 54.0);
         } else {
             QTRY_COMPARE(cell(1, HeardWindow::kName), replaced ? name : QString());
         }

@@ -44,8 +44,8 @@ private slots:
         FakeRigctld rigctld;
         QVERIFY(rigctld.Listen());
         CHECKED(Choose(*rig.form, &RigDialog::networkButton, rigctld.Address()));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->station.Rig().State().connected, kWaitMs);
-        QVERIFY(!rig.form->link.PortIsOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.connected, kWaitMs);
+        QVERIFY(rig.form->Feed().Snap().rig.backend != QLatin1String("civ"));
         {
             // Nobody holds the port now.
             QSerialPort port(rig.sim.DevicePath());
@@ -59,7 +59,9 @@ private slots:
         QCOMPARE(rig.Frames().size(), 2);
 
         CHECKED(Choose(*rig.form, &RigDialog::civButton));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->link.PortIsOpen(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.backend == QLatin1String("civ") &&
+                                     rig.form->Feed().Snap().rig.connected,
+                                 kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(rigctld.Current() == nullptr ||
                                      rigctld.Current()->state() != QAbstractSocket::ConnectedState,
                                  kWaitMs);
@@ -68,6 +70,22 @@ private slots:
         QCOMPARE(rig.Frames().last(), SetFrame(StepHz(3)));
         QVERIFY(!rigctld.lines.contains("F " + QByteArray::number(StepHz(3))));
         QCOMPARE(VisibleMessageBoxTexts(), QStringList());
+    }
+
+    // A connection's outcome comes from the station's thread as an event: a rig chosen in Rig
+    // Control that cannot connect is told in a box, as the port at load is.
+    void chosenRigCannotConnect_toldInBox() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("Tavmirok.conf"));
+        WriteSettingsFile(ini, {.comPort = QStringLiteral("/dev/tavmirok-none")});
+        Form1 form({{}, ini});
+        form.Load();
+        QTRY_VERIFY(!VisibleMessageBoxTexts().isEmpty());
+        QCOMPARE(DrainMessages().size(), 1); // the port at load
+        CHECKED(Choose(form, &RigDialog::civButton));
+        QTRY_COMPARE(VisibleMessageBoxTexts().size(), 1);
+        QVERIFY2(VisibleMessageBoxTexts().constFirst().contains(QStringLiteral("no such device")),
+                 qPrintable(VisibleMessageBoxTexts().constFirst()));
     }
 };
 

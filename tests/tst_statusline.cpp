@@ -28,7 +28,7 @@ private slots:
     void text_data() {
         QTest::addColumn<StatusValues>("values");
         QTest::addColumn<QString>("expected");
-        using Phase = SweepScheduler::Phase;
+        using Phase = feed::Phase;
         const QString idle = QStringLiteral("Press Start to follow the sounder.");
         QTest::newRow("open, idle")
             << StatusValues{Civ(true), Phase::Idle, 0, 0, 30000000, {}}
@@ -147,7 +147,7 @@ private slots:
         rig.reconnecting = reconnecting;
         rig.answering = answering;
         rig.problem = connected ? QString() : QStringLiteral("connection refused");
-        QCOMPARE(StatusLineText({rig, SweepScheduler::Phase::Idle, 0, 0, 30000000, {}}),
+        QCOMPARE(StatusLineText({rig, feed::Phase::Idle, 0, 0, 30000000, {}}),
                  expected + QStringLiteral("\nPress Start to follow the sounder."));
     }
 

@@ -10,6 +10,8 @@
 
 #include <QObject>
 #include <QThread>
+#include <functional>
+#include <optional>
 
 class Station;
 
@@ -21,6 +23,10 @@ public:
 
     // Starts the thread and makes the station on it with these settings; returns once it is made.
     explicit Engine(const StationSettings& settings);
+    // The same with the station's own defaults (the settings come later through the feed), on
+    // this clock: seconds since midnight with fraction, read on the station's thread and
+    // wherever else the caller reads it, so it must be safe to read from both; UTC when empty.
+    explicit Engine(std::function<double()> clock);
     // Shuts the station down (the port released) and destroys it on its thread, then ends the
     // thread.
     ~Engine();
@@ -30,6 +36,8 @@ public:
     StationFeed& Feed() { return *feed; }
 
 private:
+    Engine(const std::optional<StationSettings>& settings, std::function<double()> clock);
+
     QThread thread;
     QObject context; // lives on the thread: what runs there is queued to it
     Station* station = nullptr;

@@ -1,6 +1,7 @@
 #include "station/stationfeed.h"
 
 #include "core/units.h"
+#include "station/followplan.h"
 #include "station/station.h"
 #include "sweep/schedule.h"
 
@@ -29,6 +30,18 @@ const char* ActivityName(Activity activity) {
 
 namespace {
 
+feed::Phase PhaseOf(SweepScheduler::Phase phase) {
+    switch (phase) {
+    case SweepScheduler::Phase::Waiting:
+        return feed::Phase::Waiting;
+    case SweepScheduler::Phase::Stepping:
+        return feed::Phase::Stepping;
+    case SweepScheduler::Phase::Idle:
+        break;
+    }
+    return feed::Phase::Idle;
+}
+
 double EpochNow() {
     return double(QDateTime::currentMSecsSinceEpoch()) / units::kMillisecondsPerSecond;
 }
@@ -51,6 +64,13 @@ StationFeed::StationFeed(Station& station, QObject* parent) : QObject(parent), s
     qRegisterMetaType<feed::Column>();
     qRegisterMetaType<feed::Scaled>();
     qRegisterMetaType<std::vector<feed::HeardOn>>();
+    qRegisterMetaType<std::shared_ptr<const ionogram::IonogramSweep>>();
+    heardRefresh.setSingleShot(true);
+    heardRefresh.setInterval(0);
+    connect(&heardRefresh, &QTimer::timeout, this, [this] {
+        TakeHeard();
+        emit HeardGroupsChanged();
+    });
     state.runningSinceUtc = QDateTime::currentDateTimeUtc();
     Observe();
     TakeState();
@@ -71,16 +91,20 @@ bool StationFeed::Plan() const {
     return state.plan;
 }
 
+template <typename Command> void StationFeed::Queue(Command command) {
+    QMetaObject::invokeMethod(this, std::move(command));
+}
+
 void StationFeed::Start() {
-    QMetaObject::invokeMethod(this, [this] { station.Start(); });
+    Queue([this] { station.Start(); });
 }
 
 void StationFeed::Stop() {
-    QMetaObject::invokeMethod(this, [this] { station.Stop(); });
+    Queue([this] { station.Stop(); });
 }
 
 void StationFeed::Follow(const QStringList& names) {
-    QMetaObject::invokeMethod(this, [this, names] {
+    Queue([this, names] {
         if (const Status refused = station.FollowSaved(names); !refused.IsOk()) {
             emit Problem(refused.Message());
             return;
@@ -90,15 +114,99 @@ void StationFeed::Follow(const QStringList& names) {
 }
 
 void StationFeed::Listen(const std::vector<double>& frequenciesKhz) {
-    QMetaObject::invokeMethod(this, [this, frequenciesKhz] { station.Listen(frequenciesKhz); });
+    Queue([this, frequenciesKhz] { station.Listen(frequenciesKhz); });
 }
 
-void StationFeed::Connect() {
-    QMetaObject::invokeMethod(this, [this] {
-        const Status outcome = station.Connect();
+void StationFeed::StopListening() {
+    Queue([this] { station.StopListening(); });
+}
+
+quint64 StationFeed::Connect() {
+    const quint64 request = ++lastRequest;
+    Queue([this, request] { Told(station.Connect(), request); });
+    return request;
+}
+
+void StationFeed::Told(const Status& outcome, quint64 request) {
+    TakeState();
+    emit Connected(outcome, request);
+}
+
+void StationFeed::Apply(const StationSettings& settings) {
+    Queue([this, settings] {
+        station.Apply(settings);
         TakeState();
-        emit Connected(outcome);
     });
+}
+
+void StationFeed::SetChirpText(const QString& text) {
+    Queue([this, text] {
+        station.SetChirpText(text);
+        TakeState();
+    });
+}
+
+void StationFeed::ApplyProfile(const sweep::Profile& profile) {
+    Queue([this, profile] { station.ApplyProfile(profile); });
+}
+
+quint64 StationFeed::UseRig(const RigChoice& choice) {
+    const quint64 request = ++lastRequest;
+    Queue([this, choice, request] { Told(station.UseRig(choice), request); });
+    return request;
+}
+
+void StationFeed::ConfigureIonogram(const IonogramChoice& choice) {
+    Queue([this, choice] {
+        station.ConfigureIonogram(choice);
+        TakeState();
+    });
+}
+
+void StationFeed::SetPositions(const QString& stationAt, const QString& sounderAt) {
+    Queue([this, stationAt, sounderAt] {
+        station.SetPositions(stationAt, sounderAt);
+        TakeState();
+    });
+}
+
+void StationFeed::SetSavedSounders(const std::vector<SavedSounder>& saved) {
+    Queue([this, saved] { station.SetSavedSounders(saved); });
+}
+
+void StationFeed::FollowMarked(const StationSettings& settings) {
+    Queue([this, settings] {
+        station.Follow(PlanSounders(settings), PlanSettingsFor(settings));
+        TakeState();
+    });
+}
+
+void StationFeed::SetRadioAddress(int address) {
+    Queue([this, address] { station.SetRadioAddress(address); });
+}
+
+quint64 StationFeed::ConnectTo(const QString& port, const QString& speed) {
+    const quint64 request = ++lastRequest;
+    Queue([this, port, speed, request] {
+        station.Serial().comPort = port;
+        station.Serial().baudRate = speed;
+        Told(station.Connect(), request);
+    });
+    return request;
+}
+
+void StationFeed::PlaceAudio(std::vector<ionogram::PlacedBlock> blocks) {
+    Queue([this, blocks = std::move(blocks)] {
+        for (const ionogram::PlacedBlock& block : blocks) {
+            emit station.Audio().Placed(block);
+        }
+    });
+}
+
+void StationFeed::Sync() {
+    QMetaObject::invokeMethod(
+        this, [] {},
+        thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection);
 }
 
 void StationFeed::Shutdown() {
@@ -162,6 +270,11 @@ void StationFeed::Observe() {
         emit Problem(message);
     });
     connect(s, &Station::Notice, this, &StationFeed::Notice);
+    connect(s, &Station::DisplayText, this, &StationFeed::DisplayText);
+    connect(s, &Station::AudioDelaySuggested, this, [this](const QString& text) {
+        TakeState();
+        emit AudioDelaySuggested(text);
+    });
     connect(s, &Station::SweepStarted, this, [this](const QString& sounder, double mark) {
         underWay.insert(sounder);
         columnsSent.erase(sounder);
@@ -231,6 +344,12 @@ void StationFeed::Observe() {
         emit HeardChanged(heard);
     });
     connect(&station.Listening(), &Listener::Tuning, this, &StationFeed::TakeState);
+    connect(&station.Listening(), &Listener::Problem, this, &StationFeed::ListenProblem);
+    const auto refreshHeard = [this] { heardRefresh.start(); };
+    connect(&station.Listening(), &Listener::ListChanged, this, refreshHeard);
+    connect(&station.Listening(), &Listener::LsbSuspected, this, refreshHeard);
+    connect(&station.Listening(), &Listener::Tuning, this, refreshHeard);
+    connect(&station.Listening(), &Listener::Detected, this, refreshHeard);
     connect(&station.Listening(), &Listener::Detected, this, &StationFeed::Detected);
     connect(&station.Listening(), &Listener::SounderConfirmed, this,
             &StationFeed::SounderConfirmed);
@@ -258,14 +377,28 @@ void StationFeed::NoteColumns(const ionogram::IonogramSweep& sweep, int columnsD
         emit ColumnAdded(column);
     }
     auto copy = std::make_shared<const ionogram::IonogramSweep>(sweep);
-    const std::lock_guard<std::mutex> held(lock);
-    for (auto& kept : state.ionograms) {
-        if (kept->sounder == sweep.sounder) {
-            kept = std::move(copy);
-            return;
+    {
+        const std::lock_guard<std::mutex> held(lock);
+        const auto kept =
+            std::find_if(state.ionograms.begin(), state.ionograms.end(),
+                         [&sweep](const auto& k) { return k->sounder == sweep.sounder; });
+        if (kept != state.ionograms.end()) {
+            *kept = copy;
+        } else {
+            state.ionograms.push_back(copy);
         }
     }
-    state.ionograms.push_back(std::move(copy));
+    emit IonogramUpdated(copy, columnsDone);
+}
+
+void StationFeed::TakeHeard() {
+    std::vector<feed::HeardGroup> groups;
+    for (const auto& grouper : station.Listening().Heard()) {
+        groups.push_back({grouper->ListenKhz(), grouper->Confirmed(), grouper->Unconfirmed(),
+                          grouper->SeemsLsb()});
+    }
+    const std::lock_guard<std::mutex> held(lock);
+    state.heardGroups = std::move(groups);
 }
 
 RigState StationFeed::TakeRig() {
@@ -309,6 +442,20 @@ void StationFeed::TakeState() {
             }
         }
     }
+    const SweepScheduler& scheduler = station.Scheduler();
+    now.started = station.Started();
+    // A station stopped or shut down waits for nothing, whatever its scheduler last did.
+    now.phase = now.started ? PhaseOf(scheduler.CurrentPhase()) : feed::Phase::Idle;
+    now.nextStepTime = scheduler.NextStepTime();
+    now.stepHz = scheduler.StepFrequency();
+    now.topHz = scheduler.TopFrequency();
+    now.armedChirpTime = scheduler.ChirpTime();
+    now.stored = station.Current();
+    now.profile = station.Profile();
+    now.rigChoice = station.RigInUse();
+    now.ionogram = station.IonogramInForce();
+    now.listeningKhz = station.Listening().Active() ? station.Listening().FrequencyKhz() : 0;
+    now.suggestedAudioDelay = station.SuggestedAudioDelay();
     const IonogramChoice& choice = station.IonogramInForce();
     now.archiveFolder = choice.save ? choice.folder : QString();
     now.iaruRegion = choice.iaruRegion;
@@ -319,6 +466,7 @@ void StationFeed::TakeState() {
         now.ionograms = std::move(state.ionograms);
         now.lastScaled = std::move(state.lastScaled);
         now.heard = std::move(state.heard);
+        now.heardGroups = std::move(state.heardGroups);
         now.problems = std::move(state.problems);
         state = std::move(now);
     }

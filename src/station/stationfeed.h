@@ -6,17 +6,24 @@
 // station's thread; a face in another thread connects to its signals (queued by Qt, since every
 // argument is a value) and reads Snap() whenever it likes.
 
+#include "core/serialsettings.h"
 #include "geo/position.h"
+#include "ionogram/audiostream.h"
 #include "ionogram/ionogram.h"
 #include "ionogram/scaler.h"
 #include "ionogram/soundergrouper.h"
+#include "rig/rigchoice.h"
 #include "rig/tuner.h"
+#include "settings/stationstore.h"
+#include "sweep/profile.h"
 
 #include <QDateTime>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -37,6 +44,13 @@ enum class Activity {
     Listening, // parked on frequencies, finding sounders
 };
 const char* ActivityName(Activity activity); // "stopped", "waiting", "stepping", "listening"
+
+// Where the single sounder's sweep stands.
+enum class Phase {
+    Idle,     // not armed
+    Waiting,  // armed, parked until the first step
+    Stepping, // its steps under way
+};
 
 // A sounder as the station follows it.
 struct Sounder {
@@ -89,8 +103,33 @@ struct HeardOn {
     ionogram::HeardSounder sounder;
 };
 
+// What listening on one frequency has heard so far.
+struct HeardGroup {
+    double listenKhz = 0;
+    std::vector<ionogram::HeardSounder> confirmed;
+    std::vector<ionogram::HeardSounder> unconfirmed; // crossings not yet confirmed as a sounder
+    bool seemsLsb = false;                           // heard as falling chirps only
+};
+
 struct Snapshot {
     Activity activity = Activity::Stopped;
+    bool started = false; // Start was pressed, and neither Stop nor Shutdown since
+    // The single sounder's sweep: its phase, the next step's instant (seconds since midnight on
+    // the station's clock), the frequency tuned last and the highest step (Hz), and the chirp
+    // time it was armed with.
+    Phase phase = Phase::Idle;
+    double nextStepTime = 0;
+    std::int32_t stepHz = 0;
+    std::int32_t topHz = 0;
+    double armedChirpTime = 0;
+    // The values in force, as the station would store and show them.
+    StoredSettings stored;
+    sweep::Profile profile;
+    RigChoice rigChoice;
+    IonogramChoice ionogram;
+    double listeningKhz = 0;             // the frequency listened on, 0 when not listening
+    std::vector<HeardGroup> heardGroups; // in the order listened
+    QString suggestedAudioDelay;         // "" before the day's sweeps suggest one
     RigState rig;
     QString audioInput; // "" when none is chosen
     bool audioRunning = false;
@@ -116,6 +155,7 @@ Q_DECLARE_METATYPE(feed::SweepInfo)
 Q_DECLARE_METATYPE(feed::Column)
 Q_DECLARE_METATYPE(feed::Scaled)
 Q_DECLARE_METATYPE(std::vector<feed::HeardOn>)
+Q_DECLARE_METATYPE(std::shared_ptr<const ionogram::IonogramSweep>)
 
 class StationFeed : public QObject {
     Q_OBJECT
@@ -141,10 +181,36 @@ public:
     // Problem when a name is not saved or the set does not fit one radio.
     void Follow(const QStringList& names);
     void Listen(const std::vector<double>& frequenciesKhz);
-    // Opens the port (connects the rig) as the settings say; the outcome comes as Connected.
-    void Connect();
+    // Opens the port (connects the rig) as the settings say; the outcome comes as Connected with
+    // the number returned, so the one who asked can tell it from others.
+    quint64 Connect();
     // Ends everything for good and releases the port; returns once that is done.
     void Shutdown();
+    // Returns once every command queued before it is done (at once on the station's thread).
+    void Sync();
+
+    // The settings as loaded, every group: nothing is opened (Connect does).
+    void Apply(const StationSettings& settings);
+    // The chirp time as typed, read at each arming.
+    void SetChirpText(const QString& text);
+    // The single sounder's profile (a valid one); a sweep under way re-arms.
+    void ApplyProfile(const sweep::Profile& profile);
+    // Reaches the radio another way (a valid choice); the outcome comes as Connected.
+    quint64 UseRig(const RigChoice& choice);
+    void ConfigureIonogram(const IonogramChoice& choice);
+    void SetPositions(const QString& stationAt, const QString& sounderAt);
+    // The sounders the user saved, as a copy: a sweep of one carries its name.
+    void SetSavedSounders(const std::vector<SavedSounder>& saved);
+    // Follows the saved sounders these settings mark Follow (none: the single sounder), checked
+    // beforehand by CheckFollowed.
+    void FollowMarked(const StationSettings& settings);
+    void SetRadioAddress(int address);
+    // Takes this port and speed and opens the port anew; the outcome comes as Connected.
+    quint64 ConnectTo(const QString& port, const QString& speed);
+    void StopListening();
+    // Hands placed audio to whatever follows the radio's audio, as the chosen input would (a
+    // recorded or simulated band played in).
+    void PlaceAudio(std::vector<ionogram::PlacedBlock> blocks);
 
 signals:
     void Armed(const feed::Armed& armed);
@@ -168,7 +234,17 @@ signals:
     // Every answer of the radio (or its backend), to a step, a slot or the park tuning; the
     // snapshot's rig state is as it was then.
     void RigAnswered(bool reached);
-    void Connected(const Status& outcome);
+    // What became of the connection asked for as `request`.
+    void Connected(const Status& outcome, quint64 request);
+    // The frequency display: "" and then the text, for each frequency the bus carried.
+    void DisplayText(const QString& text);
+    // A sweep's ionogram grew (column: the one being received), or is whole (-1).
+    void IonogramUpdated(const std::shared_ptr<const ionogram::IonogramSweep>& sweep, int column);
+    void AudioDelaySuggested(const QString& text);
+    // What listening heard changed: the snapshot's heard groups are new.
+    void HeardGroupsChanged();
+    // What went wrong while listening (also told as a Problem).
+    void ListenProblem(const QString& message);
     void Problem(const QString& message);
     void Notice(const QString& message);
     // Anything in the snapshot's status part changed: activity, rig, audio, next sweep.
@@ -181,11 +257,18 @@ private:
     feed::Sounder SounderNamed(const QString& name) const;
     void NoteColumns(const ionogram::IonogramSweep& sweep, int columnsDone);
     RigState TakeRig(); // the rig's state now, into the snapshot
+    void TakeHeard();   // what listening heard, into the snapshot
+    // A connection's outcome, told as Connected with the state it left.
+    void Told(const Status& outcome, quint64 request);
+    // Runs the command on the station's thread: queued there, at once when called on it.
+    template <typename Command> void Queue(Command command);
 
     Station& station;
     // By sounder: the start of its sweep under way and how many of its columns were sent.
     std::map<QString, std::pair<QDateTime, int>> columnsSent;
     std::set<QString> underWay;
+    std::atomic<quint64> lastRequest{0};
+    QTimer heardRefresh; // many detections in one pass of the event loop are copied once
     mutable std::mutex lock;
     feed::Snapshot state; // guarded by lock
 };

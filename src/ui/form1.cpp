@@ -1,8 +1,10 @@
 #include "ui/form1.h"
 
+#include "geo/position.h"
 #include "station/followplan.h"
 #include "station/stationfeed.h"
 #include "sweep/schedule.h"
+#include "sweep/utcclock.h"
 #include "ui/audiodialog.h"
 #include "ui/form2.h"
 #include "ui/form3.h"
@@ -44,30 +46,43 @@ constexpr TwipRect kStatusLine{120, 2280, 3015, 1200};
 constexpr int kDisplayPointSize = 24;
 constexpr std::chrono::seconds kStatusRefresh{1};
 
+std::optional<geo::Position> PositionIn(const QString& text) {
+    return geo::ParsePosition(text.trimmed().toStdString()).position;
+}
+
 } // namespace
 
 Form1::Form1(Options opts, QWidget* parent)
-    : QMainWindow(parent), station(opts.clock), link(station.Link()), options(std::move(opts)),
-      store(options.settingsFile), savedSounders(store.Sounders()),
-      messages(std::make_unique<MessageQueue>(this)) {
+    : QMainWindow(parent), options(std::move(opts)),
+      clock(options.clock ? options.clock
+                          : std::function<double()>(&sweep::SecondsSinceUtcMidnight)),
+      // The station runs on a thread of its own, so painting, a modal dialog or reading an
+      // archive never holds a step up.
+      engine(std::make_unique<Engine>(options.clock)), store(options.settingsFile),
+      savedSounders(store.Sounders()), messages(std::make_unique<MessageQueue>(this)) {
     setWindowTitle(QStringLiteral("Tavmirok (BETA)"));
     // Saved in Configure > Sounder or Sounders Heard: the station names their sweeps at once.
     connect(&savedSounders, &SavedSounders::Changed, this, &Form1::FollowSavedSounders);
     BuildControls();
     BuildMenus();
 
-    connect(StartButton, &QPushButton::clicked, &station, &Station::Start);
-    connect(Text2, &QLineEdit::textChanged, &station, &Station::SetChirpText);
-    connect(&station, &Station::PhaseEntered, this,
-            [this](SweepScheduler::Phase phase) { Label3->setText(PhaseLabel(phase)); });
-    connect(&station, &Station::Problem, this, &Form1::ShowMessage);
-    connect(&station, &Station::Notice, this, [this](const QString& text) {
+    StationFeed& feed = Feed();
+    connect(StartButton, &QPushButton::clicked, &feed, &StationFeed::Start);
+    connect(Text2, &QLineEdit::textChanged, &feed, &StationFeed::SetChirpText);
+    connect(&feed, &StationFeed::Problem, this, &Form1::ShowMessage);
+    connect(&feed, &StationFeed::Connected, this, [this](const Status& outcome, quint64 request) {
+        // The Serial Port dialog tells its own.
+        if (connectsAsked.erase(request) > 0 && !outcome.IsOk()) {
+            ShowMessage(outcome.Message());
+        }
+    });
+    connect(&feed, &StationFeed::Notice, this, [this](const QString& text) {
         lastNotice = text;
         UpdateStatusLine();
     });
-    connect(&station, &Station::DisplayText, Text1, &QLineEdit::setText);
-    station.SetChirpText(Text2->text());
-    connect(&station, &Station::StateChanged, this, &Form1::UpdateStatusLine);
+    connect(&feed, &StationFeed::DisplayText, Text1, &QLineEdit::setText);
+    feed.SetChirpText(Text2->text());
+    connect(&feed, &StationFeed::StateChanged, this, &Form1::ShowState);
 
     statusRefresh.setInterval(kStatusRefresh);
     connect(&statusRefresh, &QTimer::timeout, this, &Form1::UpdateStatusLine);
@@ -77,12 +92,11 @@ Form1::Form1(Options opts, QWidget* parent)
 Form1::~Form1() {
     publisher.reset(); // the status goes offline
     webFace.reset();
-    feed.reset();
     // Dialogs act on the station: they must not outlive it.
     delete form2.data();
     delete form3.data();
     delete heardWindow.data();
-    station.Shutdown();
+    engine.reset();
 }
 
 void Form1::BuildControls() {
@@ -208,19 +222,19 @@ void Form1::Load() {
     QStringList notices;
     const StationSettings settings = store.Load(&notices);
     savedSounders.Reload();
-    station.Apply(settings);
-    feed = std::make_unique<StationFeed>(station);
+    Feed().Apply(settings);
     StartPublisher(settings);
     Text2->setText(settings.basic.chirpTime);
-    ShowFollowed();
     for (const QString& notice : notices) {
         ShowMessage(notice);
     }
-    // A port that cannot be opened is reported; the window is shown all the same and the user
-    // can pick another port in Configure > Serial Port.
-    if (Status opened = station.Connect(); !opened.IsOk()) {
-        ShowMessage(opened.Message());
-    }
+    // A port that cannot be opened is reported (Connected); the window is shown all the same and
+    // the user can pick another port in Configure > Serial Port.
+    connectsAsked.insert(Feed().Connect());
+    // The window shows the settings in force from its first paint, and what loading and the
+    // port have to say is queued before it is shown.
+    Feed().Sync();
+    ShowState();
     ServeWeb(settings.web);
     UpdateStatusLine();
 }
@@ -250,7 +264,7 @@ void Form1::ServeWeb(const WebChoice& choice) {
             return;
         }
     }
-    webFace = web::FaceOf(feed.get());
+    webFace = web::FaceOf(&Feed());
     webFace->SetToken(token);
     if (const QString failed = webFace->Listen(address->address, address->port);
         !failed.isEmpty()) {
@@ -285,7 +299,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 StoredSettings Form1::CurrentSettings() const {
-    StoredSettings settings = station.Current();
+    StoredSettings settings = Feed().Snap().stored;
     settings.chirpTime = Text2->text();
     return settings;
 }
@@ -296,7 +310,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         const Status saved = store.Save(CurrentSettings());
         // Stop the sweep and end any wait for the radio; the port is released now, not when
         // the last window goes.
-        station.Shutdown();
+        Feed().Shutdown();
         statusRefresh.stop();
         if (form2) {
             form2->close();
@@ -354,7 +368,7 @@ HeardWindow* Form1::SoundersHeardWindow() const {
 
 void Form1::ShowSerialPortDialog() {
     if (!form2) {
-        form2 = new Form2(station);
+        form2 = new Form2(Feed());
     }
     form2->show();
     form2->raise();
@@ -363,7 +377,7 @@ void Form1::ShowSerialPortDialog() {
 
 void Form1::ShowRadioDialog() {
     if (!form3) {
-        form3 = new Form3(station);
+        form3 = new Form3(Feed());
     }
     form3->show();
     form3->raise();
@@ -377,30 +391,43 @@ void Form1::Raise(QWidget* dialog) {
 }
 
 void Form1::FollowSavedSounders() {
-    station.SetSavedSounders(savedSounders.List());
+    Feed().SetSavedSounders(savedSounders.List());
 }
 
 StationSettings Form1::WithSaved(const std::vector<SavedSounder>& saved) const {
     QStringList ignored; // told when the settings were loaded
     StationSettings settings = store.Load(&ignored);
-    settings.basic = CurrentSettings();
-    settings.rig = station.RigInUse();
-    settings.ionogram = station.IonogramInForce();
+    const feed::Snapshot now = Feed().Snap();
+    settings.basic = now.stored;
+    settings.basic.chirpTime = Text2->text();
+    settings.rig = now.rigChoice;
+    settings.ionogram = now.ionogram;
     settings.saved = saved;
     return settings;
 }
 
 void Form1::ApplyFollowed(const std::vector<SavedSounder>& saved) {
-    const StationSettings settings = WithSaved(saved);
-    station.Follow(PlanSounders(settings), PlanSettingsFor(settings));
+    Feed().FollowMarked(WithSaved(saved));
+}
+
+void Form1::ShowState() {
+    Label3->setText(PhaseLabel(Feed().Snap().phase));
     ShowFollowed();
+    UpdateStatusLine();
 }
 
 void Form1::ShowFollowed() {
+    const feed::Snapshot now = Feed().Snap();
     QStringList names;
-    for (const sweep::FollowedSounder& s : station.Followed()) {
-        names << s.name;
+    if (now.plan) {
+        for (const feed::Sounder& s : now.followed) {
+            names << s.name;
+        }
     }
+    if (shownFollowed == names) {
+        return;
+    }
+    shownFollowed = names;
     Text2->setEnabled(names.isEmpty());
     Text2->setToolTip(names.isEmpty()
                           ? chirpToolTip
@@ -411,15 +438,15 @@ void Form1::ShowFollowed() {
     if (ionogramWindow) {
         ionogramWindow->SetSounders(names);
     }
-    UpdateStatusLine();
 }
 
 void Form1::ShowSounderDialog() {
     if (!sounderDialog) {
+        const sweep::Profile profile = Feed().Snap().profile;
         const std::optional<double> chirp =
-            sweep::ParseChirpTime(Text2->text(), QLocale(), station.Profile().period);
+            sweep::ParseChirpTime(Text2->text(), QLocale(), profile.period);
         savedSounders.Reload(); // the file may have been edited by hand
-        auto* dialog = new SounderDialog(station.Profile(), chirp.value_or(0), savedSounders, this);
+        auto* dialog = new SounderDialog(profile, chirp.value_or(0), savedSounders, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->SetFollowCheck([this](const std::vector<SavedSounder>& saved) {
             return CheckFollowed(WithSaved(saved));
@@ -433,7 +460,7 @@ void Form1::ShowSounderDialog() {
                         Text2->setText(QLocale().toString(*chirpTime, 'g', 12));
                     }
                     FollowSavedSounders(); // the dialog may have saved one meanwhile
-                    station.ApplyProfile(profile);
+                    Feed().ApplyProfile(profile);
                 });
         sounderDialog = dialog;
     }
@@ -442,13 +469,11 @@ void Form1::ShowSounderDialog() {
 
 void Form1::ShowRigDialog() {
     if (!rigDialog) {
-        auto* dialog = new RigDialog(station.RigInUse(), this);
+        auto* dialog = new RigDialog(Feed().Snap().rigChoice, this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &RigDialog::Chosen, this, [this](const RigChoice& choice) {
             SaveGroup(choice);
-            if (const Status connected = station.UseRig(choice); !connected.IsOk()) {
-                ShowMessage(connected.Message());
-            }
+            connectsAsked.insert(Feed().UseRig(choice)); // a failure is told as Connected
         });
         rigDialog = dialog;
     }
@@ -457,12 +482,11 @@ void Form1::ShowRigDialog() {
 
 void Form1::ShowAudioDialog() {
     if (!audioDialog) {
-        auto* dialog =
-            new AudioDialog(station.Recorder().Choice(), ionogram::ListAudioInputs(), this);
+        auto* dialog = new AudioDialog(Feed().Snap().ionogram, ionogram::ListAudioInputs(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &AudioDialog::choiceAccepted, this, [this](const IonogramChoice& choice) {
             SaveGroup(choice);
-            station.ConfigureIonogram(choice);
+            Feed().ConfigureIonogram(choice);
             if (ionogramWindow) {
                 ionogramWindow->SetArchiveFolder(choice.folder);
             }
@@ -478,12 +502,12 @@ void Form1::ShowAudioDialog() {
 
 void Form1::StartPublisher(const StationSettings& settings) {
     publisher.reset(); // its status goes offline
-    if (!settings.publish.enabled || !feed) {
+    if (!settings.publish.enabled) {
         return;
     }
     publisher = std::make_unique<network::Publisher>(network::SetupFor(settings));
     connect(publisher.get(), &network::Publisher::Problem, this, &Form1::ShowMessage);
-    network::FollowFeed(*feed, *publisher);
+    network::FollowFeed(Feed(), *publisher);
     QStringList followed;
     for (const SavedSounder& sounder : FollowedSounders(settings)) {
         followed << sounder.name;
@@ -509,9 +533,9 @@ void Form1::ShowPublishDialog() {
                 QStringList notices;
                 const StationSettings loaded = store.Load(&notices);
                 // The new position takes effect at once: paths, the Propagation window.
-                station.SetPositions(loaded.stationAt, loaded.sounderAt);
+                Feed().SetPositions(loaded.stationAt, loaded.sounderAt);
                 if (propagationWindow) {
-                    propagationWindow->SetStationPosition(station.StationPosition());
+                    propagationWindow->SetStationPosition(PositionIn(loaded.stationAt));
                 }
                 StartPublisher(loaded);
             });
@@ -524,13 +548,26 @@ void Form1::ShowIonogramWindow() {
     if (!ionogramWindow) {
         ionogramWindow = new IonogramWindow();
         ionogramWindow->setAttribute(Qt::WA_DeleteOnClose);
-        ionogramWindow->SetArchiveFolder(station.Recorder().Choice().folder);
-        connect(&station, &Station::IonogramUpdated, ionogramWindow.data(),
-                &IonogramWindow::ShowSweep);
-        connect(&station, &Station::Scaled, ionogramWindow.data(), &IonogramWindow::ShowScaled);
+        const feed::Snapshot now = Feed().Snap();
+        ionogramWindow->SetArchiveFolder(now.ionogram.folder);
+        IonogramWindow* window = ionogramWindow;
+        connect(&Feed(), &StationFeed::IonogramUpdated, window,
+                [window](const std::shared_ptr<const ionogram::IonogramSweep>& sweep, int column) {
+                    window->ShowSweep(*sweep, column);
+                });
+        connect(&Feed(), &StationFeed::Scaled, window, [window](const feed::Scaled& scaled) {
+            window->ShowScaled(*scaled.sweep, scaled.scaled);
+        });
+        shownFollowed.reset();
         ShowFollowed(); // the window's sounder tabs
-        for (const ionogram::IonogramSweep* sweep : station.CurrentSweeps()) {
-            ionogramWindow->ShowSweep(*sweep, -1);
+        for (const auto& sweep : now.ionograms) {
+            // While sounders are followed, theirs; else the single sounder's.
+            const bool followed =
+                std::any_of(now.followed.begin(), now.followed.end(),
+                            [&sweep](const feed::Sounder& s) { return s.name == sweep->sounder; });
+            if (!now.plan || followed) {
+                ionogramWindow->ShowSweep(*sweep, -1);
+            }
         }
     }
     Raise(ionogramWindow);
@@ -540,13 +577,16 @@ void Form1::ShowPropagationWindow() {
     if (!propagationWindow) {
         propagationWindow = new PropagationWindow();
         propagationWindow->setAttribute(Qt::WA_DeleteOnClose);
-        propagationWindow->SetArchiveFolder(station.Recorder().Choice().folder);
-        propagationWindow->SetIaruRegion(station.Recorder().Choice().iaruRegion);
-        connect(&station, &Station::Scaled, propagationWindow.data(),
-                &PropagationWindow::ShowScaled);
-        propagationWindow->SetStationPosition(station.StationPosition());
-        propagationWindow->ShowAudioDelaySuggestion(station.SuggestedAudioDelay());
-        connect(&station, &Station::AudioDelaySuggested, propagationWindow.data(),
+        const feed::Snapshot now = Feed().Snap();
+        propagationWindow->SetArchiveFolder(now.ionogram.folder);
+        propagationWindow->SetIaruRegion(now.ionogram.iaruRegion);
+        PropagationWindow* window = propagationWindow;
+        connect(&Feed(), &StationFeed::Scaled, window, [window](const feed::Scaled& scaled) {
+            window->ShowScaled(*scaled.sweep, scaled.scaled);
+        });
+        propagationWindow->SetStationPosition(now.stationAt);
+        propagationWindow->ShowAudioDelaySuggestion(now.suggestedAudioDelay);
+        connect(&Feed(), &StationFeed::AudioDelaySuggested, window,
                 &PropagationWindow::ShowAudioDelaySuggestion);
     }
     Raise(propagationWindow);
@@ -555,7 +595,7 @@ void Form1::ShowPropagationWindow() {
 void Form1::ShowHeardWindow() {
     if (!heardWindow) {
         savedSounders.Reload();
-        heardWindow = new HeardWindow(station, savedSounders);
+        heardWindow = new HeardWindow(Feed(), savedSounders);
         heardWindow->setAttribute(Qt::WA_DeleteOnClose);
         connect(heardWindow.data(), &HeardWindow::followClicked, this, &Form1::FollowHeard);
     }
@@ -565,8 +605,8 @@ void Form1::ShowHeardWindow() {
 void Form1::FollowHeard(const sweep::Profile& profile, double chirpTime) {
     SaveGroup(profile);
     Text2->setText(QLocale().toString(chirpTime, 'g', 12));
-    station.ApplyProfile(profile);
-    if (!station.Followed().empty()) {
+    Feed().ApplyProfile(profile);
+    if (Feed().Snap().plan) {
         // The single sounder in place of the saved ones followed: their Follow ticks go.
         // Unreadable entries are told by Configure > Sounder; the list is left as it is then.
         std::vector<SavedSounder> saved = savedSounders.List();
@@ -580,7 +620,7 @@ void Form1::FollowHeard(const sweep::Profile& profile, double chirpTime) {
         }
         ApplyFollowed(saved);
     }
-    station.Start(); // stops listening and arms the sweep
+    Feed().Start(); // stops listening and arms the sweep
 }
 
 void Form1::ShowAboutDialog() {
@@ -593,22 +633,21 @@ void Form1::ShowAboutDialog() {
 }
 
 void Form1::UpdateStatusLine() {
+    const feed::Snapshot now = Feed().Snap();
     StatusValues values;
-    values.rig = station.Rig().State();
-    const SweepScheduler& scheduler = station.Scheduler();
-    values.phase = scheduler.CurrentPhase();
-    values.secondsToNextStep = sweep::AroundTheDay(scheduler.NextStepTime(), station.Now());
-    values.stepFrequency = scheduler.StepFrequency();
-    values.topFrequency = scheduler.TopFrequency();
+    values.rig = now.rig;
+    values.phase = now.phase;
+    values.secondsToNextStep = sweep::AroundTheDay(now.nextStepTime, clock());
+    values.stepFrequency = now.stepHz;
+    values.topFrequency = now.topHz;
     values.notice = lastNotice;
-    if (station.Listening().Active()) {
-        values.listeningFrequency =
-            static_cast<std::int32_t>(std::lround(station.Listening().FrequencyKhz() * 1000));
+    values.listeningFrequency = static_cast<std::int32_t>(std::lround(now.listeningKhz * 1000));
+    if (now.plan) {
+        for (const feed::Sounder& s : now.followed) {
+            values.followed << s.name;
+        }
     }
-    for (const sweep::FollowedSounder& s : station.Followed()) {
-        values.followed << s.name;
-    }
-    values.started = station.Started();
+    values.started = now.started;
     statusLine->setText(StatusLineText(values));
     statusLine->setToolTip(values.rig.problemDetail);
 }

@@ -2,12 +2,13 @@
 
 // The main window: the yellow frequency display, the chirp-time box, Start and the status label,
 // a view of the station behind them. It loads the settings and opens the port before it is
-// shown, writes the settings back when it closes, and opens the configuration dialogs.
+// shown, writes the settings back when it closes, and opens the configuration dialogs. The
+// station runs in an engine of its own; the window reaches it only through its feed.
 
 #include "network/publisher.h"
 #include "settings/savedsounders.h"
 #include "settings/stationstore.h"
-#include "station/station.h"
+#include "station/engine.h"
 #include "station/stationfeed.h"
 
 #include <QLabel>
@@ -18,6 +19,8 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <set>
 
 class Form2;
 class Form3;
@@ -28,7 +31,6 @@ class QAction;
 class IonogramWindow;
 class PropagationWindow;
 class HeardWindow;
-class StationFeed;
 namespace web {
 class WebFace;
 }
@@ -37,8 +39,10 @@ class Form1 : public QMainWindow {
     Q_OBJECT
 public:
     struct Options {
-        std::function<double()> clock; // seconds since UTC midnight; the real clock if empty
-        QString settingsFile;          // an INI file instead of the user's store, if set
+        // Seconds since UTC midnight; the real clock if empty. Read on the station's thread as
+        // well as the window's.
+        std::function<double()> clock;
+        QString settingsFile; // an INI file instead of the user's store, if set
     };
 
     explicit Form1(Options options = {}, QWidget* parent = nullptr);
@@ -47,10 +51,9 @@ public:
     // Reads the settings, then opens the port. Runs once, before the window is first shown.
     void Load();
 
-    // The station this window shows, and its radio link: `comPort`, `baudRate`, `radioAdress`,
-    // `OpenPort`, `ClosePort`, `Setfreq`.
-    Station station;
-    RadioLink& link;
+    // The station this window shows, as every face sees it: `comPort`, `baudRate`,
+    // `radioAdress` and the port's state are in its snapshot.
+    StationFeed& Feed() const { return engine->Feed(); }
 
     // Tells the user something, in a message box that does not block; the same text already
     // shown or waiting is not shown again.
@@ -76,8 +79,6 @@ public:
     QAction* OpenInBrowser = nullptr;
     QAction* About = nullptr;
 
-    SweepScheduler& Scheduler() { return station.Scheduler(); }
-    const AlignedTickTimer& StepTimer() const { return station.StepTimer(); }
     // The open dialogs, or null.
     Form2* SerialPortDialog() const;
     Form3* RadioDialog() const;
@@ -123,6 +124,8 @@ private:
     void FollowHeard(const sweep::Profile& profile, double chirpTime);
     // A dialog of this window's, made once and brought to the front when asked for again.
     void Raise(QWidget* dialog);
+    // The station's state changed: the phase label, the status line, the followed sounders.
+    void ShowState();
     void UpdateStatusLine();
     StoredSettings CurrentSettings() const;
     // Writes the group a dialog's OK chose (the profile, the rig, the ionogram); a failure is
@@ -130,6 +133,8 @@ private:
     template <typename Group> void SaveGroup(const Group& group);
 
     Options options;
+    std::function<double()> clock; // options.clock, or the UTC clock
+    std::unique_ptr<Engine> engine;
     // Every group is read and written through it.
     StationStore store;
     // The sounders the user saved, as the station and every window of this one see them.
@@ -137,6 +142,9 @@ private:
     std::unique_ptr<MessageQueue> messages;
     QTimer statusRefresh;
     QString chirpToolTip; // Text2's own, given back when no saved sounder is followed
+    std::optional<QStringList> shownFollowed; // the followed sounders the window shows
+    // The connections the window asked for (at load, another rig): a failure is shown in a box.
+    std::set<quint64> connectsAsked;
     QPointer<Form2> form2;
     QPointer<Form3> form3;
     QPointer<frmAbout> about;
@@ -147,9 +155,6 @@ private:
     QPointer<IonogramWindow> ionogramWindow;
     QPointer<PropagationWindow> propagationWindow;
     QPointer<HeardWindow> heardWindow;
-    // The feed the web face and the publisher observe the station through; before the station
-    // goes.
-    std::unique_ptr<StationFeed> feed;
     std::unique_ptr<web::WebFace> webFace;
     QString lastNotice;
     bool unloaded = false;

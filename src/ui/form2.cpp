@@ -1,6 +1,6 @@
 #include "ui/form2.h"
 
-#include "station/station.h"
+#include "station/stationfeed.h"
 #include "ui/formlayout.h"
 
 #include <QAbstractItemView>
@@ -56,8 +56,8 @@ void SetComboText(QComboBox* combo, const QString& text) {
 
 } // namespace
 
-Form2::Form2(Station& radioStation, QWidget* parent)
-    : QWidget(parent, Qt::Window), station(&radioStation) {
+Form2::Form2(StationFeed& stationFeed, QWidget* parent)
+    : QWidget(parent, Qt::Window), feed(&stationFeed) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Serial Port"));
     formlayout::UseLayoutFont(this);
@@ -106,6 +106,7 @@ Form2::Form2(Station& radioStation, QWidget* parent)
     resize(formlayout::Size(this, kClientArea));
 
     connect(Command1, &QPushButton::clicked, this, &Form2::Command1Click);
+    connect(feed, &StationFeed::Connected, this, &Form2::Opened);
     Load();
 }
 
@@ -148,22 +149,27 @@ QStringList Form2::InNumberOrder(QStringList devices) {
 }
 
 void Form2::Load() {
-    SetComboText(Combo1, station->Serial().comPort);
-    SetComboText(Combo2, station->Serial().baudRate);
+    const StoredSettings stored = feed->Snap().stored;
+    SetComboText(Combo1, stored.comPort);
+    SetComboText(Combo2, stored.baudRate);
 }
 
 void Form2::Command1Click() {
-    if (!station) {
+    if (!feed) {
         close();
         return;
     }
-    SerialSettings& serial = station->Serial();
-    serial.comPort = Combo1->currentText();
-    serial.baudRate = Combo2->currentText();
-    const Status opened = station->Connect();
-    if (!opened.IsOk()) {
+    opening = feed->ConnectTo(Combo1->currentText(), Combo2->currentText());
+}
+
+void Form2::Opened(const Status& outcome, quint64 request) {
+    if (request != opening) {
+        return; // another connection than the one OK asked for
+    }
+    opening = 0;
+    if (!outcome.IsOk()) {
         // The dialog stays open with the texts as typed, so the user can correct them.
-        ShowProblem(opened.Message());
+        ShowProblem(outcome.Message());
         return;
     }
     close();

@@ -1,7 +1,7 @@
 #include "ui/form3.h"
 
 #include "link/civ.h"
-#include "station/station.h"
+#include "station/stationfeed.h"
 #include "ui/formlayout.h"
 
 #include <algorithm>
@@ -22,8 +22,8 @@ constexpr int kHexBase = 16;
 
 } // namespace
 
-Form3::Form3(Station& radioStation, QWidget* parent)
-    : QWidget(parent, Qt::Window), station(&radioStation) {
+Form3::Form3(StationFeed& stationFeed, QWidget* parent)
+    : QWidget(parent, Qt::Window), feed(&stationFeed) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Radio"));
     formlayout::UseLayoutFont(this);
@@ -60,11 +60,11 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
 }
 
 void Form3::Load() {
-    Text1->setText(QString::number(station->Serial().radioAdress, kHexBase).toUpper());
+    Text1->setText(QString::number(feed->Snap().stored.radioAdress, kHexBase).toUpper());
 }
 
 void Form3::Command1Click() {
-    if (!station) {
+    if (!feed) {
         close();
         return;
     }
@@ -74,7 +74,7 @@ void Form3::Command1Click() {
         ShowProblem(parsed.problem);
         return;
     }
-    station->SetRadioAddress(*parsed.address);
+    feed->SetRadioAddress(*parsed.address);
     close();
 }
 

@@ -12,12 +12,12 @@
 #include <QWidget>
 #include <optional>
 
-class Station;
+class StationFeed;
 
 class Form3 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form3(Station& station, QWidget* parent = nullptr);
+    explicit Form3(StationFeed& feed, QWidget* parent = nullptr);
 
     // The address the text spells in hexadecimal (blanks around it ignored), or why it is
     // not one: civ::ParseAddress.
@@ -35,5 +35,5 @@ private:
     void Command1Click();
     void ShowProblem(const QString& text);
 
-    QPointer<Station> station;
+    QPointer<StationFeed> feed;
 };

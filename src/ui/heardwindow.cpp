@@ -2,7 +2,7 @@
 
 #include "core/frequencytext.h"
 #include "core/units.h"
-#include "station/station.h"
+#include "station/stationfeed.h"
 #include "ui/formlayout.h"
 #include "ui/sounderdialog.h"
 
@@ -85,8 +85,8 @@ void ShowFigures(QTableWidget* list, int row, const ionogram::HeardSounder& s, d
 
 } // namespace
 
-HeardWindow::HeardWindow(Station& station, SavedSounders& savedSounders, QWidget* parent)
-    : QWidget(parent), station(station), saved(savedSounders) {
+HeardWindow::HeardWindow(StationFeed& stationFeed, SavedSounders& savedSounders, QWidget* parent)
+    : QWidget(parent), feed(stationFeed), saved(savedSounders) {
     setWindowTitle(QStringLiteral("Sounders Heard"));
 
     frequencies = new QLineEdit(this);
@@ -142,19 +142,16 @@ HeardWindow::HeardWindow(Station& station, SavedSounders& savedSounders, QWidget
     refresh.setSingleShot(true);
     refresh.setInterval(0);
     connect(&refresh, &QTimer::timeout, this, &HeardWindow::Refresh);
-    Listener& listener = station.Listening();
-    connect(&listener, &Listener::Detected, &refresh, qOverload<>(&QTimer::start));
-    connect(&listener, &Listener::ListChanged, &refresh, qOverload<>(&QTimer::start));
+    connect(&feed, &StationFeed::HeardGroupsChanged, &refresh, qOverload<>(&QTimer::start));
     connect(&saved, &SavedSounders::Changed, &refresh, qOverload<>(&QTimer::start));
-    connect(&listener, &Listener::LsbSuspected, &refresh, qOverload<>(&QTimer::start));
-    connect(&listener, &Listener::Problem, this, &HeardWindow::ShowProblem);
-    connect(&station, &Station::StateChanged, this, &HeardWindow::ShowState);
+    connect(&feed, &StationFeed::ListenProblem, this, &HeardWindow::ShowProblem);
+    connect(&feed, &StationFeed::StateChanged, this, &HeardWindow::ShowState);
     connect(listenButton, &QPushButton::clicked, this, &HeardWindow::ListenClick);
     connect(stopButton, &QPushButton::clicked, this, &HeardWindow::StopClick);
     connect(frequencies, &QLineEdit::returnPressed, this, &HeardWindow::ListenClick);
 
-    if (listener.Active()) {
-        frequencies->setText(QString::number(listener.FrequencyKhz(), 'g', 12));
+    if (const double khz = feed.Snap().listeningKhz; khz > 0) {
+        frequencies->setText(QString::number(khz, 'g', 12));
     }
     ShowState();
     Refresh();
@@ -214,7 +211,7 @@ void HeardWindow::ListenClick() {
                         .arg(frequencies->text()));
         return;
     }
-    if (station.IonogramInForce().audioInput.isEmpty()) {
+    if (feed.Snap().ionogram.audioInput.isEmpty()) {
         ShowProblem(QStringLiteral("Listening needs the radio's audio: choose the input the "
                                    "radio is connected to in Configure > Audio Input..., then "
                                    "press Listen again."));
@@ -222,25 +219,24 @@ void HeardWindow::ListenClick() {
     }
     problem->hide();
     lsbNotice->hide();
-    station.Listen(khz);
+    feed.Listen(khz);
     Refresh();
 }
 
 void HeardWindow::StopClick() {
-    station.StopListening();
+    feed.StopListening();
 }
 
 void HeardWindow::ShowState() {
-    const Listener& listener = station.Listening();
-    listenButton->setEnabled(!listener.Active());
-    stopButton->setEnabled(listener.Active());
-    if (!listener.Active()) {
+    const double khz = feed.Snap().listeningKhz;
+    listenButton->setEnabled(khz == 0);
+    stopButton->setEnabled(khz > 0);
+    if (khz == 0) {
         state->setText(QStringLiteral("Not listening. Type a frequency and press Listen: the "
                                       "radio stays there and the sweep is not followed."));
         return;
     }
-    const QString on =
-        core::FormatKilohertz(std::round(listener.FrequencyKhz() * 1000)) + QStringLiteral(" kHz");
+    const QString on = core::FormatKilohertz(std::round(khz * 1000)) + QStringLiteral(" kHz");
     state->setText(
         QStringLiteral("Listening on %1; the sweep is not followed. Each sounder needs three of "
                        "its periods to be confirmed (a 60 s sounder three minutes, a 720 s one "
@@ -256,14 +252,14 @@ void HeardWindow::Refresh() {
     confirmedList->setRowCount(0);
     unconfirmedList->setRowCount(0);
     bool lsb = false;
-    for (const auto& grouper : station.Listening().Heard()) {
-        lsb = lsb || grouper->SeemsLsb();
-        for (const ionogram::HeardSounder& s : grouper->Confirmed()) {
+    for (const feed::HeardGroup& group : feed.Snap().heardGroups) {
+        lsb = lsb || group.seemsLsb;
+        for (const ionogram::HeardSounder& s : group.confirmed) {
             const int row = confirmedList->rowCount();
             confirmedList->insertRow(row);
             const SavedSounder* match = SavedMatch(s, saved.List());
             SetCell(confirmedList, row, kName, match != nullptr ? match->name : QString());
-            ShowFigures(confirmedList, row, s, grouper->ListenKhz());
+            ShowFigures(confirmedList, row, s, group.listenKhz);
             auto* save = new QPushButton(QStringLiteral("Save..."), confirmedList);
             save->setToolTip(QStringLiteral("Saves this sounder by name in Configure > Sounder, "
                                             "as 2 to 30 MHz in 100 kHz steps: edit the band "
@@ -277,10 +273,10 @@ void HeardWindow::Refresh() {
             confirmedList->setCellWidget(row, kSave, save);
             confirmedList->setCellWidget(row, kFollow, follow);
         }
-        for (const ionogram::HeardSounder& s : grouper->Unconfirmed()) {
+        for (const ionogram::HeardSounder& s : group.unconfirmed) {
             const int row = unconfirmedList->rowCount();
             unconfirmedList->insertRow(row);
-            ShowFigures(unconfirmedList, row, s, grouper->ListenKhz());
+            ShowFigures(unconfirmedList, row, s, group.listenKhz);
         }
     }
     FitColumns(confirmedList);

@@ -1,7 +1,7 @@
 #pragma once
 
 // View > Sounders Heard: parks the radio on a frequency (or on several in turn) and lists the
-// sounders the station's Listener hears crossing it, the confirmed ones apart from crossings not
+// sounders the station hears crossing it, the confirmed ones apart from crossings not
 // yet confirmed. A confirmed sounder can be saved by name into the saved sounders of
 // Configure > Sounder, or followed at once: following is handed to the main window, which owns
 // the chirp-time box and the stored profile.
@@ -19,7 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
-class Station;
+class StationFeed;
 
 class HeardWindow : public QWidget {
     Q_OBJECT
@@ -33,7 +33,7 @@ public:
     // start whole seconds apart.
     static constexpr double kSameChirpS = 0.05;
 
-    HeardWindow(Station& station, SavedSounders& saved, QWidget* parent = nullptr);
+    HeardWindow(StationFeed& feed, SavedSounders& saved, QWidget* parent = nullptr);
 
     // The profile a heard sounder is saved and followed with: 2 to 30 MHz in 100 kHz steps at
     // its rate and period, the top lowered to the last step one period holds when the whole band
@@ -77,7 +77,7 @@ private:
     // The heard sounder's profile, or nothing after telling why the radio cannot follow it.
     std::optional<sweep::Profile> Followable(const ionogram::HeardSounder& sounder);
 
-    Station& station;
+    StationFeed& feed;
     SavedSounders& saved;
     QTimer refresh;      // many detections in one pass of the event loop redraw the lists once
     bool asking = false; // a question is up: the buttons stay until it is answered

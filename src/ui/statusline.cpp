@@ -109,13 +109,13 @@ QString PhaseLine(const StatusValues& values, const QLocale& locale) {
     }
     QStringList lines;
     switch (values.phase) {
-    case SweepScheduler::Phase::Idle:
+    case feed::Phase::Idle:
         lines << QStringLiteral("Press Start to follow the sounder.");
         break;
-    case SweepScheduler::Phase::Waiting:
+    case feed::Phase::Waiting:
         lines << QStringLiteral("Next sweep in %1.").arg(FormatCountdown(values.secondsToNextStep));
         break;
-    case SweepScheduler::Phase::Stepping:
+    case feed::Phase::Stepping:
         lines << QStringLiteral("Following %1 kHz.")
                      .arg(core::FormatKilohertz(std::min(values.stepFrequency, values.topFrequency),
                                                 locale));
@@ -126,13 +126,13 @@ QString PhaseLine(const StatusValues& values, const QLocale& locale) {
 
 } // namespace
 
-QString PhaseLabel(SweepScheduler::Phase phase) {
+QString PhaseLabel(feed::Phase phase) {
     switch (phase) {
-    case SweepScheduler::Phase::Waiting:
+    case feed::Phase::Waiting:
         return QStringLiteral("waiting...");
-    case SweepScheduler::Phase::Stepping:
+    case feed::Phase::Stepping:
         return QStringLiteral("Stepping");
-    case SweepScheduler::Phase::Idle:
+    case feed::Phase::Idle:
         break;
     }
     return QString();

@@ -4,7 +4,7 @@
 // so every wording is tested with one table and the window only displays it.
 
 #include "rig/tuner.h"
-#include "sweep/sweepscheduler.h"
+#include "station/stationfeed.h"
 
 #include <QLocale>
 #include <QString>
@@ -13,7 +13,7 @@
 
 struct StatusValues {
     RigState rig;
-    SweepScheduler::Phase phase = SweepScheduler::Phase::Idle;
+    feed::Phase phase = feed::Phase::Idle;
     double secondsToNextStep = 0;        // while waiting
     std::int32_t stepFrequency = 0;      // hertz, while stepping
     std::int32_t topFrequency = 0;       // the highest step, hertz
@@ -30,4 +30,4 @@ QString FormatCountdown(double seconds);
 QString StatusLineText(const StatusValues& values, const QLocale& locale = QLocale());
 
 // The label under the frequency display for each phase of the sweep.
-QString PhaseLabel(SweepScheduler::Phase phase);
+QString PhaseLabel(feed::Phase phase);

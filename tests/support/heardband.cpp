@@ -1,13 +1,13 @@
 #include "support/heardband.h"
 
 #include "simulation/simulatedionosphere.h"
-#include "station/listener.h"
 
 #include <algorithm>
 #include <cmath>
 
-void FeedHeardBand(Listener& listener, const std::vector<BandSounder>& sounders, double listenKhz,
-                   double from, double until) {
+std::vector<ionogram::PlacedBlock> HeardBand(const std::vector<BandSounder>& sounders,
+                                             double listenKhz, double from, double until) {
+    std::vector<ionogram::PlacedBlock> blocks;
     ionogram::SimulatedIonosphere::Settings sky;
     sky.noiseRms = 0.01;
     sky.interferers = {{1000, 0.03}};
@@ -37,7 +37,8 @@ void FeedHeardBand(Listener& listener, const std::vector<BandSounder>& sounders,
             block.afterGap = b == 0 && k > 0;
             ionosphere.Generate(listenKhz, block.firstSampleTime, block.sampleInterval,
                                 block.samples);
-            listener.AudioPlaced(block);
+            blocks.push_back(std::move(block));
         }
     }
+    return blocks;
 }

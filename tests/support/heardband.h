@@ -1,12 +1,12 @@
 #pragma once
 
-// A simulated band as a Listener hears it on one frequency, without sound: 2 s of audio around
+// A simulated band as the station hears it on one frequency, without sound: 2 s of audio around
 // each crossing, placed in 20 ms blocks as the audio stream hands them on, each window after a
 // gap, over noise and a steady carrier. Each sounder is heard by one mode, ten times the noise.
 
-#include <vector>
+#include "ionogram/audiostream.h"
 
-class Listener;
+#include <vector>
 
 struct BandSounder {
     double rateKhzPerS;
@@ -15,6 +15,7 @@ struct BandSounder {
     double delayMs;
 };
 
-// Every crossing of listenKhz from epoch second `from` up to `until`, in time order.
-void FeedHeardBand(Listener& listener, const std::vector<BandSounder>& sounders, double listenKhz,
-                   double from, double until);
+// The audio of every crossing of listenKhz from epoch second `from` up to `until`, in time
+// order.
+std::vector<ionogram::PlacedBlock> HeardBand(const std::vector<BandSounder>& sounders,
+                                             double listenKhz, double from, double until);

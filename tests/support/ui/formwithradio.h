@@ -7,11 +7,15 @@
 #include "support/radiosimprocess.h"
 #include "support/settingsfile.h"
 #include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/form3.h"
 
 #include <QLocale>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
 #include <memory>
 
 inline constexpr double kArmClock = 36000;    // 10:00:00
@@ -31,7 +35,7 @@ QString SetFrame(int hz);
 struct FormWithRadio {
     QTemporaryDir dir;
     RadioSimProcess sim;
-    double now = kArmClock;
+    std::atomic<double> now = kArmClock; // read on the station's thread too
     QString settingsFile;
     std::unique_ptr<Form1> form;
     QStringList shown; // every non-empty text written to the frequency display
@@ -45,9 +49,9 @@ struct FormWithRadio {
                                          .radioAddress = QStringLiteral("78")});
     }
     void OpenWindow() {
-        form = std::make_unique<Form1>(Form1::Options{[this] { return now; }, settingsFile});
-        form->link.SetDisplayLocale(QLocale(QLocale::English));
-        QObject::connect(&form->link, &RadioLink::DisplayText, form.get(),
+        QLocale::setDefault(QLocale(QLocale::English)); // the display's digit grouping
+        form = std::make_unique<Form1>(Form1::Options{[this] { return now.load(); }, settingsFile});
+        QObject::connect(&form->Feed(), &StationFeed::DisplayText, form.get(),
                          [this](const QString& text) {
                              if (!text.isEmpty()) {
                                  shown << text;
@@ -61,14 +65,14 @@ struct FormWithRadio {
     void Arm() {
         now = kArmClock;
         QTest::mouseClick(form->StartButton, Qt::LeftButton);
-        QCOMPARE(form->Label3->text(), QStringLiteral("waiting..."));
-        QCOMPARE(form->Scheduler().NextStepTime(), kFirstStep);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Label3->text(), QStringLiteral("waiting..."), kWaitMs);
+        QCOMPARE(form->Feed().Snap().nextStepTime, kFirstStep);
         QTRY_COMPARE_WITH_TIMEOUT(Frames().size(), 1, kWaitMs);
     }
     // Moves the clock to step k's half-second mark and waits until the step has been taken.
     void ClockToStep(int step) {
         now = kFirstStep + step;
-        QTRY_COMPARE_WITH_TIMEOUT(form->Scheduler().StepFrequency(), StepHz(step), kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(form->Feed().Snap().stepHz, StepHz(step), kWaitMs);
     }
     // The same, and waits until the radio has received `frames` frames in all.
     void Step(int step, int frames) {
@@ -89,6 +93,26 @@ struct FormWithRadio {
     }
     QString Stored(const QString& key) const { return StoredSetting(settingsFile, key); }
 };
+
+// Configure > Serial Port: types the port and speed and presses OK; true once the port opened.
+inline bool ChoosePort(Form1& form, const QString& port, const QString& speed) {
+    form.SerialPort->trigger();
+    Form2* dialog = form.SerialPortDialog();
+    dialog->Combo1->setEditText(port);
+    dialog->Combo2->setEditText(speed);
+    QSignalSpy told(&form.Feed(), &StationFeed::Connected);
+    QTest::mouseClick(dialog->Command1, Qt::LeftButton);
+    return QTest::qWaitFor([&told] { return !told.isEmpty(); }, kWaitMs) &&
+           form.Feed().Snap().rig.connected;
+}
+
+// Configure > Radioaddress: types the address in hex and presses OK; returns once it is in force.
+inline void ChooseAddress(Form1& form, const QString& hex) {
+    form.RadioAddress->trigger();
+    form.RadioDialog()->Text1->setText(hex);
+    QTest::mouseClick(form.RadioDialog()->Command1, Qt::LeftButton);
+    form.Feed().Sync();
+}
 
 // Runs a fixture step and leaves the test function when it failed.
 #define CHECKED(call)                                                                              \
