@@ -58,6 +58,11 @@ constexpr double kTypicalMirrorKm = 280;
 constexpr double kFallbackPeakAboveKm = 80;
 constexpr double kELayerMirrorKm = 110;
 constexpr double kMufHopKm = 3000; // M(3000)F2 and MUF(3000)F2
+// A scaled cell's delay is the dechirp's peak, interpolated between cells in noise: it may come
+// this much early. A trace whose least delay is shorter than the ground allows by no more is
+// fitted (a long hop's low ray leaves near the horizon, its least delay close to that bound);
+// only beyond it is the audio delay setting wrong.
+constexpr double kEarlyCellMs = 0.15;
 
 struct Observed {
     const std::vector<TracePoint>* points;
@@ -230,11 +235,16 @@ double HighestKhz(const std::vector<TracePoint>& trace) {
 // layer's MOF grows in proportion to its critical frequency).
 std::vector<Layer> StartingLayers(const std::vector<TracePoint>& trace, int hops, double groundKm,
                                   double offsetMs) {
-    const double apex = ApexHeightKm(LeastDelayMs(trace) - offsetMs, hops, groundKm);
+    const double shortestMs = groundKm / kLightKmPerMs;
+    const double leastMs = LeastDelayMs(trace) - offsetMs;
     std::vector<Layer> layers;
-    if (!std::isfinite(apex)) {
+    if (leastMs + kEarlyCellMs < shortestMs) {
         return layers;
     }
+    // A least delay too short for any apex, or for a layer's base, within the cells' error: the
+    // fit starts from the lowest base a layer has.
+    const double apex = std::max(
+        kLowestBaseKm, std::max(0.0, ApexHeightKm(std::max(leastMs, shortestMs), hops, groundKm)));
     auto add = [&](double depth, double thickness) {
         Layer layer{1000, apex - depth + thickness, thickness};
         const double mof = ObliqueMofKhz(layer, hops, groundKm);
@@ -369,7 +379,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
             continue;
         }
         const double least = LeastDelayMs(trace);
-        if (least * kLightKmPerMs < groundKm) {
+        if (least + kEarlyCellMs < groundKm / kLightKmPerMs) {
             results[i].error = ImpossibleDelay(least, groundKm);
             continue;
         }
