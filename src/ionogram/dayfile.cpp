@@ -141,7 +141,9 @@ QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
                   std::pair{layer->peakKm, kKmDecimals}, std::pair{layer->m3000, kFactorDecimals},
                   std::pair{layer->muf3000Khz / units::kKilohertzPerMegahertz, kMhzDecimals}}) {
                 out += ',';
-                AppendFixed(&out, value, decimals);
+                if (std::isfinite(value)) { // empty where unknown
+                    AppendFixed(&out, value, decimals);
+                }
             }
             out += ',' + QByteArray::fromStdString(layer->method);
         }
