@@ -120,14 +120,12 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
             1;
         double lastKhz = 0;
         for (const TracePoint& cell : *observed.points) {
-            const auto first = cell.high ? nose : model.begin();
-            const auto last = cell.high ? model.end() - 1 : nose;
+            // Each cell against the nearer of the two rays, whatever the scaler called it: near
+            // the nose the rays lie closer than the dechirp resolves, and which one a column's
+            // peak belongs to is a guess (taking the flag's word pulled foF2 low by some 2 %).
             double nearest = kHuge;
-            for (auto it = first; it < last; ++it) {
+            for (auto it = model.begin(); it + 1 < model.end(); ++it) {
                 nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
-            }
-            if (first == last) {
-                nearest = SegmentDistance(cell, offsetMs, *first, *first);
             }
             // Far out on the high ray the equivalent path strays from the true ray (it grazes
             // the curved peak): those cells count for less.
