@@ -8,7 +8,8 @@
 //    quantised to 0.05 ms cells after noise, a few missing columns, the high ray seen only near
 //    the nose), to tell the fit's own errors from the scaler's.
 // TAVMIROK_GEOMETRY_SEED=N draws other sets; TAVMIROK_GEOMETRY_PATHS=N fits N paths of each
-// set instead of 200; TAVMIROK_GEOMETRY_DECHIRPED_ONLY=1 runs the first alone;
+// set instead of 200; TAVMIROK_GEOMETRY_DECHIRPED_ONLY=1 runs the first alone and
+// TAVMIROK_GEOMETRY_DAYS=N gives it N days instead of 4;
 // TAVMIROK_GEOMETRY_CACHE=FILE keeps its dechirped sweeps between runs (see sweepcache.h).
 
 #include "benchrow.h"
@@ -481,7 +482,10 @@ void DechirpedAudioDelay(std::mt19937& random, SweepCache* cache) {
     const double filterMs = FilterDelayMs();
     constexpr double kSettingMs = 0;
     DayErrors days;
-    for (int day = 0; day < kDays; ++day) {
+    const int dayCount = qEnvironmentVariableIsSet("TAVMIROK_GEOMETRY_DAYS")
+                             ? qEnvironmentVariableIntValue("TAVMIROK_GEOMETRY_DAYS")
+                             : kDays;
+    for (int day = 0; day < dayCount; ++day) {
         const double groundKm = Uniform(random, 800, 2500);
         const double audioMs = Uniform(random, 0.5, 2);
         const double noonFoF2 = Uniform(random, 8000, 13000);
