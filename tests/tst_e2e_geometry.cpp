@@ -24,7 +24,6 @@
 #include <QTest>
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace {
 
@@ -103,25 +102,6 @@ double ReferenceLateMs(const QString& png) {
     return late;
 }
 
-// The rows of a day file's last sweep, by its header's names.
-std::vector<std::map<QString, QString>> LastSweep(const QByteArray& text) {
-    qsizetype pos = 0;
-    const QStringList header = ionogram::ReadCsvRecord(text, &pos);
-    std::vector<std::map<QString, QString>> rows;
-    while (pos < text.size()) {
-        const QStringList fields = ionogram::ReadCsvRecord(text, &pos);
-        std::map<QString, QString> row;
-        for (qsizetype i = 0; i < header.size() && i < fields.size(); ++i) {
-            row[header[i]] = fields[i];
-        }
-        if (!rows.empty() && rows.back()["sweep_start_utc"] != row["sweep_start_utc"]) {
-            rows.clear();
-        }
-        rows.push_back(row);
-    }
-    return rows;
-}
-
 } // namespace
 
 class TestE2eGeometry : public QObject {
@@ -165,19 +145,20 @@ void TestE2eGeometry::curvedEarthPath_dayFileReadsTheLayer() {
     QFile file(second.captured(1));
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    std::vector<std::map<QString, QString>> rows = LastSweep(text);
     const QString found = QString::fromUtf8(text) +
                           QStringLiteral("\nlayer MOF %1 kHz").arg(ionogram::LayerMofKhz(kLayer));
     qInfo("%s", qPrintable(found));
-    QVERIFY2(!rows.empty(), qPrintable(found));
-    std::map<QString, QString>& row = rows.front();
-    QCOMPARE(row["trace"], QStringLiteral("1"));
-    QCOMPARE(row["mode"], QStringLiteral("1F"));
-    QVERIFY2(std::abs(row["fof2_mhz"].toDouble() * 1000 / kLayer.criticalKhz - 1) <= 0.06,
-             qPrintable(found));
-    QVERIFY2(std::abs(row["hmf2_km"].toDouble() - kLayer.peakKm) <= 30, qPrintable(found));
-    QVERIFY2(std::abs(row["distance_km"].toDouble() -
-                      geo::PathBetween(kStation, kSounder).distanceKm) <= 1,
+    const std::vector<ionogram::DayRow> rows = ionogram::ParseDayFile(text);
+    // The second sweep's first trace (the first sweep's rows come before it).
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const ionogram::DayRow& each) {
+        return each.sweepStartUtc > rows.front().sweepStartUtc;
+    });
+    QVERIFY2(row != rows.end() && row->path, qPrintable(found));
+    QCOMPARE(row->trace.number, 1);
+    QCOMPARE(row->mode, QStringLiteral("1F"));
+    QVERIFY2(std::abs(row->fof2Mhz * 1000 / kLayer.criticalKhz - 1) <= 0.06, qPrintable(found));
+    QVERIFY2(std::abs(row->hmf2Km - kLayer.peakKm) <= 30, qPrintable(found));
+    QVERIFY2(std::abs(row->path->distanceKm - geo::PathBetween(kStation, kSounder).distanceKm) <= 1,
              qPrintable(found));
 }
 
