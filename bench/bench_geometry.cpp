@@ -1,15 +1,27 @@
-// From an oblique trace to the layer over the path's midpoint: over many simulated paths (ground
-// distance, hops, foF2, hmF2 and semi-thickness at random) the trace is ray-traced exactly
-// through a spherical quasi-parabolic layer, then spoilt as an ionogram spoils it (delays
-// quantised to its 0.05 ms cells after noise and an audio delay the program knows and takes off,
-// a few missing columns, the high ray seen only near the nose, the MOF only to the column below
-// it), and fitted. The fitted foF2, hmF2 and mode are set against the layer's own. Then the
-// audio delay from 1F + 2F pairs over simulated days. These traces are built here, not drawn by
-// the dechirp and found by the scaler. TAVMIROK_GEOMETRY_SEED=N draws another set.
+// From an oblique trace to the layer over the path's midpoint, over many simulated paths (ground
+// distance, hops, foF2, hmF2 and semi-thickness at random), the fitted foF2, hmF2 and mode set
+// against the layer's own; then the audio delay from 1F + 2F pairs over simulated days. Twice:
+//  - through the program's whole chain: each sweep's audio made by the simulated ionosphere
+//    from layers ray-traced over a curved earth, with an audio delay the dechirp takes off,
+//    dechirped, scaled by the real scaler, and fitted as the station fits it (GeometryOf);
+//  - from traces built here: the exact ray trace spoilt as an ionogram spoils it (delays
+//    quantised to 0.05 ms cells after noise, a few missing columns, the high ray seen only near
+//    the nose), to tell the fit's own errors from the scaler's.
+// TAVMIROK_GEOMETRY_SEED=N draws other sets; TAVMIROK_GEOMETRY_PATHS=N fits N paths of each
+// set instead of 200; TAVMIROK_GEOMETRY_DECHIRPED_ONLY=1 runs the first alone and
+// TAVMIROK_GEOMETRY_DAYS=N gives it N days instead of 4;
+// TAVMIROK_GEOMETRY_CACHE=FILE keeps its dechirped sweeps between runs (see sweepcache.h).
 
 #include "benchrow.h"
+#include "core/units.h"
 #include "geo/layerfit.h"
+#include "ionogram/pathgeometry.h"
+#include "ionogram/scaler.h"
+#include "simulation/ionolayer.h"
 #include "simulation/raytrace.h"
+#include "simulation/realisticsky.h"
+#include "testkit/sweepcache.h"
+#include "testkit/syntheticsweep.h"
 
 #include <QString>
 #include <cmath>
@@ -23,7 +35,7 @@ using ionogram::SphericalPath;
 
 namespace {
 
-constexpr int kPaths = 200;
+constexpr int kDefaultPaths = 200;
 constexpr double kCellMs = 0.05;
 constexpr double kDelayNoiseMs = 0.015;
 constexpr double kMissingColumnShare = 0.08;
@@ -34,6 +46,16 @@ constexpr double kShorterKm = 2500;
 constexpr int kDays = 4;
 constexpr int kSweepsPerDay = 24;
 constexpr std::uint32_t kDefaultSeed = 20261208;
+// The dechirped sweeps: the sounder, noise and levels of bench_scaler's.
+constexpr double kSampleRate = 48000;
+constexpr double kChirpTime = 78;
+constexpr double kNoiseRms = 0.01;
+constexpr double kDechirpGainDb = 19; // a mode's cell SNR over its level in the passband
+constexpr double kLowestLevelDb = 10; // a mode's low ray, cell SNR
+constexpr double kHighestLevelDb = 28;
+constexpr double kCurveMs = 0.3;    // a trace's cell lies on a mode's ray this near it
+constexpr double kOwnedShare = 0.5; // a trace is a mode's when this share of its cells is
+constexpr int kNotedFailures = 40;
 
 struct Sky {
     SphericalPath path;
@@ -138,13 +160,13 @@ struct Errors {
     }
 };
 
-void Paths(std::mt19937& random) {
+void Paths(std::mt19937& random, int pathCount) {
     Errors sweeps;
     Errors shorter; // the same, paths below kShorterKm
     Errors alone;
     std::vector<double> modelMofErrors;
     std::vector<double> cpuMs;
-    for (int i = 0; i < kPaths; ++i) {
+    for (int i = 0; i < pathCount; ++i) {
         const Sky sky = RandomSky(random);
         // The sky shows the path's mode and every lower one the layer carries.
         std::vector<Sky> modes;
@@ -197,7 +219,7 @@ void Paths(std::mt19937& random) {
     const QString paths = QString("%1 paths, D 300-4000 km, 1-3 hops, foF2 3-14 MHz, hmF2 220-400 "
                                   "km, semi-thickness 50-150 km, exact ray traces spoilt as an "
                                   "ionogram spoils them (not through the dechirp and scaler)")
-                              .arg(kPaths);
+                              .arg(pathCount);
     sweeps.Print("every trace of a sweep",
                  paths + "; each sweep shows the path's mode and every lower one (a 3-hop path "
                          "also 1F and 2F), fitted together");
@@ -219,11 +241,42 @@ void Paths(std::mt19937& random) {
                     "per trace");
 }
 
+// The audio delay's error each day: the median of the day's estimates against the true delay.
+struct DayErrors {
+    std::vector<double> errors;
+    int estimates = 0;
+
+    void Add(const QString& what, double groundKm, double audioMs,
+             const std::vector<double>& dayEstimates) {
+        estimates += dayEstimates.size();
+        const double median = geo::MedianAudioDelay(dayEstimates);
+        errors.push_back(dayEstimates.empty() ? INFINITY : std::abs(median - audioMs));
+        bench::Note(QString("%1 day %2: D %3 km, audio delay %4 ms, estimated %5 ms from %6 sweeps")
+                        .arg(what)
+                        .arg(errors.size())
+                        .arg(groundKm, 0, 'f', 0)
+                        .arg(audioMs, 0, 'f', 3)
+                        .arg(median, 0, 'f', 3)
+                        .arg(dayEstimates.size()));
+    }
+
+    void Print(const QString& measure, const QString& method) const {
+        bench::PrintRow(measure,
+                        QString("largest error %1 ms over %2 days (goal 0.1 ms)")
+                            .arg(bench::Percentile(errors, 1), 0, 'f', 3)
+                            .arg(errors.size()),
+                        QString("median of the day's estimates, %1 sweeps a day (%2 estimates in "
+                                "all), D 800-2500 km, audio delay 0.5-2 ms, ")
+                                .arg(kSweepsPerDay)
+                                .arg(estimates) +
+                            method);
+    }
+};
+
 // Days of one path each: foF2 and hmF2 follow the sun; every hour one sweep shows 1F and 2F,
 // their delays as measured (the program's setting is 0).
 void AudioDelay(std::mt19937& random) {
-    std::vector<double> errors;
-    int estimates = 0;
+    DayErrors days;
     for (int day = 0; day < kDays; ++day) {
         const double groundKm = Uniform(random, 800, 2500);
         const double audioMs = Uniform(random, 0.5, 2);
@@ -241,32 +294,240 @@ void AudioDelay(std::mt19937& random) {
                 dayEstimates.push_back(estimate.delayMs);
             }
         }
-        estimates += dayEstimates.size();
-        const double median = geo::MedianAudioDelay(dayEstimates);
-        errors.push_back(std::abs(median - audioMs));
-        bench::Note(QString("day %1: D %2 km, audio delay %3 ms, estimated %4 ms from %5 sweeps")
-                        .arg(day + 1)
-                        .arg(groundKm, 0, 'f', 0)
-                        .arg(audioMs, 0, 'f', 3)
-                        .arg(median, 0, 'f', 3)
-                        .arg(dayEstimates.size()));
+        days.Add("spoilt traces,", groundKm, audioMs, dayEstimates);
     }
-    bench::PrintRow("geometry: audio delay from 1F + 2F over a day",
-                    QString("largest error %1 ms over %2 days (goal 0.1 ms)")
-                        .arg(bench::Percentile(errors, 1), 0, 'f', 3)
-                        .arg(kDays),
-                    QString("median of the day's estimates, %1 sweeps a day (%2 estimates in all), "
-                            "D 800-2500 km, audio delay 0.5-2 ms, traces as above")
-                        .arg(kSweepsPerDay)
-                        .arg(estimates));
+    days.Print("geometry: audio delay from 1F + 2F over a day", "traces as above");
+}
+
+// Through the dechirp and the scaler --------------------------------------------------------
+
+// The point km along the great circle that leaves from at bearingDeg.
+geo::Position Destination(const geo::Position& from, double bearingDeg, double km) {
+    constexpr double kDegree = std::numbers::pi / 180;
+    const double angle = km / geo::kEarthRadiusKm;
+    const double lat = from.latitude * kDegree;
+    const double bearing = bearingDeg * kDegree;
+    const double toLat = std::asin(std::sin(lat) * std::cos(angle) +
+                                   std::cos(lat) * std::sin(angle) * std::cos(bearing));
+    const double east = std::atan2(std::sin(bearing) * std::sin(angle) * std::cos(lat),
+                                   std::cos(angle) - std::sin(lat) * std::sin(toLat));
+    const double lon = std::remainder(from.longitude + east / kDegree, 360.0);
+    return {toLat / kDegree, lon};
+}
+
+// The modes a sky shows: every hop count up to the path's whose MOF the sweep reaches, each
+// ray-traced over the curved earth, its low ray a random level over the noise.
+std::vector<ionogram::IonosphericLayer> SkyModes(const geo::Layer& layer, double groundKm, int hops,
+                                                 std::mt19937& random) {
+    std::vector<ionogram::IonosphericLayer> modes;
+    for (int n = 1; n <= hops; ++n) {
+        if (ionogram::TracedMofKhz({layer, groundKm, n}) > kSweepStartKhz + 3 * geo::kStepKhz) {
+            const double levelDb = Uniform(random, kLowestLevelDb, kHighestLevelDb);
+            modes.push_back({layer.criticalKhz, layer.peakKm, layer.semiThicknessKm, groundKm, n,
+                             ionogram::Amplitude(kNoiseRms, levelDb, kDechirpGainDb), true});
+        }
+    }
+    return modes;
+}
+
+// The mode whose rays most of a scaled trace's cells lie on, or -1 when none holds half of them.
+int OwnerMode(const std::vector<ionogram::IonosphericLayer>& modes,
+              const ionogram::ScaledTrace& trace) {
+    std::vector<int> count(modes.size(), 0);
+    for (const ionogram::TracePoint& point : trace.points) {
+        int nearest = -1;
+        double best = kCurveMs;
+        for (std::size_t m = 0; m < modes.size(); ++m) {
+            for (const ionogram::LayerRay& ray : ionogram::LayerRays(modes[m], point.khz)) {
+                if (std::abs(ray.delayMs - point.delayMs) <= best) {
+                    best = std::abs(ray.delayMs - point.delayMs);
+                    nearest = int(m);
+                }
+            }
+        }
+        count[std::max(nearest, 0)] += nearest >= 0;
+    }
+    const auto best = std::max_element(count.begin(), count.end());
+    return best != count.end() && *best >= kOwnedShare * double(trace.points.size())
+               ? int(best - count.begin())
+               : -1;
+}
+
+// A sweep of the modes made, dechirped and scaled, and its geometry as the station finds it.
+struct ScaledPath {
+    ionogram::ScaledSweep scaled;
+    ionogram::SweepGeometry geometry;
+};
+
+ScaledPath ScalePath(SweepCache* cache, SyntheticSweeps* maker,
+                     const std::vector<ionogram::IonosphericLayer>& modes, double groundKm,
+                     std::uint32_t seed, std::mt19937& random) {
+    const geo::Position station{Uniform(random, -60, 60), Uniform(random, -180, 180)};
+    const geo::Position sounder = Destination(station, Uniform(random, 0, 360), groundKm);
+    ScaledPath path;
+    path.scaled = ionogram::ScaleSweep(cache->Get([&] { return maker->Make(modes, seed); }));
+    path.geometry = ionogram::GeometryOf(path.scaled, station, sounder);
+    return path;
+}
+
+double FilterDelayMs() {
+    return ionogram::PassbandFilter(kSampleRate).MeanGroupDelay() / units::kSecondsPerMillisecond;
+}
+
+void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
+    const double filterMs = FilterDelayMs();
+    Errors traces;
+    int modesShown = 0;
+    int modesMissed = 0;
+    int onNoMode = 0;
+    int noted = 0;
+    std::vector<double> distanceErrors;
+    std::vector<double> cellErrors; // a trace's cell less its mode's nearest ray, ms
+    for (int i = 0; i < paths; ++i) {
+        const Sky sky = RandomSky(random);
+        const std::vector<ionogram::IonosphericLayer> modes =
+            SkyModes(sky.path.layer, sky.path.groundKm, sky.path.hops, random);
+        SyntheticSweeps maker(kSampleRate, kChirpTime, kNoiseRms, sky.audioMs - filterMs);
+        const ScaledPath found =
+            ScalePath(cache, &maker, modes, sky.path.groundKm, 60000 + i, random);
+        distanceErrors.push_back(std::abs(found.geometry.path.distanceKm - sky.path.groundKm));
+        std::vector<bool> owned(modes.size(), false);
+        for (std::size_t t = 0; t < found.scaled.traces.size(); ++t) {
+            const int owner = OwnerMode(modes, found.scaled.traces[t]);
+            if (owner < 0) {
+                ++onNoMode;
+                continue;
+            }
+            owned[owner] = true;
+            for (const ionogram::TracePoint& point : found.scaled.traces[t].points) {
+                double nearest = INFINITY;
+                for (const ionogram::LayerRay& ray : ionogram::LayerRays(modes[owner], point.khz)) {
+                    if (std::abs(point.delayMs - ray.delayMs) < std::abs(nearest)) {
+                        nearest = point.delayMs - ray.delayMs;
+                    }
+                }
+                if (std::isfinite(nearest)) {
+                    cellErrors.push_back(nearest);
+                }
+            }
+            const SphericalPath truth{sky.path.layer, sky.path.groundKm, modes[owner].hops};
+            const geo::PathLayer& layer = found.geometry.layers[t];
+            traces.Add(layer, truth);
+            const bool wrong = std::abs(layer.criticalKhz / truth.layer.criticalKhz - 1) > 0.08 ||
+                               std::abs(layer.peakKm - truth.layer.peakKm) > 30 ||
+                               layer.mode != std::to_string(truth.hops) + "F";
+            if (wrong && noted++ < kNotedFailures) {
+                const ionogram::ScaledTrace& trace = found.scaled.traces[t];
+                bench::Note(QString("path %1: D %2 km %3F of %4 foF2 %5 hmF2 %6 ym %7, audio %8 "
+                                    "ms; trace %9 of %10 cells MOF %11 (traced %12): %13 %14 %15 "
+                                    "foF2 %16 hmF2 %17 ym %18")
+                                .arg(i)
+                                .arg(sky.path.groundKm, 0, 'f', 0)
+                                .arg(truth.hops)
+                                .arg(modes.size())
+                                .arg(truth.layer.criticalKhz, 0, 'f', 0)
+                                .arg(truth.layer.peakKm, 0, 'f', 0)
+                                .arg(truth.layer.semiThicknessKm, 0, 'f', 0)
+                                .arg(sky.audioMs, 0, 'f', 2)
+                                .arg(trace.number)
+                                .arg(trace.points.size())
+                                .arg(trace.mofKhz, 0, 'f', 0)
+                                .arg(ionogram::TracedMofKhz(truth), 0, 'f', 0)
+                                .arg(QString::fromStdString(layer.method))
+                                .arg(QString::fromStdString(layer.mode))
+                                .arg(QString::fromStdString(layer.error))
+                                .arg(layer.criticalKhz, 0, 'f', 0)
+                                .arg(layer.peakKm, 0, 'f', 0)
+                                .arg(layer.semiThicknessKm, 0, 'f', 0));
+            }
+        }
+        modesShown += int(modes.size());
+        modesMissed += int(std::count(owned.begin(), owned.end(), false));
+    }
+    const QString method =
+        QString("%1 paths, D 300-4000 km, 1-3 hops (a path's sweep shows every lower mode too), "
+                "foF2 3-14 MHz, hmF2 220-400 km, semi-thickness 50-150 km, audio delay 0.5-2 "
+                "ms taken off by the dechirp; audio of rays traced over a curved earth, low rays "
+                "10-28 dB over the noise, through the dechirp, the scaler and GeometryOf; each "
+                "trace set against the mode whose rays it lies on")
+            .arg(paths);
+    traces.Print("dechirped and scaled, every trace", method);
+    bench::PrintRow("geometry, dechirped: modes without a trace, traces on no mode",
+                    QString("%1 of %2 modes without a trace; %3 traces on no mode")
+                        .arg(modesMissed)
+                        .arg(modesShown)
+                        .arg(onNoMode),
+                    method);
+    std::vector<double> spread;
+    for (double error : cellErrors) {
+        spread.push_back(std::abs(error - bench::Median(cellErrors)));
+    }
+    bench::PrintRow("geometry, dechirped: scaled cells against the rays",
+                    QString("median %1 ms, 10% %2 ms, 90% %3 ms; 90% within %4 ms of the median")
+                        .arg(bench::Median(cellErrors), 0, 'f', 3)
+                        .arg(bench::Percentile(cellErrors, 0.1), 0, 'f', 3)
+                        .arg(bench::Percentile(cellErrors, 0.9), 0, 'f', 3)
+                        .arg(bench::Percentile(spread, 0.9), 0, 'f', 3),
+                    method + "; each scaled cell's delay less its mode's nearest ray's (the "
+                             "scaler's delays as the fit receives them)");
+    bench::PrintRow("geometry, dechirped: ground distance error",
+                    QString("largest %1 km").arg(bench::Percentile(distanceErrors, 1), 0, 'f', 3),
+                    "the path's great circle between the drawn station and sounder positions");
+}
+
+// Days of one path each, as AudioDelay below, each sweep through the dechirp and the scaler with
+// the program's audio delay setting at 0: the station's estimate is the setting plus what the
+// 1F and 2F traces still hold.
+void DechirpedAudioDelay(std::mt19937& random, SweepCache* cache) {
+    const double filterMs = FilterDelayMs();
+    constexpr double kSettingMs = 0;
+    DayErrors days;
+    const int dayCount = qEnvironmentVariableIsSet("TAVMIROK_GEOMETRY_DAYS")
+                             ? qEnvironmentVariableIntValue("TAVMIROK_GEOMETRY_DAYS")
+                             : kDays;
+    for (int day = 0; day < dayCount; ++day) {
+        const double groundKm = Uniform(random, 800, 2500);
+        const double audioMs = Uniform(random, 0.5, 2);
+        const double noonFoF2 = Uniform(random, 8000, 13000);
+        SyntheticSweeps maker(kSampleRate, kChirpTime, kNoiseRms, audioMs - filterMs, kSettingMs);
+        std::vector<double> dayEstimates;
+        for (int hour = 0; hour < kSweepsPerDay; ++hour) {
+            const double sun = std::max(0.0, std::cos((hour - 12) * std::numbers::pi / 12));
+            const geo::Layer layer{noonFoF2 * (0.45 + 0.55 * sun), 330 - 70 * sun,
+                                   Uniform(random, 60, 120)};
+            const ScaledPath found =
+                ScalePath(cache, &maker, SkyModes(layer, groundKm, 2, random), groundKm,
+                          70000 + day * kSweepsPerDay + hour, random);
+            if (found.geometry.audioDelayErrorMs) {
+                dayEstimates.push_back(kSettingMs + *found.geometry.audioDelayErrorMs);
+            }
+        }
+        days.Add("dechirped,", groundKm, audioMs, dayEstimates);
+    }
+    days.Print("geometry, dechirped: audio delay from 1F + 2F over a day",
+               "through the dechirp and the scaler with the audio delay setting at 0, 1F and 2F "
+               "ray-traced");
 }
 
 } // namespace
 
 int main() {
     const char* seedText = std::getenv("TAVMIROK_GEOMETRY_SEED");
-    std::mt19937 random(seedText ? std::strtoul(seedText, nullptr, 10) : kDefaultSeed);
-    Paths(random);
+    const std::uint32_t seed = seedText ? std::strtoul(seedText, nullptr, 10) : kDefaultSeed;
+    const int paths = qEnvironmentVariableIsSet("TAVMIROK_GEOMETRY_PATHS")
+                          ? qEnvironmentVariableIntValue("TAVMIROK_GEOMETRY_PATHS")
+                          : kDefaultPaths;
+    {
+        std::mt19937 random(seed + 1);
+        SweepCache cache("TAVMIROK_GEOMETRY_CACHE");
+        DechirpedPaths(random, &cache, paths);
+        DechirpedAudioDelay(random, &cache);
+    }
+    if (qEnvironmentVariableIntValue("TAVMIROK_GEOMETRY_DECHIRPED_ONLY") == 1) {
+        return 0;
+    }
+    std::mt19937 random(seed);
+    Paths(random, paths);
     AudioDelay(random);
     return 0;
 }

@@ -17,13 +17,13 @@
 #include "simulation/ionolayer.h"
 #include "simulation/realisticsky.h"
 #include "simulation/simulatedionosphere.h"
+#include "testkit/sweepcache.h"
 #include "testkit/syntheticsweep.h"
 
 #include <QString>
 #include <QStringList>
 #include <cmath>
 #include <ctime>
-#include <functional>
 #include <map>
 #include <memory>
 #include <numbers>
@@ -89,8 +89,7 @@ std::vector<ModelMode> DrawModes(std::mt19937* random) {
         std::vector<ModelMode> modes;
         auto add = [&](double peak, double thick, int hops, double mof, const char* kind) {
             const double levelDb = in(10, 28); // expected cell SNR of the low ray
-            const double amplitude =
-                kNoiseRms * std::sqrt(2 * std::pow(10.0, (levelDb - kDechirpGainDb) / 10));
+            const double amplitude = Amplitude(kNoiseRms, levelDb, kDechirpGainDb);
             IonosphericLayer layer{0, peak, thick, range, hops, amplitude};
             layer = LayerWithMof(layer, mof);
             const std::vector<LayerRay> rays = LayerRays(layer, firstKhz);
@@ -299,70 +298,12 @@ void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSw
     }
 }
 
-// TAVMIROK_SCALER_CACHE=FILE keeps the realistic set's sweeps in FILE, made on the first run and
-// read back on the next (the skies are drawn alike every run): to try the scaler quickly.
-class SweepCache {
-public:
-    SweepCache() {
-        const QByteArray path = qgetenv("TAVMIROK_SCALER_CACHE");
-        if (path.isEmpty()) {
-            return;
-        }
-        file = std::fopen(path.constData(), "rb");
-        reading = file != nullptr;
-        if (!reading) {
-            file = std::fopen(path.constData(), "wb");
-        }
-    }
-    ~SweepCache() {
-        if (file != nullptr) {
-            std::fclose(file);
-        }
-    }
-    IonogramSweep Get(const std::function<IonogramSweep()>& make) {
-        if (reading) {
-            IonogramSweep sweep;
-            std::uint32_t columns = 0;
-            std::uint32_t cells = 0;
-            if (std::fread(&columns, 4, 1, file) == 1 && std::fread(&cells, 4, 1, file) == 1) {
-                sweep.frequenciesKhz.resize(columns);
-                sweep.snrDb.assign(columns, std::vector<float>(cells));
-                bool whole = std::fread(sweep.frequenciesKhz.data(), 8, columns, file) == columns;
-                for (auto& row : sweep.snrDb) {
-                    whole = whole && std::fread(row.data(), 4, cells, file) == cells;
-                }
-                if (whole) {
-                    return sweep;
-                }
-            }
-            reading = false;
-            std::fclose(file);
-            file = nullptr;
-        }
-        IonogramSweep sweep = make();
-        if (file != nullptr && !sweep.snrDb.empty()) {
-            const std::uint32_t columns = std::uint32_t(sweep.frequenciesKhz.size());
-            const std::uint32_t cells = std::uint32_t(sweep.snrDb[0].size());
-            std::fwrite(&columns, 4, 1, file);
-            std::fwrite(&cells, 4, 1, file);
-            std::fwrite(sweep.frequenciesKhz.data(), 8, columns, file);
-            for (const auto& row : sweep.snrDb) {
-                std::fwrite(row.data(), 4, cells, file);
-            }
-        }
-        return sweep;
-    }
-
-private:
-    std::FILE* file = nullptr;
-    bool reading = false;
-};
-
 // The realistic set: skies of long paths (see realisticsky.h) scaled and matched to the modes
 // by the truth's curves.
 void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
     std::mt19937 random(20261208 + seedSet);
-    SweepCache cache;
+    // TAVMIROK_SCALER_CACHE=FILE keeps these sweeps between runs (see sweepcache.h).
+    SweepCache cache("TAVMIROK_SCALER_CACHE");
     std::map<QString, int> drawn; // modes by name
     std::vector<double> mofErrors;
     std::vector<double> oErrors;

@@ -53,6 +53,7 @@ private slots:
     void fit_recoversRayTracedLayer_data();
     void fit_recoversRayTracedLayer();
     void fit_shortTraceFallsBackToP533();
+    void fit_delayShorterThanGroundIsAnError_data();
     void fit_delayShorterThanGroundIsAnError();
     void audioDelay_fromOneAndTwoHops();
     void sweepGeometry_audioDelayErrorFromOneAndTwoHops_data();
@@ -367,17 +368,36 @@ void TestGeo::fit_shortTraceFallsBackToP533() {
              qPrintable(QString::number(found.criticalKhz)));
 }
 
+void TestGeo::fit_delayShorterThanGroundIsAnError_data() {
+    QTest::addColumn<double>("groundKm");
+    QTest::addColumn<double>("shortMs"); // the least delay this much under the ground's
+    QTest::addColumn<bool>("oneCell");   // only the least cell moved (else the whole trace)
+    QTest::addColumn<QString>("error");  // empty: fitted as 1F
+    QTest::newRow("setting far too large")
+        << 1500.0 << 0.5 << false
+        << "the least delay, 4.50 ms, is shorter than the 1500 km path allows (5.00 ms): the "
+           "audio delay setting is too large by at least 0.50 ms";
+    // A long hop's low ray leaves near the horizon: its least delay lies close to the bound,
+    // and one scaled cell a little early (the dechirp's peak in noise) must not void the fit.
+    QTest::newRow("grazing hop, one cell a little early") << 2500.0 << 0.08 << true << QString();
+}
+
 void TestGeo::fit_delayShorterThanGroundIsAnError() {
-    std::vector<TracePoint> trace = Traced({8000, 300, 100}, 1500, 1, 2000);
-    const double least = trace.front().delayMs;
+    QFETCH(double, groundKm);
+    QFETCH(double, shortMs);
+    QFETCH(bool, oneCell);
+    QFETCH(QString, error);
+    std::vector<TracePoint> trace = Traced({10000, 280, 130}, groundKm, 1, 2000);
+    const auto least =
+        std::min_element(trace.begin(), trace.end(),
+                         [](const auto& a, const auto& b) { return a.delayMs < b.delayMs; });
+    const double shift = least->delayMs - (groundKm / kLightKmPerMs - shortMs);
     for (TracePoint& point : trace) {
-        point.delayMs -= least - 4.5; // an audio delay setting far too large
+        point.delayMs -= oneCell && &point != &*least ? 0 : shift;
     }
-    const PathLayer found = FitTrace(trace, 1500);
-    QCOMPARE(QString::fromStdString(found.error),
-             QString("the least delay, 4.50 ms, is shorter than the 1500 km path allows (5.00 "
-                     "ms): the audio delay setting is too large by at least 0.50 ms"));
-    QVERIFY(found.mode.empty());
+    const PathLayer found = FitTrace(trace, groundKm);
+    QCOMPARE(QString::fromStdString(found.error), error);
+    QCOMPARE(QString::fromStdString(found.mode), error.isEmpty() ? QString("1F") : QString());
 }
 
 void TestGeo::audioDelay_fromOneAndTwoHops() {

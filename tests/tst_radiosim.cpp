@@ -329,6 +329,10 @@ private slots:
         QTest::newRow("send nothing") << "send";
         QTest::newRow("vanish without time") << "vanish soon";
         QTest::newRow("quit with argument") << "quit now";
+        QTest::newRow("advance not a number") << "audio-advance 0.5ms";
+        QTest::newRow("advance beyond a second") << "audio-advance -1001";
+        QTest::newRow("advance without audio") << "audio-advance 0.5";
+        QTest::newRow("modes without audio") << "modes off";
     }
     void controlErrors() {
         QFETCH(QString, command);
@@ -542,13 +546,36 @@ private slots:
         QVERIFY(process.waitForFinished(kIoTimeoutMs));
         QCOMPARE(process.exitCode(), 0);
         const QString help = QString::fromLocal8Bit(process.readAllStandardOutput());
-        for (const char* word :
-             {"--address",      "--frequency",   "--no-echo",      "--silent",     "--transceive",
-              "--garbage",      "--reply-delay", "--log",          "--link",       "--exit-on-eof",
-              "silent on|off",  "echo on|off",   "garbage on|off", "frequency HZ", "send HEX",
-              "vanish MS",      "quit",          "SIGUSR1",        "--audio",      "--audio-ppm",
-              "--chirp",        "--mode",        "--noise",        "--sweep-rate", "--sounder",
-              "--sounder-mode", "--carrier",     "--realtime-bus"}) {
+        for (const char* word : {"--address",
+                                 "--frequency",
+                                 "--no-echo",
+                                 "--silent",
+                                 "--transceive",
+                                 "--garbage",
+                                 "--reply-delay",
+                                 "--log",
+                                 "--link",
+                                 "--exit-on-eof",
+                                 "silent on|off",
+                                 "echo on|off",
+                                 "garbage on|off",
+                                 "frequency HZ",
+                                 "send HEX",
+                                 "vanish MS",
+                                 "quit",
+                                 "SIGUSR1",
+                                 "--audio",
+                                 "--audio-ppm",
+                                 "--chirp",
+                                 "--mode",
+                                 "--noise",
+                                 "--sweep-rate",
+                                 "--sounder",
+                                 "--sounder-mode",
+                                 "--carrier",
+                                 "--realtime-bus",
+                                 "audio-advance MS",
+                                 "modes on|off"}) {
             QVERIFY2(help.contains(QLatin1String(word)), word);
         }
     }

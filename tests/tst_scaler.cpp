@@ -508,6 +508,7 @@ private slots:
         QCOMPARE(std::isnan(read[0].trace.mofKhz), !withTraces);
         QCOMPARE(read[0].mode, withTraces ? QStringLiteral("1F") : QString());
         QCOMPARE(read[0].fof2Mhz, withTraces ? 6.1 : std::nan(""));
+        QCOMPARE(read[0].hmf2Km, withTraces ? 305.0 : std::nan(""));
         QCOMPARE(read[0].m3000, withTraces ? 2.9 : std::nan(""));
         QCOMPARE(read[0].path.has_value(), withTraces);
         if (withTraces) {

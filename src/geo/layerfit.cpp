@@ -58,6 +58,11 @@ constexpr double kTypicalMirrorKm = 280;
 constexpr double kFallbackPeakAboveKm = 80;
 constexpr double kELayerMirrorKm = 110;
 constexpr double kMufHopKm = 3000; // M(3000)F2 and MUF(3000)F2
+// A scaled cell's delay is the dechirp's peak, interpolated between cells in noise: it may come
+// this much early. A trace whose least delay is shorter than the ground allows by no more is
+// fitted (a long hop's low ray leaves near the horizon, its least delay close to that bound);
+// only beyond it is the audio delay setting wrong.
+constexpr double kEarlyCellMs = 0.15;
 
 struct Observed {
     const std::vector<TracePoint>* points;
@@ -115,14 +120,12 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
             1;
         double lastKhz = 0;
         for (const TracePoint& cell : *observed.points) {
-            const auto first = cell.high ? nose : model.begin();
-            const auto last = cell.high ? model.end() - 1 : nose;
+            // Each cell against the nearer of the two rays, whatever the scaler called it: near
+            // the nose the rays lie closer than the dechirp resolves, and which one a column's
+            // peak belongs to is a guess (taking the flag's word pulled foF2 low by some 2 %).
             double nearest = kHuge;
-            for (auto it = first; it < last; ++it) {
+            for (auto it = model.begin(); it + 1 < model.end(); ++it) {
                 nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
-            }
-            if (first == last) {
-                nearest = SegmentDistance(cell, offsetMs, *first, *first);
             }
             // Far out on the high ray the equivalent path strays from the true ray (it grazes
             // the curved peak): those cells count for less.
@@ -230,11 +233,16 @@ double HighestKhz(const std::vector<TracePoint>& trace) {
 // layer's MOF grows in proportion to its critical frequency).
 std::vector<Layer> StartingLayers(const std::vector<TracePoint>& trace, int hops, double groundKm,
                                   double offsetMs) {
-    const double apex = ApexHeightKm(LeastDelayMs(trace) - offsetMs, hops, groundKm);
+    const double shortestMs = groundKm / kLightKmPerMs;
+    const double leastMs = LeastDelayMs(trace) - offsetMs;
     std::vector<Layer> layers;
-    if (!std::isfinite(apex)) {
+    if (leastMs + kEarlyCellMs < shortestMs) {
         return layers;
     }
+    // A least delay too short for any apex, or for a layer's base, within the cells' error: the
+    // fit starts from the lowest base a layer has.
+    const double apex = std::max(
+        kLowestBaseKm, std::max(0.0, ApexHeightKm(std::max(leastMs, shortestMs), hops, groundKm)));
     auto add = [&](double depth, double thickness) {
         Layer layer{1000, apex - depth + thickness, thickness};
         const double mof = ObliqueMofKhz(layer, hops, groundKm);
@@ -369,7 +377,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
             continue;
         }
         const double least = LeastDelayMs(trace);
-        if (least * kLightKmPerMs < groundKm) {
+        if (least + kEarlyCellMs < groundKm / kLightKmPerMs) {
             results[i].error = ImpossibleDelay(least, groundKm);
             continue;
         }

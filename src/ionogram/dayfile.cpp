@@ -21,6 +21,7 @@ constexpr int kGeometryFieldCount = 13;
 constexpr int kModeField = kFieldCount;
 constexpr int kDistanceField = kFieldCount + 2; // then the bearing, the midpoint and its locator
 constexpr int kFof2Field = kFieldCount + 8;
+constexpr int kHmf2Field = kFieldCount + 9;
 constexpr int kM3000Field = kFieldCount + 10;
 constexpr int kDegreeDecimals = 4;
 constexpr int kKmDecimals = 1;
@@ -141,7 +142,9 @@ QByteArray DayRows(const QDateTime& sweepStartUtc, const QString& sounder,
                   std::pair{layer->peakKm, kKmDecimals}, std::pair{layer->m3000, kFactorDecimals},
                   std::pair{layer->muf3000Khz / units::kKilohertzPerMegahertz, kMhzDecimals}}) {
                 out += ',';
-                AppendFixed(&out, value, decimals);
+                if (std::isfinite(value)) { // empty where unknown
+                    AppendFixed(&out, value, decimals);
+                }
             }
             out += ',' + QByteArray::fromStdString(layer->method);
         }
@@ -220,13 +223,15 @@ std::vector<DayRow> ParseDayFile(const QByteArray& text, int* skipped) {
             row.mode = fields[kModeField];
             geo::GreatCircle path;
             double* value[] = {&row.fof2Mhz,
+                               &row.hmf2Km,
                                &row.m3000,
                                &path.distanceKm,
                                &path.bearingDeg,
                                &path.midpoint.latitude,
                                &path.midpoint.longitude};
-            const int field[] = {kFof2Field,         kM3000Field,        kDistanceField,
-                                 kDistanceField + 1, kDistanceField + 2, kDistanceField + 3};
+            const int field[] = {kFof2Field,        kHmf2Field,         kM3000Field,
+                                 kDistanceField,    kDistanceField + 1, kDistanceField + 2,
+                                 kDistanceField + 3};
             for (int i = 0; ok && i < int(std::size(field)); ++i) {
                 ok = ParseNumber(fields[field[i]], value[i]);
             }

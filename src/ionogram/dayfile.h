@@ -56,6 +56,7 @@ struct DayRow {
     ScaledTrace trace;
     QString mode;                         // "1F"..., empty where unknown
     double fof2Mhz = std::nan("");        // foF2 (foE for an E mode) at the midpoint, where known
+    double hmf2Km = std::nan("");         // its peak's height, where known
     double m3000 = std::nan("");          // M(3000)F2 of that layer, where known
     std::optional<geo::GreatCircle> path; // from the station, where both ends are known
 };

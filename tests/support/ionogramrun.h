@@ -27,6 +27,8 @@ public:
                const QStringList& radioArguments, const QStringList& programArguments,
                const QString& home);
     QString Error() const { return error; }
+    // The simulated radio, for its control commands while the program runs.
+    RadioSimProcess& Radio() { return radio; }
 
     // Reads the program's log until pattern matches or the program ends, up to timeoutMs.
     QRegularExpressionMatch WaitFor(const QRegularExpression& pattern, int timeoutMs);

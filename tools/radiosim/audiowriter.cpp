@@ -72,8 +72,13 @@ double AudioWriter::NextDue() const {
 void AudioWriter::WriteDue(double now, double dialKhz) {
     std::vector<float> block(kBlockSamples);
     std::vector<std::uint8_t> bytes(kBlockSamples * 2);
+    if (modesWanted.load() != modesHeard) {
+        modesHeard = !modesHeard;
+        ionosphere.SetModes(modesHeard ? options.modes : std::vector<ionogram::PropagationMode>{});
+    }
     while (NextDue() <= now) {
-        ionosphere.Generate(dialKhz, start + double(written) * interval, interval, block);
+        ionosphere.Generate(dialKhz, start + double(written) * interval + advanceSeconds.load(),
+                            interval, block);
         written += kBlockSamples;
         for (int i = 0; i < kBlockSamples; ++i) {
             const auto sample = std::int16_t(

@@ -6,6 +6,7 @@
 
 #include "ionosphere.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,14 @@ public:
 
     long long BlocksDropped() const { return dropped; }
 
+    // From the next block on, the audio is what the sky gives advanceMs later: every delay
+    // comes out that much shorter (negative: longer). A test sets it to take a capture path's
+    // measured delay off the audio. Safe from another thread.
+    void SetAdvanceMs(double advanceMs) { advanceSeconds.store(advanceMs / 1000); }
+    // Whether the fixed modes (--mode) are heard, from the next block on. Safe from another
+    // thread.
+    void SetModesHeard(bool heard) { modesWanted.store(heard); }
+
 private:
     void Deliver(const std::vector<std::uint8_t>& bytes);
 
@@ -41,6 +50,9 @@ private:
     double interval = 0;      // seconds per sample on the computer's clock
     std::int64_t written = 0; // samples made so far
     long long dropped = 0;
+    std::atomic<double> advanceSeconds{0};
+    std::atomic<bool> modesWanted{true};
+    bool modesHeard = true;
 };
 
 // The computer's clock in seconds since the epoch.

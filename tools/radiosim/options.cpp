@@ -223,6 +223,10 @@ output that begins with "ok" or "error")
                       milliseconds a new pseudo-terminal is opened and the link pointed at it.
                       The answer comes then: "ok reopened /dev/pts/N". Other commands are
                       answered meanwhile; "send" fails while there is no device.
+  modes on|off        the fixed modes (--mode) heard or not, from the next audio block on
+  audio-advance MS    from the next audio block on, the audio is what the sky gives MS
+                      later: every delay comes out MS shorter (negative: longer); with --audio,
+                      -1000 to 1000 (a test takes a capture path's measured delay off with it)
   status              one line: frequency, address, switches, frames received, device
   help                lists the commands
   quit                ends the program ("ok bye")

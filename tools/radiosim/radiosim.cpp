@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include <fcntl.h>
@@ -22,6 +24,7 @@ constexpr std::uint8_t kGarbage[] = {0x13, civ::kEndOfFrame, 0x00, civ::kEndOfDa
 constexpr std::uint8_t kCutReportData[] = {0x00, 0x40};
 
 constexpr std::size_t kReadChunk = 4096;
+constexpr double kMostAdvanceMs = 1000; // audio-advance's range either way
 
 int signalPipe[2] = {-1, -1};
 
@@ -471,12 +474,36 @@ std::optional<std::string> RadioSim::Control(const std::string& line) {
         Vanish(std::chrono::milliseconds(pauseMs));
         return std::nullopt; // "ok reopened ..." once the new device is there
     }
+    if (command == "modes") {
+        bool heard = true;
+        if (words.size() != 2 || !ParseOnOff(argument, &heard)) {
+            return "error usage: modes on|off";
+        }
+        if (!audio) {
+            return "error no audio: start with --audio";
+        }
+        audio->SetModesHeard(heard);
+        return "ok modes " + argument;
+    }
+    if (command == "audio-advance") {
+        char* end = nullptr;
+        const double ms = words.size() == 2 ? std::strtod(argument.c_str(), &end) : NAN;
+        if (end == nullptr || *end != '\0' || !(std::abs(ms) <= kMostAdvanceMs)) {
+            return "error usage: audio-advance MS (-1000 to 1000)";
+        }
+        if (!audio) {
+            return "error no audio: start with --audio";
+        }
+        audio->SetAdvanceMs(ms);
+        return "ok audio-advance " + argument;
+    }
     if (command == "status" && words.size() == 1) {
         return StatusLine();
     }
     if (command == "help") {
         return "ok commands: silent on|off, echo on|off, transceive on|off, garbage on|off, "
-               "frequency HZ, send HEX BYTES, vanish MS, status, help, quit";
+               "frequency HZ, send HEX BYTES, vanish MS, modes on|off, audio-advance MS, status, "
+               "help, quit";
     }
     if (command == "quit" && words.size() == 1) {
         Stop(0);

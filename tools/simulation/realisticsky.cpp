@@ -35,12 +35,6 @@ double Unit(std::uint32_t seed, std::uint64_t a, std::int64_t b) {
     return double(x >> 11) / double(1ULL << 53);
 }
 
-// The amplitude of a tone levelDb over the noise in the passband (noiseRms) in the cell, a cell
-// being gainDb better than the passband.
-double Amplitude(double noiseRms, double levelDb, double gainDb) {
-    return noiseRms * std::sqrt(2 * std::pow(10.0, (levelDb - gainDb) / 10));
-}
-
 IonosphericLayer WithMof(IonosphericLayer layer, double mofKhz) {
     const double mof = LayerMofKhz(layer);
     if (mof > 0) {
@@ -50,6 +44,10 @@ IonosphericLayer WithMof(IonosphericLayer layer, double mofKhz) {
 }
 
 } // namespace
+
+double Amplitude(double noiseRms, double levelDb, double gainDb) {
+    return noiseRms * std::sqrt(2 * std::pow(10.0, (levelDb - gainDb) / 10));
+}
 
 std::vector<BroadcastBand> BroadcastBands(double levelDb) {
     return {{5900, 6200, levelDb},   {7200, 7450, levelDb},   {9400, 9900, levelDb},

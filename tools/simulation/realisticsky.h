@@ -81,6 +81,10 @@ private:
     RealisticSkySettings settings;
 };
 
+// The amplitude of a tone levelDb over the noise in the cell, the noise in the passband being
+// noiseRms and a cell gainDb better than the passband.
+double Amplitude(double noiseRms, double levelDb, double gainDb);
+
 // A sky drawn at random for the benchmark: a path of 3000-4000 km, 1F and 2F (often 3F, an E
 // mode or sporadic E), the low ray of the first mode levelDb over the noise; noiseRms is the
 // noise's RMS in the passband, from which amplitudes follow (cellGainDb: a tone's cell SNR over

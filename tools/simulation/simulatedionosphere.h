@@ -99,6 +99,8 @@ public:
                   std::span<float> out);
 
     const Settings& Config() const { return settings; }
+    // The fixed modes heard from the next block on.
+    void SetModes(std::vector<PropagationMode> modes) { settings.modes = std::move(modes); }
     const PassbandFilter& Filter() const { return filter; }
 
 private:

@@ -14,12 +14,13 @@ constexpr double kWarmUp = 0.05; // s of audio before a column's span, for the r
 
 } // namespace
 
-SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise)
-    : sampleRate(rate), chirpTime(chirp), noiseRms(noise) {
+SyntheticSweeps::SyntheticSweeps(double rate, double chirp, double noise, double pathMs,
+                                 std::optional<double> settingMs)
+    : sampleRate(rate), chirpTime(chirp), noiseRms(noise), pathDelayMs(pathMs),
+      filterMs(PassbandFilter(rate).MeanGroupDelay() / units::kSecondsPerMillisecond) {
     DechirpSettings settings;
     settings.sampleRate = sampleRate;
-    settings.audioDelayMs =
-        PassbandFilter(sampleRate).MeanGroupDelay() / units::kSecondsPerMillisecond;
+    settings.audioDelayMs = settingMs.value_or(AudioDelayMs());
     dechirp = std::make_unique<DechirpColumn>(settings);
 }
 
@@ -58,7 +59,9 @@ IonogramSweep SyntheticSweeps::MakeAt(const std::vector<double>& columnsKhz,
         const double first = crossing + dechirp->NeedFrom() - kWarmUp;
         audio.resize(std::size_t((dechirp->NeedTo() - dechirp->NeedFrom() + kWarmUp) * sampleRate) +
                      2);
-        ionosphere.Generate(khz, first, 1 / sampleRate, audio);
+        // The audio heard at first reached the air the path's delay earlier.
+        ionosphere.Generate(khz, first - pathDelayMs * units::kSecondsPerMillisecond,
+                            1 / sampleRate, audio);
         if (step < int(keyed.size()) && keyed[step]) {
             const KeyedCarrier& k = *keyed[step];
             for (std::size_t i = 0; i < audio.size(); ++i) {

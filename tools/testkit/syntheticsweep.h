@@ -24,8 +24,11 @@ struct KeyedCarrier {
 
 class SyntheticSweeps {
 public:
-    // The dechirp calibrated for the receiver's filter, as the audio delay setting would be.
-    SyntheticSweeps(double sampleRate, double chirpTime, double noiseRms);
+    // The audio reaches the dechirp pathDelayMs after the receiver's filter (a sound card's and
+    // its driver's part of the audio delay). The dechirp takes off settingMs, the audio delay
+    // setting; by default the whole delay, filter and path, as a program that knows it would.
+    SyntheticSweeps(double sampleRate, double chirpTime, double noiseRms, double pathDelayMs = 0,
+                    std::optional<double> settingMs = std::nullopt);
 
     // One sweep over layers with noise from seed; keyed[step], when given, adds a carrier; sky,
     // when given, adds its rays and audio.
@@ -41,6 +44,9 @@ public:
                                    const std::vector<std::optional<KeyedCarrier>>& keyed = {},
                                    std::shared_ptr<const ionogram::SkyModel> sky = {});
 
+    // The whole audio delay the sweeps hold: the filter's mean group delay and the path's.
+    double AudioDelayMs() const { return filterMs + pathDelayMs; }
+
     // The span of audio a column takes, in seconds around its crossing.
     double WindowFrom() const { return dechirp->NeedFrom(); }
     double WindowTo() const { return dechirp->NeedTo(); }
@@ -49,5 +55,7 @@ private:
     double sampleRate;
     double chirpTime;
     double noiseRms;
+    double pathDelayMs;
+    double filterMs;
     std::unique_ptr<ionogram::DechirpColumn> dechirp;
 };

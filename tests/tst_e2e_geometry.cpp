@@ -1,0 +1,166 @@
+// The whole program reading the ionosphere over a path's midpoint: the simulated radio hears a
+// sounder 1500 km away over a layer whose rays it traces over a curved earth, and the real
+// program without a window follows its sweeps, scales them and writes the day file, whose first
+// trace must read the layer back (mode, foF2, hmF2) and the path's length.
+//
+// Every delay the program fits holds the audio path's delay, and through the private sound
+// server that delay changes from run to run by some 0.4 ms (and between two programs started on
+// the same server by 0.2 ms), enough to move a height by 60 km. So the test measures it in the
+// run itself: the radio adds a mode of known delay at the bottom of the band, and where its peaks
+// lie in the first sweep's archived ionogram says how much the program's audio delay setting
+// is off; the radio then advances its audio by that much and drops the reference, and the second
+// sweep, the layer's alone, is read as if the setting were right.
+
+#include "geo/position.h"
+#include "ionogram/dayfile.h"
+#include "simulation/ionolayer.h"
+#include "support/gzip.h"
+#include "support/ionogramrun.h"
+#include "support/ionogramtable.h"
+#include "support/pulseserver.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr double kPeriod = 60;
+// The sounder sweeps 2 to 13 MHz in 100 kHz steps 0.4 s apart (the layer's fit takes its columns
+// 100 kHz apart), every minute; the program follows two of its sweeps.
+const QStringList kProfile{"--period", "60",    "--sweep-rate", "250",    "--step",
+                           "100",      "--low", "2000",         "--high", "13000"};
+// The first step comes this long after the radio starts: time for the sound server, the radio's
+// audio and the program's capture to be running.
+constexpr double kLead = 15;
+constexpr double kSweepSeconds = 44;
+constexpr int kFirstTimeoutMs = int((kLead + kSweepSeconds + 1.5) * 1000) + 30000;
+constexpr int kSecondTimeoutMs = int((kPeriod + 1.5) * 1000) + 30000;
+// The program's setting: the receiver's filter and a guess at the rest.
+constexpr double kAudioDelaySettingMs = 0.8;
+
+// The mode of known delay: 2.1 to 2.7 MHz at 7 ms, near the layer's low ray (5.25 ms) but
+// resolved from it: the dechirp's delays may stray with the delay itself.
+constexpr double kReferenceMs = 7;
+const QString kReference = QStringLiteral("7:2000-2750:0.04");
+constexpr int kReferenceColumns = 7;
+constexpr double kNoiseRms = 0.01;
+// The setting may be off by 0.8 ms either way; the layer's ray stays out of reach.
+constexpr double kSearchMs = 0.8;
+constexpr double kPeakSpreadMs = 0.1; // the reference's peaks around their median
+
+// The layer: foF2 5 MHz, peak 300 km, semi-thickness 100 km, one hop over 1500 km.
+const ionogram::IonosphericLayer kLayer{5000, 300, 100, 1500, 1, 0.05, true};
+const QString kLayerText = QStringLiteral("5000:300:100:1500:1:0.05");
+// Two ends of a 1500 km path along the equator.
+const geo::Position kStation{0, 0};
+const geo::Position kSounder{0, 13.48985};
+
+// The delay of a row's strongest cell from fromMs to toMs, between cells by a parabola through
+// it and its neighbours (as the scaler reads its peaks).
+double PeakMs(const Table& table, std::size_t row, double fromMs, double toMs) {
+    const std::vector<double>& snr = table.snrDb[row];
+    std::size_t peak = 0;
+    for (std::size_t cell = 1; cell + 1 < snr.size(); ++cell) {
+        const double ms = table.delaysMs[cell];
+        if (ms >= fromMs && ms <= toMs && (peak == 0 || snr[cell] > snr[peak])) {
+            peak = cell;
+        }
+    }
+    const double curvature = snr[peak - 1] - 2 * snr[peak] + snr[peak + 1];
+    const double offset = curvature < 0 ? 0.5 * (snr[peak - 1] - snr[peak + 1]) / curvature : 0;
+    return table.delaysMs[peak] + offset * (table.delaysMs[peak + 1] - table.delaysMs[peak]);
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? std::nan("") : values[values.size() / 2];
+}
+
+// How much later than its delay the reference mode lies in an archived ionogram: the median of
+// its peaks (each within kPeakSpreadMs of it, else NaN).
+double ReferenceLateMs(const QString& png) {
+    QFile csv(png.chopped(int(qstrlen(".png"))) + QStringLiteral(".csv.gz"));
+    if (!csv.open(QIODevice::ReadOnly)) {
+        return std::nan("");
+    }
+    const Table table = ReadTable(Gunzip(csv.readAll()));
+    std::vector<double> lateMs;
+    for (std::size_t row = 0; row < table.snrDb.size() && row < kReferenceColumns; ++row) {
+        lateMs.push_back(PeakMs(table, row, kReferenceMs - kSearchMs, kReferenceMs + kSearchMs) -
+                         kReferenceMs);
+    }
+    const double late = Median(lateMs);
+    for (double each : lateMs) {
+        if (!(std::abs(each - late) <= kPeakSpreadMs)) {
+            qWarning("reference peak %.3f ms late, median %.3f ms", each, late);
+            return std::nan("");
+        }
+    }
+    return late;
+}
+
+} // namespace
+
+class TestE2eGeometry : public QObject {
+    Q_OBJECT
+private slots:
+    void curvedEarthPath_dayFileReadsTheLayer();
+};
+
+void TestE2eGeometry::curvedEarthPath_dayFileReadsTheLayer() {
+    if (!PulseServer::Installed()) {
+        QSKIP("pulseaudio and pactl are not installed (scripts/test installs them)");
+    }
+    IonogramRun run;
+    QVERIFY2(run.Start(QStringLiteral(TAVMIROK_PROGRAM), kProfile, kPeriod, kLead,
+                       {"--noise", QString::number(kNoiseRms), "--mode", kReference,
+                        "--sphere-layer", kLayerText},
+                       {"--audio-delay", QString::number(kAudioDelaySettingMs), "--locator", "0,0",
+                        "--sounder-at", "0,13.48985"},
+                       run.folder.filePath(QStringLiteral("home"))),
+             qPrintable(run.Error()));
+    const QString archived = QStringLiteral("Z ionogram archived: (\\S+\\.png) ");
+    const QRegularExpressionMatch first =
+        run.WaitFor(QRegularExpression(archived), kFirstTimeoutMs);
+    QVERIFY2(first.hasMatch(), qPrintable(run.log));
+    const double lateMs = ReferenceLateMs(first.captured(1));
+    QVERIFY2(std::isfinite(lateMs), qPrintable(first.captured(1)));
+    qInfo("the audio path's delay in this run: %.3f ms", kAudioDelaySettingMs + lateMs);
+    for (const QString& command :
+         {QStringLiteral("audio-advance %1").arg(lateMs), QStringLiteral("modes off")}) {
+        const QString answer = run.Radio().Command(command);
+        QVERIFY2(answer.startsWith(QStringLiteral("ok")), qPrintable(answer));
+    }
+
+    const QRegularExpressionMatch second = run.WaitFor(
+        QRegularExpression(QStringLiteral("(?s)Z day file: .*Z day file: (\\S+\\.csv), day plot")),
+        kSecondTimeoutMs);
+    QVERIFY(run.Finish());
+    QVERIFY2(second.hasMatch(), qPrintable(run.log));
+    QVERIFY2(!run.log.contains(QStringLiteral("problem: ")), qPrintable(run.log));
+
+    QFile file(second.captured(1));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    const QString found = QString::fromUtf8(text) +
+                          QStringLiteral("\nlayer MOF %1 kHz").arg(ionogram::LayerMofKhz(kLayer));
+    qInfo("%s", qPrintable(found));
+    const std::vector<ionogram::DayRow> rows = ionogram::ParseDayFile(text);
+    // The second sweep's first trace (the first sweep's rows come before it).
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const ionogram::DayRow& each) {
+        return each.sweepStartUtc > rows.front().sweepStartUtc;
+    });
+    QVERIFY2(row != rows.end() && row->path, qPrintable(found));
+    QCOMPARE(row->trace.number, 1);
+    QCOMPARE(row->mode, QStringLiteral("1F"));
+    QVERIFY2(std::abs(row->fof2Mhz * 1000 / kLayer.criticalKhz - 1) <= 0.06, qPrintable(found));
+    QVERIFY2(std::abs(row->hmf2Km - kLayer.peakKm) <= 30, qPrintable(found));
+    QVERIFY2(std::abs(row->path->distanceKm - geo::PathBetween(kStation, kSounder).distanceKm) <= 1,
+             qPrintable(found));
+}
+
+QTEST_GUILESS_MAIN(TestE2eGeometry)
+#include "tst_e2e_geometry.moc"
