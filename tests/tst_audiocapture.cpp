@@ -308,7 +308,7 @@ private slots:
         stream.Stop();
     }
 
-    // Armed with the first step a minute away, the station lets its input rest once it has
+    // Armed with the first step minutes away, the station lets its input rest once it has
     // delivered sound, and wakes it when the step is under kAudioWakeLead away.
     void station_restsTheInputWhileTheSweepIsFar() {
         double now = 1000; // the station's clock, seconds since midnight
@@ -323,7 +323,7 @@ private slots:
         choice.audioInput = QStringLiteral("radio");
         choice.save = false;
         station.ConfigureIonogram(choice);
-        station.SetChirpText(QStringLiteral("150")); // the sweep from 1050 s: first step 1071 s
+        station.SetChirpText(QStringLiteral("250")); // the sweep from 1150 s: first step 1171 s
         station.Start();
         const std::optional<double> next = station.Scheduler().SecondsToNextTuning();
         QVERIFY(next && *next > Station::kAudioRestAbove);

@@ -44,8 +44,10 @@ private slots:
         FakeRigctld rigctld;
         QVERIFY(rigctld.Listen());
         CHECKED(Choose(*rig.form, &RigDialog::networkButton, rigctld.Address()));
-        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.connected, kWaitMs);
-        QVERIFY(rig.form->Feed().Snap().rig.backend != QLatin1String("civ"));
+        // The built-in link was connected before: wait for the new backend's own connection.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.form->Feed().Snap().rig.backend != QLatin1String("civ") &&
+                                     rig.form->Feed().Snap().rig.connected,
+                                 kWaitMs);
         {
             // Nobody holds the port now.
             QSerialPort port(rig.sim.DevicePath());

@@ -311,8 +311,10 @@ void Station::RestAudio() {
         return;
     }
     const std::optional<double> next = scheduler->SecondsToNextTuning();
+    // Not armed (the window before Start), the input keeps running: Start may arm a sweep due
+    // in seconds, whose audio must be placed as well as ever.
     if (audio.Resting()) {
-        if (listener.Active() || (next && *next < kAudioWakeLead)) {
+        if (listener.Active() || !next || *next < kAudioWakeLead) {
             audio.SetResting(false);
         }
         return;
@@ -320,8 +322,8 @@ void Station::RestAudio() {
     // An input is rested only once it has delivered sound, so a failing one is told at once.
     const bool tunedLately =
         lastTuning && std::abs(sweep::AroundTheDay(clock(), *lastTuning)) < kAudioTail;
-    if (audio.Delivered() && !listener.Active() && !tunedLately &&
-        (!next || *next > kAudioRestAbove)) {
+    if (audio.Delivered() && !listener.Active() && !tunedLately && next &&
+        *next > kAudioRestAbove) {
         audio.SetResting(true);
     }
 }

@@ -30,11 +30,12 @@
 class Station : public QObject {
     Q_OBJECT
 public:
-    // The audio input rests when the radio's next tuning for a sweep is further off than
+    // Armed, the audio input rests when the radio's next tuning for a sweep is further off than
     // kAudioRestAbove and the last was kAudioTail ago (its audio is in); it wakes kAudioWakeLead
-    // before the next, time for the capture to open and its samples to be placed again.
-    static constexpr double kAudioRestAbove = 30; // s
-    static constexpr double kAudioWakeLead = 12;  // s
+    // before the next: time for the capture to open and for the placer to fit the card's clock
+    // over a full history (SamplePlacer::Settings::historySeconds) before the sweep's audio.
+    static constexpr double kAudioRestAbove = 90; // s
+    static constexpr double kAudioWakeLead = 60;  // s
     static constexpr double kAudioTail = 5;       // s
     static constexpr std::chrono::milliseconds kAudioCheck{1000};
 
