@@ -9,7 +9,7 @@
 // of the whole machine, and the p99 is also given over the steps outside any stall.
 //
 // Usage: bench_backends [--steps N] [--only TEXT]  (rows whose name contains TEXT; 120 steps,
-// one minute, by default)
+// one minute, by default); BENCH_BACKENDS_PROGRAM runs another build of the program instead.
 
 #include "benchrow.h"
 #include "stallmeter.h"
@@ -85,7 +85,8 @@ bool Measure(const Backend& backend, const QString& faketime, int steps) {
                            {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
     }
     HeadlessRun run(kProfile, kChirpTime, kLead);
-    if (!run.Start(QStringLiteral(TAVMIROK_PROGRAM), faketime, arguments)) {
+    if (!run.Start(qEnvironmentVariable("BENCH_BACKENDS_PROGRAM", TAVMIROK_PROGRAM), faketime,
+                   arguments)) {
         bench::Note(QStringLiteral("The program did not start."));
         return false;
     }
