@@ -3,7 +3,6 @@
 #include "core/units.h"
 #include "headless/commandline.h"
 #include "headless/stopsignals.h"
-#include "link/radiolink.h"
 #include "network/collector.h"
 #include "network/publisher.h"
 #include "settings/stationstore.h"
@@ -176,7 +175,7 @@ Runner::Runner(StationFeed& feed, bool verbose, QObject* parent)
 
     clockCheck.setInterval(kClockCheckPeriod);
     connect(&clockCheck, &QTimer::timeout, this, &Runner::CheckClock);
-    reconnect.setInterval(RadioLink::kReopenInterval);
+    reconnect.setInterval(kReconnectInterval);
     connect(&reconnect, &QTimer::timeout, this, &Runner::RetryConnect);
 }
 

@@ -26,6 +26,8 @@ class Runner : public QObject {
 public:
     // How often the clock's synchronisation is read.
     static constexpr std::chrono::seconds kClockCheckPeriod{60};
+    // How often a port that could not be opened is tried again.
+    static constexpr std::chrono::milliseconds kReconnectInterval{2000};
 
     Runner(StationFeed& feed, bool verbose, QObject* parent = nullptr);
 
