@@ -167,32 +167,6 @@ private slots:
         QCOMPARE(sweep::IsDue(t, next), due);
     }
 
-    void detectClockJump_data() {
-        QTest::addColumn<double>("t");
-        QTest::addColumn<double>("next");
-        QTest::addColumn<sweep::ClockJump>("jump");
-        using sweep::ClockJump;
-        QTest::newRow("next second") << 36098.0 << 36098.5 << ClockJump::None;
-        QTest::newRow("furthest start an arming gives") << 319.5 << 620.4 << ClockJump::None;
-        QTest::newRow("330 s ahead") << 36000.0 << 36330.0 << ClockJump::None;
-        QTest::newRow("330.01 s ahead") << 36000.0 << 36330.01 << ClockJump::SetBack;
-        QTest::newRow("set back an hour") << 32500.3 << 36100.5 << ClockJump::SetBack;
-        QTest::newRow("300 s behind: catch up") << 36398.5 << 36098.5 << ClockJump::None;
-        QTest::newRow("300.01 s behind") << 36398.51 << 36098.5 << ClockJump::Forward;
-        QTest::newRow("forward an hour") << 39700.3 << 36100.5 << ClockJump::Forward;
-        QTest::newRow("start past midnight, 295.5 s ahead") << 86115.0 << 10.5 << ClockJump::None;
-        QTest::newRow("23:59:50, 98.5 ahead past midnight") << 86390.0 << 98.5 << ClockJump::None;
-        QTest::newRow("set back across midnight") << 86300.0 << 500.0 << ClockJump::SetBack;
-        QTest::newRow("200 s behind across midnight") << 100.0 << 86300.0 << ClockJump::None;
-        QTest::newRow("forward across midnight") << 100.0 << 86000.0 << ClockJump::Forward;
-    }
-    void detectClockJump() {
-        QFETCH(double, t);
-        QFETCH(double, next);
-        QFETCH(sweep::ClockJump, jump);
-        QCOMPARE(sweep::DetectClockJump(t, next, sweep::Profile{}), jump);
-    }
-
     void parseChirpTime_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("locale");
@@ -367,27 +341,6 @@ private slots:
         }
         // 66 s before the sweep at one shot a second.
         QCOMPARE(restingShots, 65);
-    }
-
-    void detectClockJump_profile_data() {
-        QTest::addColumn<sweep::Profile>("profile");
-        QTest::addColumn<double>("ahead");
-        QTest::addColumn<sweep::ClockJump>("jump");
-        using sweep::ClockJump;
-        const sweep::Profile hourly{100, 3600, 2000, 30000, 100};
-        const sweep::Profile minuteSteps{10, 120, 2000, 2600, 600};
-        QTest::newRow("hourly, 3630 s ahead") << hourly << 3630.0 << ClockJump::None;
-        QTest::newRow("hourly, 3630.01 s ahead") << hourly << 3630.01 << ClockJump::SetBack;
-        QTest::newRow("hourly, 3600 s behind") << hourly << -3600.0 << ClockJump::None;
-        QTest::newRow("hourly, 3600.01 s behind") << hourly << -3600.01 << ClockJump::Forward;
-        QTest::newRow("60 s steps, 181 s ahead") << minuteSteps << 181.0 << ClockJump::None;
-        QTest::newRow("60 s steps, 181.01 s ahead") << minuteSteps << 181.01 << ClockJump::SetBack;
-    }
-    void detectClockJump_profile() {
-        QFETCH(sweep::Profile, profile);
-        QFETCH(double, ahead);
-        QFETCH(sweep::ClockJump, jump);
-        QCOMPARE(sweep::DetectClockJump(40000, 40000 + ahead, profile), jump);
     }
 
     void parseChirpTime_period_data() {

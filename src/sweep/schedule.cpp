@@ -52,25 +52,6 @@ bool IsDue(double t, double nextStepTime) {
     return AroundTheDay(t, nextStepTime) >= 0;
 }
 
-double SetBackLimit(const Profile& profile) {
-    return profile.period + std::max(kSetBackMargin, StepInterval(profile) + 1);
-}
-
-double ForwardLimit(const Profile& profile) {
-    return profile.period;
-}
-
-ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile) {
-    const double ahead = AroundTheDay(nextStepTime, t);
-    if (ahead > SetBackLimit(profile)) {
-        return ClockJump::SetBack;
-    }
-    if (-ahead > ForwardLimit(profile)) {
-        return ClockJump::Forward;
-    }
-    return ClockJump::None;
-}
-
 QString SounderLabel(const std::vector<NamedSounder>& saved, const Profile& profile,
                      double chirpTime) {
     for (const NamedSounder& sounder : saved) {

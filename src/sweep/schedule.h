@@ -23,11 +23,6 @@ constexpr double kHalfDay = units::kSecondsPerDay / 2; // step times wrap at uni
 
 constexpr std::chrono::milliseconds kTickPeriod{10};
 
-// Beyond a whole period, how far ahead of the clock a pending step may lie before the clock
-// counts as set back (at least a step interval and a second, which covers the rounding of the
-// clock reading in PeriodBase).
-constexpr double kSetBackMargin = 30;
-
 // Between sweeps the step timer rests: it wakes on every whole second, and goes back to ticking
 // once a step is less than kRestThreshold away.
 constexpr std::chrono::milliseconds kRestPeriod{1000};
@@ -70,19 +65,6 @@ double StartTime(double firstReading, double secondReading, double chirpTime,
 // every sweep: no arming puts a step more than an hour and a minute ahead, far inside the
 // half day, so the window needs no profile.
 bool IsDue(double t, double nextStepTime);
-
-enum class ClockJump { None, SetBack, Forward };
-
-// Whether the pending step lies so far from the clock that the clock must have been changed:
-// further ahead than any arming can put it (SetBack), or so far behind that the clock jumped
-// forward (resume from sleep) or the radio held the sweep up for a whole period (Forward).
-ClockJump DetectClockJump(double t, double nextStepTime, const Profile& profile);
-
-// Furthest ahead a pending step may lie: a period plus kSetBackMargin, or plus a step interval
-// and a second when that is more (330 s for the default).
-double SetBackLimit(const Profile& profile);
-// Furthest behind: one period (300 s for the default).
-double ForwardLimit(const Profile& profile);
 
 // Reads a chirp time: a plain decimal number (ParseDecimal), accepted only from 0 up to (not
 // including) the period.

@@ -148,7 +148,7 @@ void SweepScheduler::Timer1Tick() {
     if (Following()) {
         period = 0;
         for (const sweep::FollowedSounder& s : followed) {
-            period = std::max(period, sweep::ForwardLimit(s.profile));
+            period = std::max(period, s.profile.period);
         }
     }
     if (known && (now - before < -kClockJump || now - before > period)) {
