@@ -216,6 +216,22 @@ private slots:
     }
 
     // Add says when the confirmed list changed: at the third crossing, and at each after it.
+    // A weak crossing taken after a later one completes a sounder without being its newest:
+    // it is still news (the listener once keyed that on the newest crossing).
+    void newlyConfirmed_byAWeakCrossingNotTheNewest() {
+        SounderGrouper grouper(kListenKhz);
+        for (const ChirpDetection& d : Heard(500, 60, 54, {0, 2})) {
+            grouper.Add(d);
+        }
+        const std::vector<HeardSounder> before = grouper.Confirmed();
+        const ChirpDetection weak = Weak(Heard(500, 60, 54, {1}, 11)).front();
+        QVERIFY(grouper.Add(weak));
+        QVERIFY(grouper.Confirmed().front().lastHeard > weak.time);
+        QCOMPARE(Describe(NewlyConfirmed(before, grouper.Confirmed())),
+                 QStringList{"500 60:54.003 x3"});
+        QVERIFY(NewlyConfirmed(grouper.Confirmed(), grouper.Confirmed()).empty());
+    }
+
     void add_reportsChangesOfTheConfirmedList() {
         SounderGrouper grouper(kListenKhz);
         const auto heard = Heard(500, 60, 54, {0, 1, 2, 3});

@@ -36,6 +36,19 @@ double Median(std::vector<double> values) {
 
 } // namespace
 
+std::vector<HeardSounder> NewlyConfirmed(const std::vector<HeardSounder>& before,
+                                         const std::vector<HeardSounder>& after) {
+    std::vector<HeardSounder> out;
+    for (const HeardSounder& s : after) {
+        if (std::none_of(before.begin(), before.end(), [&s](const HeardSounder& b) {
+                return b.rateKhzPerS == s.rateKhzPerS && b.firstHeard == s.firstHeard;
+            })) {
+            out.push_back(s);
+        }
+    }
+    return out;
+}
+
 double SharedPeriod(const std::vector<const ChirpDetection*>& crossings) {
     const auto& periods = CandidatePeriods();
     for (auto p = periods.rbegin(); p != periods.rend() && crossings.size() > 1; ++p) {

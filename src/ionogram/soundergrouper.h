@@ -36,6 +36,11 @@ const std::vector<int>& CandidatePeriods();
 // order), within SounderGrouper::kToleranceS; 0 when none does or there is one crossing.
 double SharedPeriod(const std::vector<const ChirpDetection*>& crossings);
 
+// The sounders of `after` that `before` did not hold (a sounder is its rate and first crossing):
+// those a crossing has just confirmed, whichever of their crossings it was, the newest or not.
+std::vector<HeardSounder> NewlyConfirmed(const std::vector<HeardSounder>& before,
+                                         const std::vector<HeardSounder>& after);
+
 // Crossings are taken one at a time: a crossing that continues a confirmed sounder (its rate
 // and direction, whole periods after its last) joins it; any other waits in a pool of the last
 // hours, where each new one is checked for a sounder it confirms, shortest periods first so that

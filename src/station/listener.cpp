@@ -116,7 +116,7 @@ void Listener::Take(const std::vector<ionogram::ChirpDetection>& detections) {
         if (!d.weak) {
             emit Detected(grouper.ListenKhz(), d);
         }
-        const auto before = grouper.Confirmed().size();
+        const std::vector<ionogram::HeardSounder> before = grouper.Confirmed();
         if (!grouper.Add(d)) {
             continue;
         }
@@ -124,10 +124,9 @@ void Listener::Take(const std::vector<ionogram::ChirpDetection>& detections) {
             emit Detected(grouper.ListenKhz(), d);
         }
         changed = true;
-        for (const ionogram::HeardSounder& s : grouper.Confirmed()) {
-            if (grouper.Confirmed().size() > before && s.lastHeard == d.time) {
-                emit SounderConfirmed(grouper.ListenKhz(), s); // the one this crossing confirmed
-            }
+        for (const ionogram::HeardSounder& s :
+             ionogram::NewlyConfirmed(before, grouper.Confirmed())) {
+            emit SounderConfirmed(grouper.ListenKhz(), s);
         }
     }
     if (!lsbTold && grouper.SeemsLsb()) {
