@@ -141,7 +141,7 @@ struct Errors {
         fof2.push_back(std::abs(found.criticalKhz / truth.layer.criticalKhz - 1) * 100);
         peaksNear += std::abs(found.peakKm - truth.layer.peakKm) <= 30;
         modesRight += found.mode == std::to_string(truth.hops) + "F";
-        fitted += found.method == "fit";
+        fitted += found.method == geo::kFitted || found.method == geo::kFittedOpen;
     }
 
     void Print(const QString& what, const QString& method) const {
@@ -365,8 +365,9 @@ ScaledPath ScalePath(SweepCache* cache, SyntheticSweeps* maker,
     const geo::Position station{Uniform(random, -60, 60), Uniform(random, -180, 180)};
     const geo::Position sounder = Destination(station, Uniform(random, 0, 360), groundKm);
     ScaledPath path;
-    path.scaled = ionogram::ScaleSweep(cache->Get([&] { return maker->Make(modes, seed); }));
-    path.geometry = ionogram::GeometryOf(path.scaled, station, sounder);
+    const ionogram::IonogramSweep sweep = cache->Get([&] { return maker->Make(modes, seed); });
+    path.scaled = ionogram::ScaleSweep(sweep);
+    path.geometry = ionogram::GeometryOf(sweep, path.scaled, station, sounder);
     return path;
 }
 
