@@ -51,6 +51,14 @@ constexpr int kFitIterations = 180;
 // peaks of one layer's modes agree.
 constexpr double kHopCost = 0.03;
 constexpr double kPeakAgreement = 0.1;
+// Where layers usually lie: an F2 peak between 200 and 450 km, foE at most 4.2 MHz (the noon
+// E layer at sunspot maximum). n hops of a layer and 2n (or 3n) of one half (or a third) as high
+// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 100-225 km or
+// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs as much as the same
+// share of disagreement between two modes' peaks.
+constexpr double kUsualLowestF2Km = 200;
+constexpr double kUsualHighestF2Km = 450;
+constexpr double kUsualHighestFoEKhz = 4200;
 constexpr std::size_t kMostJointTraces = 6; // 4^6 combinations at the most
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
@@ -322,6 +330,21 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     return best;
 }
 
+// What a fitted layer costs for lying outside the usual layers (see kUsualLowestF2Km).
+double Unusual(const Layer& layer) {
+    const double beyond = layer.peakKm >= kHighestELayerKm
+                              ? std::max({0.0, std::log(kUsualLowestF2Km / layer.peakKm),
+                                          std::log(layer.peakKm / kUsualHighestF2Km)})
+                              : std::max(0.0, std::log(layer.criticalKhz / kUsualHighestFoEKhz));
+    return std::pow(beyond / kPeakAgreement, 2);
+}
+
+// A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
+// explains a trace is the likelier) and how unusual its layer is.
+double HopScore(const Fitted& fit, int hops) {
+    return fit.loss + kHopCost * (hops - 1) + Unusual(fit.layer);
+}
+
 std::string ModeLabel(int hops, double peakKm) {
     return std::to_string(hops) + (peakKm < kHighestELayerKm ? "E" : "F");
 }
@@ -411,8 +434,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         }
         fitted.push_back(i);
     }
-    // Hop counts for the fitted traces together: every combination, scored by the fits' losses,
-    // a little per hop (the lowest-order mode that explains a trace is the likelier), and how far
+    // Hop counts for the fitted traces together: every combination, scored by HopScore and how far
     // the F traces' peaks disagree (they are one layer seen over different hops). Over a flat
     // earth a trace fits exactly as well over n hops of a layer as over 2n hops of one half as
     // high: only the earth's curvature, the layers a sky has, and the other modes tell them apart.
@@ -425,7 +447,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         int fLayers = 0;
         for (std::size_t k = 0; k < hops.size(); ++k) {
             const Fitted& fit = fits[fitted[k]][hops[k] - 1];
-            score += fit.loss + kHopCost * (hops[k] - 1);
+            score += HopScore(fit, hops[k]);
             if (fit.layer.peakKm >= kHighestELayerKm) {
                 logSum += std::log(fit.layer.peakKm);
                 ++fLayers;
@@ -455,7 +477,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         int own = 1;
         for (int n = 2; n <= kMaxHops; ++n) {
             const auto& fit = fits[fitted[k]];
-            if (fit[n - 1].loss + kHopCost * (n - 1) < fit[own - 1].loss + kHopCost * (own - 1)) {
+            if (HopScore(fit[n - 1], n) < HopScore(fit[own - 1], own)) {
                 own = n;
             }
         }

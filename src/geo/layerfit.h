@@ -50,8 +50,8 @@ inline const std::string kFallBack = "p533";
 inline const std::string kFallBackOpen = "p533-cut";
 
 // One trace alone: over a flat earth a trace fits as well over n hops of a layer as over 2n of
-// one half as high, so alone its mode is the lowest order that explains it. An open trace is
-// cut (see above).
+// one half as high, so alone its mode is the lowest order whose layer is a usual one. An open trace
+// is cut (see above).
 PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm, bool open = false);
 
 // The traces of one sounder's sweep together (as many as the sweep shows, a few at most): the
