@@ -29,6 +29,16 @@ std::vector<TracePoint> Traced(const Layer& layer, double groundKm, int hops, do
     return trace;
 }
 
+// A sweep heard in every 100 kHz column from fromKhz to toKhz, but the column at silentKhz.
+ionogram::IonogramSweep Heard(double fromKhz, double toKhz, double silentKhz = 0) {
+    ionogram::IonogramSweep sweep;
+    for (double khz = fromKhz; khz <= toKhz; khz += 100) {
+        sweep.frequenciesKhz.push_back(khz);
+        sweep.snrDb.emplace_back(100, khz == silentKhz ? NAN : 0.0f);
+    }
+    return sweep;
+}
+
 } // namespace
 
 class TestGeo : public QObject {
@@ -58,6 +68,8 @@ private slots:
     void audioDelay_fromOneAndTwoHops();
     void sweepGeometry_audioDelayErrorFromOneAndTwoHops_data();
     void sweepGeometry_audioDelayErrorFromOneAndTwoHops();
+    void sweepGeometry_traceWithoutItsNoseIsCut_data();
+    void sweepGeometry_traceWithoutItsNoseIsCut();
     void medianAudioDelay_data();
     void medianAudioDelay();
     void mufForPath_nearestMidpoint_data();
@@ -327,9 +339,14 @@ void TestGeo::fit_recoversRayTracedLayer_data() {
     QTest::addColumn<double>("groundKm");
     QTest::addColumn<int>("hops"); // the sweep shows every mode from one hop to this
     QTest::addColumn<QString>("mode");
-    QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F";
-    QTest::newRow("1F and 2F at 1200 km") << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F";
-    QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E";
+    QTest::addColumn<double>("topKhz"); // the sweep's top; 0: above every MOF
+    QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F" << 0.0;
+    QTest::newRow("1F and 2F at 1200 km") << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F" << 0.0;
+    QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E" << 0.0;
+    // The sweep ends below the 1F nose (some 26 MHz): its top column is no MOF, and foF2 is
+    // read from the low ray alone, to 8 %.
+    QTest::newRow("1F at 2500 km, cut at 20 MHz")
+        << 9000.0 << 300.0 << 100.0 << 2500.0 << 1 << "1F" << 20000.0;
 }
 
 void TestGeo::fit_recoversRayTracedLayer() {
@@ -339,15 +356,19 @@ void TestGeo::fit_recoversRayTracedLayer() {
     QFETCH(double, groundKm);
     QFETCH(int, hops);
     QFETCH(QString, mode);
+    QFETCH(double, topKhz);
     const Layer layer{criticalKhz, peakKm, semiThicknessKm};
     std::vector<std::vector<TracePoint>> traces;
+    std::vector<bool> open;
     for (int n = 1; n <= hops; ++n) {
-        traces.push_back(Traced(layer, groundKm, n, 2000));
+        std::vector<TracePoint>& trace = traces.emplace_back(Traced(layer, groundKm, n, 2000));
+        open.push_back(topKhz > 0 && trace.back().khz > topKhz);
+        std::erase_if(trace, [&](const TracePoint& p) { return open.back() && p.khz > topKhz; });
     }
-    const PathLayer found = FitSweep(traces, groundKm).back();
-    QCOMPARE(QString::fromStdString(found.method), QString("fit"));
+    const PathLayer found = FitSweep(traces, groundKm, open).back();
+    QCOMPARE(found.method, open.back() ? kFittedOpen : kFitted);
     QCOMPARE(QString::fromStdString(found.mode), mode);
-    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
+    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < (open.back() ? 0.08 : 0.03),
              qPrintable(QString::number(found.criticalKhz)));
     QVERIFY2(std::abs(found.peakKm - peakKm) < (peakKm < kHighestELayerKm ? 10 : 30),
              qPrintable(QString::number(found.peakKm)));
@@ -361,7 +382,7 @@ void TestGeo::fit_shortTraceFallsBackToP533() {
     std::vector<TracePoint> trace = Traced(layer, 1500, 1, 2000);
     trace.erase(trace.begin(), trace.end() - 5); // the last five cells: nose and high ray
     const PathLayer found = FitTrace(trace, 1500);
-    QCOMPARE(QString::fromStdString(found.method), QString("p533"));
+    QCOMPARE(found.method, kFallBack);
     QCOMPARE(QString::fromStdString(found.mode), QString("1F"));
     // P.533's relations are good to some 15 % of a layer's own foF2.
     QVERIFY2(std::abs(found.criticalKhz / layer.criticalKhz - 1) < 0.15,
@@ -433,7 +454,8 @@ void TestGeo::sweepGeometry_audioDelayErrorFromOneAndTwoHops() {
         }
     }
     const Position sounder{0, groundKm / kEarthRadiusKm * 180 / M_PI};
-    const ionogram::SweepGeometry geometry = ionogram::GeometryOf(scaled, {0, 0}, sounder);
+    const ionogram::SweepGeometry geometry =
+        ionogram::GeometryOf(Heard(2000, 30000), scaled, {0, 0}, sounder);
     // 0.3 ms too little set, the fit alone reads the two traces as 2F and 3F.
     QCOMPARE(geometry.layers.size(), std::size_t(traces));
     QCOMPARE(geometry.audioDelayErrorMs.has_value(), !std::isnan(extraMs));
@@ -441,6 +463,34 @@ void TestGeo::sweepGeometry_audioDelayErrorFromOneAndTwoHops() {
         QVERIFY2(std::abs(*geometry.audioDelayErrorMs - extraMs) < 0.05,
                  qPrintable(QString::number(*geometry.audioDelayErrorMs)));
     }
+}
+
+void TestGeo::sweepGeometry_traceWithoutItsNoseIsCut_data() {
+    QTest::addColumn<int>("topAbove");    // the sweep's columns above the trace's last
+    QTest::addColumn<int>("silentAbove"); // the column without audio, counted so (0: none)
+    QTest::addColumn<std::string>("method");
+    QTest::newRow("column above the nose heard") << 20 << 0 << kFitted;
+    QTest::newRow("a silent column above the nose") << 20 << 1 << kFittedOpen;
+    QTest::newRow("silent two columns up") << 20 << 2 << kFitted;
+    QTest::newRow("sweep ends at the nose") << 0 << 0 << kFittedOpen;
+}
+
+void TestGeo::sweepGeometry_traceWithoutItsNoseIsCut() {
+    QFETCH(int, topAbove);
+    QFETCH(int, silentAbove);
+    QFETCH(std::string, method);
+    const double groundKm = 1500;
+    ionogram::ScaledSweep scaled;
+    ionogram::ScaledTrace& trace = scaled.traces.emplace_back();
+    for (const TracePoint& point : Traced({5500, 300, 100}, groundKm, 1, 3000)) {
+        trace.points.push_back({point.khz, point.delayMs, 20, point.high});
+    }
+    const double noseKhz = trace.points.back().khz;
+    const Position sounder{0, groundKm / kEarthRadiusKm * 180 / M_PI};
+    const ionogram::SweepGeometry geometry = ionogram::GeometryOf(
+        Heard(2000, noseKhz + 100 * topAbove, silentAbove ? noseKhz + 100 * silentAbove : 0),
+        scaled, {0, 0}, sounder);
+    QCOMPARE(geometry.layers.front().method, method);
 }
 
 void TestGeo::medianAudioDelay_data() {

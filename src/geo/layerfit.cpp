@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <limits>
 #include <locale>
+#include <span>
 #include <sstream>
 
 namespace geo {
@@ -40,12 +41,24 @@ constexpr double kBaseDepthsKm[] = {0, 15, 40};
 constexpr double kStartThicknessesKm[] = {30, 60, 100, 150, 200};
 constexpr double kStartEThicknessesKm[] = {10, 25};
 constexpr double kHighestEMirrorKm = 200;
+// Where the starting layers put their MOF, as shares of the trace's top: on it, or for an open
+// trace (its nose unseen) on it and beyond.
+constexpr double kMofShares[] = {1};
+constexpr double kOpenMofShares[] = {1, 1.3, 1.7};
 constexpr int kRefinedStarts = 2;
 constexpr int kFitIterations = 180;
 // Choosing hop counts: the loss each further hop costs, and how closely (log of the ratio) the
 // peaks of one layer's modes agree.
 constexpr double kHopCost = 0.03;
 constexpr double kPeakAgreement = 0.1;
+// Where layers usually lie: an F2 peak between 200 and 450 km, foE at most 4.2 MHz (the noon
+// E layer at sunspot maximum). n hops of a layer and 2n (or 3n) of one half (or a third) as high
+// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 100-225 km or
+// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs as much as the same
+// share of disagreement between two modes' peaks.
+constexpr double kUsualLowestF2Km = 200;
+constexpr double kUsualHighestF2Km = 450;
+constexpr double kUsualHighestFoEKhz = 4200;
 constexpr std::size_t kMostJointTraces = 6; // 4^6 combinations at the most
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
@@ -67,6 +80,7 @@ constexpr double kEarlyCellMs = 0.15;
 struct Observed {
     const std::vector<TracePoint>* points;
     int hops;
+    bool open = false; // its nose lies beyond what the sweep shows
 };
 
 double SoftLoss(double squared) {
@@ -136,7 +150,11 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
             count += weight;
             lastKhz = std::max(lastKhz, cell.khz);
         }
-        const double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
+        // An open trace's top column is no nose: the model's MOF need only lie above it.
+        double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
+        if (observed.open) {
+            miss = std::min(0.0, miss);
+        }
         total += kNoseWeight * SoftLoss(miss * miss);
         count += kNoseWeight;
     }
@@ -231,8 +249,9 @@ double HighestKhz(const std::vector<TracePoint>& trace) {
 // Layers to start a fit from: bases a little under the least delay's height, a range of
 // thicknesses, each with the critical frequency that puts its MOF on the trace's nose (a
 // layer's MOF grows in proportion to its critical frequency).
-std::vector<Layer> StartingLayers(const std::vector<TracePoint>& trace, int hops, double groundKm,
-                                  double offsetMs) {
+std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, double offsetMs) {
+    const std::vector<TracePoint>& trace = *observed.points;
+    const int hops = observed.hops;
     const double shortestMs = groundKm / kLightKmPerMs;
     const double leastMs = LeastDelayMs(trace) - offsetMs;
     std::vector<Layer> layers;
@@ -246,8 +265,12 @@ std::vector<Layer> StartingLayers(const std::vector<TracePoint>& trace, int hops
     auto add = [&](double depth, double thickness) {
         Layer layer{1000, apex - depth + thickness, thickness};
         const double mof = ObliqueMofKhz(layer, hops, groundKm);
-        if (mof > 0) {
-            layer.criticalKhz = 1000 * (HighestKhz(trace) + kKhzScale) / mof;
+        if (!(mof > 0)) {
+            return;
+        }
+        for (double beyond : observed.open ? std::span<const double>(kOpenMofShares)
+                                           : std::span<const double>(kMofShares)) {
+            layer.criticalKhz = 1000 * beyond * (HighestKhz(trace) + kKhzScale) / mof;
             if (Plausible(layer)) {
                 layers.push_back(layer);
             }
@@ -279,8 +302,7 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     const double firstOffset = freeOffset ? kLeastAudioDelayMs : 0;
     const double lastOffset = freeOffset ? kMostAudioDelayMs : 0;
     for (double offset = firstOffset; offset <= lastOffset + 1e-9; offset += kAudioDelayStepMs) {
-        for (const Layer& layer :
-             StartingLayers(*traces.front().points, traces.front().hops, groundKm, offset)) {
+        for (const Layer& layer : StartingLayers(traces.front(), groundKm, offset)) {
             starts.push_back({layer, offset, Loss(layer, offset, traces, groundKm)});
         }
     }
@@ -308,6 +330,21 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     return best;
 }
 
+// What a fitted layer costs for lying outside the usual layers (see kUsualLowestF2Km).
+double Unusual(const Layer& layer) {
+    const double beyond = layer.peakKm >= kHighestELayerKm
+                              ? std::max({0.0, std::log(kUsualLowestF2Km / layer.peakKm),
+                                          std::log(layer.peakKm / kUsualHighestF2Km)})
+                              : std::max(0.0, std::log(layer.criticalKhz / kUsualHighestFoEKhz));
+    return std::pow(beyond / kPeakAgreement, 2);
+}
+
+// A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
+// explains a trace is the likelier) and how unusual its layer is.
+double HopScore(const Fitted& fit, int hops) {
+    return fit.loss + kHopCost * (hops - 1) + Unusual(fit.layer);
+}
+
 std::string ModeLabel(int hops, double peakKm) {
     return std::to_string(hops) + (peakKm < kHighestELayerKm ? "E" : "F");
 }
@@ -326,10 +363,10 @@ std::string ImpossibleDelay(double leastMs, double groundKm) {
 }
 
 // P.533's relations from the trace's MOF and least delay alone.
-PathLayer FallBack(const std::vector<TracePoint>& trace, double groundKm) {
+PathLayer FallBack(const std::vector<TracePoint>& trace, double groundKm, bool open) {
     const double least = LeastDelayMs(trace);
     PathLayer result;
-    result.method = "p533";
+    result.method = open ? kFallBackOpen : kFallBack;
     double nearest = kHuge;
     for (int hops = 1; hops <= kMaxHops; ++hops) {
         const double apex = ApexHeightKm(least, hops, groundKm);
@@ -360,12 +397,13 @@ PathLayer FallBack(const std::vector<TracePoint>& trace, double groundKm) {
 
 } // namespace
 
-PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm) {
-    return FitSweep({trace}, groundKm).front();
+PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm, bool open) {
+    return FitSweep({trace}, groundKm, {open}).front();
 }
 
-std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces,
-                                double groundKm) {
+std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces, double groundKm,
+                                const std::vector<bool>& open) {
+    auto isOpen = [&](std::size_t i) { return i < open.size() && open[i]; };
     std::vector<PathLayer> results(traces.size());
     // Each trace's best layer for every hop count, and which traces are fitted at all.
     std::vector<std::vector<Fitted>> fits(traces.size());
@@ -382,22 +420,21 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
             continue;
         }
         if (static_cast<int>(trace.size()) < kLeastFitPoints) {
-            results[i] = FallBack(trace, groundKm);
+            results[i] = FallBack(trace, groundKm, isOpen(i));
             continue;
         }
         bool any = false;
         for (int hops = 1; hops <= kMaxHops; ++hops) {
-            fits[i].push_back(FitLayer({{&trace, hops}}, groundKm, false));
+            fits[i].push_back(FitLayer({{&trace, hops, isOpen(i)}}, groundKm, false));
             any = any || fits[i].back().loss < kHuge;
         }
         if (!any) {
-            results[i] = FallBack(trace, groundKm);
+            results[i] = FallBack(trace, groundKm, isOpen(i));
             continue;
         }
         fitted.push_back(i);
     }
-    // Hop counts for the fitted traces together: every combination, scored by the fits' losses,
-    // a little per hop (the lowest-order mode that explains a trace is the likelier), and how far
+    // Hop counts for the fitted traces together: every combination, scored by HopScore and how far
     // the F traces' peaks disagree (they are one layer seen over different hops). Over a flat
     // earth a trace fits exactly as well over n hops of a layer as over 2n hops of one half as
     // high: only the earth's curvature, the layers a sky has, and the other modes tell them apart.
@@ -410,7 +447,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         int fLayers = 0;
         for (std::size_t k = 0; k < hops.size(); ++k) {
             const Fitted& fit = fits[fitted[k]][hops[k] - 1];
-            score += fit.loss + kHopCost * (hops[k] - 1);
+            score += HopScore(fit, hops[k]);
             if (fit.layer.peakKm >= kHighestELayerKm) {
                 logSum += std::log(fit.layer.peakKm);
                 ++fLayers;
@@ -440,7 +477,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         int own = 1;
         for (int n = 2; n <= kMaxHops; ++n) {
             const auto& fit = fits[fitted[k]];
-            if (fit[n - 1].loss + kHopCost * (n - 1) < fit[own - 1].loss + kHopCost * (own - 1)) {
+            if (HopScore(fit[n - 1], n) < HopScore(fit[own - 1], own)) {
                 own = n;
             }
         }
@@ -450,7 +487,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         const std::size_t i = fitted[k];
         const Fitted& fit = fits[i][best[k] - 1];
         PathLayer& result = results[i];
-        result.method = "fit";
+        result.method = isOpen(i) ? kFittedOpen : kFitted;
         result.hops = best[k];
         result.mode = ModeLabel(best[k], fit.layer.peakKm);
         result.criticalKhz = fit.layer.criticalKhz;

@@ -30,9 +30,9 @@ struct PathLayer {
     std::string error; // when set, the trace says nothing of the layer (and nothing else is set)
     std::string mode;  // "1F", "2F", "1E"...
     int hops = 0;
-    std::string method;     // "fit": the layer fitted to the whole trace; "p533": P.533's relations
-    double criticalKhz = 0; // foF2 (foE for an E mode) at the midpoint
-    double peakKm = 0;      // hmF2
+    std::string method;            // one of the k... methods below
+    double criticalKhz = 0;        // foF2 (foE for an E mode) at the midpoint
+    double peakKm = 0;             // hmF2
     double semiThicknessKm = 0;    // 0 where P.533's relations made the result
     double leastDelayHeightKm = 0; // the equivalent triangle's apex at the least delay
     double m3000 = 0;              // M(3000)F2
@@ -40,15 +40,25 @@ struct PathLayer {
     double misfit = 0;             // the fit's mean loss per point (0 for p533)
 };
 
+// How a row's layer was made: fitted to the whole trace, or P.533's relations from its MOF and
+// least delay; "-cut" where the trace runs into the sweep's top or a column that was not heard, so
+// that its nose was not seen: its top column is then a lower bound on the MOF, and the layer
+// fitted to the rays that are there (its foF2 is less sure, and if anything low).
+inline const std::string kFitted = "fit";
+inline const std::string kFittedOpen = "fit-cut";
+inline const std::string kFallBack = "p533";
+inline const std::string kFallBackOpen = "p533-cut";
+
 // One trace alone: over a flat earth a trace fits as well over n hops of a layer as over 2n of
-// one half as high, so alone its mode is the lowest order that explains it.
-PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm);
+// one half as high, so alone its mode is the lowest order whose layer is a usual one. An open trace
+// is cut (see above).
+PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm, bool open = false);
 
 // The traces of one sounder's sweep together (as many as the sweep shows, a few at most): the
 // modes of one layer share its peak height, which settles their hop counts. Results in the
-// traces' order.
-std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces,
-                                double groundKm);
+// traces' order; open[i], where given, says trace i is cut.
+std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces, double groundKm,
+                                const std::vector<bool>& open = {});
 
 // The delay, common to both traces, that a layer seen over one hop and two hops of groundKm
 // needs to explain them: the audio delay still in their delays (the whole audio delay for

@@ -13,6 +13,7 @@
 
 namespace ionogram {
 
+struct IonogramSweep;
 struct ScaledSweep;
 
 struct SweepGeometry {
@@ -23,8 +24,9 @@ struct SweepGeometry {
     std::optional<double> audioDelayErrorMs;
 };
 
-// The sweep's geometry; the traces are fitted together, so modes of one layer agree.
-SweepGeometry GeometryOf(const ScaledSweep& scaled, const geo::Position& station,
-                         const geo::Position& sounder);
+// The scaled sweep's geometry; the traces are fitted together, so modes of one layer agree. The
+// sweep's columns tell which traces run into its top or a column not heard (their noses unseen).
+SweepGeometry GeometryOf(const IonogramSweep& sweep, const ScaledSweep& scaled,
+                         const geo::Position& station, const geo::Position& sounder);
 
 } // namespace ionogram

@@ -47,7 +47,8 @@ void Propagation::Take(const ionogram::IonogramSweep& sweep) {
             Outcome outcome;
             outcome.scaled = ionogram::ScaleSweep(sweep);
             if (station && sounder) {
-                outcome.scaled.geometry = ionogram::GeometryOf(outcome.scaled, *station, *sounder);
+                outcome.scaled.geometry =
+                    ionogram::GeometryOf(sweep, outcome.scaled, *station, *sounder);
             }
             if (save) {
                 outcome.written =
