@@ -411,6 +411,46 @@ private slots:
                  qPrintable(QString::number((*placed - (card + 1) * interval - clockStep) * 1e3)));
     }
 
+    // A program that begins reading late (a busy start) gets the card's first seconds in one
+    // burst of fragments; once the stretch has settled, every sample it places lies where the
+    // card made it, although the history is still short.
+    void placerAfterStartupBacklog_data() {
+        QTest::addColumn<double>("ppm");
+        QTest::addColumn<double>("backlog"); // seconds of audio waiting at the first read
+        QTest::newRow("read from the start") << 100.0 << 0.0;
+        QTest::newRow("3 s waiting, card fast") << 100.0 << 3.0;
+        QTest::newRow("5 s waiting, card slow") << -100.0 << 5.0;
+    }
+    void placerAfterStartupBacklog() {
+        QFETCH(double, ppm);
+        QFETCH(double, backlog);
+        constexpr double kFs = 48000;
+        constexpr std::int64_t kFragment = 960;   // 20 ms
+        constexpr double kDrainInterval = 0.0005; // the waiting fragments, read one by one
+        constexpr double kSettled = 7;            // seconds of reading before samples are checked
+        const double interval = 1 / (kFs * (1 + ppm * 1e-6));
+        std::mt19937 random(3);
+        std::uniform_real_distribution<double> latency(0, 0.002);
+        SamplePlacer placer(kFs);
+        std::int64_t made = 0;
+        for (int fragment = 0; double(made) * interval < backlog + kSettled; ++fragment) {
+            made += kFragment;
+            const double due = double(made) * interval;
+            const double reached = backlog + fragment * kDrainInterval;
+            placer.AddBlock(std::max(due, reached) + latency(random), kFragment);
+        }
+        double worst = 0;
+        int checked = 0;
+        for (std::int64_t index = 0; index < made; index += std::int64_t(kFs / 4)) {
+            if (const std::optional<double> placed = placer.TimeOf(index)) {
+                worst = std::max(worst, std::abs(*placed - double(index + 1) * interval));
+                ++checked;
+            }
+        }
+        QVERIFY2(checked >= 4 * 6, qPrintable(QString::number(checked)));
+        QVERIFY2(worst < 0.2e-3, qPrintable(QStringLiteral("%1 ms off").arg(worst * 1e3)));
+    }
+
     // Placed blocks carry every sample that can be placed exactly once, in order, at its true
     // time; samples lost on the way are left out and the block after them is marked.
     void blockPlacer_data() {

@@ -121,11 +121,27 @@ void SamplePlacer::Fit() {
         }
         hull.push_back(p);
     }
-    // The chord of the hull across the middle half of the history: it averages the hull's
+    // A hull edge steeper than any card's skew is lateness changing, not the card's clock: at
+    // the start, the audio that waited while the program started, read in one burst (its
+    // lateness falls a second per second); at the end, a newest arrival still late. Such edges
+    // are left out of the slope.
+    const double maxSlope = settings.maxSkewPpm * kPerMillion / rate;
+    auto edgeSlope = [&hull](std::size_t i) {
+        return (hull[i + 1].y - hull[i].y) / (hull[i + 1].x - hull[i].x);
+    };
+    std::size_t from = 0;
+    std::size_t to = hull.empty() ? 0 : hull.size() - 1;
+    while (to - from > 1 && edgeSlope(from) < -maxSlope) {
+        ++from;
+    }
+    while (to - from > 1 && edgeSlope(to - 1) > maxSlope) {
+        --to;
+    }
+    // The chord of the hull across the middle half of what is left: it averages the hull's
     // edges there, where a single edge between two close arrivals would give a noisy slope.
-    auto hullAt = [&hull](double x) {
-        std::size_t i = 1;
-        while (i + 1 < hull.size() && hull[i].x < x) {
+    auto hullAt = [&hull, from, to](double x) {
+        std::size_t i = from + 1;
+        while (i < to && hull[i].x < x) {
             ++i;
         }
         const XY& a = hull[i - 1];
@@ -133,13 +149,12 @@ void SamplePlacer::Fit() {
         return a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
     };
     double slope = 0;
-    if (hull.size() >= 2) {
-        const double span = hull.back().x - hull.front().x;
-        const double x1 = hull.front().x + kChordFrom * span;
-        const double x2 = hull.front().x + kChordTo * span;
+    if (to > from) {
+        const double span = hull[to].x - hull[from].x;
+        const double x1 = hull[from].x + kChordFrom * span;
+        const double x2 = hull[from].x + kChordTo * span;
         slope = (hullAt(x2) - hullAt(x1)) / (x2 - x1);
     }
-    const double maxSlope = settings.maxSkewPpm * kPerMillion / rate;
     slope = std::clamp(slope, -maxSlope, maxSlope);
     double intercept = std::numeric_limits<double>::infinity();
     for (const XY& p : hull) {
