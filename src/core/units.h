@@ -14,4 +14,7 @@ constexpr int kSecondsPerMinute = 60;
 constexpr int kSecondsPerHour = 3600;
 constexpr double kSecondsPerDay = 86400; // times of day wrap here
 
+// The radix of hexadecimal text (bytes on the bus, radio addresses).
+constexpr int kHexBase = 16;
+
 } // namespace units

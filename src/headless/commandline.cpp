@@ -1,5 +1,6 @@
 #include "headless/commandline.h"
 
+#include "core/units.h"
 #include "core/version.h"
 #include "geo/position.h"
 #include "link/civ.h"
@@ -18,8 +19,6 @@
 namespace headless {
 
 namespace {
-
-constexpr int kHexBase = 16;
 
 QString Refusal(const Status& status) {
     return status.IsOk() ? QString() : status.Message();
@@ -85,7 +84,7 @@ const SettingOption kSettingOptions[] = {
          settings.basic.radioAdress = civ::ParseAddress(value).address.value_or(0);
      },
      [](const StationSettings& settings) {
-         return QString::number(settings.basic.radioAdress, kHexBase).toUpper();
+         return QString::number(settings.basic.radioAdress, units::kHexBase).toUpper();
      }},
     {"chirp", "SECONDS",
      "The sounder's chirp time: the second of the period at which its sweep would pass 0 MHz, "

@@ -12,7 +12,6 @@ namespace headless {
 
 namespace {
 
-constexpr int kHexBase = 16;
 constexpr long long kMillisecondsPerDay =
     static_cast<long long>(units::kSecondsPerDay * units::kMillisecondsPerSecond);
 
@@ -143,7 +142,7 @@ QString StartText(const StoredSettings& settings, const QString& settingsLocatio
     return QStringLiteral("Tavmirok %1 without a window; settings from %2 (not written by this "
                           "run): port %3 at %4 bit/s, radio address %5, %6")
         .arg(QLatin1String(tavmirok::kVersion), settingsLocation, settings.comPort,
-             settings.baudRate, QString::number(settings.radioAdress, kHexBase).toUpper(),
+             settings.baudRate, QString::number(settings.radioAdress, units::kHexBase).toUpper(),
              followed.isEmpty()
                  ? QStringLiteral("chirp time ") + settings.chirpTime
                  : QStringLiteral("following ") + followed.join(QStringLiteral(", ")));

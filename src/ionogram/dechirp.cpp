@@ -12,7 +12,6 @@ namespace ionogram {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kLeadSeconds = 1e-3;    // the window opens a little before t_F + DelayFrom
 constexpr double kMarginSeconds = 10e-3; // audio either side of the window, for the analytic filter
 // A Taylor taper (n̄ = 4, sidelobes 25 dB down) across the passband: a mode's dechirped tone
@@ -49,7 +48,7 @@ float PassbandWeight(double hz) {
     double weight = 1;
     int m = 1;
     for (double coefficient : kTaylorCoefficients) {
-        weight += 2 * coefficient * std::cos(2 * kPi * m * fromCentre);
+        weight += 2 * coefficient * std::cos(2 * std::numbers::pi * m * fromCentre);
         ++m;
     }
     return static_cast<float>(weight);
@@ -180,7 +179,7 @@ bool DechirpColumn::Compute(std::span<const float> samples, double firstSampleTi
     }
     for (int k = 0; k < windowLength; ++k) {
         const double u = offset + (first + windowStart + k) * sampleInterval;
-        const double phase = -kPi * rateHz * u * u;
+        const double phase = -std::numbers::pi * rateHz * u * u;
         const Complex chirp(float(std::cos(phase)), float(std::sin(phase)));
         const Complex z(p.analytic[windowStart + k][0], p.analytic[windowStart + k][1]);
         const Complex product = z * chirp;

@@ -12,7 +12,6 @@ namespace {
 
 constexpr double kKeepAudioSeconds = 10; // audio kept for columns still waiting
 constexpr double kGiveUpSeconds = 2;     // a column's audio not placeable by then is lost
-constexpr float kFullScale16 = 32768.0f;
 constexpr std::int64_t kSlackSamples = 2;
 
 std::vector<float> NanRow(int cells) {

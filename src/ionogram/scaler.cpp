@@ -1,5 +1,7 @@
 #include "ionogram/scaler.h"
 
+#include "core/median.h"
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -56,15 +58,6 @@ struct Point {
 };
 
 using Chain = std::vector<Point>;
-
-double Median(std::vector<double> values) {
-    const auto middle = values.begin() + values.size() / 2;
-    std::nth_element(values.begin(), middle, values.end());
-    if (values.size() % 2 == 1) {
-        return *middle;
-    }
-    return (*middle + *std::max_element(values.begin(), middle)) / 2;
-}
 
 // The least-squares line through (x, y); flat through their mean when all x are one.
 struct Line {

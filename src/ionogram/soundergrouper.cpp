@@ -1,5 +1,6 @@
 #include "ionogram/soundergrouper.h"
 
+#include "core/median.h"
 #include "core/units.h"
 #include "ionogram/sounder.h"
 
@@ -26,12 +27,6 @@ double CrossingSpan(double rateKhzPerS) {
 // Distance of x from the nearest whole multiple of period.
 double OffWhole(double x, double period) {
     return std::abs(x - period * std::round(x / period));
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "link/civ.h"
 
+#include "core/units.h"
+
 #include <QRegularExpression>
 #include <cmath>
 
@@ -69,7 +71,6 @@ Status BuildFrame(int radioAddress, int cmd, int subcmd, QByteArrayView data, QB
 }
 
 ParsedAddress ParseAddress(const QString& text) {
-    constexpr int kHexBase = 16;
     static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]+$"));
     const QString digits = text.trimmed();
     const QString expected =
@@ -89,7 +90,7 @@ ParsedAddress ParseAddress(const QString& text) {
     }
     const QString significant = digits.sliced(first);
     bool ok = false;
-    const uint value = significant.size() <= 2 ? significant.toUInt(&ok, kHexBase) : 0;
+    const uint value = significant.size() <= 2 ? significant.toUInt(&ok, units::kHexBase) : 0;
     if (!ok || value > static_cast<uint>(kHighestAddress)) {
         return {std::nullopt,
                 QStringLiteral("\"%1\" is above FF: a CI-V address is one byte. ").arg(digits) +

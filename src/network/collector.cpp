@@ -11,8 +11,6 @@ namespace network {
 
 namespace {
 
-constexpr int kQos = 1;
-
 // The collector's client id: made once, kept in its folder, so that the broker finds its session.
 QString ClientId(const QString& folder, QString* problem) {
     QFile file(QDir(folder).filePath(QLatin1String(Collector::kClientIdFile)));

@@ -9,7 +9,6 @@ namespace network {
 
 namespace {
 
-constexpr int kQos = 1;
 constexpr double kMsPerSecond = 1000;
 
 } // namespace

@@ -17,6 +17,8 @@ constexpr int kTopicVersion = 1;
 constexpr int kLongestCallsign = 20;
 constexpr int kMqttPort = 1883;
 constexpr int kMqttsPort = 8883;
+// Every message is delivered at least once (the broker keeps it until it is acknowledged).
+constexpr int kQos = 1;
 constexpr const char* kDefaultPrefix = "tavmirok";
 
 // Why a callsign (letters, digits, '/' and '-', at most kLongestCallsign) is refused; "" if not.

@@ -26,7 +26,6 @@ constexpr int kRetries = 0;
 // a byte), plus the radio's own delay.
 constexpr int kFrameBits = 2 * 16 * 10;
 constexpr int kRadioDelayMs = 20;
-constexpr int kHexBase = 16;
 
 // Hamlib's text for an error code, on one line. (rigerror in Hamlib 4.5 prepends the texts of
 // every code below this one and saved debug lines; rigerror2 gives this code's alone.)
@@ -213,7 +212,8 @@ void HamlibTuner::Open() {
     const QString speed = QString::number(bitsPerSecond);
     const QString timeout = TimeoutMs(ReplyBudget(), bitsPerSecond);
     const bool icom = RIG_BACKEND_NUM(model) == RIG_ICOM && serial.radioAdress != 0;
-    const QString civAddress = QStringLiteral("0x") + QString::number(serial.radioAdress, kHexBase);
+    const QString civAddress =
+        QStringLiteral("0x") + QString::number(serial.radioAdress, units::kHexBase);
     Post([=](Worker& w) {
         w.CloseRig();
         if (!w.Hold(path, kLetGoWait)) {

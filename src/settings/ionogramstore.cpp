@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr const char* kTrue = "true";
-constexpr const char* kFalse = "false";
 constexpr const char* kArchiveSubfolder = "/Tavmirok/ionograms";
 
 struct Number {
@@ -34,7 +32,8 @@ QList<std::pair<const char*, QString>> Texts(const IonogramChoice& choice) {
     QList<std::pair<const char*, QString>> texts{
         {IonogramStore::kAudioInputKey, choice.audioInput},
         {IonogramStore::kFolderKey, choice.folder},
-        {IonogramStore::kSaveKey, QLatin1String(choice.save ? kTrue : kFalse)},
+        {IonogramStore::kSaveKey,
+         QLatin1String(choice.save ? storefile::kTrue : storefile::kFalse)},
         {IonogramStore::kIaruRegionKey, QString::number(choice.iaruRegion)}};
     for (const Number& number : kNumbers) {
         texts.append({number.key, FormatDecimal(choice.*number.value)});
@@ -67,8 +66,8 @@ IonogramChoice IonogramStore::Load(QStringList* notices) const {
     const QString defaultFolder = DefaultFolder();
     choice.folder = storefile::ReadText(*store, kFolderKey, defaultFolder);
     const QString save = storefile::ReadText(*store, kSaveKey, kDefaultSave).trimmed();
-    if (save == QLatin1String(kTrue) || save == QLatin1String(kFalse)) {
-        choice.save = save == QLatin1String(kTrue);
+    if (save == QLatin1String(storefile::kTrue) || save == QLatin1String(storefile::kFalse)) {
+        choice.save = save == QLatin1String(storefile::kTrue);
     } else {
         notReadable(kSaveKey, save);
     }

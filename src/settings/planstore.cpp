@@ -6,18 +6,15 @@
 
 namespace {
 
-constexpr char kTrue[] = "true";
-constexpr char kFalse[] = "false";
-
 QStringList Texts(const sweep::PlanChoice& choice) {
     return {QString::number(choice.tuningTime.count()),
-            QLatin1String(choice.fineSteps ? kTrue : kFalse)};
+            QLatin1String(choice.fineSteps ? storefile::kTrue : storefile::kFalse)};
 }
 
-QStringList ReadTexts(const QSettings& store) {
+QStringList ReadPlanTexts(const QSettings& store) {
     return {storefile::ReadText(store, PlanStore::kTuningTimeKey,
                                 QString::number(sweep::kDefaultTuningTime.count())),
-            storefile::ReadText(store, PlanStore::kFineStepsKey, kFalse)};
+            storefile::ReadText(store, PlanStore::kFineStepsKey, storefile::kFalse)};
 }
 
 } // namespace
@@ -40,7 +37,7 @@ std::optional<std::chrono::milliseconds> PlanStore::ParseTuningTime(const QStrin
 sweep::PlanChoice PlanStore::Load(QStringList* notices) const {
     auto store = storefile::Open(iniFile);
     store->beginGroup(QLatin1String(kGroup));
-    const QStringList texts = ReadTexts(*store);
+    const QStringList texts = ReadPlanTexts(*store);
     store->endGroup();
     sweep::PlanChoice choice;
     if (const auto tuning = ParseTuningTime(texts.at(0))) {
@@ -52,8 +49,9 @@ sweep::PlanChoice PlanStore::Load(QStringList* notices) const {
                                  QString::number(sweep::kLongestTuningTime.count()),
                                  QString::number(sweep::kDefaultTuningTime.count())));
     }
-    if (texts.at(1) == QLatin1String(kTrue) || texts.at(1) == QLatin1String(kFalse)) {
-        choice.fineSteps = texts.at(1) == QLatin1String(kTrue);
+    if (texts.at(1) == QLatin1String(storefile::kTrue) ||
+        texts.at(1) == QLatin1String(storefile::kFalse)) {
+        choice.fineSteps = texts.at(1) == QLatin1String(storefile::kTrue);
     } else {
         notices->append(QStringLiteral("The stored fine-steps value \"%1\" in %2 is neither true "
                                        "nor false, so fine steps are off.")
@@ -72,7 +70,7 @@ Status PlanStore::Save(const sweep::PlanChoice& choice) const {
     store->sync();
     const bool saved = storefile::Reached(*store, iniFile, [&texts](QSettings& fresh) {
         fresh.beginGroup(QLatin1String(kGroup));
-        return ReadTexts(fresh) == texts;
+        return ReadPlanTexts(fresh) == texts;
     });
     return saved
                ? Status::Ok()

@@ -8,7 +8,7 @@ QStringList Texts(const RigChoice& choice) {
     return {choice.backend, choice.address, QString::number(choice.model)};
 }
 
-QStringList ReadTexts(const QSettings& store) {
+QStringList ReadRigTexts(const QSettings& store) {
     return {storefile::ReadText(store, rigconfig::kBackendKey, rigconfig::kBackendCiv),
             storefile::ReadText(store, rigconfig::kAddressKey, rigconfig::kDefaultAddress),
             storefile::ReadText(store, rigconfig::kModelKey, "0")};
@@ -21,7 +21,7 @@ RigStore::RigStore(QString iniFile) : iniFile(std::move(iniFile)) {}
 RigChoice RigStore::Load(QStringList* notices) const {
     auto store = storefile::Open(iniFile);
     store->beginGroup(QLatin1String(rigconfig::kSettingsGroup));
-    const QStringList texts = ReadTexts(*store);
+    const QStringList texts = ReadRigTexts(*store);
     store->endGroup();
     const RigChoice choice = rigconfig::RigChoiceFromStored(texts.at(0), texts.at(1), texts.at(2));
     if (const Status valid = rigconfig::ValidateRigChoice(choice); !valid.IsOk()) {
@@ -45,7 +45,7 @@ Status RigStore::Save(const RigChoice& choice) const {
     store->sync();
     const bool saved = storefile::Reached(*store, iniFile, [&texts](QSettings& fresh) {
         fresh.beginGroup(QLatin1String(rigconfig::kSettingsGroup));
-        return ReadTexts(fresh) == texts;
+        return ReadRigTexts(fresh) == texts;
     });
     return saved ? Status::Ok()
                  : storefile::NotSaved(store->fileName(), QStringLiteral("rig control settings"));

@@ -57,9 +57,6 @@ QStringList ProfileTexts(const Profile& profile) {
     return texts;
 }
 
-constexpr char kTrue[] = "true";
-constexpr char kFalse[] = "false";
-
 // The keys of a saved sounder's entry besides the profile's, in the order of SavedTexts.
 constexpr std::array<const char*, 9> kEntryKeys{
     SounderStore::kNameKey,     SounderStore::kChirpTimeKey, SounderStore::kFollowKey,
@@ -74,7 +71,7 @@ QStringList SavedTexts(const SavedSounder& sounder) {
     };
     return QStringList{sounder.name,
                        FormatDecimal(sounder.chirpTime),
-                       QLatin1String(sounder.follow ? kTrue : kFalse),
+                       QLatin1String(sounder.follow ? storefile::kTrue : storefile::kFalse),
                        delay(&DelayRange::fromMs),
                        delay(&DelayRange::toMs),
                        sounder.site} +
@@ -207,7 +204,8 @@ std::vector<SavedSounder> SounderStore::LoadSaved(QStringList* notices) const {
         }
         sounder.chirpTime = *chirp;
         // An entry without the key (saved before there was a plan) is not followed.
-        sounder.follow = storefile::ReadText(*store, kFollowKey, kFalse) == QLatin1String(kTrue);
+        sounder.follow = storefile::ReadText(*store, kFollowKey, storefile::kFalse) ==
+                         QLatin1String(storefile::kTrue);
         // Without delays of its own (saved before they could be), the ionogram's are shown.
         QString unusable;
         sounder.delays = ReadDelays(*store, locale, &unusable);

@@ -12,6 +12,10 @@
 
 namespace storefile {
 
+// How the stores write a yes or a no.
+inline constexpr char kTrue[] = "true";
+inline constexpr char kFalse[] = "false";
+
 // The user's native store (on Linux $XDG_CONFIG_HOME/Tavmirok/Tavmirok.conf), or the INI file
 // at iniFile when that is not empty.
 std::unique_ptr<QSettings> Open(const QString& iniFile);

@@ -27,12 +27,6 @@ constexpr Entry kAudioDelay{"audio delay", "0"};
 constexpr Entry kDelayFrom{"delay shown from", "0"};
 constexpr Entry kDelayTo{"delay shown to", "20"};
 
-QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* parent) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(objectName);
-    return edit;
-}
-
 QString Shown(double value, const QLocale& locale) {
     return FormatDecimal(value).replace(u'.', locale.decimalPoint());
 }
@@ -58,15 +52,18 @@ AudioDialog::AudioDialog(const IonogramChoice& current,
     }
     audioInput->setCurrentIndex(std::max(0, audioInput->findData(current.audioInput)));
 
-    audioDelay = NewEdit(QStringLiteral("audioDelay"), Shown(current.audioDelayMs, locale), this);
-    delayFrom = NewEdit(QStringLiteral("delayFrom"), Shown(current.delayFromMs, locale), this);
-    delayTo = NewEdit(QStringLiteral("delayTo"), Shown(current.delayToMs, locale), this);
+    audioDelay = formlayout::NewEdit(QStringLiteral("audioDelay"),
+                                     Shown(current.audioDelayMs, locale), this);
+    delayFrom =
+        formlayout::NewEdit(QStringLiteral("delayFrom"), Shown(current.delayFromMs, locale), this);
+    delayTo =
+        formlayout::NewEdit(QStringLiteral("delayTo"), Shown(current.delayToMs, locale), this);
     auto* delays = new QHBoxLayout;
     delays->addWidget(delayFrom);
     delays->addWidget(new QLabel(QStringLiteral("to"), this));
     delays->addWidget(delayTo);
 
-    folder = NewEdit(QStringLiteral("folder"), current.folder, this);
+    folder = formlayout::NewEdit(QStringLiteral("folder"), current.folder, this);
     folder->setMinimumWidth(folder->fontMetrics().averageCharWidth() * 40);
     browseButton =
         formlayout::NewButton(QStringLiteral("Browse..."), QStringLiteral("browseButton"), this);

@@ -1,5 +1,6 @@
 #include "ui/form3.h"
 
+#include "core/units.h"
 #include "link/civ.h"
 #include "station/stationfeed.h"
 #include "ui/formlayout.h"
@@ -17,8 +18,6 @@ constexpr TwipRect kCommand1{1320, 240, 1215, 495};
 // A refused address is explained under the box; the window grows to show all of it.
 constexpr int kProblemTop = 780;
 constexpr int kProblemMargin = 60;
-
-constexpr int kHexBase = 16;
 
 } // namespace
 
@@ -60,7 +59,7 @@ Form3::Parsed Form3::ParseAddress(const QString& text) {
 }
 
 void Form3::Load() {
-    Text1->setText(QString::number(feed->Snap().stored.radioAdress, kHexBase).toUpper());
+    Text1->setText(QString::number(feed->Snap().stored.radioAdress, units::kHexBase).toUpper());
 }
 
 void Form3::Command1Click() {

@@ -178,6 +178,12 @@ QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* 
     return button;
 }
 
+QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* parent) {
+    auto* edit = new QLineEdit(text, parent);
+    edit->setObjectName(objectName);
+    return edit;
+}
+
 QHBoxLayout* NewOkCancelRow(QWidget* dialog, QPushButton** ok, QPushButton** cancel) {
     *ok = NewButton(QStringLiteral("OK"), QStringLiteral("okButton"), dialog);
     *cancel = NewButton(QStringLiteral("Cancel"), QStringLiteral("cancelButton"), dialog);

@@ -54,6 +54,8 @@ void ShowBelow(QWidget* dialog, QLabel* label, const QString& text, int top, int
 
 // A push button that Enter in a box never presses, as in every dialog here.
 QPushButton* NewButton(const QString& text, const QString& objectName, QWidget* parent);
+// A line edit holding text, named objectName.
+QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* parent);
 
 // The OK and Cancel buttons ("okButton", "cancelButton") at the right of the row that ends a
 // dialog.

@@ -20,12 +20,6 @@ namespace {
 
 constexpr int kHighestPort = 65535;
 
-QLineEdit* NewEdit(const QString& objectName, const QString& text, QWidget* parent) {
-    auto* edit = new QLineEdit(text, parent);
-    edit->setObjectName(objectName);
-    return edit;
-}
-
 // A file's edit with a Browse... button beside it that picks the file.
 QHBoxLayout* FileRow(QLineEdit* edit, const QString& title, QWidget* dialog) {
     auto* browse = formlayout::NewButton(QStringLiteral("Browse..."),
@@ -56,9 +50,9 @@ PublishDialog::PublishDialog(const StationSettings& settings, QWidget* parent)
     enabled = new QCheckBox(QStringLiteral("Publish every scaled sweep"), this);
     enabled->setObjectName(QStringLiteral("enabled"));
     enabled->setChecked(choice.enabled);
-    callsign = NewEdit(QStringLiteral("callsign"), settings.callsign, this);
+    callsign = formlayout::NewEdit(QStringLiteral("callsign"), settings.callsign, this);
     callsign->setMaxLength(network::kLongestCallsign);
-    host = NewEdit(QStringLiteral("host"), broker.host, this);
+    host = formlayout::NewEdit(QStringLiteral("host"), broker.host, this);
     port = new QSpinBox(this);
     port->setObjectName(QStringLiteral("port"));
     port->setRange(1, kHighestPort);
@@ -76,20 +70,20 @@ PublishDialog::PublishDialog(const StationSettings& settings, QWidget* parent)
     brokerRow->addWidget(host, 1);
     brokerRow->addWidget(new QLabel(QStringLiteral("port"), this));
     brokerRow->addWidget(port);
-    user = NewEdit(QStringLiteral("user"), choice.user, this);
-    passwordFile = NewEdit(QStringLiteral("passwordFile"), choice.passwordFile, this);
+    user = formlayout::NewEdit(QStringLiteral("user"), choice.user, this);
+    passwordFile = formlayout::NewEdit(QStringLiteral("passwordFile"), choice.passwordFile, this);
     passwordFile->setToolTip(QStringLiteral("A file holding the password alone, readable by its "
                                             "owner only (chmod 600)"));
     passwordFile->setMinimumWidth(passwordFile->fontMetrics().averageCharWidth() * 40);
-    caFile = NewEdit(QStringLiteral("caFile"), choice.caFile, this);
+    caFile = formlayout::NewEdit(QStringLiteral("caFile"), choice.caFile, this);
     caFile->setToolTip(QStringLiteral("With TLS: the CA certificates (PEM) the broker's must "
                                       "chain to; empty for the system's"));
-    prefix = NewEdit(QStringLiteral("prefix"), choice.prefix, this);
+    prefix = formlayout::NewEdit(QStringLiteral("prefix"), choice.prefix, this);
 
     auto* values = new QFormLayout;
     values->addRow(QString(), enabled);
     values->addRow(QStringLiteral("Callsign"), callsign);
-    position = NewEdit(QStringLiteral("position"), settings.stationAt, this);
+    position = formlayout::NewEdit(QStringLiteral("position"), settings.stationAt, this);
     position->setPlaceholderText(QStringLiteral("JO62qm or 52.5,13.4"));
     position->setToolTip(QStringLiteral("Where the station stands: a Maidenhead locator of 4 to "
                                         "10 characters, or latitude,longitude in degrees"));

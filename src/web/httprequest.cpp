@@ -1,5 +1,7 @@
 #include "web/httprequest.h"
 
+#include "core/units.h"
+
 #include <QCryptographicHash>
 #include <QStringDecoder>
 #include <algorithm>
@@ -8,7 +10,6 @@ namespace web {
 
 namespace {
 
-constexpr int kHexBase = 16;
 constexpr int kMaxNameLength = 255;
 constexpr int kMaxContentLengthDigits = 18;
 
@@ -85,7 +86,7 @@ std::optional<QString> PercentDecoded(QByteArrayView text) {
         if (high < 0 || low < 0) {
             return std::nullopt;
         }
-        bytes.append(static_cast<char>(high * kHexBase + low));
+        bytes.append(static_cast<char>(high * units::kHexBase + low));
         i += 2;
     }
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);

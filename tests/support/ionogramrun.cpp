@@ -11,7 +11,7 @@
 namespace {
 
 constexpr char kRadioAddressDecimal[] = "78"; // 4E
-constexpr int kPollMs = 100;
+constexpr int kRunPollMs = 100;
 
 } // namespace
 
@@ -67,7 +67,7 @@ QRegularExpressionMatch IonogramRun::WaitFor(const QRegularExpression& pattern, 
     QRegularExpressionMatch match;
     while (!(match = pattern.match(log)).hasMatch() && program.state() != QProcess::NotRunning &&
            !deadline.hasExpired()) {
-        program.waitForReadyRead(kPollMs);
+        program.waitForReadyRead(kRunPollMs);
         log += QString::fromLocal8Bit(program.readAllStandardError());
         QCoreApplication::processEvents();
     }

@@ -13,7 +13,7 @@ namespace {
 
 constexpr char kMosquitto[] = "/usr/sbin/mosquitto";
 constexpr int kStartMs = 5000;
-constexpr int kPollMs = 20;
+constexpr int kBrokerPollMs = 20;
 
 bool Run(const QString& program, const QStringList& arguments, QString* error) {
     QProcess process;
@@ -139,13 +139,13 @@ bool MosquittoBroker::Launch(QString* error) {
     while (!deadline.hasExpired()) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        if (socket.waitForConnected(kPollMs)) {
+        if (socket.waitForConnected(kBrokerPollMs)) {
             return true;
         }
         if (broker.state() == QProcess::NotRunning) {
             break;
         }
-        QThread::msleep(kPollMs);
+        QThread::msleep(kBrokerPollMs);
     }
     *error = QStringLiteral("mosquitto does not listen on %1: %2%3")
                  .arg(port)

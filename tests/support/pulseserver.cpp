@@ -8,7 +8,7 @@
 namespace {
 
 constexpr int kStartWaitMs = 15000;
-constexpr int kPollMs = 50;
+constexpr int kServerPollMs = 50;
 constexpr int kPactlWaitMs = 10000;
 constexpr int kStopWaitMs = 3000;
 constexpr int kRadioSampleRate = 48000;
@@ -76,7 +76,7 @@ bool PulseServer::Start(QString* error) {
         if (Pactl({QStringLiteral("info")}, &last)) {
             return true;
         }
-        QThread::msleep(kPollMs);
+        QThread::msleep(kServerPollMs);
     }
     *error = QStringLiteral("pulseaudio does not answer: ") + last;
     return false;
