@@ -93,10 +93,12 @@ constexpr int kPageEveryTicks = 8; // the busy window turns a page every 8 resiz
 
 // Window: the ionogram window open and resized all the while; StillWindow: open, left alone;
 // BusyWindow: resized, and paging through the day's archive (each page read from its gzipped
-// table and scaled on the window's thread) all the while.
+// table and scaled on the window's thread) all the while; ModalWindow: resized all the while
+// with a modal dialog open over the main window (Audio Input's folder chooser, its own event
+// loop on the window's thread).
 // Floor: no program; the benchmark itself writes each slot's frame at its instant with a precise
 // timer and nothing else to do, which shows what the machine's load alone does.
-enum class Front { Windowless, Window, StillWindow, BusyWindow, Floor };
+enum class Front { Windowless, Window, StillWindow, BusyWindow, ModalWindow, Floor };
 enum class Rig { Civ, Rigctld };
 
 struct Case {
@@ -116,6 +118,8 @@ struct Case {
             name += QStringLiteral(", ionogram window open and resizing");
         } else if (front == Front::BusyWindow) {
             name += QStringLiteral(", ionogram window open, resizing and paging the archive");
+        } else if (front == Front::ModalWindow) {
+            name += QStringLiteral(", ionogram window open and resizing, a modal dialog open");
         } else if (front == Front::StillWindow) {
             name += QStringLiteral(", ionogram window open");
         } else if (front == Front::Floor) {
@@ -285,6 +289,22 @@ bool FillArchive(const QString& folder) {
         }
     }
     return true;
+}
+
+// Configure > Audio Input on the main window, then its Browse... button (five tabs from the
+// first field): the folder chooser, modal, runs its own event loop on the window's thread.
+bool OpenFolderChooser(const QString& main) {
+    Run("xdotool", {"windowfocus", "--sync", main});
+    Run("xdotool", {"key", "--delay", "150", "alt+c", "a"});
+    if (Run("timeout",
+            {"10", "xdotool", "search", "--sync", "--onlyvisible", "--name", "^Audio Input$"})
+            .isEmpty()) {
+        return false;
+    }
+    Run("xdotool", {"key", "--delay", "80", "Tab", "Tab", "Tab", "Tab", "Tab", "space"});
+    return !Run("timeout", {"10", "xdotool", "search", "--sync", "--onlyvisible", "--name",
+                            "^Folder for the ionograms$"})
+                .isEmpty();
 }
 
 bool Measure(const Case& c, int steps, const QString& fifo) {
@@ -501,6 +521,10 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
             bench::Note(QStringLiteral("The ionogram window did not appear."));
             return false;
         }
+        if (c.front == Front::ModalWindow && !OpenFolderChooser(main)) {
+            bench::Note(QStringLiteral("The folder chooser did not open."));
+            return false;
+        }
     }
     if (c.front != Front::Floor && !tavmirok.waitForStarted()) {
         bench::Note(QStringLiteral("The program did not start."));
@@ -546,7 +570,8 @@ bool Measure(const Case& c, int steps, const QString& fifo) {
         if (sweep::AroundTheDay(UtcTimeOfDay(), std::fmod(until, 86400)) >= 0 ||
             (c.front != Front::Floor && tavmirok.state() != QProcess::Running)) {
             loop.quit();
-        } else if (c.front == Front::Window || c.front == Front::BusyWindow) {
+        } else if (c.front == Front::Window || c.front == Front::BusyWindow ||
+                   c.front == Front::ModalWindow) {
             Run("xdotool", {"windowsize", window, wide ? "1000" : "640", wide ? "760" : "480"});
             wide = !wide;
             // Back through the archive and forward again, a page at a time.
@@ -684,8 +709,9 @@ int main(int argc, char* argv[]) {
           Case{2, 0, Front::Windowless, Rig::Civ}, Case{2, 2, Front::Windowless, Rig::Civ},
           Case{4, 0, Front::Windowless, Rig::Civ}, Case{4, 2, Front::Windowless, Rig::Civ},
           Case{2, 0, Front::StillWindow, Rig::Civ}, Case{2, 0, Front::Window, Rig::Civ},
-          Case{2, 0, Front::BusyWindow, Rig::Civ}, Case{4, 0, Front::Window, Rig::Civ},
-          Case{2, 0, Front::Windowless, Rig::Rigctld}, Case{2, 0, Front::Windowless, Rig::Civ, 20},
+          Case{2, 0, Front::BusyWindow, Rig::Civ}, Case{2, 0, Front::ModalWindow, Rig::Civ},
+          Case{4, 0, Front::Window, Rig::Civ}, Case{2, 0, Front::Windowless, Rig::Rigctld},
+          Case{2, 0, Front::Windowless, Rig::Civ, 20},
           Case{2, 0, Front::Windowless, Rig::Civ, 0, 0},
           Case{2, 0, Front::Windowless, Rig::Civ, 0, kBacklog}}) {
         if (!only.isEmpty() && !c.Name().contains(only)) {
