@@ -57,6 +57,8 @@ private slots:
     void verticalHeight_matchesParabolaAndRayTrace();
     void apexHeight_undoesTheSlant_data();
     void apexHeight_undoesTheSlant();
+    void landingKhz_landsTheHop_data();
+    void landingKhz_landsTheHop();
     void obliquePath_followsTheRayTrace_data();
     void obliquePath_followsTheRayTrace();
     void p533_invertedReturnsFoF2();
@@ -276,6 +278,36 @@ void TestGeo::apexHeight_undoesTheSlant() {
     }
     const double delay = hops * 2 * SlantKm(groundKm / hops, apexKm) / kLightKmPerMs;
     QVERIFY(std::abs(ApexHeightKm(delay, hops, groundKm) - apexKm) < 1e-6);
+}
+
+void TestGeo::landingKhz_landsTheHop_data() {
+    QTest::addColumn<double>("hopKm");
+    QTest::addColumn<double>("elevationDeg");
+    QTest::addColumn<double>("guessKhz");
+    QTest::addColumn<bool>("lands");
+    // The layer's base, 200 km up, reflects a ray launched 11.3° up 1500 km away, and one along
+    // the horizon 3154 km away: shorter hops need steeper rays.
+    QTest::newRow("1500 km, guess near") << 1500.0 << 15.0 << 15000.0 << true;
+    QTest::newRow("1500 km, guess far low") << 1500.0 << 15.0 << 500.0 << true;
+    QTest::newRow("1500 km, guess through the layer") << 1500.0 << 15.0 << 90000.0 << true;
+    QTest::newRow("3500 km along the horizon") << 3500.0 << 0.0 << 20000.0 << true;
+    QTest::newRow("3000 km along the horizon") << 3000.0 << 0.0 << 20000.0 << false;
+    QTest::newRow("1500 km, too low") << 1500.0 << 8.0 << 9000.0 << false;
+    QTest::newRow("straight up") << 500.0 << 90.0 << 5000.0 << false;
+}
+
+void TestGeo::landingKhz_landsTheHop() {
+    QFETCH(double, hopKm);
+    QFETCH(double, elevationDeg);
+    QFETCH(double, guessKhz);
+    QFETCH(bool, lands);
+    const Layer layer{7000, 300, 100};
+    const double khz = LandingKhz(layer, hopKm, elevationDeg, guessKhz);
+    QCOMPARE(std::isnan(khz), !lands);
+    if (lands) {
+        const double landed = TraceHop(layer, khz, elevationDeg).groundKm;
+        QVERIFY2(std::abs(landed - hopKm) < 0.1, qPrintable(QString::number(landed)));
+    }
 }
 
 void TestGeo::obliquePath_followsTheRayTrace_data() {
