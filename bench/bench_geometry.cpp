@@ -227,13 +227,14 @@ void Paths(std::mt19937& random, int pathCount) {
                          "also 1F and 2F), fitted together");
     shorter.Print(QString("every trace, paths below %1 km").arg(kShorterKm),
                   "the same sweeps, those of paths shorter than that (longer ones' 1-hop rays "
-                  "leave near the horizon, where the equivalent path strays most)");
+                  "leave near the horizon, where the fit's trace once strayed most)");
     alone.Print("a trace alone", paths + "; the path's own mode fitted without the others");
-    bench::PrintRow("geometry: equivalent-path MOF against the ray trace",
+    bench::PrintRow("geometry: the fit's MOF against the ray scan",
                     QString("median %1 %, largest %2 %")
                         .arg(bench::Median(modelMofErrors), 0, 'f', 2)
                         .arg(bench::Percentile(modelMofErrors, 1), 0, 'f', 2),
-                    "the true layer's MOF by Martyn's theorem with the curvature factor, against "
+                    "the true layer's MOF as the fit's trace finds it (elevations from the "
+                    "equivalent path, each landing frequency solved on the exact ray), against "
                     "the exact ray trace's, every mode of the same paths");
     bench::PrintRow("geometry: CPU per trace fit",
                     QString("mean %1 ms, 90% %2 ms")

@@ -57,6 +57,8 @@ private slots:
     void verticalHeight_matchesParabolaAndRayTrace();
     void apexHeight_undoesTheSlant_data();
     void apexHeight_undoesTheSlant();
+    void landingKhz_landsTheHop_data();
+    void landingKhz_landsTheHop();
     void obliquePath_followsTheRayTrace_data();
     void obliquePath_followsTheRayTrace();
     void p533_invertedReturnsFoF2();
@@ -278,6 +280,36 @@ void TestGeo::apexHeight_undoesTheSlant() {
     QVERIFY(std::abs(ApexHeightKm(delay, hops, groundKm) - apexKm) < 1e-6);
 }
 
+void TestGeo::landingKhz_landsTheHop_data() {
+    QTest::addColumn<double>("hopKm");
+    QTest::addColumn<double>("elevationDeg");
+    QTest::addColumn<double>("guessKhz");
+    QTest::addColumn<bool>("lands");
+    // The layer's base, 200 km up, reflects a ray launched 11.3° up 1500 km away, and one along
+    // the horizon 3154 km away: shorter hops need steeper rays.
+    QTest::newRow("1500 km, guess near") << 1500.0 << 15.0 << 15000.0 << true;
+    QTest::newRow("1500 km, guess far low") << 1500.0 << 15.0 << 500.0 << true;
+    QTest::newRow("1500 km, guess through the layer") << 1500.0 << 15.0 << 90000.0 << true;
+    QTest::newRow("3500 km along the horizon") << 3500.0 << 0.0 << 20000.0 << true;
+    QTest::newRow("3000 km along the horizon") << 3000.0 << 0.0 << 20000.0 << false;
+    QTest::newRow("1500 km, too low") << 1500.0 << 8.0 << 9000.0 << false;
+    QTest::newRow("straight up") << 500.0 << 90.0 << 5000.0 << false;
+}
+
+void TestGeo::landingKhz_landsTheHop() {
+    QFETCH(double, hopKm);
+    QFETCH(double, elevationDeg);
+    QFETCH(double, guessKhz);
+    QFETCH(bool, lands);
+    const Layer layer{7000, 300, 100};
+    const double khz = LandingKhz(layer, hopKm, elevationDeg, guessKhz);
+    QCOMPARE(std::isnan(khz), !lands);
+    if (lands) {
+        const double landed = TraceHop(layer, khz, elevationDeg).groundKm;
+        QVERIFY2(std::abs(landed - hopKm) < 0.1, qPrintable(QString::number(landed)));
+    }
+}
+
 void TestGeo::obliquePath_followsTheRayTrace_data() {
     QTest::addColumn<double>("criticalKhz");
     QTest::addColumn<double>("peakKm");
@@ -291,6 +323,9 @@ void TestGeo::obliquePath_followsTheRayTrace_data() {
     QTest::newRow("1E, 1500 km") << 3000.0 << 110.0 << 20.0 << 1500.0 << 1;
     // Its high ray would have to graze the peak for 3000 km: no such ray may come back early.
     QTest::newRow("1F, 3328 km") << 10293.0 << 297.0 << 63.0 << 3328.0 << 1;
+    QTest::newRow("1F, 3600 km, thin") << 8000.0 << 350.0 << 60.0 << 3600.0 << 1;
+    QTest::newRow("1F, 2600 km, high") << 9000.0 << 376.0 << 80.0 << 2600.0 << 1;
+    QTest::newRow("3F, 3800 km, thick") << 12000.0 << 390.0 << 150.0 << 3800.0 << 3;
 }
 
 void TestGeo::obliquePath_followsTheRayTrace() {
@@ -304,8 +339,28 @@ void TestGeo::obliquePath_followsTheRayTrace() {
     const double traced = ionogram::TracedMofKhz(path);
     // Martyn's theorem alone puts it 3 % low at 1500 km and 9 % at 3000 km.
     QVERIFY2(
-        std::abs(ObliqueMofKhz(layer, hops, groundKm) / traced - 1) < 0.02,
+        std::abs(ObliqueMofKhz(layer, hops, groundKm) / traced - 1) < 0.001,
         qPrintable(QString("%1 against %2").arg(ObliqueMofKhz(layer, hops, groundKm)).arg(traced)));
+    // Every ray the scan finds, within a millisecond of the least delay, lies on the trace: within
+    // 20 kHz and 20 µs of one of its segments (the equivalent path's trace lay up to 35 half
+    // columns or delay cells away on long hops).
+    const std::vector<ObliquePoint> model = ObliqueTrace(layer, hops, groundKm);
+    const std::vector<TracePoint> rays = Traced(layer, groundKm, hops, 0.3 * traced);
+    for (const TracePoint& ray : rays) {
+        if (ray.delayMs > rays.front().delayMs + 1) {
+            continue;
+        }
+        double nearest = INFINITY;
+        for (std::size_t i = 0; i + 1 < model.size(); ++i) {
+            const double dx = (model[i + 1].khz - model[i].khz) / 20;
+            const double dy = (model[i + 1].delayMs - model[i].delayMs) / 0.02;
+            const double px = (ray.khz - model[i].khz) / 20;
+            const double py = (ray.delayMs - model[i].delayMs) / 0.02;
+            const double t = std::clamp((px * dx + py * dy) / (dx * dx + dy * dy), 0.0, 1.0);
+            nearest = std::min(nearest, std::hypot(px - t * dx, py - t * dy));
+        }
+        QVERIFY2(nearest < 1, qPrintable(QString("%1 kHz, %2 ms").arg(ray.khz).arg(ray.delayMs)));
+    }
     QVERIFY(ionogram::TraceRays(path, traced * 1.01).empty());
     for (double share : {0.4, 0.5, 0.8, 0.95, 0.999}) {
         const auto rays = ionogram::TraceRays(path, share * traced);
@@ -343,6 +398,8 @@ void TestGeo::fit_recoversRayTracedLayer_data() {
     QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F" << 0.0;
     QTest::newRow("1F and 2F at 1200 km") << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F" << 0.0;
     QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E" << 0.0;
+    // The equivalent path fitted this long single hop better as a 2F at 216 km.
+    QTest::newRow("1F at 2600 km, high") << 9000.0 << 376.0 << 80.0 << 2600.0 << 1 << "1F" << 0.0;
     // The sweep ends below the 1F nose (some 26 MHz): its top column is no MOF, and foF2 is
     // read from the low ray alone, to 8 %.
     QTest::newRow("1F at 2500 km, cut at 20 MHz")

@@ -141,8 +141,8 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
             for (auto it = model.begin(); it + 1 < model.end(); ++it) {
                 nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
             }
-            // Far out on the high ray the equivalent path strays from the true ray (it grazes
-            // the curved peak): those cells count for less.
+            // Far out on the high ray the ray grazes the peak, where a real layer departs most
+            // from the quasi-parabola and the scaler's cells are sparse: those count for less.
             const double beyondNose = cell.high ? (cell.delayMs - offsetMs - nose->delayMs) : 0;
             const double weight =
                 1 / (1 + std::pow(std::max(0.0, beyondNose) / kHighRayTrustMs, 2));

@@ -1,7 +1,7 @@
 #pragma once
 
 // From an oblique trace to the ionosphere over the path's midpoint: the layer (critical
-// frequency, peak height, semi-thickness) and hop count whose equivalent-path trace explains the
+// frequency, peak height, semi-thickness) and hop count whose ray-traced trace explains the
 // scaled points best, the mode it makes (1E, 1F, 2F...), and M(3000)F2 and MUF(3000)F2 of that
 // layer over a 3000 km hop. A trace too short to fit falls back to P.533's relations from its
 // MOF and least delay. And where one sweep shows one and two hops of the same layer, the audio

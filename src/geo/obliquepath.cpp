@@ -21,14 +21,17 @@ constexpr double kLowestShare = 0.02;
 constexpr double kLinearShare = 0.95;
 constexpr double kSmallestQ = 1e-9;
 constexpr int kTracePoints = 81;
-constexpr int kNoseSteps = 40; // golden-section steps that place the nose
-// The angle at the turning height overstates the bending: the ray meets the layer's lower parts
-// more obliquely still, where it slows most. With this share of the factor's excess the MOF
-// matches exact ray traces through spherical quasi-parabolic F layers (peaks 250–350 km,
-// semi-thicknesses 60–120 km, hops 300–3800 km) within 1.5 %, where the whole factor makes it
-// up to 4 % high and none up to 12 % low; an E layer's hop beyond 2000 km, launched near the
-// horizon, stays up to 8 % low.
-constexpr double kCurvatureShare = 0.8;
+constexpr int kNoseSteps = 24; // golden-section steps that place the nose
+// The landing frequency is searched from the equivalent path's, in steps of this share, until
+// its ray lands this near the hop's end, or the frequency is known to this share of itself (on
+// the high ray near the peak the ground range grows steeply with the frequency).
+constexpr double kLandingStep = 0.02;
+constexpr double kLandedKm = 0.01;
+constexpr double kLandingPrecision = 1e-15;
+constexpr int kLandingSteps = 100;
+// A ray that would have to graze the peak for long lands beyond what double precision resolves
+// (and beyond any real layer's smoothness): one that lands farther than this off the hop is none.
+constexpr double kLandingKm = 0.1;
 
 // P.533's foF2/foE when foE is not known (a day-time F2 layer over an E layer), and its floor.
 constexpr double kDefaultCriticalRatio = 3;
@@ -46,18 +49,38 @@ double VerticalShareAt(double p) {
     return std::sqrt(1 - q * q);
 }
 
-// The point of the trace at p; its frequency is 0 where the hop would need a ray below the
-// horizon (θ + φ > 90°), which no sounder launches.
+// The point of the trace at p: the equivalent triangle of f_v's virtual height gives the launch
+// elevation, the exact ray its frequency and delay. Where the triangle would leave below the
+// horizon, which no sounder does, the ray leaves along it: the low ray of a long hop begins
+// there. Its frequency is 0 where no ray lands the hop.
 ObliquePoint PointAt(const Layer& layer, int hops, double hopKm, double p) {
     const double verticalKhz = layer.criticalKhz * VerticalShareAt(p);
     const double apex = VerticalVirtualHeightKm(layer, verticalKhz);
     const double cosine = IncidenceCos(hopKm, apex);
-    const double delayMs = hops * 2 * SlantKm(hopKm, apex) / kLightKmPerMs;
-    if (std::acos(cosine) + hopKm / (2 * kEarthRadiusKm) > std::numbers::pi / 2) {
-        return {0, delayMs, false};
+    const double elevation =
+        std::numbers::pi / 2 - std::acos(cosine) - hopKm / (2 * kEarthRadiusKm);
+    const double elevationDeg = std::max(0.0, elevation * 180 / std::numbers::pi);
+    const double khz =
+        std::isnan(elevation) ? kNaN : LandingKhz(layer, hopKm, elevationDeg, verticalKhz / cosine);
+    if (!(khz > 0)) {
+        return {0, 0, false};
     }
-    return {CurvatureFactor(hopKm, apex, TrueHeightKm(layer, verticalKhz)) * verticalKhz / cosine,
-            delayMs, false};
+    return {khz, hops * TraceHop(layer, khz, elevationDeg).groupKm / kLightKmPerMs, false};
+}
+
+// The frequency above which a ray launched elevationDeg up goes through the layer: where the
+// quadratic r²μ² − K² loses its roots, a quadratic in F = (f_c / f)² (∞ where it never does).
+double PenetrationKhz(const Layer& layer, double elevationDeg) {
+    const double k = kEarthRadiusKm * std::cos(elevationDeg * std::numbers::pi / 180);
+    const double rm = kEarthRadiusKm + layer.peakKm;
+    const double u = std::pow((rm - layer.semiThicknessKm) / layer.semiThicknessKm, 2);
+    const double a = u * rm * rm;
+    const double b = -(u * rm * rm - (u - 1) * k * k);
+    const double disc = b * b - 4 * a * k * k;
+    if (disc < 0) {
+        return std::numeric_limits<double>::infinity();
+    }
+    return layer.criticalKhz / std::sqrt((-b + std::sqrt(disc)) / (2 * a));
 }
 
 bool Reflects(const Layer& layer, int hops, double groundKm) {
@@ -65,14 +88,20 @@ bool Reflects(const Layer& layer, int hops, double groundKm) {
            layer.peakKm > layer.semiThicknessKm && hops > 0 && groundKm >= 0;
 }
 
-// The p of the nose: the oblique frequency's maximum, from the largest sample of the trace.
-double NoseP(const Layer& layer, int hops, double hopKm) {
+// The trace's samples at kTracePoints even steps of p, and the p of its nose: the oblique
+// frequency's maximum, from the largest sample refined by golden section.
+struct Sampled {
+    std::vector<ObliquePoint> points;
+    double noseP = 0;
+    ObliquePoint nose;
+};
+
+Sampled Sample(const Layer& layer, int hops, double hopKm) {
+    Sampled sampled;
     int best = 0;
-    double bestKhz = -1;
     for (int i = 0; i < kTracePoints; ++i) {
-        const double khz = PointAt(layer, hops, hopKm, double(i) / (kTracePoints - 1)).khz;
-        if (khz > bestKhz) {
-            bestKhz = khz;
+        sampled.points.push_back(PointAt(layer, hops, hopKm, double(i) / (kTracePoints - 1)));
+        if (sampled.points[i].khz > sampled.points[best].khz) {
             best = i;
         }
     }
@@ -88,7 +117,13 @@ double NoseP(const Layer& layer, int hops, double hopKm) {
             low = a;
         }
     }
-    return (low + high) / 2;
+    sampled.noseP = (low + high) / 2;
+    sampled.nose = PointAt(layer, hops, hopKm, sampled.noseP);
+    if (sampled.points[best].khz > sampled.nose.khz) {
+        sampled.noseP = double(best) / (kTracePoints - 1);
+        sampled.nose = sampled.points[best];
+    }
+    return sampled;
 }
 
 double CriticalRatio(const P533Sky& sky) {
@@ -152,45 +187,105 @@ double ApexHeightKm(double delayMs, int hops, double groundKm) {
            kEarthRadiusKm;
 }
 
-double TrueHeightKm(const Layer& layer, double khz) {
-    const double q = std::sqrt(std::max(0.0, 1 - std::pow(khz / layer.criticalKhz, 2)));
-    const double rm = kEarthRadiusKm + layer.peakKm;
-    const double rb = rm - layer.semiThicknessKm;
-    return rm * rb / (rb + q * layer.semiThicknessKm) - kEarthRadiusKm;
+RayHop TraceHop(const Layer& layer, double khz, double elevationDeg) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    const double earth = kEarthRadiusKm;
+    const double beta = elevationDeg * std::numbers::pi / 180;
+    const double k = earth * std::cos(beta); // Bouguer's invariant r·μ·cos β
+    const double ym = layer.semiThicknessKm;
+    const double rm = earth + layer.peakKm;
+    const double rb = rm - ym;
+    // Up to the base a straight line.
+    const double baseSine = std::sqrt(rb * rb - k * k); // r_b·sin β at the base
+    const double belowAngle = std::acos(k / rb) - beta;
+    const double belowPath = baseSine - earth * std::sin(beta);
+    // In the layer r²μ² − K² = A r² + B r + C; the ray turns at its smaller root.
+    const double f = std::pow(layer.criticalKhz / khz, 2);
+    const double a = 1 - f + f * rb * rb / (ym * ym);
+    const double b = -2 * f * rm * rb * rb / (ym * ym);
+    const double c = f * rb * rb * rm * rm / (ym * ym) - k * k;
+    const double disc = b * b - 4 * a * c;
+    if (disc <= 0) {
+        return {kInfinity, kInfinity}; // through the layer
+    }
+    const double rootDisc = std::sqrt(disc);
+    // ∫ r dr / √Q from the base to the turning point.
+    const double x = -b - 2 * a * rb;
+    const double y = 2 * std::sqrt(a) * baseSine;
+    const double layerPath =
+        -baseSine / a - b / (2 * a * std::sqrt(a)) * std::log((x + y) / rootDisc);
+    // ∫ K dr / (r √Q) over the same span (C > 0 for any frequency below f_c·r_m / y_m).
+    const double w = (2 * c + b * rb + 2 * std::sqrt(c) * baseSine) / rb;
+    const double layerAngle = k / std::sqrt(c) * std::log(w / rootDisc);
+    return {2 * earth * (belowAngle + layerAngle), 2 * (belowPath + layerPath)};
 }
 
-double CurvatureFactor(double hopKm, double apexKm, double turningKm) {
-    // Bouguer's invariant of the equivalent straight ray, R·cos β₀ = (R + h)·sin φ(h).
-    const double invariant = kEarthRadiusKm * std::sin(hopKm / (2 * kEarthRadiusKm)) *
-                             (kEarthRadiusKm + apexKm) / SlantKm(hopKm, apexKm);
-    const double apexSine = invariant / (kEarthRadiusKm + apexKm);
-    const double turningSine = std::min(1.0, invariant / (kEarthRadiusKm + turningKm));
-    const double bent =
-        std::sqrt(1 - apexSine * apexSine) / std::sqrt(1 - turningSine * turningSine);
-    return 1 + kCurvatureShare * (bent - 1);
+double LandingKhz(const Layer& layer, double hopKm, double elevationDeg, double guessKhz) {
+    const double through = PenetrationKhz(layer, elevationDeg);
+    if (!(elevationDeg >= 0 && elevationDeg < 90 && guessKhz > 0 && through > 0) ||
+        !Reflects(layer, 1, hopKm)) {
+        return kNaN;
+    }
+    auto beyond = [&](double khz) { return TraceHop(layer, khz, elevationDeg).groundKm - hopKm; };
+    // A bracket from the guess outwards: the ground range grows with the frequency, from the
+    // base's reflection (short of the hop, or no frequency lands it) to the ray that goes
+    // through (infinite).
+    double a = std::min(guessKhz, through * (1 - kLandingStep));
+    double fa = beyond(a);
+    double step = kLandingStep * a;
+    double b = a;
+    double fb = fa;
+    for (int i = 0; i < kLandingSteps && (fa < 0) == (fb < 0); ++i) {
+        a = b;
+        fa = fb;
+        b = fa < 0 ? std::min(a + step, (a + through) / 2) : std::max(a - step, a / 2);
+        fb = beyond(b);
+        step *= 2;
+    }
+    if ((fa < 0) == (fb < 0) || std::isnan(fa) || std::isnan(fb)) {
+        return kNaN;
+    }
+    // Regula falsi with the Illinois halving, bisecting where an end went through.
+    for (int i = 0; i < kLandingSteps && std::abs(b - a) > kLandingPrecision * b &&
+                    !(std::min(std::abs(fa), std::abs(fb)) < kLandedKm);
+         ++i) {
+        const double c =
+            std::isfinite(fa) && std::isfinite(fb) ? b - fb * (b - a) / (fb - fa) : (a + b) / 2;
+        const double fc = beyond(c);
+        if (fc == 0) {
+            return c;
+        }
+        if ((fc < 0) != (fb < 0)) {
+            a = b;
+            fa = fb;
+        } else {
+            fa /= 2;
+        }
+        b = c;
+        fb = fc;
+    }
+    const bool bNearer = std::isfinite(fb) && !(std::abs(fa) < std::abs(fb));
+    return std::min(std::abs(fa), std::abs(fb)) < kLandingKm ? (bNearer ? b : a) : kNaN;
 }
 
 std::vector<ObliquePoint> ObliqueTrace(const Layer& layer, int hops, double groundKm) {
     if (!Reflects(layer, hops, groundKm)) {
         return {};
     }
-    const double hopKm = groundKm / hops;
-    const double nose = NoseP(layer, hops, hopKm);
-    std::vector<ObliquePoint> trace;
-    for (int i = 0; i < kTracePoints && double(i) / (kTracePoints - 1) < nose; ++i) {
-        const ObliquePoint point = PointAt(layer, hops, hopKm, double(i) / (kTracePoints - 1));
-        if (point.khz > 0) {
-            trace.push_back(point);
-        }
-    }
-    const ObliquePoint nosePoint = PointAt(layer, hops, hopKm, nose); // ends the low ray
-    if (nosePoint.khz <= 0) {
+    const Sampled sampled = Sample(layer, hops, groundKm / hops);
+    if (sampled.nose.khz <= 0) {
         return {}; // the hop is too long for this layer
     }
-    trace.push_back(nosePoint);
+    std::vector<ObliquePoint> trace;
+    for (int i = 0; i < kTracePoints && double(i) / (kTracePoints - 1) < sampled.noseP; ++i) {
+        if (sampled.points[i].khz > 0) {
+            trace.push_back(sampled.points[i]);
+        }
+    }
+    trace.push_back(sampled.nose); // ends the low ray
     for (int i = 0; i < kTracePoints; ++i) {
-        const ObliquePoint point = PointAt(layer, hops, hopKm, double(i) / (kTracePoints - 1));
-        if (double(i) / (kTracePoints - 1) > nose && point.khz > 0) {
+        const ObliquePoint& point = sampled.points[i];
+        if (double(i) / (kTracePoints - 1) > sampled.noseP && point.khz > 0) {
             trace.push_back({point.khz, point.delayMs, true});
         }
     }
@@ -201,8 +296,7 @@ double ObliqueMofKhz(const Layer& layer, int hops, double groundKm) {
     if (!Reflects(layer, hops, groundKm)) {
         return 0;
     }
-    const double hopKm = groundKm / hops;
-    return PointAt(layer, hops, hopKm, NoseP(layer, hops, hopKm)).khz;
+    return std::max(0.0, Sample(layer, hops, groundKm / hops).nose.khz);
 }
 
 double P533F2MufKhz(const P533Sky& sky, double hopKm) {

@@ -1,12 +1,16 @@
 #pragma once
 
 // The oblique path through one ionospheric layer on a curved earth, without the magnetic field
-// (O-mode), by the equivalent path: a hop of ground range d reflects frequency f where the
-// layer's vertical virtual height h' at f_v = f·cos φ equals the apex height of the equivalent
-// triangle (Breit–Tuve and Martyn's theorem), with θ = d / 2R, slant
+// (O-mode). The equivalent path (Breit–Tuve and Martyn's theorem) places each point of a trace:
+// a hop of ground range d reflects frequency f where the layer's vertical virtual height h' at
+// f_v = f·cos φ equals the apex height of the equivalent triangle, with θ = d / 2R, slant
 // a = √(R² + (R+h')² − 2R(R+h')cos θ), sin φ = R·sin θ / a and a group delay of 2a/c per hop.
-// Beside it the ITU-R P.533 relations that give F2(D)MUF from foF2 and M(3000)F2 without a
-// profile. Pure functions of plain values.
+// On a curved earth that puts the MOF up to 9 % low on long hops, and a long single hop's trace
+// nearer a two-hop alias's than its own; so the trace is the exact ray's: the equivalent
+// triangle gives each point's launch elevation, and the frequency whose ray launched there lands
+// the hop, and its group path, come from the layer's closed-form ray. Beside it the ITU-R P.533
+// relations that give F2(D)MUF from foF2 and M(3000)F2 without a profile. Pure functions of
+// plain values.
 
 #include <vector>
 
@@ -32,14 +36,20 @@ double IncidenceCos(double hopKm, double apexKm); // cos φ at the apex
 // the ground itself allows.
 double ApexHeightKm(double delayMs, int hops, double groundKm);
 
-// The true height (km) where the layer's plasma frequency is khz.
-double TrueHeightKm(const Layer& layer, double khz);
+// One hop of the exact ray at khz launched elevationDeg above the horizon, through the
+// spherically stratified layer: Bouguer's law r·μ·cos β = R·cos β₀ holds along it, and for this
+// layer r²μ² is a quadratic in r, so its ground range and group path are closed forms (Croft
+// and Hoogasian). Both infinite for a ray that goes through the layer.
+struct RayHop {
+    double groundKm = 0;
+    double groupKm = 0;
+};
+RayHop TraceHop(const Layer& layer, double khz, double elevationDeg);
 
-// On a curved earth the secant law needs more frequency than f_v·sec φ: the ray turns at its
-// true height, lower than the apex, where it meets the layer more obliquely (Bouguer:
-// (R + h)·sin φ(h) is constant along the straight equivalent ray). The factor is
-// about cos φ(apex) / cos φ(turning height), less a share learned from exact ray traces.
-double CurvatureFactor(double hopKm, double apexKm, double turningKm);
+// The frequency (kHz) whose ray launched elevationDeg up lands hopKm away: the ground range grows
+// with the frequency, from the base's reflection up to the ray that goes through. guessKhz
+// starts the search; NaN where no frequency lands there (within 0.1 km).
+double LandingKhz(const Layer& layer, double hopKm, double elevationDeg, double guessKhz);
 
 struct ObliquePoint {
     double khz = 0;

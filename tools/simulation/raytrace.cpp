@@ -17,10 +17,6 @@ constexpr int kBisectionSteps = 60;
 constexpr double kLandingKm = 0.1;      // a ray found lands this near the hop's end
 constexpr double kHighestMofShare = 30; // MOFs are searched up to this many critical frequencies
 
-double Radians(double degrees) {
-    return degrees * std::numbers::pi / 180;
-}
-
 double ElevationAt(int step) {
     return 90.0 * step / kElevationSteps;
 }
@@ -70,38 +66,6 @@ Skip SkipAt(const geo::Layer& layer, double khz) {
 }
 
 } // namespace
-
-TracedHop TraceHop(const geo::Layer& layer, double khz, double elevationDeg) {
-    const double earth = geo::kEarthRadiusKm;
-    const double beta = Radians(elevationDeg);
-    const double k = earth * std::cos(beta); // Bouguer's invariant r·μ·cos β
-    const double ym = layer.semiThicknessKm;
-    const double rm = earth + layer.peakKm;
-    const double rb = rm - ym;
-    // Up to the base a straight line.
-    const double baseSine = std::sqrt(rb * rb - k * k); // r_b·sin β at the base
-    const double belowAngle = std::acos(k / rb) - beta;
-    const double belowPath = baseSine - earth * std::sin(beta);
-    // In the layer r²μ² − K² = A r² + B r + C; the ray turns at its smaller root.
-    const double f = std::pow(layer.criticalKhz / khz, 2);
-    const double a = 1 - f + f * rb * rb / (ym * ym);
-    const double b = -2 * f * rm * rb * rb / (ym * ym);
-    const double c = f * rb * rb * rm * rm / (ym * ym) - k * k;
-    const double disc = b * b - 4 * a * c;
-    if (disc <= 0) {
-        return {kInfinity, kInfinity}; // through the layer
-    }
-    const double rootDisc = std::sqrt(disc);
-    // ∫ r dr / √Q from the base to the turning point.
-    const double x = -b - 2 * a * rb;
-    const double y = 2 * std::sqrt(a) * baseSine;
-    const double layerPath =
-        -baseSine / a - b / (2 * a * std::sqrt(a)) * std::log((x + y) / rootDisc);
-    // ∫ K dr / (r √Q) over the same span (C > 0 for any frequency below f_c·r_m / y_m).
-    const double w = (2 * c + b * rb + 2 * std::sqrt(c) * baseSine) / rb;
-    const double layerAngle = k / std::sqrt(c) * std::log(w / rootDisc);
-    return {2 * earth * (belowAngle + layerAngle), 2 * (belowPath + layerPath)};
-}
 
 std::vector<TracedRay> TraceRays(const SphericalPath& path, double khz) {
     const double hopKm = path.groundKm / path.hops;

@@ -1,12 +1,11 @@
 #pragma once
 
-// Exact rays through a spherically stratified quasi-parabolic layer, without the magnetic field:
-// Bouguer's law r·μ·cos β = R·cos β₀ holds along a ray, and for this layer r²μ² is a quadratic
-// in r, so a ray's ground range and group path have closed forms (Croft and Hoogasian). For a
-// path of a given ground distance in 1 to 3 (or more) equal hops this finds, at each frequency,
-// the launch elevations whose hops land there: the low ray and the high ray, and the maximum
-// observed frequency where they meet. The benchmark's truth, against which the equivalent-path
-// fit of src/geo is measured.
+// Exact rays through a spherically stratified quasi-parabolic layer, without the magnetic field,
+// hop by hop as geo::TraceHop gives them. For a path of a given ground distance in 1 to 3 (or
+// more) equal hops this finds, at each frequency, the launch elevations whose hops land there by
+// scanning them all: the low ray and the high ray, and the maximum observed frequency where they
+// meet. The simulated sky's rays and the benchmark's truth, found independently of the fit's
+// trace in src/geo, which starts from the equivalent path.
 
 #include "geo/layerfit.h"
 #include "geo/obliquepath.h"
@@ -28,12 +27,9 @@ struct TracedRay {
 };
 
 // One hop's ground range and group path for a ray launched at elevationDeg (ground range
-// infinite for a ray that goes through the layer).
-struct TracedHop {
-    double groundKm = 0;
-    double groupKm = 0;
-};
-TracedHop TraceHop(const geo::Layer& layer, double khz, double elevationDeg);
+// infinite for a ray that goes through the layer): the layer's own closed form.
+using TracedHop = geo::RayHop;
+using geo::TraceHop;
 
 // The rays of the path at khz, least delay first; none above its MOF. On a long hop the low
 // ray may be missing (it would have to leave below the horizon) and the high ray alone.
