@@ -47,6 +47,12 @@ constexpr int kGuardSamples = 128; // 16 ms at 8 kHz
 // over about four; a sweep at the threshold over five to seven.
 constexpr int kSubBands = 8;
 constexpr double kLeastSubBands = 3;
+// The fastest rate's filter, whose threshold is not raised, also meets SSB speech: noise-like
+// bursts that the running average cannot whiten syllable by syllable, whose peaks spread like
+// noise's (three to five parts). A sweep at its threshold spreads over five or more, and must
+// over at least kLeastSubBandsFastest: that halves the peaks speech makes there, which lets the
+// threshold sit lower for the weakest crossings.
+constexpr double kLeastSubBandsFastest = 4;
 // The floor is also taken near each peak, as the mean output within kLocalLags of it outside
 // its main lobe (kLobeLags): keying edges, shifts and reversals come in runs that raise the
 // output for a while, which the block's median does not see.
@@ -232,7 +238,8 @@ struct ChirpDetector::State {
             sum += std::norm(part);
             squares += std::norm(part) * std::norm(part);
         }
-        return squares > 0 && sum * sum >= kLeastSubBands * squares;
+        const double least = filter.raiseDb > 0 ? kLeastSubBands : kLeastSubBandsFastest;
+        return squares > 0 && sum * sum >= least * squares;
     }
 
     // The filter's output, in power over its peak's, d outputs (2d samples) from the peak of a
