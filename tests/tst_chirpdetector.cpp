@@ -217,9 +217,10 @@ private slots:
         }
     }
 
-    // Keyed and shifted carriers 30 dB over the noise make edges in part of the band only;
-    // none is a sweep, and a 500 kHz/s crossing at 10 dB among them is heard all the same. The
-    // threshold is raised so that noise alone stays under it (e^-31 per lag).
+    // Keyed and shifted carriers 30 dB over the noise make edges in part of the band only, and
+    // speech makes noise-like bursts; none is a sweep, and a 500 kHz/s crossing at 10 dB among them
+    // is heard all the same. The threshold is raised so that noise alone stays under it (e^-31 per
+    // lag).
     void busyBand_onlyTheSweepIsHeard_data() {
         QTest::addColumn<Interferer>("signal");
         using Keying = Interferer::Keying;
@@ -232,6 +233,7 @@ private slots:
         QTest::newRow("RTTY 75 baud") << Interferer{1275, level, Keying::Shift, 1 / 75.0};
         QTest::newRow("PSK31") << Interferer{1000, level, Keying::Psk, 1 / 31.25};
         QTest::newRow("steady carrier") << Interferer{1800, level, Keying::Steady};
+        QTest::newRow("SSB speech") << Interferer{1200, level, Keying::Speech};
     }
     void busyBand_onlyTheSweepIsHeard() {
         QFETCH(Interferer, signal);

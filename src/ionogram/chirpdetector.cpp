@@ -47,6 +47,13 @@ constexpr int kGuardSamples = 128; // 16 ms at 8 kHz
 // over about four; a sweep at the threshold over five to seven.
 constexpr int kSubBands = 8;
 constexpr double kLeastSubBands = 3;
+// The fastest rate's filter, whose threshold is not raised, also meets SSB speech: noise-like
+// bursts that the running average cannot whiten syllable by syllable, whose peaks spread like
+// noise's (three to five parts). A sweep at its threshold spreads over five or more: a peak of
+// that filter over fewer than kLeastSubBandsFastest parts is passed on weak only. That halves
+// the crossings speech makes there, which lets the threshold sit lower for the weakest sweeps,
+// and such a sweep can still complete a sounder.
+constexpr double kLeastSubBandsFastest = 4;
 // The floor is also taken near each peak, as the mean output within kLocalLags of it outside
 // its main lobe (kLobeLags): keying edges, shifts and reversals come in runs that raise the
 // output for a while, which the block's median does not see.
@@ -219,8 +226,9 @@ struct ChirpDetector::State {
         }
     }
 
-    // Whether the whitened audio at `lag` fills the band as the filter's sweep would.
-    bool SpreadOverTheBand(const Filter& filter, int lag) const {
+    // Over how many of the parts of the band the whitened audio at `lag` fills the filter's
+    // template, as a sweep would all of them.
+    double PartsFilled(const Filter& filter, int lag) const {
         const int length = filter.length;
         double sum = 0;
         double squares = 0;
@@ -232,7 +240,7 @@ struct ChirpDetector::State {
             sum += std::norm(part);
             squares += std::norm(part) * std::norm(part);
         }
-        return squares > 0 && sum * sum >= kLeastSubBands * squares;
+        return squares > 0 ? sum * sum / squares : 0;
     }
 
     // The filter's output, in power over its peak's, d outputs (2d samples) from the peak of a
@@ -394,8 +402,11 @@ struct ChirpDetector::State {
                 if (power[j] < threshold * floor) {
                     continue;
                 }
-                if (filter.pending &&
-                    power[j] / floor <= filter.pendingPower / filter.pendingFloor) {
+                // A peak under the pending one replaces it only where it is strong and the
+                // pending one weak.
+                const bool under =
+                    filter.pending && power[j] / floor <= filter.pendingPower / filter.pendingFloor;
+                if (under && !filter.pendingWeak) {
                     continue;
                 }
                 // The SNR stays the one over the block's floor; the local one only gates.
@@ -418,16 +429,23 @@ struct ChirpDetector::State {
                         peak = b - 0.25 * (a - c) * offset;
                     }
                 }
-                if (!SpreadOverTheBand(filter, lag)) {
+                const double parts = PartsFilled(filter, lag);
+                if (parts < kLeastSubBands) {
                     continue; // a burst in part of the band, not a sweep through all of it
+                }
+                // Strong only over both floors, as every detection was before weak ones were,
+                // and for the fastest filter spread as a sweep at its threshold is.
+                const bool weak = peak < strong * floor || power[j] < strong * local ||
+                                  (filter.raiseDb == 0 && parts < kLeastSubBandsFastest);
+                if (under && weak) {
+                    continue;
                 }
                 const double step = decimatedTime[lag + 1] - decimatedTime[lag];
                 filter.pending = true;
                 filter.pendingStart = lagTime + offset * 2 * step;
                 filter.pendingPower = peak;
                 filter.pendingFloor = floor;
-                // Strong only over both floors, as every detection was before weak ones were.
-                filter.pendingWeak = peak < strong * floor || power[j] < strong * local;
+                filter.pendingWeak = weak;
             }
         }
     }

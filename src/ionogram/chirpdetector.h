@@ -22,7 +22,7 @@ namespace ionogram {
 struct ChirpDetectorSettings {
     double sampleRate = 48000; // of the audio fed; 8000 and up
     std::vector<double> ratesKhzPerS = {50, 82, 100, 125, 500};
-    double thresholdDb = 13; // matched filter output over its floor; slower rates need more
+    double thresholdDb = 12.6; // matched filter output over its floor; slower rates need more
     // Weaker peaks, down to this, are passed on marked weak: too many for crossings of their own
     // (noise alone makes thousands an hour), they can still complete a sounder whose other
     // crossings were heard (see SounderGrouper). Slower rates need as much more.
