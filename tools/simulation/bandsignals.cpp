@@ -8,7 +8,6 @@ namespace ionogram {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kKeyingEdgeSeconds = 0.005; // a keyed carrier's rise, fall or shift
 constexpr double kDotsPerWord = 50;          // PARIS with its word gap
 constexpr double kSecondsPerMinute = 60;
@@ -76,7 +75,9 @@ double BandSignal::Eased(double time, bool (BandSignal::*keyed)(double) const) c
     const double before = (this->*keyed)(element - 1) ? 1 : 0;
     const double into = time - element * source.elementSeconds;
     const double edge = std::min(kKeyingEdgeSeconds, source.elementSeconds / 2);
-    return into >= edge ? now : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / edge));
+    return into >= edge
+               ? now
+               : before + (now - before) * 0.5 * (1 - std::cos(std::numbers::pi * into / edge));
 }
 
 double BandSignal::Speech(double time, double sampleInterval) {
@@ -84,7 +85,7 @@ double BandSignal::Speech(double time, double sampleInterval) {
         // A band-pass biquad (constant peak gain) around hz; its noise gain from its impulse
         // response, so that the syllables have the power asked for.
         designedFor = sampleInterval;
-        const double w = 2 * kPi * source.hz * sampleInterval;
+        const double w = 2 * std::numbers::pi * source.hz * sampleInterval;
         const double alpha = std::sin(w) / (2 * kSpeechQ);
         const double a0 = 1 + alpha;
         b[0] = alpha / a0;
@@ -118,7 +119,8 @@ double BandSignal::Speech(double time, double sampleInterval) {
         return 0;
     }
     const double level = 0.5 + 0.5 * double((h >> 2) & 0xff) / 255;
-    const double envelope = std::pow(std::sin(kPi * (time / kSyllableSeconds - slot)), 2);
+    const double envelope =
+        std::pow(std::sin(std::numbers::pi * (time / kSyllableSeconds - slot)), 2);
     return source.amplitude / std::sqrt(2) * level * envelope * y / noiseGain;
 }
 
@@ -140,7 +142,7 @@ double BandSignal::Next(double time, double sampleInterval) {
         const double symbol = std::floor(time / source.elementSeconds);
         const double now = Keyed(symbol) ? 1 : -1;
         const double before = Keyed(symbol - 1) ? 1 : -1;
-        const double c = std::cos(kPi * (time / source.elementSeconds - symbol));
+        const double c = std::cos(std::numbers::pi * (time / source.elementSeconds - symbol));
         level = before * (1 + c) / 2 + now * (1 - c) / 2;
         break;
     }
@@ -148,7 +150,7 @@ double BandSignal::Next(double time, double sampleInterval) {
         return Speech(time, sampleInterval);
     }
     const double x = source.amplitude * level * std::cos(phase);
-    phase = std::fmod(phase + 2 * kPi * hz * sampleInterval, 2 * kPi);
+    phase = std::fmod(phase + 2 * std::numbers::pi * hz * sampleInterval, 2 * std::numbers::pi);
     return x;
 }
 

@@ -8,7 +8,6 @@ namespace ionogram {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kWeakRunKhz = 500;    // fading runs this many columns of 100 kHz
 constexpr double kWeakRunShare = 0.25; // -12 dB
 constexpr double kFlatRiseMs = 0.05;   // a flat trace rises this little up to its top
@@ -181,15 +180,17 @@ void RealisticSky::AddAudio(double dialKhz, double firstSampleTime, double sampl
                                           std::uint64_t(std::llround(firstSampleTime * 1e3))));
         std::normal_distribution<double> gauss;
         const double rms = whiteRms * std::pow(10.0, band.levelDb / 20);
-        const double phase = 2 * kPi * Unit(settings.seed, 7, dial);
+        const double phase = 2 * std::numbers::pi * Unit(settings.seed, 7, dial);
         const double hz = kPassLowHz + (kPassHighHz - kPassLowHz) * Unit(settings.seed, 8, dial);
         const double carrier = std::sqrt(2.0) * passRms *
                                std::pow(10.0, (band.levelDb + kCarrierOverProgrammeDb) / 20);
         for (std::size_t k = 0; k < x.size(); ++k) {
             const double t = firstSampleTime + double(k) * sampleInterval;
-            const double envelope = 1 + kDepth * std::sin(2 * kPi * kSyllableHz * t + phase) *
-                                            std::sin(2 * kPi * kPhraseHz * t);
-            x[k] += rms * envelope * gauss(random) + carrier * std::cos(2 * kPi * hz * t);
+            const double envelope =
+                1 + kDepth * std::sin(2 * std::numbers::pi * kSyllableHz * t + phase) *
+                        std::sin(2 * std::numbers::pi * kPhraseHz * t);
+            x[k] +=
+                rms * envelope * gauss(random) + carrier * std::cos(2 * std::numbers::pi * hz * t);
         }
         break;
     }
@@ -209,8 +210,9 @@ void RealisticSky::AddAudio(double dialKhz, double firstSampleTime, double sampl
             const double level =
                 into >= kKeyEdgeSeconds
                     ? now
-                    : before + (now - before) * 0.5 * (1 - std::cos(kPi * into / kKeyEdgeSeconds));
-            x[k] += amplitude * level * std::cos(2 * kPi * hz * t);
+                    : before + (now - before) * 0.5 *
+                                   (1 - std::cos(std::numbers::pi * into / kKeyEdgeSeconds));
+            x[k] += amplitude * level * std::cos(2 * std::numbers::pi * hz * t);
         }
         break;
     }

@@ -10,7 +10,6 @@ namespace ionogram {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 // The tone fades out smoothly well above the passband, below the Nyquist frequency.
 constexpr double kFadeStartHz = 6000;
 constexpr double kFadeEndHz = 8000;
@@ -36,12 +35,12 @@ double PolynomialDelay(const double c[3], double omega) {
 PassbandFilter::PassbandFilter(double rate, double low, double high)
     : sampleRate(rate), lowHz(low), highHz(high) {
     const double k = 2 * sampleRate; // bilinear transform s = k (1 - z^-1) / (1 + z^-1)
-    const double lowW = k * std::tan(kPi * lowHz / sampleRate);
-    const double highW = k * std::tan(kPi * highHz / sampleRate);
+    const double lowW = k * std::tan(std::numbers::pi * lowHz / sampleRate);
+    const double highW = k * std::tan(std::numbers::pi * highHz / sampleRate);
     // Poles of the normalised Butterworth prototype in the left half plane, one per pair plus
     // the real pole of an odd order.
     for (int i = 0; i < (kOrderPerEdge + 1) / 2; ++i) {
-        const double angle = kPi * (2 * i + kOrderPerEdge + 1) / (2 * kOrderPerEdge);
+        const double angle = std::numbers::pi * (2 * i + kOrderPerEdge + 1) / (2 * kOrderPerEdge);
         const double re = std::cos(angle);
         if (std::abs(std::sin(angle)) < 1e-9) { // the real pole -1
             const double lpB[3] = {0, 0, highW}, lpA[3] = {0, 1, highW};
@@ -89,7 +88,7 @@ float PassbandFilter::Process(double x) {
 }
 
 double PassbandFilter::GainAt(double hz) const {
-    const double omega = 2 * kPi * hz / sampleRate;
+    const double omega = 2 * std::numbers::pi * hz / sampleRate;
     double gain = 1;
     for (const Section& s : sections) {
         gain *= std::abs(Polynomial(s.b, omega) / Polynomial(s.a, omega));
@@ -98,7 +97,7 @@ double PassbandFilter::GainAt(double hz) const {
 }
 
 double PassbandFilter::GroupDelayAt(double hz) const {
-    const double omega = 2 * kPi * hz / sampleRate;
+    const double omega = 2 * std::numbers::pi * hz / sampleRate;
     double samples = 0;
     for (const Section& s : sections) {
         samples += PolynomialDelay(s.b, omega) - PolynomialDelay(s.a, omega);
@@ -166,7 +165,7 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
     auto hear = [&](const std::vector<LayerRay>& rays) {
         for (const LayerRay& ray : rays) {
             // The ray's carrier phase at the dial frequency, as its path length sets it.
-            const double phase = 2 * kPi * std::fmod(dialKhz * ray.delayMs, 1.0);
+            const double phase = 2 * std::numbers::pi * std::fmod(dialKhz * ray.delayMs, 1.0);
             main.modes.push_back({ray.delayMs, dialKhz, dialKhz, ray.amplitude, phase});
         }
     };
@@ -195,9 +194,11 @@ void SimulatedIonosphere::Generate(double dialKhz, double firstSampleTime, doubl
             }
             double fade = 1;
             if (hz > fadeStartHz) {
-                fade = 0.5 * (1 + std::cos(kPi * (hz - fadeStartHz) / (fadeEndHz - fadeStartHz)));
+                fade = 0.5 * (1 + std::cos(std::numbers::pi * (hz - fadeStartHz) /
+                                           (fadeEndHz - fadeStartHz)));
             }
-            x += tone.amplitude * fade * std::cos(kPi * tone.rate * u * u + tone.phase);
+            x +=
+                tone.amplitude * fade * std::cos(std::numbers::pi * tone.rate * u * u + tone.phase);
         }
         if (!settings.interferers.empty()) {
             x += Interference(firstSampleTime + t, sampleInterval);
