@@ -156,7 +156,6 @@ void IonogramRecorder::FinishSweep() {
     stepsById.clear();
     lastComplete = ionogram->SweepComplete();
     lastComplete.cutShort = lastComplete.cutShort || cutShort;
-    haveComplete = true;
     emit SweepUpdated(lastComplete, -1);
     if (choice.save) {
         Archive(); // complete once written
@@ -209,11 +208,4 @@ bool IonogramRecorder::EndSweep() {
 void IonogramRecorder::Stop() {
     stopped = true;
     finish.stop();
-}
-
-const ionogram::IonogramSweep* IonogramRecorder::Current() const {
-    if (ionogram && inSweep) {
-        return &ionogram->Sweep();
-    }
-    return haveComplete ? &lastComplete : nullptr;
 }

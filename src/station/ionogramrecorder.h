@@ -60,9 +60,6 @@ public:
     // Stops for good, archiving nothing more.
     void Stop();
 
-    // The sweep being received (or the last complete one), for the window.
-    const ionogram::IonogramSweep* Current() const;
-
 signals:
     void SweepUpdated(const ionogram::IonogramSweep& sweep, int columnBeingReceived);
     void Problem(const QString& message);
@@ -92,7 +89,6 @@ private:
     bool stopped = false;
     int columnsShown = -1;
     ionogram::IonogramSweep lastComplete;
-    bool haveComplete = false;
     QTimer finish;
     QString lastArchiveProblem;
     bool namedBySounder = false;

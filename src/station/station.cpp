@@ -276,19 +276,6 @@ IonogramRecorder* Station::RecorderOf(const QString& sounder) {
     return nullptr;
 }
 
-std::vector<const ionogram::IonogramSweep*> Station::CurrentSweeps() const {
-    std::vector<const ionogram::IonogramSweep*> sweeps;
-    for (const auto& r : sounderRecorders) {
-        if (const ionogram::IonogramSweep* sweep = r->Current()) {
-            sweeps.push_back(sweep);
-        }
-    }
-    if (sounderRecorders.empty() && recorder.Current() != nullptr) {
-        sweeps.push_back(recorder.Current());
-    }
-    return sweeps;
-}
-
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
     ionogramChoice = choice;
     for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {

@@ -78,10 +78,6 @@ public:
     // Records the ionogram from this audio input (none: no ionogram), with these delays and
     // archive folder.
     void ConfigureIonogram(const IonogramChoice& choice);
-    IonogramRecorder& Recorder() { return recorder; }
-    // The sweep being received (or the last complete one) of each followed sounder, or of the
-    // single sounder when none is followed; a recorder without one yet is passed over.
-    std::vector<const ionogram::IonogramSweep*> CurrentSweeps() const;
     // The radio's placed audio, for any consumer; it runs while an audio input is chosen.
     ionogram::AudioStream& Audio() { return audio; }
     // The sounders the user saved: a sweep of one of them carries its name in the sweep events.
@@ -133,7 +129,6 @@ public:
     const Tuner& Rig() const { return *tuner; }
     SweepScheduler& Scheduler() { return *scheduler; }
     const SweepScheduler& Scheduler() const { return *scheduler; }
-    const AlignedTickTimer& StepTimer() const { return *timer; }
     double Now() const { return clock(); }
 
 signals:
