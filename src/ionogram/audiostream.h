@@ -39,8 +39,6 @@ public:
     // Samples that arrived at arrival (epoch seconds); returns the blocks placed by it, in order.
     std::vector<PlacedBlock> Add(std::span<const float> samples, double arrival);
 
-    const SamplePlacer& Placer() const { return placer; }
-
 private:
     SamplePlacer placer;
     std::vector<float> pending;    // samples pendingStart .. placer.Received() - 1

@@ -564,14 +564,6 @@ ChirpDetector::ChirpDetector(ChirpDetectorSettings detectorSettings)
 
 ChirpDetector::~ChirpDetector() = default;
 
-double ChirpDetector::DecimatedRate() const {
-    return state->rate;
-}
-
-double ChirpDetector::Latency() const {
-    return state->blockLength / state->rate;
-}
-
 std::vector<ChirpDetection> ChirpDetector::Feed(std::span<const float> samples,
                                                 double firstSampleTime, double sampleInterval) {
     State& s = *state;

@@ -60,9 +60,6 @@ public:
     void Reset();
 
     const ChirpDetectorSettings& Settings() const { return settings; }
-    double DecimatedRate() const;
-    // Seconds of audio the detector holds before it can judge them (the block it transforms).
-    double Latency() const;
 
 private:
     struct State;

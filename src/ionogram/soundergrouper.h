@@ -79,8 +79,6 @@ public:
     // Rising crossings not in a confirmed sounder that could still be, grouped where their
     // intervals share a candidate period; newest first, at most kMostUnconfirmed.
     std::vector<HeardSounder> Unconfirmed() const;
-    // Sounders heard only as falling chirps (the radio in LSB), grouped as the rising ones are.
-    const std::vector<HeardSounder>& FallingConfirmed() const { return fallingConfirmed; }
     // A sounder confirmed from falling chirps and none from rising ones: the radio seems to be
     // in LSB. Scattered falling detections (keyed carriers can make some) are not enough.
     bool SeemsLsb() const;
