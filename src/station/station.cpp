@@ -116,7 +116,7 @@ void Station::Apply(const StationSettings& settings) {
     applied = settings;
     Apply(settings.basic);
     ApplyProfile(settings.profile);
-    ChooseRig(settings.rig);
+    rigChoice = settings.rig;
     ConfigureIonogram(settings.ionogram);
     SetSavedSounders(settings.saved);
     SetPositions(settings.stationAt, settings.sounderAt);

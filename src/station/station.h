@@ -61,8 +61,6 @@ public:
     // have passed sweep::CheckPlan.
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
-    // The scheduler, which also follows the listening plan.
-    SweepScheduler& Plan() { return *scheduler; }
     // Follows the saved sounders of these names (none: the single sounder), as Follow does; a
     // name not saved, or a set the radio cannot follow, is refused and changes nothing.
     Status FollowSaved(const QStringList& names);
@@ -92,14 +90,11 @@ public:
     // The audio delay the day's sweeps last suggested (AudioDelaySuggested); empty before.
     const QString& SuggestedAudioDelay() const { return suggestedAudioDelay; }
 
-    // Chooses the way to the radio without connecting: the next Connect uses it.
-    void ChooseRig(const RigChoice& choice) { rigChoice = choice; }
     const RigChoice& RigInUse() const { return rigChoice; }
 
     // The port, speed and address of the radio, handed to the backend in use: the built-in link
     // reads them at each open and frame, Hamlib takes them at each Connect.
     SerialSettings& Serial() { return serial; }
-    const SerialSettings& Serial() const { return serial; }
 
     // Opens the port (connects the rig) with the port, speed and address as they are now;
     // a failure is returned for the caller to tell.
@@ -121,15 +116,8 @@ public:
     void Listen(const std::vector<double>& frequenciesKhz);
     void StopListening();
     Listener& Listening() { return listener; }
-    const Listener& Listening() const { return listener; }
-
-    RadioLink& Link() { return link; }
-    const RadioLink& Link() const { return link; }
     Tuner& Rig() { return *tuner; }
-    const Tuner& Rig() const { return *tuner; }
     SweepScheduler& Scheduler() { return *scheduler; }
-    const SweepScheduler& Scheduler() const { return *scheduler; }
-    double Now() const { return clock(); }
 
 signals:
     // Something the user must be told (a window shows it in a box; a windowless run logs it).
