@@ -24,8 +24,6 @@ public:
     Status Open(const QString& device, qint32 bitsPerSecond);
     void Close();
     bool IsOpen() const { return port.isOpen(); }
-    // The device path (or Windows port name) last opened or tried.
-    QString Device() const { return device; }
 
     // Every byte waiting in the receive buffer, removed from it.
     QByteArray ReadAll() { return port.readAll(); }
@@ -62,7 +60,7 @@ private:
     void TimedWriteDone(quint64 generation, const QByteArray& bytes, TimedWriter::Outcome outcome);
 
     QSerialPort port;
-    QString device;
+    QString device; // the device path (or Windows port name) last opened or tried
     TimedWriter writer;
     bool timedPending = false;
     quint64 timedGeneration = 0; // tells a dropped write's late report from the current one's

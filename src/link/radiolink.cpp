@@ -20,7 +20,7 @@ RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
     : QObject(parent), serial(settings), MSComm1(this),
       parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
              [this](bool accepted) { AnswerReceived(accepted); }) {
-    connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::OnComm);
+    connect(&MSComm1, &CommPort::OnComm, this, &RadioLink::ProcessInput);
     connect(&MSComm1, &CommPort::TimedWriteEnded, this, &RadioLink::WriteEnded);
     replyTimer.setSingleShot(true);
     replyTimer.setTimerType(Qt::PreciseTimer);
@@ -60,7 +60,7 @@ Status RadioLink::OpenPortNow() {
         portProblem = Status::Ok();
         // Bytes that came in while the port was being set up are waiting: read them now.
         if (MSComm1.IsOpen()) {
-            QMetaObject::invokeMethod(this, &RadioLink::OnComm, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &RadioLink::ProcessInput, Qt::QueuedConnection);
         }
     } else {
         portProblem = status;
@@ -82,10 +82,6 @@ void RadioLink::SetBand(std::int32_t lowHz, std::int32_t highHz) {
 
 void RadioLink::SetReplyTimeout(std::chrono::milliseconds timeout) {
     replyTimeout = std::min(timeout, kReplyTimeout);
-}
-
-void RadioLink::OnComm() {
-    ProcessInput();
 }
 
 void RadioLink::ProcessInput() {
@@ -129,9 +125,16 @@ void RadioLink::AnswerReceived(bool accepted) {
 void RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime at, Done done) {
     Command command{QByteArray(), Status::Ok(), at, std::move(done)};
     command.refusal = civ::BuildFrame(serial.radioAdress, cmd, subcmd, data, &command.frame);
+    Enqueue(std::move(command));
+}
+
+void RadioLink::Enqueue(Command command) {
     queue.push_back(std::move(command));
-    // Started from the loop, so the completion never comes from inside this call.
-    if (!startQueued && !busy) {
+    QueueStart(); // from the loop, so the completion never comes from inside this call
+}
+
+void RadioLink::QueueStart() {
+    if (!busy && !queue.empty() && !startQueued) {
         startQueued = true;
         QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
     }
@@ -140,11 +143,7 @@ void RadioLink::SendCommand(int cmd, int subcmd, QByteArrayView data, WriteTime 
 void RadioLink::Setfreq(std::int32_t frequency, WriteTime at, Done done) {
     std::array<std::uint8_t, civ::kFrequencyBytes> bcd{};
     if (Status encoded = civ::FreqToBcd(frequency, bcd); !encoded.IsOk()) {
-        queue.push_back(Command{QByteArray(), encoded, at, std::move(done)});
-        if (!startQueued && !busy) {
-            startQueued = true;
-            QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
-        }
+        Enqueue(Command{QByteArray(), encoded, at, std::move(done)});
         return;
     }
     SendCommand(civ::kCmdSetFrequency, civ::kNoSubCommand,
@@ -163,7 +162,7 @@ void RadioLink::StartNext() {
             Finish(Closing());
         } else if (!command.refusal.IsOk()) {
             Finish(command.refusal);
-        } else if (!portIsOpen()) {
+        } else if (!MSComm1.IsOpen()) {
             Finish(CommPort::NotOpen(serial.comPort, PortProblem()));
         } else {
             // The port's writer thread sends it at its instant (at once without one); the
@@ -224,10 +223,7 @@ void RadioLink::Finish(const Status& status) {
     if (Done done = std::exchange(current, nullptr)) {
         done(status);
     }
-    if (!busy && !queue.empty() && !startQueued) {
-        startQueued = true;
-        QMetaObject::invokeMethod(this, &RadioLink::StartNext, Qt::QueuedConnection);
-    }
+    QueueStart();
 }
 
 void RadioLink::Shutdown() {

@@ -38,7 +38,7 @@ public:
     bool replyReceived = false;
 
     const SerialSettings& Serial() const { return serial; }
-    bool PortIsOpen() const { return portIsOpen(); }
+    bool PortIsOpen() const { return MSComm1.IsOpen(); }
     // The band the station tunes, named in the advice when the radio refuses a frequency.
     void SetBand(std::int32_t lowHz, std::int32_t highHz);
     // The reply wait from now on: at most kReplyTimeout.
@@ -104,19 +104,20 @@ private:
         Done done;
     };
 
+    // Queues the command behind those in hand, and the next start where none is queued.
+    void Enqueue(Command command);
+    void QueueStart();
     void StartNext();
     void WriteEnded();
     void BeginReplyWait();
     void EndReplyWait();
     void Finish(const Status& status);
-    void OnComm();
     void ProcessInput();
     void ReplyFlagRaised();
     void AnswerReceived(bool accepted);
     void DeviceLost(const QString& message);
     void TryReopen();
     Status OpenPortNow();
-    bool portIsOpen() const { return MSComm1.IsOpen(); }
 
     const SerialSettings& serial;
     CommPort MSComm1;
