@@ -1,13 +1,13 @@
 #include "link/timedwriter.h"
 
+#include "core/realtime.h"
+
 #include <QtGlobal>
 #include <utility>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <poll.h>
-#include <pthread.h>
-#include <sched.h>
 #include <unistd.h>
 #endif
 
@@ -49,13 +49,7 @@ std::optional<TimedWriter::Outcome> TimedWriter::Cancel() {
 }
 
 void TimedWriter::Run() {
-#ifdef Q_OS_UNIX
-    // Ahead of ordinary threads, so a busy core does not hold the write back by a time slice;
-    // where the system refuses (no rtprio limit), it runs at the ordinary priority.
-    sched_param param{};
-    param.sched_priority = kRealTimePriority;
-    (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-#endif
+    AskRealTimePriority(kRealTimePriority);
     std::unique_lock lock(mutex);
     while (!quit) {
         if (!job) {

@@ -1,13 +1,9 @@
 #include "station/engine.h"
 
+#include "core/realtime.h"
 #include "station/station.h"
 
 #include <QMetaObject>
-
-#ifdef Q_OS_UNIX
-#include <pthread.h>
-#include <sched.h>
-#endif
 
 Engine::Engine(const StationSettings& settings)
     : Engine(std::optional<StationSettings>(settings), {}) {}
@@ -22,13 +18,7 @@ Engine::Engine(const std::optional<StationSettings>& settings, std::function<dou
     QMetaObject::invokeMethod(
         &context,
         [this, &settings, &clock] {
-#ifdef Q_OS_UNIX
-            // Ahead of ordinary threads where the system allows it (an rtprio limit); where it
-            // refuses, the thread runs at the ordinary priority.
-            sched_param param{};
-            param.sched_priority = kRealTimePriority;
-            (void)pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-#endif
+            AskRealTimePriority(kRealTimePriority);
             station = new Station(std::move(clock));
             if (settings) {
                 station->Apply(*settings);
