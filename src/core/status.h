@@ -14,6 +14,11 @@ public:
     static Status Error(QString message, QString reason = QString()) {
         return Status(std::move(message), std::move(reason));
     }
+    // What a request ends with once the program is closing and nothing more is sent.
+    static Status Closing() {
+        return Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
+                     QStringLiteral("closing"));
+    }
 
     bool IsOk() const { return !failed; }
     const QString& Message() const { return message; }

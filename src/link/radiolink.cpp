@@ -7,15 +7,6 @@
 #include <array>
 #include <utility>
 
-namespace {
-
-Status Closing() {
-    return Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
-                         QStringLiteral("closing"));
-}
-
-} // namespace
-
 RadioLink::RadioLink(const SerialSettings& settings, QObject* parent)
     : QObject(parent), serial(settings), MSComm1(this),
       parser([this](const QString& text) { emit DisplayText(text); }, [this] { ReplyFlagRaised(); },
@@ -159,7 +150,7 @@ void RadioLink::StartNext() {
         busy = true;
         current = std::move(command.done);
         if (shuttingDown) {
-            Finish(Closing());
+            Finish(Status::Closing());
         } else if (!command.refusal.IsOk()) {
             Finish(command.refusal);
         } else if (!MSComm1.IsOpen()) {
@@ -186,7 +177,7 @@ void RadioLink::WriteEnded() {
     }
     writing = false;
     if (Status written = MSComm1.TakeWriteOutcome(); !written.IsOk()) {
-        Finish(shuttingDown ? Closing() : written);
+        Finish(shuttingDown ? Status::Closing() : written);
         return;
     }
     BeginReplyWait();
@@ -236,7 +227,7 @@ void RadioLink::Shutdown() {
         Command command = std::move(queue.front());
         queue.pop_front();
         if (command.done) {
-            command.done(Closing());
+            command.done(Status::Closing());
         }
     }
 }

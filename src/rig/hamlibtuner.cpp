@@ -389,6 +389,5 @@ void HamlibTuner::Shutdown() {
             thread.detach();
         }
     }
-    StopQueue(Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
-                            QStringLiteral("closing")));
+    StopQueue(Status::Closing());
 }

@@ -28,10 +28,7 @@ bool QueuedTuner::StillConnecting() const {
 
 void QueuedTuner::Tune(quint64 id, std::int32_t hz) {
     if (stopped) {
-        emit TuneFinished(
-            id, hz, TuneOutcome::Failed,
-            Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
-                          QStringLiteral("closing")));
+        emit TuneFinished(id, hz, TuneOutcome::Failed, Status::Closing());
         return;
     }
     if (inFlight == Command::None && !StillConnecting()) {

@@ -271,6 +271,5 @@ void RigctlTuner::Shutdown() {
     connectTimer.stop();
     socket.abort();
     pending = Pending::None;
-    StopQueue(Status::Error(QStringLiteral("Tavmirok is closing; nothing more is sent."),
-                            QStringLiteral("closing")));
+    StopQueue(Status::Closing());
 }
