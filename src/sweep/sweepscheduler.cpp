@@ -40,13 +40,15 @@ double TimeOfDay(double t) {
 SweepScheduler::SweepScheduler(Hooks hooks, TickTimer& Timer1, Tuner& tuner, QObject* parent)
     : QObject(parent), hooks(std::move(hooks)), Timer1(Timer1), tuner(&tuner) {
     Timer1.onTick = [this] { Timer1Tick(); };
-    connect(&tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
-    connect(&tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
-    tuner.SetReplyBudget(sweep::ReplyWaitBudget(profile));
-    AimForTuner();
+    Attach();
 }
 
-void SweepScheduler::AimForTuner() {
+void SweepScheduler::Attach() {
+    connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
+    connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
+    tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
+    // Slots come as little as the command spacing apart: no read may stand between two.
+    tuner->SetReadBack(!Following() || stopped);
     Timer1.AimFor(tuner->TunesOnTime());
 }
 
@@ -59,11 +61,7 @@ void SweepScheduler::SetTuner(Tuner& next) {
     tuner->SetReadBack(true);
     const std::map<quint64, Request> unanswered = requests.TakeAll();
     tuner = &next;
-    connect(tuner, &Tuner::TuneFinished, this, &SweepScheduler::TuneFinished);
-    connect(tuner, &Tuner::StateChanged, this, &SweepScheduler::TunerStateChanged);
-    tuner->SetReplyBudget(sweep::ReplyWaitBudget(profile));
-    tuner->SetReadBack(!Following() || stopped);
-    AimForTuner();
+    Attach();
     for (auto [id, request] : unanswered) {
         if (!request.park) {
             request.step.id = id;
@@ -118,7 +116,6 @@ void SweepScheduler::Follow(std::vector<sweep::FollowedSounder> next,
     settings = nextSettings;
     sweepUnderWay.assign(followed.size(), std::nan(""));
     pending.clear();
-    // Slots come as little as the command spacing apart: no read may stand between two.
     tuner->SetReadBack(!Following() || stopped);
     if (!stopped) {
         if (Following()) {
@@ -276,10 +273,6 @@ void SweepScheduler::Rearm() {
     }
     // A chirp time from a longer period may not fit a shorter one: it goes round the period.
     Arm(std::fmod(lastAcceptedChirpTime, profile.period));
-}
-
-void SweepScheduler::SetSavedSounders(std::vector<sweep::NamedSounder> saved) {
-    savedSounders = std::move(saved);
 }
 
 void SweepScheduler::EndSweep(bool complete) {

@@ -26,6 +26,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class SweepScheduler : public QObject {
@@ -89,7 +90,9 @@ public:
     double ChirpTime() const { return lastAcceptedChirpTime; }
     // The sounders the user saved by name: a sweep whose profile and chirp time are a saved
     // one's carries its name in the sweep events from the next arming on.
-    void SetSavedSounders(std::vector<sweep::NamedSounder> saved);
+    void SetSavedSounders(std::vector<sweep::NamedSounder> saved) {
+        savedSounders = std::move(saved);
+    }
     // The sounder the single sweep in force belongs to, as the sweep events name it.
     const QString& Sounder() const { return sounder; }
     std::int32_t StepFrequency() const { return stepFrequency; }
@@ -151,8 +154,9 @@ private:
     void Tune(Request request, double delay);
     // The single sounder parks at its low frequency, `delay` seconds from now.
     void Park(double delay);
-    // Sets the timer's lead for the backend in use.
-    void AimForTuner();
+    // Listens to the backend in use and sets its reply budget, its read-back and the timer's
+    // lead for it.
+    void Attach();
     double EarlySeconds() const;
     void TuneFinished(quint64 id, std::int32_t hz, TuneOutcome outcome, const Status& status);
     // Tunes the park again when the backend connects after refusing it.
