@@ -136,12 +136,21 @@ std::optional<geo::Position> Station::StationPosition() const {
 }
 
 std::optional<geo::Position> Station::PositionOf(const QString& sounder) const {
-    for (const SavedSounder& s : savedSounders) {
-        if (s.name == sounder) {
-            return PositionIn(s.at);
-        }
-    }
-    return PositionIn(sounderAt);
+    const SavedSounder* saved = SavedNamed(sounder);
+    return PositionIn(saved ? saved->at : sounderAt);
+}
+
+const sweep::FollowedSounder* Station::FollowedNamed(const QString& name) const {
+    const auto found =
+        std::find_if(followed.begin(), followed.end(),
+                     [&name](const sweep::FollowedSounder& s) { return s.name == name; });
+    return found == followed.end() ? nullptr : &*found;
+}
+
+const SavedSounder* Station::SavedNamed(const QString& name) const {
+    const auto found = std::find_if(savedSounders.begin(), savedSounders.end(),
+                                    [&name](const SavedSounder& s) { return s.name == name; });
+    return found == savedSounders.end() ? nullptr : &*found;
 }
 
 Status Station::FollowSaved(const QStringList& names) {
@@ -150,8 +159,7 @@ Status Station::FollowSaved(const QStringList& names) {
     settings.rig = rigChoice;
     settings.saved = savedSounders;
     for (const QString& name : names) {
-        if (std::none_of(savedSounders.begin(), savedSounders.end(),
-                         [&name](const SavedSounder& s) { return s.name == name; })) {
+        if (!SavedNamed(name)) {
             return Status::Error(QStringLiteral("No sounder is saved as \u201c%1\u201d: save it "
                                                 "in Configure > Sounder first.")
                                      .arg(name));
@@ -268,12 +276,9 @@ IonogramRecorder* Station::RecorderFor(const QString& sounder) {
 }
 
 IonogramRecorder* Station::RecorderOf(const QString& sounder) {
-    for (std::size_t i = 0; i < followed.size() && i < sounderRecorders.size(); ++i) {
-        if (followed[i].name == sounder) {
-            return sounderRecorders[i].get();
-        }
-    }
-    return nullptr;
+    const sweep::FollowedSounder* named = FollowedNamed(sounder);
+    const auto i = named ? std::size_t(named - followed.data()) : sounderRecorders.size();
+    return i < sounderRecorders.size() ? sounderRecorders[i].get() : nullptr;
 }
 
 void Station::ConfigureIonogram(const IonogramChoice& choice) {
@@ -316,11 +321,8 @@ void Station::RestAudio() {
 }
 
 IonogramChoice Station::ChoiceOf(const QString& sounder) const {
-    const auto saved =
-        std::find_if(savedSounders.begin(), savedSounders.end(),
-                     [&sounder](const SavedSounder& s) { return s.name == sounder; });
-    return SounderIonogram(ionogramChoice,
-                           saved == savedSounders.end() ? std::nullopt : saved->delays);
+    const SavedSounder* saved = SavedNamed(sounder);
+    return SounderIonogram(ionogramChoice, saved ? saved->delays : std::nullopt);
 }
 
 void Station::SetSavedSounders(const std::vector<SavedSounder>& saved) {

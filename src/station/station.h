@@ -61,6 +61,8 @@ public:
     // have passed sweep::CheckPlan.
     void Follow(std::vector<sweep::FollowedSounder> sounders, const sweep::PlanSettings& settings);
     const std::vector<sweep::FollowedSounder>& Followed() const { return followed; }
+    // The followed sounder of this name; none when no followed sounder has it.
+    const sweep::FollowedSounder* FollowedNamed(const QString& name) const;
     // Follows the saved sounders of these names (none: the single sounder), as Follow does; a
     // name not saved, or a set the radio cannot follow, is refused and changes nothing.
     Status FollowSaved(const QStringList& names);
@@ -183,6 +185,8 @@ private:
     QString stationAt;
     QString sounderAt;
     QString suggestedAudioDelay;
+    // The saved sounder of this name; none when no sounder is saved by it.
+    const SavedSounder* SavedNamed(const QString& name) const;
     // The ionogram of a followed sounder: ionogramChoice with its saved delays, where it has them.
     IonogramChoice ChoiceOf(const QString& sounder) const;
     void MakeSounderRecorders();

@@ -222,21 +222,11 @@ void StationFeed::Shutdown() {
 feed::Sounder StationFeed::SounderNamed(const QString& name) const {
     feed::Sounder sounder;
     sounder.name = name;
-    const auto describe = [&sounder](const sweep::Profile& profile, double chirpTime) {
-        sounder.rateKhzPerS = profile.sweepRate;
-        sounder.periodS = profile.period;
-        sounder.chirpTimeS = chirpTime;
-    };
-    bool found = false;
-    for (const sweep::FollowedSounder& s : station.Followed()) {
-        if (s.name == name) {
-            describe(s.profile, s.chirpTime);
-            found = true;
-        }
-    }
-    if (!found) {
-        describe(station.Profile(), station.Scheduler().ChirpTime());
-    }
+    const sweep::FollowedSounder* followed = station.FollowedNamed(name);
+    const sweep::Profile& profile = followed ? followed->profile : station.Profile();
+    sounder.rateKhzPerS = profile.sweepRate;
+    sounder.periodS = profile.period;
+    sounder.chirpTimeS = followed ? followed->chirpTime : station.Scheduler().ChirpTime();
     sounder.at = station.PositionOf(name);
     return sounder;
 }
@@ -284,12 +274,8 @@ void StationFeed::Observe() {
         info.mark = mark;
         info.startUtc = QDateTime::fromSecsSinceEpoch(
             qint64(std::floor(ionogram::EpochFromSecondsOfDay(mark, EpochNow()))), Qt::UTC);
-        sweep::Profile profile = station.Profile();
-        for (const sweep::FollowedSounder& f : station.Followed()) {
-            if (f.name == sounder) {
-                profile = f.profile;
-            }
-        }
+        const sweep::FollowedSounder* followed = station.FollowedNamed(sounder);
+        const sweep::Profile& profile = followed ? followed->profile : station.Profile();
         info.lowKhz = profile.lowFrequency;
         info.highKhz = profile.highFrequency;
         ionogram::IonogramSweep grid; // the delay axis the columns will have
