@@ -50,12 +50,6 @@ QString ShownNumber(double value, const QLocale& locale) {
     return text.replace(u'.', locale.decimalPoint());
 }
 
-QLineEdit* NewEdit(const QString& objectName, QWidget* parent) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(objectName);
-    return edit;
-}
-
 } // namespace
 
 SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
@@ -63,11 +57,11 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
     : QDialog(parent), model(savedSounders) {
     setWindowTitle(QStringLiteral("Sounder"));
 
-    sweepRate = NewEdit(QStringLiteral("sweepRate"), this);
-    period = NewEdit(QStringLiteral("period"), this);
-    lowFrequency = NewEdit(QStringLiteral("lowFrequency"), this);
-    highFrequency = NewEdit(QStringLiteral("highFrequency"), this);
-    stepSize = NewEdit(QStringLiteral("stepSize"), this);
+    sweepRate = formlayout::NewEdit(QStringLiteral("sweepRate"), QString(), this);
+    period = formlayout::NewEdit(QStringLiteral("period"), QString(), this);
+    lowFrequency = formlayout::NewEdit(QStringLiteral("lowFrequency"), QString(), this);
+    highFrequency = formlayout::NewEdit(QStringLiteral("highFrequency"), QString(), this);
+    stepSize = formlayout::NewEdit(QStringLiteral("stepSize"), QString(), this);
     auto* values = new QFormLayout;
     values->addRow(QStringLiteral("Sweep rate (kHz/s)"), sweepRate);
     values->addRow(QStringLiteral("Period (s)"), period);
@@ -86,11 +80,11 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
     typical.delays = DelayRange{20, 40};
     savedList->setMinimumWidth(savedList->fontMetrics().horizontalAdvance(Describe(typical)) +
                                savedList->fontMetrics().averageCharWidth() * 4);
-    savedName = NewEdit(QStringLiteral("savedName"), savedBox);
-    savedChirpTime = NewEdit(QStringLiteral("savedChirpTime"), savedBox);
-    savedChirpTime->setText(ShownNumber(chirpTime, locale));
-    savedDelayFrom = NewEdit(QStringLiteral("savedDelayFrom"), savedBox);
-    savedDelayTo = NewEdit(QStringLiteral("savedDelayTo"), savedBox);
+    savedName = formlayout::NewEdit(QStringLiteral("savedName"), QString(), savedBox);
+    savedChirpTime = formlayout::NewEdit(QStringLiteral("savedChirpTime"),
+                                         ShownNumber(chirpTime, locale), savedBox);
+    savedDelayFrom = formlayout::NewEdit(QStringLiteral("savedDelayFrom"), QString(), savedBox);
+    savedDelayTo = formlayout::NewEdit(QStringLiteral("savedDelayTo"), QString(), savedBox);
     for (QLineEdit* edit : {savedDelayFrom, savedDelayTo}) {
         edit->setPlaceholderText(QStringLiteral("ionogram's"));
         edit->setToolTip(QStringLiteral("The delays this sounder's ionogram shows, such as 20 to "
@@ -105,9 +99,9 @@ SounderDialog::SounderDialog(const sweep::Profile& profile, double chirpTime,
         knownSites->setItemData(knownSites->count() - 1, QString::fromUtf8(site.source),
                                 Qt::ToolTipRole);
     }
-    savedSite = NewEdit(QStringLiteral("savedSite"), savedBox);
+    savedSite = formlayout::NewEdit(QStringLiteral("savedSite"), QString(), savedBox);
     savedSite->setPlaceholderText(QStringLiteral("where it stands, such as Cyprus"));
-    savedAt = NewEdit(QStringLiteral("savedAt"), savedBox);
+    savedAt = formlayout::NewEdit(QStringLiteral("savedAt"), QString(), savedBox);
     savedAt->setPlaceholderText(QStringLiteral("unknown"));
     savedAt->setToolTip(QStringLiteral("A locator such as KM64 or a latitude and longitude such "
                                        "as 35.19,33.38; leave it empty when unknown"));
