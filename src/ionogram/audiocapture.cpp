@@ -255,7 +255,6 @@ bool AudioCapture::Running() const {
 void AudioCapture::Start(const QString& source, int rate) {
     Stop();
     input = source;
-    sampleRate = rate;
     stream = std::make_unique<Stream>();
     stream->owner = this;
     stream->generation = generation;

@@ -54,7 +54,6 @@ public:
     bool Running() const;
 
     const QString& Input() const { return input; }
-    int SampleRate() const { return sampleRate; }
 
 signals:
     // A block of samples, emitted on the owner's thread; arrival is when the block came in from
@@ -73,7 +72,6 @@ private:
 
     std::unique_ptr<Stream> stream;
     QString input;
-    int sampleRate = 0;
     unsigned generation = 0; // counts captures, so a stopped one's queued blocks are dropped
 };
 

@@ -54,7 +54,6 @@ public:
 
     int Kept() const { return kept; }
     int Doubles() const { return doubles; }
-    std::size_t Remembered() const { return seen.Size(); }
 
 signals:
     void Problem(const QString& message);
