@@ -2,13 +2,17 @@
 // updates the recorder sends; its values crossing to a face in another thread; the commands
 // that a remote face may send (stop, follow) doing what the window's buttons do.
 
+#include "station/engine.h"
 #include "station/station.h"
 #include "station/stationfeed.h"
+#include "testkit/realtime.h"
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <mutex>
+#include <sched.h>
+#include <thread>
 
 Q_DECLARE_METATYPE(std::vector<int>)
 
@@ -115,6 +119,25 @@ private slots:
         QTRY_COMPARE(feed.Snap().activity, feed::Activity::Stopped);
         QVERIFY(!station.Started());
         QCOMPARE(station.Scheduler().CurrentPhase(), SweepScheduler::Phase::Idle);
+    }
+
+    // The engine's thread asks for a real-time priority below the timed writer's, so a busy
+    // core does not hold a step's hand-over back; where the system refuses, it runs all the same.
+    void engineThread_runsAtRealTimePriorityWhereAllowed() {
+        bool allowed = false;
+        std::thread([&allowed] { allowed = testkit::RaiseToRealTime().empty(); }).join();
+        Engine engine(std::function<double()>{});
+        int policy = -1;
+        sched_param param{};
+        QMetaObject::invokeMethod(
+            &engine.Feed(),
+            [&] {
+                policy = ::sched_getscheduler(0); // 0: the calling thread, the engine's
+                ::sched_getparam(0, &param);
+            },
+            Qt::BlockingQueuedConnection);
+        QCOMPARE(policy, allowed ? SCHED_FIFO : SCHED_OTHER);
+        QCOMPARE(param.sched_priority, allowed ? Engine::kRealTimePriority : 0);
     }
 };
 
