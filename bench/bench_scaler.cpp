@@ -137,6 +137,16 @@ void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
     }
 }
 
+// The MOFs of the traces a mode owns beyond its first, for the notes.
+QString OwnedMofs(const ScaledSweep& scaled, const std::vector<int>& traces) {
+    QString text;
+    for (std::size_t i = 1; i < traces.size(); ++i) {
+        text += QString(i == 1 ? "; also MOF %1" : ", %1")
+                    .arg(scaled.traces[traces[i]].mofKhz, 0, 'f', 0);
+    }
+    return text;
+}
+
 // Which modes' curves (O or X, low or high ray, over its multipath spread) a trace's cell lies
 // on, within kCurveMs: where two modes' low rays run together, both; and the nearest of them
 // (by the middle of the strongest paths), or -1.
@@ -498,7 +508,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             .arg(sky->OMofKhz(m), 0, 'f', 0)
                             .arg(noseDb[m], 0, 'f', 1)
                             .arg(clearance, 0, 'f', 2)
-                            .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1));
+                            .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1) +
+                        OwnedMofs(scaled, owned[m]));
                 }
             }
         }

@@ -921,7 +921,10 @@ constexpr int kCurveGapColumns = 35;
 constexpr int kNosePlaces = 5;      // the MOF is tried at these fifths of its column's step
 constexpr double kSpreadMs = 0.5;   // a thick trace's paths spread over this at most
 constexpr int kHighOnlyColumns = 8; // see Holds
-constexpr double kNoseHighMs = 2;   // see Shadows
+// A high ray fades as it rises (it is defocused, and absorbed over its longer path): it is not
+// sought further than this above its low ray.
+constexpr double kHighRiseMs = 3;
+constexpr double kNoseHighMs = 2; // see Shadows
 constexpr double kTraceCostDb = 120;
 
 struct CurveShape {
@@ -1058,7 +1061,9 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
         return RayDelay(ray, mode.noseMs, khz[q] * perKhz);
     };
     int lowest = mode.nose;
-    int highest = mode.nose; // the high ray's last peak, going down from the nose
+    // Columns since the high ray's last peak, going down from the nose, where its low ray was
+    // heard (where the mode is not heard at all, in a silent band, the high ray cannot be).
+    int missed = 0;
     for (int q = mode.nose; q >= 0; --q) {
         bool held = false;
         const double lowMs = delayAt(q, shape.low);
@@ -1073,26 +1078,31 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
         // A high ray is heard from its nose down, fading out as it rises: what lies on its
         // course further on is another trace's. (Near the nose, within the resolution of its
         // low ray, the two are one peak.)
-        if (q < mode.nose && highest - q <= kNoseColumns + 1) {
+        if (q < mode.nose && missed <= kNoseColumns) {
             const double highMs = delayAt(q, shape.high);
-            if (mode.nose - q <= kNoseSupportOf && highMs - lowMs < kResolutionMs) {
-                highest = q;
-            }
-            const int p = std::isnan(highMs) || highest - q > kNoseColumns + 1
+            const bool one = mode.nose - q <= kNoseSupportOf && highMs - lowMs < kResolutionMs;
+            const int p = std::isnan(highMs) || highMs - lowMs > kHighRiseMs
                               ? -1
                               : PeakOnCurve(peaks[q], used[q], highMs, low);
             if (p >= 0) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
                 evidence.highOnly += low < 0;
                 held = true;
-                highest = q;
             }
+            missed = p >= 0 || one ? 0 : missed + (low >= 0);
         }
         if (held) {
             ++evidence.positions;
             evidence.widestGap = std::max(evidence.widestGap, lowest - q - 1);
             lowest = q;
             evidence.nearNose += q < mode.nose && q >= mode.nose - kNoseSupportOf;
+        }
+    }
+    // A nose ends the mode: its low ray running on above it, at its delay, is evidence against.
+    for (int q = mode.nose + 1; q < int(peaks.size()) && q <= mode.nose + kNoseColumns; ++q) {
+        const int p = PeakOnCurve(peaks[q], used[q], mode.anchorMs);
+        if (p >= 0) {
+            evidence.score -= peaks[q][p].snrDb - kCellDb + 1;
         }
     }
     evidence.span = mode.nose - lowest + 1;
