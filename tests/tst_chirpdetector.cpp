@@ -131,6 +131,39 @@ private slots:
         QCOMPARE(best == nullptr ? 0 : best->weak ? 1 : 2, heard);
     }
 
+    // The fastest rate's peaks need more over the threshold unless the quarters of the band peak
+    // in turn at the sweep's times: a clean sweep keeps time, at every decimated rate and in both
+    // directions, and stays a crossing with the threshold just under its own SNR.
+    void fastestSweep_onTime_strongUnderTheThreshold_data() {
+        QTest::addColumn<double>("fs");
+        QTest::addColumn<bool>("falling");
+        for (double fs : {8000.0, 44100.0, 48000.0}) {
+            for (bool falling : {false, true}) {
+                QTest::addRow("%g Hz %s", fs, falling ? "falling" : "rising") << fs << falling;
+            }
+        }
+    }
+    void fastestSweep_onTime_strongUnderTheThreshold() {
+        QFETCH(double, fs);
+        QFETCH(bool, falling);
+        const double first = kBase;
+        const double pass = first + 2.0137;
+        const auto audio = Audio(fs, first, 4, {{pass, 500, 10, falling}});
+        ChirpDetectorSettings settings;
+        settings.sampleRate = fs;
+        settings.completingDb = 5;
+        ChirpDetector measuring(settings);
+        const ChirpDetection* heard = Best(Detect(&measuring, audio, first, fs, 0.02, true), pass);
+        QVERIFY(heard != nullptr);
+        settings.thresholdDb = heard->snrDb - 1;
+        ChirpDetector detector(settings);
+        const auto found = Detect(&detector, audio, first, fs, 0.02, true);
+        const ChirpDetection* best = Best(found, pass);
+        QVERIFY(best != nullptr);
+        QCOMPARE(best->rateKhzPerS, 500.0);
+        QVERIFY2(!best->weak, qPrintable(QString("%1 dB").arg(best->snrDb)));
+    }
+
     void crossing_atItsInstantRateAndDirection_data() {
         QTest::addColumn<double>("fs");
         QTest::addColumn<double>("rate");

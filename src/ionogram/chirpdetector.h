@@ -9,6 +9,7 @@
 // they are. A peak is a sweep only if its energy comes from all over the passband (the parts of
 // the template, each a slice of the band, share it), not from the few slices a keyed carrier's
 // edge, an RTTY shift or a PSK reversal fills. Slower rates' filters, which gain more, need more.
+// The fastest filter's peaks are timed too: the band's quarters must peak in turn, at the rate.
 // Peaks a few dB under the threshold are passed on marked weak, for the grouping to complete a
 // sounder with: at 500 kHz/s on a busy band a crossing at 6 dB stands only just over it.
 // FFTW plans are made once, at construction.
