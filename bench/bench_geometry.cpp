@@ -356,6 +356,48 @@ int OwnerMode(const std::vector<ionogram::IonosphericLayer>& modes,
                : -1;
 }
 
+// Why a dechirped trace's layer missed (foF2 beyond 8 %, hmF2 beyond 30 km or a wrong mode), the
+// first that holds: the scaler split its mode into several traces, or lost its nose (its MOF 2 %
+// off the ray trace's) though the sweep heard above it; the sweep ends below its nose; the fit
+// gave it too many hops or too few, or the right hops but a layer off.
+struct MissCauses {
+    static constexpr double kNoseLost = 0.02;
+    int split = 0, noseLost = 0, cut = 0, tooMany = 0, tooFew = 0, layerOff = 0;
+
+    void Add(const geo::PathLayer& found, const SphericalPath& truth, bool splitMode,
+             double mofRatio) {
+        const bool cutTrace =
+            found.method == geo::kFittedOpen || found.method == geo::kFallBackOpen;
+        if (splitMode) {
+            ++split;
+        } else if (cutTrace) {
+            ++cut;
+        } else if (std::abs(mofRatio - 1) > kNoseLost || !found.error.empty()) {
+            ++noseLost;
+        } else if (found.hops > truth.hops) {
+            ++tooMany;
+        } else if (found.hops < truth.hops) {
+            ++tooFew;
+        } else {
+            ++layerOff;
+        }
+    }
+
+    void Print(const QString& method) const {
+        bench::PrintRow("geometry, dechirped: misses by cause",
+                        QString("scaler: %1 split, %2 nose lost; sweep's top: %3; fit: %4 hops "
+                                "too many, %5 too few, %6 layer off at the right hops")
+                            .arg(split)
+                            .arg(noseLost)
+                            .arg(cut)
+                            .arg(tooMany)
+                            .arg(tooFew)
+                            .arg(layerOff),
+                        method + "; a miss is foF2 beyond 8 %, hmF2 beyond 30 km or a wrong mode, "
+                                 "counted under the first cause that holds");
+    }
+};
+
 // A sweep of the modes made, dechirped and scaled, and its geometry as the station finds it.
 struct ScaledPath {
     ionogram::ScaledSweep scaled;
@@ -417,6 +459,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
     int noted = 0;
     std::vector<double> distanceErrors;
     std::vector<double> cellErrors; // a trace's cell less its mode's nearest ray, ms
+    MissCauses causes;
     for (int i = 0; i < paths; ++i) {
         const Sky sky = RandomSky(random);
         const std::vector<ionogram::IonosphericLayer> modes =
@@ -426,14 +469,18 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
         const ScaledPath found =
             ScalePath(cache, &maker, modes, sky.path.groundKm, 60000 + i, random);
         distanceErrors.push_back(std::abs(found.geometry.path.distanceKm - sky.path.groundKm));
-        std::vector<bool> owned(modes.size(), false);
+        std::vector<int> owners;
+        std::vector<int> tracesOf(modes.size(), 0);
+        for (const ionogram::ScaledTrace& trace : found.scaled.traces) {
+            owners.push_back(OwnerMode(modes, trace));
+            tracesOf[std::max(owners.back(), 0)] += owners.back() >= 0;
+        }
         for (std::size_t t = 0; t < found.scaled.traces.size(); ++t) {
-            const int owner = OwnerMode(modes, found.scaled.traces[t]);
+            const int owner = owners[t];
             if (owner < 0) {
                 ++onNoMode;
                 continue;
             }
-            owned[owner] = true;
             for (const ionogram::TracePoint& point : found.scaled.traces[t].points) {
                 double nearest = INFINITY;
                 for (const ionogram::LayerRay& ray : ionogram::LayerRays(modes[owner], point.khz)) {
@@ -451,6 +498,10 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             const bool wrong = std::abs(layer.criticalKhz / truth.layer.criticalKhz - 1) > 0.08 ||
                                std::abs(layer.peakKm - truth.layer.peakKm) > 30 ||
                                layer.mode != std::to_string(truth.hops) + "F";
+            if (wrong) {
+                causes.Add(layer, truth, tracesOf[owner] > 1,
+                           found.scaled.traces[t].mofKhz / ionogram::TracedMofKhz(truth));
+            }
             if (wrong && noted++ < kNotedFailures) {
                 const ionogram::ScaledTrace& trace = found.scaled.traces[t];
                 bench::Note(QString("path %1: D %2 km %3F of %4 foF2 %5 hmF2 %6 ym %7, audio %8 "
@@ -477,7 +528,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             }
         }
         modesShown += int(modes.size());
-        modesMissed += int(std::count(owned.begin(), owned.end(), false));
+        modesMissed += int(std::count(tracesOf.begin(), tracesOf.end(), 0));
     }
     const QString method =
         QString("%1 paths, D 300-4000 km, 1-3 hops (a path's sweep shows every lower mode too), "
@@ -487,6 +538,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
                 "trace set against the mode whose rays it lies on")
             .arg(paths);
     traces.Print("dechirped and scaled, every trace", method);
+    causes.Print(method);
     bench::PrintRow("geometry, dechirped: modes without a trace, traces on no mode",
                     QString("%1 of %2 modes without a trace; %3 traces on no mode")
                         .arg(modesMissed)

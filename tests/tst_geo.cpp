@@ -64,6 +64,8 @@ private slots:
     void p533_invertedReturnsFoF2();
     void fit_recoversRayTracedLayer_data();
     void fit_recoversRayTracedLayer();
+    void fitSweep_labelsModesOfOneLayerTogether_data();
+    void fitSweep_labelsModesOfOneLayerTogether();
     void fit_shortTraceFallsBackToP533();
     void fit_delayShorterThanGroundIsAnError_data();
     void fit_delayShorterThanGroundIsAnError();
@@ -432,6 +434,50 @@ void TestGeo::fit_recoversRayTracedLayer() {
     // M(3000)F2 is the fitted layer's own MOF over a 3000 km hop.
     QCOMPARE(found.muf3000Khz,
              ObliqueMofKhz({found.criticalKhz, found.peakKm, found.semiThicknessKm}, 1, 3000));
+}
+
+// The ray-traced modes of one layer in one sweep, some cut in two as the scaler may cut them:
+// every trace gets its mode's hop count and the one layer.
+void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
+    QTest::addColumn<double>("criticalKhz");
+    QTest::addColumn<double>("peakKm");
+    QTest::addColumn<double>("semiThicknessKm");
+    QTest::addColumn<double>("groundKm");
+    // One trace each; "2F<0.6": 2F's low ray up to 0.6 of its MOF, "2F>0.6": the rest of 2F.
+    QTest::addColumn<QString>("modes");
+    QTest::newRow("2F in two pieces, 1200 km")
+        << 7000.0 << 280.0 << 80.0 << 1200.0 << "1F 2F<0.75 2F>0.75";
+    QTest::newRow("1F in two pieces, 2000 km")
+        << 9000.0 << 300.0 << 100.0 << 2000.0 << "1F<0.7 1F>0.7 2F";
+    QTest::newRow("3F in two pieces, 2500 km")
+        << 8000.0 << 320.0 << 100.0 << 2500.0 << "1F 2F 3F<0.6 3F>0.6";
+    QTest::newRow("1F, 2F, 3F, 3500 km") << 11000.0 << 250.0 << 60.0 << 3500.0 << "1F 2F 3F";
+}
+
+void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
+    QFETCH(double, criticalKhz);
+    QFETCH(double, peakKm);
+    QFETCH(double, semiThicknessKm);
+    QFETCH(double, groundKm);
+    QFETCH(QString, modes);
+    const Layer layer{criticalKhz, peakKm, semiThicknessKm};
+    std::vector<std::vector<TracePoint>> traces;
+    for (const QString& mode : modes.split(' ')) {
+        const int hops = mode.left(1).toInt();
+        const double cutKhz = mode.mid(3).toDouble() * ObliqueMofKhz(layer, hops, groundKm);
+        std::vector<TracePoint>& trace = traces.emplace_back(Traced(layer, groundKm, hops, 2000));
+        std::erase_if(trace, [&](const TracePoint& p) {
+            return mode.size() > 2 && (mode[2] == '<' ? p.high || p.khz > cutKhz : p.khz <= cutKhz);
+        });
+    }
+    const std::vector<PathLayer> found = FitSweep(traces, groundKm);
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        QCOMPARE(QString::fromStdString(found[i].mode), modes.split(' ')[i].left(2));
+        QVERIFY2(std::abs(found[i].criticalKhz / criticalKhz - 1) < 0.03,
+                 qPrintable(QString::number(found[i].criticalKhz)));
+        QVERIFY2(std::abs(found[i].peakKm - peakKm) < 30,
+                 qPrintable(QString::number(found[i].peakKm)));
+    }
 }
 
 void TestGeo::fit_shortTraceFallsBackToP533() {

@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <limits>
 #include <locale>
+#include <optional>
 #include <span>
 #include <sstream>
 
@@ -47,19 +48,25 @@ constexpr double kMofShares[] = {1};
 constexpr double kOpenMofShares[] = {1, 1.3, 1.7};
 constexpr int kRefinedStarts = 2;
 constexpr int kFitIterations = 180;
-// Choosing hop counts: the loss each further hop costs, and how closely (log of the ratio) the
-// peaks of one layer's modes agree.
+// Choosing hop counts: the loss each further hop costs, and the scale (log of the ratio) on which
+// a layer beyond the usual ones (below) costs as the square.
 constexpr double kHopCost = 0.03;
-constexpr double kPeakAgreement = 0.1;
+constexpr double kUnusualScale = 0.1;
 // Where layers usually lie: an F2 peak between 200 and 450 km, foE at most 4.2 MHz (the noon
 // E layer at sunspot maximum). n hops of a layer and 2n (or 3n) of one half (or a third) as high
 // make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 100-225 km or
-// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs as much as the same
-// share of disagreement between two modes' peaks.
+// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs.
 constexpr double kUsualLowestF2Km = 200;
 constexpr double kUsualHighestF2Km = 450;
 constexpr double kUsualHighestFoEKhz = 4200;
-constexpr std::size_t kMostJointTraces = 6; // 4^6 combinations at the most
+// How many of the likeliest sets of hop counts (see FitSweep) are fitted again as one layer.
+constexpr std::size_t kJointCandidates = 3;
+// Fitting one layer to a sweep's modes: what a trace's top costs, in nose loss, when it is taken
+// for a piece of a longer trace (as SoftLoss of a nose three columns off), and what a trace costs
+// beyond its own fit when it is taken for none of the layer's modes (a trace of another layer or
+// of nothing the sky sent).
+constexpr double kPieceCost = 10;
+constexpr double kStrayCost = 2;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -81,6 +88,9 @@ struct Observed {
     const std::vector<TracePoint>* points;
     int hops;
     bool open = false; // its nose lies beyond what the sweep shows
+    // Among other modes of the layer: its top may be a piece the scaler cut from a longer trace,
+    // for kPieceCost instead of the nose's miss.
+    bool maybePiece = false;
 };
 
 double SoftLoss(double squared) {
@@ -155,7 +165,11 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
         if (observed.open) {
             miss = std::min(0.0, miss);
         }
-        total += kNoseWeight * SoftLoss(miss * miss);
+        double noseLoss = SoftLoss(miss * miss);
+        if (observed.maybePiece && miss > 0) {
+            noseLoss = std::min(noseLoss, kPieceCost);
+        }
+        total += kNoseWeight * noseLoss;
         count += kNoseWeight;
     }
     return count > 0 ? total / count : kHuge;
@@ -295,17 +309,11 @@ struct Fitted {
     double loss = kHuge;
 };
 
-// The best layer (and offset, when freeOffset) for the traces, refined from the best of the
-// starting layers.
-Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeOffset) {
-    std::vector<Fitted> starts;
-    const double firstOffset = freeOffset ? kLeastAudioDelayMs : 0;
-    const double lastOffset = freeOffset ? kMostAudioDelayMs : 0;
-    for (double offset = firstOffset; offset <= lastOffset + 1e-9; offset += kAudioDelayStepMs) {
-        for (const Layer& layer : StartingLayers(traces.front(), groundKm, offset)) {
-            starts.push_back({layer, offset, Loss(layer, offset, traces, groundKm)});
-        }
-    }
+// A layer's (and offset's) loss against what is fitted.
+using LayerCost = std::function<double(const Layer&, double offsetMs)>;
+
+// The best layer (and offset, when freeOffset) refined from the best few of the starts.
+Fitted Refine(const LayerCost& layerCost, std::vector<Fitted> starts, bool freeOffset) {
     std::sort(starts.begin(), starts.end(),
               [](const Fitted& a, const Fitted& b) { return a.loss < b.loss; });
     Fitted best;
@@ -319,7 +327,7 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
             steps.push_back(kAudioDelayStepMs);
         }
         auto cost = [&](const std::vector<double>& v) {
-            return Loss({v[0], v[1], v[2]}, freeOffset ? v[3] : 0, traces, groundKm);
+            return layerCost({v[0], v[1], v[2]}, freeOffset ? v[3] : 0);
         };
         const std::vector<double> found = Minimize(cost, x, steps, kFitIterations);
         const double loss = cost(found);
@@ -330,13 +338,50 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     return best;
 }
 
+// The best layer (and offset, when freeOffset) for the traces, their cells weighed alike,
+// refined from the best of the starting layers.
+Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeOffset) {
+    const LayerCost cost = [&](const Layer& layer, double offsetMs) {
+        return Loss(layer, offsetMs, traces, groundKm);
+    };
+    std::vector<Fitted> starts;
+    const double firstOffset = freeOffset ? kLeastAudioDelayMs : 0;
+    const double lastOffset = freeOffset ? kMostAudioDelayMs : 0;
+    for (double offset = firstOffset; offset <= lastOffset + 1e-9; offset += kAudioDelayStepMs) {
+        for (const Layer& layer : StartingLayers(traces.front(), groundKm, offset)) {
+            starts.push_back({layer, offset, cost(layer, offset)});
+        }
+    }
+    return Refine(cost, std::move(starts), freeOffset);
+}
+
+// The one layer behind the modes of a sweep, each trace weighing alike however many cells it
+// has (a short 3F trace says as much of its hop count as a long 1F), fitted from the layers the
+// traces fitted alone (own). A trace the layer explains worse than its own by kStrayCost is
+// taken for a stray: it costs that much and no more. Its loss is the mean of the traces'.
+double ModeLoss(const Layer& layer, const Observed& mode, double ownLoss, double groundKm) {
+    return std::min(Loss(layer, 0, {mode}, groundKm), ownLoss + kStrayCost);
+}
+
+Fitted FitModes(const std::vector<Observed>& modes, const std::vector<Fitted>& own,
+                const Layer& start, double groundKm) {
+    const LayerCost cost = [&](const Layer& layer, double) {
+        double total = 0;
+        for (std::size_t k = 0; k < modes.size(); ++k) {
+            total += ModeLoss(layer, modes[k], own[k].loss, groundKm);
+        }
+        return total / modes.size();
+    };
+    return Refine(cost, {{start, 0, cost(start, 0)}}, false);
+}
+
 // What a fitted layer costs for lying outside the usual layers (see kUsualLowestF2Km).
 double Unusual(const Layer& layer) {
     const double beyond = layer.peakKm >= kHighestELayerKm
                               ? std::max({0.0, std::log(kUsualLowestF2Km / layer.peakKm),
                                           std::log(layer.peakKm / kUsualHighestF2Km)})
                               : std::max(0.0, std::log(layer.criticalKhz / kUsualHighestFoEKhz));
-    return std::pow(beyond / kPeakAgreement, 2);
+    return std::pow(beyond / kUnusualScale, 2);
 }
 
 // A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
@@ -434,58 +479,88 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         }
         fitted.push_back(i);
     }
-    // Hop counts for the fitted traces together: every combination, scored by HopScore and how far
-    // the F traces' peaks disagree (they are one layer seen over different hops). Over a flat
-    // earth a trace fits exactly as well over n hops of a layer as over 2n hops of one half as
-    // high: only the earth's curvature, the layers a sky has, and the other modes tell them apart.
-    std::vector<int> hops(std::min(fitted.size(), kMostJointTraces), 1);
+    // Hop counts for the fitted traces together, as the modes of one layer. Over a flat earth a
+    // trace fits exactly as well over n hops of a layer as over 2n hops of one half as high: only
+    // the earth's curvature, the layers a sky has, and the other modes tell them apart. Each layer
+    // a trace fitted alone, over any hop count, is tried for all the traces, each at the hop count
+    // whose mode of that layer explains it best (or taken for a stray, its own best fit); the few
+    // likeliest are fitted again to all their modes at once, and the one that explains every
+    // trace best gives the hop counts and the traces' layer.
+    auto assign = [&](const Layer& layer, std::vector<int>* assigned) {
+        double score = fitted.size() * Unusual(layer);
+        assigned->assign(fitted.size(), 1);
+        for (std::size_t k = 0; k < fitted.size(); ++k) {
+            double least = kHuge;
+            for (int n = 1; n <= kMaxHops; ++n) {
+                const Observed mode{&traces[fitted[k]], n, isOpen(fitted[k]), true};
+                const double cost = std::min(Loss(layer, 0, {mode}, groundKm) + kHopCost * (n - 1),
+                                             HopScore(fits[fitted[k]][n - 1], n) + kStrayCost);
+                if (cost < least) {
+                    least = cost;
+                    (*assigned)[k] = n;
+                }
+            }
+            score += least;
+        }
+        return score;
+    };
+    // A trace alone: its own best hop count.
     std::vector<int> best;
-    double bestScore = kHuge;
-    for (;;) {
-        double score = 0;
-        double logSum = 0;
-        int fLayers = 0;
-        for (std::size_t k = 0; k < hops.size(); ++k) {
-            const Fitted& fit = fits[fitted[k]][hops[k] - 1];
-            score += HopScore(fit, hops[k]);
-            if (fit.layer.peakKm >= kHighestELayerKm) {
-                logSum += std::log(fit.layer.peakKm);
-                ++fLayers;
-            }
-        }
-        for (std::size_t k = 0; k < hops.size() && fLayers > 1; ++k) {
-            const Fitted& fit = fits[fitted[k]][hops[k] - 1];
-            if (fit.layer.peakKm >= kHighestELayerKm) {
-                score +=
-                    std::pow((std::log(fit.layer.peakKm) - logSum / fLayers) / kPeakAgreement, 2);
-            }
-        }
-        if (score < bestScore) {
-            bestScore = score;
-            best = hops;
-        }
-        std::size_t k = 0;
-        while (k < hops.size() && ++hops[k] > kMaxHops) {
-            hops[k++] = 1;
-        }
-        if (k == hops.size()) {
-            break;
-        }
-    }
-    // Traces past the few that are weighed together take their own best hop count.
-    for (std::size_t k = best.size(); k < fitted.size(); ++k) {
+    for (std::size_t i : fitted) {
         int own = 1;
         for (int n = 2; n <= kMaxHops; ++n) {
-            const auto& fit = fits[fitted[k]];
-            if (HopScore(fit[n - 1], n) < HopScore(fit[own - 1], own)) {
+            if (HopScore(fits[i][n - 1], n) < HopScore(fits[i][own - 1], own)) {
                 own = n;
             }
         }
         best.push_back(own);
     }
+    std::optional<Fitted> common;
+    if (fitted.size() >= 2) {
+        std::vector<std::pair<double, Layer>> hypotheses;
+        std::vector<int> assigned;
+        for (std::size_t i : fitted) {
+            for (const Fitted& alone : fits[i]) {
+                if (alone.loss < kHuge) {
+                    hypotheses.emplace_back(assign(alone.layer, &assigned), alone.layer);
+                }
+            }
+        }
+        std::sort(hypotheses.begin(), hypotheses.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        double bestScore = kHuge;
+        std::vector<std::vector<int>> seen; // one fit for each distinct set of hop counts
+        for (std::size_t h = 0; h < hypotheses.size() && seen.size() < kJointCandidates; ++h) {
+            assign(hypotheses[h].second, &assigned);
+            if (std::find(seen.begin(), seen.end(), assigned) != seen.end()) {
+                continue;
+            }
+            seen.push_back(assigned);
+            std::vector<Observed> modes;
+            std::vector<Fitted> own;
+            for (std::size_t k = 0; k < fitted.size(); ++k) {
+                modes.push_back({&traces[fitted[k]], assigned[k], isOpen(fitted[k]), true});
+                own.push_back(fits[fitted[k]][assigned[k] - 1]);
+            }
+            const Fitted one = FitModes(modes, own, hypotheses[h].second, groundKm);
+            const double score = assign(one.layer, &assigned);
+            if (score < bestScore) {
+                bestScore = score;
+                best = assigned;
+                common = one;
+            }
+        }
+    }
     for (std::size_t k = 0; k < fitted.size(); ++k) {
         const std::size_t i = fitted[k];
-        const Fitted& fit = fits[i][best[k] - 1];
+        Fitted fit = fits[i][best[k] - 1];
+        if (common) {
+            const Observed mode{&traces[i], best[k], isOpen(i), true};
+            const double loss = Loss(common->layer, 0, {mode}, groundKm);
+            if (loss <= fit.loss + kStrayCost) {
+                fit = {common->layer, 0, loss};
+            }
+        }
         PathLayer& result = results[i];
         result.method = isOpen(i) ? kFittedOpen : kFitted;
         result.hops = best[k];

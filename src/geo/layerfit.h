@@ -54,9 +54,11 @@ inline const std::string kFallBackOpen = "p533-cut";
 // is cut (see above).
 PathLayer FitTrace(const std::vector<TracePoint>& trace, double groundKm, bool open = false);
 
-// The traces of one sounder's sweep together (as many as the sweep shows, a few at most): the
-// modes of one layer share its peak height, which settles their hop counts. Results in the
-// traces' order; open[i], where given, says trace i is cut.
+// The traces of one sounder's sweep together (as many as the sweep shows, a few at most): they
+// are the modes of one layer, so their hop counts are chosen together, those whose one layer
+// explains every trace best, and each trace gets that layer (a trace it cannot explain, of another
+// layer or of none, keeps its own fit). A trace may be a piece the scaler cut from a longer one.
+// Results in the traces' order; open[i], where given, says trace i is cut.
 std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& traces, double groundKm,
                                 const std::vector<bool>& open = {});
 
