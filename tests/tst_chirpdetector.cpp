@@ -153,7 +153,8 @@ private slots:
         settings.sampleRate = fs;
         settings.completingDb = 5;
         ChirpDetector measuring(settings);
-        const ChirpDetection* heard = Best(Detect(&measuring, audio, first, fs, 0.02, true), pass);
+        const auto measured = Detect(&measuring, audio, first, fs, 0.02, true);
+        const ChirpDetection* heard = Best(measured, pass);
         QVERIFY(heard != nullptr);
         settings.thresholdDb = heard->snrDb - 1;
         ChirpDetector detector(settings);
