@@ -88,7 +88,7 @@ private slots:
         faceThread.start();
         emit station.SweepStarted(QStringLiteral("A"), 0);
         emit station.IonogramUpdated(SweepOf(QStringLiteral("A"), 1), 1);
-        emit station.Scaled(SweepOf(QStringLiteral("A"), 1), {}, QStringLiteral("A"));
+        emit station.Scaled(SweepOf(QStringLiteral("A"), 1), {});
         const auto all = [&] {
             const std::lock_guard<std::mutex> held(seen);
             return got;

@@ -19,9 +19,10 @@ double SystemEpoch() {
 // "100 kHz/s, 2-30 MHz, 100 kHz steps, every 300 s": the profile as the archive names it.
 QString ProfileText(const sweep::Profile& p) {
     return QStringLiteral("%1 kHz/s, %2-%3 MHz, %4 kHz steps, every %5 s")
-        .arg(::FormatDecimal(p.sweepRate), ::FormatDecimal(p.lowFrequency / 1000),
-             ::FormatDecimal(p.highFrequency / 1000), ::FormatDecimal(p.stepSize),
-             ::FormatDecimal(p.period));
+        .arg(::FormatDecimal(p.sweepRate),
+             ::FormatDecimal(p.lowFrequency / units::kKilohertzPerMegahertz),
+             ::FormatDecimal(p.highFrequency / units::kKilohertzPerMegahertz),
+             ::FormatDecimal(p.stepSize), ::FormatDecimal(p.period));
 }
 
 } // namespace

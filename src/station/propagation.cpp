@@ -61,7 +61,7 @@ void Propagation::Take(const ionogram::IonogramSweep& sweep) {
         },
         [this, sweep, save, csv, png, setMs = choice.audioDelayMs](const Outcome& outcome) {
             // Told once its rows are in the day file: the day plot's window reads them then.
-            emit Scaled(sweep, outcome.scaled, sweep.sounder);
+            emit Scaled(sweep, outcome.scaled);
             if (outcome.scaled.geometry && outcome.scaled.geometry->audioDelayErrorMs) {
                 const std::optional<double> suggested =
                     audioDelay.Take(sweep.startUtc.toUTC().date(),

@@ -40,8 +40,7 @@ public:
 
 signals:
     // The sweep scaled: when saving, once its rows are in the day file.
-    void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
-                const QString& sounder);
+    void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled);
     // The day file and day plot the sweep went into.
     void DayRecorded(const QString& csv, const QString& png);
     void Problem(const QString& message);

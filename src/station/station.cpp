@@ -30,7 +30,6 @@ Station::Station(std::function<double()> clockFunction, QObject* parent)
     connect(scheduler.get(), &SweepScheduler::Problem, this, &Station::Problem);
     connect(scheduler.get(), &SweepScheduler::Notice, this, &Station::Notice);
     connect(scheduler.get(), &SweepScheduler::ProgressChanged, this, &Station::StateChanged);
-    connect(scheduler.get(), &SweepScheduler::PhaseEntered, this, &Station::PhaseEntered);
 
     // The ionogram listens to the sweep and the audio; it never holds a step up. It hears each
     // event before the station passes it on: the single sounder's go to its recorder, each
@@ -227,8 +226,8 @@ void Station::ApplyProfile(const sweep::Profile& profile) {
     emit StateChanged();
 }
 
-void Station::TakeMof(const ionogram::IonogramSweep&, const ionogram::ScaledSweep& scaled,
-                      const QString& sounder) {
+void Station::TakeMof(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled) {
+    const QString& sounder = sweep.sounder;
     const auto first = std::find_if(scaled.traces.begin(), scaled.traces.end(),
                                     [](const ionogram::ScaledTrace& t) { return t.number == 1; });
     if (first == scaled.traces.end() || !(first->mofKhz > 0)) {

@@ -130,7 +130,6 @@ signals:
     void DisplayText(const QString& text);
     // Anything the status line shows changed: port, radio, phase, step.
     void StateChanged();
-    void PhaseEntered(SweepScheduler::Phase phase);
     // The single sounder's sweep events (SweepScheduler); SweepStarted and SweepEnded also come
     // for each followed sounder's sweeps, named after it.
     void SweepArmed(const QString& sounder, double firstStep, double chirpTime);
@@ -147,8 +146,7 @@ signals:
     // A sweep's ionogram was archived: the path of its picture.
     void Archived(const QString& png);
     // A complete sweep was scaled (Propagation), and the day file and plot it went into.
-    void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
-                const QString& sounder);
+    void Scaled(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled);
     void DayRecorded(const QString& csv, const QString& png);
     // The day's sweeps suggest an audio delay (also told as a Notice), once per change.
     void AudioDelaySuggested(const QString& text);
@@ -156,8 +154,7 @@ signals:
 private:
     void Attach(Tuner& next);
     // Trace 1's MOF of a followed sounder's scaled sweep: its next sweep's fine steps centre there.
-    void TakeMof(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
-                 const QString& sounder);
+    void TakeMof(const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled);
     std::unique_ptr<Tuner> MakeTuner(const RigChoice& choice);
     // Tells the backend in use the band the profile tunes.
     void ApplyBand();

@@ -234,7 +234,6 @@ feed::Sounder StationFeed::SounderNamed(const QString& name) const {
 void StationFeed::Observe() {
     Station* s = &station;
     connect(s, &Station::StateChanged, this, &StationFeed::TakeState);
-    connect(s, &Station::PhaseEntered, this, &StationFeed::TakeState);
     connect(s, &Station::SweepArmed, this,
             [this](const QString& sounder, double firstStep, double) {
                 TakeState();
@@ -301,8 +300,8 @@ void StationFeed::Observe() {
                        TakeRig().answering);
     });
     connect(s, &Station::Scaled, this,
-            [this](const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled,
-                   const QString& sounder) {
+            [this](const ionogram::IonogramSweep& sweep, const ionogram::ScaledSweep& scaled) {
+                const QString& sounder = sweep.sounder;
                 feed::Scaled value;
                 value.sounder = SounderNamed(sounder);
                 value.sweep = std::make_shared<const ionogram::IonogramSweep>(sweep);
