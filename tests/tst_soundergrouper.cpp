@@ -232,6 +232,31 @@ private slots:
         QVERIFY(NewlyConfirmed(grouper.Confirmed(), grouper.Confirmed()).empty());
     }
 
+    // Weak detections timed as sweeps may begin a sounder as crossings do, two of the three
+    // confirming; plain weak ones only complete one.
+    void timedWeak_beginASounder_data() {
+        QTest::addColumn<QString>("kinds"); // in periods 0, 1, 2: Strong, Timed or plain Weak
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("three timed") << "TTT" << true;
+        QTest::newRow("timed, weak, timed") << "TWT" << true;
+        QTest::newRow("strong, timed, weak") << "STW" << true;
+        QTest::newRow("timed, weak, weak") << "TWW" << false;
+        QTest::newRow("three weak") << "WWW" << false;
+    }
+    void timedWeak_beginASounder() {
+        QFETCH(QString, kinds);
+        QFETCH(bool, confirmed);
+        SounderGrouper grouper(kListenKhz);
+        auto heard = Heard(500, 60, 54, {0, 1, 2}, 11);
+        for (int k = 0; k < 3; ++k) {
+            heard[k].weak = kinds[k] != 'S';
+            heard[k].timed = kinds[k] == 'T';
+            grouper.Add(heard[k]);
+        }
+        QCOMPARE(Describe(grouper.Confirmed()),
+                 confirmed ? QStringList{"500 60:54.003 x3"} : QStringList{});
+    }
+
     void add_reportsChangesOfTheConfirmedList() {
         SounderGrouper grouper(kListenKhz);
         const auto heard = Heard(500, 60, 54, {0, 1, 2, 3});

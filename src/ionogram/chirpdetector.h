@@ -9,9 +9,12 @@
 // they are. A peak is a sweep only if its energy comes from all over the passband (the parts of
 // the template, each a slice of the band, share it), not from the few slices a keyed carrier's
 // edge, an RTTY shift or a PSK reversal fills. Slower rates' filters, which gain more, need more.
-// The fastest filter's peaks are timed too: the band's quarters must peak in turn, at the rate.
+// The fastest filter's peaks are timed too: they are judged by how near the band's quarters
+// peak to the times a sweep at the rate crosses them, as well as by their level.
 // Peaks a few dB under the threshold are passed on marked weak, for the grouping to complete a
-// sounder with: at 500 kHz/s on a busy band a crossing at 6 dB stands only just over it.
+// sounder with: at 500 kHz/s on a busy band a crossing at 6 dB stands only just over it. Weak
+// peaks of the fastest filter that keep a sweep's time well are marked timed: few enough to
+// begin a sounder where three of them (or with crossings) lie whole periods apart.
 // FFTW plans are made once, at construction.
 
 #include <memory>
@@ -38,6 +41,7 @@ struct ChirpDetection {
     double snrDb = 0;     // matched filter output over its floor
     bool falling = false; // heard as a falling tone: the radio is in LSB
     bool weak = false;    // under the threshold, over completingDb: only completes a sounder
+    bool timed = false;   // weak, yet timed across the band as a sweep: may begin a sounder
 
     bool operator==(const ChirpDetection&) const = default;
 };

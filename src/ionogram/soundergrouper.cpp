@@ -295,10 +295,19 @@ bool SounderGrouper::Join(const ChirpDetection& crossing) {
 }
 
 bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
-    std::vector<std::size_t> alike;
-    for (std::size_t i = 0; i < pool.size(); ++i) {
-        if (pool[i].rateKhzPerS == crossing.rateKhzPerS && pool[i].falling == crossing.falling) {
-            alike.push_back(i);
+    // Crossings, and weak detections timed as sweeps, like this one can begin a sounder.
+    std::vector<const ChirpDetection*> alike;
+    const auto like = [&crossing](const ChirpDetection& c) {
+        return c.rateKhzPerS == crossing.rateKhzPerS && c.falling == crossing.falling;
+    };
+    for (const ChirpDetection& c : pool) {
+        if (like(c)) {
+            alike.push_back(&c);
+        }
+    }
+    for (const ChirpDetection& w : weak) {
+        if (w.timed && like(w)) {
+            alike.push_back(&w);
         }
     }
     if (int(alike.size()) < kStrongToConfirm) {
@@ -306,24 +315,23 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
     }
     const bool weakCount = FewWeak(crossing);
     for (int period : CandidatePeriods()) {
-        std::vector<std::size_t> group;
-        for (std::size_t i : alike) {
-            if (OffWhole(pool[i].time - crossing.time, period) <= kToleranceS) {
-                group.push_back(i);
+        std::vector<const ChirpDetection*> group;
+        for (const ChirpDetection* c : alike) {
+            if (OffWhole(c->time - crossing.time, period) <= kToleranceS) {
+                group.push_back(c);
             }
         }
         if (int(group.size()) < kStrongToConfirm) {
             continue;
         }
         // Weak detections a period before or after the crossings fill in the ones missed.
-        std::vector<const ChirpDetection*> members;
-        for (std::size_t g : group) {
-            members.push_back(&pool[g]);
+        std::vector<const ChirpDetection*> members = group;
+        for (const ChirpDetection* g : group) {
             for (const double side : {-1.0, 1.0}) {
                 if (!weakCount) {
                     break;
                 }
-                const ChirpDetection* w = WeakNear(pool[g].time + side * period, crossing);
+                const ChirpDetection* w = WeakNear(g->time + side * period, crossing);
                 if (w != nullptr && std::find(members.begin(), members.end(), w) == members.end()) {
                     members.push_back(w);
                 }
@@ -355,16 +363,13 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
         }
         std::vector<ChirpDetection> taken;
         for (const ChirpDetection* c : members) {
-            if (c->weak) {
-                taken.push_back(*c);
-            }
+            taken.push_back(*c);
         }
-        for (auto g = group.rbegin(); g != group.rend(); ++g) {
-            pool.erase(pool.begin() + long(*g));
-        }
-        std::erase_if(weak, [&taken](const ChirpDetection& c) {
+        const auto wasTaken = [&taken](const ChirpDetection& c) {
             return std::find(taken.begin(), taken.end(), c) != taken.end();
-        });
+        };
+        std::erase_if(pool, wasTaken);
+        std::erase_if(weak, wasTaken);
         tracks.push_back(std::move(track));
         Show();
         return true;

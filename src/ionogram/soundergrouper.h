@@ -53,17 +53,18 @@ std::vector<HeardSounder> NewlyConfirmed(const std::vector<HeardSounder>& before
 // the newest kMostUnconfirmed are kept, so reading the list costs the same after a day.
 // Weak detections (ChirpDetection::weak) are never crossings of their own: they are kept aside,
 // unlisted, and count only where they continue a confirmed sounder or lie one period from the
-// crossings of one that kStrongToConfirm crossings over the threshold have begun, and only
-// while they are few (where speech or noise make them by the second, one lying a period from a
-// crossing by chance is no evidence).
+// crossings of one that kStrongToConfirm crossings over the threshold (or timed weak ones,
+// ChirpDetection::timed, which keying and speech make a few dozen an hour, not thousands) have
+// begun, and only while they are few (where speech or noise make them by the second, one lying
+// a period from a crossing by chance is no evidence).
 class SounderGrouper {
 public:
     static constexpr double kToleranceS = 0.005; // intervals are whole periods within this
     // Unconfirmed crossings are kept this long: three of the longest periods and a minute.
     static constexpr double kPoolSeconds = 3 * 3600 + 60;
     static constexpr std::size_t kMostUnconfirmed = 30; // rows of the unconfirmed list
-    static constexpr int kStrongToConfirm = 2;          // of the three confirming crossings
-    static constexpr std::size_t kMostWeak = 20000;     // weak detections kept (noise makes many)
+    static constexpr int kStrongToConfirm = 2;      // of the three confirming crossings, or timed
+    static constexpr std::size_t kMostWeak = 20000; // weak detections kept (noise makes many)
     // Weak detections count while this many or fewer are expected by chance within kToleranceS
     // of a given instant, from their rate over the last kWeakRateSeconds.
     static constexpr double kWeakByChance = 0.005;
