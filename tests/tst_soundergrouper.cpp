@@ -237,22 +237,31 @@ private slots:
     void timedWeak_beginASounder_data() {
         QTest::addColumn<QString>("kinds"); // in periods 0, 1, 2: Strong, Timed or plain Weak
         QTest::addColumn<bool>("confirmed");
-        QTest::newRow("three timed") << "TTT" << true;
-        QTest::newRow("timed, weak, timed") << "TWT" << true;
-        QTest::newRow("strong, timed, weak") << "STW" << true;
-        QTest::newRow("timed, weak, weak") << "TWW" << false;
-        QTest::newRow("three weak") << "WWW" << false;
+        // The weak detections kept aside that the confirming one brought in, to be told now.
+        QTest::addColumn<int>("membersTold");
+        QTest::newRow("three timed") << "TTT" << true << 2;
+        QTest::newRow("timed, weak, timed") << "TWT" << true << 2;
+        QTest::newRow("strong, timed, weak") << "STW" << true << 1;
+        QTest::newRow("timed, weak, weak") << "TWW" << false << 0;
+        QTest::newRow("three weak") << "WWW" << false << 0;
     }
     void timedWeak_beginASounder() {
         QFETCH(QString, kinds);
         QFETCH(bool, confirmed);
+        QFETCH(int, membersTold);
         SounderGrouper grouper(kListenKhz);
         auto heard = Heard(500, 60, 54, {0, 1, 2}, 11);
+        int told = 0;
         for (int k = 0; k < 3; ++k) {
             heard[k].weak = kinds[k] != 'S';
             heard[k].timed = kinds[k] == 'T';
             grouper.Add(heard[k]);
+            for (const ChirpDetection& member : grouper.TakeWeakMembers()) {
+                QVERIFY(member.weak && member.time < heard[k].time);
+                ++told;
+            }
         }
+        QCOMPARE(told, membersTold);
         QCOMPARE(Describe(grouper.Confirmed()),
                  confirmed ? QStringList{"500 60:54.003 x3"} : QStringList{});
     }

@@ -364,6 +364,9 @@ bool SounderGrouper::ConfirmFromPool(const ChirpDetection& crossing) {
         std::vector<ChirpDetection> taken;
         for (const ChirpDetection* c : members) {
             taken.push_back(*c);
+            if (c->weak && !(*c == crossing)) {
+                weakMembers.push_back(*c);
+            }
         }
         const auto wasTaken = [&taken](const ChirpDetection& c) {
             return std::find(taken.begin(), taken.end(), c) != taken.end();

@@ -11,6 +11,7 @@
 
 #include "ionogram/chirpdetector.h"
 
+#include <utility>
 #include <vector>
 
 namespace ionogram {
@@ -75,6 +76,9 @@ public:
     // Takes a detection (in about time order); returns true when the confirmed sounders changed
     // (for a weak one: when it was taken as a crossing).
     bool Add(const ChirpDetection& detection);
+    // The weak detections an Add before this call took into a sounder besides the detection it
+    // was given: kept aside when they came, they are told now, once.
+    std::vector<ChirpDetection> TakeWeakMembers() { return std::exchange(weakMembers, {}); }
 
     const std::vector<HeardSounder>& Confirmed() const { return confirmed; }
     // Rising crossings not in a confirmed sounder that could still be, grouped where their
@@ -118,8 +122,9 @@ private:
 
     double listenKhz;
     long long crossingCount = 0;
-    std::vector<ChirpDetection> pool; // by time
-    std::vector<ChirpDetection> weak; // by time, the last kPoolSeconds and kMostWeak
+    std::vector<ChirpDetection> pool;        // by time
+    std::vector<ChirpDetection> weak;        // by time, the last kPoolSeconds and kMostWeak
+    std::vector<ChirpDetection> weakMembers; // TakeWeakMembers
     std::vector<Track> tracks;
     std::vector<HeardSounder> confirmed;
     std::vector<HeardSounder> fallingConfirmed;

@@ -112,13 +112,16 @@ void Listener::Take(const std::vector<ionogram::ChirpDetection>& detections) {
     ionogram::SounderGrouper& grouper = *heard[current];
     bool changed = false;
     for (const ionogram::ChirpDetection& d : detections) {
-        // A weak detection is told only once it has completed or continued a sounder.
+        // A weak detection is told only once it has begun, completed or continued a sounder.
         if (!d.weak) {
             emit Detected(grouper.ListenKhz(), d);
         }
         const std::vector<ionogram::HeardSounder> before = grouper.Confirmed();
         if (!grouper.Add(d)) {
             continue;
+        }
+        for (const ionogram::ChirpDetection& member : grouper.TakeWeakMembers()) {
+            emit Detected(grouper.ListenKhz(), member);
         }
         if (d.weak) {
             emit Detected(grouper.ListenKhz(), d);
