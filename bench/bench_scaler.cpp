@@ -371,6 +371,37 @@ void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSw
     }
 }
 
+// For the notes: how far above khz (within 600 kHz) the sounder falls silent or a broadcaster or
+// keyed carrier floods the dial; empty where neither.
+QString MaskedAbove(const RealisticSky& sky, double khz) {
+    constexpr double kStepKhz = 100;
+    constexpr double kWithinKhz = 600;
+    for (double above = kStepKhz; above <= kWithinKhz; above += kStepKhz) {
+        if (!sky.Transmitting(khz + above) || sky.Flooded(khz + above)) {
+            return QString(", %1 %2 kHz above")
+                .arg(sky.Transmitting(khz + above) ? "flooded" : "silent")
+                .arg(above, 0, 'f', 0);
+        }
+    }
+    return {};
+}
+
+// For the notes: every trace of the sweep (LOF-MOF, least delay, flat, the mode it was matched
+// to or "-").
+QString TraceList(const ScaledSweep& scaled, const std::vector<int>& modeOf) {
+    QStringList list;
+    for (std::size_t t = 0; t < scaled.traces.size(); ++t) {
+        const ScaledTrace& trace = scaled.traces[t];
+        list << QString("%1-%2 kHz %3 ms%4 %5")
+                    .arg(trace.lofKhz, 0, 'f', 0)
+                    .arg(trace.mofKhz, 0, 'f', 0)
+                    .arg(trace.minDelayMs, 0, 'f', 2)
+                    .arg(trace.flat ? " flat" : "")
+                    .arg(modeOf[t] < 0 ? QString("-") : QString::number(modeOf[t]));
+    }
+    return "; traces: " + list.join(", ");
+}
+
 // The realistic set: skies of long paths (see realisticsky.h) scaled and matched to the modes
 // by the truth's curves.
 void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
@@ -395,7 +426,10 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int unseen = 0;      // standing modes whose nose column shows no peak of kStandingDb on them
     int unseenGross = 0; // ... and gross errors among them
     int bad = 0;
-    int standingBySum = 0; // modes the paths' amplitudes summed in phase would call standing
+    int standingBySum = 0;   // modes the paths' amplitudes summed in phase would call standing
+    int setAside = 0;        // usable columns the scaler takes for flooded ...
+    int setAsideFlooded = 0; // ... of them on a dial the sky floods
+    int skyFlooded = 0;      // usable columns on a dial the sky floods
     const int notes = qEnvironmentVariableIsSet("TAVMIROK_SCALER_NOTES")
                           ? qEnvironmentVariableIntValue("TAVMIROK_SCALER_NOTES")
                           : 40;
@@ -406,6 +440,15 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         const auto sky = std::make_shared<RealisticSky>(settings);
         const IonogramSweep sweep =
             cache.Get([&] { return maker->Make({}, 30000 + s + 10000 * seedSet, {}, sky); });
+        for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
+            if (IonogramSweep::Usable(sweep.snrDb[c])) {
+                const bool flooded = sky->Flooded(sweep.frequenciesKhz[c]);
+                const bool aside = ColumnFlooded(sweep.snrDb[c]);
+                skyFlooded += flooded;
+                setAside += aside;
+                setAsideFlooded += aside && flooded;
+            }
+        }
         const double before = CpuSeconds();
         const ScaledSweep scaled = ScaleSweep(sweep);
         cpuMs->push_back((CpuSeconds() - before) * 1e3);
@@ -415,6 +458,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         }
         std::vector<std::vector<int>> owned(modes); // the traces each mode owns
         std::vector<bool> mergedInto(modes, false); // held by a trace another mode owns
+        std::vector<int> modeOf(scaled.traces.size(), -1);
         for (int t = 0; t < int(scaled.traces.size()); ++t) {
             const std::vector<CellModes> cells = OnCurves(*sky, scaled.traces[t]);
             std::vector<int> count(modes, 0);
@@ -433,18 +477,24 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             }
             if (modes == 0 || count[best] < kOwnedShare * double(cells.size())) {
                 ++falseTraces;
-                bench::Note(QString("real sweep %1: trace at %2 ms, MOF %3 kHz matches no mode")
-                                .arg(s)
-                                .arg(scaled.traces[t].minDelayMs, 0, 'f', 2)
-                                .arg(scaled.traces[t].mofKhz, 0, 'f', 0));
                 continue;
             }
             owned[best].push_back(t);
+            modeOf[t] = best;
             for (int m = 0; m < modes; ++m) {
                 if (m != best && only[m] >= std::max<double>(kMergedCells,
                                                              kMergedShare * double(cells.size()))) {
                     mergedInto[m] = true;
                 }
+            }
+        }
+        for (int t = 0; t < int(scaled.traces.size()); ++t) {
+            if (modeOf[t] < 0) {
+                bench::Note(QString("real sweep %1: trace at %2 ms, MOF %3 kHz matches no mode")
+                                .arg(s)
+                                .arg(scaled.traces[t].minDelayMs, 0, 'f', 2)
+                                .arg(scaled.traces[t].mofKhz, 0, 'f', 0) +
+                            MaskedAbove(*sky, scaled.traces[t].mofKhz) + TraceList(scaled, modeOf));
             }
         }
         std::vector<double> noseDb(modes);
@@ -509,7 +559,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             .arg(noseDb[m], 0, 'f', 1)
                             .arg(clearance, 0, 'f', 2)
                             .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1) +
-                        OwnedMofs(scaled, owned[m]));
+                        OwnedMofs(scaled, owned[m]) + MaskedAbove(*sky, sky->MofKhz(m)) +
+                        TraceList(scaled, modeOf));
                 }
             }
         }
@@ -571,6 +622,14 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             .arg(standingBySum),
         method + "; no peak of 10 dB or more on the mode's rays in its nose's column, though "
                  "its own paths put 10 dB over the noise's median in a cell there");
+    bench::PrintRow(
+        "scaler, real skies: columns set aside as flooded",
+        QString("%1 (%2 on a dial the sky floods); the sky floods %3 usable columns")
+            .arg(setAside)
+            .arg(setAsideFlooded)
+            .arg(skyFlooded),
+        method + "; columns ColumnFlooded takes for flooded, against the broadcast bands and keyed "
+                 "carriers the sky puts there");
     bench::PrintRow("scaler, real skies: false traces",
                     QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
                     method + "; traces whose cells lie on no mode's curve");

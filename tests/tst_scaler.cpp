@@ -294,6 +294,17 @@ private slots:
             }
             QTest::newRow("a weaker mode 1 ms above is a trace of its own")
                 << s << std::vector<Expected>{{2100, 5050, 5.0, 25}, {2600, 4550, 6.0, 15}};
+            // Far under its nose a long path's high ray lies milliseconds above the low ray and
+            // falls slowly, in pieces: no mode's low ray lies that far above the next one's.
+            s = Cells(Grid(2100, 40));
+            for (int c = 0; c < 30; ++c) {
+                Mark(&s, c, 5.0, 25);
+                if (c >= 8 && c < 16) {
+                    Mark(&s, c, 7.6 - 0.01 * (c - 8), 16);
+                }
+            }
+            QTest::newRow("a slowly falling piece 2.5 ms above a trace is its high ray")
+                << s << std::vector<Expected>{{2100, 5050, 5.0, 25}};
         }
         {
             // A weak trace whose last two columns before the MOF stay under the peak level, and

@@ -50,6 +50,7 @@ constexpr int kPieceColumns = 3;  // a piece this long, or with a peak over kTra
 constexpr int kTipGapColumns = 8; // see Tips
 constexpr double kTipMs = 0.3;
 constexpr int kTipPoints = 3;
+constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -392,6 +393,15 @@ void JoinAcrossGaps(std::vector<Chain>* chains) {
     }
 }
 
+// Moves chain `from` into chain `into`, keeping that by position.
+void MoveInto(std::vector<Chain>* chains, std::size_t from, std::size_t into) {
+    Chain& target = (*chains)[into];
+    target.insert(target.end(), (*chains)[from].begin(), (*chains)[from].end());
+    std::stable_sort(target.begin(), target.end(),
+                     [](const Point& x, const Point& y) { return x.position < y.position; });
+    chains->erase(chains->begin() + std::ptrdiff_t(from));
+}
+
 // A piece of a high ray that fades before it meets its low ray (or the steep upper part of one,
 // cut from the rest where it fades) comes down from longer delays over a trace that runs on at
 // least as far: it belongs to the nearest such trace under it.
@@ -417,11 +427,7 @@ void MergeHighRays(std::vector<Chain>* chains) {
             ++h;
             continue;
         }
-        Chain& low = (*chains)[below];
-        low.insert(low.end(), high.begin(), high.end());
-        std::stable_sort(low.begin(), low.end(),
-                         [](const Point& x, const Point& y) { return x.position < y.position; });
-        chains->erase(chains->begin() + std::ptrdiff_t(h));
+        MoveInto(chains, h, below);
     }
 }
 
@@ -784,19 +790,25 @@ double LowRayAt(const std::vector<std::pair<int, double>>& ray, int position) {
                                 double(after->first - before->first);
 }
 
+// How far chain's low ray lies above under's, at each of chain's positions within under's span.
+std::vector<double> LowRayAbove(const Chain& chain, const Chain& under) {
+    const auto ray = LowRay(under);
+    std::vector<double> above;
+    for (const auto& [position, delay] : LowRay(chain)) {
+        const double at = LowRayAt(ray, position);
+        if (!std::isnan(at)) {
+            above.push_back(delay - at);
+        }
+    }
+    return above;
+}
+
 // Fading cuts a thick trace into pieces that interleave along one delay: traces whose low rays
 // run at one delay (within kSameMs, by their medians where both are heard) are one. Another
 // mode's low ray keeps its own delay, kSameMs or more away.
 void MergeOneDelay(std::vector<Chain>* chains) {
     MergePairs(chains, [](const Chain& trace, const Chain& other) {
-        const auto ray = LowRay(trace);
-        std::vector<double> apart;
-        for (const auto& [position, delay] : LowRay(other)) {
-            const double at = LowRayAt(ray, position);
-            if (!std::isnan(at)) {
-                apart.push_back(delay - at);
-            }
-        }
+        const std::vector<double> apart = LowRayAbove(other, trace);
         return int(apart.size()) >= kJoinPoints && std::abs(Median(apart)) <= kSameMs;
     });
 }
@@ -1427,6 +1439,45 @@ std::vector<Chain> AssignToCurves(const std::vector<CurveMode>& modes,
     return chains;
 }
 
+// On a long path a high ray lies milliseconds above its low ray far under the nose, and fades
+// there in pieces that neither reading ties to their mode. Modes' low rays lie a fraction of a
+// millisecond apart, within kNoseMs of the next mode under them: a piece lying further than
+// kHighPieceMs above every trace running under it, falling as a high ray does (a low ray rises)
+// and ending before them without rising into a nose, is a high ray's. It joins the trace under it
+// that reaches highest (whose nose lies furthest above, and so its high ray furthest above its low
+// ray).
+void MergeHighPieces(std::vector<Chain>* chains, std::vector<int>* oNoses) {
+    for (std::size_t h = 0; h < chains->size();) {
+        const Chain& piece = (*chains)[h];
+        int into = -1;
+        bool near = false;
+        for (std::size_t t = 0;
+             t < chains->size() && IsTrace(piece) && Falls(piece) && !EndsInNose(piece); ++t) {
+            const Chain& trace = (*chains)[t];
+            if (t == h || !IsTrace(trace) || trace.front().position > piece.front().position ||
+                trace.back().position < piece.back().position + kNoseColumns) {
+                continue;
+            }
+            const std::vector<double> above = LowRayAbove(piece, trace);
+            if (above.empty() || Median(above) < 0) {
+                continue;
+            }
+            if (Median(above) <= kHighPieceMs) {
+                near = true;
+            } else if (into < 0 || trace.back().position > (*chains)[into].back().position) {
+                into = int(t);
+            }
+        }
+        if (into < 0 || near) {
+            ++h;
+            continue;
+        }
+        MoveInto(chains, h, std::size_t(into));
+        oNoses->erase(oNoses->begin() + std::ptrdiff_t(h));
+        h = 0;
+    }
+}
+
 // How much of the sweep a reading explains: the cells of its traces over the level at which a
 // peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
 // explains more than a few cells).
@@ -1565,8 +1616,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     HoldWeakEnds(&curves, rows, sweep.delayFromMs);
 
     const bool byCurves = Explained(curves) > Explained(linked);
-    const std::vector<Chain>& chains = byCurves ? curves : linked;
+    std::vector<Chain>& chains = byCurves ? curves : linked;
     std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    MergeHighPieces(&chains, &oNoses);
     const std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
