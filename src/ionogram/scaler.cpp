@@ -37,7 +37,9 @@ constexpr double kDescendingMsPerColumn = 0.01;
 constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
 constexpr double kFlatMs = 0.15; // the least delay is taken over columns this near the least
 constexpr double kHalf = 0.5;
-constexpr int kSlopePoints = 4;              // peaks a trace's course is fitted to
+constexpr int kSlopePoints = 4; // peaks a trace's course is fitted to
+constexpr int kMissedColumns =
+    2; // a steep high ray followed no further past this many without a peak
 constexpr double kSteepestMsPerColumn = 1.5; // a high ray far from its nose falls this fast
 constexpr int kStitchColumns = 4;            // columns between two chains that may be one trace
 // A weak low ray sinks into the noise for longer stretches: a later piece at nearly its delay
@@ -1478,6 +1480,89 @@ void MergeHighPieces(std::vector<Chain>* chains, std::vector<int>* oNoses) {
     }
 }
 
+// Far under its nose a high ray rises so steeply towards lower frequencies that its peaks lie
+// further apart from column to column than linking (by increasing frequency) lets a new chain
+// follow: they stay single, or a chain of noise takes the nearest. Each trace's high ray is
+// followed down in frequency along the line of its lowest peaks; the peaks on that line join it,
+// also from chains that took them, until kMissedColumns columns in a row show none.
+void ExtendHighRays(std::vector<Chain>* chains, const std::vector<std::vector<ColumnPeak>>& peaks) {
+    for (std::size_t t = 0; t < chains->size(); ++t) {
+        Chain& trace = (*chains)[t];
+        if (!IsTrace(trace)) {
+            continue;
+        }
+        // The high ray: where a column holds two peaks, the later, clear of the lower. Its lowest
+        // run of kSlopePoints peaks on a steep line (a noise peak beside the low ray is not).
+        Chain high;
+        for (std::size_t i = 0; i < trace.size();) {
+            std::size_t end = i;
+            const Point* lowest = &trace[i];
+            const Point* latest = &trace[i];
+            for (; end < trace.size() && trace[end].position == trace[i].position; ++end) {
+                lowest = trace[end].delayMs < lowest->delayMs ? &trace[end] : lowest;
+                latest = trace[end].delayMs > latest->delayMs ? &trace[end] : latest;
+            }
+            if (latest->delayMs - lowest->delayMs > kJoinAboveMs) {
+                high.push_back(*latest);
+            }
+            i = end;
+        }
+        std::vector<double> x;
+        std::vector<double> y;
+        Line line;
+        bool found = false;
+        for (std::size_t w = 0; w + kSlopePoints <= high.size() && !found; ++w) {
+            x.clear();
+            y.clear();
+            for (std::size_t i = w; i < w + kSlopePoints; ++i) {
+                x.push_back(high[i].position);
+                y.push_back(high[i].delayMs);
+            }
+            line = FitLine(x, y);
+            found = x.back() - x.front() <= 2 * kSlopePoints && line.slope <= -kHalf * kLinkMs;
+            for (std::size_t i = 0; i < x.size() && found; ++i) {
+                found = std::abs(line.At(x[i]) - y[i]) <= kHalf * kLinkMs;
+            }
+        }
+        if (!found) {
+            continue;
+        }
+        int missed = 0;
+        for (int q = int(x.front()) - 1; q >= 0 && missed < kMissedColumns; --q) {
+            const double expected = line.At(q);
+            const ColumnPeak* best = nullptr;
+            for (const ColumnPeak& peak : peaks[q]) {
+                if (std::abs(peak.delayMs - expected) <= kLinkMs &&
+                    (best == nullptr ||
+                     std::abs(peak.delayMs - expected) < std::abs(best->delayMs - expected))) {
+                    best = &peak;
+                }
+            }
+            if (best == nullptr) {
+                ++missed;
+                continue;
+            }
+            missed = 0;
+            const Point point{q, best->delayMs, best->snrDb};
+            for (std::size_t c = 0; c < chains->size(); ++c) {
+                std::erase_if((*chains)[c], [&point](const Point& p) {
+                    return p.position == point.position && p.delayMs == point.delayMs;
+                });
+            }
+            trace.insert(std::lower_bound(trace.begin(), trace.end(), point,
+                                          [](const Point& a, const Point& b) {
+                                              return a.position < b.position;
+                                          }),
+                         point);
+            x.insert(x.begin(), q);
+            y.insert(y.begin(), point.delayMs);
+            x.resize(kSlopePoints);
+            y.resize(kSlopePoints);
+            line = FitLine(x, y);
+        }
+    }
+}
+
 // How much of the sweep a reading explains: the cells of its traces over the level at which a
 // peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
 // explains more than a few cells).
@@ -1619,6 +1704,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     std::vector<Chain>& chains = byCurves ? curves : linked;
     std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
     MergeHighPieces(&chains, &oNoses);
+    ExtendHighRays(&chains, peaks);
     const std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
