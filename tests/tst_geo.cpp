@@ -455,6 +455,10 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     QTest::newRow("3F in two pieces, 2500 km")
         << 8000.0 << 320.0 << 100.0 << 2500.0 << "1F 2F 3F<0.6 3F>0.6";
     QTest::newRow("1F, 2F, 3F, 3500 km") << 11000.0 << 250.0 << 60.0 << 3500.0 << "1F 2F 3F";
+    // A short first piece (13 columns): its top, taken for a piece's, cost so much that its own
+    // fit (foF2 1.2 MHz) won over the sweep's layer.
+    QTest::newRow("1F's first 13 columns apart, 1200 km")
+        << 5000.0 << 300.0 << 100.0 << 1200.0 << "1F<0.36 1F>0.36 2F";
 }
 
 void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {

@@ -63,10 +63,12 @@ constexpr double kUsualHighestFoEKhz = 4200;
 // How many of the likeliest sets of hop counts (see FitSweep) are fitted again as one layer.
 constexpr std::size_t kJointCandidates = 3;
 // Fitting one layer to a sweep's modes: what a trace's top costs, in nose loss, when it is taken
-// for a piece of a longer trace (as SoftLoss of a nose three columns off), and what a trace costs
-// beyond its own fit when it is taken for none of the layer's modes (a trace of another layer or
-// of nothing the sky sent).
-constexpr double kPieceCost = 10;
+// for a piece of a longer trace (as SoftLoss of a nose a column off: the nose weighs as much as
+// four cells, and at three columns' cost a piece of a dozen cells, its own fit near exact, was
+// taken for a stray and kept a layer of its own), and what a trace costs beyond its own fit when
+// it is taken for none of the layer's modes (a trace of another layer or of nothing the sky
+// sent).
+constexpr double kPieceCost = 3;
 constexpr double kStrayCost = 2;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
