@@ -10,7 +10,10 @@
 // TAVMIROK_GEOMETRY_SEED=N draws other sets; TAVMIROK_GEOMETRY_PATHS=N fits N paths of each
 // set instead of 200; TAVMIROK_GEOMETRY_DECHIRPED_ONLY=1 runs the first alone and
 // TAVMIROK_GEOMETRY_DAYS=N gives it N days instead of 4;
-// TAVMIROK_GEOMETRY_CACHE=FILE keeps its dechirped sweeps between runs (see sweepcache.h).
+// TAVMIROK_GEOMETRY_CACHE=FILE keeps its dechirped sweeps between runs (see sweepcache.h);
+// TAVMIROK_GEOMETRY_ONLY=3,17 scales and fits only those paths of the first (the others drawn
+// and read from the cache alike, so each path is the one a full run has), prints their traces'
+// cells beside the true mode's ray trace, and skips the days.
 
 #include "benchrow.h"
 #include "core/units.h"
@@ -57,7 +60,7 @@ constexpr double kLowestLevelDb = 10; // a mode's low ray, cell SNR
 constexpr double kHighestLevelDb = 28;
 constexpr double kCurveMs = 0.3;    // a trace's cell lies on a mode's ray this near it
 constexpr double kOwnedShare = 0.5; // a trace is a mode's when this share of its cells is
-constexpr int kNotedFailures = 40;
+constexpr int kNotedFailures = 120;
 
 struct Sky {
     SphericalPath path;
@@ -364,23 +367,33 @@ struct MissCauses {
     static constexpr double kNoseLost = 0.02;
     int split = 0, noseLost = 0, cut = 0, tooMany = 0, tooFew = 0, layerOff = 0;
 
-    void Add(const geo::PathLayer& found, const SphericalPath& truth, bool splitMode,
-             double mofRatio) {
+    // The cause it was counted under, for the path's note.
+    const char* Add(const geo::PathLayer& found, const SphericalPath& truth, bool splitMode,
+                    double mofRatio) {
         const bool cutTrace =
             found.method == geo::kFittedOpen || found.method == geo::kFallBackOpen;
         if (splitMode) {
             ++split;
-        } else if (cutTrace) {
-            ++cut;
-        } else if (std::abs(mofRatio - 1) > kNoseLost || !found.error.empty()) {
-            ++noseLost;
-        } else if (found.hops > truth.hops) {
-            ++tooMany;
-        } else if (found.hops < truth.hops) {
-            ++tooFew;
-        } else {
-            ++layerOff;
+            return "split";
         }
+        if (cutTrace) {
+            ++cut;
+            return "cut";
+        }
+        if (std::abs(mofRatio - 1) > kNoseLost || !found.error.empty()) {
+            ++noseLost;
+            return "nose lost";
+        }
+        if (found.hops > truth.hops) {
+            ++tooMany;
+            return "too many hops";
+        }
+        if (found.hops < truth.hops) {
+            ++tooFew;
+            return "too few hops";
+        }
+        ++layerOff;
+        return "layer off";
     }
 
     void Print(const QString& method) const {
@@ -406,11 +419,14 @@ struct ScaledPath {
 
 ScaledPath ScalePath(SweepCache* cache, SyntheticSweeps* maker,
                      const std::vector<ionogram::IonosphericLayer>& modes, double groundKm,
-                     std::uint32_t seed, std::mt19937& random) {
+                     std::uint32_t seed, std::mt19937& random, bool skip = false) {
     const geo::Position station{Uniform(random, -60, 60), Uniform(random, -180, 180)};
     const geo::Position sounder = Destination(station, Uniform(random, 0, 360), groundKm);
     ScaledPath path;
     const ionogram::IonogramSweep sweep = cache->Get([&] { return maker->Make(modes, seed); });
+    if (skip) {
+        return path;
+    }
     path.scaled = ionogram::ScaleSweep(sweep);
     path.geometry = ionogram::GeometryOf(sweep, path.scaled, station, sounder);
     return path;
@@ -450,7 +466,42 @@ double FilterDelayMs() {
     return strongest == peaks.end() ? NAN : strongest->delayMs - kKnownMs;
 }
 
+// The paths TAVMIROK_GEOMETRY_ONLY names; empty for all.
+std::vector<int> OnlyPaths() {
+    std::vector<int> only;
+    for (const QString& number : qEnvironmentVariable("TAVMIROK_GEOMETRY_ONLY").split(',')) {
+        bool ok = false;
+        const int path = number.toInt(&ok);
+        if (ok) {
+            only.push_back(path);
+        }
+    }
+    return only;
+}
+
+// A trace's cells and its mode's ray trace, for a person looking into one path.
+void PrintTrace(const ionogram::ScaledTrace& trace, const SphericalPath& truth) {
+    QString cells;
+    for (const ionogram::TracePoint& point : trace.points) {
+        cells += QString(" %1:%2%3")
+                     .arg(point.khz, 0, 'f', 0)
+                     .arg(point.delayMs, 0, 'f', 6)
+                     .arg(point.high ? "h" : "");
+    }
+    bench::Note("      cells" + cells);
+    QString rays;
+    const double from = trace.points.empty() ? 0 : trace.points.front().khz;
+    for (const geo::TracePoint& point : ionogram::TracedTrace(truth, from, geo::kStepKhz)) {
+        rays += QString(" %1:%2%3")
+                    .arg(point.khz, 0, 'f', 0)
+                    .arg(point.delayMs, 0, 'f', 3)
+                    .arg(point.high ? "h" : "");
+    }
+    bench::Note(QString("      rays over %1 km").arg(truth.groundKm, 0, 'f', 6) + rays);
+}
+
 void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
+    const std::vector<int> only = OnlyPaths();
     const double filterMs = FilterDelayMs();
     Errors traces;
     int modesShown = 0;
@@ -466,8 +517,12 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             SkyModes(sky.path.layer, sky.path.groundKm, sky.path.hops, random);
         SyntheticSweeps maker(kSampleRate, kChirpTime, kNoiseRms, sky.audioMs - filterMs,
                               sky.audioMs);
+        const bool skip = !only.empty() && std::find(only.begin(), only.end(), i) == only.end();
         const ScaledPath found =
-            ScalePath(cache, &maker, modes, sky.path.groundKm, 60000 + i, random);
+            ScalePath(cache, &maker, modes, sky.path.groundKm, 60000 + i, random, skip);
+        if (skip) {
+            continue;
+        }
         distanceErrors.push_back(std::abs(found.geometry.path.distanceKm - sky.path.groundKm));
         std::vector<int> owners;
         std::vector<int> tracesOf(modes.size(), 0);
@@ -498,11 +553,11 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             const bool wrong = std::abs(layer.criticalKhz / truth.layer.criticalKhz - 1) > 0.08 ||
                                std::abs(layer.peakKm - truth.layer.peakKm) > 30 ||
                                layer.mode != std::to_string(truth.hops) + "F";
-            if (wrong) {
-                causes.Add(layer, truth, tracesOf[owner] > 1,
-                           found.scaled.traces[t].mofKhz / ionogram::TracedMofKhz(truth));
-            }
-            if (wrong && noted++ < kNotedFailures) {
+            const char* cause =
+                wrong ? causes.Add(layer, truth, tracesOf[owner] > 1,
+                                   found.scaled.traces[t].mofKhz / ionogram::TracedMofKhz(truth))
+                      : "right";
+            if ((wrong || !only.empty()) && noted++ < kNotedFailures) {
                 const ionogram::ScaledTrace& trace = found.scaled.traces[t];
                 bench::Note(QString("path %1: D %2 km %3F of %4 foF2 %5 hmF2 %6 ym %7, audio %8 "
                                     "ms; trace %9 of %10 cells MOF %11 (traced %12): %13 %14 %15 "
@@ -524,7 +579,11 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
                                 .arg(QString::fromStdString(layer.error))
                                 .arg(layer.criticalKhz, 0, 'f', 0)
                                 .arg(layer.peakKm, 0, 'f', 0)
-                                .arg(layer.semiThicknessKm, 0, 'f', 0));
+                                .arg(layer.semiThicknessKm, 0, 'f', 0) +
+                            " (" + cause + ")");
+            }
+            if (!only.empty()) {
+                PrintTrace(found.scaled.traces[t], truth);
             }
         }
         modesShown += int(modes.size());
@@ -546,8 +605,9 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
                         .arg(onNoMode),
                     method);
     std::vector<double> spread;
+    const double medianError = bench::Median(cellErrors);
     for (double error : cellErrors) {
-        spread.push_back(std::abs(error - bench::Median(cellErrors)));
+        spread.push_back(std::abs(error - medianError));
     }
     bench::PrintRow("geometry, dechirped: scaled cells against the rays",
                     QString("median %1 ms, 10% %2 ms, 90% %3 ms; 90% within %4 ms of the median")
@@ -608,7 +668,9 @@ int main() {
         std::mt19937 random(seed + 1);
         SweepCache cache("TAVMIROK_GEOMETRY_CACHE");
         DechirpedPaths(random, &cache, paths);
-        DechirpedAudioDelay(random, &cache);
+        if (!qEnvironmentVariableIsSet("TAVMIROK_GEOMETRY_ONLY")) {
+            DechirpedAudioDelay(random, &cache);
+        }
     }
     if (qEnvironmentVariableIntValue("TAVMIROK_GEOMETRY_DECHIRPED_ONLY") == 1) {
         return 0;

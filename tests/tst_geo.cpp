@@ -9,6 +9,7 @@
 #include "ionogram/scaler.h"
 #include "simulation/raytrace.h"
 
+#include <QFile>
 #include <QTest>
 #include <cmath>
 
@@ -66,6 +67,8 @@ private slots:
     void fit_recoversRayTracedLayer();
     void fitSweep_labelsModesOfOneLayerTogether_data();
     void fitSweep_labelsModesOfOneLayerTogether();
+    void fit_scaledTraceOfKnownLayer_data();
+    void fit_scaledTraceOfKnownLayer();
     void fit_shortTraceFallsBackToP533();
     void fit_delayShorterThanGroundIsAnError_data();
     void fit_delayShorterThanGroundIsAnError();
@@ -452,6 +455,10 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     QTest::newRow("3F in two pieces, 2500 km")
         << 8000.0 << 320.0 << 100.0 << 2500.0 << "1F 2F 3F<0.6 3F>0.6";
     QTest::newRow("1F, 2F, 3F, 3500 km") << 11000.0 << 250.0 << 60.0 << 3500.0 << "1F 2F 3F";
+    // A short first piece (13 columns): its top, taken for a piece's, cost so much that its own
+    // fit (foF2 1.2 MHz) won over the sweep's layer.
+    QTest::newRow("1F's first 13 columns apart, 1200 km")
+        << 5000.0 << 300.0 << 100.0 << 1200.0 << "1F<0.36 1F>0.36 2F";
 }
 
 void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
@@ -478,6 +485,43 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
         QVERIFY2(std::abs(found[i].peakKm - peakKm) < 30,
                  qPrintable(QString::number(found[i].peakKm)));
     }
+}
+
+// Traces as the scaler gave them for ray-traced layers through the dechirp, where the fit once
+// missed: their cells scatter by some 0.08 ms, and near the nose run late.
+void TestGeo::fit_scaledTraceOfKnownLayer_data() {
+    QTest::addColumn<QString>("file"); // tests/data/: "# ground_km D", then "kHz ms [h]" lines
+    QTest::addColumn<double>("criticalKhz");
+    QTest::addColumn<double>("peakKm");
+    QTest::addColumn<QString>("mode");
+    // A thick layer's flat low ray, one cell 0.26 ms early: a fit started from that cell's
+    // height read it as 2E at 100 km.
+    QTest::newRow("1F at 1586 km, ym 142 km") << "scaled-1f-1586km.txt" << 6417.0 << 285.0 << "1F";
+}
+
+void TestGeo::fit_scaledTraceOfKnownLayer() {
+    QFETCH(QString, file);
+    QFETCH(double, criticalKhz);
+    QFETCH(double, peakKm);
+    QFETCH(QString, mode);
+    QFile data(QStringLiteral(TAVMIROK_TEST_DATA "/") + file);
+    QVERIFY(data.open(QIODevice::ReadOnly | QIODevice::Text));
+    double groundKm = 0;
+    std::vector<TracePoint> trace;
+    for (const QString& line : QString::fromUtf8(data.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        if (words.value(0) == "#" && words.value(1) == "ground_km") {
+            groundKm = words.value(2).toDouble();
+        } else if (!line.startsWith('#') && words.size() >= 2) {
+            trace.push_back({words[0].toDouble(), words[1].toDouble(), words.value(2) == "h"});
+        }
+    }
+    QVERIFY(groundKm > 0 && trace.size() > 50);
+    const PathLayer found = FitTrace(trace, groundKm);
+    QCOMPARE(QString::fromStdString(found.mode), mode);
+    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
+             qPrintable(QString::number(found.criticalKhz)));
+    QVERIFY2(std::abs(found.peakKm - peakKm) < 30, qPrintable(QString::number(found.peakKm)));
 }
 
 void TestGeo::fit_shortTraceFallsBackToP533() {

@@ -42,6 +42,7 @@ constexpr double kBaseDepthsKm[] = {0, 15, 40};
 constexpr double kStartThicknessesKm[] = {30, 60, 100, 150, 200};
 constexpr double kStartEThicknessesKm[] = {10, 25};
 constexpr double kHighestEMirrorKm = 200;
+constexpr std::size_t kFirstCells = 5; // the low ray's cells whose median starts the least delay
 // Where the starting layers put their MOF, as shares of the trace's top: on it, or for an open
 // trace (its nose unseen) on it and beyond.
 constexpr double kMofShares[] = {1};
@@ -62,10 +63,12 @@ constexpr double kUsualHighestFoEKhz = 4200;
 // How many of the likeliest sets of hop counts (see FitSweep) are fitted again as one layer.
 constexpr std::size_t kJointCandidates = 3;
 // Fitting one layer to a sweep's modes: what a trace's top costs, in nose loss, when it is taken
-// for a piece of a longer trace (as SoftLoss of a nose three columns off), and what a trace costs
-// beyond its own fit when it is taken for none of the layer's modes (a trace of another layer or
-// of nothing the sky sent).
-constexpr double kPieceCost = 10;
+// for a piece of a longer trace (as SoftLoss of a nose a column off: the nose weighs as much as
+// four cells, and at three columns' cost a piece of a dozen cells, its own fit near exact, was
+// taken for a stray and kept a layer of its own), and what a trace costs beyond its own fit when
+// it is taken for none of the layer's modes (a trace of another layer or of nothing the sky
+// sent).
+constexpr double kPieceCost = 3;
 constexpr double kStrayCost = 2;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
@@ -260,43 +263,67 @@ double HighestKhz(const std::vector<TracePoint>& trace) {
     return highest;
 }
 
-// Layers to start a fit from: bases a little under the least delay's height, a range of
-// thicknesses, each with the critical frequency that puts its MOF on the trace's nose (a
-// layer's MOF grows in proportion to its critical frequency).
+// The least delay as the low ray's first few cells give it: their median. The trace's shortest
+// cell is no guide to start a fit from, as one cell in noise comes up to 0.25 ms early (75 km
+// of path), and a start that low led the fit to an E layer under a thick F layer's flat trace.
+double FirstCellsDelayMs(const std::vector<TracePoint>& trace) {
+    std::vector<TracePoint> low;
+    std::copy_if(trace.begin(), trace.end(), std::back_inserter(low),
+                 [](const TracePoint& cell) { return !cell.high; });
+    if (low.empty()) {
+        return LeastDelayMs(trace);
+    }
+    std::sort(low.begin(), low.end(),
+              [](const TracePoint& a, const TracePoint& b) { return a.khz < b.khz; });
+    std::vector<double> first;
+    for (std::size_t i = 0; i < std::min<std::size_t>(kFirstCells, low.size()); ++i) {
+        first.push_back(low[i].delayMs);
+    }
+    std::nth_element(first.begin(), first.begin() + first.size() / 2, first.end());
+    return first[first.size() / 2];
+}
+
+// Layers to start a fit from: bases a little under the least delay's height (the shortest cell's
+// and the first cells', see above), a range of thicknesses, each with the critical frequency
+// that puts its MOF on the trace's nose (a layer's MOF grows in proportion to its critical
+// frequency).
 std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, double offsetMs) {
     const std::vector<TracePoint>& trace = *observed.points;
     const int hops = observed.hops;
     const double shortestMs = groundKm / kLightKmPerMs;
-    const double leastMs = LeastDelayMs(trace) - offsetMs;
     std::vector<Layer> layers;
-    if (leastMs + kEarlyCellMs < shortestMs) {
+    if (LeastDelayMs(trace) - offsetMs + kEarlyCellMs < shortestMs) {
         return layers;
     }
-    // A least delay too short for any apex, or for a layer's base, within the cells' error: the
-    // fit starts from the lowest base a layer has.
-    const double apex = std::max(
-        kLowestBaseKm, std::max(0.0, ApexHeightKm(std::max(leastMs, shortestMs), hops, groundKm)));
-    auto add = [&](double depth, double thickness) {
-        Layer layer{1000, apex - depth + thickness, thickness};
-        const double mof = ObliqueMofKhz(layer, hops, groundKm);
-        if (!(mof > 0)) {
-            return;
-        }
-        for (double beyond : observed.open ? std::span<const double>(kOpenMofShares)
-                                           : std::span<const double>(kMofShares)) {
-            layer.criticalKhz = 1000 * beyond * (HighestKhz(trace) + kKhzScale) / mof;
-            if (Plausible(layer)) {
-                layers.push_back(layer);
+    for (const double leastMs :
+         {LeastDelayMs(trace) - offsetMs, FirstCellsDelayMs(trace) - offsetMs}) {
+        // A least delay too short for any apex, or for a layer's base, within the cells' error:
+        // the fit starts from the lowest base a layer has.
+        const double apex =
+            std::max(kLowestBaseKm,
+                     std::max(0.0, ApexHeightKm(std::max(leastMs, shortestMs), hops, groundKm)));
+        auto add = [&](double depth, double thickness) {
+            Layer layer{1000, apex - depth + thickness, thickness};
+            const double mof = ObliqueMofKhz(layer, hops, groundKm);
+            if (!(mof > 0)) {
+                return;
             }
-        }
-    };
-    for (double depth : kBaseDepthsKm) {
-        for (double thickness : kStartThicknessesKm) {
-            add(depth, thickness);
-        }
-        for (double thickness : kStartEThicknessesKm) {
-            if (apex < kHighestEMirrorKm) {
+            for (double beyond : observed.open ? std::span<const double>(kOpenMofShares)
+                                               : std::span<const double>(kMofShares)) {
+                layer.criticalKhz = 1000 * beyond * (HighestKhz(trace) + kKhzScale) / mof;
+                if (Plausible(layer)) {
+                    layers.push_back(layer);
+                }
+            }
+        };
+        for (double depth : kBaseDepthsKm) {
+            for (double thickness : kStartThicknessesKm) {
                 add(depth, thickness);
+            }
+            for (double thickness : kStartEThicknessesKm) {
+                if (apex < kHighestEMirrorKm) {
+                    add(depth, thickness);
+                }
             }
         }
     }
