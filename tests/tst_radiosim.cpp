@@ -8,6 +8,7 @@
 #include "support/radiosimprocess.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -23,8 +24,11 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -657,6 +661,43 @@ private slots:
             ++heard;
         }
         QVERIFY(heard >= 1);
+    }
+
+    // A reader of the FIFO that falls behind (a sound server busy for a moment) is given all of
+    // it once it reads again: by then more than the pipe holds had been written.
+    void audio_fifoReaderBehind_losesNothing() {
+        constexpr double kBytesPerSecond = 2 * 48000;
+        constexpr double kBehindS = 2; // the pipe holds 64 KiB, 0.7 s of audio
+        constexpr int kCatchUpMs = 5000;
+        constexpr double kSlackS = 0.3; // blocks on their way
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath("audio.fifo"));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        const int fd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        const auto closing = qScopeGuard([fd] { ::close(fd); });
+        const double opened = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        RadioSimProcess sim;
+        QVERIFY2(!sim.Start({"--audio", QString::fromLocal8Bit(fifo)}).isEmpty(),
+                 qPrintable(sim.ErrorString()));
+        QTest::qWait(int(kBehindS * 1000));
+        // Read on until all that is due has come (the radio writes its first block within one of
+        // a reader being there, each when due): lost audio would leave it short for good.
+        const auto owed = [&] {
+            return (QDateTime::currentMSecsSinceEpoch() / 1000.0 - opened - kSlackS) *
+                   kBytesPerSecond;
+        };
+        double read = 0;
+        QDeadlineTimer deadline(kCatchUpMs);
+        char buffer[65536];
+        while (read < owed() && !deadline.hasExpired()) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            read += n > 0 ? double(n) : 0;
+            if (n <= 0) {
+                QTest::qWait(20);
+            }
+        }
+        QVERIFY2(read >= owed(), qPrintable(QString("%1 of %2 bytes").arg(read).arg(owed())));
     }
 
     // Several sounders and keyed carriers at once: the audio holds each sounder's crossings,

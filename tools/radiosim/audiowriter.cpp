@@ -99,13 +99,29 @@ void AudioWriter::Deliver(const std::vector<std::uint8_t>& bytes) {
         ++dropped;
         return;
     }
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size()); // one block is below PIPE_BUF
-    if (n == ssize_t(bytes.size())) {
-        return;
+    backlog.insert(backlog.end(), bytes.begin(), bytes.end());
+    const auto most = std::size_t(kMostBacklogSeconds * kSampleRate) * 2;
+    if (backlog.size() > most) {
+        const std::size_t over = backlog.size() - most;
+        const std::size_t blockBytes = bytes.size();
+        const std::size_t lost = (over + blockBytes - 1) / blockBytes * blockBytes;
+        backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(lost));
+        dropped += static_cast<long long>(lost / blockBytes);
     }
-    ++dropped;
-    if (n < 0 && errno == EPIPE && fifo) { // the reader went away: wait for the next one
-        ::close(fd);
-        fd = -1;
+    std::size_t sent = 0;
+    while (sent < backlog.size()) {
+        const ssize_t n = ::write(fd, backlog.data() + sent, backlog.size() - sent);
+        if (n <= 0) {
+            if (n < 0 && errno == EPIPE && fifo) { // the reader went away: wait for the next one
+                ::close(fd);
+                fd = -1;
+                dropped += static_cast<long long>(backlog.size() / bytes.size());
+                backlog.clear();
+                return;
+            }
+            break; // full (EAGAIN): the rest waits for the next block
+        }
+        sent += std::size_t(n);
     }
+    backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(sent));
 }

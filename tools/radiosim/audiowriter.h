@@ -41,6 +41,11 @@ public:
 private:
     void Deliver(const std::vector<std::uint8_t>& bytes);
 
+    // Audio a reader that fell behind has not taken yet is kept for it up to this long, as the
+    // card's and the sound server's buffers would, and dropped beyond (an overrun). A machine
+    // busy for a moment, or this program written late and catching up at once, loses nothing.
+    static constexpr double kMostBacklogSeconds = 10;
+
     AudioOptions options;
     ionogram::SimulatedIonosphere ionosphere;
     std::string path;
@@ -50,6 +55,7 @@ private:
     double interval = 0;      // seconds per sample on the computer's clock
     std::int64_t written = 0; // samples made so far
     long long dropped = 0;
+    std::vector<std::uint8_t> backlog; // written to the FIFO as it takes it
     std::atomic<double> advanceSeconds{0};
     std::atomic<bool> modesWanted{true};
     bool modesHeard = true;

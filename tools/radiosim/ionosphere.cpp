@@ -259,8 +259,9 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
   --audio PATH        write the audio to PATH: 48000 Hz, signed 16-bit little-endian, mono,
                       in real time, each 20 ms block at the moment its last sample is due. A
                       FIFO (e.g. one made by PulseAudio's module-pipe-source) is written while
-                      a reader has it open; blocks it cannot take are dropped, as a sound card
-                      overruns. Any other path is created or truncated as a plain file.
+                      a reader has it open; what it cannot take yet waits up to 10 s, and is
+                      dropped beyond, as a sound card overruns. Any other path is created or
+                      truncated as a plain file.
   --audio-ppm N       the sound card's sample clock runs N parts per million fast (negative:
                       slow) against the computer's clock (default 0)
   --chirp SECONDS     the sounder's chirp time: its sweep passes F kHz at SECONDS + F / rate
