@@ -13,8 +13,11 @@
 //    a quarter as long with SSB speech-like bursts at 0-30 dB added: false crossings per rate;
 //  - the grouping's cost per crossing and per refresh of the lists with a day of crossings;
 //  - the CPU time the detector takes per second of 48 kHz audio, all rates together.
+//  - the listening test's band without its sounder, at 48 kHz: false crossings per hour (each
+//    noted), and with 20 ms of audio lost every 10 s.
 // Usage: bench_detector [runs [hours]] (defaults 100 and 24; both sets of test band runs and
-// the 24 h sets take their size from these).
+// the 24 h sets take their size from these, the listening test's band a quarter of the hours).
+// TAVMIROK_DETECTOR_LISTEN_BAND_ONLY=1 runs the listening test's band alone, for the hours.
 
 #include "benchrow.h"
 #include "ionogram/chirpdetector.h"
@@ -378,6 +381,61 @@ void Busy(double hours, bool speech) {
                     "counted after every draw");
 }
 
+// The listening test's band without its sounder (Morse at 20 words per minute on 700 Hz,
+// 0.126 of full scale, and RTTY at 45.45 baud on 2125 Hz, 0.05, over noise of RMS 0.01, as
+// tools/radiosim makes it at 48 kHz): the false crossings the program would log there, per hour,
+// so that the test's bound on them can be set from a rate and not from one run. With
+// `overrunEveryS`, a 20 ms block of the audio is lost that often, unseen, as when the sound
+// card overruns on a loaded machine: the audio jumps while its times run on.
+void ListeningTestBand(double hours, double overrunEveryS) {
+    constexpr double fs = 48000;
+    SimulatedIonosphere::Settings sky;
+    sky.sampleRate = fs;
+    sky.noiseRms = kNoiseRms;
+    sky.seed = 41;
+    using Keying = Interferer::Keying;
+    sky.interferers = {{700, 0.126, Keying::OnOff, MorseDotSeconds(20)},
+                       {2125, 0.05, Keying::Shift, 1 / 45.45}};
+    SimulatedIonosphere ionosphere(sky);
+    ChirpDetector detector({fs});
+    SounderGrouper grouper(kDialKhz);
+    const auto block = std::size_t(std::lround(kBlockS * fs));
+    std::vector<float> audio(block);
+    int logged = 0;
+    double lost = 0; // seconds of audio lost so far
+    const auto blocks = std::size_t(hours * 3600 / kBlockS);
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const double first = kMidnight + double(b * block) / fs;
+        if (overrunEveryS > 0 && std::floor((first - kMidnight) / overrunEveryS) >
+                                     std::floor((first - kMidnight - kBlockS) / overrunEveryS)) {
+            lost += kBlockS;
+        }
+        ionosphere.Generate(kDialKhz, first + lost, 1 / fs, audio);
+        for (const ChirpDetection& d : detector.Feed(audio, first, 1 / fs)) {
+            if (!grouper.Add(d) && d.weak) {
+                continue;
+            }
+            ++logged;
+            if (overrunEveryS == 0) {
+                bench::Note(QString("%1 s: %2 kHz/s%3, %4 dB%5")
+                                .arg(d.time - kMidnight, 0, 'f', 3)
+                                .arg(d.rateKhzPerS)
+                                .arg(d.falling ? " falling" : "")
+                                .arg(d.snrDb, 0, 'f', 1)
+                                .arg(d.weak ? (d.timed ? " (weak, timed)" : " (weak)") : ""));
+            }
+        }
+    }
+    bench::PrintRow(
+        QString("listen: false crossings per hour beside the listening test's Morse "
+                "and RTTY%1")
+            .arg(overrunEveryS > 0 ? QString(", a block lost every %1 s").arg(overrunEveryS)
+                                   : QString()),
+        QString("%1 (%2 in %3 h)").arg(logged / hours, 0, 'f', 1).arg(logged).arg(hours),
+        "bench_detector: 48 kHz audio, Morse 20 wpm at 700 Hz 0.126, RTTY 45.45 baud "
+        "at 2125 Hz 0.05, noise RMS 0.01; logged: strong, or taken by the grouping");
+}
+
 // A day of crossings as a busy band gave them before the detector told chirps from keyed
 // carriers (about 1000 an hour at random, mostly 500 kHz/s), with the test band's sounders:
 // the grouping's cost per crossing, and the worst refresh of both lists.
@@ -449,6 +507,11 @@ void CpuAt48k() {
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(0, std::atoi(argv[1])) : 100;
     const double hours = argc > 2 ? std::max(0.01, std::atof(argv[2])) : 24;
+    if (qEnvironmentVariableIsSet("TAVMIROK_DETECTOR_LISTEN_BAND_ONLY")) {
+        ListeningTestBand(hours, 0);
+        ListeningTestBand(hours, 10);
+        return 0;
+    }
     CpuAt48k();
     Grouping();
     if (runs > 0) {
@@ -456,6 +519,8 @@ int main(int argc, char** argv) {
         TestBand(runs, true);
     }
     Interference(hours);
+    ListeningTestBand(hours / 4, 0);
+    ListeningTestBand(hours / 4, 10);
     Busy(hours, false);
     Busy(hours / 4, true);
     return 0;

@@ -106,9 +106,12 @@ private slots:
 };
 
 // Crossings logged that no sounder made: the detector's rate on a busy band is measured by
-// bench_detector (about 2 an hour); these runs check that the Morse and RTTY beside the sounders
-// do not flood the log (they made some 40 false crossings a minute before). On a loaded machine
-// a run of 4.5 minutes beside four signals has been seen to log 2.
+// bench_detector (about 2 an hour, beside the second band's Morse and RTTY too); these runs
+// check that the Morse and RTTY beside the sounders do not flood the log (they made some 40
+// false crossings a minute before). Audio lost on the way makes clicks that are heard as
+// crossings (the same band with 20 ms lost every 10 s: over 100 an hour), so the simulated
+// radio keeps for a sound server that falls behind what it has not read yet. On a loaded
+// machine a run of 4.5 minutes beside four signals has been seen to log 2.
 void TestE2eListen::busyBand_soundersListedWithTheirTimings_data() {
     QTest::addColumn<std::vector<Sounder>>("sounders");
     QTest::addColumn<RadioArguments>("band");
