@@ -121,9 +121,8 @@ void Dump(const std::vector<ModelMode>& modes, const IonogramSweep& sweep) {
         std::printf("mode %s mof %.0f least %.3f fc %.0f D %.0f\n", m.kind, m.mofKhz, m.leastMs,
                     m.layer.criticalKhz, m.layer.groundRangeKm);
     }
-    const std::vector<bool> flooded = FloodedColumns(sweep);
     for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
-        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(flooded[c]));
+        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
         for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
             std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
         }
@@ -350,9 +349,8 @@ void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSw
     for (double khz : settings.floodedKhz) {
         std::printf("flooded %.0f\n", khz);
     }
-    const std::vector<bool> flooded = FloodedColumns(sweep);
     for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
-        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(flooded[c]));
+        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
         for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
             std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
         }
@@ -442,11 +440,10 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         const auto sky = std::make_shared<RealisticSky>(settings);
         const IonogramSweep sweep =
             cache.Get([&] { return maker->Make({}, 30000 + s + 10000 * seedSet, {}, sky); });
-        const std::vector<bool> floodedColumns = FloodedColumns(sweep);
         for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
             if (IonogramSweep::Usable(sweep.snrDb[c])) {
                 const bool flooded = sky->Flooded(sweep.frequenciesKhz[c]);
-                const bool aside = floodedColumns[c];
+                const bool aside = ColumnFlooded(sweep.snrDb[c]);
                 skyFlooded += flooded;
                 setAside += aside;
                 setAsideFlooded += aside && flooded;
@@ -631,9 +628,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             .arg(setAside)
             .arg(setAsideFlooded)
             .arg(skyFlooded),
-        method +
-            "; columns FloodedColumns takes for flooded, against the broadcast bands and keyed "
-            "carriers the sky puts there");
+        method + "; columns ColumnFlooded takes for flooded, against the broadcast bands and keyed "
+                 "carriers the sky puts there");
     bench::PrintRow("scaler, real skies: false traces",
                     QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
                     method + "; traces whose cells lie on no mode's curve");

@@ -369,34 +369,6 @@ private slots:
     }
 
     // Skies as long paths show them: each case's modes with their MOF, O nose and flatness.
-    void floodedColumns_data() {
-        QTest::addColumn<IonogramSweep>("sweep");
-        QTest::addColumn<bool>("flooded"); // column 2, between two columns of traces
-        // Columns 1 and 3 hold traces at 5.0 and 6.5 ms; column 2 what the row says.
-        auto sweep = [](double fromMs, double toMs, double snrDb) {
-            IonogramSweep s = Cells(Grid(2100, 5));
-            for (int c : {1, 3}) {
-                Mark(&s, c, 5.0, 20);
-                Mark(&s, c, 6.5, 20);
-            }
-            for (int i = 0; i < s.DelayCount(); ++i) {
-                const double delay = s.DelayMs(i);
-                s.snrDb[2][i] = delay >= fromMs && delay <= toMs ? float(snrDb) : s.snrDb[2][i];
-            }
-            return s;
-        };
-        QTest::newRow("a click over 7 ms") << sweep(3, 10, 14) << true;
-        QTest::newRow("a crowded nose the columns beside continue") << sweep(4.6, 7.3, 14) << false;
-        QTest::newRow("as wide a run off the traces") << sweep(8, 10.7, 14) << true;
-    }
-    void floodedColumns() {
-        QFETCH(IonogramSweep, sweep);
-        QFETCH(bool, flooded);
-        const std::vector<bool> got = FloodedColumns(sweep);
-        QCOMPARE(got.size(), sweep.snrDb.size());
-        QCOMPARE(got[2], flooded);
-        QVERIFY(!got[1] && !got[3]);
-    }
     void readsRealSkies_data() {
         QTest::addColumn<IonogramSweep>("sweep");
         QTest::addColumn<std::vector<Mode>>("modes");

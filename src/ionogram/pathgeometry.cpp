@@ -24,7 +24,7 @@ bool HeardAbove(const IonogramSweep& sweep, double topKhz) {
         }
     }
     return above < columns && IonogramSweep::Usable(sweep.snrDb[above]) &&
-           !FloodedColumns(sweep)[above];
+           !ColumnFlooded(sweep.snrDb[above]);
 }
 
 } // namespace

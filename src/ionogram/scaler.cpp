@@ -1581,7 +1581,7 @@ double Explained(const std::vector<Chain>& chains) {
 
 } // namespace
 
-bool ColumnCrowded(const std::vector<float>& snrDb) {
+bool ColumnFlooded(const std::vector<float>& snrDb) {
     const double cells = double(snrDb.size());
     int marked = 0;
     int run = 0;
@@ -1592,56 +1592,6 @@ bool ColumnCrowded(const std::vector<float>& snrDb) {
         widest = std::max(widest, run);
     }
     return marked > kFloodShare * cells || widest * kDelayGridMs > kWidestTraceMs;
-}
-
-double ContinuedShare(const std::vector<float>& snrDb, const std::vector<float>* below,
-                      const std::vector<float>* above) {
-    const int reach = int(std::lround(kContinuedMs / kDelayGridMs));
-    auto marks = [](const std::vector<float>* row, int from, int to) {
-        if (row == nullptr) {
-            return false;
-        }
-        to = std::min(to, int(row->size()) - 1);
-        for (int i = std::max(from, 0); i <= to; ++i) {
-            if ((*row)[i] >= kCellDb) {
-                return true;
-            }
-        }
-        return false;
-    };
-    int marked = 0;
-    int continued = 0;
-    for (int i = 0; i < int(snrDb.size()); ++i) {
-        if (snrDb[i] >= kCellDb) {
-            ++marked;
-            continued += marks(below, i - reach, i + reach) || marks(above, i - reach, i + reach);
-        }
-    }
-    return marked > 0 ? double(continued) / marked : 0;
-}
-
-std::vector<bool> FloodedColumns(const IonogramSweep& sweep) {
-    const int columns = int(std::min(sweep.frequenciesKhz.size(), sweep.snrDb.size()));
-    std::vector<int> order(columns);
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return sweep.frequenciesKhz[a] < sweep.frequenciesKhz[b];
-    });
-    auto usable = [&](int position) -> const std::vector<float>* {
-        if (position < 0 || position >= columns) {
-            return nullptr;
-        }
-        const std::vector<float>& row = sweep.snrDb[order[position]];
-        return IonogramSweep::Usable(row) ? &row : nullptr;
-    };
-    std::vector<bool> flooded(sweep.snrDb.size(), false);
-    for (int position = 0; position < columns; ++position) {
-        const std::vector<float>* row = usable(position);
-        flooded[order[position]] =
-            row != nullptr && ColumnCrowded(*row) &&
-            ContinuedShare(*row, usable(position - 1), usable(position + 1)) < kContinuedShare;
-    }
-    return flooded;
 }
 
 std::vector<ColumnPeak> ColumnPeaks(const std::vector<float>& snrDb, double delayFromMs) {
@@ -1696,10 +1646,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     for (int position = 0; position < columns; ++position) {
         allKhz[position] = sweep.frequenciesKhz[order[position]];
     }
-    const std::vector<bool> flooded = FloodedColumns(sweep);
     for (int position = 0; position < columns; ++position) {
         const std::vector<float>& row = sweep.snrDb[order[position]];
-        if (IonogramSweep::Usable(row) && !flooded[order[position]]) {
+        if (IonogramSweep::Usable(row) && !ColumnFlooded(row)) {
             // Half a step beyond the column, the step being this column's own.
             const double step = position + 1 < columns ? allKhz[position + 1] - allKhz[position]
                                 : position > 0         ? allKhz[position] - allKhz[position - 1]

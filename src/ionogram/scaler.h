@@ -28,13 +28,9 @@ constexpr double kTraceDb = 12;
 constexpr int kMinColumns = 4;  // shorter traces are noise
 constexpr double kLinkMs = 0.3; // a trace's next peak lies this close to where it points
 // A column with more of its cells over kCellDb than this, or a run of them wider than any trace,
-// is crowded: flooded (a carrier keyed inside its window) or holding the noses of several thick
-// modes. A flood stands alone; a nose's cells go on in the columns beside it, at least
-// kContinuedShare of them within kContinuedMs. A flooded column is set aside like a missing one.
+// was flooded (a carrier keyed inside its window); it is set aside like a missing column.
 constexpr double kFloodShare = 0.2;
 constexpr double kWidestTraceMs = 2.5;
-constexpr double kContinuedShare = 0.5;
-constexpr double kContinuedMs = 0.1;
 // A weaker peak this close to a stronger one and this far below it is the dechirp's sidelobe
 // (they lie 20 dB or more under a mode, mostly on the side of longer delays, up to 2 ms away).
 constexpr double kSidelobeSpanMs = 2.0;
@@ -72,17 +68,8 @@ struct ColumnPeak {
     double snrDb = 0;
 };
 
-// Whether a column is crowded (see kFloodShare); a column with NaN cells is never usable.
-bool ColumnCrowded(const std::vector<float>& snrDb);
-
-// The share of a column's cells over kCellDb that a cell over kCellDb within kContinuedMs in
-// one of the columns beside it continues (0 when it has none; a column beside may be null).
-double ContinuedShare(const std::vector<float>& snrDb, const std::vector<float>* below,
-                      const std::vector<float>* above);
-
-// Each column of the sweep (in its own order): whether it is flooded, crowded and not
-// continued by the usable columns next to it in frequency.
-std::vector<bool> FloodedColumns(const IonogramSweep& sweep);
+// Whether a column is flooded (see kFloodShare); a column with NaN cells is never usable.
+bool ColumnFlooded(const std::vector<float>& snrDb);
 
 // The column's peaks over kCellDb, its sidelobes and lesser peaks within the resolution left out,
 // by increasing delay.
