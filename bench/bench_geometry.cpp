@@ -666,7 +666,7 @@ int main() {
                           : kDefaultPaths;
     {
         std::mt19937 random(seed + 1);
-        SweepCache cache("TAVMIROK_GEOMETRY_CACHE");
+        SweepCache cache("TAVMIROK_GEOMETRY_CACHE", seed);
         DechirpedPaths(random, &cache, paths);
         if (!qEnvironmentVariableIsSet("TAVMIROK_GEOMETRY_ONLY")) {
             DechirpedAudioDelay(random, &cache);

@@ -407,7 +407,7 @@ QString TraceList(const ScaledSweep& scaled, const std::vector<int>& modeOf) {
 void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
     std::mt19937 random(20261208 + seedSet);
     // TAVMIROK_SCALER_CACHE=FILE keeps these sweeps between runs (see sweepcache.h).
-    SweepCache cache("TAVMIROK_SCALER_CACHE");
+    SweepCache cache("TAVMIROK_SCALER_CACHE", seedSet);
     std::map<QString, int> drawn; // modes by name
     std::vector<double> mofErrors;
     std::vector<double> oErrors;

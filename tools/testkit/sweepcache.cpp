@@ -4,15 +4,30 @@
 #include <QtGlobal>
 #include <cstdint>
 
-SweepCache::SweepCache(const char* variable) {
+namespace {
+
+constexpr std::uint32_t kMagic = 0x31435354; // "TSC1"
+
+} // namespace
+
+SweepCache::SweepCache(const char* variable, std::uint32_t tag) {
     const QByteArray path = qgetenv(variable);
     if (path.isEmpty()) {
         return;
     }
     file = std::fopen(path.constData(), "rb");
-    reading = file != nullptr;
+    std::uint32_t head[2] = {};
+    reading =
+        file != nullptr && std::fread(head, 4, 2, file) == 2 && head[0] == kMagic && head[1] == tag;
     if (!reading) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
         file = std::fopen(path.constData(), "wb");
+        const std::uint32_t written[2] = {kMagic, tag};
+        if (file != nullptr) {
+            std::fwrite(written, 4, 2, file);
+        }
     }
 }
 
