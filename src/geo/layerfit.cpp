@@ -53,12 +53,12 @@ constexpr int kFitIterations = 180;
 // a layer beyond the usual ones (below) costs as the square.
 constexpr double kHopCost = 0.03;
 constexpr double kUnusualScale = 0.1;
-// Where layers usually lie: an F2 peak between 200 and 450 km, foE at most 4.2 MHz (the noon
+// Where layers usually lie: an F2 peak between 220 and 400 km, foE at most 4.2 MHz (the noon
 // E layer at sunspot maximum). n hops of a layer and 2n (or 3n) of one half (or a third) as high
-// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 100-225 km or
-// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs.
-constexpr double kUsualLowestF2Km = 200;
-constexpr double kUsualHighestF2Km = 450;
+// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 110-200 km or
+// 440-800 km, or an E layer as strong as the F2: what lies beyond these costs.
+constexpr double kUsualLowestF2Km = 220;
+constexpr double kUsualHighestF2Km = 400;
 constexpr double kUsualHighestFoEKhz = 4200;
 // An F2 layer's semi-thickness lies between 50 and 150 km. Between the layers a trace cannot
 // tell apart (a thin layer peaking high and a thick one peaking low have nearly the same base and
