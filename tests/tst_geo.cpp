@@ -487,37 +487,52 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
     }
 }
 
-// Traces as the scaler gave them for ray-traced layers through the dechirp, where the fit once
+// Sweeps as the scaler gave them for ray-traced layers through the dechirp, where the fit once
 // missed: their cells scatter by some 0.08 ms, and near the nose run late.
 void TestGeo::fit_scaledTraceOfKnownLayer_data() {
-    QTest::addColumn<QString>("file"); // tests/data/: "# ground_km D", then "kHz ms [h]" lines
+    // tests/data/: "# ground_km D", then "kHz ms [h]" lines, "# trace" before each further trace
+    // of the sweep
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("trace"); // the one whose layer is known, from 0
     QTest::addColumn<double>("criticalKhz");
     QTest::addColumn<double>("peakKm");
     QTest::addColumn<QString>("mode");
     // A thick layer's flat low ray, one cell 0.26 ms early: a fit started from that cell's
     // height read it as 2E at 100 km.
-    QTest::newRow("1F at 1586 km, ym 142 km") << "scaled-1f-1586km.txt" << 6417.0 << 285.0 << "1F";
+    QTest::newRow("1F at 1586 km, ym 142 km")
+        << "scaled-1f-1586km.txt" << 0 << 6417.0 << 285.0 << "1F";
+    // A long path's 3F beside a trace on no mode: read as 2F of a layer 161 km thick, peaking
+    // at 358 km.
+    QTest::newRow("3F at 3826 km, ym 98 km")
+        << "scaled-3f-3826km.txt" << 1 << 7316.0 << 249.0 << "3F";
+    // Its 2F fitted better as 1F of a layer peaking at 452 km, 46 km thick.
+    QTest::newRow("2F of three at 1850 km")
+        << "scaled-1f2f3f-1850km.txt" << 1 << 13653.0 << 315.0 << "2F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {
     QFETCH(QString, file);
+    QFETCH(int, trace);
     QFETCH(double, criticalKhz);
     QFETCH(double, peakKm);
     QFETCH(QString, mode);
     QFile data(QStringLiteral(TAVMIROK_TEST_DATA "/") + file);
     QVERIFY(data.open(QIODevice::ReadOnly | QIODevice::Text));
     double groundKm = 0;
-    std::vector<TracePoint> trace;
+    std::vector<std::vector<TracePoint>> traces(1);
     for (const QString& line : QString::fromUtf8(data.readAll()).split('\n', Qt::SkipEmptyParts)) {
         const QStringList words = line.split(' ', Qt::SkipEmptyParts);
         if (words.value(0) == "#" && words.value(1) == "ground_km") {
             groundKm = words.value(2).toDouble();
+        } else if (words.value(0) == "#" && words.value(1) == "trace") {
+            traces.emplace_back();
         } else if (!line.startsWith('#') && words.size() >= 2) {
-            trace.push_back({words[0].toDouble(), words[1].toDouble(), words.value(2) == "h"});
+            traces.back().push_back(
+                {words[0].toDouble(), words[1].toDouble(), words.value(2) == "h"});
         }
     }
-    QVERIFY(groundKm > 0 && trace.size() > 50);
-    const PathLayer found = FitTrace(trace, groundKm);
+    QVERIFY(groundKm > 0 && trace < int(traces.size()) && traces[trace].size() > 50);
+    const PathLayer found = FitSweep(traces, groundKm)[trace];
     QCOMPARE(QString::fromStdString(found.mode), mode);
     QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
              qPrintable(QString::number(found.criticalKhz)));

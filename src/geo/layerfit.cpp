@@ -53,13 +53,21 @@ constexpr int kFitIterations = 180;
 // a layer beyond the usual ones (below) costs as the square.
 constexpr double kHopCost = 0.03;
 constexpr double kUnusualScale = 0.1;
-// Where layers usually lie: an F2 peak between 200 and 450 km, foE at most 4.2 MHz (the noon
+// Where layers usually lie: an F2 peak between 220 and 400 km, foE at most 4.2 MHz (the noon
 // E layer at sunspot maximum). n hops of a layer and 2n (or 3n) of one half (or a third) as high
-// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 100-225 km or
-// 400-900 km, or an E layer as strong as the F2: what lies beyond these costs.
-constexpr double kUsualLowestF2Km = 200;
-constexpr double kUsualHighestF2Km = 450;
+// make nearly the same trace, so the alias of a usual F2 layer is an F2 peak at 110-200 km or
+// 440-800 km, or an E layer as strong as the F2: what lies beyond these costs.
+constexpr double kUsualLowestF2Km = 220;
+constexpr double kUsualHighestF2Km = 400;
 constexpr double kUsualHighestFoEKhz = 4200;
+// An F2 layer's semi-thickness lies between 50 and 150 km. Between the layers a trace cannot
+// tell apart (a thin layer peaking high and a thick one peaking low have nearly the same base and
+// nose), one far thinner or thicker than that costs, on a wider scale than the peak's.
+constexpr double kUsualThinnestF2Km = 50;
+constexpr double kUsualThickestF2Km = 150;
+constexpr double kUnusualThicknessScale = 0.25;
+// The fit itself weighs how usual its layer is by this share of the cost hop counts pay.
+constexpr double kFitPriorWeight = 0.5;
 // How many of the likeliest sets of hop counts (see FitSweep) are fitted again as one layer.
 constexpr std::size_t kJointCandidates = 3;
 // Fitting one layer to a sweep's modes: what a trace's top costs, in nose loss, when it is taken
@@ -330,6 +338,21 @@ std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, dou
     return layers;
 }
 
+// What a fitted layer costs for lying outside the usual layers (see kUsualLowestF2Km).
+double Unusual(const Layer& layer) {
+    if (layer.peakKm < kHighestELayerKm) {
+        return std::pow(
+            std::max(0.0, std::log(layer.criticalKhz / kUsualHighestFoEKhz)) / kUnusualScale, 2);
+    }
+    auto beyond = [](double value, double lowest, double highest) {
+        return std::max({0.0, std::log(lowest / value), std::log(value / highest)});
+    };
+    return std::pow(beyond(layer.peakKm, kUsualLowestF2Km, kUsualHighestF2Km) / kUnusualScale, 2) +
+           std::pow(beyond(layer.semiThicknessKm, kUsualThinnestF2Km, kUsualThickestF2Km) /
+                        kUnusualThicknessScale,
+                    2);
+}
+
 struct Fitted {
     Layer layer;
     double offsetMs = 0;
@@ -339,11 +362,20 @@ struct Fitted {
 // A layer's (and offset's) loss against what is fitted.
 using LayerCost = std::function<double(const Layer&, double offsetMs)>;
 
-// The best layer (and offset, when freeOffset) refined from the best few of the starts.
+// The best layer (and offset, when freeOffset) refined from the best few of the starts, its loss
+// the layer's against the traces. What is minimised also weighs how usual the layer is: a trace
+// fits a range of layers about as well, and of those the fit takes a usual one.
 Fitted Refine(const LayerCost& layerCost, std::vector<Fitted> starts, bool freeOffset) {
+    auto withPrior = [&](const Layer& layer, double offsetMs) {
+        return layerCost(layer, offsetMs) + kFitPriorWeight * Unusual(layer);
+    };
+    for (Fitted& start : starts) {
+        start.loss += kFitPriorWeight * Unusual(start.layer);
+    }
     std::sort(starts.begin(), starts.end(),
               [](const Fitted& a, const Fitted& b) { return a.loss < b.loss; });
     Fitted best;
+    double bestCost = kHuge;
     for (int i = 0; i < std::min<int>(kRefinedStarts, starts.size()); ++i) {
         const Fitted& start = starts[i];
         std::vector<double> x{start.layer.criticalKhz, start.layer.peakKm,
@@ -354,12 +386,15 @@ Fitted Refine(const LayerCost& layerCost, std::vector<Fitted> starts, bool freeO
             steps.push_back(kAudioDelayStepMs);
         }
         auto cost = [&](const std::vector<double>& v) {
-            return layerCost({v[0], v[1], v[2]}, freeOffset ? v[3] : 0);
+            return withPrior({v[0], v[1], v[2]}, freeOffset ? v[3] : 0);
         };
         const std::vector<double> found = Minimize(cost, x, steps, kFitIterations);
-        const double loss = cost(found);
-        if (loss < best.loss) {
-            best = {{found[0], found[1], found[2]}, freeOffset ? found[3] : 0, loss};
+        const double value = cost(found);
+        if (value < bestCost) {
+            bestCost = value;
+            const Layer layer{found[0], found[1], found[2]};
+            const double offset = freeOffset ? found[3] : 0;
+            best = {layer, offset, layerCost(layer, offset)};
         }
     }
     return best;
@@ -400,15 +435,6 @@ Fitted FitModes(const std::vector<Observed>& modes, const std::vector<Fitted>& o
         return total / modes.size();
     };
     return Refine(cost, {{start, 0, cost(start, 0)}}, false);
-}
-
-// What a fitted layer costs for lying outside the usual layers (see kUsualLowestF2Km).
-double Unusual(const Layer& layer) {
-    const double beyond = layer.peakKm >= kHighestELayerKm
-                              ? std::max({0.0, std::log(kUsualLowestF2Km / layer.peakKm),
-                                          std::log(layer.peakKm / kUsualHighestF2Km)})
-                              : std::max(0.0, std::log(layer.criticalKhz / kUsualHighestFoEKhz));
-    return std::pow(beyond / kUnusualScale, 2);
 }
 
 // A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
