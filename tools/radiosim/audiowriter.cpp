@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -96,7 +97,6 @@ void AudioWriter::Deliver(const std::vector<std::uint8_t>& bytes) {
         fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     }
     if (fd < 0) {
-        ++dropped;
         return;
     }
     backlog.insert(backlog.end(), bytes.begin(), bytes.end());
@@ -106,7 +106,15 @@ void AudioWriter::Deliver(const std::vector<std::uint8_t>& bytes) {
         const std::size_t blockBytes = bytes.size();
         const std::size_t lost = (over + blockBytes - 1) / blockBytes * blockBytes;
         backlog.erase(backlog.begin(), backlog.begin() + std::ptrdiff_t(lost));
-        dropped += static_cast<long long>(lost / blockBytes);
+        if (!overrunning) { // said once per overrun, not for every block it costs
+            std::fprintf(stderr,
+                         "tavmirok-radiosim: the audio reader is %g s behind; audio is dropped "
+                         "until it catches up (an overrun: a click in the audio)\n",
+                         kMostBacklogSeconds);
+        }
+        overrunning = true;
+    } else {
+        overrunning = false;
     }
     std::size_t sent = 0;
     while (sent < backlog.size()) {
@@ -115,7 +123,6 @@ void AudioWriter::Deliver(const std::vector<std::uint8_t>& bytes) {
             if (n < 0 && errno == EPIPE && fifo) { // the reader went away: wait for the next one
                 ::close(fd);
                 fd = -1;
-                dropped += static_cast<long long>(backlog.size() / bytes.size());
                 backlog.clear();
                 return;
             }

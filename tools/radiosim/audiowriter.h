@@ -28,8 +28,6 @@ public:
     // Writes every block due by now, with the radio tuned to dialKhz.
     void WriteDue(double now, double dialKhz);
 
-    long long BlocksDropped() const { return dropped; }
-
     // From the next block on, the audio is what the sky gives advanceMs later: every delay
     // comes out that much shorter (negative: longer). A test sets it to take a capture path's
     // measured delay off the audio. Safe from another thread.
@@ -51,10 +49,10 @@ private:
     std::string path;
     bool fifo = false;
     int fd = -1;
-    double start = 0;         // the card's first sample is due then
-    double interval = 0;      // seconds per sample on the computer's clock
-    std::int64_t written = 0; // samples made so far
-    long long dropped = 0;
+    double start = 0;                  // the card's first sample is due then
+    double interval = 0;               // seconds per sample on the computer's clock
+    std::int64_t written = 0;          // samples made so far
+    bool overrunning = false;          // the backlog is full and blocks are being dropped
     std::vector<std::uint8_t> backlog; // written to the FIFO as it takes it
     std::atomic<double> advanceSeconds{0};
     std::atomic<bool> modesWanted{true};
