@@ -76,6 +76,19 @@ constexpr double kDbPerFilledPart = 0.5;
 constexpr double kEvenParts = 5;
 constexpr double kStrongUnderDb = 0.3;
 constexpr double kTimedUnderDb = 2.0;
+// Audio lost on its way (a sound card's or a sound server's overrun, a dropped packet) leaves a
+// jump in the waveform that nothing marks: a click, which every filter hears, and the fastest as
+// a sweep's length of broadband energy. The receiver's audio is band-limited far under the
+// Nyquist frequency at the usual rates, so its third difference is small (a 2.7 kHz tone's is 27
+// dB under the tone at 48 kHz), while a jump of the waveform puts twice its size there in one
+// sample. A sample whose third difference has kClickPowerRatio times the power of the running
+// mean of the last kClickLevelSeconds is such a jump, and no template that spans it (give or take
+// kClickMarginS) is judged. Noise, carriers and sweeps come through the receiver's filter and
+// never do so (e^-50 for Gaussian audio); at 8 kHz, where the passband fills the band, the test
+// sees nothing.
+constexpr double kClickPowerRatio = 100;
+constexpr double kClickLevelSeconds = 0.02;
+constexpr double kClickMarginS = 0.002;
 // The floor is also taken near each peak, as the mean output within kLocalLags of it outside
 // its main lobe (kLobeLags): keying edges, shifts and reversals come in runs that raise the
 // output for a while, which the block's median does not see.
@@ -174,6 +187,14 @@ struct ChirpDetector::State {
     std::vector<float> decimated; // not yet consumed
     std::vector<double> decimatedTime;
 
+    // Jumps in the waveform (see kClickPowerRatio): the last three input samples, the running
+    // mean power of the third difference, how many samples it holds (judged from one level's
+    // worth), and the times of recent jumps.
+    float lastSamples[3] = {0, 0, 0};
+    double clickLevel = 0;
+    long long clickLevelSamples = 0;
+    std::vector<double> clicks;
+
     // The spectrum's running average over the passband bins.
     std::vector<float> average;
     int blocksAveraged = 0;
@@ -253,6 +274,40 @@ struct ChirpDetector::State {
         while (anchors.size() > 1 && anchors[1].start <= oldest) {
             anchors.erase(anchors.begin());
         }
+    }
+
+    // Notes the block's jumps (see kClickPowerRatio), samples[k] taken at first + k * interval.
+    void FindClicks(std::span<const float> samples, double first, double interval) {
+        const double alpha = std::min(1.0, 1 / (kClickLevelSeconds * inputRate));
+        const auto judgedFrom = (long long)(std::ceil(kClickLevelSeconds * inputRate));
+        for (std::size_t k = 0; k < samples.size(); ++k) {
+            const double x = samples[k];
+            const double third =
+                x - 3.0 * lastSamples[2] + 3.0 * lastSamples[1] - double(lastSamples[0]);
+            lastSamples[0] = lastSamples[1];
+            lastSamples[1] = lastSamples[2];
+            lastSamples[2] = float(x);
+            const double power = third * third;
+            if (++clickLevelSamples <= 3) {
+                continue; // the difference still reaches before the stream
+            }
+            if (clickLevelSamples > judgedFrom && power > kClickPowerRatio * clickLevel) {
+                const double time = first + double(k) * interval;
+                if (clicks.empty() || time - clicks.back() > kClickMarginS) {
+                    clicks.push_back(time);
+                }
+                continue; // the jump does not raise the level it is judged against
+            }
+            clickLevel += alpha * (power - clickLevel);
+        }
+    }
+
+    // Whether a jump lies within the filter's template starting at `start` (epoch seconds).
+    bool SpansClick(const Filter& filter, double start) const {
+        const double end = start + filter.length / rate;
+        return std::any_of(clicks.begin(), clicks.end(), [&](double click) {
+            return click >= start - kClickMarginS && click <= end + kClickMarginS;
+        });
     }
 
     // Over how many of the parts of the band the whitened audio at `lag` fills the filter's
@@ -492,7 +547,7 @@ struct ChirpDetector::State {
                     sidelobesMade = true;
                 }
                 const double local = LocalFloor(j, valid);
-                if (power[j] < threshold * local) {
+                if (power[j] < threshold * local || SpansClick(filter, lagTime)) {
                     continue;
                 }
                 // Parabola through the neighbours for the peak's place and height between lags.
@@ -540,6 +595,10 @@ struct ChirpDetector::State {
     void Consume(int count) {
         decimated.erase(decimated.begin(), decimated.begin() + count);
         decimatedTime.erase(decimatedTime.begin(), decimatedTime.begin() + count);
+        if (!decimatedTime.empty()) {
+            const double oldest = decimatedTime.front() - kClickMarginS;
+            std::erase_if(clicks, [oldest](double click) { return click < oldest; });
+        }
     }
 
     // Judges what is left of the stream and ends it.
@@ -555,6 +614,9 @@ struct ChirpDetector::State {
         streaming = false;
         inputCount = 0;
         nextOutput = 0;
+        clickLevel = 0;
+        clickLevelSamples = 0;
+        clicks.clear();
         history.clear();
         anchors.clear();
         decimated.clear();
@@ -664,6 +726,7 @@ std::vector<ChirpDetection> ChirpDetector::Feed(std::span<const float> samples,
     s.streaming = true;
     s.anchors.push_back({s.inputCount, firstSampleTime, sampleInterval});
     s.expectedNext = firstSampleTime + double(samples.size()) * sampleInterval;
+    s.FindClicks(samples, firstSampleTime, sampleInterval);
     s.Decimate(samples);
     while (int(s.decimated.size()) >= s.blockLength) {
         s.Process(s.blockLength, s.advance, true, settings, &out);

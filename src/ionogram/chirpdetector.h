@@ -11,6 +11,8 @@
 // edge, an RTTY shift or a PSK reversal fills. Slower rates' filters, which gain more, need more.
 // The fastest filter's peaks are timed too: they are judged by how near the band's quarters
 // peak to the times a sweep at the rate crosses them, as well as by their level.
+// Audio lost on its way, unmarked, leaves a jump in the waveform (a click): no template that spans
+// one is judged.
 // Peaks a few dB under the threshold are passed on marked weak, for the grouping to complete a
 // sounder with: at 500 kHz/s on a busy band a crossing at 6 dB stands only just over it. Weak
 // peaks of the fastest filter that keep a sweep's time well are marked timed: few enough to
