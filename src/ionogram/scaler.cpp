@@ -943,6 +943,11 @@ constexpr int kHighOnlyColumns = 8; // see Holds
 constexpr double kHighRiseMs = 3;
 constexpr double kNoseHighMs = 2; // see Shadows
 constexpr double kTraceCostDb = 120;
+// A curve is a mode only where it explains this much of the cells that no stronger one took (a
+// thick trace's shadow or a stray run of noise peaks explains less), or this much a column over
+// its span where that is less (a short trace of a low MOF).
+constexpr double kOwnCellsDb = 90;
+constexpr double kOwnCellsDbPerColumn = 2;
 
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
@@ -1375,7 +1380,10 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
         candidates.erase(best);
-        if (!Holds(Evidence(mode, khz, peaks, used)) || Shadows(mode, modes, khz, peaks)) {
+        const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
+        if (!Holds(evidence) ||
+            mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span) ||
+            Shadows(mode, modes, khz, peaks)) {
             continue;
         }
         if (const CurveMode longer = ExtendNose(mode, khz, nextKhz, peaks, used);
