@@ -389,6 +389,21 @@ private slots:
                 << s << std::vector<Mode>{{5050, 0, false, 5.0}, {4050, 0, false, 5.4}};
         }
         {
+            // 0.35 ms above: closer than the linking's peaks resolve, its own peak in the cells.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 29, 5.0, 25);
+            lowRay(&s, 0, 14, 5.35, 16);
+            QTest::newRow("a weaker mode 0.35 ms above a stronger one")
+                << s << std::vector<Mode>{{5050, 0, false, 5.0}, {3550, 0, false, 5.35}};
+        }
+        {
+            // A thick trace: its later path 0.25 ms above, 4 dB weaker, rising into one nose.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 29, 5.0, 24);
+            lowRay(&s, 0, 29, 5.25, 20);
+            QTest::newRow("a thick trace") << s << std::vector<Mode>{{5050, 0, false, 5.0}};
+        }
+        {
             // The sounder is silent over columns 15-24, from 2F's nose on; above, 1F's high ray
             // comes down from 0.4 ms above where 2F's low ray ended below.
             IonogramSweep s = Cells(Grid(2100, 40));

@@ -12,12 +12,15 @@ namespace ionogram {
 namespace {
 
 constexpr double kResolutionMs = 0.4; // two peaks closer than this are one
-constexpr int kLargestGap = 1;        // columns a trace may skip
-constexpr int kNoseColumns = 3;       // the low and high ray of a mode end this close together
-constexpr double kNoseMs = 1.0;       // ... this close in delay
-constexpr double kEndDropDb = 10;     // see TrimEnds
-constexpr double kNoseDropDb = 8;     // see ExtendToNoses
-constexpr int kHoldColumns = 2;       // see HoldWeakEnds
+// ... for the whole curves, which take a thick trace's later paths, and a mode a fraction of a
+// millisecond above another, apart.
+constexpr double kFineResolutionMs = 0.2;
+constexpr int kLargestGap = 1;    // columns a trace may skip
+constexpr int kNoseColumns = 3;   // the low and high ray of a mode end this close together
+constexpr double kNoseMs = 1.0;   // ... this close in delay
+constexpr double kEndDropDb = 10; // see TrimEnds
+constexpr double kNoseDropDb = 8; // see ExtendToNoses
+constexpr int kHoldColumns = 2;   // see HoldWeakEnds
 constexpr double kHoldDb = 7;
 constexpr double kHoldMs = 0.1;
 constexpr int kShadowPoints = 2; // see MergeShadows
@@ -940,6 +943,11 @@ constexpr int kHighOnlyColumns = 8; // see Holds
 constexpr double kHighRiseMs = 3;
 constexpr double kNoseHighMs = 2; // see Shadows
 constexpr double kTraceCostDb = 120;
+// A curve is a mode only where it explains this much of the cells that no stronger one took (a
+// thick trace's shadow or a stray run of noise peaks explains less), or this much a column over
+// its span where that is less (a short trace of a low MOF).
+constexpr double kOwnCellsDb = 90;
+constexpr double kOwnCellsDbPerColumn = 2;
 
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
@@ -1042,13 +1050,17 @@ double CurveDelay(const CurveMode& mode, double khz, bool high) {
                     khz * (kShapeSamples / mode.mofKhz));
 }
 
-// The peak of the column nearest delayMs within kCurveMs that is still free, or -1.
+// The peak of the column nearest delayMs within kCurveMs that is still free, or -1; none within
+// kResolutionMs of the peak `other` (the low ray's, which a high ray near the nose cannot take
+// again in a thick trace's later path).
 int PeakOnCurve(const std::vector<ColumnPeak>& column, const std::vector<bool>& used,
                 double delayMs, int other = -1) {
     int best = -1;
     for (int p = 0; p < int(column.size()); ++p) {
         const double apart = std::abs(column[p].delayMs - delayMs);
-        if (!used[p] && p != other && apart <= kCurveMs &&
+        const bool own =
+            other >= 0 && std::abs(column[p].delayMs - column[other].delayMs) < kResolutionMs;
+        if (!used[p] && !own && apart <= kCurveMs &&
             (best < 0 || apart < std::abs(column[best].delayMs - delayMs))) {
             best = p;
         }
@@ -1368,7 +1380,10 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
         candidates.erase(best);
-        if (!Holds(Evidence(mode, khz, peaks, used)) || Shadows(mode, modes, khz, peaks)) {
+        const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
+        if (!Holds(evidence) ||
+            mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span) ||
+            Shadows(mode, modes, khz, peaks)) {
             continue;
         }
         if (const CurveMode longer = ExtendNose(mode, khz, nextKhz, peaks, used);
@@ -1413,28 +1428,38 @@ std::vector<int> PairCurves(std::vector<CurveMode>* modes, const std::vector<dou
     return owner;
 }
 
-// Each peak goes to the curve it lies nearest (within kCurveMs), and through it to its mode: one
-// chain per mode, by position.
+// Each peak goes to the curve it lies nearest (within kCurveMs), and through it to its mode, the
+// nearest alone of those on one ray of a column (a thick trace's later paths are not its rays):
+// one chain per mode, by position.
 std::vector<Chain> AssignToCurves(const std::vector<CurveMode>& modes,
                                   const std::vector<int>& owner, const std::vector<double>& khz,
                                   const std::vector<std::vector<ColumnPeak>>& peaks) {
     std::vector<Chain> chains(modes.size());
     for (int q = 0; q < int(peaks.size()); ++q) {
-        for (const ColumnPeak& peak : peaks[q]) {
+        // By curve and ray: the nearest peak's index and how far it lies.
+        std::vector<std::pair<int, double>> nearestOn(modes.size() * 2, {-1, kCurveMs});
+        for (int p = 0; p < int(peaks[q].size()); ++p) {
             int best = -1;
             double nearest = kCurveMs;
             for (int m = 0; m < int(modes.size()); ++m) {
-                for (bool high : {false, true}) {
+                for (int high : {0, 1}) {
                     const double apart =
-                        std::abs(CurveDelay(modes[m], khz[q], high) - peak.delayMs);
+                        std::abs(CurveDelay(modes[m], khz[q], high != 0) - peaks[q][p].delayMs);
                     if (q <= modes[m].nose && apart <= nearest) {
-                        best = owner[m];
+                        best = m * 2 + high;
                         nearest = apart;
                     }
                 }
             }
-            if (best >= 0) {
-                chains[best].push_back({q, peak.delayMs, peak.snrDb});
+            if (best >= 0 && nearest <= nearestOn[best].second) {
+                nearestOn[best] = {p, nearest};
+            }
+        }
+        for (int m = 0; m < int(modes.size()); ++m) {
+            for (int high : {0, 1}) {
+                if (const int p = nearestOn[m * 2 + high].first; p >= 0) {
+                    chains[owner[m]].push_back({q, peaks[q][p].delayMs, peaks[q][p].snrDb});
+                }
             }
         }
     }
@@ -1594,7 +1619,11 @@ bool ColumnFlooded(const std::vector<float>& snrDb) {
     return marked > kFloodShare * cells || widest * kDelayGridMs > kWidestTraceMs;
 }
 
-std::vector<ColumnPeak> ColumnPeaks(const std::vector<float>& snrDb, double delayFromMs) {
+namespace {
+
+// The column's peaks (see ColumnPeaks), lesser ones dropped within resolutionMs of a stronger.
+std::vector<ColumnPeak> PeaksResolved(const std::vector<float>& snrDb, double delayFromMs,
+                                      double resolutionMs) {
     const int cells = int(snrDb.size());
     std::vector<ColumnPeak> candidates;
     for (int i = 0; i < cells; ++i) {
@@ -1617,7 +1646,7 @@ std::vector<ColumnPeak> ColumnPeaks(const std::vector<float>& snrDb, double dela
     for (const ColumnPeak& candidate : candidates) {
         const bool shadowed = std::any_of(peaks.begin(), peaks.end(), [&](const ColumnPeak& p) {
             const double apart = std::abs(p.delayMs - candidate.delayMs);
-            return apart < kResolutionMs ||
+            return apart < resolutionMs ||
                    (apart < kSidelobeSpanMs && p.snrDb - candidate.snrDb > kSidelobeDb);
         });
         if (!shadowed) {
@@ -1627,6 +1656,12 @@ std::vector<ColumnPeak> ColumnPeaks(const std::vector<float>& snrDb, double dela
     std::sort(peaks.begin(), peaks.end(),
               [](const ColumnPeak& a, const ColumnPeak& b) { return a.delayMs < b.delayMs; });
     return peaks;
+}
+
+} // namespace
+
+std::vector<ColumnPeak> ColumnPeaks(const std::vector<float>& snrDb, double delayFromMs) {
+    return PeaksResolved(snrDb, delayFromMs, kResolutionMs);
 }
 
 ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
@@ -1642,6 +1677,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     std::vector<double> khz;
     std::vector<double> nextKhz; // the sweep's next column, usable or not
     std::vector<std::vector<ColumnPeak>> peaks;
+    std::vector<std::vector<ColumnPeak>> finePeaks; // for the whole curves
     std::vector<const std::vector<float>*> rows;
     for (int position = 0; position < columns; ++position) {
         allKhz[position] = sweep.frequenciesKhz[order[position]];
@@ -1656,6 +1692,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
             khz.push_back(allKhz[position]);
             nextKhz.push_back(allKhz[position] + step);
             peaks.push_back(ColumnPeaks(row, sweep.delayFromMs));
+            finePeaks.push_back(PeaksResolved(row, sweep.delayFromMs, kFineResolutionMs));
             rows.push_back(&row);
         }
     }
@@ -1681,11 +1718,13 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         }
     }
 
-    std::vector<CurveMode> modes = ReadCurves(khz, nextKhz, peaks);
+    // The curves read the cells closer: two modes, or a thick trace's paths, 0.2 to 0.4 ms apart
+    // are two peaks there.
+    std::vector<CurveMode> modes = ReadCurves(khz, nextKhz, finePeaks);
     const std::vector<int> owner = PairCurves(&modes, khz);
     std::vector<Chain> curves;
     std::vector<int> curveONoses;
-    const std::vector<Chain> assigned = AssignToCurves(modes, owner, khz, peaks);
+    const std::vector<Chain> assigned = AssignToCurves(modes, owner, khz, finePeaks);
     for (std::size_t c = 0; c < assigned.size(); ++c) {
         if (!assigned[c].empty()) {
             curves.push_back(assigned[c]);
