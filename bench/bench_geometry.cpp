@@ -6,7 +6,8 @@
 //    dechirped, scaled by the real scaler, and fitted as the station fits it (GeometryOf);
 //  - from traces built here: the exact ray trace spoilt as an ionogram spoils it (delays
 //    quantised to 0.05 ms cells after noise, a few missing columns, the high ray seen only near
-//    the nose), to tell the fit's own errors from the scaler's.
+//    the nose), to tell the fit's own errors from the scaler's; and once more with the F2 peak
+//    drawn at 200-450 km, wider than the layers the fit takes for usual.
 // TAVMIROK_GEOMETRY_SEED=N draws other sets; TAVMIROK_GEOMETRY_PATHS=N fits N paths of each
 // set instead of 200; TAVMIROK_GEOMETRY_DECHIRPED_ONLY=1 runs the first alone and
 // TAVMIROK_GEOMETRY_DAYS=N gives it N days instead of 4;
@@ -113,13 +114,22 @@ std::vector<geo::TracePoint> Spoilt(const Sky& sky, std::mt19937& random, bool k
     return trace;
 }
 
+// Where the drawn skies put the F2 peak: the fit's own idea of a usual layer (220-400 km), and a
+// wider range, so that a fit which merely leans on that idea shows it.
+struct PeakRange {
+    double lowestKm, highestKm;
+};
+constexpr PeakRange kUsualPeaks{220, 400};
+constexpr PeakRange kWiderPeaks{200, 450};
+
 // A random sky whose path the layer can carry within the sweep.
-Sky RandomSky(std::mt19937& random) {
+Sky RandomSky(std::mt19937& random, PeakRange peaks = kUsualPeaks) {
     for (;;) {
         Sky sky;
         sky.path.groundKm = Uniform(random, 300, 4000);
         sky.path.hops = std::uniform_int_distribution<int>(1, 3)(random);
-        sky.path.layer = {Uniform(random, 3000, 14000), Uniform(random, 220, 400),
+        sky.path.layer = {Uniform(random, 3000, 14000),
+                          Uniform(random, peaks.lowestKm, peaks.highestKm),
                           Uniform(random, 50, 150)};
         sky.audioMs = Uniform(random, 0.5, 2);
         if (sky.path.layer.peakKm - sky.path.layer.semiThicknessKm < kLowestBaseKm) {
@@ -165,14 +175,17 @@ struct Errors {
     }
 };
 
-void Paths(std::mt19937& random, int pathCount) {
+// The skies' peaks drawn from peaks; beyond the usual range, the rows of every trace alone.
+void Paths(std::mt19937& random, int pathCount, PeakRange peaks = kUsualPeaks) {
+    const bool wider =
+        peaks.lowestKm != kUsualPeaks.lowestKm || peaks.highestKm != kUsualPeaks.highestKm;
     Errors sweeps;
     Errors shorter; // the same, paths below kShorterKm
     Errors alone;
     std::vector<double> modelMofErrors;
     std::vector<double> cpuMs;
     for (int i = 0; i < pathCount; ++i) {
-        const Sky sky = RandomSky(random);
+        const Sky sky = RandomSky(random, peaks);
         // The sky shows the path's mode and every lower one the layer carries.
         std::vector<Sky> modes;
         std::vector<std::vector<geo::TracePoint>> traces;
@@ -219,12 +232,22 @@ void Paths(std::mt19937& random, int pathCount) {
             }
         }
         // The path's own mode fitted alone, as if the sweep showed no other.
-        alone.Add(geo::FitTrace(traces.back(), sky.path.groundKm), modes.back().path);
+        if (!wider) {
+            alone.Add(geo::FitTrace(traces.back(), sky.path.groundKm), modes.back().path);
+        }
     }
-    const QString paths = QString("%1 paths, D 300-4000 km, 1-3 hops, foF2 3-14 MHz, hmF2 220-400 "
+    const QString paths = QString("%1 paths, D 300-4000 km, 1-3 hops, foF2 3-14 MHz, hmF2 %2-%3 "
                                   "km, semi-thickness 50-150 km, exact ray traces spoilt as an "
                                   "ionogram spoils them (not through the dechirp and scaler)")
-                              .arg(pathCount);
+                              .arg(pathCount)
+                              .arg(peaks.lowestKm)
+                              .arg(peaks.highestKm);
+    if (wider) {
+        sweeps.Print(QString("every trace, hmF2 %1-%2 km").arg(peaks.lowestKm).arg(peaks.highestKm),
+                     paths + "; drawn wider than the fit's usual F2 peaks (220-400 km), the sweeps "
+                             "otherwise as above");
+        return;
+    }
     sweeps.Print("every trace of a sweep",
                  paths + "; each sweep shows the path's mode and every lower one (a 3-hop path "
                          "also 1F and 2F), fitted together");
@@ -677,6 +700,8 @@ int main() {
     }
     std::mt19937 random(seed);
     Paths(random, paths);
+    std::mt19937 wider(seed + 2);
+    Paths(wider, paths, kWiderPeaks);
     AudioDelay(random);
     return 0;
 }

@@ -508,6 +508,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // Its 2F fitted better as 1F of a layer peaking at 452 km, 46 km thick.
     QTest::newRow("2F of three at 1850 km")
         << "scaled-1f2f3f-1850km.txt" << 1 << 13653.0 << 315.0 << "2F";
+    // Its 2F runs on past its nose: the sweep's layer fitted to both pulled the clean 1F's to
+    // foF2 4926 kHz, hmF2 281 km.
+    QTest::newRow("1F of two at 2131 km")
+        << "scaled-1f2f-2131km.txt" << 0 << 4629.0 << 361.0 << "1F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

@@ -78,6 +78,19 @@ constexpr std::size_t kJointCandidates = 3;
 // sent).
 constexpr double kPieceCost = 3;
 constexpr double kStrayCost = 2;
+// A trace takes the sweep's layer when its cells' loss under it exceeds their loss under their own
+// layer by no more than this many times their own scatter per cell (the scatter taken as at least
+// kLeastScatter, about a cell's rounding). Pure noise would allow a few units, but a dechirped
+// trace's cells run late near the nose, and its own layer often takes the wrong side of the
+// height/thickness trade-off that the sweep's other modes settle: clean 1F traces whose own layer
+// was that wrong one stood 20-52 units off the sweep's; those whose own layer was right beside a
+// trace the scaler strung together, 58-67 (bench_geometry's dechirped paths).
+constexpr double kShareExcess = 55;
+constexpr double kLeastScatter = 0.1;
+// A trace whose own layer leaves more than this loss per cell (its cells some 0.15 ms off its own
+// best layer, as when the scaler strung two modes together) is no clean trace: its own layer is
+// worth no more than the sweep's.
+constexpr double kCleanScatter = 4;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -136,6 +149,52 @@ bool Plausible(const Layer& layer) {
            (Within(layer, kELayer) || Within(layer, kFLayer));
 }
 
+// One trace's loss under a layer: its cells' (summed, and their weights) and its nose's.
+struct TraceLoss {
+    double cells = 0;
+    double weight = 0;
+    double nose = 0;
+};
+
+std::optional<TraceLoss> LossOf(const Layer& layer, double offsetMs, const Observed& observed,
+                                double groundKm) {
+    const std::vector<ObliquePoint> model = ObliqueTrace(layer, observed.hops, groundKm);
+    if (model.size() < 2) {
+        return std::nullopt;
+    }
+    // The low ray's branch ends at the nose, where the high ray's begins.
+    const auto nose =
+        std::find_if(model.begin(), model.end(), [](const ObliquePoint& p) { return p.high; }) - 1;
+    TraceLoss loss;
+    double lastKhz = 0;
+    for (const TracePoint& cell : *observed.points) {
+        // Each cell against the nearer of the two rays, whatever the scaler called it: near
+        // the nose the rays lie closer than the dechirp resolves, and which one a column's
+        // peak belongs to is a guess (taking the flag's word pulled foF2 low by some 2 %).
+        double nearest = kHuge;
+        for (auto it = model.begin(); it + 1 < model.end(); ++it) {
+            nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
+        }
+        // Far out on the high ray the ray grazes the peak, where a real layer departs most
+        // from the quasi-parabola and the scaler's cells are sparse: those count for less.
+        const double beyondNose = cell.high ? (cell.delayMs - offsetMs - nose->delayMs) : 0;
+        const double weight = 1 / (1 + std::pow(std::max(0.0, beyondNose) / kHighRayTrustMs, 2));
+        loss.cells += weight * SoftLoss(nearest);
+        loss.weight += weight;
+        lastKhz = std::max(lastKhz, cell.khz);
+    }
+    // An open trace's top column is no nose: the model's MOF need only lie above it.
+    double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
+    if (observed.open) {
+        miss = std::min(0.0, miss);
+    }
+    loss.nose = SoftLoss(miss * miss);
+    if (observed.maybePiece && miss > 0) {
+        loss.nose = std::min(loss.nose, kPieceCost);
+    }
+    return loss;
+}
+
 // Mean loss per cell of the layer against the traces, their delays less offsetMs.
 double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& traces,
             double groundKm) {
@@ -145,43 +204,12 @@ double Loss(const Layer& layer, double offsetMs, const std::vector<Observed>& tr
     double total = 0;
     double count = 0;
     for (const Observed& observed : traces) {
-        const std::vector<ObliquePoint> model = ObliqueTrace(layer, observed.hops, groundKm);
-        if (model.size() < 2) {
+        const std::optional<TraceLoss> loss = LossOf(layer, offsetMs, observed, groundKm);
+        if (!loss) {
             return kHuge;
         }
-        // The low ray's branch ends at the nose, where the high ray's begins.
-        const auto nose =
-            std::find_if(model.begin(), model.end(), [](const ObliquePoint& p) { return p.high; }) -
-            1;
-        double lastKhz = 0;
-        for (const TracePoint& cell : *observed.points) {
-            // Each cell against the nearer of the two rays, whatever the scaler called it: near
-            // the nose the rays lie closer than the dechirp resolves, and which one a column's
-            // peak belongs to is a guess (taking the flag's word pulled foF2 low by some 2 %).
-            double nearest = kHuge;
-            for (auto it = model.begin(); it + 1 < model.end(); ++it) {
-                nearest = std::min(nearest, SegmentDistance(cell, offsetMs, *it, *(it + 1)));
-            }
-            // Far out on the high ray the ray grazes the peak, where a real layer departs most
-            // from the quasi-parabola and the scaler's cells are sparse: those count for less.
-            const double beyondNose = cell.high ? (cell.delayMs - offsetMs - nose->delayMs) : 0;
-            const double weight =
-                1 / (1 + std::pow(std::max(0.0, beyondNose) / kHighRayTrustMs, 2));
-            total += weight * SoftLoss(nearest);
-            count += weight;
-            lastKhz = std::max(lastKhz, cell.khz);
-        }
-        // An open trace's top column is no nose: the model's MOF need only lie above it.
-        double miss = (nose->khz - lastKhz - kKhzScale) / kKhzScale;
-        if (observed.open) {
-            miss = std::min(0.0, miss);
-        }
-        double noseLoss = SoftLoss(miss * miss);
-        if (observed.maybePiece && miss > 0) {
-            noseLoss = std::min(noseLoss, kPieceCost);
-        }
-        total += kNoseWeight * noseLoss;
-        count += kNoseWeight;
+        total += loss->cells + kNoseWeight * loss->nose;
+        count += loss->weight + kNoseWeight;
     }
     return count > 0 ? total / count : kHuge;
 }
@@ -437,6 +465,24 @@ Fitted FitModes(const std::vector<Observed>& modes, const std::vector<Fitted>& o
     return Refine(cost, {{start, 0, cost(start, 0)}}, false);
 }
 
+// Whether a trace's cells fit the sweep's layer about as well as the layer they fitted alone
+// (own): their extra loss under it, in units of own's scatter per cell, within what a few free
+// parameters fitted to noise win; or its own layer leaves them too scattered to be worth more.
+// Its top is not weighed: a piece's top is no nose of the layer.
+bool Shares(const Layer& layer, const Fitted& own, const Observed& mode, double groundKm) {
+    const std::optional<TraceLoss> shared =
+        Plausible(layer) ? LossOf(layer, 0, mode, groundKm) : std::nullopt;
+    const std::optional<TraceLoss> alone = LossOf(own.layer, 0, mode, groundKm);
+    if (!shared || !alone || !(alone->weight > 0)) {
+        return shared.has_value();
+    }
+    const double scatter = std::max(kLeastScatter, alone->cells / alone->weight);
+    if (scatter > kCleanScatter) {
+        return true;
+    }
+    return shared->cells - alone->cells <= kShareExcess * scatter;
+}
+
 // A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
 // explains a trace is the likelier) and how unusual its layer is.
 double HopScore(const Fitted& fit, int hops) {
@@ -604,11 +650,14 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
             }
         }
     }
+    // Only the traces the sweep's layer explains about as well as their own take it: a clean
+    // trace that it explains far worse (beside one the scaler strung together from two modes,
+    // which pulled the layer away) keeps its own.
     for (std::size_t k = 0; k < fitted.size(); ++k) {
         const std::size_t i = fitted[k];
         Fitted fit = fits[i][best[k] - 1];
-        if (common) {
-            const Observed mode{&traces[i], best[k], isOpen(i), true};
+        const Observed mode{&traces[i], best[k], isOpen(i), true};
+        if (common && Shares(common->layer, fit, mode, groundKm)) {
             const double loss = Loss(common->layer, 0, {mode}, groundKm);
             if (loss <= fit.loss + kStrayCost) {
                 fit = {common->layer, 0, loss};
