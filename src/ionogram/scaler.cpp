@@ -948,6 +948,10 @@ constexpr double kTraceCostDb = 120;
 // its span where that is less (a short trace of a low MOF).
 constexpr double kOwnCellsDb = 90;
 constexpr double kOwnCellsDbPerColumn = 2;
+constexpr double kFallMs = 0.15; // see FallingTop
+constexpr double kFallFromKhz = 1000;
+constexpr double kFallSpanKhz = 8000;
+constexpr int kFallPoints = 6;
 
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
@@ -1196,6 +1200,35 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
     return mode;
 }
 
+// A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
+// its own nose. A curve whose low ray takes, over its top kFallFromKhz or more, peaks whose delay
+// falls by kFallMs or more has run past its nose onto a longer mode's high ray: the position where
+// that fall begins (its own nose), or -1.
+int FallingTop(const CurveMode& mode, const std::vector<double>& khz,
+               const std::vector<std::vector<ColumnPeak>>& peaks,
+               const std::vector<std::vector<bool>>& used) {
+    std::vector<double> x;
+    std::vector<double> y;
+    int from = -1;
+    double steepest = kFallMs;
+    for (int q = mode.nose; q >= 0 && khz[mode.nose] - khz[q] <= kFallSpanKhz; --q) {
+        const double lowMs = CurveDelay(mode, khz[q], false);
+        const int p = std::isnan(lowMs) ? -1 : PeakOnCurve(peaks[q], used[q], lowMs);
+        if (p < 0) {
+            continue;
+        }
+        x.push_back(khz[q]);
+        y.push_back(peaks[q][p].delayMs);
+        const double span = khz[mode.nose] - khz[q];
+        const double fall = -FitLine(x, y).slope * span;
+        if (int(x.size()) >= kFallPoints && span >= kFallFromKhz && fall >= steepest) {
+            steepest = fall;
+            from = q;
+        }
+    }
+    return from;
+}
+
 // Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose; and where its
 // high ray is heard, so is its low ray, the stronger of the two, but for a fade now and then (a
 // curve that holds one mode's low ray and another's high ray above where that one ends is no mode).
@@ -1310,10 +1343,13 @@ CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
                      const std::vector<double>& nextKhz,
                      const std::vector<std::vector<ColumnPeak>>& peaks,
                      const std::vector<std::vector<bool>>& used) {
+    // (Never far under the highest it reached: a piece that falls away is a high ray's.)
+    double highestMs = mode.anchorMs;
     for (int q = mode.nose + 1; q < int(peaks.size()); ++q) {
+        highestMs = std::max(highestMs, mode.anchorMs);
         const int p = PeakOnCurve(peaks[q], used[q], mode.anchorMs);
         const int at = PeakOnCurve(peaks[mode.nose], used[mode.nose], mode.anchorMs);
-        if (p < 0 || at < 0 || peaks[q][p].delayMs < mode.anchorMs - kCurveMs / 2 ||
+        if (p < 0 || at < 0 || peaks[q][p].delayMs < highestMs - kCurveMs / 2 ||
             peaks[q][p].snrDb < peaks[mode.nose][at].snrDb - kNoseDropDb) {
             break;
         }
@@ -1361,6 +1397,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
     }
     std::vector<CurveMode> modes;
+    std::vector<int> fellTo; // the noses where curves that ran past them were cut back
     while (!candidates.empty()) {
         auto best = std::max_element(
             candidates.begin(), candidates.end(),
@@ -1380,6 +1417,16 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
         candidates.erase(best);
+        if (const int nose = FallingTop(mode, khz, peaks, used); nose >= 0) {
+            if (std::find(fellTo.begin(), fellTo.end(), nose) != fellTo.end()) {
+                continue;
+            }
+            fellTo.push_back(nose);
+            const int p = PeakOnCurve(peaks[nose], used[nose], CurveDelay(mode, khz[nose], false));
+            candidates.push_back(FitNose(nose, (khz[nose] + nextKhz[nose]) * kHalf,
+                                         peaks[nose][p].delayMs, khz, peaks, used));
+            continue;
+        }
         const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
         if (!Holds(evidence) ||
             mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span) ||
