@@ -56,6 +56,13 @@ constexpr int kTipGapColumns = 8; // see Tips
 constexpr double kTipMs = 0.3;
 constexpr int kTipPoints = 3;
 constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
+// A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
+// its own nose: a trace that falls by kFallMs over kFallFromKhz or more (in kFallPoints peaks or
+// more) past where it stood highest has run on from its nose onto another mode's high ray.
+constexpr double kFallMs = 0.15;
+constexpr double kFallFromKhz = 1000;
+constexpr double kFallSpanKhz = 8000; // (over a curve's top this wide)
+constexpr int kFallPoints = 6;
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -185,6 +192,46 @@ void Stitch(std::vector<Chain>* chains) {
                 chains->erase(chains->begin() + best);
                 stitched = true;
             }
+        }
+    }
+}
+
+// Linked by increasing frequency, a chain may run from one mode's low ray, over its nose, onto a
+// longer mode's high ray coming down at nearly that delay: where its peaks fall (see kFallMs)
+// from a point on to its end, after at least kMinColumns before it that do not, it is cut there,
+// the piece that falls a chain of its own.
+void SplitFallingEnds(std::vector<Chain>* chains, const std::vector<double>& khz) {
+    const std::size_t count = chains->size();
+    for (std::size_t c = 0; c < count; ++c) {
+        Chain& chain = (*chains)[c];
+        std::vector<double> x;
+        std::vector<double> y;
+        std::size_t cut = 0;
+        double steepest = kFallMs;
+        for (std::size_t i = chain.size(); i-- > std::size_t(kMinColumns);) {
+            x.push_back(khz[chain[i].position]);
+            y.push_back(chain[i].delayMs);
+            const double span = khz[chain.back().position] - x.back();
+            const double fall = -FitLine(x, y).slope * span;
+            if (int(x.size()) < kFallPoints || span < kFallFromKhz || fall < steepest) {
+                continue;
+            }
+            // (... where what comes before does not fall so: a high ray's pieces stay one.)
+            std::vector<double> headX;
+            std::vector<double> headY;
+            for (std::size_t h = 0; h < i; ++h) {
+                headX.push_back(khz[chain[h].position]);
+                headY.push_back(chain[h].delayMs);
+            }
+            if (FitLine(headX, headY).slope * (headX.back() - headX.front()) > -kFallMs) {
+                steepest = fall;
+                cut = i;
+            }
+        }
+        if (cut > 0) {
+            Chain rest(chain.begin() + std::ptrdiff_t(cut), chain.end());
+            chain.resize(cut);
+            chains->push_back(std::move(rest));
         }
     }
 }
@@ -948,10 +995,6 @@ constexpr double kTraceCostDb = 120;
 // its span where that is less (a short trace of a low MOF).
 constexpr double kOwnCellsDb = 90;
 constexpr double kOwnCellsDbPerColumn = 2;
-constexpr double kFallMs = 0.15; // see FallingTop
-constexpr double kFallFromKhz = 1000;
-constexpr double kFallSpanKhz = 8000;
-constexpr int kFallPoints = 6;
 
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
@@ -1200,10 +1243,8 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
     return mode;
 }
 
-// A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
-// its own nose. A curve whose low ray takes, over its top kFallFromKhz or more, peaks whose delay
-// falls by kFallMs or more has run past its nose onto a longer mode's high ray: the position where
-// that fall begins (its own nose), or -1.
+// A curve whose low ray takes, over its top, peaks that fall (see kFallMs) has run past its nose
+// onto a longer mode's high ray: the position where that fall begins (its own nose), or -1.
 int FallingTop(const CurveMode& mode, const std::vector<double>& khz,
                const std::vector<std::vector<ColumnPeak>>& peaks,
                const std::vector<std::vector<bool>>& used) {
@@ -1747,6 +1788,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     // more of the cells for the traces it reports is taken.
     std::vector<Chain> linked = Link(peaks);
     Stitch(&linked);
+    SplitFallingEnds(&linked, khz);
     for (Chain& chain : linked) {
         TrimEnds(&chain);
     }
