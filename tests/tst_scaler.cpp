@@ -491,6 +491,18 @@ private slots:
             }
             QTest::newRow("a steep high ray") << s << std::vector<Mode>{{5050, 0, false, 5.0}};
         }
+        {
+            // 2F 1 ms above 1F, its nose at column 19; from there on 1F's high ray comes down
+            // from 0.2 ms under that nose, at nearly its delay, into 1F's nose at column 59.
+            IonogramSweep s = Cells(Grid(2100, 60));
+            lowRay(&s, 0, 59, 11.0, 24);
+            lowRay(&s, 0, 19, 12.0, 18);
+            for (int c = 20; c < 52; ++c) {
+                Mark(&s, c, 11.0 + 3.2 * std::pow(1 - (c + 0.5) / 60, 2), 15);
+            }
+            QTest::newRow("a high ray running on from another mode's nose")
+                << s << std::vector<Mode>{{8050, 0, false, 11.0}, {4050, 0, false, 12.0}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

@@ -56,6 +56,13 @@ constexpr int kTipGapColumns = 8; // see Tips
 constexpr double kTipMs = 0.3;
 constexpr int kTipPoints = 3;
 constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
+// A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
+// its own nose: a trace that falls by kFallMs over kFallFromKhz or more (in kFallPoints peaks or
+// more) past where it stood highest has run on from its nose onto another mode's high ray.
+constexpr double kFallMs = 0.15;
+constexpr double kFallFromKhz = 1000;
+constexpr double kFallSpanKhz = 8000; // (over a curve's top this wide)
+constexpr int kFallPoints = 6;
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -185,6 +192,46 @@ void Stitch(std::vector<Chain>* chains) {
                 chains->erase(chains->begin() + best);
                 stitched = true;
             }
+        }
+    }
+}
+
+// Linked by increasing frequency, a chain may run from one mode's low ray, over its nose, onto a
+// longer mode's high ray coming down at nearly that delay: where its peaks fall (see kFallMs)
+// from a point on to its end, after at least kMinColumns before it that do not, it is cut there,
+// the piece that falls a chain of its own.
+void SplitFallingEnds(std::vector<Chain>* chains, const std::vector<double>& khz) {
+    const std::size_t count = chains->size();
+    for (std::size_t c = 0; c < count; ++c) {
+        Chain& chain = (*chains)[c];
+        std::vector<double> x;
+        std::vector<double> y;
+        std::size_t cut = 0;
+        double steepest = kFallMs;
+        for (std::size_t i = chain.size(); i-- > std::size_t(kMinColumns);) {
+            x.push_back(khz[chain[i].position]);
+            y.push_back(chain[i].delayMs);
+            const double span = khz[chain.back().position] - x.back();
+            const double fall = -FitLine(x, y).slope * span;
+            if (int(x.size()) < kFallPoints || span < kFallFromKhz || fall < steepest) {
+                continue;
+            }
+            // (... where what comes before does not fall so: a high ray's pieces stay one.)
+            std::vector<double> headX;
+            std::vector<double> headY;
+            for (std::size_t h = 0; h < i; ++h) {
+                headX.push_back(khz[chain[h].position]);
+                headY.push_back(chain[h].delayMs);
+            }
+            if (FitLine(headX, headY).slope * (headX.back() - headX.front()) > -kFallMs) {
+                steepest = fall;
+                cut = i;
+            }
+        }
+        if (cut > 0) {
+            Chain rest(chain.begin() + std::ptrdiff_t(cut), chain.end());
+            chain.resize(cut);
+            chains->push_back(std::move(rest));
         }
     }
 }
@@ -1196,6 +1243,33 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
     return mode;
 }
 
+// A curve whose low ray takes, over its top, peaks that fall (see kFallMs) has run past its nose
+// onto a longer mode's high ray: the position where that fall begins (its own nose), or -1.
+int FallingTop(const CurveMode& mode, const std::vector<double>& khz,
+               const std::vector<std::vector<ColumnPeak>>& peaks,
+               const std::vector<std::vector<bool>>& used) {
+    std::vector<double> x;
+    std::vector<double> y;
+    int from = -1;
+    double steepest = kFallMs;
+    for (int q = mode.nose; q >= 0 && khz[mode.nose] - khz[q] <= kFallSpanKhz; --q) {
+        const double lowMs = CurveDelay(mode, khz[q], false);
+        const int p = std::isnan(lowMs) ? -1 : PeakOnCurve(peaks[q], used[q], lowMs);
+        if (p < 0) {
+            continue;
+        }
+        x.push_back(khz[q]);
+        y.push_back(peaks[q][p].delayMs);
+        const double span = khz[mode.nose] - khz[q];
+        const double fall = -FitLine(x, y).slope * span;
+        if (int(x.size()) >= kFallPoints && span >= kFallFromKhz && fall >= steepest) {
+            steepest = fall;
+            from = q;
+        }
+    }
+    return from;
+}
+
 // Whether a fitted curve is a mode: a trace's worth of peaks, some near its nose; and where its
 // high ray is heard, so is its low ray, the stronger of the two, but for a fade now and then (a
 // curve that holds one mode's low ray and another's high ray above where that one ends is no mode).
@@ -1310,10 +1384,13 @@ CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
                      const std::vector<double>& nextKhz,
                      const std::vector<std::vector<ColumnPeak>>& peaks,
                      const std::vector<std::vector<bool>>& used) {
+    // (Never far under the highest it reached: a piece that falls away is a high ray's.)
+    double highestMs = mode.anchorMs;
     for (int q = mode.nose + 1; q < int(peaks.size()); ++q) {
+        highestMs = std::max(highestMs, mode.anchorMs);
         const int p = PeakOnCurve(peaks[q], used[q], mode.anchorMs);
         const int at = PeakOnCurve(peaks[mode.nose], used[mode.nose], mode.anchorMs);
-        if (p < 0 || at < 0 || peaks[q][p].delayMs < mode.anchorMs - kCurveMs / 2 ||
+        if (p < 0 || at < 0 || peaks[q][p].delayMs < highestMs - kCurveMs / 2 ||
             peaks[q][p].snrDb < peaks[mode.nose][at].snrDb - kNoseDropDb) {
             break;
         }
@@ -1361,6 +1438,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
     }
     std::vector<CurveMode> modes;
+    std::vector<int> fellTo; // the noses where curves that ran past them were cut back
     while (!candidates.empty()) {
         auto best = std::max_element(
             candidates.begin(), candidates.end(),
@@ -1380,6 +1458,16 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
         candidates.erase(best);
+        if (const int nose = FallingTop(mode, khz, peaks, used); nose >= 0) {
+            if (std::find(fellTo.begin(), fellTo.end(), nose) != fellTo.end()) {
+                continue;
+            }
+            fellTo.push_back(nose);
+            const int p = PeakOnCurve(peaks[nose], used[nose], CurveDelay(mode, khz[nose], false));
+            candidates.push_back(FitNose(nose, (khz[nose] + nextKhz[nose]) * kHalf,
+                                         peaks[nose][p].delayMs, khz, peaks, used));
+            continue;
+        }
         const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
         if (!Holds(evidence) ||
             mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span) ||
@@ -1700,6 +1788,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     // more of the cells for the traces it reports is taken.
     std::vector<Chain> linked = Link(peaks);
     Stitch(&linked);
+    SplitFallingEnds(&linked, khz);
     for (Chain& chain : linked) {
         TrimEnds(&chain);
     }
