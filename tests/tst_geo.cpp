@@ -526,6 +526,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // foF2 4926 kHz, hmF2 281 km.
     QTest::newRow("1F of two at 2131 km")
         << "scaled-1f2f-2131km.txt" << 0 << 4629.0 << 361.0 << "1F";
+    // Both modes in pieces, one of them fitted as an E layer: this piece of 2F, its own layer
+    // and hops chosen with them, read as 4F of a layer peaking at 225 km.
+    QTest::newRow("2F piece beside 1F pieces at 2932 km")
+        << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {
