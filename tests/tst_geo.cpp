@@ -460,7 +460,8 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     QTest::addColumn<double>("peakKm");
     QTest::addColumn<double>("semiThicknessKm");
     QTest::addColumn<double>("groundKm");
-    // One trace each; "2F<0.6": 2F's low ray up to 0.6 of its MOF, "2F>0.6": the rest of 2F.
+    // One trace each; "2F<0.6": 2F's low ray up to 0.6 of its MOF, "2F>0.6": the rest of 2F,
+    // "2F~0.6": six columns of 2F's low ray from 0.6 of its MOF, too few to fit alone.
     QTest::addColumn<QString>("modes");
     QTest::newRow("2F in two pieces, 1200 km")
         << 7000.0 << 280.0 << 80.0 << 1200.0 << "1F 2F<0.75 2F>0.75";
@@ -473,6 +474,12 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     // fit (foF2 1.2 MHz) won over the sweep's layer.
     QTest::newRow("1F's first 13 columns apart, 1200 km")
         << 5000.0 << 300.0 << 100.0 << 1200.0 << "1F<0.36 1F>0.36 2F";
+    // Pieces too short to fit alone: P.533's relations read the first as 1F, and put the
+    // second's foF2 at 3.2 MHz.
+    QTest::newRow("six columns of 2F, 3500 km")
+        << 11000.0 << 250.0 << 60.0 << 3500.0 << "1F 2F 2F~0.5 3F";
+    QTest::newRow("six columns of 1F, 2500 km")
+        << 8000.0 << 320.0 << 100.0 << 2500.0 << "1F 1F~0.4 2F";
 }
 
 void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
@@ -488,7 +495,16 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
         const double cutKhz = mode.mid(3).toDouble() * ObliqueMofKhz(layer, hops, groundKm);
         std::vector<TracePoint>& trace = traces.emplace_back(Traced(layer, groundKm, hops, 2000));
         std::erase_if(trace, [&](const TracePoint& p) {
-            return mode.size() > 2 && (mode[2] == '<' ? p.high || p.khz > cutKhz : p.khz <= cutKhz);
+            switch (mode.size() > 2 ? mode[2].toLatin1() : ' ') {
+            case '<':
+                return p.high || p.khz > cutKhz;
+            case '>':
+                return p.khz <= cutKhz;
+            case '~':
+                return p.high || p.khz < cutKhz || p.khz >= cutKhz + 600;
+            default:
+                return false;
+            }
         });
     }
     const std::vector<PathLayer> found = FitSweep(traces, groundKm);
