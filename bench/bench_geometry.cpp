@@ -523,6 +523,58 @@ void PrintTrace(const ionogram::ScaledTrace& trace, const SphericalPath& truth) 
     bench::Note(QString("      rays over %1 km").arg(truth.groundKm, 0, 'f', 6) + rays);
 }
 
+// The virtual height column (the equivalent triangle's apex at a trace's least delay) against the
+// truth: the apex at the least delay the true mode's low ray has over the trace's columns, at the
+// true hop count. Beside the column as written, the same apex from the scaler's least delay
+// (min_delay_ms) at the row's hop count, to tell which least delay serves.
+struct HeightErrors {
+    std::vector<double> written, scaler;
+
+    static double TrueLeastMs(const ionogram::IonosphericLayer& mode,
+                              const ionogram::ScaledTrace& trace) {
+        double least = INFINITY;
+        for (const ionogram::TracePoint& point : trace.points) {
+            for (const ionogram::LayerRay& ray : ionogram::LayerRays(mode, point.khz)) {
+                least = ray.high ? least : std::min(least, ray.delayMs);
+            }
+        }
+        return least;
+    }
+
+    void Add(const geo::PathLayer& found, const SphericalPath& truth,
+             const ionogram::IonosphericLayer& mode, const ionogram::ScaledTrace& trace) {
+        if (!found.error.empty() || found.hops < 1) {
+            return;
+        }
+        const double trueKm =
+            geo::ApexHeightKm(TrueLeastMs(mode, trace), truth.hops, truth.groundKm);
+        if (!std::isfinite(trueKm)) {
+            return;
+        }
+        auto error = [&](double km) { return std::isfinite(km) ? std::abs(km - trueKm) : 1e9; };
+        written.push_back(error(found.leastDelayHeightKm));
+        scaler.push_back(error(geo::ApexHeightKm(trace.minDelayMs, found.hops, truth.groundKm)));
+    }
+
+    static QString Row(const std::vector<double>& errors) {
+        const int near =
+            std::count_if(errors.begin(), errors.end(), [](double e) { return e <= 20; });
+        return QString("median %1 km, 90% %2 km, within 20 km %3")
+            .arg(bench::Median(errors), 0, 'f', 1)
+            .arg(bench::Percentile(errors, 0.9), 0, 'f', 1)
+            .arg(Share(near, int(errors.size())));
+    }
+
+    void Print(const QString& method) const {
+        const QString truth = "; against the apex at the true mode's least low-ray delay over "
+                              "the trace's columns, true hops";
+        bench::PrintRow("geometry, dechirped: virtual height column, error", Row(written),
+                        method + truth + "; the column as the day file writes it");
+        bench::PrintRow("geometry, dechirped: virtual height from the scaler's least delay",
+                        Row(scaler), method + truth + "; the row's hops, min_delay_ms");
+    }
+};
+
 void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
     const std::vector<int> only = OnlyPaths();
     const double filterMs = FilterDelayMs();
@@ -534,6 +586,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
     std::vector<double> distanceErrors;
     std::vector<double> cellErrors; // a trace's cell less its mode's nearest ray, ms
     MissCauses causes;
+    HeightErrors heights;
     for (int i = 0; i < paths; ++i) {
         const Sky sky = RandomSky(random);
         const std::vector<ionogram::IonosphericLayer> modes =
@@ -573,6 +626,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             const SphericalPath truth{sky.path.layer, sky.path.groundKm, modes[owner].hops};
             const geo::PathLayer& layer = found.geometry.layers[t];
             traces.Add(layer, truth);
+            heights.Add(layer, truth, modes[owner], found.scaled.traces[t]);
             const bool wrong = std::abs(layer.criticalKhz / truth.layer.criticalKhz - 1) > 0.08 ||
                                std::abs(layer.peakKm - truth.layer.peakKm) > 30 ||
                                layer.mode != std::to_string(truth.hops) + "F";
@@ -621,6 +675,7 @@ void DechirpedPaths(std::mt19937& random, SweepCache* cache, int paths) {
             .arg(paths);
     traces.Print("dechirped and scaled, every trace", method);
     causes.Print(method);
+    heights.Print(method);
     bench::PrintRow("geometry, dechirped: modes without a trace, traces on no mode",
                     QString("%1 of %2 modes without a trace; %3 traces on no mode")
                         .arg(modesMissed)

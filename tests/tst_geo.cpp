@@ -399,16 +399,23 @@ void TestGeo::fit_recoversRayTracedLayer_data() {
     QTest::addColumn<double>("groundKm");
     QTest::addColumn<int>("hops"); // the sweep shows every mode from one hop to this
     QTest::addColumn<QString>("mode");
-    QTest::addColumn<double>("topKhz"); // the sweep's top; 0: above every MOF
-    QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F" << 0.0;
-    QTest::newRow("1F and 2F at 1200 km") << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F" << 0.0;
-    QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E" << 0.0;
+    QTest::addColumn<double>("topKhz");  // the sweep's top; 0: above every MOF
+    QTest::addColumn<double>("earlyMs"); // the last trace's first cell this much early
+    QTest::newRow("1F at 1500 km") << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F" << 0.0 << 0.0;
+    QTest::newRow("1F and 2F at 1200 km")
+        << 7000.0 << 280.0 << 80.0 << 1200.0 << 2 << "2F" << 0.0 << 0.0;
+    QTest::newRow("1E at 1000 km") << 3200.0 << 110.0 << 20.0 << 1000.0 << 1 << "1E" << 0.0 << 0.0;
     // The equivalent path fitted this long single hop better as a 2F at 216 km.
-    QTest::newRow("1F at 2600 km, high") << 9000.0 << 376.0 << 80.0 << 2600.0 << 1 << "1F" << 0.0;
+    QTest::newRow("1F at 2600 km, high")
+        << 9000.0 << 376.0 << 80.0 << 2600.0 << 1 << "1F" << 0.0 << 0.0;
     // The sweep ends below the 1F nose (some 26 MHz): its top column is no MOF, and foF2 is
     // read from the low ray alone, to 8 %.
     QTest::newRow("1F at 2500 km, cut at 20 MHz")
-        << 9000.0 << 300.0 << 100.0 << 2500.0 << 1 << "1F" << 20000.0;
+        << 9000.0 << 300.0 << 100.0 << 2500.0 << 1 << "1F" << 20000.0 << 0.0;
+    // A cell in noise a quarter millisecond early: taken for the least delay, it left no apex
+    // at all under a 200 km base.
+    QTest::newRow("1F at 1500 km, first cell early")
+        << 8000.0 << 300.0 << 100.0 << 1500.0 << 1 << "1F" << 0.0 << 0.25;
 }
 
 void TestGeo::fit_recoversRayTracedLayer() {
@@ -419,6 +426,7 @@ void TestGeo::fit_recoversRayTracedLayer() {
     QFETCH(int, hops);
     QFETCH(QString, mode);
     QFETCH(double, topKhz);
+    QFETCH(double, earlyMs);
     const Layer layer{criticalKhz, peakKm, semiThicknessKm};
     std::vector<std::vector<TracePoint>> traces;
     std::vector<bool> open;
@@ -427,7 +435,13 @@ void TestGeo::fit_recoversRayTracedLayer() {
         open.push_back(topKhz > 0 && trace.back().khz > topKhz);
         std::erase_if(trace, [&](const TracePoint& p) { return open.back() && p.khz > topKhz; });
     }
+    // The low ray's delay is least at its lowest column, the trace's first.
+    const double leastKm = ApexHeightKm(traces.back().front().delayMs, hops, groundKm);
+    traces.back().front().delayMs -= earlyMs;
     const PathLayer found = FitSweep(traces, groundKm, open).back();
+    // The virtual height of the trace's least delay, the layer's own and not a stray cell's.
+    QVERIFY2(std::abs(found.leastDelayHeightKm - leastKm) < 10,
+             qPrintable(QString("%1 km against %2").arg(found.leastDelayHeightKm).arg(leastKm)));
     QCOMPARE(found.method, open.back() ? kFittedOpen : kFitted);
     QCOMPARE(QString::fromStdString(found.mode), mode);
     QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < (open.back() ? 0.08 : 0.03),
@@ -446,7 +460,8 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     QTest::addColumn<double>("peakKm");
     QTest::addColumn<double>("semiThicknessKm");
     QTest::addColumn<double>("groundKm");
-    // One trace each; "2F<0.6": 2F's low ray up to 0.6 of its MOF, "2F>0.6": the rest of 2F.
+    // One trace each; "2F<0.6": 2F's low ray up to 0.6 of its MOF, "2F>0.6": the rest of 2F,
+    // "2F~0.6": six columns of 2F's low ray from 0.6 of its MOF, too few to fit alone.
     QTest::addColumn<QString>("modes");
     QTest::newRow("2F in two pieces, 1200 km")
         << 7000.0 << 280.0 << 80.0 << 1200.0 << "1F 2F<0.75 2F>0.75";
@@ -459,6 +474,12 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether_data() {
     // fit (foF2 1.2 MHz) won over the sweep's layer.
     QTest::newRow("1F's first 13 columns apart, 1200 km")
         << 5000.0 << 300.0 << 100.0 << 1200.0 << "1F<0.36 1F>0.36 2F";
+    // Pieces too short to fit alone: P.533's relations read the first as 1F, and put the
+    // second's foF2 at 3.2 MHz.
+    QTest::newRow("six columns of 2F, 3500 km")
+        << 11000.0 << 250.0 << 60.0 << 3500.0 << "1F 2F 2F~0.5 3F";
+    QTest::newRow("six columns of 1F, 2500 km")
+        << 8000.0 << 320.0 << 100.0 << 2500.0 << "1F 1F~0.4 2F";
 }
 
 void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
@@ -474,7 +495,16 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
         const double cutKhz = mode.mid(3).toDouble() * ObliqueMofKhz(layer, hops, groundKm);
         std::vector<TracePoint>& trace = traces.emplace_back(Traced(layer, groundKm, hops, 2000));
         std::erase_if(trace, [&](const TracePoint& p) {
-            return mode.size() > 2 && (mode[2] == '<' ? p.high || p.khz > cutKhz : p.khz <= cutKhz);
+            switch (mode.size() > 2 ? mode[2].toLatin1() : ' ') {
+            case '<':
+                return p.high || p.khz > cutKhz;
+            case '>':
+                return p.khz <= cutKhz;
+            case '~':
+                return p.high || p.khz < cutKhz || p.khz >= cutKhz + 600;
+            default:
+                return false;
+            }
         });
     }
     const std::vector<PathLayer> found = FitSweep(traces, groundKm);
@@ -512,6 +542,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // foF2 4926 kHz, hmF2 281 km.
     QTest::newRow("1F of two at 2131 km")
         << "scaled-1f2f-2131km.txt" << 0 << 4629.0 << 361.0 << "1F";
+    // Both modes in pieces, one of them fitted as an E layer: this piece of 2F, its own layer
+    // and hops chosen with them, read as 4F of a layer peaking at 225 km.
+    QTest::newRow("2F piece beside 1F pieces at 2932 km")
+        << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

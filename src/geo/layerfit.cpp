@@ -91,6 +91,13 @@ constexpr double kLeastScatter = 0.1;
 // best layer, as when the scaler strung two modes together) is no clean trace: its own layer is
 // worth no more than the sweep's.
 constexpr double kCleanScatter = 4;
+// A trace follows one of a layer's curves when its mean loss per cell under it is within this
+// many times its own scatter per cell, the scatter taken as at least a cell's (a cell 0.05 ms off
+// its curve costs 0.83), and every other curve's is kFollowApart times as much: a curve of one
+// hop more or less lies a few tenths of a millisecond away (0.3 ms costs some 10).
+constexpr double kFollowScatters = 4;
+constexpr double kFollowLeastScatter = 1;
+constexpr double kFollowApart = 2;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -483,6 +490,62 @@ bool Shares(const Layer& layer, const Fitted& own, const Observed& mode, double 
     return shared->cells - alone->cells <= kShareExcess * scatter;
 }
 
+bool SameLayer(const Layer& a, const Layer& b) {
+    return a.criticalKhz == b.criticalKhz && a.peakKm == b.peakKm &&
+           a.semiThicknessKm == b.semiThicknessKm;
+}
+
+// The hop count of the layer's curve a trace's cells follow, its top not weighed (a piece's top
+// is no nose): the one whose mean loss per cell is least, where that lies within kFollowScatters
+// of the trace's own scatter (scatter, at least kFollowLeastScatter) and every other count's
+// beyond kFollowApart times it (unless !apart). On a long path the low rays of n and n + 1 hops
+// start a few tenths of a millisecond apart, and near the noses a piece may lie between one
+// mode's high ray and the next mode's low ray: it follows neither then, 0.
+int FollowedHops(const Layer& layer, const std::vector<TracePoint>& trace, double scatter,
+                 double groundKm, bool apart = true) {
+    if (!Plausible(layer)) {
+        return 0;
+    }
+    std::vector<double> perCell;
+    for (int hops = 1; hops <= kMaxHops; ++hops) {
+        const std::optional<TraceLoss> loss = LossOf(layer, 0, {&trace, hops}, groundKm);
+        perCell.push_back(loss && loss->weight > 0 ? loss->cells / loss->weight : kHuge);
+    }
+    const auto least = std::min_element(perCell.begin(), perCell.end());
+    if (!(*least <= kFollowScatters * std::max(kFollowLeastScatter, scatter))) {
+        return 0;
+    }
+    for (auto it = perCell.begin(); apart && it != perCell.end(); ++it) {
+        if (it != least && *it < kFollowApart * *least) {
+            return 0;
+        }
+    }
+    return int(least - perCell.begin()) + 1;
+}
+
+// The least delay of the layer's curve over the trace's columns: its low ray's at the trace's
+// lowest column, where the low ray's delay is least. One cell in noise comes up to 0.25 ms early
+// and the fitted curve runs through the cells' middle; NaN where the curve does not reach so low.
+double ModelLeastDelayMs(const Layer& layer, int hops, double groundKm,
+                         const std::vector<TracePoint>& trace) {
+    const std::vector<ObliquePoint> model = ObliqueTrace(layer, hops, groundKm);
+    double lowestKhz = kHuge;
+    for (const TracePoint& cell : trace) {
+        lowestKhz = std::min(lowestKhz, cell.khz);
+    }
+    for (std::size_t i = 0; i + 1 < model.size() && !model[i].high; ++i) {
+        const ObliquePoint& a = model[i];
+        const ObliquePoint& b = model[i + 1];
+        if (i == 0 && lowestKhz <= a.khz) {
+            return a.delayMs;
+        }
+        if (lowestKhz >= a.khz && lowestKhz <= b.khz && b.khz > a.khz) {
+            return a.delayMs + (b.delayMs - a.delayMs) * (lowestKhz - a.khz) / (b.khz - a.khz);
+        }
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
 // A hop count's score for one trace: its fit's loss, a little per hop (the lowest-order mode that
 // explains a trace is the likelier) and how unusual its layer is.
 double HopScore(const Fitted& fit, int hops) {
@@ -653,27 +716,84 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     // Only the traces the sweep's layer explains about as well as their own take it: a clean
     // trace that it explains far worse (beside one the scaler strung together from two modes,
     // which pulled the layer away) keeps its own.
-    for (std::size_t k = 0; k < fitted.size(); ++k) {
-        const std::size_t i = fitted[k];
-        Fitted fit = fits[i][best[k] - 1];
-        const Observed mode{&traces[i], best[k], isOpen(i), true};
+    auto takes = [&](std::size_t i, int hops) {
+        Fitted fit = fits[i][hops - 1];
+        const Observed mode{&traces[i], hops, isOpen(i), true};
         if (common && Shares(common->layer, fit, mode, groundKm)) {
             const double loss = Loss(common->layer, 0, {mode}, groundKm);
             if (loss <= fit.loss + kStrayCost) {
                 fit = {common->layer, 0, loss};
             }
         }
+        return fit;
+    };
+    std::vector<Fitted> chosen;
+    std::vector<double> scatter; // each trace's own layer's loss per cell
+    for (std::size_t k = 0; k < fitted.size(); ++k) {
+        chosen.push_back(takes(fitted[k], best[k]));
+        const std::optional<TraceLoss> alone =
+            LossOf(fits[fitted[k]][best[k] - 1].layer, 0, {&traces[fitted[k]], best[k]}, groundKm);
+        scatter.push_back(alone && alone->weight > 0 ? alone->cells / alone->weight : kHuge);
+    }
+    // A piece of a split trace has no nose of its own, and alone or with the other pieces it may
+    // fit a layer at the wrong hops. The sweep's clean traces fix its layer: the layer of the
+    // trace with the most cells that its own layer explains within kCleanScatter. A trace whose
+    // cells follow one of that layer's curves at other hops than its own takes that curve: its
+    // hop count and that layer, its own at those hops being a fit to a piece.
+    std::optional<std::size_t> reference;
+    for (std::size_t k = 0; k < fitted.size(); ++k) {
+        if (scatter[k] <= kCleanScatter &&
+            (!reference || traces[fitted[k]].size() > traces[fitted[*reference]].size())) {
+            reference = k;
+        }
+    }
+    auto isE = [](const Layer& layer) { return layer.peakKm < kHighestELayerKm; };
+    for (std::size_t k = 0; reference && k < fitted.size(); ++k) {
+        const Layer& clean = chosen[*reference].layer;
+        if (SameLayer(chosen[k].layer, clean)) {
+            continue;
+        }
+        // A trace whose cells lie near the clean layer's curves is no trace of another kind of
+        // layer: an E layer fitted to a piece of an F trace takes the nearest F curve.
+        const bool otherKind = isE(chosen[k].layer) != isE(clean);
+        const int follows =
+            FollowedHops(clean, traces[fitted[k]], scatter[k], groundKm, !otherKind);
+        if (follows > 0 && (follows != best[k] || otherKind)) {
+            best[k] = follows;
+            const Observed mode{&traces[fitted[k]], follows, isOpen(fitted[k]), true};
+            chosen[k] = {clean, 0, Loss(clean, 0, {mode}, groundKm)};
+        }
+    }
+    auto fill = [&](std::size_t i, int hops, const Fitted& fit) {
         PathLayer& result = results[i];
         result.method = isOpen(i) ? kFittedOpen : kFitted;
-        result.hops = best[k];
-        result.mode = ModeLabel(best[k], fit.layer.peakKm);
+        result.hops = hops;
+        result.mode = ModeLabel(hops, fit.layer.peakKm);
         result.criticalKhz = fit.layer.criticalKhz;
         result.peakKm = fit.layer.peakKm;
         result.semiThicknessKm = fit.layer.semiThicknessKm;
-        result.leastDelayHeightKm = ApexHeightKm(LeastDelayMs(traces[i]), best[k], groundKm);
+        const double leastMs = ModelLeastDelayMs(fit.layer, hops, groundKm, traces[i]);
+        result.leastDelayHeightKm =
+            ApexHeightKm(std::isnan(leastMs) ? LeastDelayMs(traces[i]) : leastMs, hops, groundKm);
         result.muf3000Khz = ObliqueMofKhz(fit.layer, 1, kMufHopKm);
         result.m3000 = result.muf3000Khz / fit.layer.criticalKhz;
         result.misfit = fit.loss;
+    };
+    for (std::size_t k = 0; k < fitted.size(); ++k) {
+        fill(fitted[k], best[k], chosen[k]);
+    }
+    // A trace too short to fit alone is labelled by the clean layer's curve it follows, where it
+    // follows one, and takes that layer; else P.533's relations stand.
+    for (std::size_t i = 0; reference && i < traces.size(); ++i) {
+        if (results[i].error.empty() &&
+            (results[i].method == kFallBack || results[i].method == kFallBackOpen)) {
+            const Layer& clean = chosen[*reference].layer;
+            const int follows = FollowedHops(clean, traces[i], 0, groundKm);
+            if (follows > 0) {
+                const Observed mode{&traces[i], follows, isOpen(i), true};
+                fill(i, follows, {clean, 0, Loss(clean, 0, {mode}, groundKm)});
+            }
+        }
     }
     return results;
 }
