@@ -503,6 +503,16 @@ private slots:
             QTest::newRow("a high ray running on from another mode's nose")
                 << s << std::vector<Mode>{{8050, 0, false, 11.0}, {4050, 0, false, 12.0}};
         }
+        {
+            // Programme audio drowns every trace over columns 25-28; a weaker trace 0.6 ms above
+            // 1F runs flat into the flood: its end is the flood's edge, not a nose.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 24, true);
+            lowRay(&s, 29, 39, 5.0, 24);
+            lowRay(&s, 0, 24, 5.6, 16, true);
+            QTest::newRow("a trace running flat into a broadcast band")
+                << s << std::vector<Mode>{{6050, 0, false, 5.0}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

@@ -63,6 +63,10 @@ constexpr double kFallMs = 0.15;
 constexpr double kFallFromKhz = 1000;
 constexpr double kFallSpanKhz = 8000; // (over a curve's top this wide)
 constexpr int kFallPoints = 6;
+// Programme audio floods a broadcast band's columns whole: a trace that ends this close under
+// one ends at the flood's edge, not necessarily at its nose.
+constexpr double kFloodEdgeKhz = 250;
+constexpr int kFloodColumns = 3; // (a broadcast band is 300 to 700 kHz wide)
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -1676,6 +1680,62 @@ void ExtendHighRays(std::vector<Chain>* chains, const std::vector<std::vector<Co
     }
 }
 
+// Whether a trace ends only at a flood's edge: programme audio drowns every trace in a
+// broadcast band's columns (and under the column's own median they look like noise). A trace that
+// ends with no rise of its own into that end (a low ray's delay rises ever faster towards its
+// nose), over a stronger trace heard there that falls silent within kFloodEdgeKhz above the end
+// for kFloodColumns or more of the sweep's columns (allKhz) and runs on beyond, ends where the
+// flood begins. It is another's later path or high ray, or a weaker mode whose nose the flood
+// hides: its MOF is not known.
+bool EndsAtFloodEdge(const Chain& chain, int last, const std::vector<Chain>& chains,
+                     const std::vector<double>& khz, const std::vector<double>& allKhz) {
+    const auto ray = LowRay(chain);
+    if (int(ray.size()) < 2 * kNoseRunPoints) {
+        return false;
+    }
+    // It rises in its last two positions over the few before; or, where its last peaks are noise
+    // the trace pointed at, along its smoothed low ray from its least to its end.
+    std::vector<double> before;
+    for (std::size_t i = ray.size() - 2 * kNoseRunPoints; i + 2 < ray.size(); ++i) {
+        before.push_back(ray[i].second);
+    }
+    const double end = std::max(LowestNear(chain, ray[ray.size() - 2].first),
+                                LowestNear(chain, ray.back().first));
+    double least = INFINITY;
+    double top = -INFINITY;
+    for (std::size_t i = 0; i < ray.size(); ++i) {
+        least = std::min(least, ray[i].second);
+        if (i + 2 * kNoseRunPoints >= ray.size()) {
+            top = std::max(top, ray[i].second);
+        }
+    }
+    if (end - Median(before) > kNoseRiseMs / 2 || top - least > kNoseRiseMs) {
+        return false;
+    }
+    const double endMs = EndLowDelay(chain, true);
+    auto columnsBetween = [&](double fromKhz, double toKhz) {
+        return std::lower_bound(allKhz.begin(), allKhz.end(), toKhz) -
+               std::upper_bound(allKhz.begin(), allKhz.end(), fromKhz);
+    };
+    return std::any_of(chains.begin(), chains.end(), [&](const Chain& other) {
+        if (&other == &chain || !IsTrace(other) || other.front().position > last ||
+            LowestNear(other, last) >= endMs || MedianSnr(other) <= MedianSnr(chain)) {
+            return false;
+        }
+        // The stronger trace's last position within reach of the end, and its next.
+        int heard = -1;
+        for (const Point& point : other) {
+            if (point.position > last && khz[point.position] > khz[last] + kFloodEdgeKhz) {
+                return heard >= last - kNoseColumns &&
+                       columnsBetween(khz[std::max(heard, last)], khz[point.position]) >=
+                           kFloodColumns;
+            }
+            heard = point.position;
+        }
+        return false;
+    });
+}
+
 // How much of the sweep a reading explains: the cells of its traces over the level at which a
 // peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
 // explains more than a few cells).
@@ -1842,6 +1902,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         }
         const int first = chain.front().position;
         const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
+        if (tips[c].empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
+            continue;
+        }
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
