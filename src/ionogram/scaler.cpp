@@ -1699,8 +1699,8 @@ bool EndsAtFloodEdge(const Chain& chain, int last, const std::vector<Chain>& cha
     for (std::size_t i = ray.size() - 2 * kNoseRunPoints; i + 2 < ray.size(); ++i) {
         before.push_back(ray[i].second);
     }
-    const double end = std::max(LowestNear(chain, ray[ray.size() - 2].first),
-                                LowestNear(chain, ray.back().first));
+    const double end =
+        std::max(LowestNear(chain, ray[ray.size() - 2].first), LowestNear(chain, ray.back().first));
     double least = INFINITY;
     double top = -INFINITY;
     for (std::size_t i = 0; i < ray.size(); ++i) {
