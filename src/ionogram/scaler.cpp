@@ -1736,36 +1736,14 @@ bool EndsAtFloodEdge(const Chain& chain, int last, const std::vector<Chain>& cha
     });
 }
 
-// Whether the trace's low ray steps down, away from its nose: a low ray's delay only rises with
-// frequency, so the trace holds two modes' low rays, the later one under the earlier. (Read along
-// its smoothed low ray, in the stretch within kNoseMs of its least, short of its nose, where a
-// high ray comes down.)
-bool StepsDown(const Chain& chain) {
-    const auto ray = LowRay(chain);
-    double least = INFINITY;
-    for (const auto& [position, delay] : ray) {
-        least = std::min(least, delay);
-    }
-    auto medianOf = [&](std::size_t from) {
-        return Median({ray[from].second, ray[from + 1].second, ray[from + 2].second});
-    };
-    for (std::size_t i = kJoinPoints; i + 2 * kNoseRunPoints < ray.size(); ++i) {
-        const double before = medianOf(i - kJoinPoints);
-        if (before <= least + kNoseMs && before - medianOf(i) > kJoinBelowMs) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // How much of the sweep a reading explains: the cells of its traces over the level at which a
 // peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
-// explains more than a few cells), and again for each that holds two modes (see StepsDown).
+// explains more than a few cells).
 double Explained(const std::vector<Chain>& chains) {
     double explained = 0;
     for (const Chain& chain : chains) {
         if (IsTrace(chain)) {
-            explained -= kTraceCostDb * (StepsDown(chain) ? 2 : 1);
+            explained -= kTraceCostDb;
             for (const Point& point : chain) {
                 explained += point.snrDb - kCellDb + 1;
             }
