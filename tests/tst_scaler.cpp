@@ -513,6 +513,16 @@ private slots:
             QTest::newRow("a trace running flat into a broadcast band")
                 << s << std::vector<Mode>{{6050, 0, false, 5.0}};
         }
+        {
+            // The X trace beyond the O nose (column 24) is heard in columns 27 and 30 alone, at
+            // the low ray's delay, both strong.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 20);
+            Mark(&s, 27, 5.05, 20);
+            Mark(&s, 30, 5.1, 15);
+            QTest::newRow("an X tip faded over two columns at a time")
+                << s << std::vector<Mode>{{5150, 4550, false, 5.0}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

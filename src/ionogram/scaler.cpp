@@ -55,6 +55,7 @@ constexpr int kPieceColumns = 3;  // a piece this long, or with a peak over kTra
 constexpr int kTipGapColumns = 8; // see Tips
 constexpr double kTipMs = 0.3;
 constexpr int kTipPoints = 3;
+constexpr int kTipRunColumns = 3;
 constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
 // A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
 // its own nose: a trace that falls by kFallMs over kFallFromKhz or more (in kFallPoints peaks or
@@ -779,18 +780,21 @@ std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNos
                 tip.push_back({q, peaks[q][best].delayMs, peaks[q][best].snrDb});
             }
         }
-        // Only a run of the tip's peaks counts, each within two columns of the next.
-        while (tip.size() >= 2 && tip[1].position - tip[0].position > 2) {
+        // Only a run of the tip's peaks counts, each within kTipRunColumns of the next (the X
+        // trace beyond the O nose is weak and fades as the low ray does).
+        while (tip.size() >= 2 && tip[1].position - tip[0].position > kTipRunColumns) {
             tip.erase(tip.begin());
         }
         for (std::size_t i = 1; i < tip.size(); ++i) {
-            if (tip[i].position - tip[i - 1].position > 2) {
+            if (tip[i].position - tip[i - 1].position > kTipRunColumns) {
                 tip.resize(i);
                 break;
             }
         }
-        // ... and it ends, as a trace does, in two neighbouring columns.
-        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1) {
+        // ... and it ends, as a trace does, in two neighbouring columns, or in two peaks of
+        // kTraceDb.
+        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1 &&
+               std::min(tip.back().snrDb, tip[tip.size() - 2].snrDb) < kTraceDb) {
             tip.pop_back();
         }
         if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb)) {
