@@ -546,6 +546,12 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // and hops chosen with them, read as 4F of a layer peaking at 225 km.
     QTest::newRow("2F piece beside 1F pieces at 2932 km")
         << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F";
+    // Strung together with pieces of 2F's rays, this 1F kept its own layer: 2F at 203 km.
+    QTest::newRow("strung 1F beside 2F and 3F at 3568 km")
+        << "scaled-1f2f3f-3568km.txt" << 1 << 5538.0 << 318.0 << "1F";
+    // 2F run on into 1F past its nose follows no curve whole: read as 1F at 391 km.
+    QTest::newRow("2F run on into 1F at 1930 km")
+        << "scaled-1f2f3f-1930km.txt" << 1 << 12901.0 << 258.0 << "2F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {
