@@ -503,6 +503,26 @@ private slots:
             QTest::newRow("a high ray running on from another mode's nose")
                 << s << std::vector<Mode>{{8050, 0, false, 11.0}, {4050, 0, false, 12.0}};
         }
+        {
+            // Programme audio drowns every trace over columns 25-28; a weaker trace 0.6 ms above
+            // 1F runs flat into the flood: its end is the flood's edge, not a nose.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 24, true);
+            lowRay(&s, 29, 39, 5.0, 24);
+            lowRay(&s, 0, 24, 5.6, 16, true);
+            QTest::newRow("a trace running flat into a broadcast band")
+                << s << std::vector<Mode>{{6050, 0, false, 5.0}};
+        }
+        {
+            // The X trace beyond the O nose (column 24) is heard in columns 27 and 30 alone, at
+            // the low ray's delay, both strong.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 20);
+            Mark(&s, 27, 5.05, 20);
+            Mark(&s, 30, 5.1, 15);
+            QTest::newRow("an X tip faded over two columns at a time")
+                << s << std::vector<Mode>{{5150, 4550, false, 5.0}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

@@ -55,6 +55,7 @@ constexpr int kPieceColumns = 3;  // a piece this long, or with a peak over kTra
 constexpr int kTipGapColumns = 8; // see Tips
 constexpr double kTipMs = 0.3;
 constexpr int kTipPoints = 3;
+constexpr int kTipRunColumns = 3;
 constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
 // A low ray's delay rises towards its nose, ever faster; a high ray's falls with frequency towards
 // its own nose: a trace that falls by kFallMs over kFallFromKhz or more (in kFallPoints peaks or
@@ -63,6 +64,10 @@ constexpr double kFallMs = 0.15;
 constexpr double kFallFromKhz = 1000;
 constexpr double kFallSpanKhz = 8000; // (over a curve's top this wide)
 constexpr int kFallPoints = 6;
+// Programme audio floods a broadcast band's columns whole: a trace that ends this close under
+// one ends at the flood's edge, not necessarily at its nose.
+constexpr double kFloodEdgeKhz = 250;
+constexpr int kFloodColumns = 3; // (a broadcast band is 300 to 700 kHz wide)
 
 struct Point {
     int position = 0; // the column's place in the sweep, by frequency
@@ -775,18 +780,21 @@ std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNos
                 tip.push_back({q, peaks[q][best].delayMs, peaks[q][best].snrDb});
             }
         }
-        // Only a run of the tip's peaks counts, each within two columns of the next.
-        while (tip.size() >= 2 && tip[1].position - tip[0].position > 2) {
+        // Only a run of the tip's peaks counts, each within kTipRunColumns of the next (the X
+        // trace beyond the O nose is weak and fades as the low ray does).
+        while (tip.size() >= 2 && tip[1].position - tip[0].position > kTipRunColumns) {
             tip.erase(tip.begin());
         }
         for (std::size_t i = 1; i < tip.size(); ++i) {
-            if (tip[i].position - tip[i - 1].position > 2) {
+            if (tip[i].position - tip[i - 1].position > kTipRunColumns) {
                 tip.resize(i);
                 break;
             }
         }
-        // ... and it ends, as a trace does, in two neighbouring columns.
-        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1) {
+        // ... and it ends, as a trace does, in two neighbouring columns, or in two peaks of
+        // kTraceDb.
+        while (tip.size() >= 2 && tip.back().position - tip[tip.size() - 2].position > 1 &&
+               std::min(tip.back().snrDb, tip[tip.size() - 2].snrDb) < kTraceDb) {
             tip.pop_back();
         }
         if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb)) {
@@ -1676,6 +1684,62 @@ void ExtendHighRays(std::vector<Chain>* chains, const std::vector<std::vector<Co
     }
 }
 
+// Whether a trace ends only at a flood's edge: programme audio drowns every trace in a
+// broadcast band's columns (and under the column's own median they look like noise). A trace that
+// ends with no rise of its own into that end (a low ray's delay rises ever faster towards its
+// nose), over a stronger trace heard there that falls silent within kFloodEdgeKhz above the end
+// for kFloodColumns or more of the sweep's columns (allKhz) and runs on beyond, ends where the
+// flood begins. It is another's later path or high ray, or a weaker mode whose nose the flood
+// hides: its MOF is not known.
+bool EndsAtFloodEdge(const Chain& chain, int last, const std::vector<Chain>& chains,
+                     const std::vector<double>& khz, const std::vector<double>& allKhz) {
+    const auto ray = LowRay(chain);
+    if (int(ray.size()) < 2 * kNoseRunPoints) {
+        return false;
+    }
+    // It rises in its last two positions over the few before; or, where its last peaks are noise
+    // the trace pointed at, along its smoothed low ray from its least to its end.
+    std::vector<double> before;
+    for (std::size_t i = ray.size() - 2 * kNoseRunPoints; i + 2 < ray.size(); ++i) {
+        before.push_back(ray[i].second);
+    }
+    const double end =
+        std::max(LowestNear(chain, ray[ray.size() - 2].first), LowestNear(chain, ray.back().first));
+    double least = INFINITY;
+    double top = -INFINITY;
+    for (std::size_t i = 0; i < ray.size(); ++i) {
+        least = std::min(least, ray[i].second);
+        if (i + 2 * kNoseRunPoints >= ray.size()) {
+            top = std::max(top, ray[i].second);
+        }
+    }
+    if (end - Median(before) > kNoseRiseMs / 2 || top - least > kNoseRiseMs) {
+        return false;
+    }
+    const double endMs = EndLowDelay(chain, true);
+    auto columnsBetween = [&](double fromKhz, double toKhz) {
+        return std::lower_bound(allKhz.begin(), allKhz.end(), toKhz) -
+               std::upper_bound(allKhz.begin(), allKhz.end(), fromKhz);
+    };
+    return std::any_of(chains.begin(), chains.end(), [&](const Chain& other) {
+        if (&other == &chain || !IsTrace(other) || other.front().position > last ||
+            LowestNear(other, last) >= endMs || MedianSnr(other) <= MedianSnr(chain)) {
+            return false;
+        }
+        // The stronger trace's last position within reach of the end, and its next.
+        int heard = -1;
+        for (const Point& point : other) {
+            if (point.position > last && khz[point.position] > khz[last] + kFloodEdgeKhz) {
+                return heard >= last - kNoseColumns &&
+                       columnsBetween(khz[std::max(heard, last)], khz[point.position]) >=
+                           kFloodColumns;
+            }
+            heard = point.position;
+        }
+        return false;
+    });
+}
+
 // How much of the sweep a reading explains: the cells of its traces over the level at which a
 // peak counts, less kTraceCostDb for each trace it reports (a trace is worth having where it
 // explains more than a few cells).
@@ -1842,6 +1906,9 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         }
         const int first = chain.front().position;
         const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
+        if (tips[c].empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
+            continue;
+        }
         const double peak = PeakSnr(chain);
         ScaledTrace trace;
         trace.lofKhz = khz[first];
