@@ -670,6 +670,10 @@ private slots:
         constexpr double kBehindS = 2; // the pipe holds 64 KiB, 0.7 s of audio
         constexpr int kCatchUpMs = 5000;
         constexpr double kSlackS = 0.3; // blocks on their way
+        // A radio built with the sanitizers on a busy machine makes its audio a few per cent
+        // slower than it plays (0.15 s behind after 7 s, seen): allowed, as it is late, not lost.
+        // Audio lost to the full pipe would leave it 1.3 s short (2 s behind, 0.7 s held).
+        constexpr double kLateS = 0.5;
         QTemporaryDir dir;
         const QByteArray fifo = QFile::encodeName(dir.filePath("audio.fifo"));
         QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
@@ -697,7 +701,8 @@ private slots:
                 QTest::qWait(20);
             }
         }
-        QVERIFY2(read >= owed(), qPrintable(QString("%1 of %2 bytes").arg(read).arg(owed())));
+        QVERIFY2(read >= owed() - kLateS * kBytesPerSecond,
+                 qPrintable(QString("%1 of %2 bytes").arg(read).arg(owed())));
     }
 
     // Several sounders and keyed carriers at once: the audio holds each sounder's crossings,
