@@ -1905,8 +1905,22 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
             continue;
         }
         const int first = chain.front().position;
-        const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
-        if (tips[c].empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
+        // A tip that runs on to a flood's edge is let go (noise and other modes' pieces line up
+        // there as readily as an X trace); the trace ends at its own end then, and that is
+        // judged as any.
+        Chain tip = tips[c];
+        if (!tip.empty()) {
+            Chain whole = chains[c];
+            whole.insert(whole.end(), tip.begin(), tip.end());
+            if (EndsAtFloodEdge(whole, tip.back().position, chains, khz, allKhz)) {
+                tip.clear();
+                if (oNoses[c] == chains[c].back().position) {
+                    oNoses[c] = -1; // (Tips took the trace's end for the O nose)
+                }
+            }
+        }
+        const int last = tip.empty() ? chain.back().position : tip.back().position;
+        if (tip.empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
             continue;
         }
         const double peak = PeakSnr(chain);
@@ -1920,7 +1934,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         trace.flat = Flat(chain);
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
-        chain.insert(chain.end(), tips[c].begin(), tips[c].end());
+        chain.insert(chain.end(), tip.begin(), tip.end());
         std::vector<TracePoint>& points = trace.points;
         for (const Point& point : chain) {
             points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
