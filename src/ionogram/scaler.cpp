@@ -1370,10 +1370,14 @@ bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
         // A nose on a stronger mode's low ray, where that runs on, is where it faded; one on
         // its high ray is a piece of it, cut where it faded.
         const double onHigh = mode.anchorMs - CurveDelay(other, khz[mode.nose], true);
-        // Two noses in one column are one mode's, its high ray just above its nose (modes
-        // whose noses coincide within a step are read as one). A sharp nose's high ray lies
-        // over a millisecond above its low ray one step under the MOF.
-        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseHighMs) {
+        // Two noses in one column, or two apart, are one mode's, its high ray or a thick
+        // trace's later path just above its nose (modes whose noses coincide within a step are
+        // read as one). A sharp nose's high ray lies over a millisecond above its low ray one
+        // step under the MOF. (Where the weaker's nose lies beyond the stronger's MOF, it lies
+        // over the stronger's nose.)
+        const double overNose = mode.nose > other.nose ? mode.anchorMs - other.noseMs : over;
+        if (std::abs(other.nose - mode.nose) < kNoseColumns && overNose > 0 &&
+            overNose <= kNoseHighMs) {
             return true;
         }
         if ((split > kSplitToKhz && std::abs(over) <= kCurveMs) ||
