@@ -523,6 +523,19 @@ private slots:
             QTest::newRow("an X tip faded over two columns at a time")
                 << s << std::vector<Mode>{{5150, 4550, false, 5.0}};
         }
+        {
+            // 2F rises into its nose at column 15; weak peaks at nearly its low ray's delay run
+            // on from there up to a flood over columns 25-28 that 1F runs on beyond: no X tip.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 24, true);
+            lowRay(&s, 29, 39, 5.0, 24);
+            lowRay(&s, 0, 15, 5.6, 16);
+            for (int c : {18, 20, 21, 23, 24}) {
+                Mark(&s, c, 5.7, 9);
+            }
+            QTest::newRow("a tip running on to a broadcast band")
+                << s << std::vector<Mode>{{6050, 0, false, 5.0}, {3650, 0, false, 5.6}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

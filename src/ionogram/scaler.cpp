@@ -1370,10 +1370,14 @@ bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
         // A nose on a stronger mode's low ray, where that runs on, is where it faded; one on
         // its high ray is a piece of it, cut where it faded.
         const double onHigh = mode.anchorMs - CurveDelay(other, khz[mode.nose], true);
-        // Two noses in one column are one mode's, its high ray just above its nose (modes
-        // whose noses coincide within a step are read as one). A sharp nose's high ray lies
-        // over a millisecond above its low ray one step under the MOF.
-        if (std::abs(other.nose - mode.nose) <= 1 && over > 0 && over <= kNoseHighMs) {
+        // Two noses in one column, or two apart, are one mode's, its high ray or a thick
+        // trace's later path just above its nose (modes whose noses coincide within a step are
+        // read as one). A sharp nose's high ray lies over a millisecond above its low ray one
+        // step under the MOF. (Where the weaker's nose lies beyond the stronger's MOF, it lies
+        // over the stronger's nose.)
+        const double overNose = mode.nose > other.nose ? mode.anchorMs - other.noseMs : over;
+        if (std::abs(other.nose - mode.nose) < kNoseColumns && overNose > 0 &&
+            overNose <= kNoseHighMs) {
             return true;
         }
         if ((split > kSplitToKhz && std::abs(over) <= kCurveMs) ||
@@ -1905,8 +1909,22 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
             continue;
         }
         const int first = chain.front().position;
-        const int last = tips[c].empty() ? chain.back().position : tips[c].back().position;
-        if (tips[c].empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
+        // A tip that runs on to a flood's edge is let go (noise and other modes' pieces line up
+        // there as readily as an X trace); the trace ends at its own end then, and that is
+        // judged as any.
+        Chain tip = tips[c];
+        if (!tip.empty()) {
+            Chain whole = chains[c];
+            whole.insert(whole.end(), tip.begin(), tip.end());
+            if (EndsAtFloodEdge(whole, tip.back().position, chains, khz, allKhz)) {
+                tip.clear();
+                if (oNoses[c] == chains[c].back().position) {
+                    oNoses[c] = -1; // (Tips took the trace's end for the O nose)
+                }
+            }
+        }
+        const int last = tip.empty() ? chain.back().position : tip.back().position;
+        if (tip.empty() && EndsAtFloodEdge(chains[c], last, chains, khz, allKhz)) {
             continue;
         }
         const double peak = PeakSnr(chain);
@@ -1920,7 +1938,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
         trace.flat = Flat(chain);
         trace.peakSnrDb = peak;
         LeastDelay(chain, khz, &trace);
-        chain.insert(chain.end(), tips[c].begin(), tips[c].end());
+        chain.insert(chain.end(), tip.begin(), tip.end());
         std::vector<TracePoint>& points = trace.points;
         for (const Point& point : chain) {
             points.push_back({khz[point.position], point.delayMs, point.snrDb, false});
