@@ -521,7 +521,7 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
 // missed: their cells scatter by some 0.08 ms, and near the nose run late.
 void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // tests/data/: "# ground_km D", then "kHz ms [h]" lines, "# trace" before each further trace
-    // of the sweep
+    // of the sweep, "# cut" in a trace that runs into the sweep's top
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("trace"); // the one whose layer is known, from 0
     QTest::addColumn<double>("criticalKhz");
@@ -546,6 +546,18 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // and hops chosen with them, read as 4F of a layer peaking at 225 km.
     QTest::newRow("2F piece beside 1F pieces at 2932 km")
         << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F";
+    // Strung together with pieces of 2F's rays, this 1F kept its own layer: 2F at 203 km.
+    QTest::newRow("strung 1F beside 2F and 3F at 3568 km")
+        << "scaled-1f2f3f-3568km.txt" << 1 << 5538.0 << 318.0 << "1F";
+    // 2F run on into 1F past its nose follows no curve whole: read as 1F at 391 km.
+    QTest::newRow("2F run on into 1F at 1930 km")
+        << "scaled-1f2f3f-1930km.txt" << 1 << 12901.0 << 258.0 << "2F";
+    // The cut 1F, 2F's high ray strung into it, fits 2F at 243 km as closely as 2F fits its own
+    // layer, and has more cells: taken for the sweep's layer, it made 2F a 4F.
+    QTest::newRow("cut 1F beside 2F at 3192 km")
+        << "scaled-1f2f-3192km.txt" << 0 << 12454.0 << 373.0 << "1F";
+    QTest::newRow("2F beside a cut 1F at 3192 km")
+        << "scaled-1f2f-3192km.txt" << 1 << 12454.0 << 373.0 << "2F";
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {
@@ -558,19 +570,23 @@ void TestGeo::fit_scaledTraceOfKnownLayer() {
     QVERIFY(data.open(QIODevice::ReadOnly | QIODevice::Text));
     double groundKm = 0;
     std::vector<std::vector<TracePoint>> traces(1);
+    std::vector<bool> open(1, false);
     for (const QString& line : QString::fromUtf8(data.readAll()).split('\n', Qt::SkipEmptyParts)) {
         const QStringList words = line.split(' ', Qt::SkipEmptyParts);
         if (words.value(0) == "#" && words.value(1) == "ground_km") {
             groundKm = words.value(2).toDouble();
         } else if (words.value(0) == "#" && words.value(1) == "trace") {
             traces.emplace_back();
+            open.push_back(false);
+        } else if (words.value(0) == "#" && words.value(1) == "cut") {
+            open.back() = true;
         } else if (!line.startsWith('#') && words.size() >= 2) {
             traces.back().push_back(
                 {words[0].toDouble(), words[1].toDouble(), words.value(2) == "h"});
         }
     }
     QVERIFY(groundKm > 0 && trace < int(traces.size()) && traces[trace].size() > 50);
-    const PathLayer found = FitSweep(traces, groundKm)[trace];
+    const PathLayer found = FitSweep(traces, groundKm, open)[trace];
     QCOMPARE(QString::fromStdString(found.mode), mode);
     QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
              qPrintable(QString::number(found.criticalKhz)));

@@ -98,6 +98,9 @@ constexpr double kCleanScatter = 4;
 constexpr double kFollowScatters = 4;
 constexpr double kFollowLeastScatter = 1;
 constexpr double kFollowApart = 2;
+// A cell lies on a curve within three delay cells (0.15 ms) of it, a squared distance of 9 in
+// the loss's units.
+constexpr double kOnCurveSquared = 9;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -523,6 +526,27 @@ int FollowedHops(const Layer& layer, const std::vector<TracePoint>& trace, doubl
     return int(least - perCell.begin()) + 1;
 }
 
+// The hop count of the layer's curve that most of a trace's cells lie on, within
+// kOnCurveSquared of it, where that is more than half of them; else 0.
+int MostCellsHops(const Layer& layer, const std::vector<TracePoint>& trace, double groundKm) {
+    if (!Plausible(layer) || trace.empty()) {
+        return 0;
+    }
+    std::vector<std::size_t> onCurve(kMaxHops, 0);
+    for (int hops = 1; hops <= kMaxHops; ++hops) {
+        const std::vector<ObliquePoint> model = ObliqueTrace(layer, hops, groundKm);
+        for (const TracePoint& cell : trace) {
+            double nearest = kHuge;
+            for (auto it = model.begin(); it + 1 < model.end(); ++it) {
+                nearest = std::min(nearest, SegmentDistance(cell, 0, *it, *(it + 1)));
+            }
+            onCurve[hops - 1] += nearest <= kOnCurveSquared;
+        }
+    }
+    const auto most = std::max_element(onCurve.begin(), onCurve.end());
+    return 2 * *most > trace.size() ? int(most - onCurve.begin()) + 1 : 0;
+}
+
 // The least delay of the layer's curve over the trace's columns: its low ray's at the trace's
 // lowest column, where the low ray's delay is least. One cell in noise comes up to 0.25 ms early
 // and the fitted curve runs through the cells' middle; NaN where the curve does not reach so low.
@@ -736,14 +760,26 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         scatter.push_back(alone && alone->weight > 0 ? alone->cells / alone->weight : kHuge);
     }
     // A piece of a split trace has no nose of its own, and alone or with the other pieces it may
-    // fit a layer at the wrong hops. The sweep's clean traces fix its layer: the layer of the
-    // trace with the most cells that its own layer explains within kCleanScatter. A trace whose
-    // cells follow one of that layer's curves at other hops than its own takes that curve: its
-    // hop count and that layer, its own at those hops being a fit to a piece.
+    // fit a layer at the wrong hops. The sweep's clean traces (their own layer explains them
+    // within kCleanScatter) fix its layer: the one that most of their cells took, each cell
+    // counted less the more its trace scatters about it, a trace with its nose before one cut by
+    // the sweep's top. (A trace the scaler strung together from two modes may fit a layer of its
+    // own at the wrong hops closely enough to pass for clean, and has the most cells.) A trace
+    // whose cells follow one of that layer's curves at other hops than its own takes that curve:
+    // its hop count and that layer, its own at those hops being a fit to a piece.
     std::optional<std::size_t> reference;
+    auto rank = [&](std::size_t k) {
+        std::pair<bool, double> sharing{!isOpen(fitted[k]), 0};
+        for (std::size_t j = 0; j < fitted.size(); ++j) {
+            if (scatter[j] <= kCleanScatter && SameLayer(chosen[j].layer, chosen[k].layer)) {
+                sharing.second +=
+                    traces[fitted[j]].size() / std::max(kFollowLeastScatter, scatter[j]);
+            }
+        }
+        return sharing;
+    };
     for (std::size_t k = 0; k < fitted.size(); ++k) {
-        if (scatter[k] <= kCleanScatter &&
-            (!reference || traces[fitted[k]].size() > traces[fitted[*reference]].size())) {
+        if (scatter[k] <= kCleanScatter && (!reference || rank(k) > rank(*reference))) {
             reference = k;
         }
     }
@@ -758,9 +794,12 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         const bool otherKind = isE(chosen[k].layer) != isE(clean);
         const int follows =
             FollowedHops(clean, traces[fitted[k]], scatter[k], groundKm, !otherKind);
-        if (follows > 0 && (follows != best[k] || otherKind)) {
-            best[k] = follows;
-            const Observed mode{&traces[fitted[k]], follows, isOpen(fitted[k]), true};
+        // A trace the scaler strung together from two modes follows no curve as a whole: it is
+        // the mode most of its cells lie on.
+        const int hops = follows > 0 ? follows : MostCellsHops(clean, traces[fitted[k]], groundKm);
+        if (hops > 0 && (hops != best[k] || otherKind || follows == 0)) {
+            best[k] = hops;
+            const Observed mode{&traces[fitted[k]], hops, isOpen(fitted[k]), true};
             chosen[k] = {clean, 0, Loss(clean, 0, {mode}, groundKm)};
         }
     }
