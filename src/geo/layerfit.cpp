@@ -78,6 +78,12 @@ constexpr std::size_t kJointCandidates = 3;
 // sent).
 constexpr double kPieceCost = 3;
 constexpr double kStrayCost = 2;
+// An E layer is seen beneath an F layer, whose modes reach higher frequencies and longer delays:
+// a sweep whose layer is an E layer, its traces E modes or strays, is unusual (sporadic E may
+// blanket the F layer, so it happens). A thick, weak F layer's flat 1F fits about as well as two
+// hops of an E layer at 140 km, and its 3F as four: the sweep's layer taken for an E layer costs
+// this much for each of its traces.
+constexpr double kEOnlyCost = 1;
 // A trace takes the sweep's layer when its cells' loss under it exceeds their loss under their own
 // layer by no more than this many times their own scatter per cell (the scatter taken as at least
 // kLeastScatter, about a cell's rounding). Pure noise would allow a few units, but a dechirped
@@ -673,7 +679,8 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     // likeliest are fitted again to all their modes at once, and the one that explains every
     // trace best gives the hop counts and the traces' layer.
     auto assign = [&](const Layer& layer, std::vector<int>* assigned) {
-        double score = fitted.size() * Unusual(layer);
+        double score =
+            fitted.size() * (Unusual(layer) + (layer.peakKm < kHighestELayerKm ? kEOnlyCost : 0));
         assigned->assign(fitted.size(), 1);
         for (std::size_t k = 0; k < fitted.size(); ++k) {
             double least = kHuge;
