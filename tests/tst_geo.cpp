@@ -564,6 +564,9 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // the true one, and its foF2 comes 3.5 % high.
     QTest::newRow("thick weak 1F beside 3F at 2193 km")
         << "scaled-1f3f-2193km.txt" << 0 << 4276.0 << 235.0 << "1F" << 0.05;
+    // Weighing alike with this 2F, 1F's cut high ray chose a layer at 244 km and made it 3F.
+    QTest::newRow("2F beside 1F's cut high ray at 3901 km")
+        << "scaled-1f2f-3901km.txt" << 0 << 12778.0 << 350.0 << "2F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

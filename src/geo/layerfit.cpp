@@ -82,8 +82,15 @@ constexpr double kStrayCost = 2;
 // a sweep whose layer is an E layer, its traces E modes or strays, is unusual (sporadic E may
 // blanket the F layer, so it happens). A thick, weak F layer's flat 1F fits about as well as two
 // hops of an E layer at 140 km, and its 3F as four: the sweep's layer taken for an E layer costs
-// this much for each of its traces.
+// this much for each of its traces (weighed as below).
 constexpr double kEOnlyCost = 1;
+// In choosing the sweep's layer and hop counts, a trace weighs by what it shows of the layer: a
+// trace of this many cells or more weighs fully, a piece of fewer in proportion, and a trace cut
+// by the sweep's top (its nose unseen) half as much. A piece of 18 cells of a 1F's high ray, cut
+// by the sweep's top, a millisecond beyond its 2F of 375 cells, fitted a layer at two thirds of
+// the height at 3F a little better than the true one: weighing alike, it made the 2F a 3F.
+constexpr double kFullWeightCells = 100;
+constexpr double kCutWeight = 0.5;
 // A trace takes the sweep's layer when its cells' loss under it exceeds their loss under their own
 // layer by no more than this many times their own scatter per cell (the scatter taken as at least
 // kLeastScatter, about a cell's rounding). Pure noise would allow a few units, but a dechirped
@@ -461,22 +468,29 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     return Refine(cost, std::move(starts), freeOffset);
 }
 
-// The one layer behind the modes of a sweep, each trace weighing alike however many cells it
-// has (a short 3F trace says as much of its hop count as a long 1F), fitted from the layers the
-// traces fitted alone (own). A trace the layer explains worse than its own by kStrayCost is
-// taken for a stray: it costs that much and no more. Its loss is the mean of the traces'.
+// The one layer behind the modes of a sweep, each trace's mean loss per cell weighed by
+// ModeWeight (a trace of kFullWeightCells says as much of the layer as a far longer one), fitted
+// from the layers the traces fitted alone (own). A trace the layer explains worse than its own by
+// kStrayCost is taken for a stray: it costs that much and no more. Its loss is the weighted mean
+// of the traces'.
 double ModeLoss(const Layer& layer, const Observed& mode, double ownLoss, double groundKm) {
     return std::min(Loss(layer, 0, {mode}, groundKm), ownLoss + kStrayCost);
+}
+
+double ModeWeight(const Observed& mode) {
+    return std::min(1.0, mode.points->size() / kFullWeightCells) * (mode.open ? kCutWeight : 1);
 }
 
 Fitted FitModes(const std::vector<Observed>& modes, const std::vector<Fitted>& own,
                 const Layer& start, double groundKm) {
     const LayerCost cost = [&](const Layer& layer, double) {
         double total = 0;
+        double weight = 0;
         for (std::size_t k = 0; k < modes.size(); ++k) {
-            total += ModeLoss(layer, modes[k], own[k].loss, groundKm);
+            total += ModeWeight(modes[k]) * ModeLoss(layer, modes[k], own[k].loss, groundKm);
+            weight += ModeWeight(modes[k]);
         }
-        return total / modes.size();
+        return total / weight;
     };
     return Refine(cost, {{start, 0, cost(start, 0)}}, false);
 }
@@ -679,10 +693,11 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     // likeliest are fitted again to all their modes at once, and the one that explains every
     // trace best gives the hop counts and the traces' layer.
     auto assign = [&](const Layer& layer, std::vector<int>* assigned) {
-        double score =
-            fitted.size() * (Unusual(layer) + (layer.peakKm < kHighestELayerKm ? kEOnlyCost : 0));
+        double score = 0;
         assigned->assign(fitted.size(), 1);
         for (std::size_t k = 0; k < fitted.size(); ++k) {
+            const double weight = ModeWeight({&traces[fitted[k]], 1, isOpen(fitted[k])});
+            score += weight * (Unusual(layer) + (layer.peakKm < kHighestELayerKm ? kEOnlyCost : 0));
             double least = kHuge;
             for (int n = 1; n <= kMaxHops; ++n) {
                 const Observed mode{&traces[fitted[k]], n, isOpen(fitted[k]), true};
@@ -693,7 +708,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
                     (*assigned)[k] = n;
                 }
             }
-            score += least;
+            score += weight * least;
         }
         return score;
     };
