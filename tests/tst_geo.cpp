@@ -567,6 +567,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // Weighing alike with this 2F, 1F's cut high ray chose a layer at 244 km and made it 3F.
     QTest::newRow("2F beside 1F's cut high ray at 3901 km")
         << "scaled-1f2f-3901km.txt" << 0 << 12778.0 << 350.0 << "2F" << 0.03;
+    // Every mode strung or in pieces: the 1F's piece taken for the sweep's layer was an E layer,
+    // and this 3F, 2F's cells strung before it, a 2F of a layer at 368 km.
+    QTest::newRow("3F strung beside pieces at 1578 km")
+        << "scaled-1f2f3f-1578km.txt" << 4 << 11481.0 << 245.0 << "3F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

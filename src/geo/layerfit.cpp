@@ -782,26 +782,28 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         scatter.push_back(alone && alone->weight > 0 ? alone->cells / alone->weight : kHuge);
     }
     // A piece of a split trace has no nose of its own, and alone or with the other pieces it may
-    // fit a layer at the wrong hops. The sweep's clean traces (their own layer explains them
-    // within kCleanScatter) fix its layer: the one that most of their cells took, each cell
-    // counted less the more its trace scatters about it, a trace with its nose before one cut by
-    // the sweep's top. (A trace the scaler strung together from two modes may fit a layer of its
-    // own at the wrong hops closely enough to pass for clean, and has the most cells.) A trace
-    // whose cells follow one of that layer's curves at other hops than its own takes that curve:
-    // its hop count and that layer, its own at those hops being a fit to a piece.
+    // fit a layer at the wrong hops. The sweep's traces fix its layer: the one that most of their
+    // cells took, each cell counted less the more its trace scatters about its own layer, and a
+    // cut trace's by kCutWeight. (A trace the scaler strung together from two modes may fit a
+    // layer of its own at the wrong hops closely enough to pass for clean, and has the most
+    // cells; but where every long trace is strung, the few clean cells of a piece were an E
+    // layer's, and the scattered cells of the long traces that took the sweep's layer outweigh
+    // them.) A trace whose cells follow one of that layer's curves at other hops than its own
+    // takes that curve: its hop count and that layer, its own at those hops being a fit to a
+    // piece.
     std::optional<std::size_t> reference;
     auto rank = [&](std::size_t k) {
-        std::pair<bool, double> sharing{!isOpen(fitted[k]), 0};
+        double sharing = 0;
         for (std::size_t j = 0; j < fitted.size(); ++j) {
-            if (scatter[j] <= kCleanScatter && SameLayer(chosen[j].layer, chosen[k].layer)) {
-                sharing.second +=
-                    traces[fitted[j]].size() / std::max(kFollowLeastScatter, scatter[j]);
+            if (SameLayer(chosen[j].layer, chosen[k].layer)) {
+                sharing += traces[fitted[j]].size() / std::max(kFollowLeastScatter, scatter[j]) *
+                           (isOpen(fitted[j]) ? kCutWeight : 1);
             }
         }
         return sharing;
     };
     for (std::size_t k = 0; k < fitted.size(); ++k) {
-        if (scatter[k] <= kCleanScatter && (!reference || rank(k) > rank(*reference))) {
+        if (!reference || rank(k) > rank(*reference)) {
             reference = k;
         }
     }
