@@ -521,31 +521,56 @@ void TestGeo::fitSweep_labelsModesOfOneLayerTogether() {
 // missed: their cells scatter by some 0.08 ms, and near the nose run late.
 void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // tests/data/: "# ground_km D", then "kHz ms [h]" lines, "# trace" before each further trace
-    // of the sweep
+    // of the sweep, "# cut" in a trace that runs into the sweep's top
     QTest::addColumn<QString>("file");
     QTest::addColumn<int>("trace"); // the one whose layer is known, from 0
     QTest::addColumn<double>("criticalKhz");
     QTest::addColumn<double>("peakKm");
     QTest::addColumn<QString>("mode");
+    QTest::addColumn<double>("foF2Within"); // share
     // A thick layer's flat low ray, one cell 0.26 ms early: a fit started from that cell's
     // height read it as 2E at 100 km.
     QTest::newRow("1F at 1586 km, ym 142 km")
-        << "scaled-1f-1586km.txt" << 0 << 6417.0 << 285.0 << "1F";
+        << "scaled-1f-1586km.txt" << 0 << 6417.0 << 285.0 << "1F" << 0.03;
     // A long path's 3F beside a trace on no mode: read as 2F of a layer 161 km thick, peaking
     // at 358 km.
     QTest::newRow("3F at 3826 km, ym 98 km")
-        << "scaled-3f-3826km.txt" << 1 << 7316.0 << 249.0 << "3F";
+        << "scaled-3f-3826km.txt" << 1 << 7316.0 << 249.0 << "3F" << 0.03;
     // Its 2F fitted better as 1F of a layer peaking at 452 km, 46 km thick.
     QTest::newRow("2F of three at 1850 km")
-        << "scaled-1f2f3f-1850km.txt" << 1 << 13653.0 << 315.0 << "2F";
+        << "scaled-1f2f3f-1850km.txt" << 1 << 13653.0 << 315.0 << "2F" << 0.03;
     // Its 2F runs on past its nose: the sweep's layer fitted to both pulled the clean 1F's to
     // foF2 4926 kHz, hmF2 281 km.
     QTest::newRow("1F of two at 2131 km")
-        << "scaled-1f2f-2131km.txt" << 0 << 4629.0 << 361.0 << "1F";
+        << "scaled-1f2f-2131km.txt" << 0 << 4629.0 << 361.0 << "1F" << 0.03;
     // Both modes in pieces, one of them fitted as an E layer: this piece of 2F, its own layer
     // and hops chosen with them, read as 4F of a layer peaking at 225 km.
     QTest::newRow("2F piece beside 1F pieces at 2932 km")
-        << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F";
+        << "scaled-1f2f-pieces-2932km.txt" << 4 << 7034.0 << 326.0 << "2F" << 0.03;
+    // Strung together with pieces of 2F's rays, this 1F kept its own layer: 2F at 203 km.
+    QTest::newRow("strung 1F beside 2F and 3F at 3568 km")
+        << "scaled-1f2f3f-3568km.txt" << 1 << 5538.0 << 318.0 << "1F" << 0.03;
+    // 2F run on into 1F past its nose follows no curve whole: read as 1F at 391 km.
+    QTest::newRow("2F run on into 1F at 1930 km")
+        << "scaled-1f2f3f-1930km.txt" << 1 << 12901.0 << 258.0 << "2F" << 0.03;
+    // The cut 1F, 2F's high ray strung into it, fits 2F at 243 km as closely as 2F fits its own
+    // layer, and has more cells: taken for the sweep's layer, it made 2F a 4F.
+    QTest::newRow("cut 1F beside 2F at 3192 km")
+        << "scaled-1f2f-3192km.txt" << 0 << 12454.0 << 373.0 << "1F" << 0.03;
+    QTest::newRow("2F beside a cut 1F at 3192 km")
+        << "scaled-1f2f-3192km.txt" << 1 << 12454.0 << 373.0 << "2F" << 0.03;
+    // Fitted as one layer, its 3F read as four hops of an E layer at 141 km, and the 1F as two.
+    // Its cells scatter by 0.15 ms about a flat low ray: the fit takes a layer half as thick as
+    // the true one, and its foF2 comes 3.5 % high.
+    QTest::newRow("thick weak 1F beside 3F at 2193 km")
+        << "scaled-1f3f-2193km.txt" << 0 << 4276.0 << 235.0 << "1F" << 0.05;
+    // Weighing alike with this 2F, 1F's cut high ray chose a layer at 244 km and made it 3F.
+    QTest::newRow("2F beside 1F's cut high ray at 3901 km")
+        << "scaled-1f2f-3901km.txt" << 0 << 12778.0 << 350.0 << "2F" << 0.03;
+    // Every mode strung or in pieces: the 1F's piece taken for the sweep's layer was an E layer,
+    // and this 3F, 2F's cells strung before it, a 2F of a layer at 368 km.
+    QTest::newRow("3F strung beside pieces at 1578 km")
+        << "scaled-1f2f3f-1578km.txt" << 4 << 11481.0 << 245.0 << "3F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {
@@ -554,25 +579,30 @@ void TestGeo::fit_scaledTraceOfKnownLayer() {
     QFETCH(double, criticalKhz);
     QFETCH(double, peakKm);
     QFETCH(QString, mode);
+    QFETCH(double, foF2Within);
     QFile data(QStringLiteral(TAVMIROK_TEST_DATA "/") + file);
     QVERIFY(data.open(QIODevice::ReadOnly | QIODevice::Text));
     double groundKm = 0;
     std::vector<std::vector<TracePoint>> traces(1);
+    std::vector<bool> open(1, false);
     for (const QString& line : QString::fromUtf8(data.readAll()).split('\n', Qt::SkipEmptyParts)) {
         const QStringList words = line.split(' ', Qt::SkipEmptyParts);
         if (words.value(0) == "#" && words.value(1) == "ground_km") {
             groundKm = words.value(2).toDouble();
         } else if (words.value(0) == "#" && words.value(1) == "trace") {
             traces.emplace_back();
+            open.push_back(false);
+        } else if (words.value(0) == "#" && words.value(1) == "cut") {
+            open.back() = true;
         } else if (!line.startsWith('#') && words.size() >= 2) {
             traces.back().push_back(
                 {words[0].toDouble(), words[1].toDouble(), words.value(2) == "h"});
         }
     }
     QVERIFY(groundKm > 0 && trace < int(traces.size()) && traces[trace].size() > 50);
-    const PathLayer found = FitSweep(traces, groundKm)[trace];
+    const PathLayer found = FitSweep(traces, groundKm, open)[trace];
     QCOMPARE(QString::fromStdString(found.mode), mode);
-    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < 0.03,
+    QVERIFY2(std::abs(found.criticalKhz / criticalKhz - 1) < foF2Within,
              qPrintable(QString::number(found.criticalKhz)));
     QVERIFY2(std::abs(found.peakKm - peakKm) < 30, qPrintable(QString::number(found.peakKm)));
 }

@@ -78,6 +78,19 @@ constexpr std::size_t kJointCandidates = 3;
 // sent).
 constexpr double kPieceCost = 3;
 constexpr double kStrayCost = 2;
+// An E layer is seen beneath an F layer, whose modes reach higher frequencies and longer delays:
+// a sweep whose layer is an E layer, its traces E modes or strays, is unusual (sporadic E may
+// blanket the F layer, so it happens). A thick, weak F layer's flat 1F fits about as well as two
+// hops of an E layer at 140 km, and its 3F as four: the sweep's layer taken for an E layer costs
+// this much for each of its traces (weighed as below).
+constexpr double kEOnlyCost = 1;
+// In choosing the sweep's layer and hop counts, a trace weighs by what it shows of the layer: a
+// trace of this many cells or more weighs fully, a piece of fewer in proportion, and a trace cut
+// by the sweep's top (its nose unseen) half as much. A piece of 18 cells of a 1F's high ray, cut
+// by the sweep's top, a millisecond beyond its 2F of 375 cells, fitted a layer at two thirds of
+// the height at 3F a little better than the true one: weighing alike, it made the 2F a 3F.
+constexpr double kFullWeightCells = 100;
+constexpr double kCutWeight = 0.5;
 // A trace takes the sweep's layer when its cells' loss under it exceeds their loss under their own
 // layer by no more than this many times their own scatter per cell (the scatter taken as at least
 // kLeastScatter, about a cell's rounding). Pure noise would allow a few units, but a dechirped
@@ -98,6 +111,9 @@ constexpr double kCleanScatter = 4;
 constexpr double kFollowScatters = 4;
 constexpr double kFollowLeastScatter = 1;
 constexpr double kFollowApart = 2;
+// A cell lies on a curve within three delay cells (0.15 ms) of it, a squared distance of 9 in
+// the loss's units.
+constexpr double kOnCurveSquared = 9;
 // The audio delay is searched from this much too little to this much too much (ms).
 constexpr double kLeastAudioDelayMs = -1;
 constexpr double kMostAudioDelayMs = 3;
@@ -452,22 +468,29 @@ Fitted FitLayer(const std::vector<Observed>& traces, double groundKm, bool freeO
     return Refine(cost, std::move(starts), freeOffset);
 }
 
-// The one layer behind the modes of a sweep, each trace weighing alike however many cells it
-// has (a short 3F trace says as much of its hop count as a long 1F), fitted from the layers the
-// traces fitted alone (own). A trace the layer explains worse than its own by kStrayCost is
-// taken for a stray: it costs that much and no more. Its loss is the mean of the traces'.
+// The one layer behind the modes of a sweep, each trace's mean loss per cell weighed by
+// ModeWeight (a trace of kFullWeightCells says as much of the layer as a far longer one), fitted
+// from the layers the traces fitted alone (own). A trace the layer explains worse than its own by
+// kStrayCost is taken for a stray: it costs that much and no more. Its loss is the weighted mean
+// of the traces'.
 double ModeLoss(const Layer& layer, const Observed& mode, double ownLoss, double groundKm) {
     return std::min(Loss(layer, 0, {mode}, groundKm), ownLoss + kStrayCost);
+}
+
+double ModeWeight(const Observed& mode) {
+    return std::min(1.0, mode.points->size() / kFullWeightCells) * (mode.open ? kCutWeight : 1);
 }
 
 Fitted FitModes(const std::vector<Observed>& modes, const std::vector<Fitted>& own,
                 const Layer& start, double groundKm) {
     const LayerCost cost = [&](const Layer& layer, double) {
         double total = 0;
+        double weight = 0;
         for (std::size_t k = 0; k < modes.size(); ++k) {
-            total += ModeLoss(layer, modes[k], own[k].loss, groundKm);
+            total += ModeWeight(modes[k]) * ModeLoss(layer, modes[k], own[k].loss, groundKm);
+            weight += ModeWeight(modes[k]);
         }
-        return total / modes.size();
+        return total / weight;
     };
     return Refine(cost, {{start, 0, cost(start, 0)}}, false);
 }
@@ -521,6 +544,27 @@ int FollowedHops(const Layer& layer, const std::vector<TracePoint>& trace, doubl
         }
     }
     return int(least - perCell.begin()) + 1;
+}
+
+// The hop count of the layer's curve that most of a trace's cells lie on, within
+// kOnCurveSquared of it, where that is more than half of them; else 0.
+int MostCellsHops(const Layer& layer, const std::vector<TracePoint>& trace, double groundKm) {
+    if (!Plausible(layer) || trace.empty()) {
+        return 0;
+    }
+    std::vector<std::size_t> onCurve(kMaxHops, 0);
+    for (int hops = 1; hops <= kMaxHops; ++hops) {
+        const std::vector<ObliquePoint> model = ObliqueTrace(layer, hops, groundKm);
+        for (const TracePoint& cell : trace) {
+            double nearest = kHuge;
+            for (auto it = model.begin(); it + 1 < model.end(); ++it) {
+                nearest = std::min(nearest, SegmentDistance(cell, 0, *it, *(it + 1)));
+            }
+            onCurve[hops - 1] += nearest <= kOnCurveSquared;
+        }
+    }
+    const auto most = std::max_element(onCurve.begin(), onCurve.end());
+    return 2 * *most > trace.size() ? int(most - onCurve.begin()) + 1 : 0;
 }
 
 // The least delay of the layer's curve over the trace's columns: its low ray's at the trace's
@@ -649,9 +693,11 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     // likeliest are fitted again to all their modes at once, and the one that explains every
     // trace best gives the hop counts and the traces' layer.
     auto assign = [&](const Layer& layer, std::vector<int>* assigned) {
-        double score = fitted.size() * Unusual(layer);
+        double score = 0;
         assigned->assign(fitted.size(), 1);
         for (std::size_t k = 0; k < fitted.size(); ++k) {
+            const double weight = ModeWeight({&traces[fitted[k]], 1, isOpen(fitted[k])});
+            score += weight * (Unusual(layer) + (layer.peakKm < kHighestELayerKm ? kEOnlyCost : 0));
             double least = kHuge;
             for (int n = 1; n <= kMaxHops; ++n) {
                 const Observed mode{&traces[fitted[k]], n, isOpen(fitted[k]), true};
@@ -662,7 +708,7 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
                     (*assigned)[k] = n;
                 }
             }
-            score += least;
+            score += weight * least;
         }
         return score;
     };
@@ -736,14 +782,28 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         scatter.push_back(alone && alone->weight > 0 ? alone->cells / alone->weight : kHuge);
     }
     // A piece of a split trace has no nose of its own, and alone or with the other pieces it may
-    // fit a layer at the wrong hops. The sweep's clean traces fix its layer: the layer of the
-    // trace with the most cells that its own layer explains within kCleanScatter. A trace whose
-    // cells follow one of that layer's curves at other hops than its own takes that curve: its
-    // hop count and that layer, its own at those hops being a fit to a piece.
+    // fit a layer at the wrong hops. The sweep's traces fix its layer: the one that most of their
+    // cells took, each cell counted less the more its trace scatters about its own layer, and a
+    // cut trace's by kCutWeight. (A trace the scaler strung together from two modes may fit a
+    // layer of its own at the wrong hops closely enough to pass for clean, and has the most
+    // cells; but where every long trace is strung, the few clean cells of a piece were an E
+    // layer's, and the scattered cells of the long traces that took the sweep's layer outweigh
+    // them.) A trace whose cells follow one of that layer's curves at other hops than its own
+    // takes that curve: its hop count and that layer, its own at those hops being a fit to a
+    // piece.
     std::optional<std::size_t> reference;
+    auto rank = [&](std::size_t k) {
+        double sharing = 0;
+        for (std::size_t j = 0; j < fitted.size(); ++j) {
+            if (SameLayer(chosen[j].layer, chosen[k].layer)) {
+                sharing += traces[fitted[j]].size() / std::max(kFollowLeastScatter, scatter[j]) *
+                           (isOpen(fitted[j]) ? kCutWeight : 1);
+            }
+        }
+        return sharing;
+    };
     for (std::size_t k = 0; k < fitted.size(); ++k) {
-        if (scatter[k] <= kCleanScatter &&
-            (!reference || traces[fitted[k]].size() > traces[fitted[*reference]].size())) {
+        if (!reference || rank(k) > rank(*reference)) {
             reference = k;
         }
     }
@@ -758,9 +818,12 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         const bool otherKind = isE(chosen[k].layer) != isE(clean);
         const int follows =
             FollowedHops(clean, traces[fitted[k]], scatter[k], groundKm, !otherKind);
-        if (follows > 0 && (follows != best[k] || otherKind)) {
-            best[k] = follows;
-            const Observed mode{&traces[fitted[k]], follows, isOpen(fitted[k]), true};
+        // A trace the scaler strung together from two modes follows no curve as a whole: it is
+        // the mode most of its cells lie on.
+        const int hops = follows > 0 ? follows : MostCellsHops(clean, traces[fitted[k]], groundKm);
+        if (hops > 0 && (hops != best[k] || otherKind || follows == 0)) {
+            best[k] = hops;
+            const Observed mode{&traces[fitted[k]], hops, isOpen(fitted[k]), true};
             chosen[k] = {clean, 0, Loss(clean, 0, {mode}, groundKm)};
         }
     }
