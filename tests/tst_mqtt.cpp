@@ -164,7 +164,12 @@ private slots:
         QString error;
         QVERIFY2(broker.Start({}, &error), qPrintable(error));
         QTemporaryDir folder;
-        Collector collector({broker.Url(), {}, {}, {}, QStringLiteral("tavmirok"), folder.path()});
+        // The collector's clock at the simulated hour's end: a day older than the collector's
+        // horizon keeps its rows but gets no map.
+        CollectorSetup collecting{broker.Url(), {}, {}, {}, QStringLiteral("tavmirok"),
+                                  folder.path()};
+        collecting.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC); };
+        Collector collector(collecting);
         QSignalSpy subscribed(&collector, &Collector::Notice);
         QVERIFY(collector.Start());
         QTRY_COMPARE_WITH_TIMEOUT(subscribed.size(), 1, kWaitMs);
