@@ -46,8 +46,8 @@ page_pid="$!"
 SESSION_PIDS+=("$page_pid")
 loaded() { grep -qs "page loads" "$work/page.out"; }
 session_await "$kStartTimeoutSeconds" "the page did not load" "$work/page.out" loaded
-"$simnet" --url "mqtt://127.0.0.1:$broker_port" --stations "$kStations" --hours 1 \
-    --start 2026-12-07T10:00:00Z
+# The hour before the current one: the collector draws only recent days' maps.
+"$simnet" --url "mqtt://127.0.0.1:$broker_port" --stations "$kStations" --hours 1
 status=0
 wait "$page_pid" || status=$?
 cat "$work/page.out"

@@ -4,6 +4,9 @@
 //
 //   tavmirok-simnet --url mqtt://127.0.0.1:1883 [--stations 200] [--sounders 3]
 //                   [--start 2026-12-07T00:00:00Z] [--hours 24] [--prefix tavmirok] [--seed 1]
+//
+// Without --start the simulated hours end at the current hour: a collector keeps a day's map only
+// while the day is recent, so a network of days long past would fill its day files but no map.
 
 #include "network/mqttclient.h"
 #include "network/payload.h"
@@ -29,8 +32,8 @@ int main(int argc, char** argv) {
     const QCommandLineOption url("url", "The broker: mqtt://HOST[:PORT].", "URL");
     const QCommandLineOption stations("stations", "How many stations (200).", "N", "200");
     const QCommandLineOption sounders("sounders", "Sounders each station hears (3).", "N", "3");
-    const QCommandLineOption start("start", "The first sweep (UTC).", "TIME",
-                                   "2026-12-07T00:00:00Z");
+    const QCommandLineOption start(
+        "start", "The first sweep (UTC; the simulated hours end at the current hour).", "TIME");
     const QCommandLineOption hours("hours", "Simulated hours (24).", "H", "24");
     const QCommandLineOption prefix("prefix", "Topic prefix (tavmirok).", "PREFIX", "tavmirok");
     const QCommandLineOption seed("seed", "Random seed (1).", "N", "1");
@@ -38,7 +41,12 @@ int main(int argc, char** argv) {
     parser.process(app);
     QString error;
     const auto broker = network::ParseBrokerUrl(parser.value(url), &error);
-    const QDateTime first = QDateTime::fromString(parser.value(start), Qt::ISODate).toUTC();
+    QDateTime first = QDateTime::fromString(parser.value(start), Qt::ISODate).toUTC();
+    if (!parser.isSet(start)) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        first = QDateTime(now.date(), QTime(now.time().hour(), 0), Qt::UTC)
+                    .addSecs(-qint64(3600 * parser.value(hours).toDouble()));
+    }
     if (!broker || !first.isValid()) {
         std::fprintf(stderr, "tavmirok-simnet: %s\n",
                      qPrintable(broker ? QStringLiteral("--start is not a time") : error));
