@@ -20,6 +20,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
 using namespace network;
 
@@ -71,6 +73,9 @@ private slots:
         Publisher publisher(Setup(broker, outbox.path()));
         publisher.SetFollowing({QStringLiteral("Cyprus")}, kFirstSweep);
         QVERIFY(publisher.Start());
+        // The sweep comes while the connection is up on the network thread but its news has not
+        // yet reached this one: it must still go out once.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         publisher.PublishScaled(CyprusSweep());
         QTRY_COMPARE_WITH_TIMEOUT(subscriber.Count(kScaledTopic), 1, kWaitMs);
         const QJsonObject message = subscriber.Last(kScaledTopic);
@@ -84,6 +89,7 @@ private slots:
         QCOMPARE(subscriber.Last(kStatusTopic).value("following").toArray().at(0).toString(),
                  "Cyprus");
         QTRY_COMPARE_WITH_TIMEOUT(int(publisher.Waiting()), 0, kWaitMs);
+        QCOMPARE(subscriber.Count(kScaledTopic), 1);
         ionogram::HeardSounder heard;
         heard.rateKhzPerS = 100;
         heard.chirpTimeS = 78.012;
@@ -135,8 +141,15 @@ private slots:
         QVERIFY(publisher->Start());
         QCOMPARE(int(publisher->Waiting()), 3);
         publish(2);
+        ionogram::HeardSounder heard;
+        heard.rateKhzPerS = 100;
+        heard.heard = 2;
+        publisher->PublishHeard({{6000, heard}}); // the sounders heard change meanwhile
         QVERIFY2(broker.Restart(&error), qPrintable(error));
         QTRY_COMPARE_WITH_TIMEOUT(int(publisher->Waiting()), 0, 3 * kWaitMs);
+        MqttSubscriber late(broker);
+        QTRY_COMPARE_WITH_TIMEOUT(late.Count(QStringLiteral("tavmirok/v1/DL0ABC_P/heard")), 1,
+                                  kWaitMs);
         publish(1);
         QTRY_COMPARE_WITH_TIMEOUT(int(publisher->Waiting()), 0, kWaitMs);
         collector = std::make_unique<Collector>(collecting);

@@ -123,6 +123,7 @@ bool Publisher::Start() {
 }
 
 void Publisher::Stop() {
+    connectionSeen = false;
     if (client) {
         client->Stop(StatusTopic(setup.choice.prefix, setup.station.callsign), Status(false));
         client.reset();
@@ -136,7 +137,7 @@ QByteArray Publisher::Status(bool online) const {
 void Publisher::SetFollowing(const QStringList& names, const QDateTime& since) {
     following = names;
     sinceUtc = since;
-    if (client && client->IsConnected()) {
+    if (client && connectionSeen) {
         client->Publish(StatusTopic(setup.choice.prefix, setup.station.callsign), Status(true),
                         kQos, true);
     }
@@ -157,9 +158,10 @@ void Publisher::PublishScaled(const feed::Scaled& scaled) {
 }
 
 void Publisher::PublishHeard(const std::vector<feed::HeardOn>& heard) {
-    if (client && client->IsConnected()) {
-        client->Publish(HeardTopic(setup.choice.prefix, setup.station.callsign),
-                        HeardPayload(setup.station, heard), kQos, true);
+    heardPayload = HeardPayload(setup.station, heard);
+    if (client && connectionSeen) {
+        client->Publish(HeardTopic(setup.choice.prefix, setup.station.callsign), *heardPayload,
+                        kQos, true);
     }
 }
 
@@ -173,13 +175,20 @@ void Publisher::OnConnected() {
     told.reset();
     inFlight.clear();
     sentUpTo = 0;
+    connectionSeen = true;
     client->Publish(StatusTopic(setup.choice.prefix, setup.station.callsign), Status(true), kQos,
                     true);
+    // Retained, so that a list changed while the broker was away is not left at the old one.
+    if (heardPayload) {
+        client->Publish(HeardTopic(setup.choice.prefix, setup.station.callsign), *heardPayload,
+                        kQos, true);
+    }
     SendMore();
 }
 
 void Publisher::OnFailed(ConnectFailure failure, const QString& detail) {
     inFlight.clear();
+    connectionSeen = false;
     if (told == failure) {
         return;
     }
@@ -212,7 +221,7 @@ void Publisher::OnAcknowledged(int messageId, int reason) {
 }
 
 void Publisher::SendMore() {
-    if (!client || !client->IsConnected()) {
+    if (!client || !connectionSeen || !client->IsConnected()) {
         return;
     }
     const qint64 nowMs = setup.now().toMSecsSinceEpoch();

@@ -82,6 +82,10 @@ private:
     std::unique_ptr<MqttClient> client;
     std::map<int, std::int64_t> inFlight; // message id -> outbox number
     std::int64_t sentUpTo = 0;            // the last outbox number sent on this connection
+    // The connection's news has reached this thread. The client may already be connected on its
+    // own thread before: sending then would send the outbox's head twice, once more on news.
+    bool connectionSeen = false;
+    std::optional<QByteArray> heardPayload; // the last list of sounders heard, sent on connection
     QStringList following;
     QDateTime sinceUtc;
     std::optional<ConnectFailure> told; // the failure told, until the connection is back
