@@ -2,6 +2,7 @@
 // fields as docs/network.md lists them and their reading back, the outbox across a restart, and
 // the collector's rows and de-duplication.
 
+#include "network/collector.h"
 #include "network/collectorrows.h"
 #include "network/outbox.h"
 #include "network/payload.h"
@@ -11,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -235,6 +237,37 @@ private slots:
         seen.Forget(record->sweepStartUtc.addSecs(1));
         QCOMPARE(seen.Size(), std::size_t(1));
         QCOMPARE(NetworkDayFileName(QDate(2026, 12, 7)), "network-2026-12-07.csv");
+    }
+
+    // Stations catching up after a night or days away: their sweeps go to their own days' files,
+    // and the map shown stays on the newest day.
+    void collector_lateSweepsKeptMapStaysOnNewestDay() {
+        QTemporaryDir folder;
+        CollectorSetup setup;
+        setup.folder = folder.path();
+        const QDate today(2026, 12, 7);
+        setup.now = [today] { return QDateTime(today, QTime(12, 0), Qt::UTC); };
+        Collector collector(setup);
+        QSignalSpy notices(&collector, &Collector::Notice);
+        const StationIdentity station{QStringLiteral("DL0ABC/P"), QStringLiteral("JO62qm")};
+        const auto take = [&](const QDate& day) {
+            collector.Take(
+                {}, ScaledPayload(CyprusSweep(QDateTime(day, QTime(9, 0), Qt::UTC)), station));
+        };
+        take(today);
+        take(today.addDays(-1));
+        QCOMPARE(collector.LatestPicture().day, today);
+        take(today.addDays(-4));
+        take(today.addDays(-5));
+        QCOMPARE(collector.Kept(), 4);
+        QCOMPARE(collector.LatestPicture().day, today);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY2(notices.at(0).at(0).toString().contains("network-2026-12-03.csv"),
+                 qPrintable(notices.at(0).at(0).toString()));
+        for (int back : {0, 1, 4, 5}) {
+            QVERIFY(QFile::exists(
+                QDir(folder.path()).filePath(NetworkDayFileName(today.addDays(-back)))));
+        }
     }
 };
 

@@ -144,13 +144,32 @@ void Collector::Take(const QString& topic, const QByteArray& payload) {
         return;
     }
     ++kept;
-    lastDay = record->sweepStartUtc.date();
-    NetworkPicture& picture = pictures[lastDay];
-    picture.day = lastDay;
-    AddSweep(picture, *record);
+    const QDate day = record->sweepStartUtc.toUTC().date();
     const QDate oldest =
         now.date().addDays(-std::chrono::ceil<std::chrono::days>(kSeenHorizon).count());
     pictures.erase(pictures.begin(), pictures.lower_bound(oldest));
+    // A station back after days away sends what waited in its outbox: the rows go to their own
+    // day's file, but such a day's map is not drawn again, and the map shown stays on today.
+    if (day < oldest) {
+        if (!toldOld) {
+            toldOld = true;
+            emit Notice(QStringLiteral("%1 sent a sweep of %2, a day older than the maps the "
+                                       "collector still draws (today's and the %3 before): its "
+                                       "rows are kept in %4, that day's map is left as it was. "
+                                       "Told only this once.")
+                            .arg(record->station, record->sweepStartUtc.toString(Qt::ISODate))
+                            .arg(oldest.daysTo(now.date()))
+                            .arg(NetworkDayFileName(day)));
+        }
+    } else {
+        NetworkPicture& picture = pictures[day];
+        picture.day = day;
+        AddSweep(picture, *record);
+        changed.insert(day);
+        if (!lastDay.isValid() || day > lastDay) {
+            lastDay = day;
+        }
+    }
     seen.Forget(
         now.addSecs(-std::chrono::duration_cast<std::chrono::seconds>(kSeenHorizon).count()));
     emit SweepKept(*record);
@@ -163,16 +182,21 @@ const NetworkPicture& Collector::LatestPicture() const {
 }
 
 void Collector::DrawMap() {
-    const auto picture = pictures.find(lastDay);
-    if (picture == pictures.end()) {
-        return;
+    // Today's map shows the last hour and is drawn every time; an older day only when it got rows.
+    changed.insert(lastDay);
+    for (const QDate& day : changed) {
+        const auto picture = pictures.find(day);
+        if (picture == pictures.end()) {
+            continue;
+        }
+        const QString path = QDir(setup.folder).filePath(NetworkMapName(day));
+        if (!DrawNetworkMap(picture->second).save(path)) {
+            emit Problem(QStringLiteral("the map %1 cannot be written: check the folder's space "
+                                        "and permissions.")
+                             .arg(path));
+        }
     }
-    const QString path = QDir(setup.folder).filePath(NetworkMapName(lastDay));
-    if (!DrawNetworkMap(picture->second).save(path)) {
-        emit Problem(QStringLiteral("the map %1 cannot be written: check the folder's space and "
-                                    "permissions.")
-                         .arg(path));
-    }
+    changed.clear();
 }
 
 } // namespace network

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <set>
 
 namespace network {
 
@@ -49,7 +50,7 @@ public:
     // Keeps a received message; public so that a benchmark can feed it without a broker.
     void Take(const QString& topic, const QByteArray& payload);
 
-    // The picture of the day whose sweep came last, which the map shows; empty before the first.
+    // The picture of the newest day that got sweeps, which the map shows; empty before the first.
     const NetworkPicture& LatestPicture() const;
 
     int Kept() const { return kept; }
@@ -69,8 +70,10 @@ private:
     std::unique_ptr<MqttClient> client;
     SeenSweeps seen;
     QTimer mapTimer;
-    QDate lastDay;                            // the day whose rows came last
+    QDate lastDay;                            // the newest day that got rows
     std::map<QDate, NetworkPicture> pictures; // of the days that may still get sweeps
+    std::set<QDate> changed;                  // days whose map is to be drawn again
+    bool toldOld = false;                     // a sweep too old for its day's map was told
     std::optional<ConnectFailure> told;
     bool sessionKept = false;
     int kept = 0;
