@@ -187,37 +187,56 @@ double ApexHeightKm(double delayMs, int hops, double groundKm) {
            kEarthRadiusKm;
 }
 
-RayHop TraceHop(const Layer& layer, double khz, double elevationDeg) {
-    constexpr double kInfinity = std::numeric_limits<double>::infinity();
-    const double earth = kEarthRadiusKm;
-    const double beta = elevationDeg * std::numbers::pi / 180;
-    const double k = earth * std::cos(beta); // Bouguer's invariant r·μ·cos β
-    const double ym = layer.semiThicknessKm;
-    const double rm = earth + layer.peakKm;
-    const double rb = rm - ym;
-    // Up to the base a straight line.
-    const double baseSine = std::sqrt(rb * rb - k * k); // r_b·sin β at the base
-    const double belowAngle = std::acos(k / rb) - beta;
-    const double belowPath = baseSine - earth * std::sin(beta);
-    // In the layer r²μ² − K² = A r² + B r + C; the ray turns at its smaller root.
-    const double f = std::pow(layer.criticalKhz / khz, 2);
-    const double a = 1 - f + f * rb * rb / (ym * ym);
-    const double b = -2 * f * rm * rb * rb / (ym * ym);
-    const double c = f * rb * rb * rm * rm / (ym * ym) - k * k;
-    const double disc = b * b - 4 * a * c;
-    if (disc <= 0) {
-        return {kInfinity, kInfinity}; // through the layer
+namespace {
+
+// The rays launched at one elevation through one layer: what does not depend on the frequency
+// (the straight path up to the layer's base) is worked out once, as the search for the frequency
+// that lands a hop traces many of them.
+class Launch {
+public:
+    Launch(const Layer& layer, double elevationDeg)
+        : criticalKhz(layer.criticalKhz), ym(layer.semiThicknessKm),
+          rm(kEarthRadiusKm + layer.peakKm), rb(rm - ym) {
+        const double beta = elevationDeg * std::numbers::pi / 180;
+        k = kEarthRadiusKm * std::cos(beta); // Bouguer's invariant r·μ·cos β
+        // Up to the base a straight line.
+        baseSine = std::sqrt(rb * rb - k * k); // r_b·sin β at the base
+        belowAngle = std::acos(k / rb) - beta;
+        belowPath = baseSine - kEarthRadiusKm * std::sin(beta);
     }
-    const double rootDisc = std::sqrt(disc);
-    // ∫ r dr / √Q from the base to the turning point.
-    const double x = -b - 2 * a * rb;
-    const double y = 2 * std::sqrt(a) * baseSine;
-    const double layerPath =
-        -baseSine / a - b / (2 * a * std::sqrt(a)) * std::log((x + y) / rootDisc);
-    // ∫ K dr / (r √Q) over the same span (C > 0 for any frequency below f_c·r_m / y_m).
-    const double w = (2 * c + b * rb + 2 * std::sqrt(c) * baseSine) / rb;
-    const double layerAngle = k / std::sqrt(c) * std::log(w / rootDisc);
-    return {2 * earth * (belowAngle + layerAngle), 2 * (belowPath + layerPath)};
+
+    RayHop At(double khz) const {
+        constexpr double kInfinity = std::numeric_limits<double>::infinity();
+        // In the layer r²μ² − K² = A r² + B r + C; the ray turns at its smaller root.
+        const double f = std::pow(criticalKhz / khz, 2);
+        const double a = 1 - f + f * rb * rb / (ym * ym);
+        const double b = -2 * f * rm * rb * rb / (ym * ym);
+        const double c = f * rb * rb * rm * rm / (ym * ym) - k * k;
+        const double disc = b * b - 4 * a * c;
+        if (disc <= 0) {
+            return {kInfinity, kInfinity}; // through the layer
+        }
+        const double rootDisc = std::sqrt(disc);
+        // ∫ r dr / √Q from the base to the turning point.
+        const double x = -b - 2 * a * rb;
+        const double y = 2 * std::sqrt(a) * baseSine;
+        const double layerPath =
+            -baseSine / a - b / (2 * a * std::sqrt(a)) * std::log((x + y) / rootDisc);
+        // ∫ K dr / (r √Q) over the same span (C > 0 for any frequency below f_c·r_m / y_m).
+        const double w = (2 * c + b * rb + 2 * std::sqrt(c) * baseSine) / rb;
+        const double layerAngle = k / std::sqrt(c) * std::log(w / rootDisc);
+        return {2 * kEarthRadiusKm * (belowAngle + layerAngle), 2 * (belowPath + layerPath)};
+    }
+
+private:
+    double criticalKhz, ym, rm, rb;
+    double k = 0, baseSine = 0, belowAngle = 0, belowPath = 0;
+};
+
+} // namespace
+
+RayHop TraceHop(const Layer& layer, double khz, double elevationDeg) {
+    return Launch(layer, elevationDeg).At(khz);
 }
 
 double LandingKhz(const Layer& layer, double hopKm, double elevationDeg, double guessKhz) {
@@ -226,7 +245,8 @@ double LandingKhz(const Layer& layer, double hopKm, double elevationDeg, double 
         !Reflects(layer, 1, hopKm)) {
         return kNaN;
     }
-    auto beyond = [&](double khz) { return TraceHop(layer, khz, elevationDeg).groundKm - hopKm; };
+    const Launch launch(layer, elevationDeg);
+    auto beyond = [&](double khz) { return launch.At(khz).groundKm - hopKm; };
     // A bracket from the guess outwards: the ground range grows with the frequency, from the
     // base's reflection (short of the hop, or no frequency lands it) to the ray that goes
     // through (infinite).
