@@ -997,6 +997,9 @@ constexpr int kHighOnlyColumns = 8; // see Holds
 // sought further than this above its low ray.
 constexpr double kHighRiseMs = 3;
 constexpr double kNoseHighMs = 2; // see Shadows
+// A high ray is defocused: far under its nose it is never much stronger than its low ray in the
+// same column. A peak on its course this far stronger is another mode's low ray crossing it.
+constexpr double kHighOverLowDb = 3;
 constexpr double kTraceCostDb = 120;
 // A curve is a mode only where it explains this much of the cells that no stronger one took (a
 // thick trace's shadow or a stray run of noise peaks explains less), or this much a column over
@@ -1123,6 +1126,13 @@ int PeakOnCurve(const std::vector<ColumnPeak>& column, const std::vector<bool>& 
     return best;
 }
 
+// Whether a column's peak `high` on a high ray's course, columns under its nose, is another
+// mode's low ray crossing it (see kHighOverLowDb) rather than the ray whose low ray is `low`.
+bool Crossing(const std::vector<ColumnPeak>& column, int high, int low, int columns) {
+    return high >= 0 && low >= 0 && columns > kNoseSupportOf &&
+           column[high].snrDb > column[low].snrDb + kHighOverLowDb;
+}
+
 struct CurveEvidence {
     double score = 0;
     int positions = 0; // under the nose, with a peak on the curve
@@ -1165,12 +1175,13 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
             const int p = std::isnan(highMs) || highMs - lowMs > kHighRiseMs
                               ? -1
                               : PeakOnCurve(peaks[q], used[q], highMs, low);
-            if (p >= 0) {
+            const bool crossing = Crossing(peaks[q], p, low, mode.nose - q);
+            if (p >= 0 && !crossing) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
                 evidence.highOnly += low < 0;
                 held = true;
             }
-            missed = p >= 0 || one ? 0 : missed + (low >= 0);
+            missed = (p >= 0 && !crossing) || one ? 0 : missed + (low >= 0);
         }
         if (held) {
             ++evidence.positions;
@@ -1492,12 +1503,14 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         modes.push_back(mode);
         for (int q = mode.nose; q >= 0; --q) {
+            int low = -1;
             for (bool high : {false, true}) {
                 const double delay = CurveDelay(mode, khz[q], high);
                 if (!std::isnan(delay)) {
                     const int p = PeakOnCurve(peaks[q], used[q], delay);
-                    if (p >= 0) {
+                    if (p >= 0 && !(high && Crossing(peaks[q], p, low, mode.nose - q))) {
                         used[q][p] = true;
+                        low = high ? low : p;
                     }
                 }
             }
