@@ -1435,15 +1435,18 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
     for (int q = 0; q < int(peaks.size()); ++q) {
         for (const ColumnPeak& peak : peaks[q]) {
             // A nose ends its trace: nothing runs on at its delay in the next column.
-            // (A stronger trace's later paths may run on a little under it.)
+            // (A stronger trace's later paths may run on a little under it; a peak far weaker
+            // than the nose is noise or another mode's faded cell, as in ExtendNose.)
             bool runsOn = false;
             for (int next = q + 1; next < int(peaks.size()) && next <= q + 1 + kLargestGap;
                  ++next) {
-                runsOn = runsOn || std::any_of(peaks[next].begin(), peaks[next].end(),
-                                               [&](const ColumnPeak& on) {
-                                                   const double rise = on.delayMs - peak.delayMs;
-                                                   return rise >= -kCurveMs / 2 && rise <= kCurveMs;
-                                               });
+                runsOn =
+                    runsOn ||
+                    std::any_of(peaks[next].begin(), peaks[next].end(), [&](const ColumnPeak& on) {
+                        const double rise = on.delayMs - peak.delayMs;
+                        return rise >= -kCurveMs / 2 && rise <= kCurveMs &&
+                               on.snrDb >= peak.snrDb - kNoseDropDb;
+                    });
             }
             // ... and the trace leads up to it.
             bool ledTo = false;
