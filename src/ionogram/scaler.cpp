@@ -20,6 +20,7 @@ constexpr int kNoseColumns = 3;   // the low and high ray of a mode end this clo
 constexpr double kNoseMs = 1.0;   // ... this close in delay
 constexpr double kEndDropDb = 10; // see TrimEnds
 constexpr double kNoseDropDb = 8; // see ExtendToNoses
+constexpr double kFaintDb = 12;   // see ReadCurves
 constexpr int kHoldColumns = 2;   // see HoldWeakEnds
 constexpr double kHoldDb = 7;
 constexpr double kHoldMs = 0.1;
@@ -1435,8 +1436,9 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
     for (int q = 0; q < int(peaks.size()); ++q) {
         for (const ColumnPeak& peak : peaks[q]) {
             // A nose ends its trace: nothing runs on at its delay in the next column.
-            // (A stronger trace's later paths may run on a little under it; a peak far weaker
-            // than the nose is noise or another mode's faded cell, as in ExtendNose.)
+            // (A stronger trace's later paths may run on a little under it; a peak kFaintDb
+            // or more under the nose is noise or another mode's faded cell. A trace's own last
+            // column before its MOF may well lie 10 dB under the one before.)
             bool runsOn = false;
             for (int next = q + 1; next < int(peaks.size()) && next <= q + 1 + kLargestGap;
                  ++next) {
@@ -1445,7 +1447,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
                     std::any_of(peaks[next].begin(), peaks[next].end(), [&](const ColumnPeak& on) {
                         const double rise = on.delayMs - peak.delayMs;
                         return rise >= -kCurveMs / 2 && rise <= kCurveMs &&
-                               on.snrDb >= peak.snrDb - kNoseDropDb;
+                               on.snrDb >= peak.snrDb - kFaintDb;
                     });
             }
             // ... and the trace leads up to it.
