@@ -1474,16 +1474,6 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         if (best->score <= 0) {
             break;
         }
-        // A nose a stronger mode's curve took is that mode's.
-        const std::vector<ColumnPeak>& noseColumn = peaks[best->nose];
-        bool taken = false;
-        for (std::size_t p = 0; p < noseColumn.size(); ++p) {
-            taken = taken || (noseColumn[p].delayMs == best->anchorMs && used[best->nose][p]);
-        }
-        if (taken) {
-            candidates.erase(best);
-            continue;
-        }
         // Its score may have fallen since it was fitted: refit, and take it only if it still
         // leads.
         const double was = best->score;
