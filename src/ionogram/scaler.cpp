@@ -985,7 +985,7 @@ constexpr int kLayerSamples = 2000;       // along u = ln((1 + x) / (1 - x)), x 
 constexpr double kLeastU = 1e-3;
 constexpr double kMostU = 1e5;
 constexpr double kCurveMs = 0.25; // a peak within this of the curve lies on it
-constexpr double kNoseDb = 10;    // a nose stands this far over the noise
+constexpr double kNoseDb = 11;    // a nose stands this far over the noise
 constexpr int kNoseSupport = 2;   // of the kNoseSupportOf positions under the nose, on the curve
 constexpr int kNoseSupportOf = 4;
 constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
