@@ -536,6 +536,16 @@ private slots:
             QTest::newRow("a tip running on to a broadcast band")
                 << s << std::vector<Mode>{{6050, 0, false, 5.0}, {3650, 0, false, 5.6}};
         }
+        {
+            // 2F, 0.35 ms above a weaker 1F, rises into its nose at column 14; a faint noise
+            // peak lies 0.1 ms under that nose in column 15.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 29, 5.0, 20);
+            lowRay(&s, 0, 14, 5.35, 22);
+            Mark(&s, 15, 5.85, 9);
+            QTest::newRow("a faint peak beside a nose")
+                << s << std::vector<Mode>{{5050, 0, false, 5.0}, {3550, 0, false, 5.35}};
+        }
     }
     void readsRealSkies() {
         QFETCH(IonogramSweep, sweep);

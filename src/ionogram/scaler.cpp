@@ -20,6 +20,7 @@ constexpr int kNoseColumns = 3;   // the low and high ray of a mode end this clo
 constexpr double kNoseMs = 1.0;   // ... this close in delay
 constexpr double kEndDropDb = 10; // see TrimEnds
 constexpr double kNoseDropDb = 8; // see ExtendToNoses
+constexpr double kFaintDb = 12;   // see ReadCurves
 constexpr int kHoldColumns = 2;   // see HoldWeakEnds
 constexpr double kHoldDb = 7;
 constexpr double kHoldMs = 0.1;
@@ -984,7 +985,7 @@ constexpr int kLayerSamples = 2000;       // along u = ln((1 + x) / (1 - x)), x 
 constexpr double kLeastU = 1e-3;
 constexpr double kMostU = 1e5;
 constexpr double kCurveMs = 0.25; // a peak within this of the curve lies on it
-constexpr double kNoseDb = 10;    // a nose stands this far over the noise
+constexpr double kNoseDb = 11;    // a nose stands this far over the noise
 constexpr int kNoseSupport = 2;   // of the kNoseSupportOf positions under the nose, on the curve
 constexpr int kNoseSupportOf = 4;
 constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
@@ -997,6 +998,9 @@ constexpr int kHighOnlyColumns = 8; // see Holds
 // sought further than this above its low ray.
 constexpr double kHighRiseMs = 3;
 constexpr double kNoseHighMs = 2; // see Shadows
+// A high ray is defocused: far under its nose it is never much stronger than its low ray in the
+// same column. A peak on its course this far stronger is another mode's low ray crossing it.
+constexpr double kHighOverLowDb = 3;
 constexpr double kTraceCostDb = 120;
 // A curve is a mode only where it explains this much of the cells that no stronger one took (a
 // thick trace's shadow or a stray run of noise peaks explains less), or this much a column over
@@ -1123,6 +1127,13 @@ int PeakOnCurve(const std::vector<ColumnPeak>& column, const std::vector<bool>& 
     return best;
 }
 
+// Whether a column's peak `high` on a high ray's course, columns under its nose, is another
+// mode's low ray crossing it (see kHighOverLowDb) rather than the ray whose low ray is `low`.
+bool Crossing(const std::vector<ColumnPeak>& column, int high, int low, int columns) {
+    return high >= 0 && low >= 0 && columns > kNoseSupportOf &&
+           column[high].snrDb > column[low].snrDb + kHighOverLowDb;
+}
+
 struct CurveEvidence {
     double score = 0;
     int positions = 0; // under the nose, with a peak on the curve
@@ -1165,12 +1176,13 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
             const int p = std::isnan(highMs) || highMs - lowMs > kHighRiseMs
                               ? -1
                               : PeakOnCurve(peaks[q], used[q], highMs, low);
-            if (p >= 0) {
+            const bool crossing = Crossing(peaks[q], p, low, mode.nose - q);
+            if (p >= 0 && !crossing) {
                 evidence.score += peaks[q][p].snrDb - kCellDb + 1;
                 evidence.highOnly += low < 0;
                 held = true;
             }
-            missed = p >= 0 || one ? 0 : missed + (low >= 0);
+            missed = (p >= 0 && !crossing) || one ? 0 : missed + (low >= 0);
         }
         if (held) {
             ++evidence.positions;
@@ -1424,15 +1436,19 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
     for (int q = 0; q < int(peaks.size()); ++q) {
         for (const ColumnPeak& peak : peaks[q]) {
             // A nose ends its trace: nothing runs on at its delay in the next column.
-            // (A stronger trace's later paths may run on a little under it.)
+            // (A stronger trace's later paths may run on a little under it; a peak kFaintDb
+            // or more under the nose is noise or another mode's faded cell. A trace's own last
+            // column before its MOF may well lie 10 dB under the one before.)
             bool runsOn = false;
             for (int next = q + 1; next < int(peaks.size()) && next <= q + 1 + kLargestGap;
                  ++next) {
-                runsOn = runsOn || std::any_of(peaks[next].begin(), peaks[next].end(),
-                                               [&](const ColumnPeak& on) {
-                                                   const double rise = on.delayMs - peak.delayMs;
-                                                   return rise >= -kCurveMs / 2 && rise <= kCurveMs;
-                                               });
+                runsOn =
+                    runsOn ||
+                    std::any_of(peaks[next].begin(), peaks[next].end(), [&](const ColumnPeak& on) {
+                        const double rise = on.delayMs - peak.delayMs;
+                        return rise >= -kCurveMs / 2 && rise <= kCurveMs &&
+                               on.snrDb >= peak.snrDb - kFaintDb;
+                    });
             }
             // ... and the trace leads up to it.
             bool ledTo = false;
@@ -1492,12 +1508,14 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         modes.push_back(mode);
         for (int q = mode.nose; q >= 0; --q) {
+            int low = -1;
             for (bool high : {false, true}) {
                 const double delay = CurveDelay(mode, khz[q], high);
                 if (!std::isnan(delay)) {
                     const int p = PeakOnCurve(peaks[q], used[q], delay);
-                    if (p >= 0) {
+                    if (p >= 0 && !(high && Crossing(peaks[q], p, low, mode.nose - q))) {
                         used[q][p] = true;
+                        low = high ? low : p;
                     }
                 }
             }
