@@ -576,6 +576,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // nearer.
     QTest::newRow("2F's low ray apart at 3583 km")
         << "scaled-2f1f3f2f-3583km.txt" << 0 << 4080.0 << 236.0 << "2F" << 0.03;
+    // 2F with 1F's high ray strung on past its nose: most of its cells lie on the sweep's 2F curve,
+    // but its mean loss is least on the 1F curve, which runs between its two parts: read as 1F.
+    QTest::newRow("2F strung into 1F's high ray at 2154 km")
+        << "scaled-1f2f3f-2154km.txt" << 1 << 7162.0 << 321.0 << "2F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

@@ -567,27 +567,6 @@ int MostCellsHops(const Layer& layer, const std::vector<TracePoint>& trace, doub
     return 2 * *most > trace.size() ? int(most - onCurve.begin()) + 1 : 0;
 }
 
-// Between the two of the layer's curves that lie nearest a trace (least mean loss per cell), less
-// than kFollowApart apart, the one that more of its cells lie on, where most of them do; else 0.
-int CloserHops(const Layer& layer, const std::vector<TracePoint>& trace, double groundKm) {
-    if (!Plausible(layer)) {
-        return 0;
-    }
-    std::vector<std::pair<double, int>> perCell;
-    for (int hops = 1; hops <= kMaxHops; ++hops) {
-        const std::optional<TraceLoss> loss = LossOf(layer, 0, {&trace, hops}, groundKm);
-        if (loss && loss->weight > 0) {
-            perCell.emplace_back(loss->cells / loss->weight, hops);
-        }
-    }
-    std::sort(perCell.begin(), perCell.end());
-    if (perCell.size() < 2 || perCell[1].first >= kFollowApart * perCell[0].first) {
-        return 0;
-    }
-    const int most = MostCellsHops(layer, trace, groundKm);
-    return most == perCell[0].second || most == perCell[1].second ? most : 0;
-}
-
 // The least delay of the layer's curve over the trace's columns: its low ray's at the trace's
 // lowest column, where the low ray's delay is least. One cell in noise comes up to 0.25 ms early
 // and the fitted curve runs through the cells' middle; NaN where the curve does not reach so low.
@@ -832,10 +811,12 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     for (std::size_t k = 0; reference && k < fitted.size(); ++k) {
         const Layer& clean = chosen[*reference].layer;
         if (SameLayer(chosen[k].layer, clean)) {
-            // Where two of the layer's curves lie about as near the trace (a piece of a low ray
-            // at low frequencies on a long path, where n and n + 1 hops run a few tenths of a
-            // millisecond apart), the one most of its cells lie on.
-            const int most = CloserHops(clean, traces[fitted[k]], groundKm);
+            // Its hops are the curve most of its cells lie on: where two of the layer's curves lie
+            // about as near the trace (a piece of a low ray at low frequencies on a long path,
+            // where n and n + 1 hops run a few tenths of a millisecond apart), and where the scaler
+            // strung cells of another mode into it (a curve that most of its cells lie on may
+            // still lose in mean loss to one that runs between its two parts).
+            const int most = MostCellsHops(clean, traces[fitted[k]], groundKm);
             if (most > 0 && most != best[k]) {
                 best[k] = most;
                 const Observed mode{&traces[fitted[k]], most, isOpen(fitted[k]), true};
@@ -848,13 +829,11 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         const bool otherKind = isE(chosen[k].layer) != isE(clean);
         const int follows =
             FollowedHops(clean, traces[fitted[k]], scatter[k], groundKm, !otherKind);
-        // A trace the scaler strung together from two modes follows no curve as a whole: it is
-        // the mode most of its cells lie on.
-        const int closer = CloserHops(clean, traces[fitted[k]], groundKm);
-        const int hops = closer > 0    ? closer
-                         : follows > 0 ? follows
-                                       : MostCellsHops(clean, traces[fitted[k]], groundKm);
-        if (hops > 0 && (hops != best[k] || otherKind || follows == 0)) {
+        // A trace the scaler strung together from two modes follows no curve as a whole, or the
+        // one that runs between its parts: it is the mode most of its cells lie on.
+        const int most = MostCellsHops(clean, traces[fitted[k]], groundKm);
+        const int hops = most > 0 ? most : follows;
+        if (hops > 0 && (hops != best[k] || otherKind || follows != hops)) {
             best[k] = hops;
             const Observed mode{&traces[fitted[k]], hops, isOpen(fitted[k]), true};
             chosen[k] = {clean, 0, Loss(clean, 0, {mode}, groundKm)};
