@@ -571,6 +571,15 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // and this 3F, 2F's cells strung before it, a 2F of a layer at 368 km.
     QTest::newRow("3F strung beside pieces at 1578 km")
         << "scaled-1f2f3f-1578km.txt" << 4 << 11481.0 << 245.0 << "3F" << 0.03;
+    // A long path's piece of 2F's low ray, alone an E layer: its cells lie about as near the
+    // sweep's 3F curve (a mean loss per cell of 6.9) as its 2F (7.0), and it took the 3F, the
+    // nearer.
+    QTest::newRow("2F's low ray apart at 3583 km")
+        << "scaled-2f1f3f2f-3583km.txt" << 0 << 4080.0 << 236.0 << "2F" << 0.03;
+    // 2F with 1F's high ray strung on past its nose: most of its cells lie on the sweep's 2F curve,
+    // but its mean loss is least on the 1F curve, which runs between its two parts: read as 1F.
+    QTest::newRow("2F strung into 1F's high ray at 2154 km")
+        << "scaled-1f2f3f-2154km.txt" << 1 << 7162.0 << 321.0 << "2F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

@@ -872,6 +872,17 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
     for (std::size_t k = 0; reference && k < fitted.size(); ++k) {
         const Layer& clean = chosen[*reference].layer;
         if (SameLayer(chosen[k].layer, clean)) {
+            // Its hops are the curve most of its cells lie on: where two of the layer's curves lie
+            // about as near the trace (a piece of a low ray at low frequencies on a long path,
+            // where n and n + 1 hops run a few tenths of a millisecond apart), and where the scaler
+            // strung cells of another mode into it (a curve that most of its cells lie on may
+            // still lose in mean loss to one that runs between its two parts).
+            const int most = MostCellsHops(clean, traces[fitted[k]], groundKm);
+            if (most > 0 && most != best[k]) {
+                best[k] = most;
+                const Observed mode{&traces[fitted[k]], most, isOpen(fitted[k]), true};
+                chosen[k].loss = Loss(clean, 0, {mode}, groundKm);
+            }
             continue;
         }
         // A trace whose cells lie near the clean layer's curves is no trace of another kind of
@@ -879,10 +890,11 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         const bool otherKind = isE(chosen[k].layer) != isE(clean);
         const int follows =
             FollowedHops(clean, traces[fitted[k]], scatter[k], groundKm, !otherKind);
-        // A trace the scaler strung together from two modes follows no curve as a whole: it is
-        // the mode most of its cells lie on.
-        const int hops = follows > 0 ? follows : MostCellsHops(clean, traces[fitted[k]], groundKm);
-        if (hops > 0 && (hops != best[k] || otherKind || follows == 0)) {
+        // A trace the scaler strung together from two modes follows no curve as a whole, or the
+        // one that runs between its parts: it is the mode most of its cells lie on.
+        const int most = MostCellsHops(clean, traces[fitted[k]], groundKm);
+        const int hops = most > 0 ? most : follows;
+        if (hops > 0 && (hops != best[k] || otherKind || follows != hops)) {
             best[k] = hops;
             const Observed mode{&traces[fitted[k]], hops, isOpen(fitted[k]), true};
             chosen[k] = {clean, 0, Loss(clean, 0, {mode}, groundKm)};
