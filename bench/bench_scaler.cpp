@@ -340,6 +340,28 @@ double ClearanceMs(const RealisticSky& sky, int mode) {
     return least;
 }
 
+// Whether another mode's high ray runs through a mode's nose: in the last column at or under its
+// MOF, within kCurveMs of one of its rays there. (On a long path 1F's high ray comes down through
+// the delays of 2F's and 3F's noses: beyond such a nose a trace runs on at nearly its delay.)
+bool NoseCrossed(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
+    const int column = NoseColumn(sky, mode, sweep);
+    if (column < 0) {
+        return false;
+    }
+    const double khz = sweep.frequenciesKhz[column];
+    for (int other = 0; other < int(sky.Config().modes.size()); ++other) {
+        for (const LayerRay& high : sky.ModeCurves(other, khz)) {
+            for (const LayerRay& own : sky.ModeCurves(mode, khz)) {
+                if (other != mode && high.high &&
+                    std::abs(high.delayMs - own.delayMs) <= kCurveMs) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 // The sky's band plan, each column's peaks with the modes' curves in brackets, and the traces.
 void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSweep& scaled) {
     const RealisticSkySettings& settings = sky.Config();
@@ -420,11 +442,13 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int split = 0;
     int merged = 0;
     int missed = 0;
-    int off = 0;         // one trace, its MOF off by more than kGrossKhz
-    int clear = 0;       // standing modes whose low ray runs kClearMs or more from any other's
-    int clearGross = 0;  // ... and gross errors among them
-    int unseen = 0;      // standing modes whose nose column shows no peak of kStandingDb on them
-    int unseenGross = 0; // ... and gross errors among them
+    int off = 0;          // one trace, its MOF off by more than kGrossKhz
+    int clear = 0;        // standing modes whose low ray runs kClearMs or more from any other's
+    int clearGross = 0;   // ... and gross errors among them
+    int crossed = 0;      // standing modes whose nose another mode's high ray runs through
+    int crossedGross = 0; // ... and gross errors among them
+    int unseen = 0;       // standing modes whose nose column shows no peak of kStandingDb on them
+    int unseenGross = 0;  // ... and gross errors among them
     int bad = 0;
     int standingBySum = 0;   // modes the paths' amplitudes summed in phase would call standing
     int setAside = 0;        // usable columns the scaler takes for flooded ...
@@ -523,6 +547,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             const double clearance = ClearanceMs(*sky, m);
             clear += clearance >= kClearMs;
             const bool seen = NoseSeen(*sky, m, sweep);
+            const bool through = NoseCrossed(*sky, m, sweep);
+            crossed += through;
             unseen += !seen;
             const bool single = owned[m].size() == 1 && !mergedInto[m];
             const double error = owned[m].empty()
@@ -544,6 +570,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                 ++gross;
                 clearGross += clearance >= kClearMs;
                 unseenGross += !seen;
+                crossedGross += through;
                 if (bad++ < notes) {
                     bench::Note(
                         QString("real sweep %1: %2 MOF %3 kHz (O %7, nose %8 dB, %9 ms clear): "
@@ -560,6 +587,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             .arg(clearance, 0, 'f', 2)
                             .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1) +
                         OwnedMofs(scaled, owned[m]) + MaskedAbove(*sky, sky->MofKhz(m)) +
+                        (through ? ", another mode's high ray through its nose" : "") +
                         TraceList(scaled, modeOf));
                 }
             }
@@ -612,6 +640,17 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(100.0 * clearGross / std::max(1, clear), 0, 'f', 1),
                     method + "; the standing modes whose low ray runs (by its median distance) "
                              "0.3 ms or more from every other mode's");
+    bench::PrintRow(
+        "scaler, real skies: gross errors, noses another mode's high ray runs through",
+        QString("%1 of %2 (%3 %); the other standing modes %4 of %5 (%6 %)")
+            .arg(crossedGross)
+            .arg(crossed)
+            .arg(100.0 * crossedGross / std::max(1, crossed), 0, 'f', 1)
+            .arg(gross - crossedGross)
+            .arg(standing - crossed)
+            .arg(100.0 * (gross - crossedGross) / std::max(1, standing - crossed), 0, 'f', 1),
+        method + "; another mode's high ray within 0.25 ms of one of the mode's rays "
+                 "in its nose's column");
     bench::PrintRow(
         "scaler, real skies: standing noses the sweep does not show",
         QString("%1 of %2 standing modes, %3 of the gross errors (%4 modes would stand by their "
