@@ -504,6 +504,28 @@ private slots:
                 << s << std::vector<Mode>{{8050, 0, false, 11.0}, {4050, 0, false, 12.0}};
         }
         {
+            // One layer over 3500 km: 1F, and 2F 6 dB weaker; 1F's high ray comes down through
+            // 2F's nose and runs on beyond it at nearly its delay.
+            IonogramSweep s = Cells(Grid(2100, 130));
+            IonosphericLayer layer{1000, 300, 70, 3500, 1, 0};
+            layer.criticalKhz *= 14000 / LayerMofKhz(layer);
+            std::vector<Mode> modes;
+            for (int hops : {1, 2}) {
+                layer.hops = hops;
+                int last = -1;
+                for (int c = 0; c < int(s.frequenciesKhz.size()); ++c) {
+                    for (const LayerRay& ray : LayerRays(layer, s.frequenciesKhz[c])) {
+                        Mark(&s, c, ray.delayMs, (ray.high ? 15 : 24) - 6 * (hops - 1));
+                        last = c;
+                    }
+                }
+                modes.push_back({s.frequenciesKhz[last] + 50, 0, false,
+                                 LayerRays(layer, s.frequenciesKhz[0])[0].delayMs});
+            }
+
+            QTest::newRow("2F under 1F's high ray on a long path") << s << modes;
+        }
+        {
             // Programme audio drowns every trace over columns 25-28; a weaker trace 0.6 ms above
             // 1F runs flat into the flood: its end is the flood's edge, not a nose.
             IonogramSweep s = Cells(Grid(2100, 40));

@@ -1011,6 +1011,8 @@ constexpr double kOwnCellsDbPerColumn = 2;
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
     std::vector<float> high; // the high ray's, INFINITY where there is none
+    double mofOverFc = 0;    // the MOF over the layer's critical frequency
+    double noseDelay = 0;    // the nose's group path over the path's length
 };
 
 // The shape of a layer whose base lies `base` half hops high, its semi-thickness `thickness`
@@ -1049,6 +1051,8 @@ CurveShape MakeShape(double base, double thickness) {
     fill(&shape.low, 0, nose, 1);
     fill(&shape.high, kLayerSamples - 1, nose, -1);
     shape.high[kShapeSamples] = shape.low[kShapeSamples] = 1;
+    shape.mofOverFc = f[nose];
+    shape.noseDelay = delay[nose];
     return shape;
 }
 
@@ -1081,7 +1085,8 @@ struct CurveMode {
     double noseMs = 0;   // where the curve puts the nose
     int shape = 0;       // in Shapes()
     double score = 0;
-    int oNose = -1; // its O trace's nose, where resolved
+    int oNose = -1;      // its O trace's nose, where resolved
+    bool placed = false; // read where its layer puts it (see ReadHop): its nose stands
 };
 
 // The mode with its nose's delay set so that the low ray passes through the anchor.
@@ -1423,6 +1428,192 @@ CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
     return mode;
 }
 
+// Sets aside the peaks along a mode's curve: its low ray's, its high ray's (but for another
+// mode's low ray crossing it), or both.
+void Take(const CurveMode& mode, bool lowRay, bool highRay, const std::vector<double>& khz,
+          const std::vector<std::vector<ColumnPeak>>& peaks, std::vector<std::vector<bool>>* used) {
+    for (int q = mode.nose; q >= 0; --q) {
+        const std::vector<bool> none(peaks[q].size(), false);
+        int low = -1;
+        for (bool high : {false, true}) {
+            const double delay = CurveDelay(mode, khz[q], high);
+            if (std::isnan(delay) || (high ? !highRay : !lowRay && !highRay)) {
+                continue;
+            }
+            // (Where the low ray is set aside already, its peak still tells a crossing.)
+            const int p = PeakOnCurve(peaks[q], high || lowRay ? (*used)[q] : none, delay);
+            if (p < 0) {
+                continue;
+            }
+            if (!high) {
+                low = p;
+                (*used)[q][p] = (*used)[q][p] || lowRay;
+            } else if (!Crossing(peaks[q], p, low, mode.nose - q)) {
+                (*used)[q][p] = true;
+            }
+        }
+    }
+}
+
+// ---- The hops of one layer ---------------------------------------------------------------------
+// On a long path the F modes are the one-, two- and three-hop traces of one layer, their low rays
+// a fraction of a millisecond to a millisecond apart. 1F's low ray runs nearly flat from far
+// under its nose, so that many layer shapes fit it alike; but each shape puts the layer's 2F and
+// 3F noses in a place of its own (its base height over the half hop doubles and triples, its
+// thickness and critical frequency stay, the delays scale with the path), and their cells tell
+// which. They are read there, before the strongest-first reading goes on: 1F's high ray comes
+// down through their noses and runs on beyond them at nearly their delay, and a weaker mode read
+// on its own is read along it, past its nose. (Only the shape is the layer's: each hop's nose and
+// shape are fitted to its own cells, within kHopNoseShare of the MOF and kHopNoseMs of the delay
+// the layer gives it, since its reflections lie elsewhere on the path.)
+constexpr double kLongPathMs = 6.7;  // 2000 km
+constexpr double kHopsApartMs = 2.0; // the hops' noses within this of the first's
+constexpr int kMostHops = 3;
+constexpr double kHopLowKept = 0.97; // the shapes that hold the first's low ray this well
+constexpr double kHopNoseShare = 0.06;
+constexpr double kHopNoseMs = 0.4;
+
+// The low ray's share of a curve's evidence.
+double LowRayScore(const CurveMode& mode, const std::vector<double>& khz,
+                   const std::vector<std::vector<ColumnPeak>>& peaks,
+                   const std::vector<std::vector<bool>>& used) {
+    double score = 0;
+    for (int q = mode.nose; q >= 0; --q) {
+        const int p = PeakOnCurve(peaks[q], used[q], CurveDelay(mode, khz[q], false));
+        score += p >= 0 ? peaks[q][p].snrDb - kCellDb + 1 : 0;
+    }
+    return score;
+}
+
+// The same layer's `hops`-hop curve, from a one-hop curve; none beyond the shapes or the columns.
+std::optional<CurveMode> Hop(const CurveMode& first, int hops, const std::vector<double>& khz) {
+    const int base = first.shape / kFineThicknesses;
+    const int thickness = first.shape % kFineThicknesses;
+    const int higher = base + int(std::lround((kFineBases - 1) * std::log(double(hops)) /
+                                              std::log(kMostBase / kLeastBase)));
+    if (higher >= kFineBases) {
+        return std::nullopt;
+    }
+    const CurveShape& one = Shapes()[first.shape];
+    CurveMode mode;
+    mode.shape = higher * kFineThicknesses + thickness;
+    const CurveShape& many = Shapes()[mode.shape];
+    mode.mofKhz = first.mofKhz / one.mofOverFc * many.mofOverFc;
+    mode.noseMs = first.noseMs * many.noseDelay / one.noseDelay;
+    mode.nose = -1;
+    for (int q = 0; q < int(khz.size()) && khz[q] <= mode.mofKhz; ++q) {
+        mode.nose = q;
+    }
+    if (mode.nose < 0) {
+        return std::nullopt;
+    }
+    mode.anchorMs = CurveDelay(mode, khz[mode.nose], false);
+    return mode;
+}
+
+// The first mode's shape: of those that hold its low ray as well (kHopLowKept), the one whose
+// hops' curves hold most.
+CurveMode HopsShape(const CurveMode& first, const std::vector<double>& khz,
+                    const std::vector<std::vector<ColumnPeak>>& peaks,
+                    const std::vector<std::vector<bool>>& used) {
+    // (Its own low ray's peaks are set aside: counted as they were.)
+    std::vector<std::vector<bool>> none(peaks.size());
+    for (std::size_t q = 0; q < peaks.size(); ++q) {
+        none[q].assign(peaks[q].size(), false);
+    }
+    const double held = LowRayScore(first, khz, peaks, none);
+    CurveMode best = first;
+    double most = -1;
+    for (int shape = 0; shape < int(Shapes().size()); ++shape) {
+        CurveMode tried = first;
+        tried.shape = shape;
+        tried = Placed(tried, khz[first.nose]);
+        if (LowRayScore(tried, khz, peaks, none) < kHopLowKept * held) {
+            continue;
+        }
+        double hopsHold = 0;
+        for (int hops = 2; hops <= kMostHops; ++hops) {
+            if (const std::optional<CurveMode> hop = Hop(tried, hops, khz)) {
+                hopsHold += std::max(0.0, Evidence(*hop, khz, peaks, used).score);
+            }
+        }
+        if (hopsHold > most) {
+            most = hopsHold;
+            best = tried;
+        }
+    }
+    return best;
+}
+
+// How well a curve read near where the layer puts a hop's nose stands for it: its evidence, less
+// the further its MOF lies from the hop's (the layer's other reflections put it within a few per
+// cent; beyond its nose the first mode's high ray runs on at nearly its delay, and a curve read
+// along it holds more).
+double Placement(const CurveMode& curve, const CurveMode& hop) {
+    const double apart = (curve.mofKhz - hop.mofKhz) / (kHopNoseShare / 2 * hop.mofKhz);
+    return curve.score * std::exp(-apart * apart);
+}
+
+// The mode whose nose lies nearest where the layer puts a hop's: the best fitted to a peak of
+// kNoseDb within kHopNoseShare of its MOF and kHopNoseMs of its delay, if it is a mode. (Its high
+// ray runs with the first mode's, not set aside yet, and its nose is where the layer puts it:
+// neither is asked of it.)
+std::optional<CurveMode> ReadHop(const CurveMode& hop, const std::vector<double>& khz,
+                                 const std::vector<double>& nextKhz,
+                                 const std::vector<std::vector<ColumnPeak>>& peaks,
+                                 const std::vector<std::vector<bool>>& used) {
+    std::optional<CurveMode> best;
+    for (int q = 0; q < int(peaks.size()); ++q) {
+        if (std::abs(khz[q] - hop.mofKhz) > kHopNoseShare * hop.mofKhz &&
+            std::abs(q - hop.nose) > kNoseSupport) {
+            continue;
+        }
+        for (int p = 0; p < int(peaks[q].size()); ++p) {
+            if (used[q][p] || std::abs(peaks[q][p].delayMs - hop.noseMs) > kHopNoseMs ||
+                peaks[q][p].snrDb < kNoseDb) {
+                continue;
+            }
+            const CurveMode tried =
+                FitNose(q, (khz[q] + nextKhz[q]) * kHalf, peaks[q][p].delayMs, khz, peaks, used);
+            if (!best || Placement(tried, hop) > Placement(*best, hop)) {
+                best = tried;
+            }
+        }
+    }
+    if (!best) {
+        return std::nullopt;
+    }
+    const CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
+    CurveEvidence evidence = Evidence(mode, khz, peaks, used);
+    evidence.highOnly = 0;
+    evidence.nearNose = kNoseSupport;
+    if (!Holds(evidence) ||
+        mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span)) {
+        return std::nullopt;
+    }
+    CurveMode placed = mode;
+    placed.placed = true;
+    return placed;
+}
+
+// Whether a curve runs along a mode read where its layer puts it (see ReadHop), within kCurveMs
+// over most of that mode's low ray, and on past its nose: the first mode's high ray beyond that
+// nose, strung onto what is left of the mode's own cells.
+bool AlongPlaced(const CurveMode& curve, const std::vector<CurveMode>& modes,
+                 const std::vector<double>& khz) {
+    return std::any_of(modes.begin(), modes.end(), [&](const CurveMode& placed) {
+        if (!placed.placed || curve.nose <= placed.nose) {
+            return false;
+        }
+        int along = 0;
+        for (int q = 0; q <= placed.nose; ++q) {
+            along += std::abs(CurveDelay(curve, khz[q], false) -
+                              CurveDelay(placed, khz[q], false)) <= kCurveMs;
+        }
+        return along > kHalf * (placed.nose + 1);
+    });
+}
+
 // Reads the modes as curves, strongest first: each nose candidate (a peak of at least kNoseDb)
 // fitted, the best taken, its peaks set aside, the rest refitted as needed.
 std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
@@ -1499,7 +1690,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
         if (!Holds(evidence) ||
             mode.score < std::min(kOwnCellsDb, kOwnCellsDbPerColumn * evidence.span) ||
-            Shadows(mode, modes, khz, peaks)) {
+            Shadows(mode, modes, khz, peaks) || AlongPlaced(mode, modes, khz)) {
             continue;
         }
         if (const CurveMode longer = ExtendNose(mode, khz, nextKhz, peaks, used);
@@ -1507,19 +1698,25 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             mode = Refine(longer, khz, nextKhz, peaks, used);
         }
         modes.push_back(mode);
-        for (int q = mode.nose; q >= 0; --q) {
-            int low = -1;
-            for (bool high : {false, true}) {
-                const double delay = CurveDelay(mode, khz[q], high);
-                if (!std::isnan(delay)) {
-                    const int p = PeakOnCurve(peaks[q], used[q], delay);
-                    if (p >= 0 && !(high && Crossing(peaks[q], p, low, mode.nose - q))) {
-                        used[q][p] = true;
-                        low = high ? low : p;
-                    }
-                }
+        if (modes.size() > 1 || mode.noseMs < kLongPathMs) {
+            Take(mode, true, true, khz, peaks, &used);
+            continue;
+        }
+        // The first mode of a long path: its low ray's cells aside, its hops read where the
+        // layer puts them, then its high ray's cells aside.
+        Take(mode, true, false, khz, peaks, &used);
+        const CurveMode layer = HopsShape(mode, khz, peaks, used);
+        for (int hops = 2; hops <= kMostHops; ++hops) {
+            const std::optional<CurveMode> hop = Hop(layer, hops, khz);
+            if (!hop || hop->noseMs - mode.noseMs > kHopsApartMs) {
+                continue;
+            }
+            if (const std::optional<CurveMode> read = ReadHop(*hop, khz, nextKhz, peaks, used)) {
+                modes.push_back(*read);
+                Take(*read, true, true, khz, peaks, &used);
             }
         }
+        Take(mode, false, true, khz, peaks, &used);
     }
     return modes;
 }
@@ -1899,27 +2096,60 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     const std::vector<int> owner = PairCurves(&modes, khz);
     std::vector<Chain> curves;
     std::vector<int> curveONoses;
+    std::vector<bool> placedCurves;
     const std::vector<Chain> assigned = AssignToCurves(modes, owner, khz, finePeaks);
     for (std::size_t c = 0; c < assigned.size(); ++c) {
         if (!assigned[c].empty()) {
             curves.push_back(assigned[c]);
             curveONoses.push_back(modes[c].oNose);
+            placedCurves.push_back(modes[c].placed);
         }
     }
     // The curve's ends as the cells have them: noise beyond a trace's end let go, a nose peak
     // above the curve's and a weak end along it taken.
-    for (Chain& chain : curves) {
-        TrimEnds(&chain);
+    // (Not where a mode was read at the nose its layer gives it: beyond that nose the first
+    // mode's high ray runs on at nearly its delay.)
+    std::vector<Chain> open;
+    for (std::size_t c = 0; c < curves.size(); ++c) {
+        TrimEnds(&curves[c]);
+        if (!placedCurves[c]) {
+            open.push_back(std::move(curves[c]));
+        }
     }
-    ExtendToNoses(&curves, peaks);
-    HoldWeakEnds(&curves, rows, sweep.delayFromMs);
+    ExtendToNoses(&open, peaks);
+    HoldWeakEnds(&open, rows, sweep.delayFromMs);
+    for (std::size_t c = 0, o = 0; c < curves.size(); ++c) {
+        if (!placedCurves[c]) {
+            curves[c] = std::move(open[o++]);
+        }
+    }
 
     const bool byCurves = Explained(curves) > Explained(linked);
     std::vector<Chain>& chains = byCurves ? curves : linked;
     std::vector<int>& oNoses = byCurves ? curveONoses : linkedONoses;
+    // (The ends of the modes read where their layer puts them: no X tip runs on from those
+    // noses, where the first mode's high ray runs on at nearly their delay.)
+    std::vector<Point> placedEnds;
+    for (std::size_t c = 0; byCurves && c < curves.size(); ++c) {
+        if (placedCurves[c] && !curves[c].empty()) {
+            placedEnds.push_back(curves[c].back());
+        }
+    }
     MergeHighPieces(&chains, &oNoses);
     ExtendHighRays(&chains, peaks);
-    const std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
+    std::vector<Chain> tips = Tips(chains, &oNoses, khz, nextKhz, peaks);
+    for (std::size_t c = 0; c < chains.size(); ++c) {
+        const bool placed =
+            !chains[c].empty() &&
+            std::any_of(placedEnds.begin(), placedEnds.end(), [&](const Point& end) {
+                return end.position == chains[c].back().position &&
+                       end.delayMs == chains[c].back().delayMs;
+            });
+        if (placed && !tips[c].empty()) {
+            tips[c].clear();
+            oNoses[c] = oNoses[c] == chains[c].back().position ? -1 : oNoses[c];
+        }
+    }
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
         Chain chain = chains[c];
