@@ -598,7 +598,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         kinds << QString("%1 %2").arg(count).arg(name);
     }
     const QString method =
-        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, E or sporadic E where 0.3 "
+        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, each hop count's layer "
+                "within 4 % in foF2 and 15 km in height of 1F's, E or sporadic E where 0.3 "
                 "ms clear of the F modes, thick fading traces, silent bands, broadcast bands; "
                 "modes drawn: %3); modes whose nose stands >= 10 dB (the power its paths put in a "
                 "cell of "

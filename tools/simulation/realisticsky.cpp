@@ -21,6 +21,9 @@ constexpr double kPhraseHz = 0.6;
 constexpr double kDepth = 0.8;
 constexpr double kCarrierOverProgrammeDb = 6; // a broadcaster's carrier heard beside it
 constexpr double kBlanketDb = 60;
+constexpr double kHopFcShare = 0.04; // see DrawRealisticSky
+constexpr double kHopPeakKm = 15;
+constexpr std::uint64_t kHopDraws = 100;
 
 // A number in [0, 1) fixed by its arguments: the same column fades the same whenever heard.
 double Unit(std::uint32_t seed, std::uint64_t a, std::int64_t b) {
@@ -254,6 +257,14 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
         mode.name = std::to_string(n) + "F";
         mode.layer = f;
         mode.layer.hops = n;
+        // Each hop count reflects at places of its own along the path (2F a quarter of the way
+        // in from each end, 3F a sixth and at the middle), where the layer's peak lies a little
+        // higher or lower and its critical frequency differs by a few per cent. (Drawn from the
+        // sky's seed, not the set's generator: the rest of the set stays as it was.)
+        if (n > 1) {
+            mode.layer.criticalKhz *= 1 + kHopFcShare * (2 * Unit(sky.seed, kHopDraws + n, 0) - 1);
+            mode.layer.peakKm += kHopPeakKm * (2 * Unit(sky.seed, kHopDraws + n, 1) - 1);
+        }
         mode.layer.amplitude = Amplitude(noiseRms, level, cellGainDb);
         mode.xSplitKhz = in(600, 700);
         mode.xShare = in(0.5, 1.0);

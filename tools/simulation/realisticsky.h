@@ -1,7 +1,8 @@
 #pragma once
 
 // A sky as oblique ionograms of long paths (3000-4000 km) show it: families of modes of one layer
-// (1F, 2F, 3F: the n-hop delays lie a fraction of a millisecond apart, the weaker above), E and
+// (1F, 2F, 3F: the n-hop delays lie a fraction of a millisecond apart, the weaker above; each hop
+// count's reflections lie elsewhere on the path, where the layer differs a little), E and
 // sporadic E (flat, blanketing the F modes under its top frequency), each F mode split into an O
 // and an X trace whose noses lie half a gyrofrequency apart, thick traces that fade at random and
 // in runs, high rays that fade out as they rise; a sounder silent over part of the band or
