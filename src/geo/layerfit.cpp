@@ -783,12 +783,18 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         }
         return score;
     };
-    // A trace alone: its own best hop count.
+    // A trace alone: its own best hop count. The only trace of its sweep taken for an E mode
+    // makes the sweep's layer an E layer, which costs as it does for several traces (assign).
     std::vector<int> best;
+    auto aloneScore = [&](std::size_t i, int hops) {
+        const Fitted& fit = fits[i][hops - 1];
+        const bool eOnly = fitted.size() == 1 && fit.layer.peakKm < kHighestELayerKm;
+        return HopScore(fit, hops) + (eOnly ? kEOnlyCost : 0);
+    };
     for (std::size_t i : fitted) {
         int own = 1;
         for (int n = 2; n <= kMaxHops; ++n) {
-            if (HopScore(fits[i][n - 1], n) < HopScore(fits[i][own - 1], own)) {
+            if (aloneScore(i, n) < aloneScore(i, own)) {
                 own = n;
             }
         }
