@@ -580,6 +580,10 @@ void TestGeo::fit_scaledTraceOfKnownLayer_data() {
     // but its mean loss is least on the 1F curve, which runs between its two parts: read as 1F.
     QTest::newRow("2F strung into 1F's high ray at 2154 km")
         << "scaled-1f2f3f-2154km.txt" << 1 << 7162.0 << 321.0 << "2F" << 0.03;
+    // A long single hop whose first cells come 0.25 ms early: every start from its least delay
+    // lay near the ground, its 1F fit stuck at the lowest F layer, and it read 2F at 219 km.
+    QTest::newRow("1F with early first cells at 3109 km")
+        << "scaled-1f2f-3109km.txt" << 0 << 8411.0 << 348.0 << "1F" << 0.03;
 }
 
 void TestGeo::fit_scaledTraceOfKnownLayer() {

@@ -42,6 +42,10 @@ constexpr double kBaseDepthsKm[] = {0, 15, 40};
 constexpr double kStartThicknessesKm[] = {30, 60, 100, 150, 200};
 constexpr double kStartEThicknessesKm[] = {10, 25};
 constexpr double kHighestEMirrorKm = 200;
+// Starting layers at the usual F2 peak heights too, whatever the least delay says: a long single
+// hop leaves near the horizon, where a cell 0.25 ms early puts the least delay's apex at 40 km
+// instead of 230, and every start from it lies under the lowest F layer.
+constexpr double kUsualStartPeaksKm[] = {250, 300, 350};
 constexpr std::size_t kFirstCells = 5; // the low ray's cells whose median starts the least delay
 // Where the starting layers put their MOF, as shares of the trace's top: on it, or for an open
 // trace (its nose unseen) on it and beyond.
@@ -408,9 +412,9 @@ double FirstCellsDelayMs(const std::vector<TracePoint>& trace) {
 }
 
 // Layers to start a fit from: bases a little under the least delay's height (the shortest cell's
-// and the first cells', see above), a range of thicknesses, each with the critical frequency
-// that puts its MOF on the trace's nose (a layer's MOF grows in proportion to its critical
-// frequency).
+// and the first cells', see above), and peaks where F2 layers usually lie; a range of
+// thicknesses, each with the critical frequency that puts its MOF on the trace's nose (a layer's
+// MOF grows in proportion to its critical frequency).
 std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, double offsetMs) {
     const std::vector<TracePoint>& trace = *observed.points;
     const int hops = observed.hops;
@@ -419,6 +423,20 @@ std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, dou
     if (LeastDelayMs(trace) - offsetMs + kEarlyCellMs < shortestMs) {
         return layers;
     }
+    // A layer with the critical frequency that puts its MOF on the trace's top.
+    auto place = [&](Layer layer) {
+        const double mof = ObliqueMofKhz(layer, hops, groundKm);
+        if (!(mof > 0)) {
+            return;
+        }
+        for (double beyond : observed.open ? std::span<const double>(kOpenMofShares)
+                                           : std::span<const double>(kMofShares)) {
+            layer.criticalKhz = 1000 * beyond * (HighestKhz(trace) + kKhzScale) / mof;
+            if (Plausible(layer)) {
+                layers.push_back(layer);
+            }
+        }
+    };
     for (const double leastMs :
          {LeastDelayMs(trace) - offsetMs, FirstCellsDelayMs(trace) - offsetMs}) {
         // A least delay too short for any apex, or for a layer's base, within the cells' error:
@@ -426,29 +444,21 @@ std::vector<Layer> StartingLayers(const Observed& observed, double groundKm, dou
         const double apex =
             std::max(kLowestBaseKm,
                      std::max(0.0, ApexHeightKm(std::max(leastMs, shortestMs), hops, groundKm)));
-        auto add = [&](double depth, double thickness) {
-            Layer layer{1000, apex - depth + thickness, thickness};
-            const double mof = ObliqueMofKhz(layer, hops, groundKm);
-            if (!(mof > 0)) {
-                return;
-            }
-            for (double beyond : observed.open ? std::span<const double>(kOpenMofShares)
-                                               : std::span<const double>(kMofShares)) {
-                layer.criticalKhz = 1000 * beyond * (HighestKhz(trace) + kKhzScale) / mof;
-                if (Plausible(layer)) {
-                    layers.push_back(layer);
-                }
-            }
-        };
         for (double depth : kBaseDepthsKm) {
             for (double thickness : kStartThicknessesKm) {
-                add(depth, thickness);
+                place({1000, apex - depth + thickness, thickness});
             }
             for (double thickness : kStartEThicknessesKm) {
                 if (apex < kHighestEMirrorKm) {
-                    add(depth, thickness);
+                    place({1000, apex - depth + thickness, thickness});
                 }
             }
+        }
+    }
+    // And layers where F2 peaks usually lie.
+    for (double peakKm : kUsualStartPeaksKm) {
+        for (double thickness : kStartThicknessesKm) {
+            place({1000, peakKm, thickness});
         }
     }
     return layers;
@@ -773,12 +783,18 @@ std::vector<PathLayer> FitSweep(const std::vector<std::vector<TracePoint>>& trac
         }
         return score;
     };
-    // A trace alone: its own best hop count.
+    // A trace alone: its own best hop count. The only trace of its sweep taken for an E mode
+    // makes the sweep's layer an E layer, which costs as it does for several traces (assign).
     std::vector<int> best;
+    auto aloneScore = [&](std::size_t i, int hops) {
+        const Fitted& fit = fits[i][hops - 1];
+        const bool eOnly = fitted.size() == 1 && fit.layer.peakKm < kHighestELayerKm;
+        return HopScore(fit, hops) + (eOnly ? kEOnlyCost : 0);
+    };
     for (std::size_t i : fitted) {
         int own = 1;
         for (int n = 2; n <= kMaxHops; ++n) {
-            if (HopScore(fits[i][n - 1], n) < HopScore(fits[i][own - 1], own)) {
+            if (aloneScore(i, n) < aloneScore(i, own)) {
                 own = n;
             }
         }
