@@ -1465,12 +1465,13 @@ void Take(const CurveMode& mode, bool lowRay, bool highRay, const std::vector<do
 // down through their noses and runs on beyond them at nearly their delay, and a weaker mode read
 // on its own is read along it, past its nose. (Only the shape is the layer's: each hop's nose and
 // shape are fitted to its own cells, within kHopNoseShare of the MOF and kHopNoseMs of the delay
-// the layer gives it, since its reflections lie elsewhere on the path.)
+// the layer gives it, since its reflections lie elsewhere on the path, where foF2 differs by a
+// few per cent: the MOF a few per cent more, the M factor changing with the peak's height.)
 constexpr double kLongPathMs = 6.7;  // 2000 km
 constexpr double kHopsApartMs = 2.0; // the hops' noses within this of the first's
 constexpr int kMostHops = 3;
 constexpr double kHopLowKept = 0.97; // the shapes that hold the first's low ray this well
-constexpr double kHopNoseShare = 0.06;
+constexpr double kHopNoseShare = 0.10;
 constexpr double kHopNoseMs = 0.4;
 
 // The low ray's share of a curve's evidence.
