@@ -491,7 +491,27 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                     ++count[cell.nearest];
                 }
             }
-            const int best = int(std::max_element(count.begin(), count.end()) - count.begin());
+            int best = int(std::max_element(count.begin(), count.end()) - count.begin());
+            if (modes > 0 && count[best] < kOwnedShare * double(cells.size())) {
+                // Modes whose low rays run within each other's multipath spread split the
+                // nearest-mode vote of a trace that lies on their curves: the mode whose curves
+                // hold most of its cells owns it (of two alike, the nearer), where they hold
+                // that share. Only a trace on no mode's curves is a false one.
+                std::vector<int> on(modes, 0);
+                for (const CellModes& cell : cells) {
+                    for (int m = 0; m < modes; ++m) {
+                        on[m] += cell.on[m];
+                    }
+                }
+                for (int m = 0; m < modes; ++m) {
+                    if (on[m] > on[best] || (on[m] == on[best] && count[m] > count[best])) {
+                        best = m;
+                    }
+                }
+                if (on[best] >= kOwnedShare * double(cells.size())) {
+                    count[best] = on[best];
+                }
+            }
             // Cells of another mode that are not the owner's: the trace holds that mode too.
             std::vector<int> only(modes, 0);
             for (const CellModes& cell : cells) {
