@@ -619,8 +619,9 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     }
     const QString method =
         QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, each hop count's layer "
-                "within 4 % in foF2 and 15 km in height of 1F's, E or sporadic E where 0.3 "
-                "ms clear of the F modes, thick fading traces, silent bands, broadcast bands; "
+                "within 4 % in foF2 and 15 km in height of 1F's, E where 0.3 ms clear of the F "
+                "modes or sporadic E blanketing them under its top (1F's low ray takes over "
+                "there at nearly its delay), thick fading traces, silent bands, broadcast bands; "
                 "modes drawn: %3); modes whose nose stands >= 10 dB (the power its paths put in a "
                 "cell of "
                 "its nose's column, over the noise's median); matched by the truth's "
