@@ -504,18 +504,25 @@ private slots:
                 << s << std::vector<Mode>{{8050, 0, false, 11.0}, {4050, 0, false, 12.0}};
         }
         {
-            // One layer over 3500 km: 1F, and 2F 6 dB weaker; 1F's high ray comes down through
-            // 2F's nose and runs on beyond it at nearly its delay.
+            // One layer over 3500 km: 1F, and 2F 6 dB weaker, each an O trace and an X trace
+            // 3 dB under it whose nose lies 650 kHz above; 1F's high rays come down through 2F's
+            // noses and run on beyond them at nearly their delay.
             IonogramSweep s = Cells(Grid(2100, 130));
             IonosphericLayer layer{1000, 300, 70, 3500, 1, 0};
             layer.criticalKhz *= 14000 / LayerMofKhz(layer);
             std::vector<Mode> modes;
             for (int hops : {1, 2}) {
                 layer.hops = hops;
+                IonosphericLayer x = layer;
+                x.criticalKhz *= (LayerMofKhz(layer) + 650) / LayerMofKhz(layer);
                 int last = -1;
                 for (int c = 0; c < int(s.frequenciesKhz.size()); ++c) {
                     for (const LayerRay& ray : LayerRays(layer, s.frequenciesKhz[c])) {
                         Mark(&s, c, ray.delayMs, (ray.high ? 15 : 24) - 6 * (hops - 1));
+                    }
+                    // (The two low rays run together far under the noses.)
+                    for (const LayerRay& ray : LayerRays(x, s.frequenciesKhz[c])) {
+                        Mark(&s, c, ray.delayMs, (ray.high ? 12 : 21) - 6 * (hops - 1));
                         last = c;
                     }
                 }

@@ -36,6 +36,7 @@ constexpr int kNoseRunPoints = 5;
 // An X nose lies about half the gyrofrequency (0.6-0.7 MHz) above its O nose.
 constexpr double kSplitFromKhz = 300;
 constexpr double kSplitToKhz = 1000;
+constexpr double kXSplitKhz = 650; // ... mostly, on every hop
 // A high ray comes down onto its low ray at least this fast (ms per column).
 constexpr double kDescendingMsPerColumn = 0.01;
 constexpr int kSmoothing = 2;    // columns either side in the least delay's running median
@@ -1499,7 +1500,9 @@ std::optional<CurveMode> Hop(const CurveMode& first, int hops, const std::vector
     CurveMode mode;
     mode.shape = higher * kFineThicknesses + thickness;
     const CurveShape& many = Shapes()[mode.shape];
-    mode.mofKhz = first.mofKhz / one.mofOverFc * many.mofOverFc;
+    // The layer's critical frequency scales to each hop's O nose; the X nose lies the same half
+    // gyrofrequency above it on every hop.
+    mode.mofKhz = (first.mofKhz - kXSplitKhz) / one.mofOverFc * many.mofOverFc + kXSplitKhz;
     mode.noseMs = first.noseMs * many.noseDelay / one.noseDelay;
     mode.nose = -1;
     for (int q = 0; q < int(khz.size()) && khz[q] <= mode.mofKhz; ++q) {
