@@ -349,12 +349,15 @@ RealisticSkySettings PresetSky(double noiseRms) {
         mode.layer = f;
         mode.layer.hops = n;
         mode.layer.amplitude = Amplitude(noiseRms, levels[n - 1], kGainDb);
+        mode.xSplitKhz = 650;
+        mode.xShare = 0.7;
         mode.spreadMs = 0.3;
         mode.missingShare = 0.05;
         mode.highFadeMs = 2;
         sky.modes.push_back(mode);
     }
-    // 1F's nose at 19 MHz, 2F's at 10.3, 3F's at 7.7: silent between 2F's and 1F's.
+    // 1F's O nose at 19 MHz, 2F's at 10.3, 3F's at 7.7 (their X noses 650 kHz above): silent
+    // between 2F's and 1F's.
     sky.silentFromKhz = 14000;
     sky.silentToKhz = 16000;
     sky.broadcast = BroadcastBands(30);

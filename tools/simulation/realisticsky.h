@@ -93,8 +93,8 @@ double Amplitude(double noiseRms, double levelDb, double gainDb);
 RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, double cellGainDb);
 
 // The sky the simulated radio offers as a preset: three F modes 0.5-0.9 ms apart, each weaker
-// than the one below, noses at three frequencies, a silent band between two of them, the
-// broadcast bands.
+// than the one below and each an O and an X trace, noses at three frequencies, a silent band
+// between two of them, the broadcast bands.
 RealisticSkySettings PresetSky(double noiseRms);
 
 } // namespace ionogram
