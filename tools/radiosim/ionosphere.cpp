@@ -290,9 +290,10 @@ Audio (the receiver's USB audio with a chirp sounder heard through a simulated i
                       a curved earth (6371 km); give 1F and 2F of one layer as two of these
                       with 1 and 2 hops, an E layer with a peak near 110 km
   --sky long-path      a sky of a 3000 km path: 1F, 2F and 3F 0.55 and 0.9 ms apart, each
-                      weaker than the one below, noses at 19.0, 10.3 and 7.7 MHz, thick and
-                      fading; the sounder silent from 14 to 16 MHz; the broadcast bands full of
-                      programme audio 30 dB over the noise (scaled to --noise)
+                      weaker than the one below, O noses at 19.0, 10.3 and 7.7 MHz and X noses
+                      650 kHz above, thick and fading; the sounder silent from 14 to 16 MHz;
+                      the broadcast bands full of programme audio 30 dB over the noise
+                      (scaled to --noise)
   --sounder RATE:PERIOD:CHIRP:DELAY_MS:STRENGTH
                       another sounder heard at the same time, e.g. 500:60:54:3:0.05: its sweep
                       rate in kHz/s, period and chirp time in seconds, sweeping 2 to 30 MHz,
