@@ -246,20 +246,25 @@ void SplitFallingEnds(std::vector<Chain>* chains, const std::vector<double>& khz
 // A chain's ends are where noise that the trace pointed at gets linked: a peak beyond a bridged
 // gap with no neighbour of its own, or a peak far weaker than the trace it ends (a strong
 // trace ends abruptly at its MOF). The chain's ends must be two neighbouring columns, neither
-// kEndDropDb under the chain's median SNR.
-void TrimEnds(Chain* chain) {
+// kEndDropDb under the chain's median SNR. Where keepStrong (a curve's cells, whose nose the fit
+// put where it is), an end beyond a faded column stays if it is as strong as the trace's median:
+// noise the trace points at is not.
+void TrimEnds(Chain* chain, bool keepStrong = false) {
     std::vector<double> snr;
     for (const Point& point : *chain) {
         snr.push_back(point.snrDb);
     }
-    const double floor = Median(snr) - kEndDropDb;
+    const double median = Median(snr);
+    const double floor = median - kEndDropDb;
+    auto lone = [&](const Point& end, const Point& next) {
+        return std::abs(end.position - next.position) > 1 && !(keepStrong && end.snrDb >= median);
+    };
     while (chain->size() >= 2 &&
-           (chain->back().position - (*chain)[chain->size() - 2].position > 1 ||
-            chain->back().snrDb < floor)) {
+           (lone(chain->back(), (*chain)[chain->size() - 2]) || chain->back().snrDb < floor)) {
         chain->pop_back();
     }
     while (chain->size() >= 2 &&
-           ((*chain)[1].position - chain->front().position > 1 || chain->front().snrDb < floor)) {
+           (lone(chain->front(), (*chain)[1]) || chain->front().snrDb < floor)) {
         chain->erase(chain->begin());
     }
 }
@@ -2115,7 +2120,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     // mode's high ray runs on at nearly its delay.)
     std::vector<Chain> open;
     for (std::size_t c = 0; c < curves.size(); ++c) {
-        TrimEnds(&curves[c]);
+        TrimEnds(&curves[c], true);
         if (!placedCurves[c]) {
             open.push_back(std::move(curves[c]));
         }
