@@ -543,6 +543,17 @@ private slots:
                 << s << std::vector<Mode>{{6050, 0, false, 5.0}};
         }
         {
+            // The trace rises towards its nose and fades in column 23, the one under it; the nose
+            // (column 24) is as strong as the rest of it.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 20, 5.0, 20, true);
+            Mark(&s, 21, 5.2, 20);
+            Mark(&s, 22, 5.3, 20);
+            Mark(&s, 24, 5.5, 20);
+            QTest::newRow("a nose beyond a faded column")
+                << s << std::vector<Mode>{{4550, 0, false, 5.0}};
+        }
+        {
             // The X trace beyond the O nose (column 24) is heard in columns 27 and 30 alone, at
             // the low ray's delay, both strong.
             IonogramSweep s = Cells(Grid(2100, 40));
