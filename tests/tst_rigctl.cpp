@@ -332,7 +332,13 @@ private slots:
         QVERIFY(WaitForConnected(tuner, kWaitMs));
         const QList<std::int32_t> steps{2100000, 2200000, 2300000};
         for (int i = 0; i < steps.size(); ++i) {
-            QCOMPARE(recorder.TuneAndWait(i + 1, steps[i], kWaitMs).outcome, TuneOutcome::Reached);
+            // (Said in full when it fails: once, under the sanitizers, a set came back Failed.)
+            const TuneResult result = recorder.TuneAndWait(i + 1, steps[i], kWaitMs);
+            QVERIFY2(result.outcome == TuneOutcome::Reached,
+                     qPrintable(QStringLiteral("set %1 Hz: outcome %2, \"%3\"; problems: %4")
+                                    .arg(steps[i])
+                                    .arg(int(result.outcome))
+                                    .arg(result.message, recorder.problems.join("; "))));
         }
         QTRY_COMPARE_WITH_TIMEOUT(recorder.display.value(recorder.display.size() - 1),
                                   QString("2,300.000"), kWaitMs);
