@@ -293,8 +293,9 @@ bool NoseSeen(const RealisticSky& sky, int mode, const IonogramSweep& sweep) {
 // How far a mode's low ray runs from the nearest other mode's: per other mode, the median of
 // the two low rays' distance where both are drawn (or, where one takes over at the other's top,
 // as sporadic E hands over to the F modes it blanketed, the step between them); the least of
-// those. INFINITY for a mode alone.
-double ClearanceMs(const RealisticSky& sky, int mode) {
+// those. INFINITY for a mode alone. Beyond thickness: from the lower one's last path (its
+// multipath spread above its low ray) instead of its first.
+double ClearanceMs(const RealisticSky& sky, int mode, bool beyondThickness = false) {
     constexpr double kFromKhz = 2000;
     constexpr double kToKhz = 30000;
     constexpr double kStepKhz = 100;
@@ -318,7 +319,9 @@ double ClearanceMs(const RealisticSky& sky, int mode) {
             const double mine = lowRay(mode, khz);
             const double theirs = lowRay(other, khz);
             if (!std::isnan(mine) && !std::isnan(theirs)) {
-                apart.push_back(std::abs(mine - theirs));
+                const double lowerSpread =
+                    beyondThickness ? sky.Config().modes[mine < theirs ? mode : other].spreadMs : 0;
+                apart.push_back(std::abs(mine - theirs) - lowerSpread);
             } else if (!std::isnan(mine) && !std::isnan(lastOther) &&
                        khz - lastOtherKhz <= kHandOverKhz) {
                 handOver = std::min(handOver, std::abs(mine - lastOther));
@@ -442,9 +445,11 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int split = 0;
     int merged = 0;
     int missed = 0;
-    int off = 0;          // one trace, its MOF off by more than kGrossKhz
-    int clear = 0;        // standing modes whose low ray runs kClearMs or more from any other's
-    int clearGross = 0;   // ... and gross errors among them
+    int off = 0;        // one trace, its MOF off by more than kGrossKhz
+    int clear = 0;      // standing modes whose low ray runs kClearMs or more from any other's
+    int clearGross = 0; // ... and gross errors among them
+    int thin = 0;       // standing modes kClearMs or more beyond every other's thickness
+    int thinGross = 0;
     int crossed = 0;      // standing modes whose nose another mode's high ray runs through
     int crossedGross = 0; // ... and gross errors among them
     int unseen = 0;       // standing modes whose nose column shows no peak of kStandingDb on them
@@ -566,6 +571,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             ++standing;
             const double clearance = ClearanceMs(*sky, m);
             clear += clearance >= kClearMs;
+            const double beyond = ClearanceMs(*sky, m, true);
+            thin += beyond >= kClearMs;
             const bool seen = NoseSeen(*sky, m, sweep);
             const bool through = NoseCrossed(*sky, m, sweep);
             crossed += through;
@@ -589,11 +596,13 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             if (!single || error > kGrossKhz) {
                 ++gross;
                 clearGross += clearance >= kClearMs;
+                thinGross += beyond >= kClearMs;
                 unseenGross += !seen;
                 crossedGross += through;
                 if (bad++ < notes) {
                     bench::Note(
-                        QString("real sweep %1: %2 MOF %3 kHz (O %7, nose %8 dB, %9 ms clear): "
+                        QString("real sweep %1: %2 MOF %3 kHz (O %7, nose %8 dB, %9 ms clear, "
+                                "%11 beyond thickness): "
                                 "%4 trace(s)%5, MOF %6 kHz; paths summed in phase %10 dB")
                             .arg(s)
                             .arg(settings.modes[m].name.c_str())
@@ -605,7 +614,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             .arg(sky->OMofKhz(m), 0, 'f', 0)
                             .arg(noseDb[m], 0, 'f', 1)
                             .arg(clearance, 0, 'f', 2)
-                            .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1) +
+                            .arg(SummedNoseDb(*sky, m, sweep), 0, 'f', 1)
+                            .arg(beyond, 0, 'f', 2) +
                         OwnedMofs(scaled, owned[m]) + MaskedAbove(*sky, sky->MofKhz(m)) +
                         (through ? ", another mode's high ray through its nose" : "") +
                         TraceList(scaled, modeOf));
@@ -662,6 +672,14 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(100.0 * clearGross / std::max(1, clear), 0, 'f', 1),
                     method + "; the standing modes whose low ray runs (by its median distance) "
                              "0.3 ms or more from every other mode's");
+    bench::PrintRow("scaler, real skies: gross errors, modes clear of the others' thickness",
+                    QString("%1 of %2 (%3 %)")
+                        .arg(thinGross)
+                        .arg(thin)
+                        .arg(100.0 * thinGross / std::max(1, thin), 0, 'f', 1),
+                    method + "; the standing modes whose low ray runs (by its median distance) "
+                             "0.3 ms or more from every other mode's, counted from the lower "
+                             "one's last path (a thick trace's multipath spread)");
     bench::PrintRow(
         "scaler, real skies: gross errors, noses another mode's high ray runs through",
         QString("%1 of %2 (%3 %); the other standing modes %4 of %5 (%6 %)")
