@@ -4,8 +4,10 @@
 
 #include "ionogram/chirpdetector.h"
 #include "ionogram/dechirp.h"
+#include "radiosim/audiowriter.h"
 #include "support/hex.h"
 #include "support/radiosimprocess.h"
+#include "sweep/profile.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -661,6 +663,51 @@ private slots:
             ++heard;
         }
         QVERIFY(heard >= 1);
+    }
+
+    // The receiver's audio follows the dial from the instant it moved, however late the block is
+    // made: a sweep crossing the new frequency just before the move is not heard, one crossing
+    // just after it is.
+    void audio_dialMovesAtItsInstant_data() {
+        QTest::addColumn<double>("moveAfterCrossingMs");
+        QTest::addColumn<bool>("heard");
+        QTest::newRow("moved 100 ms after the crossing") << 100.0 << false;
+        QTest::newRow("moved 100 ms before") << -100.0 << true;
+    }
+    void audio_dialMovesAtItsInstant() {
+        QFETCH(double, moveAfterCrossingMs);
+        QFETCH(bool, heard);
+        constexpr double kDialKhz = 5000;
+        constexpr double kModeMs = 6;
+        QTemporaryDir dir;
+        AudioOptions options;
+        options.path = dir.filePath("audio.raw").toStdString();
+        options.noiseRms = 0;
+        options.modes = {{kModeMs, 2000, 30000, 0.3, 0}};
+        // The sweep crosses the dial half a second into the audio.
+        const double start = EpochNow();
+        const double crossing = start + 0.5;
+        const double period = options.profile.period;
+        options.chirpTime =
+            std::fmod(std::fmod(crossing, period) -
+                          sweep::CrossingInPeriod(options.profile, 0, kDialKhz) + 2 * period,
+                      period);
+        AudioWriter writer(options);
+        QVERIFY(writer.Open().empty());
+        writer.Tune(start - 1, 20000); // nothing there
+        writer.Tune(crossing + moveAfterCrossingMs / 1000, kDialKhz);
+        writer.WriteDue(start + 2); // every block made at once, after the move
+
+        QFile raw(dir.filePath("audio.raw"));
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        const QByteArray bytes = raw.readAll();
+        QVERIFY(bytes.size() >= 2 * 48000);
+        int loudest = 0;
+        for (qsizetype i = 0; i + 1 < bytes.size(); i += 2) {
+            loudest =
+                std::max(loudest, std::abs(int(qFromLittleEndian<qint16>(bytes.constData() + i))));
+        }
+        QVERIFY2((loudest > 3000) == heard, qPrintable(QString::number(loudest)));
     }
 
     // A reader of the FIFO that falls behind (a sound server busy for a moment) is given all of

@@ -70,7 +70,44 @@ double AudioWriter::NextDue() const {
     return start + double(written + kBlockSamples - 1) * interval;
 }
 
-void AudioWriter::WriteDue(double now, double dialKhz) {
+void AudioWriter::Tune(double at, double dialKhz) {
+    const std::lock_guard<std::mutex> lock(dialMutex);
+    if (dial.empty() || dial.back().second != dialKhz) {
+        dial.emplace_back(at, dialKhz);
+    }
+}
+
+void AudioWriter::Generate(std::int64_t first, std::vector<float>& block) {
+    std::deque<std::pair<double, double>> moves;
+    {
+        const std::lock_guard<std::mutex> lock(dialMutex);
+        // Moves before this block matter only for the dial it starts on.
+        const double from = start + double(first) * interval;
+        while (dial.size() > 1 && dial[1].first <= from) {
+            dial.pop_front();
+        }
+        moves = dial;
+    }
+    const double advance = advanceSeconds.load();
+    std::size_t done = 0;
+    for (std::size_t m = 0; m < moves.size() && done < block.size(); ++m) {
+        // This dial holds until the next move's sample.
+        std::size_t until = block.size();
+        if (m + 1 < moves.size()) {
+            const double at = (moves[m + 1].first - start) / interval - double(first);
+            until = std::size_t(std::clamp(std::ceil(at), double(done), double(block.size())));
+        }
+        if (until > done) {
+            ionosphere.Generate(moves[m].second,
+                                start + double(first + std::int64_t(done)) * interval + advance,
+                                interval, std::span<float>(block).subspan(done, until - done));
+            done = until;
+        }
+    }
+    std::fill(block.begin() + std::ptrdiff_t(done), block.end(), 0.0F); // no dial yet: silence
+}
+
+void AudioWriter::WriteDue(double now) {
     std::vector<float> block(kBlockSamples);
     std::vector<std::uint8_t> bytes(kBlockSamples * 2);
     if (modesWanted.load() != modesHeard) {
@@ -78,8 +115,7 @@ void AudioWriter::WriteDue(double now, double dialKhz) {
         ionosphere.SetModes(modesHeard ? options.modes : std::vector<ionogram::PropagationMode>{});
     }
     while (NextDue() <= now) {
-        ionosphere.Generate(dialKhz, start + double(written) * interval + advanceSeconds.load(),
-                            interval, block);
+        Generate(written, block);
         written += kBlockSamples;
         for (int i = 0; i < kBlockSamples; ++i) {
             const auto sample = std::int16_t(

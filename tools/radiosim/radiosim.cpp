@@ -170,7 +170,9 @@ int RadioSim::Run() {
         if (device.IsOpen() && deviceIndex != 0 && (fds[deviceIndex].revents & POLLIN)) {
             ReadDevice();
         }
-        dialHz.store(radio.Frequency());
+        if (audio) {
+            audio->Tune(EpochNow(), double(radio.Frequency()) / units::kHertzPerKilohertz);
+        }
         RunDueTimers();
         FlushOutput();
     }
@@ -318,7 +320,7 @@ void RadioSim::StartAudio() {
     if (!audio) {
         return;
     }
-    dialHz.store(radio.Frequency());
+    audio->Tune(EpochNow(), double(radio.Frequency()) / units::kHertzPerKilohertz);
     audioThread = std::thread([this] { AudioLoop(); });
 }
 
@@ -344,7 +346,7 @@ void RadioSim::AudioLoop() {
             continue;
         }
         lock.unlock();
-        audio->WriteDue(EpochNow(), double(dialHz.load()) / units::kHertzPerKilohertz);
+        audio->WriteDue(EpochNow());
         lock.lock();
     }
 }

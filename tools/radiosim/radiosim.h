@@ -13,7 +13,6 @@
 #include "ptydevice.h"
 #include "simradio.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -77,7 +76,6 @@ private:
     std::mutex audioMutex; // guards audioStop for the wait
     std::condition_variable audioWake;
     bool audioStop = false;
-    std::atomic<std::int64_t> dialHz{0}; // the frequency the audio is made for
 
     Bytes pending; // bytes for the line that the pseudo-terminal has not taken yet
     std::deque<std::pair<Clock::time_point, std::vector<Bytes>>> delayedAnswers;
