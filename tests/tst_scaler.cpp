@@ -439,6 +439,23 @@ private slots:
                 << s << std::vector<Mode>{{4650, 0, true, 4.0}, {6050, 0, false, 5.5}};
         }
         {
+            // A long path under sporadic E: 4Es flat up to column 19, 0.15 ms later than 1F,
+            // whose low ray takes over from there; 2F is heard from there on only. Without the
+            // Es (1F's low ray all the way, 2F heard from column 20 on) 1F stays one trace.
+            for (const bool es : {true, false}) {
+                IonogramSweep s = Cells(Grid(2100, 60));
+                lowRay(&s, 0, 19, es ? 11.4 : 11.25, 24, true);
+                lowRay(&s, 20, 49, 11.25, 20);
+                lowRay(&s, 20, 35, 11.75, 16);
+                std::vector<Mode> modes{{7050, 0, false, 11.25}, {5650, 0, false, 11.75}};
+                if (es) {
+                    modes.insert(modes.begin() + 1, Mode{4050, 0, true, 11.4});
+                }
+                QTest::newRow(es ? "sporadic E blanketing the F modes" : "2F heard from 4 MHz")
+                    << s << modes;
+            }
+        }
+        {
             // Column 21 flooded by a keyed carrier; the trace's last two columns are weak.
             IonogramSweep s = Cells(Grid(2100, 40));
             lowRay(&s, 0, 20, 5.0, 20, true);

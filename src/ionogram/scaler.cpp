@@ -3,6 +3,7 @@
 #include "core/median.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <numeric>
@@ -969,6 +970,66 @@ bool Flat(const Chain& chain) {
     const std::vector<double> top(lowest.end() - std::min<std::size_t>(lowest.size(), kJoinPoints),
                                   lowest.end());
     return Median(top) - Median(lowest) <= kFlatMs;
+}
+
+// Sporadic E blankets the F modes under its top frequency: they are heard only above it, where
+// 1F's low ray takes over at nearly the Es delay (multi-hop Es comes back as late as 1F or a
+// little later) and the two read as one trace. Where a single trace runs below the column at
+// which every other trace begins, flat, without a high ray and across more than a megahertz,
+// and its delay falls there (one mode's low ray only rises towards its nose), that trace is
+// sporadic E up to there and the F mode beyond. Without the fall it stays one trace: 2F is
+// often heard only from a few MHz up, where absorption lets it through.
+constexpr int kEsColumns = 12;
+constexpr double kEsLaterMs = 0.08;
+void SplitSporadicE(std::vector<Chain>* chains, std::vector<Chain>* tips,
+                    std::vector<int>* oNoses) {
+    int below = -1;
+    // The trace that starts lowest, and the lowest start of all the others.
+    int first = INT_MAX;
+    int others = INT_MAX;
+    for (std::size_t c = 0; c < chains->size(); ++c) {
+        const Chain& chain = (*chains)[c];
+        if (!IsTrace(chain)) {
+            continue;
+        }
+        const int start = chain.front().position;
+        if (start < first) {
+            others = first;
+            first = start;
+            below = int(c);
+        } else {
+            others = std::min(others, start);
+        }
+    }
+    if (below < 0 || others == INT_MAX) {
+        return;
+    }
+    Chain& chain = (*chains)[std::size_t(below)];
+    Chain es;
+    Chain f;
+    for (const Point& point : chain) {
+        (point.position < others ? es : f).push_back(point);
+    }
+    if (Spanned(es) < kEsColumns || Spanned(f) < kMinColumns || !Flat(es) || !IsTrace(f)) {
+        return;
+    }
+    std::vector<double> esEnd;
+    std::vector<double> fStart;
+    for (std::size_t i = es.size() - std::min<std::size_t>(es.size(), kJoinPoints); i < es.size();
+         ++i) {
+        esEnd.push_back(es[i].delayMs);
+    }
+    const std::vector<std::pair<int, double>> fLow = LowRay(f);
+    for (std::size_t i = 0; i < fLow.size() && i < std::size_t(kJoinPoints); ++i) {
+        fStart.push_back(fLow[i].second);
+    }
+    if (Median(esEnd) < Median(fStart) + kEsLaterMs) {
+        return;
+    }
+    chain = f;
+    chains->push_back(es);
+    tips->push_back({});
+    oNoses->push_back(-1);
 }
 
 // ---- Whole curves ------------------------------------------------------------------------------
@@ -2159,6 +2220,7 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
             oNoses[c] = oNoses[c] == chains[c].back().position ? -1 : oNoses[c];
         }
     }
+    SplitSporadicE(&chains, &tips, &oNoses);
     ScaledSweep scaled;
     for (std::size_t c = 0; c < chains.size(); ++c) {
         Chain chain = chains[c];
