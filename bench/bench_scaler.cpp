@@ -7,7 +7,8 @@
 // TAVMIROK_SCALER_DUMP=N prints signal sweep N's modes, column peaks and traces instead;
 // TAVMIROK_SCALER_SEED=N (N > 0) draws another set of sweeps, to check a threshold on.
 // The realistic set (skies of long paths, see realisticsky.h) follows; TAVMIROK_SCALER_DUMP_REAL=N
-// prints its sweep N instead, TAVMIROK_SCALER_REAL_ONLY=1 runs it alone;
+// prints its sweep N instead, TAVMIROK_SCALER_DUMP_REAL_TO=DIR writes every sweep's print to
+// DIR/N.txt as it goes, TAVMIROK_SCALER_REAL_ONLY=1 runs the set alone;
 // TAVMIROK_SCALER_NOTES=N notes its first N gross errors (40 unless set). The preset sky follows;
 // TAVMIROK_SCALER_DUMP_PRESET=N prints its seed N instead and runs nothing else.
 
@@ -23,6 +24,7 @@
 #include <QString>
 #include <QStringList>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -46,6 +48,7 @@ constexpr double kResolvedMs = 1.0;   // modes drawn at least this far apart
 constexpr double kKeyedShare = 0.05;
 constexpr int kRealisticSweeps = 300;
 constexpr char kRealisticDumpVariable[] = "TAVMIROK_SCALER_DUMP_REAL";
+constexpr char kRealisticDumpDirVariable[] = "TAVMIROK_SCALER_DUMP_REAL_TO";
 constexpr char kRealisticOnlyVariable[] = "TAVMIROK_SCALER_REAL_ONLY";
 constexpr char kPresetDumpVariable[] = "TAVMIROK_SCALER_DUMP_PRESET";
 constexpr double kCurveMs = 0.3;     // a trace's cell lies on a mode's curve this near it
@@ -366,33 +369,35 @@ bool NoseCrossed(const RealisticSky& sky, int mode, const IonogramSweep& sweep) 
 }
 
 // The sky's band plan, each column's peaks with the modes' curves in brackets, and the traces.
-void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSweep& scaled) {
+void DumpSky(const RealisticSky& sky, const IonogramSweep& sweep, const ScaledSweep& scaled,
+             std::FILE* out = stdout) {
     const RealisticSkySettings& settings = sky.Config();
     const int modes = int(settings.modes.size());
-    std::printf("swept %.0f-%.0f silent %.0f-%.0f\n", settings.sweptFromKhz, settings.sweptToKhz,
-                settings.silentFromKhz, settings.silentToKhz);
+    std::fprintf(out, "swept %.0f-%.0f silent %.0f-%.0f\n", settings.sweptFromKhz,
+                 settings.sweptToKhz, settings.silentFromKhz, settings.silentToKhz);
     for (double khz : settings.floodedKhz) {
-        std::printf("flooded %.0f\n", khz);
+        std::fprintf(out, "flooded %.0f\n", khz);
     }
     for (std::size_t c = 0; c < sweep.snrDb.size(); ++c) {
-        std::printf("%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
+        std::fprintf(out, "%.0f %d:", sweep.frequenciesKhz[c], int(ColumnFlooded(sweep.snrDb[c])));
         for (const ColumnPeak& p : ColumnPeaks(sweep.snrDb[c], 0)) {
-            std::printf(" %.2f/%.0f", p.delayMs, p.snrDb);
+            std::fprintf(out, " %.2f/%.0f", p.delayMs, p.snrDb);
         }
         for (int m = 0; m < modes; ++m) {
             for (const LayerRay& r : sky.ModeCurves(m, sweep.frequenciesKhz[c])) {
-                std::printf(" [%d:%.2f]", m, r.delayMs);
+                std::fprintf(out, " [%d:%.2f]", m, r.delayMs);
             }
         }
-        std::printf("\n");
+        std::fprintf(out, "\n");
     }
     for (const ScaledTrace& t : scaled.traces) {
-        std::printf("trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n", t.number,
-                    t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat), int(t.points.size()));
+        std::fprintf(out, "trace %d lof %.0f mof %.0f o %.0f least %.2f flat %d cells %d\n",
+                     t.number, t.lofKhz, t.mofKhz, t.oMofKhz, t.minDelayMs, int(t.flat),
+                     int(t.points.size()));
         for (const TracePoint& p : t.points) {
-            std::printf(" %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
+            std::fprintf(out, " %.0f/%.2f%s", p.khz, p.delayMs, p.high ? "h" : "");
         }
-        std::printf("\n");
+        std::fprintf(out, "\n");
     }
 }
 
@@ -464,6 +469,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                           : 40;
     bool dump = false;
     const int dumpSweep = qEnvironmentVariableIntValue(kRealisticDumpVariable, &dump);
+    const QString dumpTo = qEnvironmentVariable(kRealisticDumpDirVariable);
     for (int s = 0; s < kRealisticSweeps; ++s) {
         const RealisticSkySettings settings = DrawRealisticSky(&random, kNoiseRms, kDechirpGainDb);
         const auto sky = std::make_shared<RealisticSky>(settings);
@@ -551,14 +557,23 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             noseDb[m] = NoseSnrDb(maker, sky, m, sweep);
             standingBySum += SummedNoseDb(*sky, m, sweep) >= kStandingDb;
         }
-        if (dump && dumpSweep == s) {
+        const bool dumpThis = dump && dumpSweep == s;
+        std::FILE* out = dumpThis ? stdout : nullptr;
+        if (!dumpTo.isEmpty()) {
+            out =
+                std::fopen(QString("%1/%2.txt").arg(dumpTo).arg(s).toLocal8Bit().constData(), "w");
+        }
+        if (out != nullptr) {
             for (int m = 0; m < modes; ++m) {
-                std::printf("mode %d %s MOF %.0f O %.0f nose %.1f dB traces %d%s\n", m,
-                            settings.modes[m].name.c_str(), sky->MofKhz(m), sky->OMofKhz(m),
-                            noseDb[m], int(owned[m].size()), mergedInto[m] ? " merged" : "");
+                std::fprintf(out, "mode %d %s MOF %.0f O %.0f nose %.1f dB traces %d%s\n", m,
+                             settings.modes[m].name.c_str(), sky->MofKhz(m), sky->OMofKhz(m),
+                             noseDb[m], int(owned[m].size()), mergedInto[m] ? " merged" : "");
             }
-            DumpSky(*sky, sweep, scaled);
-            std::exit(0);
+            DumpSky(*sky, sweep, scaled, out);
+            if (dumpThis) {
+                std::exit(0);
+            }
+            std::fclose(out);
         }
         for (int m = 0; m < modes; ++m) {
             if (owned[m].size() == 1 && settings.modes[m].flat) {
