@@ -1013,17 +1013,7 @@ void SplitSporadicE(std::vector<Chain>* chains, std::vector<Chain>* tips,
     if (Spanned(es) < kEsColumns || Spanned(f) < kMinColumns || !Flat(es) || !IsTrace(f)) {
         return;
     }
-    std::vector<double> esEnd;
-    std::vector<double> fStart;
-    for (std::size_t i = es.size() - std::min<std::size_t>(es.size(), kJoinPoints); i < es.size();
-         ++i) {
-        esEnd.push_back(es[i].delayMs);
-    }
-    const std::vector<std::pair<int, double>> fLow = LowRay(f);
-    for (std::size_t i = 0; i < fLow.size() && i < std::size_t(kJoinPoints); ++i) {
-        fStart.push_back(fLow[i].second);
-    }
-    if (Median(esEnd) < Median(fStart) + kEsLaterMs) {
+    if (EndLowDelay(es, true) < EndLowDelay(f, false) + kEsLaterMs) {
         return;
     }
     chain = f;
