@@ -20,6 +20,7 @@ constexpr int kLargestGap = 1;    // columns a trace may skip
 constexpr int kNoseColumns = 3;   // the low and high ray of a mode end this close together
 constexpr double kNoseMs = 1.0;   // ... this close in delay
 constexpr double kEndDropDb = 10; // see TrimEnds
+constexpr double kKeptEndDb = 12;
 constexpr double kNoseDropDb = 8; // see ExtendToNoses
 constexpr double kFaintDb = 12;   // see ReadCurves
 constexpr int kHoldColumns = 2;   // see HoldWeakEnds
@@ -248,8 +249,9 @@ void SplitFallingEnds(std::vector<Chain>* chains, const std::vector<double>& khz
 // gap with no neighbour of its own, or a peak far weaker than the trace it ends (a strong
 // trace ends abruptly at its MOF). The chain's ends must be two neighbouring columns, neither
 // kEndDropDb under the chain's median SNR. Where keepStrong (a curve's cells, whose nose the fit
-// put where it is), an end beyond a faded column stays if it is as strong as the trace's median:
-// noise the trace points at is not.
+// put where it is), an end beyond a faded column stays if it is as strong as the trace's median
+// or stands kKeptEndDb over the noise: noise the trace points at is neither. (A nose a strong
+// low ray rises into is often far weaker than the low ray.)
 void TrimEnds(Chain* chain, bool keepStrong = false) {
     std::vector<double> snr;
     for (const Point& point : *chain) {
@@ -258,7 +260,8 @@ void TrimEnds(Chain* chain, bool keepStrong = false) {
     const double median = Median(snr);
     const double floor = median - kEndDropDb;
     auto lone = [&](const Point& end, const Point& next) {
-        return std::abs(end.position - next.position) > 1 && !(keepStrong && end.snrDb >= median);
+        return std::abs(end.position - next.position) > 1 &&
+               !(keepStrong && end.snrDb >= std::min(median, kKeptEndDb));
     };
     while (chain->size() >= 2 &&
            (lone(chain->back(), (*chain)[chain->size() - 2]) || chain->back().snrDb < floor)) {
