@@ -1527,8 +1527,10 @@ void Take(const CurveMode& mode, bool lowRay, bool highRay, const std::vector<do
 // shape are fitted to its own cells, within kHopNoseShare of the MOF and kHopNoseMs of the delay
 // the layer gives it, since its reflections lie elsewhere on the path, where foF2 differs by a
 // few per cent: the MOF a few per cent more, the M factor changing with the peak's height.)
-constexpr double kLongPathMs = 6.7;  // 2000 km
-constexpr double kHopsApartMs = 2.0; // the hops' noses within this of the first's
+constexpr double kLongPathMs = 6.7; // 2000 km
+// The hops' noses within this of the first's (over 3000 km under a layer peaking at 350 km, 3F's
+// nose lies 2.2-2.5 ms after 1F's).
+constexpr double kHopsApartMs = 3.0;
 constexpr int kMostHops = 3;
 constexpr double kHopLowKept = 0.97; // the shapes that hold the first's low ray this well
 constexpr double kHopNoseShare = 0.10;
