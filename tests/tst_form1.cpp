@@ -18,6 +18,7 @@
 #include "ui/sounderdialog.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QListWidget>
 #include <QMenuBar>
@@ -461,18 +462,27 @@ private slots:
         form.Load();
         form.show();
         QCoreApplication::processEvents(); // load-time messages show once the window is up
+        QElapsedTimer sinceStart;
+        sinceStart.start();
         QTest::mouseClick(form.StartButton, Qt::LeftButton);
         QCOMPARE(pty.Read(2000, 11).size(), 11); // the park, waiting for its reply
         form.close();
-        // The wait ended because the window closed, not because the radio was silent.
+        const bool beforeDeadline = sinceStart.elapsed() < sweep::kLongestReplyWait.count();
         const feed::Snapshot after = form.Feed().Snap();
-        QVERIFY(after.rig.answering);
         QVERIFY(!form.isVisible());
         QCOMPARE(Stored("ChirpTime"), QStringLiteral("78"));
         QVERIFY(!after.rig.connected);
         // The sweep armed before the close is not followed after it.
         QVERIFY(!after.started);
         QCOMPARE(after.phase, feed::Phase::Idle);
+        // The wait ended because the window closed, not because the radio was silent: told
+        // apart only where the window closed before the reply's deadline (a stalled machine
+        // can hold the test past it).
+        if (!beforeDeadline) {
+            QSKIP("The machine held the test past the radio's reply deadline before the window "
+                  "closed: whether the close ended the wait cannot be told on this run.");
+        }
+        QVERIFY(after.rig.answering);
     }
 };
 
