@@ -1846,6 +1846,30 @@ std::vector<Chain> AssignToCurves(const std::vector<CurveMode>& modes,
     return chains;
 }
 
+// On a long path, an X curve whose O trace was not read as a curve of its own: the O trace runs
+// the same curve kXSplitKhz lower, a little under it near the nose, and its cells are the mode's
+// too. Adds that curve, owned by the X's mode, so that its cells are counted with the mode's.
+void AddOTraces(const std::vector<double>& khz, std::vector<CurveMode>* modes,
+                std::vector<int>* owner) {
+    const std::size_t read = modes->size();
+    for (std::size_t m = 0; m < read; ++m) {
+        const CurveMode& x = (*modes)[m];
+        if ((*owner)[m] != int(m) || x.oNose >= 0 || x.noseMs < kLongPathMs) {
+            continue;
+        }
+        CurveMode o = x;
+        o.mofKhz -= kXSplitKhz;
+        o.nose = -1;
+        for (int q = 0; q < int(khz.size()) && khz[q] <= o.mofKhz; ++q) {
+            o.nose = q;
+        }
+        if (o.nose >= 0) {
+            modes->push_back(o);
+            owner->push_back(int(m));
+        }
+    }
+}
+
 // On a long path a high ray lies milliseconds above its low ray far under the nose, and fades
 // there in pieces that neither reading ties to their mode. Modes' low rays lie a fraction of a
 // millisecond apart, within kNoseMs of the next mode under them: a piece lying further than
@@ -2162,8 +2186,11 @@ ScaledSweep ScaleSweep(const IonogramSweep& sweep) {
     std::vector<Chain> curves;
     std::vector<int> curveONoses;
     std::vector<bool> placedCurves;
-    const std::vector<Chain> assigned = AssignToCurves(modes, owner, khz, finePeaks);
-    for (std::size_t c = 0; c < assigned.size(); ++c) {
+    std::vector<CurveMode> withO = modes;
+    std::vector<int> ownerWithO = owner;
+    AddOTraces(khz, &withO, &ownerWithO);
+    const std::vector<Chain> assigned = AssignToCurves(withO, ownerWithO, khz, finePeaks);
+    for (std::size_t c = 0; c < modes.size(); ++c) { // (the O traces' cells are their X's)
         if (!assigned[c].empty()) {
             curves.push_back(assigned[c]);
             curveONoses.push_back(modes[c].oNose);
