@@ -1548,6 +1548,15 @@ double LowRayScore(const CurveMode& mode, const std::vector<double>& khz,
     return score;
 }
 
+// The last column at or under khz (a MOF's nose column), or -1.
+int ColumnAtOrUnder(const std::vector<double>& columnsKhz, double khz) {
+    int last = -1;
+    for (int q = 0; q < int(columnsKhz.size()) && columnsKhz[q] <= khz; ++q) {
+        last = q;
+    }
+    return last;
+}
+
 // The same layer's `hops`-hop curve, from a one-hop curve; none beyond the shapes or the columns.
 std::optional<CurveMode> Hop(const CurveMode& first, int hops, const std::vector<double>& khz) {
     const int base = first.shape / kFineThicknesses;
@@ -1565,10 +1574,7 @@ std::optional<CurveMode> Hop(const CurveMode& first, int hops, const std::vector
     // gyrofrequency above it on every hop.
     mode.mofKhz = (first.mofKhz - kXSplitKhz) / one.mofOverFc * many.mofOverFc + kXSplitKhz;
     mode.noseMs = first.noseMs * many.noseDelay / one.noseDelay;
-    mode.nose = -1;
-    for (int q = 0; q < int(khz.size()) && khz[q] <= mode.mofKhz; ++q) {
-        mode.nose = q;
-    }
+    mode.nose = ColumnAtOrUnder(khz, mode.mofKhz);
     if (mode.nose < 0) {
         return std::nullopt;
     }
@@ -1853,16 +1859,12 @@ void AddOTraces(const std::vector<double>& khz, std::vector<CurveMode>* modes,
                 std::vector<int>* owner) {
     const std::size_t read = modes->size();
     for (std::size_t m = 0; m < read; ++m) {
-        const CurveMode& x = (*modes)[m];
-        if ((*owner)[m] != int(m) || x.oNose >= 0 || x.noseMs < kLongPathMs) {
+        CurveMode o = (*modes)[m]; // (a copy: the list grows below)
+        if ((*owner)[m] != int(m) || o.oNose >= 0 || o.noseMs < kLongPathMs) {
             continue;
         }
-        CurveMode o = x;
         o.mofKhz -= kXSplitKhz;
-        o.nose = -1;
-        for (int q = 0; q < int(khz.size()) && khz[q] <= o.mofKhz; ++q) {
-            o.nose = q;
-        }
+        o.nose = ColumnAtOrUnder(khz, o.mofKhz);
         if (o.nose >= 0) {
             modes->push_back(o);
             owner->push_back(int(m));
