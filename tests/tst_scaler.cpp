@@ -582,6 +582,18 @@ private slots:
             QTest::newRow("an X tip faded over two columns at a time")
                 << s << std::vector<Mode>{{5150, 4550, false, 5.0}};
         }
+        for (double tipDb : {14.0, 9.0}) {
+            // The X trace beyond the O nose (column 24) fades but for its nose, heard alone in
+            // column 31 at the low ray's delay; as weak as noise, it is not taken.
+            IonogramSweep s = Cells(Grid(2100, 40));
+            lowRay(&s, 0, 24, 5.0, 20);
+            Mark(&s, 31, 5.05, tipDb);
+            QTest::newRow(tipDb > 11 ? "an X nose heard alone beyond the O nose"
+                                     : "a noise peak beyond a nose")
+                << s
+                << std::vector<Mode>{tipDb > 11 ? Mode{5250, 4550, false, 5.0}
+                                                : Mode{4550, 0, false, 5.0}};
+        }
         {
             // 2F rises into its nose at column 15; weak peaks at nearly its low ray's delay run
             // on from there up to a flood over columns 25-28 that 1F runs on beyond: no X tip.

@@ -22,6 +22,7 @@ constexpr double kNoseMs = 1.0;   // ... this close in delay
 constexpr double kEndDropDb = 10; // see TrimEnds
 constexpr double kKeptEndDb = 12;
 constexpr double kNoseDropDb = 8; // see ExtendToNoses
+constexpr double kNoseDb = 11;    // a nose stands this far over the noise
 constexpr double kFaintDb = 12;   // see ReadCurves
 constexpr int kHoldColumns = 2;   // see HoldWeakEnds
 constexpr double kHoldDb = 7;
@@ -754,9 +755,9 @@ void HoldWeakEnds(std::vector<Chain>* chains, const std::vector<const std::vecto
 // few columns. Peaks that no trace holds, each within kTipMs of where the trace's low ray ended
 // or of the tip's peak before it, in
 // columns after a gap of up to kTipGapColumns and no further than kSplitToKhz beyond its end,
-// continue it: at least kTipPoints of them, or two with one of kTraceDb (noise seldom lines up
-// so along a known delay). The tip of each chain (empty where none); the trace's end before it
-// is then its O nose, where none was resolved.
+// continue it: at least kTipPoints of them, two with one of kTraceDb, or one nose (noise seldom
+// lines up so along a known delay). The tip of each chain (empty where none); the trace's end
+// before it is then its O nose, where none was resolved.
 std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNoses,
                         const std::vector<double>& khz, const std::vector<double>& nextKhz,
                         const std::vector<std::vector<ColumnPeak>>& peaks) {
@@ -808,7 +809,13 @@ std::vector<Chain> Tips(const std::vector<Chain>& chains, std::vector<int>* oNos
                std::min(tip.back().snrDb, tip[tip.size() - 2].snrDb) < kTraceDb) {
             tip.pop_back();
         }
-        if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb)) {
+        // (A lone peak counts where it stands as a nose does, at the trace's very delay, where
+        // the X nose lies: the X trace's last columns faded, its nose heard.)
+        const bool lone = tip.size() == 1 && tip[0].snrDb >= kNoseDb &&
+                          std::abs(tip[0].delayMs - endMs) <= kSameMs &&
+                          nextKhz[tip[0].position] - nextKhz[end] >= kSplitFromKhz;
+        if (int(tip.size()) < kTipPoints && !(tip.size() >= 2 && PeakSnr(tip) >= kTraceDb) &&
+            !lone) {
             continue;
         }
         for (const Point& point : tip) {
@@ -1045,7 +1052,6 @@ constexpr int kLayerSamples = 2000;       // along u = ln((1 + x) / (1 - x)), x 
 constexpr double kLeastU = 1e-3;
 constexpr double kMostU = 1e5;
 constexpr double kCurveMs = 0.25; // a peak within this of the curve lies on it
-constexpr double kNoseDb = 11;    // a nose stands this far over the noise
 constexpr int kNoseSupport = 2;   // of the kNoseSupportOf positions under the nose, on the curve
 constexpr int kNoseSupportOf = 4;
 constexpr double kSupportShare = 0.15; // a mode's curve holds peaks in this share of its columns
