@@ -1735,7 +1735,11 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
     }
     std::vector<CurveMode> modes;
     std::vector<int> fellTo; // the noses where curves that ran past them were cut back
+    // Each candidate's fit holds while no mode has been taken since: modes.size() when fitted.
+    std::vector<std::size_t> fittedAt(candidates.size(), 0);
+    std::size_t readSoFar = 0;
     while (!candidates.empty()) {
+        readSoFar = modes.size();
         auto best = std::max_element(
             candidates.begin(), candidates.end(),
             [](const CurveMode& a, const CurveMode& b) { return a.score < b.score; });
@@ -1743,16 +1747,21 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             break;
         }
         // Its score may have fallen since it was fitted: refit, and take it only if it still
-        // leads.
-        const double was = best->score;
-        *best = FitNose(best->nose, best->mofKhz, best->anchorMs, khz, peaks, used);
-        const bool leads =
-            std::all_of(candidates.begin(), candidates.end(),
-                        [&](const CurveMode& c) { return &c == &*best || c.score <= best->score; });
-        if (best->score < was && !leads) {
-            continue;
+        // leads. (Fitted since the last mode was taken, it stands as fitted.)
+        if (fittedAt[std::size_t(best - candidates.begin())] != readSoFar) {
+            fittedAt[std::size_t(best - candidates.begin())] = readSoFar;
+            const double was = best->score;
+            *best = FitNose(best->nose, best->mofKhz, best->anchorMs, khz, peaks, used);
+            const bool leads =
+                std::all_of(candidates.begin(), candidates.end(), [&](const CurveMode& c) {
+                    return &c == &*best || c.score <= best->score;
+                });
+            if (best->score < was && !leads) {
+                continue;
+            }
         }
         CurveMode mode = Refine(*best, khz, nextKhz, peaks, used);
+        fittedAt.erase(fittedAt.begin() + (best - candidates.begin()));
         candidates.erase(best);
         if (const int nose = FallingTop(mode, khz, peaks, used); nose >= 0) {
             if (std::find(fellTo.begin(), fellTo.end(), nose) != fellTo.end()) {
@@ -1762,6 +1771,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             const int p = PeakOnCurve(peaks[nose], used[nose], CurveDelay(mode, khz[nose], false));
             candidates.push_back(FitNose(nose, (khz[nose] + nextKhz[nose]) * kHalf,
                                          peaks[nose][p].delayMs, khz, peaks, used));
+            fittedAt.push_back(readSoFar);
             continue;
         }
         const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
