@@ -1287,7 +1287,9 @@ void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int b
         for (int b = 0; b < thicknesses; ++b) {
             const int atBase = base + (fromBase + a) * step;
             const int atThickness = thickness + (fromThickness + b) * step;
-            if (atBase < 0 || atBase >= kFineBases || atThickness < 0 ||
+            // (The best's own shape around it is scored already, over the same cells.)
+            const bool own = around && fromBase + a == 0 && fromThickness + b == 0;
+            if (own || atBase < 0 || atBase >= kFineBases || atThickness < 0 ||
                 atThickness >= kFineThicknesses) {
                 continue;
             }
