@@ -1739,9 +1739,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
     std::vector<int> fellTo; // the noses where curves that ran past them were cut back
     // Each candidate's fit holds while no mode has been taken since: modes.size() when fitted.
     std::vector<std::size_t> fittedAt(candidates.size(), 0);
-    std::size_t readSoFar = 0;
     while (!candidates.empty()) {
-        readSoFar = modes.size();
         auto best = std::max_element(
             candidates.begin(), candidates.end(),
             [](const CurveMode& a, const CurveMode& b) { return a.score < b.score; });
@@ -1750,8 +1748,9 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
         }
         // Its score may have fallen since it was fitted: refit, and take it only if it still
         // leads. (Fitted since the last mode was taken, it stands as fitted.)
-        if (fittedAt[std::size_t(best - candidates.begin())] != readSoFar) {
-            fittedAt[std::size_t(best - candidates.begin())] = readSoFar;
+        if (std::size_t& at = fittedAt[std::size_t(best - candidates.begin())];
+            at != modes.size()) {
+            at = modes.size();
             const double was = best->score;
             *best = FitNose(best->nose, best->mofKhz, best->anchorMs, khz, peaks, used);
             const bool leads =
@@ -1773,7 +1772,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             const int p = PeakOnCurve(peaks[nose], used[nose], CurveDelay(mode, khz[nose], false));
             candidates.push_back(FitNose(nose, (khz[nose] + nextKhz[nose]) * kHalf,
                                          peaks[nose][p].delayMs, khz, peaks, used));
-            fittedAt.push_back(readSoFar);
+            fittedAt.push_back(modes.size());
             continue;
         }
         const CurveEvidence evidence = Evidence(mode, khz, peaks, used);
