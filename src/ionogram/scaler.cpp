@@ -1180,19 +1180,25 @@ double CurveDelay(const CurveMode& mode, double khz, bool high) {
                     khz * (kShapeSamples / mode.mofKhz));
 }
 
+// The peaks of each column set aside for a mode read already, per position and peak. (Bytes,
+// not std::vector<bool>'s bits: the fit reads these flags millions of times a sweep.)
+using Used = std::vector<std::vector<char>>;
+
 // The peak of the column nearest delayMs within kCurveMs that is still free, or -1; none within
 // kResolutionMs of the peak `other` (the low ray's, which a high ray near the nose cannot take
-// again in a thick trace's later path).
-int PeakOnCurve(const std::vector<ColumnPeak>& column, const std::vector<bool>& used,
-                double delayMs, int other = -1) {
+// again in a thick trace's later path). Inlined: it is the fit's inner loop.
+[[gnu::always_inline]] inline int PeakOnCurve(const std::vector<ColumnPeak>& column,
+                                              const std::vector<char>& used, double delayMs,
+                                              int other = -1) {
+    const double otherMs = other >= 0 ? column[other].delayMs : INFINITY;
     int best = -1;
+    double nearest = kCurveMs;
     for (int p = 0; p < int(column.size()); ++p) {
         const double apart = std::abs(column[p].delayMs - delayMs);
-        const bool own =
-            other >= 0 && std::abs(column[p].delayMs - column[other].delayMs) < kResolutionMs;
-        if (!used[p] && !own && apart <= kCurveMs &&
-            (best < 0 || apart < std::abs(column[best].delayMs - delayMs))) {
+        if (apart <= nearest && (best < 0 || apart < nearest) && !used[p] &&
+            !(std::abs(column[p].delayMs - otherMs) < kResolutionMs)) {
             best = p;
+            nearest = apart;
         }
     }
     return best;
@@ -1215,8 +1221,7 @@ struct CurveEvidence {
 };
 
 CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
-                       const std::vector<std::vector<ColumnPeak>>& peaks,
-                       const std::vector<std::vector<bool>>& used) {
+                       const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     CurveEvidence evidence;
     const CurveShape& shape = Shapes()[mode.shape];
     const double perKhz = kShapeSamples / mode.mofKhz; // (the fit's inner loop)
@@ -1277,8 +1282,7 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
 // on each grid, keeping the best: over the whole grid where from is 0 and the best's shape too.
 void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int bases,
                int thicknesses, const std::vector<double>& khz,
-               const std::vector<std::vector<ColumnPeak>>& peaks,
-               const std::vector<std::vector<bool>>& used) {
+               const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     const bool around = fromBase != 0;
     const int base = around ? best->shape / kFineThicknesses : 0;
     const int thickness = around ? best->shape % kFineThicknesses : 0;
@@ -1306,8 +1310,7 @@ void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int b
 
 // The best shape for a nose, by its evidence.
 CurveMode FitNose(int nose, double mofKhz, double anchorMs, const std::vector<double>& khz,
-                  const std::vector<std::vector<ColumnPeak>>& peaks,
-                  const std::vector<std::vector<bool>>& used) {
+                  const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     CurveMode best{nose, anchorMs, mofKhz, anchorMs, 0, -1, -1};
     TryShapes(&best, kFine * 2, 0, 0, (kFineBases - 1) / (kFine * 2) + 1,
               (kFineThicknesses - 1) / (kFine * 2) + 1, khz, peaks, used);
@@ -1318,8 +1321,7 @@ CurveMode FitNose(int nose, double mofKhz, double anchorMs, const std::vector<do
 // A mode's shape refined between the grid's places, and its MOF's place within its column's
 // step (near a sharp nose it matters), so that its high ray and nose lie on the curve.
 CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vector<double>& nextKhz,
-                 const std::vector<std::vector<ColumnPeak>>& peaks,
-                 const std::vector<std::vector<bool>>& used) {
+                 const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     const double stepKhz = nextKhz[mode.nose] - khz[mode.nose];
     for (int place = 1; place < kNosePlaces; ++place) {
         CurveMode tried = mode;
@@ -1339,8 +1341,7 @@ CurveMode Refine(CurveMode mode, const std::vector<double>& khz, const std::vect
 // A curve whose low ray takes, over its top, peaks that fall (see kFallMs) has run past its nose
 // onto a longer mode's high ray: the position where that fall begins (its own nose), or -1.
 int FallingTop(const CurveMode& mode, const std::vector<double>& khz,
-               const std::vector<std::vector<ColumnPeak>>& peaks,
-               const std::vector<std::vector<bool>>& used) {
+               const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     std::vector<double> x;
     std::vector<double> y;
     int from = -1;
@@ -1479,8 +1480,7 @@ bool Shadows(const CurveMode& mode, const std::vector<CurveMode>& stronger,
 // refitted.
 CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
                      const std::vector<double>& nextKhz,
-                     const std::vector<std::vector<ColumnPeak>>& peaks,
-                     const std::vector<std::vector<bool>>& used) {
+                     const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     // (Never far under the highest it reached: a piece that falls away is a high ray's.)
     double highestMs = mode.anchorMs;
     for (int q = mode.nose + 1; q < int(peaks.size()); ++q) {
@@ -1499,9 +1499,9 @@ CurveMode ExtendNose(CurveMode mode, const std::vector<double>& khz,
 // Sets aside the peaks along a mode's curve: its low ray's, its high ray's (but for another
 // mode's low ray crossing it), or both.
 void Take(const CurveMode& mode, bool lowRay, bool highRay, const std::vector<double>& khz,
-          const std::vector<std::vector<ColumnPeak>>& peaks, std::vector<std::vector<bool>>* used) {
+          const std::vector<std::vector<ColumnPeak>>& peaks, Used* used) {
     for (int q = mode.nose; q >= 0; --q) {
-        const std::vector<bool> none(peaks[q].size(), false);
+        const std::vector<char> none(peaks[q].size(), false);
         int low = -1;
         for (bool high : {false, true}) {
             const double delay = CurveDelay(mode, khz[q], high);
@@ -1546,11 +1546,13 @@ constexpr double kHopNoseMs = 0.4;
 
 // The low ray's share of a curve's evidence.
 double LowRayScore(const CurveMode& mode, const std::vector<double>& khz,
-                   const std::vector<std::vector<ColumnPeak>>& peaks,
-                   const std::vector<std::vector<bool>>& used) {
+                   const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
+    const std::vector<float>& low = Shapes()[mode.shape].low;
+    const double perKhz = kShapeSamples / mode.mofKhz; // (as CurveDelay, hoisted: HopsShape
+                                                       // scores every shape)
     double score = 0;
     for (int q = mode.nose; q >= 0; --q) {
-        const int p = PeakOnCurve(peaks[q], used[q], CurveDelay(mode, khz[q], false));
+        const int p = PeakOnCurve(peaks[q], used[q], RayDelay(low, mode.noseMs, khz[q] * perKhz));
         score += p >= 0 ? peaks[q][p].snrDb - kCellDb + 1 : 0;
     }
     return score;
@@ -1593,10 +1595,9 @@ std::optional<CurveMode> Hop(const CurveMode& first, int hops, const std::vector
 // The first mode's shape: of those that hold its low ray as well (kHopLowKept), the one whose
 // hops' curves hold most.
 CurveMode HopsShape(const CurveMode& first, const std::vector<double>& khz,
-                    const std::vector<std::vector<ColumnPeak>>& peaks,
-                    const std::vector<std::vector<bool>>& used) {
+                    const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     // (Its own low ray's peaks are set aside: counted as they were.)
-    std::vector<std::vector<bool>> none(peaks.size());
+    Used none(peaks.size());
     for (std::size_t q = 0; q < peaks.size(); ++q) {
         none[q].assign(peaks[q].size(), false);
     }
@@ -1640,7 +1641,7 @@ double Placement(const CurveMode& curve, const CurveMode& hop) {
 std::optional<CurveMode> ReadHop(const CurveMode& hop, const std::vector<double>& khz,
                                  const std::vector<double>& nextKhz,
                                  const std::vector<std::vector<ColumnPeak>>& peaks,
-                                 const std::vector<std::vector<bool>>& used) {
+                                 const Used& used) {
     std::optional<CurveMode> best;
     for (int q = 0; q < int(peaks.size()); ++q) {
         if (std::abs(khz[q] - hop.mofKhz) > kHopNoseShare * hop.mofKhz &&
@@ -1698,7 +1699,7 @@ bool AlongPlaced(const CurveMode& curve, const std::vector<CurveMode>& modes,
 std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
                                   const std::vector<double>& nextKhz,
                                   const std::vector<std::vector<ColumnPeak>>& peaks) {
-    std::vector<std::vector<bool>> used(peaks.size());
+    Used used(peaks.size());
     for (std::size_t q = 0; q < peaks.size(); ++q) {
         used[q].assign(peaks[q].size(), false);
     }
