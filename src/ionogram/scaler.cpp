@@ -68,6 +68,9 @@ constexpr double kHighPieceMs = 1.5; // see MergeHighPieces
 constexpr double kFallMs = 0.15;
 constexpr double kFallFromKhz = 1000;
 constexpr double kFallSpanKhz = 8000; // (over a curve's top this wide)
+// ... and for a whole curve, this far: near a flat nose (a long path's) the peaks a curve takes
+// scatter over a thick trace's paths, and may seem to fall by kFallMs over a megahertz.
+constexpr double kCurveFallMs = 0.3;
 constexpr int kFallPoints = 6;
 // Programme audio floods a broadcast band's columns whole: a trace that ends this close under
 // one ends at the flood's edge, not necessarily at its nose.
@@ -1345,7 +1348,7 @@ int FallingTop(const CurveMode& mode, const std::vector<double>& khz,
     std::vector<double> x;
     std::vector<double> y;
     int from = -1;
-    double steepest = kFallMs;
+    double steepest = kCurveFallMs;
     for (int q = mode.nose; q >= 0 && khz[mode.nose] - khz[q] <= kFallSpanKhz; --q) {
         const double lowMs = CurveDelay(mode, khz[q], false);
         const int p = std::isnan(lowMs) ? -1 : PeakOnCurve(peaks[q], used[q], lowMs);
