@@ -1169,12 +1169,18 @@ CurveMode Placed(CurveMode mode, double anchorKhz) {
 
 // The curve's low (or high) ray delay at khz; NaN where it has none.
 // A ray's delay at `at` samples of its shape (f / MOF times kShapeSamples); NaN where it has none.
-double RayDelay(const std::vector<float>& ray, double noseMs, double at) {
-    if (at < 0 || at > kShapeSamples) {
-        return NAN;
-    }
-    const double d = ray[int(at + kHalf)];
+// (The sample nearest `at`, -1 beyond the shape; the ray's delay at a sample.)
+int SampleOf(double at) {
+    return at < 0 || at > kShapeSamples ? -1 : int(at + kHalf);
+}
+
+double RayAt(const std::vector<float>& ray, double noseMs, int sample) {
+    const double d = sample < 0 ? INFINITY : ray[std::size_t(sample)];
     return std::isinf(d) ? NAN : noseMs * d;
+}
+
+double RayDelay(const std::vector<float>& ray, double noseMs, double at) {
+    return RayAt(ray, noseMs, SampleOf(at));
 }
 
 double CurveDelay(const CurveMode& mode, double khz, bool high) {
@@ -1223,13 +1229,23 @@ struct CurveEvidence {
     int highOnly = 0;  // positions with a peak on the high ray but none on the low ray
 };
 
-CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
-                       const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
+// The shape's sample at each column under a MOF (see RayDelay), -1 beyond the shape: the same
+// for every shape the fit tries at one MOF.
+std::vector<int> SamplesAt(double mofKhz, int nose, const std::vector<double>& khz) {
+    std::vector<int> samples(std::size_t(nose) + 1);
+    const double perKhz = kShapeSamples / mofKhz;
+    for (int q = 0; q <= nose; ++q) {
+        samples[std::size_t(q)] = SampleOf(khz[q] * perKhz);
+    }
+    return samples;
+}
+
+CurveEvidence EvidenceAt(const CurveMode& mode, const std::vector<int>& samples,
+                         const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
     CurveEvidence evidence;
     const CurveShape& shape = Shapes()[mode.shape];
-    const double perKhz = kShapeSamples / mode.mofKhz; // (the fit's inner loop)
     auto delayAt = [&](int q, const std::vector<float>& ray) {
-        return RayDelay(ray, mode.noseMs, khz[q] * perKhz);
+        return RayAt(ray, mode.noseMs, samples[std::size_t(q)]);
     };
     int lowest = mode.nose;
     // Columns since the high ray's last peak, going down from the nose, where its low ray was
@@ -1281,6 +1297,11 @@ CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
     return evidence;
 }
 
+CurveEvidence Evidence(const CurveMode& mode, const std::vector<double>& khz,
+                       const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
+    return EvidenceAt(mode, SamplesAt(mode.mofKhz, mode.nose, khz), peaks, used);
+}
+
 // Tries the shapes at `count` places `step` apart from `from` places (in steps) off the best's,
 // on each grid, keeping the best: over the whole grid where from is 0 and the best's shape too.
 void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int bases,
@@ -1290,6 +1311,7 @@ void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int b
     const int base = around ? best->shape / kFineThicknesses : 0;
     const int thickness = around ? best->shape % kFineThicknesses : 0;
     const CurveMode start = *best;
+    const std::vector<int> samples = SamplesAt(start.mofKhz, start.nose, khz);
     for (int a = 0; a < bases; ++a) {
         for (int b = 0; b < thicknesses; ++b) {
             const int atBase = base + (fromBase + a) * step;
@@ -1303,7 +1325,7 @@ void TryShapes(CurveMode* best, int step, int fromBase, int fromThickness, int b
             CurveMode mode = start;
             mode.shape = atBase * kFineThicknesses + atThickness;
             mode = Placed(mode, khz[mode.nose]);
-            mode.score = Evidence(mode, khz, peaks, used).score;
+            mode.score = EvidenceAt(mode, samples, peaks, used).score;
             if (mode.score > best->score) {
                 *best = mode;
             }
