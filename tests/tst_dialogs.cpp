@@ -365,7 +365,9 @@ private slots:
         PtyPair pty;
         PtyPair busy;
         CommPort otherProgram;
-        QVERIFY(otherProgram.Open(busy.SlavePath(), 19200).IsOk());
+        // (The message says why, should a lock another test left on this pty's number stand.)
+        const Status held = otherProgram.Open(busy.SlavePath(), 19200);
+        QVERIFY2(held.IsOk(), qPrintable(held.Message()));
         port.replace(QStringLiteral("{busy}"), busy.SlavePath());
 
         auto form = LoadedMain(pty.SlavePath());
