@@ -1569,15 +1569,20 @@ constexpr double kHopLowKept = 0.97; // the shapes that hold the first's low ray
 constexpr double kHopNoseShare = 0.10;
 constexpr double kHopNoseMs = 0.4;
 
-// The low ray's share of a curve's evidence.
-double LowRayScore(const CurveMode& mode, const std::vector<double>& khz,
-                   const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used) {
+// The low ray's share of a curve's evidence, over its MOF's shape samples (see SamplesAt). Given
+// the most the columns from each on down could add (`within`), it stops short, under `need`, once
+// they could no longer bring it there.
+double LowRayScore(const CurveMode& mode, const std::vector<int>& samples,
+                   const std::vector<std::vector<ColumnPeak>>& peaks, const Used& used,
+                   const std::vector<double>& within = {}, double need = -INFINITY) {
     const std::vector<float>& low = Shapes()[mode.shape].low;
-    const double perKhz = kShapeSamples / mode.mofKhz; // (as CurveDelay, hoisted: HopsShape
-                                                       // scores every shape)
     double score = 0;
     for (int q = mode.nose; q >= 0; --q) {
-        const int p = PeakOnCurve(peaks[q], used[q], RayDelay(low, mode.noseMs, khz[q] * perKhz));
+        if (!within.empty() && score + within[std::size_t(q)] < need) {
+            return score + within[std::size_t(q)];
+        }
+        const int p =
+            PeakOnCurve(peaks[q], used[q], RayAt(low, mode.noseMs, samples[std::size_t(q)]));
         score += p >= 0 ? peaks[q][p].snrDb - kCellDb + 1 : 0;
     }
     return score;
@@ -1626,14 +1631,26 @@ CurveMode HopsShape(const CurveMode& first, const std::vector<double>& khz,
     for (std::size_t q = 0; q < peaks.size(); ++q) {
         none[q].assign(peaks[q].size(), false);
     }
-    const double held = LowRayScore(first, khz, peaks, none);
+    // Every shape is tried at the first's MOF, so at the same samples; most shapes fall short of
+    // its low ray well before its lowest column.
+    const std::vector<int> samples = SamplesAt(first.mofKhz, first.nose, khz);
+    std::vector<double> within(std::size_t(first.nose) + 1);
+    for (int q = 0; q <= first.nose; ++q) {
+        double most = 0;
+        for (const ColumnPeak& peak : peaks[q]) {
+            most = std::max(most, peak.snrDb - kCellDb + 1);
+        }
+        within[std::size_t(q)] = (q > 0 ? within[std::size_t(q) - 1] : 0) + most;
+    }
+    const double held = LowRayScore(first, samples, peaks, none);
     CurveMode best = first;
     double most = -1;
     for (int shape = 0; shape < int(Shapes().size()); ++shape) {
         CurveMode tried = first;
         tried.shape = shape;
         tried = Placed(tried, khz[first.nose]);
-        if (LowRayScore(tried, khz, peaks, none) < kHopLowKept * held) {
+        if (LowRayScore(tried, samples, peaks, none, within, kHopLowKept * held) <
+            kHopLowKept * held) {
             continue;
         }
         double hopsHold = 0;
