@@ -1167,7 +1167,6 @@ CurveMode Placed(CurveMode mode, double anchorKhz) {
     return mode;
 }
 
-// The curve's low (or high) ray delay at khz; NaN where it has none.
 // A ray's delay at `at` samples of its shape (f / MOF times kShapeSamples); NaN where it has none.
 // (The sample nearest `at`, -1 beyond the shape; the ray's delay at a sample.)
 int SampleOf(double at) {
@@ -1183,6 +1182,7 @@ double RayDelay(const std::vector<float>& ray, double noseMs, double at) {
     return RayAt(ray, noseMs, SampleOf(at));
 }
 
+// The curve's low (or high) ray delay at khz; NaN where it has none.
 double CurveDelay(const CurveMode& mode, double khz, bool high) {
     const CurveShape& shape = Shapes()[mode.shape];
     return RayDelay(high ? shape.high : shape.low, mode.noseMs,
