@@ -1074,8 +1074,8 @@ constexpr double kTraceCostDb = 120;
 // A curve is a mode only where it explains this much of the cells that no stronger one took (a
 // thick trace's shadow or a stray run of noise peaks explains less), or this much a column over
 // its span where that is less (a short trace of a low MOF).
-constexpr double kOwnCellsDb = 90;
-constexpr double kOwnCellsDbPerColumn = 2;
+constexpr double kOwnCellsDb = 110;
+constexpr double kOwnCellsDbPerColumn = 2.5;
 
 struct CurveShape {
     std::vector<float> low;  // the low ray's delay over the nose's, by f / MOF
