@@ -460,6 +460,13 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     int crossedGross = 0; // ... and gross errors among them
     int unseen = 0;       // standing modes whose nose column shows no peak of kStandingDb on them
     int unseenGross = 0;  // ... and gross errors among them
+    // Standing modes nothing hides: clear of the others, no other mode's high ray through the
+    // nose, the nose seen in its column. What the scaler misses of these is its own doing.
+    int plain = 0;
+    int plainGross = 0;
+    int plainMissed = 0;
+    int plainSplit = 0;
+    int plainMerged = 0;
     int bad = 0;
     int standingBySum = 0;   // modes the paths' amplitudes summed in phase would call standing
     int setAside = 0;        // usable columns the scaler takes for flooded ...
@@ -615,6 +622,14 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                 }
             }
             off += single && error > kGrossKhz;
+            const bool isPlain = clearance >= kClearMs && !through && seen;
+            plain += isPlain;
+            if (isPlain && (!single || error > kGrossKhz)) {
+                ++plainGross;
+                plainMissed += owned[m].empty();
+                plainSplit += owned[m].size() > 1;
+                plainMerged += mergedInto[m];
+            }
             if (!single || error > kGrossKhz) {
                 ++gross;
                 clearGross += clearance >= kClearMs;
@@ -640,7 +655,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                             .arg(beyond, 0, 'f', 2) +
                         OwnedMofs(scaled, owned[m]) + MaskedAbove(*sky, sky->MofKhz(m)) +
                         (through ? ", another mode's high ray through its nose" : "") +
-                        TraceList(scaled, modeOf));
+                        (isPlain ? ", nothing hides it" : "") + TraceList(scaled, modeOf));
                 }
             }
         }
@@ -713,6 +728,17 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             .arg(100.0 * (gross - crossedGross) / std::max(1, standing - crossed), 0, 'f', 1),
         method + "; another mode's high ray within 0.25 ms of one of the mode's rays "
                  "in its nose's column");
+    bench::PrintRow("scaler, real skies: gross errors, modes nothing hides",
+                    QString("%1 of %2 (%3 %): missed %4, split %5, merged %6")
+                        .arg(plainGross)
+                        .arg(plain)
+                        .arg(100.0 * plainGross / std::max(1, plain), 0, 'f', 1)
+                        .arg(plainMissed)
+                        .arg(plainSplit)
+                        .arg(plainMerged),
+                    method + "; the standing modes clear of the others (as above), whose nose "
+                             "no other mode's high ray runs through and whose nose's column shows "
+                             "them (see below)");
     bench::PrintRow(
         "scaler, real skies: standing noses the sweep does not show",
         QString("%1 of %2 standing modes, %3 of the gross errors (%4 modes would stand by their "
