@@ -1834,7 +1834,10 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             continue;
         }
         // The first mode of a long path: its low ray's cells aside, its hops read where the
-        // layer puts them, then its high ray's cells aside.
+        // layer puts them, then its high ray's cells aside. Far under its nose a long path's
+        // high ray runs only a few tenths of a millisecond over its low ray, rising slowly:
+        // where the low ray, nearly flat, left the fit free to put it, the layer's shape (the
+        // one the hops' noses chose) puts it too, and the cells along either are this mode's.
         Take(mode, true, false, khz, peaks, &used);
         const CurveMode layer = HopsShape(mode, khz, peaks, used);
         for (int hops = 2; hops <= kMostHops; ++hops) {
@@ -1848,6 +1851,7 @@ std::vector<CurveMode> ReadCurves(const std::vector<double>& khz,
             }
         }
         Take(mode, false, true, khz, peaks, &used);
+        Take(layer, false, true, khz, peaks, &used);
     }
     return modes;
 }
