@@ -57,10 +57,11 @@ std::vector<BroadcastBand> BroadcastBands(double levelDb) {
             {17480, 17900, levelDb}, {21450, 21850, levelDb}, {25670, 26100, levelDb}};
 }
 
-RealisticSky::RealisticSky(RealisticSkySettings config) : settings(std::move(config)) {}
-
-IonosphericLayer RealisticSky::XLayer(const SkyMode& mode) const {
-    return WithMof(mode.layer, LayerMofKhz(mode.layer) + mode.xSplitKhz);
+RealisticSky::RealisticSky(RealisticSkySettings config) : settings(std::move(config)) {
+    for (const SkyMode& mode : settings.modes) {
+        layerMofKhz.push_back(LayerMofKhz(mode.layer));
+        xLayers.push_back(WithMof(mode.layer, layerMofKhz.back() + mode.xSplitKhz));
+    }
 }
 
 bool RealisticSky::Transmitting(double dialKhz) const {
@@ -83,12 +84,12 @@ double RealisticSky::MofKhz(int mode) const {
     if (m.flat) {
         return m.topKhz;
     }
-    return LayerMofKhz(m.layer) + m.xSplitKhz;
+    return layerMofKhz[mode] + m.xSplitKhz;
 }
 
 double RealisticSky::OMofKhz(int mode) const {
     const SkyMode& m = settings.modes[mode];
-    return m.flat || m.xSplitKhz <= 0 ? 0 : LayerMofKhz(m.layer);
+    return m.flat || m.xSplitKhz <= 0 ? 0 : layerMofKhz[mode];
 }
 
 double RealisticSky::Fading(int mode, double dialKhz) const {
@@ -110,6 +111,21 @@ double RealisticSky::Fading(int mode, double dialKhz) const {
 }
 
 std::vector<LayerRay> RealisticSky::ModeCurves(int mode, double dialKhz) const {
+    const std::pair<int, long long> key{mode, std::llround(dialKhz * 1000)};
+    {
+        const std::lock_guard<std::mutex> lock(traced->guard);
+        const auto known = traced->curves.find(key);
+        if (known != traced->curves.end()) {
+            return known->second;
+        }
+    }
+    std::vector<LayerRay> curves = TracedCurves(mode, dialKhz);
+    const std::lock_guard<std::mutex> lock(traced->guard);
+    traced->curves.emplace(key, curves);
+    return curves;
+}
+
+std::vector<LayerRay> RealisticSky::TracedCurves(int mode, double dialKhz) const {
     const SkyMode& m = settings.modes[mode];
     if (m.flat) {
         if (dialKhz > m.topKhz) {
@@ -125,7 +141,7 @@ std::vector<LayerRay> RealisticSky::ModeCurves(int mode, double dialKhz) const {
     }
     std::vector<LayerRay> rays = LayerRays(m.layer, dialKhz);
     if (m.xSplitKhz > 0) {
-        for (LayerRay ray : LayerRays(XLayer(m), dialKhz)) {
+        for (LayerRay ray : LayerRays(xLayers[mode], dialKhz)) {
             ray.amplitude *= m.xShare;
             rays.push_back(ray);
         }
@@ -221,7 +237,8 @@ void RealisticSky::AddAudio(double dialKhz, double firstSampleTime, double sampl
     }
 }
 
-RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, double cellGainDb) {
+RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, double cellGainDb,
+                                      bool curvedEarth) {
     std::uniform_real_distribution<double> unit(0, 1);
     auto in = [&](double from, double to) { return from + (to - from) * unit(*random); };
     RealisticSkySettings sky;
@@ -251,6 +268,7 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
         mode->highFadeMs = in(1, 3);
     };
     IonosphericLayer f{1000, peak, thick, range, 1, 0};
+    f.sphere = curvedEarth;
     f = WithMof(f, mof1);
     for (int n = 1; n <= hops; ++n) {
         SkyMode mode;
@@ -285,6 +303,7 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
                       range,
                       2 + int(unit(*random) * 3),
                       Amplitude(noiseRms, in(14, 28), cellGainDb)};
+        mode.layer.sphere = curvedEarth;
         mode.layer = WithMof(mode.layer, in(4000, 11000));
         mode.topKhz = mode.flat ? in(4000, 12000) : 0;
         // On a long path its multi-hop delay lies within a few tenths of a millisecond of

@@ -11,6 +11,9 @@
 
 #include "simulation/simulatedionosphere.h"
 
+#include <map>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -76,10 +79,19 @@ public:
     const RealisticSkySettings& Config() const { return settings; }
 
 private:
-    IonosphericLayer XLayer(const SkyMode& mode) const;
     double Fading(int mode, double dialKhz) const;
+    std::vector<LayerRay> TracedCurves(int mode, double dialKhz) const;
 
     RealisticSkySettings settings;
+    std::vector<double> layerMofKhz;       // each mode's O nose, found once
+    std::vector<IonosphericLayer> xLayers; // and the layer of its X trace
+    // Each mode's curves by column, traced once: a curved earth's rays take a search of every
+    // launch elevation, and the radio hears a column in many blocks of audio.
+    struct Traced {
+        std::mutex guard;
+        std::map<std::pair<int, long long>, std::vector<LayerRay>> curves;
+    };
+    std::shared_ptr<Traced> traced = std::make_shared<Traced>();
 };
 
 // The amplitude of a tone levelDb over the noise in the cell, the noise in the passband being
@@ -89,8 +101,12 @@ double Amplitude(double noiseRms, double levelDb, double gainDb);
 // A sky drawn at random for the benchmark: a path of 3000-4000 km, 1F and 2F (often 3F, an E
 // mode or sporadic E), the low ray of the first mode levelDb over the noise; noiseRms is the
 // noise's RMS in the passband, from which amplitudes follow (cellGainDb: a tone's cell SNR over
-// its level in the passband).
-RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, double cellGainDb);
+// its level in the passband). curvedEarth: every layer's rays traced over the curved earth
+// (raytrace.h) rather than by the flat earth's secant law, which on paths this long puts the
+// noses too far apart (1F's MOF some 5 critical frequencies, not 3) and 1F's high ray too close
+// to its low ray. The path, the layer and the levels are drawn alike either way.
+RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, double cellGainDb,
+                                      bool curvedEarth = false);
 
 // The sky the simulated radio offers as a preset: three F modes 0.5-0.9 ms apart, each weaker
 // than the one below and each an O and an X trace, noses at three frequencies, a silent band
