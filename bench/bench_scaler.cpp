@@ -9,7 +9,8 @@
 // The realistic set (skies of long paths, see realisticsky.h) follows; TAVMIROK_SCALER_DUMP_REAL=N
 // prints its sweep N instead, TAVMIROK_SCALER_DUMP_REAL_TO=DIR writes every sweep's print to
 // DIR/N.txt as it goes, TAVMIROK_SCALER_REAL_ONLY=1 runs the set alone;
-// TAVMIROK_SCALER_NOTES=N notes its first N gross errors (40 unless set). The preset sky follows;
+// TAVMIROK_SCALER_NOTES=N notes its first N gross errors (40 unless set),
+// TAVMIROK_SCALER_EARTH=curved traces its rays over the curved earth. The preset sky follows;
 // TAVMIROK_SCALER_DUMP_PRESET=N prints its seed N instead and runs nothing else.
 
 #include "benchrow.h"
@@ -49,6 +50,7 @@ constexpr double kKeyedShare = 0.05;
 constexpr int kTimedRuns = 3; // each realistic sweep scaled this often, the least CPU taken
 constexpr int kRealisticSweeps = 300;
 constexpr char kRealisticDumpVariable[] = "TAVMIROK_SCALER_DUMP_REAL";
+constexpr char kEarthVariable[] = "TAVMIROK_SCALER_EARTH";
 constexpr char kRealisticDumpDirVariable[] = "TAVMIROK_SCALER_DUMP_REAL_TO";
 constexpr char kRealisticOnlyVariable[] = "TAVMIROK_SCALER_REAL_ONLY";
 constexpr char kPresetDumpVariable[] = "TAVMIROK_SCALER_DUMP_PRESET";
@@ -433,12 +435,23 @@ QString TraceList(const ScaledSweep& scaled, const std::vector<int>& modeOf) {
     return "; traces: " + list.join(", ");
 }
 
+// TAVMIROK_SCALER_EARTH=curved draws the realistic set's rays over the curved earth.
+bool CurvedEarth() {
+    return qEnvironmentVariable(kEarthVariable) == "curved";
+}
+
+QString RealRow(const char* measure) {
+    return QString(CurvedEarth() ? "scaler, real skies over a curved earth: %1"
+                                 : "scaler, real skies: %1")
+        .arg(measure);
+}
+
 // The realistic set: skies of long paths (see realisticsky.h) scaled and matched to the modes
 // by the truth's curves.
 void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<double>* cpuMs) {
     std::mt19937 random(20261208 + seedSet);
     // TAVMIROK_SCALER_CACHE=FILE keeps these sweeps between runs (see sweepcache.h).
-    SweepCache cache("TAVMIROK_SCALER_CACHE", seedSet);
+    SweepCache cache("TAVMIROK_SCALER_CACHE", seedSet + (CurvedEarth() ? 1U << 31 : 0));
     std::map<QString, int> drawn; // modes by name
     std::vector<double> mofErrors;
     std::vector<double> oErrors;
@@ -479,7 +492,8 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
     const int dumpSweep = qEnvironmentVariableIntValue(kRealisticDumpVariable, &dump);
     const QString dumpTo = qEnvironmentVariable(kRealisticDumpDirVariable);
     for (int s = 0; s < kRealisticSweeps; ++s) {
-        const RealisticSkySettings settings = DrawRealisticSky(&random, kNoiseRms, kDechirpGainDb);
+        const RealisticSkySettings settings =
+            DrawRealisticSky(&random, kNoiseRms, kDechirpGainDb, CurvedEarth());
         const auto sky = std::make_shared<RealisticSky>(settings);
         const IonogramSweep sweep =
             cache.Get([&] { return maker->Make({}, 30000 + s + 10000 * seedSet, {}, sky); });
@@ -665,18 +679,18 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         kinds << QString("%1 %2").arg(count).arg(name);
     }
     const QString method =
-        QString("%1 realistic sweeps (3000-4000 km, 1F-3F with O/X, each hop count's layer "
-                "within 4 % in foF2 and 15 km in height of 1F's, E where 0.3 ms clear of the F "
-                "modes or sporadic E blanketing them under its top (1F's low ray takes over "
-                "there at nearly its delay), thick fading traces, silent bands, broadcast bands; "
-                "modes drawn: %3); modes whose nose stands >= 10 dB (the power its paths put in a "
-                "cell of "
-                "its nose's column, over the noise's median); matched by the truth's "
-                "curves; seed set %2")
+        QString("%1 realistic sweeps (3000-4000 km over a %4 earth, 1F-3F with O/X, each hop "
+                "count's layer within 4 % in foF2 and 15 km in height of 1F's, E where 0.3 ms "
+                "clear of the F modes or sporadic E blanketing them under its top (1F's low ray "
+                "takes over there at nearly its delay), thick fading traces, silent bands, "
+                "broadcast bands; modes drawn: %3); modes whose nose stands >= 10 dB (the power "
+                "its paths put in a cell of its nose's column, over the noise's median); matched "
+                "by the truth's curves; seed set %2")
             .arg(kRealisticSweeps)
             .arg(seedSet)
-            .arg(kinds.join(", "));
-    bench::PrintRow("scaler, real skies: modes reported as one trace",
+            .arg(kinds.join(", "))
+            .arg(CurvedEarth() ? "curved" : "flat");
+    bench::PrintRow(RealRow("modes reported as one trace"),
                     QString("%1 of %2 (%3 %): missed %4, split %5, merged %6")
                         .arg(one)
                         .arg(standing)
@@ -685,12 +699,12 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(split)
                         .arg(merged),
                     method);
-    bench::PrintRow("scaler, real skies: MOF absolute error",
+    bench::PrintRow(RealRow("MOF absolute error"),
                     QString("median %1 kHz, 90% %2 kHz")
                         .arg(bench::Median(mofErrors), 0, 'f', 0)
                         .arg(bench::Percentile(mofErrors, 0.9), 0, 'f', 0),
                     method);
-    bench::PrintRow("scaler, real skies: gross errors",
+    bench::PrintRow(RealRow("gross errors"),
                     QString("%1 of %2 (%3 %): missed %4, split %5, merged %6, one trace with "
                             "its MOF off %7")
                         .arg(gross)
@@ -702,14 +716,14 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                         .arg(off),
                     method + "; missed, split, merged (a mode may be both split and merged) or "
                              "MOF off by more than 500 kHz");
-    bench::PrintRow("scaler, real skies: gross errors, modes clear of the others",
+    bench::PrintRow(RealRow("gross errors, modes clear of the others"),
                     QString("%1 of %2 (%3 %)")
                         .arg(clearGross)
                         .arg(clear)
                         .arg(100.0 * clearGross / std::max(1, clear), 0, 'f', 1),
                     method + "; the standing modes whose low ray runs (by its median distance) "
                              "0.3 ms or more from every other mode's");
-    bench::PrintRow("scaler, real skies: gross errors, modes clear of the others' thickness",
+    bench::PrintRow(RealRow("gross errors, modes clear of the others' thickness"),
                     QString("%1 of %2 (%3 %)")
                         .arg(thinGross)
                         .arg(thin)
@@ -718,7 +732,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                              "0.3 ms or more from every other mode's, counted from the lower "
                              "one's last path (a thick trace's multipath spread)");
     bench::PrintRow(
-        "scaler, real skies: gross errors, noses another mode's high ray runs through",
+        RealRow("gross errors, noses another mode's high ray runs through"),
         QString("%1 of %2 (%3 %); the other standing modes %4 of %5 (%6 %)")
             .arg(crossedGross)
             .arg(crossed)
@@ -728,7 +742,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
             .arg(100.0 * (gross - crossedGross) / std::max(1, standing - crossed), 0, 'f', 1),
         method + "; another mode's high ray within 0.25 ms of one of the mode's rays "
                  "in its nose's column");
-    bench::PrintRow("scaler, real skies: gross errors, modes nothing hides",
+    bench::PrintRow(RealRow("gross errors, modes nothing hides"),
                     QString("%1 of %2 (%3 %): missed %4, split %5, merged %6")
                         .arg(plainGross)
                         .arg(plain)
@@ -740,7 +754,7 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
                              "no other mode's high ray runs through and whose nose's column shows "
                              "them (see below)");
     bench::PrintRow(
-        "scaler, real skies: standing noses the sweep does not show",
+        RealRow("standing noses the sweep does not show"),
         QString("%1 of %2 standing modes, %3 of the gross errors (%4 modes would stand by their "
                 "paths' amplitudes summed in phase)")
             .arg(unseen)
@@ -750,17 +764,17 @@ void RealisticSet(SyntheticSweeps* maker, std::uint32_t seedSet, std::vector<dou
         method + "; no peak of 10 dB or more on the mode's rays in its nose's column, though "
                  "its own paths put 10 dB over the noise's median in a cell there");
     bench::PrintRow(
-        "scaler, real skies: columns set aside as flooded",
+        RealRow("columns set aside as flooded"),
         QString("%1 (%2 on a dial the sky floods); the sky floods %3 usable columns")
             .arg(setAside)
             .arg(setAsideFlooded)
             .arg(skyFlooded),
         method + "; columns ColumnFlooded takes for flooded, against the broadcast bands and keyed "
                  "carriers the sky puts there");
-    bench::PrintRow("scaler, real skies: false traces",
+    bench::PrintRow(RealRow("false traces"),
                     QString("%1 per 100 sweeps").arg(100.0 * falseTraces / kRealisticSweeps),
                     method + "; traces whose cells lie on no mode's curve");
-    bench::PrintRow("scaler, real skies: O nose where reported",
+    bench::PrintRow(RealRow("O nose where reported"),
                     QString("%1 traces, median error %2 kHz; sporadic E flagged flat %3 of %4")
                         .arg(oErrors.size())
                         .arg(bench::Median(oErrors), 0, 'f', 0)
@@ -818,7 +832,7 @@ void PresetSet(SyntheticSweeps* maker, std::uint32_t seedSet) {
 }
 
 void PrintRealisticCpu(const std::vector<double>& cpuMs) {
-    bench::PrintRow("scaler, real skies: CPU per 280-step sweep",
+    bench::PrintRow(RealRow("CPU per 280-step sweep"),
                     QString("median %1 ms, 95% %2 ms")
                         .arg(bench::Median(cpuMs), 0, 'f', 2)
                         .arg(bench::Percentile(cpuMs, 0.95), 0, 'f', 2),
