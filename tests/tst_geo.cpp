@@ -8,6 +8,7 @@
 #include "ionogram/pathgeometry.h"
 #include "ionogram/scaler.h"
 #include "simulation/raytrace.h"
+#include "simulation/realisticsky.h"
 
 #include <QFile>
 #include <QTest>
@@ -62,6 +63,8 @@ private slots:
     void landingKhz_landsTheHop();
     void obliquePath_followsTheRayTrace_data();
     void obliquePath_followsTheRayTrace();
+    void realisticSky_earth_data();
+    void realisticSky_earth();
     void p533_invertedReturnsFoF2();
     void fit_recoversRayTracedLayer_data();
     void fit_recoversRayTracedLayer();
@@ -375,6 +378,34 @@ void TestGeo::obliquePath_followsTheRayTrace() {
             QVERIFY(i == 0 || rays[i].delayMs >= rays[i - 1].delayMs);
         }
         QVERIFY(std::count_if(rays.begin(), rays.end(), [](auto& ray) { return !ray.high; }) <= 1);
+    }
+}
+
+void TestGeo::realisticSky_earth_data() {
+    QTest::addColumn<bool>("curved");
+    QTest::addColumn<double>("leastM"); // 1F's O nose over its layer's critical frequency
+    QTest::addColumn<double>("mostM");
+    QTest::addColumn<double>("leastTwo"); // 2F's O nose over 1F's
+    QTest::addColumn<double>("mostTwo");
+    QTest::newRow("flat earth") << false << 3.6 << 7.0 << 0.42 << 0.6;
+    QTest::newRow("curved earth") << true << 2.6 << 3.7 << 0.62 << 0.82;
+}
+
+// The benchmark's long paths (3000-4000 km): over the curved earth their noses lie where real
+// skies put them (M(3000)F2 about 3), not where the flat earth's secant law does.
+void TestGeo::realisticSky_earth() {
+    QFETCH(bool, curved);
+    QFETCH(double, leastM);
+    QFETCH(double, mostM);
+    QFETCH(double, leastTwo);
+    QFETCH(double, mostTwo);
+    std::mt19937 random(7);
+    for (int draw = 0; draw < 10; ++draw) {
+        const ionogram::RealisticSky sky(ionogram::DrawRealisticSky(&random, 1, 0, curved));
+        const double m = sky.OMofKhz(0) / sky.Config().modes[0].layer.criticalKhz;
+        const double two = sky.OMofKhz(1) / sky.OMofKhz(0);
+        QVERIFY2(m > leastM && m < mostM, qPrintable(QString::number(m)));
+        QVERIFY2(two > leastTwo && two < mostTwo, qPrintable(QString::number(two)));
     }
 }
 
