@@ -24,6 +24,7 @@ constexpr double kBlanketDb = 60;
 constexpr double kHopFcShare = 0.04; // see DrawRealisticSky
 constexpr double kHopPeakKm = 15;
 constexpr std::uint64_t kHopDraws = 100;
+constexpr std::size_t kMostTracedDials = 50000; // curves kept (about 10 MB)
 
 // A number in [0, 1) fixed by its arguments: the same column fades the same whenever heard.
 double Unit(std::uint32_t seed, std::uint64_t a, std::int64_t b) {
@@ -121,6 +122,9 @@ std::vector<LayerRay> RealisticSky::ModeCurves(int mode, double dialKhz) const {
     }
     std::vector<LayerRay> curves = TracedCurves(mode, dialKhz);
     const std::lock_guard<std::mutex> lock(traced->guard);
+    if (traced->curves.size() >= kMostTracedDials) { // a radio tuned anywhere for days
+        traced->curves.clear();
+    }
     traced->curves.emplace(key, curves);
     return curves;
 }
