@@ -319,11 +319,12 @@ RealisticSkySettings DrawRealisticSky(std::mt19937* random, double noiseRms, dou
             mode.spreadMs = in(0.1, 0.2);
         }
         RealisticSky check(sky);
+        RealisticSkySettings alone;
+        alone.modes = {mode};
+        const RealisticSky itself(alone);
         bool clear = true;
         for (double khz = 2000; khz < 30000 && clear; khz += 100) {
-            RealisticSkySettings alone;
-            alone.modes = {mode};
-            const std::vector<LayerRay> own = RealisticSky(alone).ModeCurves(0, khz);
+            const std::vector<LayerRay> own = itself.ModeCurves(0, khz);
             for (int m = 0; m < int(sky.modes.size()) && !own.empty() && !mode.flat; ++m) {
                 const std::vector<LayerRay> rays = check.ModeCurves(m, khz);
                 if (!rays.empty() && std::abs(rays[0].delayMs - own[0].delayMs) < 0.3) {
